@@ -1,0 +1,7 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+// A byte count in the file style: decimal units (1 kB = 1000 bytes), "bytes" below 1000,
+// whole KB, one decimal for MB, two for GB and above, trailing zeros dropped; 0 is "Zero KB".
+std::string formatFileSize(int64_t bytes);

@@ -1,0 +1,26 @@
+#include "engine/Errors.h"
+
+#include <cerrno>
+#include <cstring>
+
+std::system_error posixError(int err)
+{
+    // Anything outside the known range of errno values is reported as an I/O error.
+    if (err <= 0 || err >= 4096) err = EIO;
+    return std::system_error(err, std::generic_category());
+}
+
+void throwPosix(int err) { throw posixError(err); }
+
+void throwErrno() { throwPosix(errno); }
+
+TessynError validationError()
+{
+    return TessynError("Tessyn", 1, "文件已变化、已移动或超出扫描范围，请重新扫描。");
+}
+
+std::string errorDescription(const std::exception& error)
+{
+    if (auto* sys = dynamic_cast<const std::system_error*>(&error)) return sys->code().message();
+    return error.what();
+}
