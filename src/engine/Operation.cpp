@@ -5,6 +5,7 @@
 #include "engine/Uuid.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <limits>
 #include <nlohmann/json.hpp>
@@ -142,14 +143,67 @@ void from_json(const json& j, Operation& op)
     op = std::move(out);
 }
 
+namespace {
+
+void appendNumber(std::string& out, double value)
+{
+    if (!std::isfinite(value)) throw posixError(EDOM);
+    // The shortest text that reads back as the identical double, always marked as a fraction.
+    char buffer[64];
+    auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    std::string_view text(buffer, static_cast<size_t>(result.ptr - buffer));
+    out += text;
+    if (text.find_first_of(".e") == std::string_view::npos) out += ".0";
+}
+
+void appendJson(std::string& out, const json& j)
+{
+    switch (j.type()) {
+    case json::value_t::object: {
+        out += '{';
+        bool first = true;
+        for (auto it = j.begin(); it != j.end(); ++it) {
+            if (!first) out += ',';
+            first = false;
+            out += json(it.key()).dump();
+            out += ':';
+            appendJson(out, it.value());
+        }
+        out += '}';
+        break;
+    }
+    case json::value_t::array: {
+        out += '[';
+        bool first = true;
+        for (const json& item : j) {
+            if (!first) out += ',';
+            first = false;
+            appendJson(out, item);
+        }
+        out += ']';
+        break;
+    }
+    case json::value_t::number_float:
+        appendNumber(out, j.get<double>());
+        break;
+    default:
+        out += j.dump(); // strings (escaped, strict UTF-8), integers, booleans, null
+        break;
+    }
+}
+
+} // namespace
+
 std::string dumpStoreJson(const json& j)
 {
+    std::string out;
     try {
-        return j.dump();
+        appendJson(out, j);
     } catch (const json::exception&) {
-        // Only ill-formed UTF-8 makes the strict writer fail.
+        // Only ill-formed UTF-8 makes the strict string writer fail.
         throw posixError(EILSEQ);
     }
+    return out;
 }
 
 json parseStoreJson(std::string_view text)

@@ -49,7 +49,8 @@ void to_json(nlohmann::json& json, const Operation& operation);
 // ignored. Throws StoreFormatError for a missing required member or a wrong type.
 void from_json(const nlohmann::json& json, Operation& operation);
 
-// Compact text of a store's JSON; throws std::system_error (EILSEQ) for invalid UTF-8.
+// Compact text of a store's JSON, numbers with fractions in their shortest exact form.
+// Throws std::system_error: EILSEQ for invalid UTF-8, EDOM for a number that is not finite.
 std::string dumpStoreJson(const nlohmann::json& json);
 // Parses a store file's text; throws StoreFormatError.
 nlohmann::json parseStoreJson(std::string_view text);
