@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-// One short piece of advice from the recent memory samples.
+// Short advice drawn from the recent memory samples.
 struct MemoryAdvice {
     std::string title;
     std::string explanation;
