@@ -277,6 +277,7 @@ std::string trashItem(const std::string& path)
     std::string trashDir;
     std::string recordedPath;
     if (item.st_dev == deviceOfNearest(homeFilesDirectory())) {
+        if (!isValidUtf8(homeTrashDirectory())) throw invalidUtf8Error();
         ensureDirectories(homeTrashDirectory());
         trashDir = canonical(homeTrashDirectory());
         recordedPath = original;
