@@ -1,0 +1,17 @@
+#pragma once
+#include <QIcon>
+#include <QString>
+
+// The symbols the interface names ("eye", "folder", "memorychip", ...). The desktop's icon
+// theme is asked first under the freedesktop name that means the same; otherwise the shipped
+// monochrome drawing is used, tinted at paint time with the palette's text colour (the
+// highlighted-text colour when selected, the disabled text colour when disabled).
+namespace SymbolIcon {
+QIcon icon(const QString& symbol);
+// The shipped drawing only, never the theme's.
+QIcon shipped(const QString& symbol);
+// Whether a drawing for the symbol ships with the program.
+bool isShipped(const QString& symbol);
+// The freedesktop icon name tried first, or an empty string.
+QString themeName(const QString& symbol);
+}
