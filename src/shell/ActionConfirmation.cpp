@@ -1,6 +1,7 @@
 #include "shell/ActionConfirmation.h"
 
 #include "shell/LocalizedText.h"
+#include "shell/SymbolIcon.h"
 
 #include <QApplication>
 #include <QHBoxLayout>
@@ -32,8 +33,14 @@ QDialog* alert(const QString& title, const QString& detail, const QString& actio
     dialog->setWindowTitle(QStringLiteral("Tessyn"));
 
     auto* icon = new QLabel(dialog);
-    int side = dialog->style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, dialog);
-    icon->setPixmap(dialog->style()->standardIcon(QStyle::SP_MessageBoxWarning, nullptr, dialog).pixmap(side, side));
+    icon->setObjectName(QStringLiteral("confirmation-icon"));
+    QPixmap warning = SymbolIcon::tinted(QStringLiteral("exclamationmark.triangle"), QSize(40, 40),
+                                         QColor(0xf0, 0x8c, 0x00), dialog->devicePixelRatioF());
+    if (warning.isNull()) {
+        int side = dialog->style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, dialog);
+        warning = dialog->style()->standardIcon(QStyle::SP_MessageBoxWarning, nullptr, dialog).pixmap(side, side);
+    }
+    icon->setPixmap(warning);
     icon->setAlignment(Qt::AlignTop);
 
     auto* message = new QLabel(L(title), dialog);

@@ -7,6 +7,7 @@
 #include <QPainterPath>
 #include <QStyleFactory>
 #include <QStyleOptionButton>
+#include <algorithm>
 
 static const char* const kEmphasisProperty = "tessynEmphasis";
 
@@ -78,4 +79,59 @@ void TessynStyle::drawControl(ControlElement element, const QStyleOption* option
         }
     }
     QProxyStyle::drawControl(element, &copy, painter, widget);
+}
+
+void TessynStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                                const QWidget* widget) const
+{
+    if (element != PE_IndicatorCheckBox) {
+        QProxyStyle::drawPrimitive(element, option, painter, widget);
+        return;
+    }
+    bool enabled = option->state & State_Enabled;
+    bool on = option->state & (State_On | State_NoChange);
+    QRectF box = QRectF(option->rect).adjusted(0.5, 0.5, -0.5, -0.5);
+    qreal side = std::min(box.width(), box.height());
+    box = QRectF(box.center().x() - side / 2, box.center().y() - side / 2, side, side);
+
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing);
+    if (!enabled) painter->setOpacity(0.45);
+    QColor accent = Palette::accent();
+    if (option->state & State_Sunken) accent = accent.darker(112);
+    if (on) {
+        painter->setPen(QPen(accent, 1));
+        painter->setBrush(accent);
+    } else {
+        QColor border = option->palette.color(QPalette::Active, QPalette::Mid);
+        painter->setPen(QPen(border, 1));
+        painter->setBrush(option->palette.color(QPalette::Active, QPalette::Base));
+    }
+    painter->drawRoundedRect(box, 3, 3);
+    if (on) {
+        painter->setPen(QPen(Qt::white, std::max<qreal>(1.5, side / 8), Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        painter->setBrush(Qt::NoBrush);
+        if (option->state & State_NoChange) {
+            painter->drawLine(QPointF(box.left() + side * 0.28, box.center().y()),
+                              QPointF(box.right() - side * 0.28, box.center().y()));
+        } else {
+            QPainterPath tick;
+            tick.moveTo(box.left() + side * 0.24, box.top() + side * 0.52);
+            tick.lineTo(box.left() + side * 0.42, box.top() + side * 0.70);
+            tick.lineTo(box.left() + side * 0.76, box.top() + side * 0.32);
+            painter->drawPath(tick);
+        }
+    }
+    painter->restore();
+}
+
+QSize TessynStyle::sizeFromContents(ContentsType type, const QStyleOption* option, const QSize& size,
+                                    const QWidget* widget) const
+{
+    QSize out = QProxyStyle::sizeFromContents(type, option, size, widget);
+    if (type == CT_PushButton) {
+        out.rwidth() += 12;
+        out.setHeight(std::max(out.height(), 28));
+    }
+    return out;
 }

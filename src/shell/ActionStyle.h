@@ -15,6 +15,12 @@ public:
     TessynStyle();
     void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
                      const QWidget* widget = nullptr) const override;
+    // Check boxes drawn from the accent and outline colours, legible on light and dark.
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget = nullptr) const override;
+    // Push buttons get a little more room around their titles than Fusion gives.
+    QSize sizeFromContents(ContentsType type, const QStyleOption* option, const QSize& size,
+                           const QWidget* widget = nullptr) const override;
 };
 
 void setButtonEmphasis(QAbstractButton* button, ButtonEmphasis emphasis);

@@ -265,15 +265,19 @@ void ApplicationIconView::hideEvent(QHideEvent* event)
 void ApplicationIconView::paintEvent(QPaintEvent*)
 {
     QIcon icon;
-    if (loaded_)
+    // The placeholder is drawn subdued so it reads as "not ready", not as an icon.
+    QIcon::Mode mode = QIcon::Normal;
+    if (loaded_) {
         icon = *loaded_;
-    else if (auto hit = key_.isEmpty() ? std::nullopt : ApplicationIcons::cached(key_))
+    } else if (auto hit = key_.isEmpty() ? std::nullopt : ApplicationIcons::cached(key_)) {
         icon = *hit;
-    else
+    } else {
         icon = ApplicationIcons::placeholder();
+        mode = QIcon::Disabled;
+    }
     QPainter p(this);
     p.setRenderHint(QPainter::SmoothPixmapTransform);
-    icon.paint(&p, rect(), Qt::AlignCenter);
+    icon.paint(&p, rect(), Qt::AlignCenter, mode);
     // On screen without an icon and nothing queued: the 60 ms wait starts now.
     if (!loaded_ && !key_.isEmpty() && !loadPending() && !delay_.isActive()) delay_.start();
 }

@@ -11,7 +11,6 @@
 #include <QDateTime>
 #include <QHeaderView>
 #include <QHelpEvent>
-#include <QLocale>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -19,6 +18,7 @@
 #include <QStyledItemDelegate>
 #include <QToolTip>
 #include <algorithm>
+#include <unicode/datefmt.h>
 
 namespace {
 
@@ -43,6 +43,19 @@ constexpr int ParentRole = NativeFileTable::parentRole;
 QString fromBytes(std::string_view bytes)
 {
     return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+// The user's short numeric date, without time (main thread only: the formatter is shared).
+QString numericDate(double unixSeconds)
+{
+    static std::unique_ptr<icu::DateFormat> format(icu::DateFormat::createDateInstance(icu::DateFormat::kShort));
+    if (!format) {
+        auto ms = static_cast<qint64>(unixSeconds * 1000.0);
+        return QDateTime::fromMSecsSinceEpoch(ms).date().toString(Qt::ISODate);
+    }
+    icu::UnicodeString text;
+    format->format(unixSeconds * 1000.0, text);
+    return QString(reinterpret_cast<const QChar*>(text.getBuffer()), text.length());
 }
 
 using Interval = std::pair<int, int>;  // first and last row, inclusive
@@ -163,8 +176,7 @@ public:
     QString dateText(const FileEntry& e) const
     {
         if (const FilePresentation* p = presentationFor(e)) return QString::fromStdString(p->date);
-        auto ms = static_cast<qint64>(unixTimeFromDate(e.modified) * 1000.0);
-        return QLocale::system().toString(QDateTime::fromMSecsSinceEpoch(ms).date(), QLocale::ShortFormat);
+        return numericDate(unixTimeFromDate(e.modified));
     }
 
     QString parentText(const FileEntry& e) const
@@ -389,7 +401,7 @@ void NativeFileTable::apply(FileList files, FilePresentationMap presentation, Pa
     updating_ = true;
     if (stale || model_->rowCount() != static_cast<int>(files->size())) {
         if (!sameFiles) {
-            rowOf_.clear();
+            slots_.clear();
             indexed_ = false;
         }
         // Equal rows keep the list the index points into.
@@ -437,12 +449,43 @@ void NativeFileTable::ensureIndex()
 {
     if (indexed_) return;
     const auto& files = *model_->files();
-    rowOf_.clear();
-    rowOf_.reserve(files.size());
+    size_t capacity = 16;
+    while (capacity < files.size() * 2) capacity <<= 1;
+    slots_.assign(capacity, Slot{});
     duplicatePaths_ = false;
-    for (size_t i = 0; i < files.size(); ++i)
-        if (!rowOf_.emplace(std::string_view(files[i].path), static_cast<int>(i)).second) duplicatePaths_ = true;
+    const size_t mask = capacity - 1;
+    std::hash<std::string_view> hash;
+    for (size_t row = 0; row < files.size(); ++row) {
+        std::string_view path = files[row].path;
+        size_t h = hash(path);
+        auto tag = static_cast<uint32_t>(h >> 32);
+        size_t at = h & mask;
+        bool present = false;
+        while (slots_[at].row != 0) {
+            if (slots_[at].hash == tag && files[slots_[at].row - 1].path == path) {
+                present = true;
+                break;
+            }
+            at = (at + 1) & mask;
+        }
+        if (present)
+            duplicatePaths_ = true;
+        else
+            slots_[at] = Slot{static_cast<uint32_t>(row + 1), tag};
+    }
     indexed_ = true;
+}
+
+int NativeFileTable::rowOf(std::string_view path) const
+{
+    if (slots_.empty()) return -1;
+    const auto& files = *model_->files();
+    const size_t mask = slots_.size() - 1;
+    size_t h = std::hash<std::string_view>{}(path);
+    auto tag = static_cast<uint32_t>(h >> 32);
+    for (size_t at = h & mask; slots_[at].row != 0; at = (at + 1) & mask)
+        if (slots_[at].hash == tag && files[slots_[at].row - 1].path == path) return static_cast<int>(slots_[at].row - 1);
+    return -1;
 }
 
 std::vector<int> NativeFileTable::rowsFor(const PathSelection& selection)
@@ -456,10 +499,8 @@ std::vector<int> NativeFileTable::rowsFor(const PathSelection& selection)
             if (selection.count(files[i].path)) rows.push_back(static_cast<int>(i));
         return rows;
     }
-    for (const auto& path : selection) {
-        auto found = rowOf_.find(std::string_view(path));
-        if (found != rowOf_.end()) rows.push_back(found->second);
-    }
+    for (const auto& path : selection)
+        if (int row = rowOf(path); row >= 0) rows.push_back(row);
     std::sort(rows.begin(), rows.end());
     return rows;
 }
@@ -485,7 +526,7 @@ void NativeFileTable::userSelectionChanged()
     ensureIndex();
     PathSelection next;
     for (const auto& path : selection_)
-        if (!rowOf_.count(std::string_view(path))) next.insert(next.end(), path);
+        if (rowOf(path) < 0) next.insert(next.end(), path);
     for (const auto& [first, last] : intervalsOf(selectionModel()->selection()))
         for (int row = first; row <= last && static_cast<size_t>(row) < files.size(); ++row)
             next.insert(files[static_cast<size_t>(row)].path);

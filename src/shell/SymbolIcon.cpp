@@ -126,6 +126,23 @@ QIcon shipped(const QString& symbol)
     return icon;
 }
 
+QPixmap tinted(const QString& symbol, const QSize& size, const QColor& colour, qreal ratio)
+{
+    if (!isShipped(symbol)) return QPixmap();
+    QImageReader reader(resourceFor(symbol));
+    reader.setScaledSize(size * ratio);
+    QImage image = reader.read();
+    if (image.isNull()) return QPixmap();
+    image = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    QPainter p(&image);
+    p.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    p.fillRect(image.rect(), colour);
+    p.end();
+    QPixmap pm = QPixmap::fromImage(image);
+    pm.setDevicePixelRatio(ratio);
+    return pm;
+}
+
 QIcon icon(const QString& symbol)
 {
     QString name = themeName(symbol);

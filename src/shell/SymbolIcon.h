@@ -1,5 +1,7 @@
 #pragma once
+#include <QColor>
 #include <QIcon>
+#include <QPixmap>
 #include <QString>
 
 // The symbols the interface names ("eye", "folder", "memorychip", ...). The desktop's icon
@@ -12,6 +14,8 @@ QIcon icon(const QString& symbol);
 QIcon shipped(const QString& symbol);
 // Whether a drawing for the symbol ships with the program.
 bool isShipped(const QString& symbol);
+// The shipped drawing in one colour, for symbols with a colour of their own (warnings).
+QPixmap tinted(const QString& symbol, const QSize& size, const QColor& colour, qreal ratio = 1.0);
 // The freedesktop icon name tried first, or an empty string.
 QString themeName(const QString& symbol);
 }

@@ -144,6 +144,16 @@ TEST_F(NativeFileTableTest, ExternalSelectionIsNotEchoed)
     EXPECT_TRUE(selectedRows().empty());
     EXPECT_EQ(spy.count(), 0);
 
+    // Two rows with one path (a scan never gives them, a caller might) are selected together.
+    auto twice = sixFiles();
+    twice.push_back(file("/d/c.txt", 1200));
+    table->setFiles(twice);
+    table->setPathSelection({"/d/c.txt"});
+    EXPECT_EQ(selectedRows(), (std::vector<int>{2, 6}));
+    table->setPathSelection({});
+    table->setFiles(sixFiles());
+    EXPECT_EQ(spy.count(), 0);
+
     // The owner writes back what the table announced: nothing moves, nothing is announced again.
     click(1);
     ASSERT_EQ(spy.count(), 1);
