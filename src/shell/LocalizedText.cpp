@@ -48,6 +48,8 @@ QString L(const QString& text, AppLanguage language)
     return QString::fromStdString(::L(std::string_view(utf8.constData(), static_cast<size_t>(utf8.size())), language));
 }
 
+QString L(const char* text, AppLanguage language) { return L(QString::fromUtf8(text), language); }
+
 QString L(const QString& text) { return L(text, currentLanguage()); }
 
 QString plainTitle(const QString& text)

@@ -5,6 +5,8 @@
 
 // The display text of a Chinese interface text in `language`.
 QString L(const QString& text, AppLanguage language);
+// A literal in the interface (keeps L("...", language) unambiguous beside the engine's L).
+QString L(const char* text, AppLanguage language);
 // The same in the current interface language (read from the stored setting at each call).
 QString L(const QString& text);
 

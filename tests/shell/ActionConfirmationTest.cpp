@@ -176,3 +176,15 @@ TEST_F(ActionConfirmationTest, TextsFollowTheLanguage)
     QTest::keyClick(dialog, Qt::Key_Escape);
     QTRY_COMPARE(chinese.calls, 1);
 }
+
+TEST_F(ActionConfirmationTest, WindowClosingUnderTheDialogAnswersNo)
+{
+    auto w = window("closing");
+    Answer answer;
+    QPointer<QDialog> dialog = present(answer, w.get());
+    ASSERT_TRUE(dialog);
+    w.reset();  // the window and its dialog go away without an answer from the user
+    EXPECT_FALSE(dialog);
+    EXPECT_EQ(answer.calls, 1) << "the waiting caller is still answered, once";
+    EXPECT_EQ(answer.value, false);
+}

@@ -95,6 +95,8 @@ TEST_F(ControlsTest, BuiltInCatalogAndVersion)
     // No catalog is installed beside the test program, so this is the compiled-in one.
     EXPECT_EQ(L(QStringLiteral("文件")), QStringLiteral("Files"));
     EXPECT_EQ(L(QStringLiteral("文件"), AppLanguage::simplifiedChinese), QStringLiteral("文件"));
+    EXPECT_EQ(L("修改时间", AppLanguage::english), QStringLiteral("Modified"));
+    EXPECT_EQ(L(std::string("修改时间"), AppLanguage::english), "Modified") << "the engine's L through the same catalog";
     setSetting(AppSettings::languageKey, QStringLiteral("zh-Hans"));
     EXPECT_EQ(currentLanguage(), AppLanguage::simplifiedChinese);
     EXPECT_EQ(L(QStringLiteral("文件")), QStringLiteral("文件"));
@@ -173,7 +175,7 @@ TEST_F(ControlsTest, RelatedCheckbox)
     layout->addWidget(box);
     window.show();
     EXPECT_EQ(box->objectName(), QStringLiteral("related-0"));
-    EXPECT_EQ(box->text(), QStringLiteral("Move this related item"));
+    EXPECT_EQ(box->text(), QStringLiteral("Move this related item to the Trash"));
 
     QSignalSpy spy(box, &NativeRelatedCheckbox::selectionWritten);
     QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(6, box->height() / 2));
