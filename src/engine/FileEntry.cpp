@@ -9,7 +9,19 @@ FileEntry::FileEntry(std::string path_, int64_t size_, double modified_, int32_t
       allocated(allocated_), changed(changed_)
 {
     std::string key = ::searchKey(path);
-    if (key != path) foldedKey_ = std::move(key);
+    if (key != path) foldedKey_ = std::make_unique<std::string>(std::move(key));
+}
+
+FileEntry::FileEntry(const FileEntry& o)
+    : path(o.path), size(o.size), modified(o.modified), device(o.device), inode(o.inode), allocated(o.allocated),
+      changed(o.changed), foldedKey_(o.foldedKey_ ? std::make_unique<std::string>(*o.foldedKey_) : nullptr)
+{
+}
+
+FileEntry& FileEntry::operator=(const FileEntry& o)
+{
+    if (this != &o) *this = FileEntry(o);
+    return *this;
 }
 
 std::string_view FileEntry::name() const
@@ -44,7 +56,7 @@ std::optional<std::string_view> FileEntry::parentPath() const
 bool FileEntry::operator==(const FileEntry& o) const
 {
     return path == o.path && size == o.size && modified == o.modified && device == o.device &&
-           inode == o.inode && allocated == o.allocated && changed == o.changed && foldedKey_ == o.foldedKey_;
+           inode == o.inode && allocated == o.allocated && changed == o.changed && searchKey() == o.searchKey();
 }
 
 std::string identityString(int32_t device, uint64_t inode)

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,6 +18,10 @@ struct FileEntry {
     std::optional<double> changed;
 
     FileEntry() = default;
+    FileEntry(const FileEntry& other);
+    FileEntry& operator=(const FileEntry& other);
+    FileEntry(FileEntry&&) noexcept = default;
+    FileEntry& operator=(FileEntry&&) noexcept = default;
     // Builds the record and its search key from the given values.
     FileEntry(std::string path, int64_t size, double modified, int32_t device, uint64_t inode,
               int64_t allocated, std::optional<double> changed);
@@ -24,7 +29,7 @@ struct FileEntry {
     std::string_view name() const;
     // Lower-cased text after the last "." of the name; empty without one.
     std::string extensionLowercase() const;
-    std::string_view searchKey() const { return foldedKey_.empty() ? std::string_view(path) : foldedKey_; }
+    std::string_view searchKey() const { return foldedKey_ ? std::string_view(*foldedKey_) : std::string_view(path); }
     // "<device>:<inode>": names one file object on one volume.
     std::string resourceID() const;
     // The category name used by filters and space statistics.
@@ -35,7 +40,8 @@ struct FileEntry {
     bool operator==(const FileEntry& other) const;
 
 private:
-    std::string foldedKey_;
+    // Null when folding leaves the path unchanged, as it does for most paths.
+    std::unique_ptr<std::string> foldedKey_;
 };
 
 std::string identityString(int32_t device, uint64_t inode);

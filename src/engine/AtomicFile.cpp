@@ -1,0 +1,103 @@
+#include "engine/AtomicFile.h"
+
+#include "engine/Errors.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace AtomicFile {
+
+namespace {
+
+
+void writeAll(int fd, std::string_view contents)
+{
+    const char* p = contents.data();
+    size_t left = contents.size();
+    while (left > 0) {
+        ssize_t n = write(fd, p, left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throwErrno();
+        }
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+}
+
+void syncFolder(const std::string& folder)
+{
+    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) throwErrno();
+    if (fsync(fd) != 0) {
+        int err = errno;
+        close(fd);
+        throwPosix(err);
+    }
+    close(fd);
+}
+
+} // namespace
+
+std::optional<std::string> read(const std::string& path)
+{
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) return std::nullopt;
+        throwErrno();
+    }
+    std::string contents;
+    struct stat info {};
+    if (fstat(fd, &info) == 0 && info.st_size > 0) contents.reserve(static_cast<size_t>(info.st_size));
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            int err = errno;
+            close(fd);
+            throwPosix(err);
+        }
+        if (n == 0) break;
+        contents.append(buffer, static_cast<size_t>(n));
+    }
+    close(fd);
+    return contents;
+}
+
+void replace(const std::string& path, std::string_view contents)
+{
+    const std::string folder = folderOf(path);
+    auto slash = path.rfind('/');
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::string temp = (folder == "/" ? "" : folder) + "/." + name + ".tmp-XXXXXX";
+
+    int fd = mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) throwErrno();
+    try {
+        writeAll(fd, contents);
+        if (fsync(fd) != 0) throwErrno();
+        int rc = close(fd);
+        fd = -1;
+        if (rc != 0) throwErrno();
+        if (rename(temp.c_str(), path.c_str()) != 0) throwErrno();
+    } catch (...) {
+        if (fd >= 0) close(fd);
+        unlink(temp.c_str());
+        throw;
+    }
+    syncFolder(folder);
+}
+
+std::string folderOf(const std::string& path)
+{
+    auto slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+} // namespace AtomicFile

@@ -1,0 +1,22 @@
+#pragma once
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Whole-file reads and replacements of the small store files.
+namespace AtomicFile {
+
+// The file's whole content, or none when nothing exists at the path. Other failures throw
+// std::system_error with errno.
+std::optional<std::string> read(const std::string& path);
+
+// Replaces the file at path with contents: a temporary file in the same folder is written,
+// flushed to disk, renamed over the path, and the folder is flushed, so a crash or power
+// loss leaves either the old file or the complete new one. On a failure before the rename
+// the temporary file is removed and the old file is untouched. Throws std::system_error.
+void replace(const std::string& path, std::string_view contents);
+
+// The folder part of a path: "." without a "/", "/" for a file in the root.
+std::string folderOf(const std::string& path);
+
+} // namespace AtomicFile

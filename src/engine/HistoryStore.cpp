@@ -1,0 +1,107 @@
+#include "engine/HistoryStore.h"
+
+#include "engine/AtomicFile.h"
+#include "engine/Errors.h"
+#include "engine/LocalStoreLock.h"
+#include "engine/Uuid.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <nlohmann/json.hpp>
+#include <unordered_map>
+
+using nlohmann::json;
+
+namespace {
+
+
+} // namespace
+
+std::string encodeHistory(const std::vector<Operation>& history)
+{
+    json list = json::array();
+    for (const Operation& op : history) list.push_back(op);
+    return dumpStoreJson(list);
+}
+
+std::vector<Operation> decodeHistory(std::string_view text)
+{
+    json list = parseStoreJson(text);
+    if (!list.is_array()) throw StoreFormatError("the history is not a JSON array");
+    std::vector<Operation> history;
+    history.reserve(list.size());
+    for (const json& item : list) history.push_back(item.get<Operation>());
+    return history;
+}
+
+HistoryStore::HistoryStore(std::string historyPath, std::shared_ptr<OperationJournal> journal)
+    : historyPath_(std::move(historyPath)), journal_(std::move(journal))
+{
+}
+
+std::optional<std::string> HistoryStore::load()
+{
+    history_.clear();
+    needsBackup_ = false;
+    try {
+        if (auto text = AtomicFile::read(historyPath_)) history_ = decodeHistory(*text);
+        return std::nullopt;
+    } catch (const std::exception& error) {
+        history_.clear();
+        needsBackup_ = true;
+        return "操作记录无法读取；下次保存前会保留原文件副本。" + errorDescription(error);
+    }
+}
+
+bool HistoryStore::copyUnreadableAside()
+{
+    auto contents = AtomicFile::read(historyPath_);
+    if (!contents) return false;
+    std::string backup = AtomicFile::folderOf(historyPath_) + "/operations-unreadable-" + newUUID() + ".json";
+    AtomicFile::replace(backup, *contents);
+    return true;
+}
+
+void HistoryStore::mergeFromFile(const std::string& contents)
+{
+    std::vector<Operation> disk = decodeHistory(contents);
+    // Position of the first record of each id, kept up to date as records are appended.
+    std::unordered_map<std::string, size_t> first;
+    for (size_t i = 0; i < history_.size(); ++i) first.try_emplace(history_[i].id, i);
+    for (Operation& d : disk) {
+        auto found = first.find(d.id);
+        if (found == first.end()) {
+            first.emplace(d.id, history_.size());
+            history_.push_back(std::move(d));
+            continue;
+        }
+        // Only a later restore date is taken over; equal dates keep ours.
+        Operation& m = history_[found->second];
+        if (d.restoredAt && (!m.restoredAt || *d.restoredAt > *m.restoredAt)) m.restoredAt = d.restoredAt;
+    }
+    std::stable_sort(history_.begin(), history_.end(),
+                     [](const Operation& a, const Operation& b) { return a.date > b.date; });
+}
+
+std::optional<std::string> HistoryStore::saveHistory(bool replacing)
+{
+    try {
+        return LocalStoreLock::perform(historyPath_, [&]() -> std::optional<std::string> {
+            bool merge = !replacing;
+            if (needsBackup_) {
+                // When the unreadable file is gone there is nothing left to keep: save as
+                // usual rather than fail every later save. Any other failure stops the save.
+                if (copyUnreadableAside()) merge = false; // what we hold replaces it
+                needsBackup_ = false;
+            }
+            if (merge) {
+                if (auto contents = AtomicFile::read(historyPath_)) mergeFromFile(*contents);
+            }
+            AtomicFile::replace(historyPath_, encodeHistory(history_));
+            if (journal_) journal_->acknowledge(history_);
+            return std::nullopt;
+        });
+    } catch (const std::exception& error) {
+        return errorDescription(error);
+    }
+}

@@ -1,0 +1,52 @@
+#pragma once
+#include "engine/Operation.h"
+#include "engine/OperationJournal.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The history file "operations.json" and the list it holds, newest first. The model owns
+// one and uses it on the main thread only: it changes history() in place (insert, stamp
+// restoredAt, clear) and calls saveHistory, the one writer of the file.
+class HistoryStore {
+public:
+    // journal: the model's journal ("pending-actions.json" in the same folder).
+    HistoryStore(std::string historyPath, std::shared_ptr<OperationJournal> journal);
+
+    const std::string& historyPath() const { return historyPath_; }
+    const std::shared_ptr<OperationJournal>& journal() const { return journal_; }
+
+    std::vector<Operation>& history() { return history_; }
+    const std::vector<Operation>& history() const { return history_; }
+
+    // True while the history file that failed to load has not yet been copied aside.
+    bool needsBackup() const { return needsBackup_; }
+
+    // Start-up load. A missing file gives an empty history. A file that cannot be read or
+    // decoded gives an empty history, sets needsBackup and returns the message for the user:
+    // "操作记录无法读取；下次保存前会保留原文件副本。" followed by the error's description.
+    std::optional<std::string> load();
+
+    // Writes the history under the history lock file: copies an unreadable file aside first
+    // ("operations-unreadable-<UUID>.json", then no merge), else, unless replacing or with no
+    // file, merges records written by another running copy and sorts newest first; writes
+    // atomically; then lets the journal drop what the history settles. Returns nothing on
+    // success, else the failing error's description.
+    std::optional<std::string> saveHistory(bool replacing);
+
+private:
+    // Copies the history file aside; false when there is no file to copy.
+    bool copyUnreadableAside();
+    void mergeFromFile(const std::string& contents);
+
+    std::string historyPath_;
+    std::shared_ptr<OperationJournal> journal_;
+    std::vector<Operation> history_;
+    bool needsBackup_ = false;
+};
+
+// The history file's JSON: an array of records.
+std::string encodeHistory(const std::vector<Operation>& history);
+std::vector<Operation> decodeHistory(std::string_view text);

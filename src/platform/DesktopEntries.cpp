@@ -1,0 +1,202 @@
+#include "platform/DesktopEntries.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <dirent.h>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <unordered_set>
+
+namespace {
+constexpr off_t kMaxEntrySize = 256 * 1024;
+constexpr int kMaxDepth = 4;
+
+std::vector<std::string> applicationFolders()
+{
+    std::vector<std::string> bases;
+    const char* dataHome = std::getenv("XDG_DATA_HOME");
+    const char* home = std::getenv("HOME");
+    if (dataHome && *dataHome == '/') bases.push_back(dataHome);
+    else if (home && *home) bases.push_back(std::string(home) + "/.local/share");
+    const char* dirs = std::getenv("XDG_DATA_DIRS");
+    std::string list = dirs && *dirs ? dirs : "/usr/local/share:/usr/share";
+    std::stringstream split(list);
+    for (std::string dir; std::getline(split, dir, ':');)
+        if (!dir.empty() && dir[0] == '/') bases.push_back(dir);
+    std::vector<std::string> folders;
+    for (auto& base : bases) {
+        std::string folder = base + (base.back() == '/' ? "" : "/") + "applications";
+        if (std::find(folders.begin(), folders.end(), folder) == folders.end()) folders.push_back(folder);
+    }
+    return folders;
+}
+
+timespec stamp(const std::string& folder)
+{
+    struct stat st{};
+    if (stat(folder.c_str(), &st) != 0) return timespec{-1, 0};
+    return st.st_mtim;
+}
+
+bool sameStamps(const std::vector<timespec>& a, const std::vector<timespec>& b)
+{
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (a[i].tv_sec != b[i].tv_sec || a[i].tv_nsec != b[i].tv_nsec) return false;
+    return true;
+}
+
+bool equalsIgnoringCase(const std::string& a, const std::string& b)
+{
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+               return lower(x) == lower(y);
+           });
+}
+
+// Locale names to try for Name[...], most specific first.
+std::vector<std::string> localeKeys()
+{
+    const char* value = nullptr;
+    for (const char* var : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        value = std::getenv(var);
+        if (value && *value) break;
+    }
+    std::vector<std::string> keys;
+    if (!value || !*value) return keys;
+    std::string locale = value;
+    locale = locale.substr(0, locale.find('.'));
+    locale = locale.substr(0, locale.find('@'));
+    if (locale.empty() || locale == "C" || locale == "POSIX") return keys;
+    keys.push_back(locale);
+    size_t underscore = locale.find('_');
+    if (underscore != std::string::npos) keys.push_back(locale.substr(0, underscore));
+    return keys;
+}
+
+std::string unescape(const std::string& value)
+{
+    std::string out;
+    for (size_t i = 0; i < value.size(); ++i) {
+        if (value[i] != '\\' || i + 1 == value.size()) {
+            out += value[i];
+            continue;
+        }
+        char c = value[++i];
+        switch (c) {
+        case 's': out += ' '; break;
+        case 'n': out += '\n'; break;
+        case 't': out += '\t'; break;
+        case 'r': out += '\r'; break;
+        case '\\': out += '\\'; break;
+        default: out += '\\'; out += c; break;
+        }
+    }
+    return out;
+}
+
+std::optional<DesktopEntry> parseEntry(const std::string& path, const std::string& id,
+                                       const std::vector<std::string>& locales)
+{
+    struct stat st{};
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxEntrySize) return std::nullopt;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    bool inGroup = false, application = false, hidden = false;
+    std::string name, wmClass;
+    std::vector<std::string> localized(locales.size());
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty() || line[0] == '#') continue;
+        if (line[0] == '[') {
+            inGroup = line == "[Desktop Entry]";
+            continue;
+        }
+        if (!inGroup) continue;
+        size_t eq = line.find('=');
+        if (eq == std::string::npos) continue;
+        std::string key = line.substr(0, eq);
+        while (!key.empty() && key.back() == ' ') key.pop_back();
+        std::string value = line.substr(eq + 1);
+        while (!value.empty() && value.front() == ' ') value.erase(value.begin());
+        if (key == "Type") application = value == "Application";
+        else if (key == "Hidden") hidden = value == "true";
+        else if (key == "Name") name = unescape(value);
+        else if (key == "StartupWMClass") wmClass = unescape(value);
+        else
+            for (size_t i = 0; i < locales.size(); ++i)
+                if (key == "Name[" + locales[i] + "]") localized[i] = unescape(value);
+    }
+    if (!application || hidden || name.empty()) return std::nullopt;
+    for (const auto& text : localized) {
+        if (!text.empty()) {
+            name = text;
+            break;
+        }
+    }
+    return DesktopEntry{id, name, wmClass};
+}
+
+void collect(const std::string& folder, const std::string& prefix, int depth, const std::vector<std::string>& locales,
+             std::unordered_set<std::string>& seen, std::vector<DesktopEntry>& out)
+{
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) return;
+    std::vector<std::string> names;
+    while (dirent* d = readdir(dir)) {
+        std::string name = d->d_name;
+        if (name == "." || name == "..") continue;
+        names.push_back(name);
+    }
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    for (const auto& name : names) {
+        std::string path = folder + "/" + name;
+        struct stat st{};
+        if (stat(path.c_str(), &st) != 0) continue;
+        if (S_ISDIR(st.st_mode)) {
+            if (depth < kMaxDepth) collect(path, prefix + name + "-", depth + 1, locales, seen, out);
+            continue;
+        }
+        if (name.size() <= 8 || !name.ends_with(".desktop")) continue;
+        std::string id = prefix + name.substr(0, name.size() - 8);
+        // An earlier folder's entry hides a later one with the same id.
+        if (!seen.insert(id).second) continue;
+        if (auto entry = parseEntry(path, id, locales)) out.push_back(std::move(*entry));
+    }
+}
+} // namespace
+
+void DesktopEntries::refresh()
+{
+    std::vector<std::string> folders = applicationFolders();
+    std::vector<timespec> stamps;
+    for (const auto& folder : folders) stamps.push_back(stamp(folder));
+    if (loaded_ && folders == folders_ && sameStamps(stamps, stamps_)) return;
+    std::vector<std::string> locales = localeKeys();
+    std::unordered_set<std::string> seen;
+    std::vector<DesktopEntry> entries;
+    for (const auto& folder : folders) collect(folder, "", 0, locales, seen, entries);
+    folders_ = std::move(folders);
+    stamps_ = std::move(stamps);
+    entries_ = std::move(entries);
+    loaded_ = true;
+}
+
+std::optional<DesktopEntry> DesktopEntries::match(const std::string& instance, const std::string& windowClass)
+{
+    if (instance.empty() && windowClass.empty()) return std::nullopt;
+    refresh();
+    for (const auto& key : {windowClass, instance}) {
+        if (key.empty()) continue;
+        for (const auto& entry : entries_)
+            if (!entry.startupWMClass.empty() && entry.startupWMClass == key) return entry;
+    }
+    for (const auto& key : {windowClass, instance}) {
+        if (key.empty()) continue;
+        for (const auto& entry : entries_)
+            if (equalsIgnoringCase(entry.id, key)) return entry;
+    }
+    return std::nullopt;
+}

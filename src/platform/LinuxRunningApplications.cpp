@@ -1,0 +1,218 @@
+#include "platform/LinuxRunningApplications.h"
+
+#include "csystem/csystem.h"
+#include "platform/DesktopEntries.h"
+#include "platform/X11Session.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <map>
+#include <mutex>
+#include <plist/plist.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+constexpr int32_t kMaxProcesses = 16384;
+constexpr int32_t kPathBuffer = 4096;
+constexpr off_t kMaxInfoPlist = 4 * 1024 * 1024;
+
+using WindowsByPid = std::map<int32_t, std::vector<TopLevelWindow>>;
+
+std::optional<std::string> executableOf(int32_t pid)
+{
+    char path[kPathBuffer] = {};
+    if (ts_process_path(pid, path, kPathBuffer) < 1) return std::nullopt;
+    return std::string(path);
+}
+
+bool ownedByCurrentUser(int32_t pid)
+{
+    struct stat st{};
+    std::string dir = "/proc/" + std::to_string(pid);
+    return stat(dir.c_str(), &st) == 0 && st.st_uid == getuid();
+}
+
+std::optional<std::string> readSmallFile(const std::string& path, off_t limit)
+{
+    int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    struct stat st{};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > limit) {
+        close(fd);
+        return std::nullopt;
+    }
+    std::string data(static_cast<size_t>(st.st_size), '\0');
+    size_t used = 0;
+    while (used < data.size()) {
+        ssize_t n = read(fd, data.data() + used, data.size() - used);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        used += static_cast<size_t>(n);
+    }
+    close(fd);
+    data.resize(used);
+    return data;
+}
+
+std::optional<std::string> plistString(plist_t dict, const char* key)
+{
+    plist_t node = plist_dict_get_item(dict, key);
+    if (!node || plist_get_node_type(node) != PLIST_STRING) return std::nullopt;
+    uint64_t length = 0;
+    const char* text = plist_get_string_ptr(node, &length);
+    if (!text) return std::nullopt;
+    return std::string(text, length);
+}
+} // namespace
+
+struct LinuxRunningApplications::State {
+    std::mutex mutex;
+    X11Session x11;
+    DesktopEntries desktop;
+
+    WindowsByPid windowsByPid()
+    {
+        WindowsByPid byPid;
+        for (auto& w : x11.windows()) byPid[w.pid].push_back(std::move(w));
+        return byPid;
+    }
+
+    std::optional<RunningApplication> describe(int32_t pid, const WindowsByPid& windows)
+    {
+        if (!ownedByCurrentUser(pid)) return std::nullopt;
+        std::optional<std::string> executable = executableOf(pid);
+        std::optional<std::string> bundle = executable ? bundleContaining(*executable) : std::nullopt;
+        auto owned = windows.find(pid);
+        bool hasWindows = owned != windows.end() && !owned->second.empty();
+        if (!bundle && !hasWindows) return std::nullopt;
+
+        RunningApplication app;
+        app.pid = pid;
+        app.regular = true;
+        if (bundle) {
+            BundleInfo info = readBundleInfo(*bundle);
+            app.bundlePath = *bundle;
+            app.bundleIdentifier = info.identifier;
+            app.name = info.name;
+            // A process started by its own bundle's process is a helper of that application.
+            if (!hasWindows) {
+                int32_t parent = ts_parent_pid(pid);
+                if (parent > 1) {
+                    std::optional<std::string> parentExecutable = executableOf(parent);
+                    if (parentExecutable && bundleContaining(*parentExecutable) == bundle) app.regular = false;
+                }
+            }
+            return app;
+        }
+
+        // The executable itself stands in for the bundle: it is no folder, so it claims no
+        // other process by path.
+        app.bundlePath = executable;
+        for (const auto& w : owned->second) {
+            if (w.instance.empty() && w.windowClass.empty()) continue;
+            if (auto entry = desktop.match(w.instance, w.windowClass)) {
+                app.name = entry->name;
+                app.bundleIdentifier = entry->id;
+            } else {
+                const std::string& cls = w.windowClass.empty() ? w.instance : w.windowClass;
+                app.name = cls;
+                app.bundleIdentifier = cls;
+            }
+            break;
+        }
+        return app;
+    }
+};
+
+LinuxRunningApplications::LinuxRunningApplications() : state_(std::make_unique<State>()) {}
+LinuxRunningApplications::~LinuxRunningApplications() = default;
+
+std::optional<std::string> LinuxRunningApplications::bundleContaining(const std::string& executable)
+{
+    static const std::string marker = ".app/Contents/MacOS/";
+    size_t at = executable.rfind(marker);
+    while (at != std::string::npos) {
+        size_t bundleEnd = at + 4;  // just past ".app"
+        size_t nameStart = executable.rfind('/', at);
+        bool named = nameStart != std::string::npos && nameStart + 1 < at;
+        bool hasFile = executable.size() > at + marker.size();
+        if (named && hasFile && executable[0] == '/') return executable.substr(0, bundleEnd);
+        if (at == 0) break;
+        at = executable.rfind(marker, at - 1);
+    }
+    return std::nullopt;
+}
+
+LinuxRunningApplications::BundleInfo LinuxRunningApplications::readBundleInfo(const std::string& bundlePath)
+{
+    BundleInfo info;
+    std::string folder = bundlePath.substr(bundlePath.rfind('/') + 1);
+    info.name = folder.ends_with(".app") ? folder.substr(0, folder.size() - 4) : folder;
+
+    auto data = readSmallFile(bundlePath + "/Contents/Info.plist", kMaxInfoPlist);
+    if (!data || data->empty()) return info;
+    plist_t root = nullptr;
+    plist_from_memory(data->data(), static_cast<uint32_t>(data->size()), &root);
+    if (!root) return info;
+    if (plist_get_node_type(root) == PLIST_DICT) {
+        auto identifier = plistString(root, "CFBundleIdentifier");
+        if (identifier && !identifier->empty()) info.identifier = identifier;
+        for (const char* key : {"CFBundleDisplayName", "CFBundleName"}) {
+            auto name = plistString(root, key);
+            if (name && !name->empty()) {
+                info.name = *name;
+                break;
+            }
+        }
+    }
+    plist_free(root);
+    return info;
+}
+
+std::vector<RunningApplication> LinuxRunningApplications::list()
+{
+    std::lock_guard lock(state_->mutex);
+    WindowsByPid windows = state_->windowsByPid();
+    std::vector<int32_t> pids(kMaxProcesses, 0);
+    int32_t count = ts_list_pids(pids.data(), kMaxProcesses);
+    std::vector<RunningApplication> result;
+    for (int32_t i = 0; i < std::min(count, kMaxProcesses); ++i) {
+        if (pids[i] <= 0) continue;
+        if (auto app = state_->describe(pids[i], windows)) result.push_back(std::move(*app));
+    }
+    std::sort(result.begin(), result.end(), [](const auto& a, const auto& b) { return a.pid < b.pid; });
+    return result;
+}
+
+std::optional<RunningApplication> LinuxRunningApplications::lookup(int32_t pid)
+{
+    // Pin the process first, so everything read afterwards describes this very process.
+    auto handle = ProcessHandle::open(pid);
+    if (!handle) return std::nullopt;
+    std::lock_guard lock(state_->mutex);
+    WindowsByPid windows = state_->windowsByPid();
+    auto app = state_->describe(pid, windows);
+    if (!app || handle->hasExited()) return std::nullopt;
+    app->process = std::move(handle);
+    return app;
+}
+
+bool LinuxRunningApplications::requestQuit(const RunningApplication& application)
+{
+    auto handle = application.process ? application.process : ProcessHandle::open(application.pid);
+    if (!handle || handle->hasExited()) return false;
+    std::lock_guard lock(state_->mutex);
+    std::vector<uint32_t> closable;
+    for (const auto& w : state_->x11.windows())
+        if (w.pid == application.pid && w.acceptsDelete) closable.push_back(w.window);
+    if (!closable.empty() && state_->x11.requestClose(closable) > 0) return true;
+    return handle->terminate();
+}
+
+bool LinuxRunningApplications::hasTerminated(const RunningApplication& application)
+{
+    auto handle = application.process ? application.process : ProcessHandle::open(application.pid);
+    return !handle || handle->hasExited();
+}

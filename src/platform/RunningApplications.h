@@ -1,0 +1,40 @@
+#pragma once
+#include "platform/ProcessHandle.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+// One running application of the current user.
+struct RunningApplication {
+    int32_t pid = 0;
+    std::optional<std::string> name;              // display name
+    std::optional<std::string> bundleIdentifier;
+    std::optional<std::string> bundlePath;        // the bundle, or the executable of a window owner
+    bool regular = false;                         // a full application, not a helper of one
+    std::shared_ptr<ProcessHandle> process;       // set by lookup(): pins this very process
+
+    bool sameDescription(const RunningApplication& other) const
+    {
+        return pid == other.pid && name == other.name && bundleIdentifier == other.bundleIdentifier &&
+               bundlePath == other.bundlePath && regular == other.regular;
+    }
+};
+
+// The running applications of the desktop session and their normal termination. An interface
+// so the model and its tests can use a fake.
+class RunningApplications {
+public:
+    virtual ~RunningApplications() = default;
+    // All running applications (helpers included, marked not regular), by pid.
+    virtual std::vector<RunningApplication> list() = 0;
+    // The application whose own process has this pid, pinned to that process; none otherwise.
+    virtual std::optional<RunningApplication> lookup(int32_t pid) = 0;
+    // Asks the application to quit normally, never by force: its windows get a close request,
+    // a windowless one SIGTERM. True when the request was delivered.
+    virtual bool requestQuit(const RunningApplication& application) = 0;
+    // Whether the application's process has ended.
+    virtual bool hasTerminated(const RunningApplication& application) = 0;
+};

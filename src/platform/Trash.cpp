@@ -1,0 +1,383 @@
+#include "platform/Trash.h"
+
+#include "platform/Locations.h"
+
+#include "engine/Errors.h"
+#include "engine/SearchKey.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fcntl.h>
+#include <memory>
+#include <pwd.h>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr size_t kNameMax = 255;
+const std::string kInfoSuffix = ".trashinfo";
+
+
+std::string joinPath(const std::string& dir, const std::string& name)
+{
+    return dir == "/" ? "/" + name : dir + "/" + name;
+}
+
+std::string withoutTrailingSlashes(std::string path)
+{
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    return path;
+}
+
+std::string absolutePath(const std::string& path)
+{
+    if (path.empty()) throwPosix(ENOENT);
+    if (path[0] == '/') return withoutTrailingSlashes(path);
+    std::unique_ptr<char, decltype(&std::free)> cwd(getcwd(nullptr, 0), &std::free);
+    if (!cwd) throwErrno();
+    return withoutTrailingSlashes(joinPath(cwd.get(), path));
+}
+
+std::string parentOf(const std::string& path)
+{
+    auto slash = path.rfind('/');
+    if (slash == std::string::npos || slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+std::string lastComponent(const std::string& path)
+{
+    auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string canonical(const std::string& path)
+{
+    std::unique_ptr<char, decltype(&std::free)> resolved(realpath(path.c_str(), nullptr), &std::free);
+    if (!resolved) throwErrno();
+    return resolved.get();
+}
+
+// Creates a folder with mode 0700 unless one is there. `followLink` accepts a link to a
+// folder (allowed above the home Trash); Trash folders themselves must be real folders.
+void ensureDirectory(const std::string& path, bool followLink)
+{
+    if (mkdir(path.c_str(), 0700) == 0) return;
+    if (errno != EEXIST) throwErrno();
+    struct stat st {};
+    if ((followLink ? stat(path.c_str(), &st) : lstat(path.c_str(), &st)) != 0) throwErrno();
+    if (!S_ISDIR(st.st_mode)) throwPosix(ENOTDIR);
+}
+
+void ensureDirectories(const std::string& path)
+{
+    std::string parent = parentOf(path);
+    struct stat st {};
+    if (parent != path && stat(parent.c_str(), &st) != 0) {
+        if (errno != ENOENT) throwErrno();
+        ensureDirectories(parent);
+    }
+    ensureDirectory(path, true);
+}
+
+// A folder of ours that is neither a link nor anyone else's.
+bool isOwnedDirectory(const std::string& path)
+{
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == getuid();
+}
+
+// The device of the path, or of its nearest existing ancestor.
+dev_t deviceOfNearest(std::string path)
+{
+    for (;;) {
+        struct stat st {};
+        if (stat(path.c_str(), &st) == 0) return st.st_dev;
+        if (errno != ENOENT && errno != ENOTDIR) throwErrno();
+        if (path == "/") throwErrno();
+        path = parentOf(path);
+    }
+}
+
+std::string homeTrashDirectory() { return Locations::homeTrash(); }
+
+// The top directory of the mount holding the canonical folder `dir` on device `dev`.
+std::string mountTop(std::string dir, dev_t dev)
+{
+    while (dir != "/") {
+        std::string up = parentOf(dir);
+        struct stat st {};
+        if (stat(up.c_str(), &st) != 0 || st.st_dev != dev) return dir;
+        dir = up;
+    }
+    return dir;
+}
+
+// $topdir/.Trash/$uid is used only when .Trash is a real, sticky folder shared by an
+// administrator; everything else goes to $topdir/.Trash-$uid.
+std::string sharedTrashCandidate(const std::string& topdir)
+{
+    std::string shared = joinPath(topdir, ".Trash");
+    struct stat st {};
+    if (lstat(shared.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || !(st.st_mode & S_ISVTX)) return {};
+    return shared + "/" + std::to_string(getuid());
+}
+
+std::string privateTrashCandidate(const std::string& topdir)
+{
+    return joinPath(topdir, ".Trash-" + std::to_string(getuid()));
+}
+
+// Finds or creates the Trash folder (holding files/ and info/) of a foreign volume.
+std::string volumeTrash(const std::string& topdir)
+{
+    std::string shared = sharedTrashCandidate(topdir);
+    if (!shared.empty()) {
+        if (mkdir(shared.c_str(), 0700) == 0 || errno == EEXIST) {
+            if (isOwnedDirectory(shared)) return shared;
+        }
+    }
+    std::string own = privateTrashCandidate(topdir);
+    if (mkdir(own.c_str(), 0700) != 0 && errno != EEXIST) throwErrno();
+    if (!isOwnedDirectory(own)) throwPosix(EPERM);
+    return own;
+}
+
+std::string percentEncode(const std::string& path)
+{
+    static const char* hex = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(path.size());
+    for (unsigned char c : path) {
+        bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+                     c == '_' || c == '.' || c == '~' || c == '/';
+        if (plain) {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 0xF];
+        }
+    }
+    return out;
+}
+
+std::string localTimestamp()
+{
+    time_t now = time(nullptr);
+    struct tm local {};
+    localtime_r(&now, &local);
+    char buf[32];
+    strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S", &local);
+    return buf;
+}
+
+// Cuts a UTF-8 text to at most `limit` bytes without splitting a character.
+std::string truncateUtf8(const std::string& text, size_t limit)
+{
+    if (text.size() <= limit) return text;
+    size_t end = limit;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    return text.substr(0, end);
+}
+
+// The name to try on attempt `n`: the item's own name first, then "stem 2.ext" ... and
+// finally random suffixes, each cut so that "<name>.trashinfo" fits in one file name.
+std::string candidateName(const std::string& name, int attempt, std::mt19937_64& random)
+{
+    std::string stem = name, ext;
+    auto dot = name.rfind('.');
+    if (dot != std::string::npos && dot > 0 && name.size() - dot <= 32) {
+        stem = name.substr(0, dot);
+        ext = name.substr(dot);
+    }
+    std::string suffix;
+    if (attempt >= 1 && attempt <= 8) {
+        suffix = " " + std::to_string(attempt + 1);
+    } else if (attempt > 8) {
+        char buf[24];
+        snprintf(buf, sizeof buf, " %016llx", static_cast<unsigned long long>(random()));
+        suffix = buf;
+    }
+    size_t room = kNameMax - kInfoSuffix.size();
+    if (stem.size() + suffix.size() + ext.size() > room) {
+        if (suffix.size() + ext.size() >= room) {
+            stem = name;
+            ext.clear();
+        }
+        stem = truncateUtf8(stem, room - suffix.size() - ext.size());
+    }
+    return stem + suffix + ext;
+}
+
+void writeAll(int fd, const std::string& text)
+{
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throwErrno();
+        }
+        done += static_cast<size_t>(n);
+    }
+}
+
+TessynError invalidUtf8Error()
+{
+    return TessynError("Tessyn", 4, "路径不是有效的 UTF-8 文本，无法写入操作记录，请重命名后再试。");
+}
+
+TessynError restoreRefusal(const std::string& text) { return TessynError("TessynRestore", 1, text); }
+
+} // namespace
+
+namespace Trash {
+
+std::string homeFilesDirectory() { return homeTrashDirectory() + "/files"; }
+
+std::string trashItem(const std::string& path)
+{
+    std::string absolute = absolutePath(path);
+    std::string name = lastComponent(absolute);
+    if (name.empty() || name == "." || name == ".." || absolute == "/") throwPosix(EINVAL);
+
+    // The folder holding the item is resolved; the item itself is not (a link moves as a link).
+    std::string folder = canonical(parentOf(absolute));
+    std::string original = joinPath(folder, name);
+    if (!isValidUtf8(original)) throw invalidUtf8Error();
+
+    struct stat item {}, parent {};
+    if (lstat(original.c_str(), &item) != 0) throwErrno();
+    if (stat(folder.c_str(), &parent) != 0) throwErrno();
+    // A mount point cannot be renamed away from its own mount.
+    if (item.st_dev != parent.st_dev) throwPosix(EBUSY);
+
+    std::string trashDir;
+    std::string recordedPath;
+    if (item.st_dev == deviceOfNearest(homeFilesDirectory())) {
+        if (!isValidUtf8(homeTrashDirectory())) throw invalidUtf8Error();
+        ensureDirectories(homeTrashDirectory());
+        trashDir = canonical(homeTrashDirectory());
+        recordedPath = original;
+    } else {
+        std::string topdir = mountTop(folder, parent.st_dev);
+        trashDir = volumeTrash(topdir);
+        recordedPath = topdir == "/" ? original.substr(1) : original.substr(topdir.size() + 1);
+    }
+    ensureDirectory(trashDir + "/files", false);
+    ensureDirectory(trashDir + "/info", false);
+    if (!isValidUtf8(trashDir)) throw invalidUtf8Error();
+
+    const std::string contents =
+        "[Trash Info]\nPath=" + percentEncode(recordedPath) + "\nDeletionDate=" + localTimestamp() + "\n";
+    std::mt19937_64 random(std::random_device{}());
+    constexpr int kAttempts = 200;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        std::string candidate = candidateName(name, attempt, random);
+        std::string infoPath = trashDir + "/info/" + candidate + kInfoSuffix;
+        std::string target = trashDir + "/files/" + candidate;
+
+        // The .trashinfo claims the name first, so two movers never pick the same one.
+        int fd = open(infoPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            throwErrno();
+        }
+        try {
+            struct stat existing {};
+            if (lstat(target.c_str(), &existing) == 0) {
+                close(fd);
+                unlink(infoPath.c_str());
+                continue; // an orphan in files/ without its info file
+            }
+            if (errno != ENOENT) throwErrno();
+            writeAll(fd, contents);
+            if (fsync(fd) != 0) throwErrno();
+            int rc = close(fd);
+            fd = -1;
+            if (rc != 0) throwErrno();
+
+            if (renameat2(AT_FDCWD, original.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0) {
+                if (errno == EEXIST) {
+                    unlink(infoPath.c_str());
+                    continue;
+                }
+                // Without RENAME_NOREPLACE the claimed info name and the empty slot checked
+                // above still keep other Trash users away from this name.
+                if (errno != EINVAL || rename(original.c_str(), target.c_str()) != 0) throwErrno();
+            }
+            return target;
+        } catch (...) {
+            int saved = errno;
+            if (fd >= 0) close(fd);
+            unlink(infoPath.c_str());
+            errno = saved;
+            throw;
+        }
+    }
+    throwPosix(EEXIST);
+}
+
+std::string filesDirectoryFor(const std::string& path)
+{
+    std::string absolute = absolutePath(path);
+
+    // The nearest existing folder above the item, resolved, decides the volume.
+    std::string folder = parentOf(absolute);
+    std::string rest = absolute.substr(folder == "/" ? 0 : folder.size());
+    std::string resolved;
+    for (;;) {
+        std::unique_ptr<char, decltype(&std::free)> r(realpath(folder.c_str(), nullptr), &std::free);
+        if (r) {
+            resolved = r.get();
+            break;
+        }
+        if ((errno != ENOENT && errno != ENOTDIR) || folder == "/") throwErrno();
+        std::string up = parentOf(folder);
+        rest = folder.substr(up == "/" ? 0 : up.size()) + rest;
+        folder = up;
+    }
+    struct stat st {};
+    if (stat(resolved.c_str(), &st) != 0) throwErrno();
+    if (st.st_dev == deviceOfNearest(homeFilesDirectory())) return homeFilesDirectory();
+
+    std::string topdir = mountTop(resolved, st.st_dev);
+    std::string where = (resolved == "/" ? "" : resolved) + rest;
+    std::vector<std::string> trashes;
+    if (std::string shared = sharedTrashCandidate(topdir); !shared.empty() && isOwnedDirectory(shared))
+        trashes.push_back(shared);
+    if (std::string own = privateTrashCandidate(topdir); isOwnedDirectory(own)) trashes.push_back(own);
+    for (const auto& trash : trashes) {
+        std::string files = trash + "/files";
+        if (where.compare(0, files.size() + 1, files + "/") == 0) return files;
+    }
+    if (!trashes.empty()) return trashes.front() + "/files";
+    return privateTrashCandidate(topdir) + "/files";
+}
+
+void restoreItem(const std::string& trashPath, const std::string& originalPath)
+{
+    std::string absolute = absolutePath(trashPath);
+    std::string name = lastComponent(absolute);
+    std::string filesDir = canonical(filesDirectoryFor(absolute));
+    std::string folder = canonical(parentOf(absolute));
+    if (folder != filesDir) throw restoreRefusal("恢复来源不是当前卷的废纸篓。");
+
+    std::string source = joinPath(folder, name);
+    // RENAME_NOREPLACE also counts a dangling link as occupying the place; a file system
+    // that cannot promise this fails with EINVAL and nothing is moved.
+    if (renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, originalPath.c_str(), RENAME_NOREPLACE) != 0) {
+        if (errno == EEXIST) throw restoreRefusal("原位置已有文件，恢复不会覆盖它。请在 Finder 中选择其他位置。");
+        throwErrno();
+    }
+    // The item is back; a stale info file is only cosmetic, so its removal is best effort.
+    unlink((parentOf(filesDir) + "/info/" + name + kInfoSuffix).c_str());
+}
+
+} // namespace Trash

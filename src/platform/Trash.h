@@ -1,0 +1,29 @@
+#pragma once
+#include <string>
+
+// The user's Trash as the freedesktop.org Trash specification lays it out, so that file
+// managers and trash-cli see and restore what Tessyn moved. Items are only ever renamed,
+// never copied: a move that cannot be a rename fails and leaves the item where it was.
+namespace Trash {
+
+// Moves the item (a link is moved itself, not its target) into the Trash of its volume and
+// returns its new path in that Trash's files/ folder. The home Trash takes items on its own
+// device, other volumes use their top directory's Trash. Throws std::system_error with the
+// errno of the failing call, or TessynError when the path is not valid UTF-8; on failure the
+// item stays in place and no .trashinfo is left behind.
+std::string trashItem(const std::string& path);
+
+// Moves a trashed item back to where it came from, then removes its .trashinfo. Never
+// replaces anything at originalPath (not even a dangling link) and refuses when the file
+// system cannot promise that. Refusals are TessynError of domain "TessynRestore";
+// other failures are std::system_error with errno.
+void restoreItem(const std::string& trashPath, const std::string& originalPath);
+
+// The files/ folder of the Trash that holds, or would hold, items of the volume on which
+// `path` lies. Creates nothing; the folder need not exist.
+std::string filesDirectoryFor(const std::string& path);
+
+// $XDG_DATA_HOME/Trash/files (default ~/.local/share/Trash/files); creates nothing.
+std::string homeFilesDirectory();
+
+} // namespace Trash

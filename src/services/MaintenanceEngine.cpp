@@ -1,0 +1,211 @@
+#include "services/MaintenanceEngine.h"
+
+#include "engine/Dates.h"
+#include "engine/FileEngine.h"
+#include "engine/SearchKey.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <plist/plist.h>
+#include <sys/stat.h>
+#include <unicode/coll.h>
+#include <unicode/locid.h>
+#include <unistd.h>
+
+namespace {
+
+const char* const kNotAnApp = "应用路径不是指定应用目录中的独立应用，或路径已变化。";
+const char* const kNotAFolder = "应用包不是普通目录。";
+const char* const kUnrecognised = "不处理系统应用、Tessyn自身或无法识别的应用包。";
+const char* const kOwnBundleID = "local.tessyn.preview";
+
+std::string parentOf(const std::string& path)
+{
+    auto slash = path.rfind('/');
+    if (slash == std::string::npos || slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+std::string joinPath(const std::string& dir, const std::string& name)
+{
+    return dir == "/" ? "/" + name : dir + "/" + name;
+}
+
+struct PlistDeleter {
+    void operator()(plist_t p) const { plist_free(p); }
+};
+using PlistPtr = std::unique_ptr<void, PlistDeleter>;
+
+// The string value of a key, or none when missing or not a string. Embedded NULs are kept.
+std::optional<std::string> stringValue(plist_t dict, const char* key)
+{
+    plist_t node = plist_dict_get_item(dict, key);
+    if (!node || plist_get_node_type(node) != PLIST_STRING) return std::nullopt;
+    uint64_t length = 0;
+    const char* text = plist_get_string_ptr(node, &length);
+    if (!text) return std::string();
+    return std::string(text, length);
+}
+
+// Rules shared by the identifier and the executable name: a single, real path component.
+bool isPlainComponent(const std::string& text)
+{
+    return !text.empty() && text.find('/') == std::string::npos && text.find('\0') == std::string::npos &&
+           text != "." && text != "..";
+}
+
+} // namespace
+
+namespace MaintenanceEngine {
+
+TessynError error(const std::string& message) { return TessynError("TessynMaintenance", 1, message); }
+
+std::string readBoundedFile(const std::string& path, const FileEntry& expected, size_t limit)
+{
+    int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) throwErrno();
+    std::string data;
+    try {
+        struct stat st {};
+        if (fstat(fd, &st) != 0) throwErrno();
+        if (!S_ISREG(st.st_mode) || static_cast<int32_t>(st.st_dev) != expected.device ||
+            static_cast<uint64_t>(st.st_ino) != expected.inode)
+            throw error(kUnrecognised);
+        // One byte past the limit tells a file that grew since it was measured.
+        data.resize(limit + 1);
+        size_t done = 0;
+        while (done < data.size()) {
+            ssize_t n = read(fd, data.data() + done, data.size() - done);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                throwErrno();
+            }
+            if (n == 0) break;
+            done += static_cast<size_t>(n);
+        }
+        if (done > limit) throw error(kUnrecognised);
+        data.resize(done);
+    } catch (...) {
+        close(fd);
+        throw;
+    }
+    close(fd);
+    return data;
+}
+
+InstalledApp app(const std::string& path, const std::vector<std::string>& roots)
+{
+    std::string canonical = FileEngine::canonicalURL(path);
+    if (canonical != path) throw error(kNotAnApp);
+
+    std::string parent = parentOf(canonical);
+    bool inRoot = false;
+    for (const auto& root : roots) {
+        try {
+            if (FileEngine::canonicalURL(root) == parent) {
+                inRoot = true;
+                break;
+            }
+        } catch (const std::exception&) {
+            // A root that cannot be resolved matches nothing.
+        }
+    }
+    if (!inRoot) throw error(kNotAnApp);
+
+    std::string folderName = canonical.substr(canonical.rfind('/') + 1);
+    const std::string extension = ".app";
+    if (folderName.size() <= extension.size() ||
+        folderName.compare(folderName.size() - extension.size(), extension.size(), extension) != 0)
+        throw error(kNotAnApp);
+
+    struct stat bundle {};
+    if (lstat(canonical.c_str(), &bundle) != 0 || !S_ISDIR(bundle.st_mode)) throw error(kNotAFolder);
+
+    std::string infoPath = canonical + "/Contents/Info.plist";
+    auto info = FileEngine::snapshot(infoPath);
+    if (!info || info->path != infoPath || static_cast<uint64_t>(info->size) > kInfoPlistLimit)
+        throw error(kUnrecognised);
+    std::string data = readBoundedFile(infoPath, *info);
+
+    plist_t parsed = nullptr;
+    plist_from_memory(data.data(), static_cast<uint32_t>(data.size()), &parsed);
+    PlistPtr root(parsed);
+    // libplist gives no reason for a parse failure, so it counts as an unrecognisable bundle.
+    if (!root || plist_get_node_type(root.get()) != PLIST_DICT) throw error(kUnrecognised);
+
+    auto bundleID = stringValue(root.get(), "CFBundleIdentifier");
+    // The identifier names folders and goes into the history, so it must be clean UTF-8.
+    if (!bundleID || !isPlainComponent(*bundleID) || !isValidUtf8(*bundleID) ||
+        bundleID->rfind("com.apple.", 0) == 0 || *bundleID == kOwnBundleID)
+        throw error(kUnrecognised);
+
+    auto executable = stringValue(root.get(), "CFBundleExecutable");
+    if (!executable || !isPlainComponent(*executable)) throw error(kUnrecognised);
+    struct stat exe {};
+    if (stat((canonical + "/Contents/MacOS/" + *executable).c_str(), &exe) != 0) throw error(kUnrecognised);
+
+    InstalledApp result;
+    result.path = canonical;
+    auto displayName = stringValue(root.get(), "CFBundleDisplayName");
+    result.name = displayName ? *displayName : folderName.substr(0, folderName.size() - extension.size());
+    result.bundleID = *bundleID;
+    result.identity = identityString(static_cast<int32_t>(bundle.st_dev), static_cast<uint64_t>(bundle.st_ino));
+    result.modified = dateFromTimespec(bundle.st_mtim);
+    return result;
+}
+
+std::vector<InstalledApp> discover(const std::vector<std::string>& roots)
+{
+    std::vector<InstalledApp> apps;
+    for (const auto& root : roots) {
+        std::string base;
+        try {
+            base = FileEngine::canonicalURL(root);
+        } catch (const std::exception&) {
+            base = root;
+        }
+        DIR* dir = opendir(base.c_str());
+        if (!dir) continue;
+        std::vector<std::string> children;
+        while (dirent* e = readdir(dir)) {
+            std::string name = e->d_name;
+            if (name != "." && name != "..") children.push_back(joinPath(base, name));
+        }
+        closedir(dir);
+        for (const auto& child : children) {
+            try {
+                apps.push_back(app(child, {base}));
+            } catch (const std::exception&) {
+                // Anything that is not an acceptable bundle is simply not listed.
+            }
+        }
+    }
+
+    // Natural order: case-insensitive, digit runs compared by value ("App 2" before "App 10").
+    // The POSIX locale's tailoring orders capitals before all small letters, so it gives way
+    // to the root collation.
+    icu::Locale locale = icu::Locale::getDefault();
+    if (std::strcmp(locale.getVariant(), "POSIX") == 0) locale = icu::Locale::getRoot();
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::Collator> collator(icu::Collator::createInstance(locale, status));
+    if (U_SUCCESS(status) && collator) {
+        collator->setStrength(icu::Collator::SECONDARY);
+        collator->setAttribute(UCOL_NUMERIC_COLLATION, UCOL_ON, status);
+    }
+    if (U_SUCCESS(status) && collator) {
+        std::stable_sort(apps.begin(), apps.end(), [&](const InstalledApp& a, const InstalledApp& b) {
+            UErrorCode s = U_ZERO_ERROR;
+            return collator->compareUTF8(a.name, b.name, s) == UCOL_LESS;
+        });
+    } else {
+        std::stable_sort(apps.begin(), apps.end(),
+                         [](const InstalledApp& a, const InstalledApp& b) { return a.name < b.name; });
+    }
+    return apps;
+}
+
+} // namespace MaintenanceEngine

@@ -1,0 +1,142 @@
+#include "csystem/csystem.h"
+#include "ChildProcess.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+std::string realPath(const std::string& path)
+{
+    char* resolved = realpath(path.c_str(), nullptr);
+    std::string out = resolved ? resolved : "";
+    std::free(resolved);
+    return out;
+}
+
+// A pid that belonged to a process which has been reaped.
+pid_t vanishedPid()
+{
+    pid_t pid = fork();
+    if (pid == 0) _exit(0);
+    int status;
+    waitpid(pid, &status, 0);
+    return pid;
+}
+} // namespace
+
+TEST(ProcessInfo, ParentOfLiveMissingAndOddlyNamedProcesses)
+{
+    EXPECT_EQ(ts_parent_pid(getpid()), getppid());
+    EXPECT_EQ(ts_parent_pid(1), 0) << "init has no parent";
+
+    pid_t gone = vanishedPid();
+    ASSERT_NE(kill(gone, 0), 0);
+    EXPECT_EQ(ts_parent_pid(gone), -1) << "a process that does not exist";
+    EXPECT_EQ(ts_parent_pid(0), -1);
+    EXPECT_EQ(ts_parent_pid(-5), -1);
+
+    // The command name sits in parentheses and may itself hold ") (" and digits.
+    TempHome home;
+    std::string odd = copyExecutable(fixturePath("demo_app"), home.path("x) 7 (y"));
+    ChildProcess child(odd, {"quits", home.root()});
+    ASSERT_TRUE(waitForFile(home.path("ready-" + std::to_string(child.pid())), 10));
+    EXPECT_EQ(ts_parent_pid(child.pid()), getpid());
+}
+
+TEST(ProcessInfo, ExecutablePathIsTheRealPathAndNeverCutShort)
+{
+    TempHome home;
+    std::string exe = copyExecutable(fixturePath("demo_app"), home.path("bin/demo"));
+    ChildProcess child(exe, {"quits", home.root()});
+    ASSERT_TRUE(waitForFile(home.path("ready-" + std::to_string(child.pid())), 10));
+
+    std::string expected = realPath(exe);
+    char buffer[4096];
+    std::memset(buffer, 'x', sizeof buffer);
+    int32_t n = ts_process_path(child.pid(), buffer, sizeof buffer);
+    ASSERT_GT(n, 0);
+    EXPECT_EQ(std::string(buffer), expected) << "NUL-terminated real path";
+    EXPECT_EQ(n, static_cast<int32_t>(expected.size()));
+
+    // Exactly room for the path and its NUL works; one byte less fails instead of truncating.
+    std::vector<char> exact(expected.size() + 1, 'x');
+    EXPECT_EQ(ts_process_path(child.pid(), exact.data(), static_cast<int32_t>(exact.size())), n);
+    EXPECT_EQ(std::string(exact.data()), expected);
+    std::vector<char> tight(expected.size(), 'x');
+    EXPECT_LE(ts_process_path(child.pid(), tight.data(), static_cast<int32_t>(tight.size())), 0);
+
+    EXPECT_LE(ts_process_path(vanishedPid(), buffer, sizeof buffer), 0);
+    EXPECT_LE(ts_process_path(2, buffer, sizeof buffer), 0) << "kernel threads have no executable";
+
+    // Another user's executable link cannot be read by an unprivileged process.
+    int rc = runAsNobody([] {
+        char b[4096];
+        return ts_process_path(1, b, sizeof b) <= 0 && ts_parent_pid(1) == 0 ? 0 : 1;
+    });
+    EXPECT_EQ(rc, 0);
+}
+
+TEST(ProcessInfo, UsageCountsResidentAndAnonymousMemory)
+{
+    uint64_t resident = 0, footprint = 0;
+    ASSERT_EQ(ts_process_usage(getpid(), &resident, &footprint), 0);
+    EXPECT_GT(resident, 0u);
+    EXPECT_GT(footprint, 0u);
+
+    // 64 MiB of touched anonymous memory shows in both figures.
+    const size_t size = 64u << 20;
+    std::vector<char> block(size);
+    for (size_t i = 0; i < size; i += 4096) block[i] = static_cast<char>(i | 1);
+    asm volatile("" : : "r"(block.data()) : "memory");
+    uint64_t resident2 = 0, footprint2 = 0;
+    ASSERT_EQ(ts_process_usage(getpid(), &resident2, &footprint2), 0);
+    EXPECT_GE(resident2, resident + size - (4u << 20));
+    EXPECT_GE(footprint2, footprint + size - (4u << 20));
+    EXPECT_EQ(resident2 % 1024, 0u) << "kB scaled to bytes";
+
+    uint64_t r = 11, f = 22;
+    EXPECT_NE(ts_process_usage(vanishedPid(), &r, &f), 0);
+    EXPECT_EQ(r, 11u);
+    EXPECT_EQ(f, 22u);
+    EXPECT_NE(ts_process_usage(2, &r, &f), 0) << "a kernel thread has no memory of its own";
+    EXPECT_EQ(r, 11u);
+    EXPECT_EQ(f, 22u);
+}
+
+TEST(ProcessInfo, ListHoldsLiveProcessesWithinCapacity)
+{
+    TempHome home;
+    ChildProcess child(fixturePath("demo_app"), {"quits", home.root()});
+    std::vector<int32_t> pids(16384, 0);
+    int32_t n = ts_list_pids(pids.data(), 16384);
+    ASSERT_GT(n, 1);
+    pids.resize(static_cast<size_t>(n));
+    EXPECT_NE(std::find(pids.begin(), pids.end(), getpid()), pids.end());
+    EXPECT_NE(std::find(pids.begin(), pids.end(), child.pid()), pids.end());
+    EXPECT_NE(std::find(pids.begin(), pids.end(), 1), pids.end());
+    EXPECT_TRUE(std::all_of(pids.begin(), pids.end(), [](int32_t p) { return p > 0; }));
+
+    int32_t one[2] = {0, -7};
+    EXPECT_EQ(ts_list_pids(one, 1), 1) << "stops at the capacity";
+    EXPECT_GT(one[0], 0);
+    EXPECT_EQ(one[1], -7) << "writes nothing beyond the capacity";
+    EXPECT_LT(ts_list_pids(one, 0), 1);
+}
+
+TEST(ProcessInfo, ContainsComparesBytes)
+{
+    EXPECT_TRUE(ts_contains_utf8("abc", ""));
+    EXPECT_TRUE(ts_contains_utf8("", ""));
+    EXPECT_FALSE(ts_contains_utf8("ab", "abc"));
+    EXPECT_TRUE(ts_contains_utf8("文件名.txt", "件名"));
+    EXPECT_FALSE(ts_contains_utf8("ABC", "b"));
+}

@@ -1,0 +1,396 @@
+#include "platform/Trash.h"
+
+#include "engine/Errors.h"
+#include "TestSupport.h"
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <regex>
+#include <sched.h>
+#include <set>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+struct stat lstatOf(const std::string& path)
+{
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0) throw std::runtime_error("lstat failed: " + path);
+    return st;
+}
+
+bool exists(const std::string& path)
+{
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> namesIn(const std::string& dir)
+{
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d))
+            if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
+        closedir(d);
+    }
+    return names;
+}
+
+std::string lastComponent(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
+std::string infoFileOf(const std::string& trashedPath)
+{
+    std::string files = trashedPath.substr(0, trashedPath.rfind('/'));
+    std::string trash = files.substr(0, files.rfind('/'));
+    return trash + "/info/" + lastComponent(trashedPath) + ".trashinfo";
+}
+
+std::string pathLineOf(const std::string& trashedPath)
+{
+    std::string info = readFile(infoFileOf(trashedPath));
+    auto start = info.find("\nPath=");
+    if (start == std::string::npos) return {};
+    start += 6;
+    return info.substr(start, info.find('\n', start) - start);
+}
+
+int errnoOf(const std::function<void()>& body)
+{
+    try {
+        body();
+    } catch (const std::system_error& e) {
+        return e.code().value();
+    } catch (...) {
+        return -1;
+    }
+    return 0;
+}
+
+std::string tessynTextOf(const std::function<void()>& body)
+{
+    try {
+        body();
+    } catch (const TessynError& e) {
+        return e.domain() + ":" + e.message();
+    } catch (const std::exception& e) {
+        return std::string("other:") + e.what();
+    }
+    return "no error";
+}
+
+const std::string kOccupied = "TessynRestore:原位置已有文件，恢复不会覆盖它。请在 Finder 中选择其他位置。";
+const std::string kOutside = "TessynRestore:恢复来源不是当前卷的废纸篓。";
+
+} // namespace
+
+TEST(Trash, MoveRenamesIntoHomeTrashAndWritesEncodedInfo)
+{
+    TempHome home;
+    std::string original = writeFile(home.path("docs/a b%\n名~_-.txt"), "hello");
+    ino_t inode = lstatOf(original).st_ino;
+
+    time_t before = time(nullptr);
+    std::string trashed = Trash::trashItem(original);
+    time_t after = time(nullptr);
+
+    EXPECT_EQ(trashed, home.dataHome() + "/Trash/files/a b%\n名~_-.txt");
+    EXPECT_FALSE(exists(original)) << "the item must leave its folder";
+    EXPECT_EQ(lstatOf(trashed).st_ino, inode) << "a rename keeps the inode; a copy would not";
+    EXPECT_EQ(readFile(trashed), "hello");
+
+    std::string info = readFile(infoFileOf(trashed));
+    std::smatch m;
+    std::regex layout("^\\[Trash Info\\]\nPath=([^\n]*)\nDeletionDate=(\\d{4})-(\\d\\d)-(\\d\\d)T(\\d\\d):(\\d\\d):(\\d\\d)\n$");
+    ASSERT_TRUE(std::regex_match(info, m, layout)) << info;
+    EXPECT_EQ(m[1].str(), home.root() + "/docs/a%20b%25%0A%E5%90%8D~_-.txt");
+    struct tm local {};
+    local.tm_year = std::stoi(m[2]) - 1900;
+    local.tm_mon = std::stoi(m[3]) - 1;
+    local.tm_mday = std::stoi(m[4]);
+    local.tm_hour = std::stoi(m[5]);
+    local.tm_min = std::stoi(m[6]);
+    local.tm_sec = std::stoi(m[7]);
+    local.tm_isdst = -1;
+    time_t stamped = mktime(&local);
+    EXPECT_GE(stamped, before - 1) << "DeletionDate is local time of the move";
+    EXPECT_LE(stamped, after + 1);
+
+    for (const char* dir : {"/Trash", "/Trash/files", "/Trash/info"})
+        EXPECT_EQ(lstatOf(home.dataHome() + dir).st_mode & 07777, 0700u) << dir;
+
+    // A folder moves whole; a link moves as itself, even when it dangles.
+    writeFile(home.path("docs/folder/inner.txt"), "x");
+    std::string folder = Trash::trashItem(home.path("docs/folder"));
+    EXPECT_EQ(readFile(folder + "/inner.txt"), "x");
+    ASSERT_EQ(symlink("/nonexistent/target", home.path("docs/link").c_str()), 0);
+    std::string link = Trash::trashItem(home.path("docs/link"));
+    EXPECT_TRUE(S_ISLNK(lstatOf(link).st_mode));
+    EXPECT_EQ(pathLineOf(link), home.root() + "/docs/link");
+
+    // A relative path is taken from the working directory; the recorded path is absolute.
+    writeFile(home.path("docs/relative.txt"), "r");
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    ASSERT_EQ(chdir(home.path("docs").c_str()), 0);
+    std::string relative = Trash::trashItem("relative.txt");
+    ASSERT_EQ(chdir(cwd), 0);
+    EXPECT_EQ(pathLineOf(relative), home.root() + "/docs/relative.txt");
+}
+
+TEST(Trash, CollidingNamesGetDistinctSlots)
+{
+    TempHome home;
+    std::set<std::string> results;
+    for (int i = 0; i < 12; ++i) {
+        std::string original = writeFile(home.path("dir" + std::to_string(i) + "/a.txt"), std::to_string(i));
+        std::string trashed = Trash::trashItem(original);
+        EXPECT_TRUE(results.insert(trashed).second) << "slot reused: " << trashed;
+        EXPECT_EQ(readFile(trashed), std::to_string(i));
+        EXPECT_EQ(pathLineOf(trashed), home.root() + "/dir" + std::to_string(i) + "/a.txt");
+    }
+    EXPECT_EQ(namesIn(home.dataHome() + "/Trash/files").size(), 12u);
+    EXPECT_EQ(namesIn(home.dataHome() + "/Trash/info").size(), 12u);
+    EXPECT_NE(results.count(home.dataHome() + "/Trash/files/a.txt"), 0u);
+
+    // An orphan in files/ without its info file is neither overwritten nor reused.
+    std::string orphan = writeFile(home.dataHome() + "/Trash/files/b.txt", "orphan");
+    std::string moved = Trash::trashItem(writeFile(home.path("x/b.txt"), "mine"));
+    EXPECT_NE(moved, orphan);
+    EXPECT_EQ(readFile(orphan), "orphan");
+    EXPECT_EQ(readFile(moved), "mine");
+
+    // The longest possible name still leaves room for ".trashinfo", cut on a character.
+    std::string longName;
+    while (longName.size() + 3 <= 251) longName += "名";
+    longName += ".txt";
+    ASSERT_LE(longName.size(), 255u);
+    std::string longTrashed = Trash::trashItem(writeFile(home.path("long/" + longName), "l"));
+    std::string slot = lastComponent(longTrashed);
+    EXPECT_LE(slot.size() + 10, 255u);
+    EXPECT_EQ(slot.substr(slot.size() - 4), ".txt");
+    EXPECT_EQ(pathLineOf(longTrashed).size(), (home.root() + "/long/").size() + (longName.size() - 4) * 3 + 4)
+        << "the recorded path keeps the full original name";
+    EXPECT_EQ(readFile(longTrashed), "l");
+}
+
+TEST(Trash, FailedMovesLeaveNoInfoFile)
+{
+    TempHome home;
+    std::string bad = home.path(std::string("docs/bad\xff name.txt"));
+    writeFile(bad, "x");
+    std::string text = tessynTextOf([&] { Trash::trashItem(bad); });
+    EXPECT_NE(text.find("UTF-8"), std::string::npos) << text;
+    EXPECT_TRUE(exists(bad));
+
+    EXPECT_EQ(errnoOf([&] { Trash::trashItem(home.path("docs/missing.txt")); }), ENOENT);
+    EXPECT_EQ(errnoOf([&] { Trash::trashItem(home.path("nowhere/missing.txt")); }), ENOENT);
+    EXPECT_TRUE(namesIn(home.dataHome() + "/Trash/info").empty());
+
+    // Moving a folder into its own Trash cannot be a rename: refused, nothing left behind.
+    EXPECT_EQ(errnoOf([&] { Trash::trashItem(home.dataHome()); }), EINVAL);
+    EXPECT_TRUE(namesIn(home.dataHome() + "/Trash/info").empty());
+    EXPECT_TRUE(exists(home.dataHome() + "/Trash/files"));
+}
+
+TEST(Trash, RestorePutsTheSameItemBackAndRemovesItsInfo)
+{
+    TempHome home;
+    std::string original = writeFile(home.path("docs/report 1.txt"), "content");
+    ino_t inode = lstatOf(original).st_ino;
+    std::string trashed = Trash::trashItem(original);
+    ASSERT_TRUE(exists(infoFileOf(trashed)));
+
+    Trash::restoreItem(trashed, original);
+    EXPECT_EQ(lstatOf(original).st_ino, inode);
+    EXPECT_EQ(readFile(original), "content");
+    EXPECT_FALSE(exists(trashed));
+    EXPECT_TRUE(namesIn(home.dataHome() + "/Trash/info").empty());
+
+    writeFile(home.path("docs/tree/a/b.txt"), "b");
+    std::string tree = Trash::trashItem(home.path("docs/tree"));
+    Trash::restoreItem(tree, home.path("docs/tree"));
+    EXPECT_EQ(readFile(home.path("docs/tree/a/b.txt")), "b");
+    EXPECT_TRUE(namesIn(home.dataHome() + "/Trash/files").empty());
+}
+
+TEST(Trash, RestoreRefusesOccupiedPlacesAndForeignSources)
+{
+    TempHome home;
+    std::string original = writeFile(home.path("docs/a.txt"), "old");
+    std::string trashed = Trash::trashItem(original);
+
+    writeFile(original, "new");
+    EXPECT_EQ(tessynTextOf([&] { Trash::restoreItem(trashed, original); }), kOccupied);
+    EXPECT_EQ(readFile(original), "new") << "nothing may be overwritten";
+    EXPECT_EQ(readFile(trashed), "old");
+    EXPECT_TRUE(exists(infoFileOf(trashed)));
+
+    ASSERT_EQ(unlink(original.c_str()), 0);
+    ASSERT_EQ(symlink("/nonexistent/target", original.c_str()), 0);
+    EXPECT_EQ(tessynTextOf([&] { Trash::restoreItem(trashed, original); }), kOccupied)
+        << "a dangling link occupies the place too";
+    EXPECT_TRUE(S_ISLNK(lstatOf(original).st_mode));
+    EXPECT_TRUE(exists(trashed));
+    ASSERT_EQ(unlink(original.c_str()), 0);
+
+    // Items outside the Trash, or reached through a link inside it, are not restored.
+    std::string stray = writeFile(home.path("elsewhere/a.txt"), "stray");
+    EXPECT_EQ(tessynTextOf([&] { Trash::restoreItem(stray, original); }), kOutside);
+    ASSERT_EQ(symlink(home.path("elsewhere").c_str(), (home.dataHome() + "/Trash/files/via").c_str()), 0);
+    EXPECT_EQ(tessynTextOf([&] { Trash::restoreItem(home.dataHome() + "/Trash/files/via/a.txt", original); }),
+              kOutside);
+    EXPECT_FALSE(exists(original));
+    EXPECT_TRUE(exists(stray));
+
+    // The old folder is gone: the platform's error, item kept in the Trash.
+    EXPECT_EQ(errnoOf([&] { Trash::restoreItem(trashed, home.path("gone/a.txt")); }), ENOENT);
+    EXPECT_TRUE(exists(trashed));
+    Trash::restoreItem(trashed, original);
+    EXPECT_EQ(readFile(original), "old");
+}
+
+TEST(Trash, FilesDirectoryOfHomeItems)
+{
+    TempHome home;
+    EXPECT_EQ(Trash::homeFilesDirectory(), home.dataHome() + "/Trash/files");
+    EXPECT_FALSE(exists(home.dataHome() + "/Trash")) << "the lookup creates nothing";
+    EXPECT_EQ(Trash::filesDirectoryFor(home.dataHome() + "/Trash/files/x"), Trash::homeFilesDirectory());
+    std::string trashed = Trash::trashItem(writeFile(home.path("d/f"), "f"));
+    EXPECT_EQ(Trash::filesDirectoryFor(trashed), Trash::homeFilesDirectory());
+
+    // Without XDG_DATA_HOME the home Trash lies in ~/.local/share.
+    unsetenv("XDG_DATA_HOME");
+    EXPECT_EQ(Trash::homeFilesDirectory(), home.root() + "/.local/share/Trash/files");
+    std::string viaDefault = Trash::trashItem(writeFile(home.path("d/g"), "g"));
+    EXPECT_EQ(viaDefault, home.root() + "/.local/share/Trash/files/g");
+}
+
+TEST(Trash, TrashCliListsAndRestoresTessynItems)
+{
+    TempHome home;
+    std::string folder = home.path("docs/项目 100%");
+    std::string original = writeFile(folder + "/a b.txt", "cli");
+    ino_t inode = lstatOf(original).st_ino;
+    std::string trashed = Trash::trashItem(original);
+
+    CommandResult list = runCommand("trash-list 2>&1");
+    ASSERT_EQ(list.status, 0) << list.output;
+    EXPECT_NE(list.output.find(" " + original + "\n"), std::string::npos) << list.output;
+
+    CommandResult restore =
+        runCommand("cd " + shellQuote(folder) + " && echo 0 | trash-restore " + shellQuote(folder) + " 2>&1");
+    EXPECT_EQ(restore.status, 0) << restore.output;
+    ASSERT_TRUE(exists(original)) << restore.output;
+    EXPECT_EQ(lstatOf(original).st_ino, inode);
+    EXPECT_FALSE(exists(trashed));
+    EXPECT_FALSE(exists(infoFileOf(trashed)));
+    EXPECT_EQ(runCommand("trash-list 2>&1").output.find(original), std::string::npos);
+}
+
+namespace {
+
+// Runs `body` in a child with its own mount namespace, so test volumes can be mounted
+// privately. Returns the failures it reported, or nullopt when mounting is not allowed.
+std::optional<std::string> inPrivateMounts(const std::function<std::string()>& body)
+{
+    int fds[2];
+    if (pipe(fds) != 0) return std::string("pipe failed");
+    fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) _exit(77);
+        std::string failures;
+        try {
+            failures = body();
+        } catch (const std::exception& e) {
+            failures = std::string("exception: ") + e.what();
+        }
+        if (write(fds[1], failures.data(), failures.size()) < 0) _exit(2);
+        _exit(0);
+    }
+    close(fds[1]);
+    std::string out;
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(fds[0], buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 77) return std::nullopt;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return out + "\nchild failed";
+    return out;
+}
+
+} // namespace
+
+TEST(Trash, OtherVolumesUseTheirTopDirectoryTrashAndNeverCopy)
+{
+    TempHome home;
+    std::string volume = home.path("volume");
+    makeDirs(volume);
+    makeDirs(home.path("bind-source"));
+    makeDirs(home.path("bind-target"));
+    std::string uid = std::to_string(getuid());
+
+    auto result = inPrivateMounts([&]() -> std::string {
+        std::string failures;
+        auto check = [&](bool ok, const std::string& what) {
+            if (!ok) failures += what + "\n";
+        };
+        if (mount("tmpfs", volume.c_str(), "tmpfs", 0, "mode=0755") != 0) return "mount tmpfs failed";
+
+        // No .Trash: the private $topdir/.Trash-$uid, created 0700, with a relative Path=.
+        std::string file = writeFile(volume + "/dir/f 1.txt", "f");
+        std::string trashed = Trash::trashItem(file);
+        check(trashed == volume + "/.Trash-" + uid + "/files/f 1.txt", "private volume trash: " + trashed);
+        check((lstatOf(volume + "/.Trash-" + uid).st_mode & 07777) == 0700, ".Trash-$uid mode");
+        check(pathLineOf(trashed) == "dir/f%201.txt", "relative Path=: " + pathLineOf(trashed));
+        check(Trash::filesDirectoryFor(trashed) == volume + "/.Trash-" + uid + "/files", "lookup of private");
+        check(Trash::filesDirectoryFor(volume + "/dir/other") == volume + "/.Trash-" + uid + "/files",
+              "lookup for a volume item");
+        Trash::restoreItem(trashed, file);
+        check(readFile(file) == "f" && !exists(infoFileOf(trashed)), "restore on the volume");
+
+        // A sticky, real .Trash gets a per-user folder; the private Trash is still found for its items.
+        makeDirs(volume + "/.Trash");
+        chmod((volume + "/.Trash").c_str(), 01777);
+        std::string shared = Trash::trashItem(writeFile(volume + "/dir/g.txt", "g"));
+        check(shared == volume + "/.Trash/" + uid + "/files/g.txt", "shared volume trash: " + shared);
+        check(pathLineOf(shared) == "dir/g.txt", "shared Path=");
+        check(Trash::filesDirectoryFor(shared) == volume + "/.Trash/" + uid + "/files", "lookup of shared");
+        check(Trash::filesDirectoryFor(volume + "/.Trash-" + uid + "/files/x") ==
+                  volume + "/.Trash-" + uid + "/files",
+              "lookup keeps the Trash that holds the item");
+
+        // Not sticky, or a link: ignored.
+        rename((volume + "/.Trash").c_str(), (volume + "/shared-old").c_str());
+        makeDirs(volume + "/.Trash");
+        chmod((volume + "/.Trash").c_str(), 0777);
+        std::string notSticky = Trash::trashItem(writeFile(volume + "/dir/h.txt", "h"));
+        check(notSticky == volume + "/.Trash-" + uid + "/files/h.txt", "non-sticky .Trash used: " + notSticky);
+        rmdir((volume + "/.Trash").c_str());
+        symlink((volume + "/shared-old").c_str(), (volume + "/.Trash").c_str());
+        std::string viaLink = Trash::trashItem(writeFile(volume + "/dir/i.txt", "i"));
+        check(viaLink == volume + "/.Trash-" + uid + "/files/i.txt", "linked .Trash used: " + viaLink);
+
+        // Same device, other mount: rename fails with EXDEV; nothing is copied or left behind.
+        if (mount(home.path("bind-source").c_str(), home.path("bind-target").c_str(), nullptr, MS_BIND, nullptr) != 0)
+            return failures + "bind mount failed";
+        std::string bound = writeFile(home.path("bind-target/b.txt"), "b");
+        int err = errnoOf([&] { Trash::trashItem(bound); });
+        check(err == EXDEV, "EXDEV expected, got " + std::to_string(err));
+        check(readFile(bound) == "b", "item stays after EXDEV");
+        check(namesIn(home.dataHome() + "/Trash/info").empty(), "no info file after EXDEV");
+        check(namesIn(home.dataHome() + "/Trash/files").empty(), "no copy after EXDEV");
+        return failures;
+    });
+    if (!result) GTEST_SKIP() << "mount namespaces are not available here";
+    EXPECT_EQ(*result, "");
+}
