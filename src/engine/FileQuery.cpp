@@ -206,7 +206,7 @@ public:
     {
         if (extension.size() > 15) return categoryForExtension(extension) == category_;
         Slot key{};
-        std::memcpy(key.bytes, extension.data(), extension.size());
+        if (!extension.empty()) std::memcpy(key.bytes, extension.data(), extension.size());
         key.length = static_cast<uint8_t>(extension.size()) + 1;
         uint64_t words[2];
         std::memcpy(words, key.bytes, sizeof words);
