@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <fcntl.h>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <stop_token>
 #include <sys/stat.h>
@@ -162,10 +163,16 @@ TEST(FolderScan, CancellationReturnsWhatWasFound)
         for (int f = 0; f < 250; ++f) writeFile(root + "/d" + std::to_string(d) + "/f" + std::to_string(f), std::string(f % 7, 'x'));
 
     auto openDescriptors = [] {
-        auto n = runCommand("ls /proc/" + std::to_string(getpid()) + "/fd | wc -l").output;
-        return std::stoi(n);
+        std::string listing;
+        for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) {
+            std::error_code ec;
+            auto target = std::filesystem::read_symlink(e.path(), ec);
+            // The iterator's own descriptor is listed too.
+            if (!ec && target.string().rfind("/proc/", 0) != 0) listing += target.string() + "\n";
+        }
+        return listing;
     };
-    int descriptorsBefore = openDescriptors();
+    std::string descriptorsBefore = openDescriptors();
     std::stop_source before;
     before.request_stop();
     for (int i = 0; i < 20; ++i) {
