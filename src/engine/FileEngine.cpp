@@ -41,7 +41,11 @@ void validate(const FileEntry& record, const std::string& root)
     std::string prefix = resolvedRoot == "/" ? "/" : resolvedRoot + "/";
     if (resolvedPath.compare(0, prefix.size(), prefix) != 0 || resolvedPath.size() <= prefix.size())
         throw validationError();
-    auto now = snapshot(record.path);
+    // The path is already known to be its own resolved form, so one lstat gives what a
+    // fresh snapshot would, without resolving it a second time.
+    struct stat info {};
+    if (lstat(record.path.c_str(), &info) != 0) throwErrno();
+    auto now = entry(record.path, info);
     if (!now) throw validationError();
     if (now->device != record.device || now->inode != record.inode || now->size != record.size ||
         now->modified != record.modified || now->changed != record.changed)
