@@ -6,11 +6,12 @@
 # in a temporary folder on the file system of the files, so every move is a rename.
 # Prints the time per file, Tessyn's journal bytes per file, and checks that every file
 # reached the Trash and came back.
-#   bench/compare-trash.sh [N]        BATCH=n  also runs Tessyn in runs of n files
+#   bench/compare-trash.sh [N]     BATCH=n: also runs Tessyn in runs of n files;
+#                                  TESSYN_BENCH=path: the tessyn-bench binary to use
 set -euo pipefail
 cd "$(dirname "$0")/.."
 n=${1:-10000}
-bin=$(realpath build/bench/tessyn-bench)
+bin=$(realpath "${TESSYN_BENCH:-build/bench/tessyn-bench}")
 [ -x "$bin" ] || { echo "build first: cmake --build build"; exit 1; }
 command -v gio > /dev/null || { echo "gio is missing (package libglib2.0-bin)"; exit 1; }
 
