@@ -12,13 +12,6 @@ namespace AtomicFile {
 
 namespace {
 
-std::string folderOf(const std::string& path)
-{
-    auto slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
 
 void writeAll(int fd, std::string_view contents)
 {
@@ -97,6 +90,14 @@ void replace(const std::string& path, std::string_view contents)
         throw;
     }
     syncFolder(folder);
+}
+
+std::string folderOf(const std::string& path)
+{
+    auto slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
 }
 
 } // namespace AtomicFile

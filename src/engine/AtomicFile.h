@@ -16,4 +16,7 @@ std::optional<std::string> read(const std::string& path);
 // the temporary file is removed and the old file is untouched. Throws std::system_error.
 void replace(const std::string& path, std::string_view contents);
 
+// The folder part of a path: "." without a "/", "/" for a file in the root.
+std::string folderOf(const std::string& path);
+
 } // namespace AtomicFile

@@ -3,6 +3,7 @@
 // same counts, same warnings in the same order, same order among files of equal size.
 #include "engine/FileEngine.h"
 
+#include "engine/Dates.h"
 #include "engine/Errors.h"
 #include "platform/Locations.h"
 
@@ -14,6 +15,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -80,13 +82,28 @@ std::string lastComponent(const std::string& path)
 
 // What one directory contributed, in walk order: its files, and between them the
 // subdirectories entered and the warnings raised, each noting how many files preceded it.
+// Files are kept as bare status fields and names until the report is assembled: a full
+// record with its path is built only once, which keeps the peak near one record a file.
+struct PendingFile {
+    uint32_t nameOffset;
+    uint32_t nameLength;
+    int64_t size;
+    int64_t blocks;
+    uint64_t inode;
+    double modified;
+    double changed;
+    int32_t device;
+};
+
 struct DirNode {
     struct Event {
         size_t filesBefore;
         std::unique_ptr<DirNode> child; // null for a warning
         std::string warning;
     };
-    std::vector<FileEntry> files;
+    std::string path;
+    std::string names; // the files' names, back to back
+    std::vector<PendingFile> files;
     std::vector<Event> events;
     size_t warningCount = 0;
 };
@@ -241,6 +258,7 @@ private:
                     skipped.fetch_add(1, std::memory_order_relaxed);
                 } else {
                     auto child = std::make_unique<DirNode>();
+                    child->path = path;
                     DirNode* childNode = child.get();
                     node.events.push_back({node.files.size(), std::move(child), {}});
                     std::lock_guard lock(mutex_);
@@ -250,10 +268,15 @@ private:
                 }
             } else {
                 inspected.fetch_add(1, std::memory_order_relaxed);
-                if (auto record = entry(childPath(task.path, name), info)) {
-                    bytes.fetch_add(record->size, std::memory_order_relaxed);
+                // Linux has no cloud placeholders: a regular file is always a record.
+                if (S_ISREG(info.st_mode)) {
+                    bytes.fetch_add(info.st_size, std::memory_order_relaxed);
                     fileCount.fetch_add(1, std::memory_order_relaxed);
-                    node.files.push_back(std::move(*record));
+                    node.files.push_back(PendingFile{static_cast<uint32_t>(node.names.size()),
+                                                     static_cast<uint32_t>(name.size()), info.st_size,
+                                                     info.st_blocks, info.st_ino, dateFromTimespec(info.st_mtim),
+                                                     dateFromTimespec(info.st_ctim), static_cast<int32_t>(info.st_dev)});
+                    node.names += name;
                 } else {
                     skipped.fetch_add(1, std::memory_order_relaxed);
                 }
@@ -287,15 +310,28 @@ void assemble(DirNode& root, ScanReport& report)
         size_t fileIndex = 0;
     };
     std::vector<Frame> stack{{&root}};
+    size_t trimmedAt = 0;
     auto takeFiles = [&report](DirNode& node, size_t& from, size_t upTo) {
-        for (; from < upTo; ++from) report.files.push_back(std::move(node.files[from]));
+        for (; from < upTo; ++from) {
+            const PendingFile& f = node.files[from];
+            std::string_view name(node.names.data() + f.nameOffset, f.nameLength);
+            report.files.emplace_back(childPath(node.path, name), f.size, f.modified, f.device, f.inode,
+                                      f.blocks * 512, f.changed);
+        }
     };
     while (!stack.empty()) {
         Frame& frame = stack.back();
         DirNode& node = *frame.node;
         if (frame.event == node.events.size()) {
             takeFiles(node, frame.fileIndex, node.files.size());
-            std::vector<FileEntry>().swap(node.files);
+            std::vector<PendingFile>().swap(node.files);
+            std::string().swap(node.names);
+            // The walk's storage was allocated by the worker threads, whose malloc arenas the
+            // assembling thread cannot reuse; hand the freed pages back as we go.
+            if (report.files.size() - trimmedAt >= 65536) {
+                malloc_trim(0);
+                trimmedAt = report.files.size();
+            }
             stack.pop_back();
             continue;
         }
@@ -364,6 +400,7 @@ ScanReport scan(const std::string& rootPath, const ScanProgressHandler& progress
     }
 
     DirNode tree;
+    tree.path = root;
     Walk walk(stop, homeTrash);
     walk.run(&tree, root, descriptor, progress);
 

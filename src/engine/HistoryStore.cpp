@@ -14,13 +14,6 @@ using nlohmann::json;
 
 namespace {
 
-std::string folderOf(const std::string& path)
-{
-    auto slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
 
 } // namespace
 
@@ -64,7 +57,7 @@ bool HistoryStore::copyUnreadableAside()
 {
     auto contents = AtomicFile::read(historyPath_);
     if (!contents) return false;
-    std::string backup = folderOf(historyPath_) + "/operations-unreadable-" + newUUID() + ".json";
+    std::string backup = AtomicFile::folderOf(historyPath_) + "/operations-unreadable-" + newUUID() + ".json";
     AtomicFile::replace(backup, *contents);
     return true;
 }

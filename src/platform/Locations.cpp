@@ -17,7 +17,8 @@ std::string dataHome()
 {
     // Only an absolute XDG_DATA_HOME counts; a relative one is ignored as the base directory rules say.
     if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && xdg[0] == '/') return xdg;
-    return homeFolder() + "/.local/share";
+    std::string home = homeFolder();
+    return (home == "/" ? "" : home) + "/.local/share";
 }
 
 std::string applicationSupport() { return dataHome() + "/Tessyn"; }

@@ -1,5 +1,7 @@
 #include "platform/Trash.h"
 
+#include "platform/Locations.h"
+
 #include "engine/Errors.h"
 #include "engine/SearchKey.h"
 
@@ -20,24 +22,6 @@ namespace {
 constexpr size_t kNameMax = 255;
 const std::string kInfoSuffix = ".trashinfo";
 
-std::string homeFolder()
-{
-    if (const char* home = getenv("HOME"); home && home[0] == '/') return home;
-    std::vector<char> buf(16384);
-    struct passwd pw {};
-    struct passwd* found = nullptr;
-    if (getpwuid_r(getuid(), &pw, buf.data(), buf.size(), &found) == 0 && found && found->pw_dir)
-        return found->pw_dir;
-    return "/";
-}
-
-std::string dataHome()
-{
-    // The base directory specification ignores relative values.
-    if (const char* data = getenv("XDG_DATA_HOME"); data && data[0] == '/') return data;
-    std::string home = homeFolder();
-    return (home == "/" ? "" : home) + "/.local/share";
-}
 
 std::string joinPath(const std::string& dir, const std::string& name)
 {
@@ -120,7 +104,7 @@ dev_t deviceOfNearest(std::string path)
     }
 }
 
-std::string homeTrashDirectory() { return dataHome() + "/Trash"; }
+std::string homeTrashDirectory() { return Locations::homeTrash(); }
 
 // The top directory of the mount holding the canonical folder `dir` on device `dev`.
 std::string mountTop(std::string dir, dev_t dev)

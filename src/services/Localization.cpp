@@ -1,0 +1,294 @@
+#include "services/Localization.h"
+
+#include <algorithm>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+#include <unicode/regex.h>
+#include <unicode/unistr.h>
+
+struct LocalizationCatalog::Pattern {
+    std::unique_ptr<icu::RegexPattern> regex;
+    std::string translation;
+};
+
+LocalizationCatalog::~LocalizationCatalog() = default;
+LocalizationCatalog::LocalizationCatalog(LocalizationCatalog&&) noexcept = default;
+LocalizationCatalog& LocalizationCatalog::operator=(LocalizationCatalog&&) noexcept = default;
+
+std::string_view rawValue(AppLanguage language)
+{
+    return language == AppLanguage::simplifiedChinese ? "zh-Hans" : "en";
+}
+
+AppLanguage appLanguageFromRaw(std::string_view raw)
+{
+    return raw == "zh-Hans" ? AppLanguage::simplifiedChinese : AppLanguage::english;
+}
+
+bool containsCJKIdeograph(std::string_view text)
+{
+    // U+4E00...U+9FFF are exactly the three-byte sequences E4 B8 80 ... E9 BF BF.
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    size_t n = text.size();
+    for (size_t i = 0; i + 2 < n; ++i) {
+        unsigned char lead = s[i];
+        if (lead < 0xE4 || lead > 0xE9) continue;
+        unsigned char b1 = s[i + 1], b2 = s[i + 2];
+        if ((b1 & 0xC0) != 0x80 || (b2 & 0xC0) != 0x80) continue;
+        char32_t cp = (char32_t(lead & 0x0F) << 12) | (char32_t(b1 & 0x3F) << 6) | char32_t(b2 & 0x3F);
+        if (cp >= 0x4E00 && cp <= 0x9FFF) return true;
+    }
+    return false;
+}
+
+namespace {
+
+size_t codePointCount(std::string_view text)
+{
+    size_t count = 0;
+    for (unsigned char c : text)
+        if ((c & 0xC0) != 0x80) ++count;
+    return count;
+}
+
+// One "{digits}" slot: its byte range and the digits.
+struct Slot {
+    size_t begin;
+    size_t end;
+    std::string_view digits;
+};
+
+std::vector<Slot> findSlots(std::string_view text)
+{
+    std::vector<Slot> slots;
+    size_t i = 0;
+    while (i < text.size()) {
+        if (text[i] != '{') {
+            ++i;
+            continue;
+        }
+        size_t j = i + 1;
+        while (j < text.size() && text[j] >= '0' && text[j] <= '9') ++j;
+        if (j > i + 1 && j < text.size() && text[j] == '}') {
+            slots.push_back({i, j + 1, text.substr(i + 1, j - i - 1)});
+            i = j + 1;
+        } else {
+            ++i;
+        }
+    }
+    return slots;
+}
+
+// The regular expression of a slotted key: the literal parts quoted, every slot a lazy group.
+std::string patternSource(std::string_view key)
+{
+    std::string out = "^";
+    size_t at = 0;
+    auto literal = [&out](std::string_view part) {
+        for (char c : part) {
+            auto u = static_cast<unsigned char>(c);
+            bool plain = u >= 0x80 || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                         c == ' ' || c == '\n' || c == '\t' || c == '\r';
+            if (!plain && u >= 0x20) out += '\\';
+            out += c;
+        }
+    };
+    for (const Slot& slot : findSlots(key)) {
+        literal(key.substr(at, slot.begin - at));
+        out += "(.*?)";
+        at = slot.end;
+    }
+    literal(key.substr(at));
+    out += "$";
+    return out;
+}
+
+std::optional<long long> parseDecimal(std::string_view digits)
+{
+    if (digits.empty()) return std::nullopt;
+    while (digits.size() > 1 && digits.front() == '0') digits.remove_prefix(1);
+    // Numbers beyond 18 digits cannot name a group anyway.
+    if (digits.size() > 18) return std::nullopt;
+    long long value = 0;
+    for (char c : digits) value = value * 10 + (c - '0');
+    return value;
+}
+
+std::mutex& builtinMutex()
+{
+    static std::mutex m;
+    return m;
+}
+
+std::function<std::optional<std::string>()>& builtinSource()
+{
+    static std::function<std::optional<std::string>()> source;
+    return source;
+}
+
+bool isRegularFile(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string executableDirectory()
+{
+    char buf[4096];
+    ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0) return {};
+    std::string path(buf, static_cast<size_t>(n));
+    auto slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+} // namespace
+
+LocalizationCatalog LocalizationCatalog::fromJson(std::string_view json)
+{
+    LocalizationCatalog catalog;
+    nlohmann::ordered_json root;
+    try {
+        root = nlohmann::ordered_json::parse(json.begin(), json.end());
+    } catch (const std::exception&) {
+        return catalog;
+    }
+    if (!root.is_object()) return catalog;
+    std::vector<std::string> order;
+    for (auto it = root.begin(); it != root.end(); ++it) {
+        if (!it.value().is_string()) return LocalizationCatalog();
+        catalog.entries_[it.key()] = it.value().get<std::string>();
+        order.push_back(it.key());
+    }
+
+    std::vector<std::string> slotted;
+    for (const auto& key : order)
+        if (key.find("{0}") != std::string::npos) slotted.push_back(key);
+    std::stable_sort(slotted.begin(), slotted.end(), [](const std::string& a, const std::string& b) {
+        return codePointCount(a) > codePointCount(b);
+    });
+    for (const auto& key : slotted) {
+        UErrorCode status = U_ZERO_ERROR;
+        UParseError parseError{};
+        std::unique_ptr<icu::RegexPattern> regex(icu::RegexPattern::compile(
+            icu::UnicodeString::fromUTF8(patternSource(key)), UREGEX_DOTALL, parseError, status));
+        if (U_FAILURE(status) || !regex) continue;
+        auto pattern = std::make_unique<Pattern>();
+        pattern->regex = std::move(regex);
+        pattern->translation = catalog.entries_[key];
+        catalog.patterns_.push_back(std::move(pattern));
+    }
+    return catalog;
+}
+
+LocalizationCatalog LocalizationCatalog::fromFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return LocalizationCatalog();
+    std::ostringstream buffer;
+    buffer << in.rdbuf();
+    if (in.bad()) return LocalizationCatalog();
+    return fromJson(buffer.str());
+}
+
+size_t LocalizationCatalog::patternCount() const { return patterns_.size(); }
+
+std::optional<std::string> LocalizationCatalog::fillPattern(std::string_view text) const
+{
+    if (patterns_.empty()) return std::nullopt;
+    icu::UnicodeString input = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+    for (const auto& pattern : patterns_) {
+        UErrorCode status = U_ZERO_ERROR;
+        std::unique_ptr<icu::RegexMatcher> matcher(pattern->regex->matcher(input, status));
+        if (U_FAILURE(status) || !matcher) continue;
+        if (!matcher->find(status) || U_FAILURE(status)) continue;
+
+        std::string result = pattern->translation;
+        int32_t groups = matcher->groupCount() + 1;  // the whole match included
+        auto slots = findSlots(result);
+        for (auto it = slots.rbegin(); it != slots.rend(); ++it) {
+            auto number = parseDecimal(it->digits);
+            if (!number) continue;
+            long long g = *number + 1;
+            if (g >= groups) continue;
+            UErrorCode groupStatus = U_ZERO_ERROR;
+            int32_t start = matcher->start(static_cast<int32_t>(g), groupStatus);
+            int32_t end = matcher->end(static_cast<int32_t>(g), groupStatus);
+            if (U_FAILURE(groupStatus) || start < 0 || end < start) continue;
+            std::string captured;
+            input.tempSubStringBetween(start, end).toUTF8String(captured);
+            result.replace(it->begin, it->end - it->begin, captured);
+        }
+        return result;
+    }
+    return std::nullopt;
+}
+
+std::string LocalizationCatalog::translate(std::string_view text) const
+{
+    if (text.empty() || !containsCJKIdeograph(text)) return std::string(text);
+    if (!entries_.empty()) {
+        auto found = entries_.find(std::string(text));
+        if (found != entries_.end()) return found->second;
+    }
+    if (auto filled = fillPattern(text)) return *filled;
+
+    if (text.find('\n') == std::string_view::npos) return std::string(text);
+    std::string out;
+    size_t at = 0;
+    while (true) {
+        size_t nl = text.find('\n', at);
+        std::string_view line = text.substr(at, nl == std::string_view::npos ? std::string_view::npos : nl - at);
+        out += translate(line);
+        if (nl == std::string_view::npos) break;
+        out += '\n';
+        at = nl + 1;
+    }
+    return out;
+}
+
+void LocalizationCatalog::setBuiltinSource(std::function<std::optional<std::string>()> source)
+{
+    std::lock_guard<std::mutex> lock(builtinMutex());
+    builtinSource() = std::move(source);
+}
+
+std::vector<std::string> LocalizationCatalog::candidatePaths(const std::string& executableDir)
+{
+    if (executableDir.empty()) return {};
+    return {executableDir + "/Localization/en.json", executableDir + "/../share/tessyn/Localization/en.json"};
+}
+
+const LocalizationCatalog& LocalizationCatalog::shared()
+{
+    static const LocalizationCatalog catalog = [] {
+        for (const auto& path : candidatePaths(executableDirectory()))
+            if (isRegularFile(path)) return fromFile(path);
+        std::function<std::optional<std::string>()> source;
+        {
+            std::lock_guard<std::mutex> lock(builtinMutex());
+            source = builtinSource();
+        }
+        if (source)
+            if (auto text = source()) return fromJson(*text);
+        return LocalizationCatalog();
+    }();
+    return catalog;
+}
+
+std::string L(std::string_view text, AppLanguage language, const LocalizationCatalog& catalog)
+{
+    if (language != AppLanguage::english) return std::string(text);
+    return catalog.translate(text);
+}
+
+std::string L(std::string_view text, AppLanguage language)
+{
+    if (language != AppLanguage::english || text.empty() || !containsCJKIdeograph(text)) return std::string(text);
+    return L(text, language, LocalizationCatalog::shared());
+}

@@ -1,0 +1,156 @@
+#include "services/Localization.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace {
+
+const AppLanguage en = AppLanguage::english;
+const AppLanguage zh = AppLanguage::simplifiedChinese;
+
+LocalizationCatalog catalog(const std::string& json)
+{
+    return LocalizationCatalog::fromJson(json);
+}
+
+} // namespace
+
+TEST(Localization, LanguageRawValuesAndIdeographTest)
+{
+    EXPECT_EQ(rawValue(zh), "zh-Hans");
+    EXPECT_EQ(rawValue(en), "en");
+    EXPECT_EQ(appLanguageFromRaw("zh-Hans"), zh);
+    for (const char* other : {"en", "", "zh-hans", "zh", "zh-Hans ", "fr"})
+        EXPECT_EQ(appLanguageFromRaw(other), en) << "stored value '" << other << "'";
+
+    EXPECT_TRUE(containsCJKIdeograph("\xE4\xB8\x80"));              // U+4E00
+    EXPECT_TRUE(containsCJKIdeograph("abc \xE9\xBF\xBF"));          // U+9FFF
+    EXPECT_FALSE(containsCJKIdeograph("\xE3\x90\x80"));             // U+3400, extension A
+    EXPECT_FALSE(containsCJKIdeograph("\xEA\x80\x80"));             // U+A000
+    EXPECT_FALSE(containsCJKIdeograph("，。：（）"));                 // full-width punctuation only
+    EXPECT_FALSE(containsCJKIdeograph("ひらがなカタカナ"));
+    EXPECT_FALSE(containsCJKIdeograph("\xE4\xB8"));                 // truncated sequence
+    EXPECT_FALSE(containsCJKIdeograph("\xE4\x41\x80"));             // broken continuation
+}
+
+TEST(Localization, ExactEntriesAndUnchangedTexts)
+{
+    auto c = catalog(R"({"文件": "Files", "扫描": "Scan", "{0} 个文件": "{0} files"})");
+    EXPECT_FALSE(c.empty());
+    EXPECT_EQ(L("文件", en, c), "Files");
+    EXPECT_EQ(L("文件", zh, c), "文件") << "Chinese mode returns the text itself";
+    EXPECT_EQ(L("{0} 个文件", zh, c), "{0} 个文件");
+    EXPECT_EQ(L("", en, c), "");
+    EXPECT_EQ(L("Files", en, c), "Files");
+    EXPECT_EQ(L("/Users/a/文件x.txt", en, c), "/Users/a/文件x.txt") << "one-line mixed text without a match";
+    EXPECT_EQ(L("12.5 MB", en, c), "12.5 MB");
+    EXPECT_EQ(L("，", en, c), "，") << "punctuation alone never reaches the catalog";
+}
+
+TEST(Localization, PlaceholderPatterns)
+{
+    auto c = catalog(R"({
+        "共 {0} 项": "{0} items",
+        "共 {0} 项，已选 {1} 项": "{1} of {0} items selected",
+        "已移动 {0} 个文件": "Moved {0} files",
+        "已移动 3 个文件": "Moved three files",
+        "{0}{1}项": "[{0}|{1}]",
+        "位置：{0}": "Location: {0}",
+        "两项 {0} 与 {1}": "{5} and {1} and {0}",
+        "无零号 {1}": "no zero {1}",
+        "大小（{0}）[MB]?": "Size ({0}) [MB]?",
+        "甲.乙{0}": "A.B{0}"
+    })");
+    // The slotted keys become patterns, the one without "{0}" does not.
+    EXPECT_EQ(c.patternCount(), 8u);
+
+    EXPECT_EQ(L("已移动 7 个文件", en, c), "Moved 7 files");
+    EXPECT_EQ(L("已移动 3 个文件", en, c), "Moved three files") << "an exact entry wins over a pattern";
+    EXPECT_EQ(L("共 10 项，已选 2 项", en, c), "2 of 10 items selected")
+        << "the longer key is used and slots are filled by number, not position";
+    EXPECT_EQ(L("共 10 项", en, c), "10 items");
+    EXPECT_EQ(L("两项 甲 与 乙", en, c), "{5} and 乙 and 甲") << "a slot beyond the key's groups stays literal";
+    EXPECT_EQ(L("无零号 5", en, c), "无零号 5") << "keys without {0} are not patterns";
+    EXPECT_EQ(L("12项", en, c), "[|12]") << "adjacent slots split lazily";
+    EXPECT_EQ(L("位置：/a/b\n/c", en, c), "Location: /a/b\n/c") << "a slot also matches line breaks";
+    EXPECT_EQ(L("大小（4）[MB]?", en, c), "Size (4) [MB]?") << "regular-expression characters are literal";
+    EXPECT_EQ(L("大小（4）MM", en, c), "大小（4）MM");
+    EXPECT_EQ(L("甲X乙1", en, c), "甲X乙1") << "a dot in a key is not a wildcard";
+    EXPECT_EQ(L("甲.乙1", en, c), "A.B1");
+    EXPECT_EQ(L("共 {0} 项", en, c), "{0} items") << "captured text is inserted verbatim";
+}
+
+TEST(Localization, LongestKeyFirstAndStableOrder)
+{
+    // Both keys match "路径 a 大小 b"; the longer one (in characters) decides.
+    auto c = catalog(R"({"路径 {0}": "short {0}", "路径 {0} 大小 {1}": "long {0}/{1}"})");
+    EXPECT_EQ(L("路径 a 大小 b", en, c), "long a/b");
+    auto reversed = catalog(R"({"路径 {0} 大小 {1}": "long {0}/{1}", "路径 {0}": "short {0}"})");
+    EXPECT_EQ(L("路径 a 大小 b", en, reversed), "long a/b");
+    // Equal lengths: the catalog's own order decides.
+    auto tie = catalog(R"({"甲{0}": "first {0}", "{0}乙": "second {0}"})");
+    EXPECT_EQ(L("甲乙", en, tie), "first 乙");
+}
+
+TEST(Localization, LineFallback)
+{
+    auto c = catalog(R"({"扫描完成": "Scan finished", "已移动 {0} 个文件": "Moved {0} files"})");
+    EXPECT_EQ(L("扫描完成\n已移动 2 个文件", en, c), "Scan finished\nMoved 2 files");
+    EXPECT_EQ(L("扫描完成\n未知的一行", en, c), "Scan finished\n未知的一行") << "an untranslated line stays Chinese";
+    EXPECT_EQ(L("/tmp/x\n扫描完成\n", en, c), "/tmp/x\nScan finished\n") << "empty and Latin lines pass through";
+    EXPECT_EQ(L("未知的一行", en, c), "未知的一行");
+}
+
+TEST(Localization, BrokenCatalogsAreEmpty)
+{
+    for (const char* json : {"", "not json", "[\"文件\"]", R"({"文件": 1})", R"({"文件": {"a": "b"}})",
+                             R"({"文件": "Files",})", "\"文件\""}) {
+        auto c = catalog(json);
+        EXPECT_TRUE(c.empty()) << json;
+        EXPECT_EQ(L("文件", en, c), "文件") << json;
+    }
+    // A key whose derived expression would not compile cannot exist, since every literal is quoted;
+    // unbalanced brackets and backslashes are matched as themselves.
+    auto c = catalog(R"({"([\\{0}": "x {0}"})");
+    EXPECT_EQ(c.patternCount(), 1u);
+    EXPECT_EQ(L("([\\文", en, c), "x 文");
+}
+
+TEST(Localization, CatalogFilesAndPlaces)
+{
+    TempHome home;
+    std::string path = writeFile(home.path("Localization/en.json"), R"({"文件": "Files"})");
+    EXPECT_EQ(L("文件", en, LocalizationCatalog::fromFile(path)), "Files");
+    EXPECT_TRUE(LocalizationCatalog::fromFile(home.path("missing.json")).empty());
+    EXPECT_TRUE(LocalizationCatalog::fromFile(home.root()).empty()) << "a folder is not a catalog";
+
+    auto places = LocalizationCatalog::candidatePaths("/opt/tessyn/bin");
+    ASSERT_EQ(places.size(), 2u);
+    EXPECT_EQ(places[0], "/opt/tessyn/bin/Localization/en.json");
+    EXPECT_EQ(places[1], "/opt/tessyn/bin/../share/tessyn/Localization/en.json");
+}
+
+TEST(Localization, ConcurrentTranslation)
+{
+    auto c = catalog(R"({"共 {0} 项": "{0} items", "文件": "Files"})");
+    std::vector<std::thread> threads;
+    std::vector<int> failures(4, 0);
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 2000; ++i) {
+                std::string n = std::to_string(i);
+                if (L("共 " + n + " 项", en, c) != n + " items" || L("文件", en, c) != "Files") ++failures[t];
+            }
+        });
+    for (auto& th : threads) th.join();
+    for (int f : failures) EXPECT_EQ(f, 0);
+}
+
+TEST(Localization, InvalidUtf8Input)
+{
+    auto c = catalog(R"({"名 {0}": "name {0}"})");
+    // A file name that is not UTF-8 still goes through; its bad bytes become U+FFFD.
+    EXPECT_EQ(L("名 \xFF", en, c), "name \xEF\xBF\xBD");
+    EXPECT_EQ(L("\xFF\xFE", en, c), "\xFF\xFE");
+}

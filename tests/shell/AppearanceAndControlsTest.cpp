@@ -1,0 +1,254 @@
+#include "ShellTestSupport.h"
+
+#include "shell/AppAppearance.h"
+#include "shell/AppSettings.h"
+#include "shell/AppVersion.h"
+#include "shell/BrandArtwork.h"
+#include "shell/LanguagePicker.h"
+#include "shell/LayoutStyle.h"
+#include "shell/LocalizedText.h"
+#include "shell/NativeActionButton.h"
+#include "shell/NativeRelatedCheckbox.h"
+#include "shell/NavigationBus.h"
+#include "shell/NavigationWindowProbe.h"
+#include "shell/Palette.h"
+#include "shell/SectionCard.h"
+#include "shell/SymbolIcon.h"
+
+#include <QLabel>
+#include <QProxyStyle>
+#include <QSignalSpy>
+#include <QStyleFactory>
+#include <QTest>
+#include <QVBoxLayout>
+
+using AppearanceTest = ShellTest;
+using ControlsTest = ShellTest;
+
+TEST_F(AppearanceTest, StoredSettingDrivesThePaletteAtOnce)
+{
+    QWidget probe;
+    probe.show();
+    const QColor systemWindow = AppAppearanceModifier::systemPalette().color(QPalette::Window);
+    const QColor darkWindow = tessynDarkPalette().color(QPalette::Window);
+    const QColor lightWindow = tessynLightPalette().color(QPalette::Window);
+    ASSERT_NE(darkWindow, lightWindow);
+    auto* style = qobject_cast<QProxyStyle*>(QApplication::style());
+    ASSERT_TRUE(style);
+    EXPECT_EQ(style->baseStyle()->name().toLower(), QStringLiteral("fusion"));
+
+    setSetting(AppSettings::appearanceKey, QStringLiteral("dark"));
+    EXPECT_EQ(QApplication::palette().color(QPalette::Window), darkWindow) << "no restart, no event loop turn";
+    EXPECT_EQ(Palette::canvas(), darkWindow);
+    QTRY_COMPARE(probe.palette().color(QPalette::Window), darkWindow);  // open widgets follow
+    EXPECT_TRUE(Palette::isDark());
+
+    setSetting(AppSettings::appearanceKey, QStringLiteral("light"));
+    EXPECT_EQ(QApplication::palette().color(QPalette::Window), lightWindow);
+    EXPECT_FALSE(Palette::isDark());
+
+    for (const char* unknown : {"Dark", "", "night", "dark "}) {
+        setSetting(AppSettings::appearanceKey, QStringLiteral("dark"));
+        setSetting(AppSettings::appearanceKey, QString::fromUtf8(unknown));
+        EXPECT_EQ(QApplication::palette().color(QPalette::Window), systemWindow) << "'" << unknown << "' means system";
+    }
+    setSetting(AppSettings::appearanceKey, QStringLiteral("dark"));
+    setSetting(AppSettings::appearanceKey, QStringLiteral("system"));
+    EXPECT_EQ(QApplication::palette().color(QPalette::Window), systemWindow);
+
+    EXPECT_EQ(appAppearanceFromRaw(QStringLiteral("light")), AppAppearance::light);
+    EXPECT_FALSE(appAppearanceFromRaw(QStringLiteral("Light")).has_value());
+    EXPECT_EQ(rawValue(AppAppearance::dark), QStringLiteral("dark"));
+}
+
+TEST_F(AppearanceTest, PaletteColoursFollowTheAppearance)
+{
+    for (const char* appearance : {"light", "dark"}) {
+        setSetting(AppSettings::appearanceKey, QString::fromLatin1(appearance));
+        QPalette live = QApplication::palette();
+        EXPECT_EQ(Palette::surface(), live.color(QPalette::Base)) << appearance;
+        EXPECT_EQ(Palette::ink(), live.color(QPalette::WindowText)) << appearance;
+        EXPECT_EQ(Palette::accent(), live.color(QPalette::Highlight)) << appearance;
+        EXPECT_NEAR(Palette::line().alphaF(), live.color(QPalette::Mid).alphaF() * 0.5, 0.01)
+            << "the line colour is the separator at half opacity";
+        EXPECT_LT(Palette::muted().alphaF(), 1.0);
+    }
+    setSetting(AppSettings::appearanceKey, QStringLiteral("light"));
+    QColor lightSurface = Palette::surface();
+    setSetting(AppSettings::appearanceKey, QStringLiteral("dark"));
+    EXPECT_NE(Palette::surface(), lightSurface);
+    EXPECT_LT(Palette::surface().lightnessF(), 0.3);
+}
+
+TEST(LayoutStyleTest, RawValues)
+{
+    EXPECT_EQ(layoutStyleFromRaw(QStringLiteral("sidebar")), LayoutStyle::sidebar);
+    EXPECT_EQ(layoutStyleFromRaw(QStringLiteral("top")), LayoutStyle::top);
+    for (const char* other : {"Sidebar", "TOP", "", " top"})
+        EXPECT_FALSE(layoutStyleFromRaw(QString::fromLatin1(other)).has_value()) << other;
+    EXPECT_EQ(rawValue(allLayoutStyles[0]), QStringLiteral("sidebar"));
+    EXPECT_EQ(rawValue(allLayoutStyles[1]), QStringLiteral("top"));
+}
+
+TEST_F(ControlsTest, BuiltInCatalogAndVersion)
+{
+    // No catalog is installed beside the test program, so this is the compiled-in one.
+    EXPECT_EQ(L(QStringLiteral("文件")), QStringLiteral("Files"));
+    EXPECT_EQ(L(QStringLiteral("文件"), AppLanguage::simplifiedChinese), QStringLiteral("文件"));
+    EXPECT_EQ(L("修改时间", AppLanguage::english), QStringLiteral("Modified"));
+    EXPECT_EQ(L(std::string("修改时间"), AppLanguage::english), "Modified") << "the engine's L through the same catalog";
+    setSetting(AppSettings::languageKey, QStringLiteral("zh-Hans"));
+    EXPECT_EQ(currentLanguage(), AppLanguage::simplifiedChinese);
+    EXPECT_EQ(L(QStringLiteral("文件")), QStringLiteral("文件"));
+    setSetting(AppSettings::languageKey, QStringLiteral("zh"));
+    EXPECT_EQ(currentLanguage(), AppLanguage::english);
+
+    EXPECT_EQ(AppVersion::version(), QStringLiteral("0.6.12"));
+    EXPECT_EQ(AppVersion::build(), QStringLiteral("18"));
+}
+
+TEST_F(ControlsTest, LanguagePickerWritesAndFollowsTheSetting)
+{
+    LanguagePicker picker;
+    EXPECT_EQ(picker.objectName(), QStringLiteral("language-picker"));
+    EXPECT_EQ(picker.size(), QSize(260, 28));
+    EXPECT_EQ(picker.segment(0)->text(), QStringLiteral("简体中文"));
+    EXPECT_EQ(picker.segment(1)->text(), QStringLiteral("English"));
+    EXPECT_EQ(picker.selectedIndex(), 1);
+    EXPECT_EQ(picker.accessibleName(), QStringLiteral("Interface language"));
+
+    picker.show();
+    QTest::mouseClick(picker.segment(0), Qt::LeftButton);
+    EXPECT_EQ(AppSettings::shared().languageRaw(), QStringLiteral("zh-Hans"));
+    EXPECT_EQ(picker.accessibleName(), QStringLiteral("界面语言"));
+    EXPECT_EQ(picker.segment(1)->text(), QStringLiteral("English")) << "each language is named in itself";
+
+    QTest::mouseClick(picker.segment(1), Qt::LeftButton);
+    EXPECT_EQ(AppSettings::shared().languageRaw(), QStringLiteral("en"));
+
+    setSetting(AppSettings::languageKey, QStringLiteral("fr"));
+    EXPECT_EQ(picker.selectedIndex(), 0) << "an unknown stored value shows the first segment";
+    EXPECT_EQ(currentLanguage(), AppLanguage::english);
+    QTest::mouseClick(picker.segment(1), Qt::LeftButton);
+    EXPECT_EQ(AppSettings::shared().languageRaw(), QStringLiteral("en")) << "choosing writes a valid value";
+}
+
+TEST_F(ControlsTest, ActionButtonEmphasisTitlesAndDisabledState)
+{
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    int presses = 0;
+    auto* button = new NativeActionButton(QStringLiteral("移入废纸篓"), NativeActionButton::Emphasis::primary,
+                                          [&presses] { ++presses; });
+    auto* plain = new NativeActionButton(QStringLiteral("A & B 文件"));
+    layout->addWidget(button);
+    layout->addWidget(plain);
+    window.show();
+
+    EXPECT_EQ(button->text(), QStringLiteral("Move to Trash"));
+    EXPECT_EQ(plain->text(), QStringLiteral("A && B 文件")) << "an ampersand is shown, not a mnemonic";
+    EXPECT_FALSE(button->autoDefault() || button->isDefault()) << "no keyboard equivalent";
+    EXPECT_EQ(button->sizePolicy().horizontalPolicy(), QSizePolicy::Fixed);
+    EXPECT_EQ(buttonEmphasis(button), ButtonEmphasis::primary);
+    EXPECT_GE(button->font().weight(), QFont::Medium);
+
+    setSetting(AppSettings::languageKey, QStringLiteral("zh-Hans"));
+    EXPECT_EQ(button->text(), QStringLiteral("移入废纸篓"));
+    EXPECT_EQ(buttonEmphasis(button), ButtonEmphasis::primary) << "retitling keeps the emphasis";
+    button->setEmphasis(NativeActionButton::Emphasis::standard);
+    EXPECT_EQ(buttonEmphasis(button), ButtonEmphasis::standard);
+    EXPECT_EQ(button->font().weight(), QFont::Normal);
+
+    QTest::mouseClick(button, Qt::LeftButton);
+    EXPECT_EQ(presses, 1);
+    window.setEnabled(false);
+    EXPECT_FALSE(button->isEnabled()) << "a disabled enclosing view disables the button";
+    QTest::mouseClick(button, Qt::LeftButton);
+    EXPECT_EQ(presses, 1);
+}
+
+TEST_F(ControlsTest, RelatedCheckbox)
+{
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    auto* box = new NativeRelatedCheckbox(QStringLiteral("related-0"));
+    layout->addWidget(box);
+    window.show();
+    EXPECT_EQ(box->objectName(), QStringLiteral("related-0"));
+    EXPECT_EQ(box->text(), QStringLiteral("Move this related item to the Trash"));
+
+    QSignalSpy spy(box, &NativeRelatedCheckbox::selectionWritten);
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(6, box->height() / 2));
+    ASSERT_EQ(spy.count(), 1);
+    EXPECT_TRUE(spy.at(0).at(0).toBool());
+    box->setSelected(false);
+    EXPECT_FALSE(box->selected());
+    EXPECT_EQ(spy.count(), 1) << "an external change is shown, not written back";
+
+    setSetting(AppSettings::languageKey, QStringLiteral("zh-Hans"));
+    EXPECT_EQ(box->text(), QStringLiteral("移走此关联项"));
+    window.setEnabled(false);
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(6, box->height() / 2));
+    EXPECT_EQ(spy.count(), 1);
+}
+
+TEST_F(ControlsTest, SectionCardTitleAndSymbol)
+{
+    auto* content = new QLabel(QStringLiteral("content"));
+    std::unique_ptr<SectionCard> memory(card(QStringLiteral("内存状态"), QStringLiteral("memorychip"), content));
+    EXPECT_EQ(memory->titleLabel()->text(), QStringLiteral("Memory status"));
+    EXPECT_EQ(memory->content(), content);
+    setSetting(AppSettings::languageKey, QStringLiteral("zh-Hans"));
+    EXPECT_EQ(memory->titleLabel()->text(), QStringLiteral("内存状态"));
+    setSetting(AppSettings::languageKey, QStringLiteral("en"));
+
+    std::unique_ptr<SectionCard> unknown(card(QStringLiteral("没有译文的标题"), QStringLiteral("leaf")));
+    EXPECT_EQ(unknown->titleLabel()->text(), QStringLiteral("没有译文的标题"));
+    EXPECT_EQ(unknown->content(), nullptr);
+    EXPECT_EQ(unknown->sizePolicy().horizontalPolicy(), QSizePolicy::Expanding);
+
+    for (const char* symbol : {"eye", "folder", "memorychip", "internaldrive", "magnifyingglass", "app.fill",
+                               "square.stack.3d.up.fill", "gearshape", "lock.shield", "xmark.circle.fill"}) {
+        QIcon icon = SymbolIcon::shipped(QString::fromLatin1(symbol));
+        ASSERT_FALSE(icon.isNull()) << symbol;
+        QImage image = icon.pixmap(QSize(24, 24)).toImage();
+        int inked = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) inked += qAlpha(image.pixel(x, y)) > 0;
+        EXPECT_GT(inked, 20) << symbol << " draws something";
+    }
+    EXPECT_TRUE(SymbolIcon::shipped(QStringLiteral("no.such.symbol")).isNull());
+    EXPECT_EQ(BrandArtwork::source(), QStringLiteral("artwork"));
+    EXPECT_FALSE(BrandArtwork::image().pixmap(64, 64).isNull());
+}
+
+TEST_F(ControlsTest, NavigationBusAndWindowProbe)
+{
+    QWidget window;
+    QSignalSpy bus(&NavigationBus::shared(), &NavigationBus::navigate);
+    NavigationBus::shared().post(&window, QStringLiteral("文件"));
+    ASSERT_EQ(bus.count(), 1) << "delivered synchronously";
+    EXPECT_EQ(bus.at(0).at(0).value<QWidget*>(), &window);
+    EXPECT_EQ(bus.at(0).at(1).toString(), QStringLiteral("文件"));
+    EXPECT_STREQ(NavigationBus::notificationName, "tessyn.navigate");
+
+    std::vector<QWidget*> reports;
+    auto* holder = new QWidget(&window);
+    auto* probe = new NavigationWindowProbe();
+    probe->setAttached([&reports](QWidget* w) { reports.push_back(w); });
+    probe->setParent(holder);
+    EXPECT_TRUE(reports.empty()) << "the report waits one turn of the event loop";
+    QTRY_COMPARE(reports.size(), size_t(1));
+    EXPECT_EQ(reports.back(), &window);
+
+    // Moving an ancestor into another window moves the probe with it.
+    QWidget other;
+    holder->setParent(&other);
+    QTRY_COMPARE(reports.size(), size_t(2));
+    EXPECT_EQ(reports.back(), &other);
+
+    probe->setParent(nullptr);
+    QTRY_COMPARE(reports.size(), size_t(3));
+    EXPECT_EQ(reports.back(), nullptr) << "leaving the window reports none";
+    delete probe;
+}

@@ -1,0 +1,251 @@
+#include "ShellTestSupport.h"
+
+#include "engine/ByteFormat.h"
+#include "shell/AppSettings.h"
+#include "shell/NativeFileTable.h"
+
+#include <QHeaderView>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+
+FileEntry file(const std::string& path, int64_t size, double modified = 700000000)
+{
+    return FileEntry(path, size, modified, 1, std::hash<std::string>{}(path), size, modified);
+}
+
+class NativeFileTableTest : public ShellTest {
+protected:
+    std::unique_ptr<NativeFileTable> table;
+    std::vector<std::string> previewed, revealed;
+
+    void SetUp() override
+    {
+        ShellTest::SetUp();
+        table = std::make_unique<NativeFileTable>();
+        table->resize(800, 500);
+        table->setPreviewHandler([this](const std::string& p) { previewed.push_back(p); });
+        table->setRevealHandler([this](const std::string& p) { revealed.push_back(p); });
+        table->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(table.get()));
+    }
+
+    static std::vector<FileEntry> sixFiles()
+    {
+        return {file("/d/a.mov", 5'000'000'000), file("/d/b.zip", 2'500'000), file("/d/c.txt", 1200),
+                file("/d/sub/d.png", 900), file("/e/e.pdf", 12), file("f-without-folder", 0)};
+    }
+
+    QPoint rowPoint(int row, int column = NativeFileTable::sizeColumn) const
+    {
+        return table->visualRect(table->model()->index(row, column)).center();
+    }
+
+    void click(int row, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+    {
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, modifiers, rowPoint(row));
+    }
+
+    std::vector<int> selectedRows() const
+    {
+        std::vector<int> rows;
+        for (const QModelIndex& i : table->selectionModel()->selectedRows()) rows.push_back(i.row());
+        std::sort(rows.begin(), rows.end());
+        return rows;
+    }
+
+    QString cell(int row, int column, int role = Qt::DisplayRole) const
+    {
+        return table->model()->data(table->model()->index(row, column), role).toString();
+    }
+};
+
+} // namespace
+
+TEST_F(NativeFileTableTest, ColumnsRowsAndFallbackTexts)
+{
+    FilePresentationMap presentation{{"/d/a.mov", {"5 GB", "2023/3/4", "/d"}}};
+    table->apply(std::make_shared<std::vector<FileEntry>>(sixFiles()), presentation, {}, false, AppLanguage::english);
+
+    ASSERT_EQ(table->model()->rowCount(), 6);
+    ASSERT_EQ(table->model()->columnCount(), 4);
+    QHeaderView* header = table->horizontalHeader();
+    EXPECT_EQ(header->sectionSize(NativeFileTable::sizeColumn), 90);
+    EXPECT_EQ(header->sectionSize(NativeFileTable::dateColumn), 100);
+    EXPECT_EQ(header->sectionSize(NativeFileTable::actionsColumn), 76);
+    EXPECT_GE(header->sectionSize(NativeFileTable::fileColumn), 140) << "the name column takes the rest";
+    EXPECT_EQ(header->sectionResizeMode(NativeFileTable::fileColumn), QHeaderView::Stretch);
+    EXPECT_EQ(table->rowHeight(0), 44);
+    EXPECT_TRUE(table->alternatingRowColors());
+    EXPECT_EQ(table->selectionMode(), QAbstractItemView::ExtendedSelection);
+
+    // A row with display strings uses them; the size still passes through L.
+    EXPECT_EQ(cell(0, NativeFileTable::fileColumn), QStringLiteral("a.mov"));
+    EXPECT_EQ(cell(0, NativeFileTable::fileColumn, NativeFileTable::parentRole), QStringLiteral("/d"));
+    EXPECT_EQ(cell(0, NativeFileTable::sizeColumn), QStringLiteral("5 GB"));
+    EXPECT_EQ(cell(0, NativeFileTable::dateColumn), QStringLiteral("2023/3/4"));
+    EXPECT_EQ(cell(0, NativeFileTable::sizeColumn, Qt::ToolTipRole), QStringLiteral("/d/a.mov"));
+
+    // Rows beyond the presentation are formatted on the spot.
+    EXPECT_EQ(cell(1, NativeFileTable::sizeColumn), QString::fromStdString(formatFileSize(2'500'000)));
+    EXPECT_EQ(cell(3, NativeFileTable::fileColumn, NativeFileTable::parentRole), QStringLiteral("/d/sub"));
+    EXPECT_FALSE(cell(3, NativeFileTable::dateColumn).isEmpty());
+    EXPECT_EQ(cell(5, NativeFileTable::fileColumn), QStringLiteral("f-without-folder"));
+    EXPECT_EQ(cell(5, NativeFileTable::fileColumn, NativeFileTable::parentRole), QString())
+        << "a path without '/' has an empty second line";
+    EXPECT_EQ(cell(2, NativeFileTable::actionsColumn, Qt::AccessibleTextRole),
+              QStringLiteral("Preview c.txt; Show in File Manager c.txt"));
+}
+
+TEST_F(NativeFileTableTest, SelectionMergeKeepsHiddenPaths)
+{
+    table->apply(std::make_shared<std::vector<FileEntry>>(sixFiles()), {}, {"/hidden/x", "/d/b.zip"}, false,
+                 AppLanguage::english);
+    EXPECT_EQ(selectedRows(), std::vector<int>{1}) << "the handed-in selection shows as selected rows";
+
+    QSignalSpy spy(table.get(), &NativeFileTable::pathSelectionChanged);
+    click(2);
+    ASSERT_EQ(spy.count(), 1);
+    EXPECT_EQ(table->pathSelection(), (PathSelection{"/hidden/x", "/d/c.txt"}))
+        << "a plain click replaces the shown selection and keeps the hidden path";
+
+    click(4, Qt::ControlModifier);
+    EXPECT_EQ(table->pathSelection(), (PathSelection{"/hidden/x", "/d/c.txt", "/e/e.pdf"}));
+
+    click(2, Qt::ControlModifier);
+    click(4, Qt::ControlModifier);
+    EXPECT_TRUE(selectedRows().empty());
+    EXPECT_EQ(table->pathSelection(), (PathSelection{"/hidden/x"})) << "deselecting every row keeps the hidden path";
+    auto last = spy.takeLast().at(0).value<PathSelection>();
+    EXPECT_EQ(last, (PathSelection{"/hidden/x"}));
+
+    // A filter that hides rows: selecting among the remaining rows keeps what was chosen before.
+    table->setPathSelection({"/hidden/x", "/d/a.mov", "/e/e.pdf"});
+    std::vector<FileEntry> filtered{file("/d/b.zip", 2'500'000), file("/d/c.txt", 1200)};
+    table->setFiles(filtered);
+    EXPECT_TRUE(selectedRows().empty());
+    click(1);
+    EXPECT_EQ(table->pathSelection(), (PathSelection{"/hidden/x", "/d/a.mov", "/e/e.pdf", "/d/c.txt"}));
+}
+
+TEST_F(NativeFileTableTest, ExternalSelectionIsNotEchoed)
+{
+    table->apply(std::make_shared<std::vector<FileEntry>>(sixFiles()), {}, {}, false, AppLanguage::english);
+    QSignalSpy spy(table.get(), &NativeFileTable::pathSelectionChanged);
+
+    table->setPathSelection({"/d/a.mov", "/d/c.txt", "/d/sub/d.png", "/not/listed"});
+    EXPECT_EQ(selectedRows(), (std::vector<int>{0, 2, 3}));
+    EXPECT_EQ(spy.count(), 0) << "a selection handed in is never written back";
+
+    table->setPathSelection({"/e/e.pdf"});
+    EXPECT_EQ(selectedRows(), std::vector<int>{4});
+    table->setPathSelection({});
+    EXPECT_TRUE(selectedRows().empty());
+    EXPECT_EQ(spy.count(), 0);
+
+    // Two rows with one path (a scan never gives them, a caller might) are selected together.
+    auto twice = sixFiles();
+    twice.push_back(file("/d/c.txt", 1200));
+    table->setFiles(twice);
+    table->setPathSelection({"/d/c.txt"});
+    EXPECT_EQ(selectedRows(), (std::vector<int>{2, 6}));
+    table->setPathSelection({});
+    table->setFiles(sixFiles());
+    EXPECT_EQ(spy.count(), 0);
+
+    // The owner writes back what the table announced: nothing moves, nothing is announced again.
+    click(1);
+    ASSERT_EQ(spy.count(), 1);
+    table->setPathSelection(table->pathSelection());
+    EXPECT_EQ(selectedRows(), std::vector<int>{1});
+    EXPECT_EQ(spy.count(), 1);
+}
+
+TEST_F(NativeFileTableTest, ProcessingBlocksSelectionAndRowButtons)
+{
+    auto files = std::make_shared<std::vector<FileEntry>>(sixFiles());
+    table->apply(files, {}, {"/d/a.mov"}, false, AppLanguage::english);
+    int reloads = table->reloadCount();
+
+    // Row buttons work and leave the selection alone.
+    QSignalSpy spy(table.get(), &NativeFileTable::pathSelectionChanged);
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->rowButtonRect(2, NativeFileTable::previewButton).center());
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->rowButtonRect(3, NativeFileTable::revealButton).center());
+    EXPECT_EQ(previewed, std::vector<std::string>{"/d/c.txt"});
+    EXPECT_EQ(revealed, std::vector<std::string>{"/d/sub/d.png"});
+    EXPECT_EQ(spy.count(), 0);
+    EXPECT_EQ(selectedRows(), std::vector<int>{0});
+
+    table->setProcessing(true);
+    EXPECT_EQ(table->reloadCount(), reloads + 1) << "a change of the processing state reloads the rows";
+    EXPECT_EQ(selectedRows(), std::vector<int>{0}) << "the selection is still shown";
+    click(3);
+    click(4, Qt::ControlModifier);
+    QTest::keyClick(table.get(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(table.get(), Qt::Key_Down, Qt::ShiftModifier);
+    EXPECT_EQ(selectedRows(), std::vector<int>{0}) << "rows cannot be selected while processing";
+    EXPECT_EQ(spy.count(), 0);
+    EXPECT_EQ(table->pathSelection(), (PathSelection{"/d/a.mov"}));
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->rowButtonRect(1, NativeFileTable::previewButton).center());
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->rowButtonRect(1, NativeFileTable::revealButton).center());
+    EXPECT_EQ(previewed.size(), 1u) << "row buttons are off while processing";
+    EXPECT_EQ(revealed.size(), 1u);
+
+    table->setProcessing(false);
+    EXPECT_EQ(table->reloadCount(), reloads + 2);
+    click(4);
+    EXPECT_EQ(table->pathSelection(), (PathSelection{"/e/e.pdf"}));
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->rowButtonRect(1, NativeFileTable::previewButton).center());
+    EXPECT_EQ(previewed.back(), "/d/b.zip");
+}
+
+TEST_F(NativeFileTableTest, ReloadsOnlyWhenRowsChange)
+{
+    auto files = std::make_shared<std::vector<FileEntry>>(sixFiles());
+    FilePresentationMap presentation{{"/d/a.mov", {"5 GB", "2023/3/4", "/d"}}};
+    table->apply(files, presentation, {}, false, AppLanguage::english);
+    int reloads = table->reloadCount();
+
+    table->apply(std::make_shared<std::vector<FileEntry>>(sixFiles()), presentation, {"/d/b.zip"}, false,
+                 AppLanguage::english);
+    EXPECT_EQ(table->reloadCount(), reloads) << "equal rows, equal texts and a new selection do not reload";
+    EXPECT_EQ(selectedRows(), std::vector<int>{1});
+
+    presentation["/d/a.mov"].size = "4.9 GB";
+    table->setPresentation(presentation);
+    EXPECT_EQ(table->reloadCount(), reloads + 1);
+    EXPECT_EQ(selectedRows(), std::vector<int>{1}) << "the selection is re-applied after a reload";
+
+    auto changed = sixFiles();
+    changed[2].size += 1;
+    table->setFiles(changed);
+    EXPECT_EQ(table->reloadCount(), reloads + 2) << "a changed field of one row reloads";
+}
+
+TEST_F(NativeFileTableTest, LanguageSwitchRetitlesColumns)
+{
+    table->apply(std::make_shared<std::vector<FileEntry>>(sixFiles()), {}, {}, false, AppLanguage::english);
+    auto titles = [this] {
+        QStringList out;
+        for (int c = 0; c < 4; ++c) out << table->model()->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
+        return out;
+    };
+    EXPECT_EQ(titles(), (QStringList{"Files", "Size", "Modified", "Actions"}));
+    EXPECT_EQ(table->accessibleName(), QStringLiteral("Files"));
+    int reloads = table->reloadCount();
+
+    QSignalSpy headerSpy(table->model(), &QAbstractItemModel::headerDataChanged);
+    setSetting(AppSettings::languageKey, QStringLiteral("zh-Hans"));
+    EXPECT_EQ(titles(), (QStringList{"文件", "大小", "修改时间", "操作"}));
+    EXPECT_EQ(table->horizontalHeader()->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("文件"));
+    EXPECT_GE(headerSpy.count(), 1);
+    EXPECT_EQ(table->reloadCount(), reloads + 1) << "a language change reloads the rows";
+    EXPECT_EQ(table->accessibleName(), QStringLiteral("文件"));
+    EXPECT_EQ(cell(0, NativeFileTable::actionsColumn, Qt::AccessibleTextRole),
+              QStringLiteral("预览 a.mov; 在 Finder 显示 a.mov"));
+
+    setSetting(AppSettings::languageKey, QStringLiteral("en"));
+    EXPECT_EQ(titles(), (QStringList{"Files", "Size", "Modified", "Actions"}));
+    EXPECT_EQ(table->reloadCount(), reloads + 2);
+}
