@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
+#include <thread>
 
 namespace {
 
@@ -142,6 +144,18 @@ TEST(AppModelScan, ChoosingAnotherFolderDropsTheRunningJobsResults)
     ASSERT_TRUE(waitFor([&] { return !model->scanning(); })) << "the old scan still clears its flag";
     EXPECT_FALSE(model->report()) << "the first folder's report is not published under the second";
     EXPECT_FALSE(model->completedAt().has_value());
+
+    // The same when the old scan has already finished on its worker and only its progress
+    // and completion wait in the event queue.
+    chosen = first;
+    model->choose();
+    model->scan();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // the queue is not served meanwhile
+    chosen = second;
+    model->choose();
+    ASSERT_TRUE(waitFor([&] { return !model->scanning(); }));
+    EXPECT_FALSE(model->report());
+    EXPECT_EQ(model->scanProgress(), ScanProgress{}) << "nor its progress";
     model->scan();
     ASSERT_TRUE(waitFor([&] { return !model->scanning(); }));
     ASSERT_EQ(model->report()->files.size(), 3u);
@@ -152,10 +166,12 @@ TEST(AppModelScan, ChoosingAnotherFolderDropsTheRunningJobsResults)
     ASSERT_TRUE(waitFor([&] { return !model->scanning(); }));
     ASSERT_EQ(model->report()->files.size(), 2000u);
     model->detectDuplicates();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // the queue is not served meanwhile
     chosen = second;
     model->choose();
     ASSERT_TRUE(waitFor([&] { return !model->detectingDuplicates(); }));
     EXPECT_FALSE(model->duplicateReport()) << "the first folder's duplicates are not published either";
+    EXPECT_EQ(model->duplicateProgress(), DuplicateProgress{});
     EXPECT_FALSE(model->report());
 
     // Choosing the same folder again still drops what was started before.
