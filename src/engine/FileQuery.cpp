@@ -149,7 +149,11 @@ void toUtf16(std::string_view text, std::vector<UChar>& out)
 UCollator* openNameCollator()
 {
     UErrorCode status = U_ZERO_ERROR;
-    UCollator* collator = ucol_open(uloc_getDefault(), &status);
+    // A C or POSIX environment maps to en_US_POSIX, whose collation is plain code point
+    // order with capitals first; the common root order is what such a user expects.
+    const char* locale = uloc_getDefault();
+    if (std::strcmp(locale, "en_US_POSIX") == 0) locale = "";
+    UCollator* collator = ucol_open(locale, &status);
     if (U_FAILURE(status) || !collator) {
         status = U_ZERO_ERROR;
         collator = ucol_open("", &status);

@@ -50,6 +50,13 @@ bool exists(const std::string& path)
     return lstat(path.c_str(), &info) == 0;
 }
 
+// Whether something is found at the path, links followed.
+bool fileExists(const std::string& path)
+{
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0;
+}
+
 std::string resolvedOrSame(const std::string& path)
 {
     try {
@@ -186,7 +193,9 @@ AppModel::AppModel(std::optional<std::string> historyPath, std::optional<std::ve
     std::filesystem::create_directories(folderOf(historyStore_.historyPath()), created);
     if (created) message_ = "无法创建操作记录目录：" + posixError(created.value()).code().message();
 
-    if (auto failure = historyStore_.load()) message_ = *failure;
+    // Only a file that is there is read: a store folder that could not be made leaves no file.
+    if (fileExists(historyStore_.historyPath()))
+        if (auto failure = historyStore_.load()) message_ = *failure;
     mergeJournalAtStart();
 }
 
@@ -209,7 +218,7 @@ void AppModel::mergeJournalAtStart()
     std::vector<std::string> notes;
     std::vector<OperationJournal::Entry> entries;
     try {
-        entries = journal_->entries();
+        if (fileExists(journal_->path())) entries = journal_->entries();
     } catch (const std::exception& error) {
         notes.push_back("操作日志无法读取，已保留原文件；新的移入废纸篓操作将停止：" + errorDescription(error));
         recoveryNotes_ = std::move(notes);

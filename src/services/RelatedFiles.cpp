@@ -61,6 +61,9 @@ Operation move(const RelatedItem& item, const InstalledApp& app, const std::stri
         return record;
     };
     try {
+        // The journal and the history hold UTF-8 text only; such an item cannot be recorded.
+        if (!isValidUtf8(item.path))
+            throw TessynError("Tessyn", 4, "路径不是有效的 UTF-8 文本，无法写入操作记录，请重命名后再试。");
         auto locations = paths(app, home);
         bool related = std::any_of(locations.begin(), locations.end(),
                                    [&](const auto& location) { return location.first == item.path; });

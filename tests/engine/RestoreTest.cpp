@@ -381,4 +381,17 @@ TEST(FileActionEngineRestore, RelatedItemsMovedThroughTheJournal)
     EXPECT_EQ(gated.detail, "数据格式不正确，无法读取。");
     EXPECT_FALSE(gated.resourceID || gated.kind || gated.bundleID);
     EXPECT_TRUE(exists(prefs));
+
+    // A home whose name is not UTF-8: refused with a record the history can store.
+    std::remove(store.journal->path().c_str());
+    std::string oddHome = home + "/odd\xff";
+    writeFile(oddHome + "/Library/Caches/com.example.demo/x", "x");
+    RelatedItem odd = RelatedItem::snapshot(oddHome + "/Library/Caches/com.example.demo", folder.label);
+    for (OperationJournal* journal : {store.journal.get(), static_cast<OperationJournal*>(nullptr)}) {
+        Operation refusedOdd = RelatedFiles::move(odd, app, oddHome, notRunning, journal);
+        EXPECT_FALSE(refusedOdd.success);
+        EXPECT_EQ(refusedOdd.detail, "路径不是有效的 UTF-8 文本，无法写入操作记录，请重命名后再试。");
+        EXPECT_NO_THROW(checkStorable(refusedOdd));
+        EXPECT_TRUE(exists(odd.path));
+    }
 }
