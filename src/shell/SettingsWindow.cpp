@@ -14,10 +14,10 @@ SettingsWindow::SettingsWindow(AppModel& model, QWidget* parent) : QWidget(paren
     setWindowIcon(BrandArtwork::image());
     setAutoFillBackground(true);
     auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(padding, padding, padding, padding);
+    column->setContentsMargins(contentPadding, contentPadding, contentPadding, contentPadding);
     content_ = makeSettingsContent(model);
     column->addWidget(content_);
-    setFixedWidth(width);
+    setFixedWidth(fixedWidth);
     retitle();
     connect(&AppSettings::shared(), &AppSettings::changed, this, [this](const QString& key) {
         if (key == AppSettings::languageKey) retitle();

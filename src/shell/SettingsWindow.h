@@ -7,8 +7,8 @@ class AppModel;
 class SettingsWindow : public QWidget {
     Q_OBJECT
 public:
-    static constexpr int width = 480;
-    static constexpr int padding = 28;
+    static constexpr int fixedWidth = 480;
+    static constexpr int contentPadding = 28;
 
     explicit SettingsWindow(AppModel& model, QWidget* parent = nullptr);
     QWidget* content() const { return content_; }
