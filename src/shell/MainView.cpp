@@ -105,6 +105,20 @@ private:
     QString symbol_;
 };
 
+// A label that shows its text only when there is room for all of it; the top bar gives its
+// room to the navigation first.
+class FittingLabel : public StyledLabel {
+public:
+    using StyledLabel::StyledLabel;
+    QSize minimumSizeHint() const override { return {0, StyledLabel::minimumSizeHint().height()}; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override
+    {
+        if (width() >= sizeHint().width()) StyledLabel::paintEvent(event);
+    }
+};
+
 QString versionLine(bool withSuffix)
 {
     return QStringLiteral("v") + AppVersion::version() + (withSuffix ? QStringLiteral(" · 开发预览") : QString());
@@ -281,9 +295,10 @@ QWidget* MainView::buildTopNavigation()
         entries->addWidget(entry);
     }
     row->addLayout(entries);
-    row->addStretch(1);
-    topVersion_ = new StyledLabel(Typography::caption2(), StyledLabel::Tone::muted);
-    row->addWidget(topVersion_);
+    topVersion_ = new FittingLabel(Typography::caption2(), StyledLabel::Tone::muted);
+    topVersion_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    topVersion_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    row->addWidget(topVersion_, 1);
     return bar;
 }
 

@@ -7,7 +7,8 @@
 #include "shell/Typography.h"
 
 #include <QEvent>
-#include <QFocusEvent>
+#include <algorithm>
+#include <cmath>
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPainterPath>
@@ -15,16 +16,18 @@
 static constexpr int kIconFrame = 20;
 static constexpr int kIconSide = 16;
 static constexpr int kSpacing = 9;
+static constexpr int kNarrowPadding = 4;
 
 NavigationItem::NavigationItem(const QString& page, const QString& symbol, bool horizontal, QWidget* parent)
     : QAbstractButton(parent), page_(page), symbol_(symbol), horizontal_(horizontal)
 {
     setCheckable(true);
     setAutoExclusive(false);
-    setFocusPolicy(Qt::TabFocus);
+    // Pages are reached from the keyboard through Ctrl+1 to Ctrl+6, as with plain sidebar buttons.
+    setFocusPolicy(Qt::NoFocus);
     setCursor(Qt::PointingHandCursor);
     setAttribute(Qt::WA_Hover);
-    setSizePolicy(horizontal ? QSizePolicy::Fixed : QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setSizePolicy(horizontal ? QSizePolicy::Maximum : QSizePolicy::Expanding, QSizePolicy::Fixed);
     setObjectName(QStringLiteral("nav-") + page);
     retranslate();
 }
@@ -51,31 +54,33 @@ QFont NavigationItem::titleFont() const
     return Typography::system(13, isChecked() ? QFont::DemiBold : QFont::Normal);
 }
 
+int NavigationItem::titleWidth() const
+{
+    // Measured in the semibold face so the entry does not change width when selected; rounded
+    // up so the title is never shortened by a fraction of a pixel.
+    return static_cast<int>(std::ceil(QFontMetricsF(Typography::system(13, QFont::DemiBold)).horizontalAdvance(text()))) + 1;
+}
+
 QSize NavigationItem::sizeHint() const
 {
-    // Measured in the semibold face so the entry does not change width when selected.
     QFontMetrics metrics(Typography::system(13, QFont::DemiBold));
-    int width = horizontalPadding() * 2 + kIconFrame + kSpacing + metrics.horizontalAdvance(text());
+    int width = horizontalPadding() * 2 + kIconFrame + kSpacing + titleWidth();
     int height = verticalPadding() * 2 + std::max(kIconFrame, metrics.height());
     return {width, height};
+}
+
+QSize NavigationItem::minimumSizeHint() const
+{
+    QSize full = sizeHint();
+    if (!horizontal_) return full;
+    // A narrow top bar takes its room from the entries' side padding, never from the titles.
+    return {full.width() - 2 * (horizontalPadding() - kNarrowPadding), full.height()};
 }
 
 void NavigationItem::changeEvent(QEvent* event)
 {
     if (event->type() == QEvent::LanguageChange) retranslate();
     QAbstractButton::changeEvent(event);
-}
-
-void NavigationItem::focusInEvent(QFocusEvent* event)
-{
-    keyboardFocus_ = event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason;
-    QAbstractButton::focusInEvent(event);
-}
-
-void NavigationItem::focusOutEvent(QFocusEvent* event)
-{
-    keyboardFocus_ = false;
-    QAbstractButton::focusOutEvent(event);
 }
 
 void NavigationItem::paintEvent(QPaintEvent*)
@@ -96,14 +101,9 @@ void NavigationItem::paintEvent(QPaintEvent*)
         path.addRoundedRect(area, 10, 10);
         p.fillPath(path, fill);
     }
-    if (hasFocus() && keyboardFocus_) {
-        QColor ring = Palette::accent();
-        ring.setAlphaF(0.6f);
-        p.setPen(QPen(ring, 1.5));
-        p.drawRoundedRect(area.adjusted(1, 1, -1, -1), 9, 9);
-    }
 
-    int x = horizontalPadding();
+    int content = kIconFrame + kSpacing + titleWidth();
+    int x = std::clamp((width() - content) / 2, std::min(kNarrowPadding, horizontalPadding()), horizontalPadding());
     QRect iconFrame(x, (height() - kIconFrame) / 2, kIconFrame, kIconFrame);
     QIcon icon = SymbolIcon::icon(symbol_);
     QRect iconRect(QPoint(0, 0), QSize(kIconSide, kIconSide));
@@ -112,8 +112,7 @@ void NavigationItem::paintEvent(QPaintEvent*)
 
     p.setFont(titleFont());
     p.setPen(Palette::ink());
-    QRect textRect(iconFrame.right() + 1 + kSpacing, 0, width() - iconFrame.right() - 1 - kSpacing - horizontalPadding(),
-                   height());
+    QRect textRect(iconFrame.right() + 1 + kSpacing, 0, width() - iconFrame.right() - 1 - kSpacing - x, height());
     QString shown = QFontMetrics(titleFont()).elidedText(text(), Qt::ElideRight, textRect.width());
     p.drawText(textRect, Qt::AlignVCenter | Qt::AlignLeft, shown);
 }

@@ -14,21 +14,20 @@ public:
     void retranslate();
 
     QSize sizeHint() const override;
-    QSize minimumSizeHint() const override { return sizeHint(); }
+    // In the top bar a narrow window takes room from the side padding.
+    QSize minimumSizeHint() const override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void changeEvent(QEvent* event) override;
-    void focusInEvent(QFocusEvent* event) override;
-    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     QString page_;
     QString symbol_;
     bool horizontal_;
-    bool keyboardFocus_ = false;  // the ring shows only for focus reached by the keyboard
 
     int horizontalPadding() const { return horizontal_ ? 10 : 13; }
     int verticalPadding() const { return horizontal_ ? 9 : 8; }
     QFont titleFont() const;
+    int titleWidth() const;
 };

@@ -19,6 +19,8 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSettings>
+#include <QFile>
 #include <QSignalSpy>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -153,6 +155,11 @@ TEST_F(MainWindowTest, QuickSwitchMountsOnlyTheLastPageAndRefreshesTheInventoryO
     press(window, pageKey(3));
     EXPECT_TRUE(view->loadingPlaceholder()->isVisible()) << "a page never built waits behind the placeholder";
     EXPECT_EQ(RuntimeAudit::contentPage, std::nullopt);
+    QLabel* loading = nullptr;
+    for (QLabel* label : view->loadingPlaceholder()->findChildren<QLabel*>()) loading = label;
+    ASSERT_NE(loading, nullptr);
+    EXPECT_EQ(loading->text(), "Loading Files…");
+    EXPECT_EQ(view->loadingPlaceholder()->objectName(), "page-loading");
     QCoreApplication::processEvents();
     EXPECT_EQ(view->pageHost()->page("文件"), nullptr) << "not built before the pause";
     press(window, pageKey(4));
@@ -249,6 +256,19 @@ TEST_F(MainWindowTest, LayoutSwitchKeepsPagesAndState)
     EXPECT_TRUE(view->sidebar()->isVisible());
     setSetting(AppSettings::layoutKey, "top");
     EXPECT_FALSE(view->sidebar()->isVisible());
+
+    // Both layouts fit the smallest window in both languages.
+    for (const char* language : {"en", "zh-Hans"}) {
+        setSetting(AppSettings::languageKey, language);
+        for (const char* layout : {"sidebar", "top"}) {
+            setSetting(AppSettings::layoutKey, layout);
+            window->resize(MainWindow::minimumWidth, MainWindow::minimumHeight);
+            QCoreApplication::processEvents();
+            EXPECT_EQ(window->size(), QSize(MainWindow::minimumWidth, MainWindow::minimumHeight)) << language << " " << layout;
+            EXPECT_LE(view->topNavigation()->minimumSizeHint().width(), MainWindow::minimumWidth) << language << " " << layout;
+        }
+    }
+    setSetting(AppSettings::languageKey, "en");
 
     // An override wins over the setting.
     MainView pinned(shell.model(), "概览", LayoutStyle::sidebar);
@@ -524,4 +544,14 @@ TEST_F(MainWindowTest, SettingsWindowShowsTheSettingsPage)
     EXPECT_EQ(settings->layout()->contentsMargins(), QMargins(28, 28, 28, 28));
     EXPECT_EQ(shell.app->showSettings(), settings) << "one settings window";
     EXPECT_EQ(settings->windowTitle(), "Settings");
+}
+
+TEST_F(MainWindowTest, SettingsAreStoredInTessynConf)
+{
+    setSetting(AppSettings::layoutKey, "top");
+    QSettings native(QSettings::NativeFormat, QSettings::UserScope, "Tessyn", "Tessyn");
+    EXPECT_TRUE(native.fileName().endsWith("/Tessyn/Tessyn.conf")) << native.fileName().toStdString();
+    QFile file(native.fileName());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.readAll().contains("tessyn.layout=top"));
 }
