@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -377,9 +378,10 @@ TEST_F(MainWindowTest, QuitIsRefusedWhileProcessingEveryWay)
 
     // Once the restore has ended, a signal quits.
     ASSERT_TRUE(QTest::qWaitFor([&] { return !model.processing(); }, 10000));
+    QPointer<MainWindow> closing(window);
     ::raise(SIGINT);
     ASSERT_TRUE(QTest::qWaitFor([&] { return shell.exits == 1; }, 5000));
-    EXPECT_FALSE(window->isVisible());
+    EXPECT_TRUE(!closing || !closing->isVisible()) << "quitting closes the windows";
 }
 
 TEST_F(MainWindowTest, QuitCancelsFolderJobsAndClosingTheLastWindowQuits)
