@@ -11,7 +11,11 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <unicode/ucol.h>
 #include <unicode/udat.h>
 #include <unicode/uloc.h>
@@ -65,7 +69,13 @@ size_t forEachPart(size_t count, Body&& body)
     {
         std::vector<std::jthread> threads;
         threads.reserve(parts - 1);
-        for (size_t part = 1; part < parts; ++part) threads.emplace_back(run, part);
+        for (size_t part = 1; part < parts; ++part) {
+            try {
+                threads.emplace_back(run, part);
+            } catch (const std::system_error&) {
+                run(part); // no thread to spare: this part on the calling thread
+            }
+        }
         run(0);
     }
     if (failure) std::rethrow_exception(failure);
@@ -101,7 +111,7 @@ void parallelStableSort(std::vector<T>& items, Less less)
         {
             std::vector<std::jthread> threads;
             for (auto [first, last] : jobs) {
-                threads.emplace_back([&, first = first, last = last] {
+                auto merge = [&, first = first, last = last] {
                     try {
                         auto begin = items.begin() + bounds[first];
                         auto end = items.begin() + bounds[last];
@@ -117,7 +127,12 @@ void parallelStableSort(std::vector<T>& items, Less less)
                         std::lock_guard lock(failureMutex);
                         if (!failure) failure = std::current_exception();
                     }
-                });
+                };
+                try {
+                    threads.emplace_back(merge);
+                } catch (const std::system_error&) {
+                    merge();
+                }
             }
         }
         if (failure) std::rethrow_exception(failure);
@@ -125,6 +140,93 @@ void parallelStableSort(std::vector<T>& items, Less less)
         bounds = std::move(merged);
     }
 }
+
+// A quick necessary condition for `needle` occurring in `haystack`: some position holds the
+// needle's first byte with its last byte at the right distance, checked 16 positions at a
+// time. Most records fail it, and only the rest go through the full substring test.
+class NeedleFilter {
+public:
+    explicit NeedleFilter(std::string_view needle) : needle_(needle) {}
+
+    bool mayContain(std::string_view haystack) const
+    {
+        const size_t m = needle_.size();
+        if (m < 2) return true;
+        if (haystack.size() < m) return false;
+        const char first = needle_.front();
+        const char last = needle_.back();
+        const char* h = haystack.data();
+        const size_t positions = haystack.size() - m + 1;
+        size_t i = 0;
+#if defined(__SSE2__)
+        const __m128i firsts = _mm_set1_epi8(first);
+        const __m128i lasts = _mm_set1_epi8(last);
+        for (; i + 16 <= positions; i += 16) {
+            __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + i));
+            __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + i + m - 1));
+            if (_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, firsts), _mm_cmpeq_epi8(b, lasts))) != 0)
+                return true;
+        }
+#endif
+        for (; i < positions; ++i)
+            if (h[i] == first && h[i + m - 1] == last) return true;
+        return false;
+    }
+
+private:
+    std::string_view needle_;
+};
+
+// The record's lower-case extension without allocating, for the usual short extensions;
+// `spill` holds longer ones.
+std::string_view extensionOf(const FileEntry& file, char (&buffer)[16], std::string& spill)
+{
+    std::string_view name = file.name();
+    auto dot = name.rfind('.');
+    if (dot == std::string_view::npos) return {};
+    std::string_view extension = name.substr(dot + 1);
+    if (extension.size() >= sizeof buffer) {
+        spill = file.extensionLowercase();
+        return spill;
+    }
+    for (size_t i = 0; i < extension.size(); ++i) {
+        char c = extension[i];
+        buffer[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    return std::string_view(buffer, extension.size());
+}
+
+// Remembers, per lower-case extension, whether it belongs to one category. A scan holds
+// few distinct extensions, so nearly every record is answered without the category table.
+class CategoryVerdicts {
+public:
+    explicit CategoryVerdicts(std::string_view category) : category_(category) {}
+
+    bool matches(std::string_view extension)
+    {
+        if (extension.size() > 15) return categoryForExtension(extension) == category_;
+        Slot key{};
+        if (!extension.empty()) std::memcpy(key.bytes, extension.data(), extension.size());
+        key.length = static_cast<uint8_t>(extension.size()) + 1;
+        uint64_t words[2];
+        std::memcpy(words, key.bytes, sizeof words);
+        Slot& slot = slots_[(words[0] * 0x9E3779B97F4A7C15ull ^ words[1]) >> 58];
+        if (slot.length != key.length || std::memcmp(slot.bytes, key.bytes, sizeof key.bytes) != 0) {
+            key.verdict = categoryForExtension(extension) == category_;
+            slot = key;
+        }
+        return slot.verdict;
+    }
+
+private:
+    struct Slot {
+        char bytes[16];
+        uint8_t length; // extension length + 1; 0 marks an empty slot
+        bool verdict;
+    };
+    std::string_view category_;
+    Slot slots_[64]{};
+};
 
 bool isOldDownloadExtension(std::string_view extension)
 {
@@ -273,37 +375,49 @@ std::vector<uint32_t> positions(const std::vector<FileEntry>& files, std::string
             if (category == kDuplicates) special = Special::Duplicates;
             else if (category == kLargeFiles) special = Special::Large;
             else if (category == kOldDownloads) special = Special::Old;
-            auto passes = [&](const FileEntry& file) {
-                if (allFiles || file.category() == category) return true;
+            auto passes = [&](const FileEntry& file, CategoryVerdicts& verdicts) {
+                if (allFiles) return true;
+                char buffer[16];
+                std::string spill;
+                // The special views are never category names, so only category filters
+                // need the category.
+                if (special == Special::None) return verdicts.matches(extensionOf(file, buffer, spill));
                 switch (special) {
                 case Special::Duplicates:
                     return !duplicateIDs.empty() && duplicateIDs.count(file.path) > 0;
                 case Special::Large:
                     return file.size >= bytes;
                 case Special::Old:
-                    return isOldDownloadExtension(file.extensionLowercase()) &&
+                    return isOldDownloadExtension(extensionOf(file, buffer, spill)) &&
                            file.modified < dateNow() - kOldDownloadAge;
                 case Special::None:
                     break;
                 }
                 return false;
             };
+            const NeedleFilter filter(needle);
+            const bool needsName = special == Special::None || special == Special::Old;
             std::vector<std::vector<uint32_t>> parts(kMaxThreads);
             size_t used = forEachPart(files.size(), [&](size_t part, size_t begin, size_t end) {
                 auto& out = parts[part];
+                CategoryVerdicts verdicts(category);
                 out.reserve(std::min<size_t>(end - begin, 4096));
                 for (size_t i = begin; i < end; ++i) {
                     if (i % kCancelStride == 0 && stop.stop_requested()) throw Cancelled{};
                     // The records' strings lie scattered over the heap; asking for the ones a
                     // few records ahead overlaps their cache misses with the work at hand.
                     if (i + kPrefetchDistance < end) {
-                        const char* ahead = files[i + kPrefetchDistance].searchKey().data();
-                        __builtin_prefetch(ahead);
-                        __builtin_prefetch(ahead + 64);
+                        const FileEntry& ahead = files[i + kPrefetchDistance];
+                        if (needsName) __builtin_prefetch(ahead.path.data() + ahead.path.size() - 1);
+                        if (searching) {
+                            __builtin_prefetch(ahead.searchKey().data());
+                            __builtin_prefetch(ahead.searchKey().data() + 64);
+                        }
                     }
                     const FileEntry& file = files[i];
                     // Search keys are whole std::string buffers, so they end in NUL.
-                    if (passes(file) && (!searching || ts_contains_utf8(file.searchKey().data(), needle.c_str())))
+                    if (passes(file, verdicts) && (!searching || (filter.mayContain(file.searchKey()) &&
+                                                        ts_contains_utf8(file.searchKey().data(), needle.c_str()))))
                         out.push_back(static_cast<uint32_t>(i));
                 }
             });

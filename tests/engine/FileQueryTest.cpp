@@ -128,9 +128,10 @@ TEST(FileQuery, LargeListsMatchSequentialOrder)
     std::mt19937 rng(3);
     std::vector<FileEntry> files;
     const char* stems[] = {"Report", "report", "photo", "Photo", "IMG_", "notes", "Ärger", "arger", "zeta"};
-    const char* exts[] = {".jpg", ".txt", ".zip", ".MOV", ""};
+    const char* exts[] = {".jpg", ".txt", ".zip", ".MOV", "", ".JPEG", ".tar.gz", ".Png", ".x", ".pdf", ".heic.bak",
+                          ".AVeryVeryLongExtensionIndeed", ".mp3", ".7z", ".rar", ".docx"};
     for (int i = 0; i < 150000; ++i) {
-        std::string name = std::string(stems[rng() % 9]) + std::to_string(rng() % 500) + exts[rng() % 5];
+        std::string name = std::string(stems[rng() % 9]) + std::to_string(rng() % 500) + exts[rng() % 16];
         files.push_back(file("/tree/d" + std::to_string(i % 97) + "/" + name, static_cast<int64_t>(rng() % 1000),
                              static_cast<double>(rng() % 1000)));
     }
@@ -170,6 +171,13 @@ TEST(FileQuery, LargeListsMatchSequentialOrder)
     std::stable_sort(byDate.begin(), byDate.end(),
                      [](const FileEntry& a, const FileEntry& b) { return a.modified > b.modified; });
     EXPECT_EQ(query(files, "全部文件", "", 500, "最近修改"), paths(byDate));
+
+    for (const char* category : {"图片", "视频", "音频", "安装包与压缩包", "文档", "其他"}) {
+        Paths expected;
+        for (const auto& f : files)
+            if (f.category() == category) expected.push_back(f.path);
+        EXPECT_EQ(query(files, category), expected) << category;
+    }
 
     Paths expectedSearch;
     for (const auto& f : files)
