@@ -7,7 +7,7 @@ const QString AppSettings::appearanceKey = QStringLiteral("tessyn.appearance");
 const QString AppSettings::layoutKey = QStringLiteral("tessyn.layout");
 
 AppSettings::AppSettings()
-    : settings_(std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tessyn"),
+    : settings_(std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Tessyn"),
                                             QStringLiteral("Tessyn")))
 {
 }

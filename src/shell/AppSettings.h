@@ -7,8 +7,9 @@
 
 class QSettings;
 
-// The three stored settings, kept in ~/.config/Tessyn/Tessyn.conf (INI). Every writer in the
-// program goes through this object, so views can follow a change the moment it is written.
+// The three stored settings, kept in ~/.config/Tessyn/Tessyn.conf (Qt's native format here: INI
+// text). Every writer in the program goes through this object, so views can follow a change the
+// moment it is written.
 class AppSettings : public QObject {
     Q_OBJECT
 public:

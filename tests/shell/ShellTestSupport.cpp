@@ -12,7 +12,7 @@ QApplication* ensureShellApp()
     if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance())) return app;
     if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     static QTemporaryDir settingsDir;
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
     static int argc = 1;
     static char name[] = "tessyn_ui_tests";
     static char* argv[] = {name, nullptr};

@@ -1,0 +1,23 @@
+#include "shell/AppAppearance.h"
+#include "shell/BrandArtwork.h"
+#include "shell/LocalizedText.h"
+#include "shell/TessynApp.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv)
+{
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Tessyn"));
+    QApplication::setOrganizationName(QStringLiteral("Tessyn"));
+    QApplication::setApplicationVersion(QStringLiteral(TESSYN_VERSION));
+    QGuiApplication::setDesktopFileName(QStringLiteral("tessyn"));
+    ensureShellResources();
+    AppAppearanceModifier::install();
+    QApplication::setWindowIcon(BrandArtwork::image());
+
+    TessynApp tessyn;
+    tessyn.handleTerminationSignals();
+    tessyn.launch();
+    return application.exec();
+}

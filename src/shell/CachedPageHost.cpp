@@ -1,0 +1,79 @@
+#include "shell/CachedPageHost.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QLayout>
+#include <QTimer>
+
+CachedPageHost::CachedPageHost(QWidget* parent) : QWidget(parent)
+{
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+}
+
+void CachedPageHost::refresh(QWidget* page)
+{
+    if (auto* refreshable = dynamic_cast<RefreshablePage*>(page)) refreshable->refreshContent();
+}
+
+void CachedPageHost::retranslate(QWidget* page)
+{
+    QEvent change(QEvent::LanguageChange);
+    QCoreApplication::sendEvent(page, &change);
+    for (QWidget* child : page->findChildren<QWidget*>()) {
+        QEvent childChange(QEvent::LanguageChange);
+        QCoreApplication::sendEvent(child, &childChange);
+    }
+}
+
+void CachedPageHost::apply(const std::optional<QString>& destination, const QString& languageRevision,
+                           bool refreshRoot)
+{
+    if (languageRevision_ != languageRevision) {
+        languageRevision_ = languageRevision;
+        for (QWidget* kept : std::as_const(pages_)) retranslate(kept);
+    }
+    if (!active_ && !destination) return;
+    if (active_ && destination && *active_ == *destination) {
+        if (refreshRoot) {
+            if (QWidget* shown = pages_.value(*destination)) refresh(shown);
+        }
+        return;
+    }
+
+    int generation = ++generation_;
+    if (active_) {
+        if (QWidget* previous = pages_.value(*active_)) previous->hide();
+    }
+    active_ = destination;
+    if (!destination) return;
+
+    const QString id = *destination;
+    QWidget* shown = pages_.value(id);
+    if (shown) {
+        if (refreshRoot) refresh(shown);
+    } else {
+        shown = content_ ? content_(id) : new QWidget();
+        shown->setParent(this);
+        pages_.insert(id, shown);
+    }
+    shown->setGeometry(rect());
+    shown->show();
+
+    QPointer<CachedPageHost> host(this);
+    QPointer<QWidget> placed(shown);
+    DidMount report = didMount_;
+    QTimer::singleShot(0, this, [host, placed, generation, id, report] {
+        if (!host || !placed || host->generation_ != generation || host->active_ != id) return;
+        placed->ensurePolished();
+        if (QLayout* layout = placed->layout()) layout->activate();
+        if (report) report(id);
+    });
+}
+
+void CachedPageHost::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    if (active_) {
+        if (QWidget* shown = pages_.value(*active_)) shown->setGeometry(rect());
+    }
+}

@@ -1,0 +1,54 @@
+#pragma once
+#include <QHash>
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+#include <functional>
+#include <optional>
+
+// A page root that redraws itself from the model when asked (the overview).
+class RefreshablePage {
+public:
+    virtual ~RefreshablePage() = default;
+    virtual void refreshContent() = 0;
+};
+
+// Keeps one widget tree per page identifier for the life of the window and shows at most one
+// of them, filling the host. A page is built on its first placement and never rebuilt; after
+// each placement the host lays the page out and reports it on a later turn of the event loop,
+// unless another placement happened meanwhile. On a language change every widget of every
+// kept page receives QEvent::LanguageChange, so hidden pages too come back in the new language.
+class CachedPageHost : public QWidget {
+    Q_OBJECT
+public:
+    using Content = std::function<QWidget*(const QString& page)>;
+    using DidMount = std::function<void(const QString& page)>;
+
+    explicit CachedPageHost(QWidget* parent = nullptr);
+
+    void setContent(Content content) { content_ = std::move(content); }
+    void setDidMount(DidMount didMount) { didMount_ = std::move(didMount); }
+
+    // The host's update: show `destination` (none: show nothing). `refreshRoot` asks the shown
+    // page to redraw from the model even when it is already shown.
+    void apply(const std::optional<QString>& destination, const QString& languageRevision, bool refreshRoot);
+
+    QWidget* page(const QString& id) const { return pages_.value(id); }
+    QStringList pageIds() const { return pages_.keys(); }
+    const std::optional<QString>& active() const { return active_; }
+    int generation() const { return generation_; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    Content content_;
+    DidMount didMount_;
+    QHash<QString, QWidget*> pages_;
+    std::optional<QString> active_;
+    int generation_ = 0;
+    QString languageRevision_ = QStringLiteral("en");
+
+    static void refresh(QWidget* page);
+    static void retranslate(QWidget* page);
+};

@@ -1,0 +1,118 @@
+#include "shell/NavigationItem.h"
+
+#include "shell/LocalizedText.h"
+#include "shell/PageDestinations.h"
+#include "shell/Palette.h"
+#include "shell/SymbolIcon.h"
+#include "shell/Typography.h"
+
+#include <QEvent>
+#include <algorithm>
+#include <cmath>
+#include <QFontMetrics>
+#include <QPainter>
+#include <QPainterPath>
+
+static constexpr int kIconFrame = 20;
+static constexpr int kIconSide = 16;
+static constexpr int kSpacing = 9;
+static constexpr int kNarrowPadding = 4;
+
+NavigationItem::NavigationItem(const QString& page, const QString& symbol, bool horizontal, QWidget* parent)
+    : QAbstractButton(parent), page_(page), symbol_(symbol), horizontal_(horizontal)
+{
+    setCheckable(true);
+    setAutoExclusive(false);
+    // Pages are reached from the keyboard through Ctrl+1 to Ctrl+6, as with plain sidebar buttons.
+    setFocusPolicy(Qt::NoFocus);
+    setCursor(Qt::PointingHandCursor);
+    setAttribute(Qt::WA_Hover);
+    setSizePolicy(horizontal ? QSizePolicy::Maximum : QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setObjectName(QStringLiteral("nav-") + page);
+    retranslate();
+}
+
+void NavigationItem::setSelected(bool selected)
+{
+    if (selected == isChecked()) return;
+    setChecked(selected);
+    updateGeometry();
+    update();
+}
+
+void NavigationItem::retranslate()
+{
+    setText(L(page_));
+    setAccessibleName(L(page_));
+    setToolTip(L(Pages::shortcutHint(page_)));
+    updateGeometry();
+    update();
+}
+
+QFont NavigationItem::titleFont() const
+{
+    return Typography::system(13, isChecked() ? QFont::DemiBold : QFont::Normal);
+}
+
+int NavigationItem::titleWidth() const
+{
+    // Measured in the semibold face so the entry does not change width when selected; rounded
+    // up so the title is never shortened by a fraction of a pixel.
+    return static_cast<int>(std::ceil(QFontMetricsF(Typography::system(13, QFont::DemiBold)).horizontalAdvance(text()))) + 1;
+}
+
+QSize NavigationItem::sizeHint() const
+{
+    QFontMetrics metrics(Typography::system(13, QFont::DemiBold));
+    int width = horizontalPadding() * 2 + kIconFrame + kSpacing + titleWidth();
+    int height = verticalPadding() * 2 + std::max(kIconFrame, metrics.height());
+    return {width, height};
+}
+
+QSize NavigationItem::minimumSizeHint() const
+{
+    QSize full = sizeHint();
+    if (!horizontal_) return full;
+    // A narrow top bar takes its room from the entries' side padding, never from the titles.
+    return {full.width() - 2 * (horizontalPadding() - kNarrowPadding), full.height()};
+}
+
+void NavigationItem::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::LanguageChange) retranslate();
+    QAbstractButton::changeEvent(event);
+}
+
+void NavigationItem::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    QRectF area = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+    if (isChecked() || isDown()) {
+        QColor fill = Palette::accent();
+        fill.setAlphaF(isDown() && !isChecked() ? 0.08f : 0.12f);
+        QPainterPath path;
+        path.addRoundedRect(area, 10, 10);
+        p.fillPath(path, fill);
+    } else if (underMouse()) {
+        QColor fill = Palette::ink();
+        fill.setAlphaF(0.05f);
+        QPainterPath path;
+        path.addRoundedRect(area, 10, 10);
+        p.fillPath(path, fill);
+    }
+
+    int content = kIconFrame + kSpacing + titleWidth();
+    int x = std::clamp((width() - content) / 2, std::min(kNarrowPadding, horizontalPadding()), horizontalPadding());
+    QRect iconFrame(x, (height() - kIconFrame) / 2, kIconFrame, kIconFrame);
+    QIcon icon = SymbolIcon::icon(symbol_);
+    QRect iconRect(QPoint(0, 0), QSize(kIconSide, kIconSide));
+    iconRect.moveCenter(iconFrame.center());
+    icon.paint(&p, iconRect, Qt::AlignCenter, isEnabled() ? QIcon::Normal : QIcon::Disabled);
+
+    p.setFont(titleFont());
+    p.setPen(Palette::ink());
+    QRect textRect(iconFrame.right() + 1 + kSpacing, 0, width() - iconFrame.right() - 1 - kSpacing - x, height());
+    QString shown = QFontMetrics(titleFont()).elidedText(text(), Qt::ElideRight, textRect.width());
+    p.drawText(textRect, Qt::AlignVCenter | Qt::AlignLeft, shown);
+}

@@ -1,0 +1,33 @@
+#include "shell/SettingsWindow.h"
+
+#include "shell/AppSettings.h"
+#include "shell/BrandArtwork.h"
+#include "shell/LocalizedText.h"
+#include "shell/PageContent.h"
+
+#include <QEvent>
+#include <QVBoxLayout>
+
+SettingsWindow::SettingsWindow(AppModel& model, QWidget* parent) : QWidget(parent, Qt::Window)
+{
+    setObjectName(QStringLiteral("settings-window"));
+    setWindowIcon(BrandArtwork::image());
+    setAutoFillBackground(true);
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(contentPadding, contentPadding, contentPadding, contentPadding);
+    content_ = makeSettingsContent(model);
+    column->addWidget(content_);
+    setFixedWidth(fixedWidth);
+    retitle();
+    connect(&AppSettings::shared(), &AppSettings::changed, this, [this](const QString& key) {
+        if (key == AppSettings::languageKey) retitle();
+    });
+}
+
+void SettingsWindow::retitle() { setWindowTitle(L(QStringLiteral("设置"))); }
+
+void SettingsWindow::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::LanguageChange) retitle();
+    QWidget::changeEvent(event);
+}
