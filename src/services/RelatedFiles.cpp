@@ -1,6 +1,14 @@
 #include "services/RelatedFiles.h"
 
+#include "engine/Dates.h"
+#include "engine/Errors.h"
+#include "engine/SearchKey.h"
+#include "engine/Uuid.h"
+#include "platform/Trash.h"
+#include "services/MaintenanceEngine.h"
+
 #include <algorithm>
+#include <cerrno>
 
 namespace RelatedFiles {
 
@@ -35,6 +43,63 @@ std::vector<RelatedItem> discover(const InstalledApp& app, const std::string& ho
         }
     }
     return items;
+}
+
+Operation move(const RelatedItem& item, const InstalledApp& app, const std::string& home,
+               const std::function<bool()>& isRunning, OperationJournal* journal, const TrashFunction& trash,
+               std::stop_token stop)
+{
+    auto failure = [&](const std::string& text) {
+        Operation record;
+        record.id = newUUID();
+        record.date = dateNow();
+        // Stored texts must stay valid UTF-8 for the history to be written at all.
+        record.path = displayUtf8(item.path);
+        record.size = item.size;
+        record.success = false;
+        record.detail = displayUtf8(text);
+        return record;
+    };
+    try {
+        // The journal and the history hold UTF-8 text only; such an item cannot be recorded.
+        if (!isValidUtf8(item.path))
+            throw TessynError("Tessyn", 4, "路径不是有效的 UTF-8 文本，无法写入操作记录，请重命名后再试。");
+        auto locations = paths(app, home);
+        bool related = std::any_of(locations.begin(), locations.end(),
+                                   [&](const auto& location) { return location.first == item.path; });
+        if (!related || (isRunning && isRunning()))
+            throw MaintenanceEngine::error("关联范围变化或应用正在运行，请重新检查。");
+
+        RelatedItem current = RelatedItem::snapshot(item.path, item.label, stop);
+        if (current.identity != item.identity || current.modified != item.modified ||
+            current.changed != item.changed || current.directory != item.directory || current.size != item.size ||
+            current.signature != item.signature)
+            throw MaintenanceEngine::error("关联文件已变化，请重新扫描并确认。");
+
+        Operation prepared;
+        prepared.id = newUUID();
+        prepared.date = dateNow();
+        prepared.path = item.path;
+        prepared.size = item.size;
+        prepared.success = false;
+        prepared.detail = "准备移走关联项";
+        prepared.resourceID = item.identity;
+        prepared.modified = item.modified;
+        if (item.directory) prepared.kind = "related-directory";
+        prepared.bundleID = app.bundleID;
+        prepared.treeSignature = item.signature;
+        Operation record = OperationJournal::move(prepared, journal, [&]() -> std::optional<std::string> {
+            if (isRunning && isRunning()) throw MaintenanceEngine::error("应用刚刚启动，停止处理。");
+            if (trash) return trash(item.path);
+            return Trash::trashItem(item.path);
+        });
+        record.detail = displayUtf8(record.detail);
+        return record;
+    } catch (const std::exception& error) {
+        return failure(errorDescription(error));
+    } catch (...) {
+        return failure(errorDescription(posixError(EIO)));
+    }
 }
 
 } // namespace RelatedFiles

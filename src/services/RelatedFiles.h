@@ -1,7 +1,12 @@
 #pragma once
+#include "engine/Operation.h"
+#include "engine/OperationJournal.h"
 #include "services/InstalledApp.h"
 #include "services/RelatedItem.h"
 
+#include <functional>
+#include <optional>
+#include <stop_token>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,5 +22,18 @@ std::vector<std::pair<std::string, std::string>> paths(const InstalledApp& app, 
 // of `installed` carries the application's bundle identifier. Never throws.
 std::vector<RelatedItem> discover(const InstalledApp& app, const std::string& home,
                                   const std::vector<InstalledApp>& installed, std::stop_token stop = {});
+
+// A replacement for the move to the Trash: gets the item's path, returns its path in the
+// Trash (or none) and throws on failure.
+using TrashFunction = std::function<std::optional<std::string>(const std::string& path)>;
+
+// Moves one related item the user reviewed to the Trash through the journal, after checking
+// that it is still one of the application's related locations, that the application is not
+// running and that the item is unchanged since the review. Never throws: a refusal, or a
+// failed "moving" entry, gives a failure record; otherwise the record the journal's move
+// returns (kind "related-directory" for a folder), restorable when it succeeded.
+Operation move(const RelatedItem& item, const InstalledApp& app, const std::string& home,
+               const std::function<bool()>& isRunning, OperationJournal* journal,
+               const TrashFunction& trash = {}, std::stop_token stop = {});
 
 } // namespace RelatedFiles

@@ -1,0 +1,234 @@
+#include "engine/FileActionEngine.h"
+
+#include "engine/CancellationError.h"
+#include "engine/Dates.h"
+#include "engine/DuplicateEngine.h"
+#include "engine/Errors.h"
+#include "engine/FileEngine.h"
+#include "engine/SearchKey.h"
+#include "engine/Uuid.h"
+#include "platform/Trash.h"
+#include "services/MaintenanceEngine.h"
+#include "services/RelatedItem.h"
+
+#include <cerrno>
+#include <chrono>
+#include <sys/stat.h>
+#include <unordered_map>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kProgressInterval = std::chrono::milliseconds(100);
+
+const char kCheckingDuplicates[] = "正在复核重复内容";
+const char kPreparedDetail[] = "准备移入废纸篓";
+const char kCopyChanged[] = "副本内容已变化，请重新检测。";
+const char kNotUtf8[] = "路径不是有效的 UTF-8 文本，无法写入操作记录，请重命名后再试。";
+
+const char kNotRestorable[] = "此记录无法自动恢复，请在 Finder 废纸篓检查。";
+const char kSourceMissing[] = "废纸篓来源不存在或已被替换为符号链接。";
+const char kSourceOutside[] = "恢复来源不是当前卷的废纸篓。";
+const char kFileChanged[] = "废纸篓中的文件已变化或不再存在，请在 Finder 中检查。";
+const char kAppChanged[] = "废纸篓应用已变化，请在 Finder 中检查。";
+const char kFolderChanged[] = "关联目录已变化，请在 Finder 中检查。";
+const char kPlaceOccupied[] = "原位置已有文件，恢复不会覆盖它。请在 Finder 中选择其他位置。";
+const char kParentMoved[] = "原目录已移动、删除或变化，请在 Finder 中手动恢复。";
+
+TessynError restoreError(const char* text) { return TessynError("TessynRestore", 1, text); }
+
+std::string parentOf(const std::string& path)
+{
+    auto slash = path.rfind('/');
+    if (slash == std::string::npos || slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+// A record refused before its move: no trace of the file's identity, since nothing of it
+// was taken for the move. Texts are made storable so the history always stays valid JSON.
+Operation refusedRecord(const FileEntry& target, const std::string& text)
+{
+    Operation record;
+    record.id = newUUID();
+    record.date = dateNow();
+    record.path = displayUtf8(target.path);
+    record.size = target.size;
+    record.success = false;
+    record.detail = displayUtf8(text);
+    return record;
+}
+
+// What the pre-pass found out about a selected copy of a duplicate group.
+struct DuplicateCheck {
+    std::optional<std::string> block;   // the group may not lose this file
+    const DuplicateGroup* group = nullptr;
+    const FileEntry* keeper = nullptr;  // the copy that stays, when the move may go on
+};
+
+} // namespace
+
+namespace FileActionEngine {
+
+std::vector<Operation> execute(const std::vector<FileEntry>& files, const std::string& root,
+                               const std::vector<DuplicateGroup>& groups,
+                               const std::unordered_set<std::string>& selection, const ProgressHandler& progress,
+                               const TrashFunction& trash, OperationJournal* journal, std::stop_token stop)
+{
+    std::vector<const FileEntry*> targets;
+    for (const FileEntry& file : files)
+        if (selection.count(file.path)) targets.push_back(&file);
+    const auto total = static_cast<int64_t>(targets.size());
+    auto report = [&](const ActionProgress& value) {
+        if (progress) progress(value);
+    };
+    report({0, total, kCheckingDuplicates});
+
+    std::unordered_map<std::string, DuplicateCheck> checks;
+    for (const DuplicateGroup& group : groups) {
+        if (stop.stop_requested()) return {};
+        std::optional<std::string> text = DuplicateEngine::deletionError(group, selection, root, stop);
+        const FileEntry* keeper = nullptr;
+        for (const FileEntry& file : group.files) {
+            if (!selection.count(file.path)) {
+                keeper = &file;
+                break;
+            }
+        }
+        for (const FileEntry& file : group.files) {
+            if (!selection.count(file.path)) continue;
+            if (text) checks[file.path] = DuplicateCheck{text, nullptr, nullptr};
+            else if (keeper) checks[file.path] = DuplicateCheck{std::nullopt, &group, keeper};
+        }
+    }
+
+    std::optional<Clock::time_point> lastReport; // none: the first record always reports
+    std::vector<Operation> records;
+    records.reserve(targets.size());
+    for (const FileEntry* target : targets) {
+        if (stop.stop_requested()) return records;
+        Operation record;
+        try {
+            // The journal and the history hold UTF-8 text only; such a file cannot be recorded.
+            if (!isValidUtf8(target->path)) throw TessynError("Tessyn", 4, kNotUtf8);
+            if (auto check = checks.find(target->path); check != checks.end()) {
+                if (check->second.block) throw TessynError("Tessyn", 2, *check->second.block);
+                if (check->second.keeper) {
+                    FileEngine::validate(*check->second.keeper, root);
+                    if (DuplicateEngine::digest(*target, root, stop) != check->second.group->id)
+                        throw TessynError("Tessyn", 3, kCopyChanged);
+                }
+            }
+            if (stop.stop_requested()) throw CancellationError();
+            FileEngine::validate(*target, root);
+
+            Operation prepared;
+            prepared.id = newUUID();
+            prepared.date = dateNow();
+            prepared.path = target->path;
+            prepared.size = target->size;
+            prepared.success = false;
+            prepared.detail = kPreparedDetail;
+            prepared.resourceID = target->resourceID();
+            prepared.modified = target->modified;
+            // Records "moving" (its failure is the refusal below), moves, records "finished".
+            record = OperationJournal::move(prepared, journal, [&]() -> std::optional<std::string> {
+                if (trash) {
+                    trash(target->path);
+                    return std::nullopt;
+                }
+                return Trash::trashItem(target->path);
+            });
+            record.detail = displayUtf8(record.detail);
+        } catch (const std::exception& error) {
+            record = refusedRecord(*target, errorDescription(error));
+        } catch (...) {
+            record = refusedRecord(*target, errorDescription(posixError(EIO)));
+        }
+        records.push_back(std::move(record));
+
+        auto now = Clock::now();
+        if (!lastReport || now - *lastReport >= kProgressInterval || static_cast<int64_t>(records.size()) == total) {
+            report({static_cast<int64_t>(records.size()), total, std::string(target->name())});
+            lastReport = Clock::now();
+        }
+    }
+    return records;
+}
+
+void restore(const Operation& operation)
+{
+    if (!operation.success || operation.restoredAt || !operation.trashPath || !operation.resourceID)
+        throw restoreError(kNotRestorable);
+    const std::string& trashPath = *operation.trashPath;
+    const std::string& homePath = operation.path;
+
+    std::string trashRoot = FileEngine::canonicalURL(Trash::filesDirectoryFor(trashPath));
+
+    struct stat item {};
+    if (lstat(trashPath.c_str(), &item) != 0 || S_ISLNK(item.st_mode)) throw restoreError(kSourceMissing);
+
+    std::string source = FileEngine::canonicalURL(trashPath);
+    std::string prefix = trashRoot == "/" ? "/" : trashRoot + "/";
+    if (source.size() <= prefix.size() || source.compare(0, prefix.size(), prefix) != 0)
+        throw restoreError(kSourceOutside);
+
+    if (!operation.kind) {
+        std::optional<FileEntry> entry = FileEngine::snapshot(trashPath);
+        if (!entry || entry->resourceID() != *operation.resourceID || entry->size != operation.size ||
+            (operation.modified && entry->modified != *operation.modified))
+            throw restoreError(kFileChanged);
+    } else if (*operation.kind == "application") {
+        InstalledApp app = MaintenanceEngine::app(source, {trashRoot});
+        if (app.identity != *operation.resourceID || !operation.bundleID || *operation.bundleID != app.bundleID ||
+            !operation.modified || *operation.modified != app.modified)
+            throw restoreError(kAppChanged);
+    } else if (*operation.kind == "related-directory") {
+        std::string identity =
+            identityString(static_cast<int32_t>(item.st_dev), static_cast<uint64_t>(item.st_ino));
+        if (!S_ISDIR(item.st_mode) || identity != *operation.resourceID || !operation.modified ||
+            *operation.modified != dateFromTimespec(item.st_mtim) || !operation.treeSignature ||
+            RelatedItem::treeSignature(trashPath) != *operation.treeSignature)
+            throw restoreError(kFolderChanged);
+    } else {
+        throw restoreError(kFileChanged);
+    }
+
+    struct stat occupant {};
+    if (lstat(homePath.c_str(), &occupant) == 0 || errno != ENOENT) throw restoreError(kPlaceOccupied);
+
+    std::string parent = parentOf(homePath);
+    struct stat folder {};
+    if (stat(parent.c_str(), &folder) != 0) throw restoreError(kParentMoved);
+    if (FileEngine::canonicalURL(parent) != parent) throw restoreError(kParentMoved);
+
+    // A rename that never replaces: whatever appeared at the old place meanwhile stays.
+    Trash::restoreItem(trashPath, homePath);
+}
+
+std::optional<std::string> restoreTask(const Operation& operation, OperationJournal& journal)
+{
+    try {
+        journal.record(operation, OperationJournal::kRestoring);
+    } catch (const std::exception& error) {
+        return errorDescription(error);
+    }
+    try {
+        restore(operation);
+    } catch (const std::exception& error) {
+        try {
+            journal.record(operation, OperationJournal::kFinished);
+        } catch (const std::exception&) {
+        }
+        return errorDescription(error);
+    }
+    Operation restored = operation;
+    restored.restoredAt = dateNow();
+    try {
+        journal.record(restored, OperationJournal::kFinished);
+    } catch (const std::exception& error) {
+        return errorDescription(error);
+    }
+    return std::nullopt;
+}
+
+} // namespace FileActionEngine

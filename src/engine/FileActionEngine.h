@@ -1,0 +1,58 @@
+#pragma once
+#include "engine/DuplicateReport.h"
+#include "engine/FileEntry.h"
+#include "engine/Operation.h"
+#include "engine/OperationJournal.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+// Progress of a running file or maintenance action.
+struct ActionProgress {
+    int64_t completed = 0; // items dealt with so far
+    int64_t total = 0;     // items in the run
+    std::string current;   // short text shown under the progress bar
+    bool operator==(const ActionProgress&) const = default;
+};
+
+// Moves scanned files to the Trash under the journal and puts trashed items back.
+namespace FileActionEngine {
+
+using ProgressHandler = std::function<void(const ActionProgress&)>;
+// A replacement for the move to the Trash; it gets the file's path and throws on failure.
+// Records made through it carry no trash path.
+using TrashFunction = std::function<void(const std::string& path)>;
+
+// Moves the selected files of `files` (in list order) to the Trash, one record per file
+// dealt with. Each file is checked again first: a selected duplicate must leave an unchanged
+// copy of its group and still hold the group's content, and the file must still be the
+// scanned file below `root`. Every move is journalled "moving" before and "finished" after.
+// Never throws: refusals and failures are records with success false. A stop request ends
+// the run with the records made so far (none while duplicate groups are being re-checked).
+// Progress: (0, total, "正在复核重复内容") first, then at most every 0.1 s and after the
+// last file.
+std::vector<Operation> execute(const std::vector<FileEntry>& files, const std::string& root,
+                               const std::vector<DuplicateGroup>& groups,
+                               const std::unordered_set<std::string>& selection,
+                               const ProgressHandler& progress = {}, const TrashFunction& trash = {},
+                               OperationJournal* journal = nullptr, std::stop_token stop = {});
+
+// Puts a trashed item back at `operation.path` after proving that the item in the Trash is
+// the one that was moved (by kind: plain file, "application", "related-directory"), that it
+// lies in its volume's Trash, that nothing occupies the old place and that the old folder
+// is where it was. Never overwrites. Throws a "TessynRestore" refusal (code 1), or the
+// platform's or a consulted engine's error unchanged.
+void restore(const Operation& operation);
+
+// The restore as the model runs it in the background: journals "restoring", restores, then
+// journals "finished" (with restoredAt stamped when the item is back). Returns the text of
+// the first failure, or none when the item is back and the journal says so; the model then
+// stamps its own history record. A failed "restoring" write means nothing was touched.
+std::optional<std::string> restoreTask(const Operation& operation, OperationJournal& journal);
+
+} // namespace FileActionEngine

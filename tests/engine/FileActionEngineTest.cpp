@@ -1,0 +1,408 @@
+#include "engine/FileActionEngine.h"
+
+#include "engine/DuplicateEngine.h"
+#include "engine/Errors.h"
+#include "engine/FileEngine.h"
+#include "engine/HistoryStore.h"
+#include "engine/Uuid.h"
+#include "platform/Locations.h"
+#include "platform/Trash.h"
+#include "TestSupport.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <poll.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+const char kValidation[] = "文件已变化、已移动或超出扫描范围，请重新扫描。";
+const char kKeepOne[] = "同一重复组至少保留一份文件。";
+const char kMoved[] = "已移入废纸篓";
+
+bool exists(const std::string& path)
+{
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0;
+}
+
+ino_t inodeOf(const std::string& path)
+{
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0) throw std::runtime_error("lstat failed: " + path);
+    return st.st_ino;
+}
+
+FileEntry recordOf(const std::string& path)
+{
+    auto entry = FileEngine::snapshot(path);
+    if (!entry) throw std::runtime_error("not a regular file: " + path);
+    return *entry;
+}
+
+// A scan root with files, the model's journal in Tessyn's store folder, and the progress
+// reports of the last run.
+struct Workspace {
+    TempHome home;
+    std::string root = home.path("scan");
+    std::unique_ptr<OperationJournal> journal;
+    std::vector<ActionProgress> reports;
+
+    Workspace()
+    {
+        makeDirs(root);
+        makeDirs(Locations::applicationSupport());
+        journal = std::make_unique<OperationJournal>(Locations::applicationSupport() + "/pending-actions.json");
+    }
+
+    FileEntry file(const std::string& name, const std::string& contents)
+    {
+        return recordOf(writeFile(root + "/" + name, contents));
+    }
+
+    std::vector<Operation> run(const std::vector<FileEntry>& files, const std::unordered_set<std::string>& selection,
+                               const std::vector<DuplicateGroup>& groups = {},
+                               const FileActionEngine::TrashFunction& trash = {}, std::stop_token stop = {})
+    {
+        reports.clear();
+        return FileActionEngine::execute(
+            files, root, groups, selection, [this](const ActionProgress& p) { reports.push_back(p); }, trash,
+            journal.get(), stop);
+    }
+
+    std::string phaseOf(const std::string& id)
+    {
+        for (const auto& entry : journal->entries())
+            if (entry.operation.id == id) return entry.phase;
+        return "absent";
+    }
+};
+
+std::unordered_set<std::string> pathsOf(const std::vector<FileEntry>& files)
+{
+    std::unordered_set<std::string> paths;
+    for (const auto& f : files) paths.insert(f.path);
+    return paths;
+}
+
+} // namespace
+
+TEST(FileActionEngine, MovesTheSelectedFilesInListOrderUnderTheJournal)
+{
+    Workspace ws;
+    FileEntry a = ws.file("a.txt", "alpha"), b = ws.file("b.txt", "beta"), c = ws.file("sub/c.txt", "gamma");
+    ino_t inodeC = inodeOf(c.path);
+
+    auto empty = ws.run({a, b, c}, {});
+    EXPECT_TRUE(empty.empty());
+    ASSERT_EQ(ws.reports.size(), 1u) << "an empty selection reports once";
+    EXPECT_EQ(ws.reports[0], (ActionProgress{0, 0, "正在复核重复内容"}));
+    EXPECT_FALSE(exists(ws.journal->path())) << "nothing to journal";
+
+    // Selected paths not among the files are not targets; the list order decides.
+    auto records = ws.run({c, b, a}, {a.path, c.path, ws.root + "/unknown.txt"});
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].path, c.path);
+    EXPECT_EQ(records[1].path, a.path);
+    for (const auto& r : records) {
+        EXPECT_TRUE(r.success) << r.detail;
+        EXPECT_EQ(r.detail, kMoved);
+        ASSERT_TRUE(r.trashPath.has_value());
+        EXPECT_EQ(r.trashPath->rfind(Trash::homeFilesDirectory() + "/", 0), 0u) << *r.trashPath;
+        EXPECT_TRUE(exists(*r.trashPath));
+        EXPECT_FALSE(exists(r.path));
+        EXPECT_TRUE(canonicalUUID(r.id).has_value());
+        EXPECT_FALSE(r.kind || r.bundleID || r.treeSignature || r.restoredAt);
+    }
+    EXPECT_EQ(records[0].resourceID, c.resourceID());
+    EXPECT_EQ(records[0].modified, c.modified);
+    EXPECT_EQ(records[0].size, c.size);
+    EXPECT_EQ(inodeOf(*records[0].trashPath), inodeC) << "moved by rename, not copied";
+    EXPECT_TRUE(exists(b.path)) << "unselected files stay";
+
+    // Both moves ended in "finished" entries that carry the returned records.
+    auto entries = ws.journal->entries();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0], (OperationJournal::Entry{records[0], "finished"}));
+    EXPECT_EQ(entries[1], (OperationJournal::Entry{records[1], "finished"}));
+
+    ASSERT_GE(ws.reports.size(), 2u);
+    EXPECT_EQ(ws.reports.front(), (ActionProgress{0, 2, "正在复核重复内容"}));
+    EXPECT_EQ(ws.reports[1], (ActionProgress{1, 2, "c.txt"})) << "the first file always reports";
+    EXPECT_EQ(ws.reports.back(), (ActionProgress{2, 2, "a.txt"})) << "so does the last";
+
+    // The history accepts the records and then settles the journal.
+    HistoryStore history(Locations::applicationSupport() + "/operations.json",
+                         std::shared_ptr<OperationJournal>(ws.journal.get(), [](OperationJournal*) {}));
+    history.history() = records;
+    EXPECT_EQ(history.saveHistory(false), std::nullopt);
+    EXPECT_TRUE(ws.journal->entries().empty());
+}
+
+TEST(FileActionEngine, ProgressIsThrottledOverManyFiles)
+{
+    Workspace ws;
+    std::vector<FileEntry> files;
+    for (int i = 0; i < 300; ++i) files.push_back(ws.file("many/f" + std::to_string(i), "x"));
+    std::vector<std::chrono::steady_clock::time_point> times;
+    auto start = std::chrono::steady_clock::now();
+    auto records = FileActionEngine::execute(
+        files, ws.root, {}, pathsOf(files),
+        [&](const ActionProgress& p) {
+            ws.reports.push_back(p);
+            times.push_back(std::chrono::steady_clock::now());
+        },
+        [](const std::string& path) {
+            usleep(2000); // a slow move: the run takes at least 0.6 s
+            Trash::trashItem(path);
+        });
+    double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ASSERT_EQ(records.size(), 300u);
+    for (const auto& r : records) EXPECT_TRUE(r.success) << r.detail;
+    EXPECT_FALSE(records[0].trashPath) << "a replacement move gives no trash path";
+    EXPECT_GE(ws.reports.size(), 4u);
+    EXPECT_LE(ws.reports.size(), static_cast<size_t>(elapsed / 0.1) + 3) << "one report per 0.1 s, not one per file";
+    EXPECT_EQ(ws.reports.back(), (ActionProgress{300, 300, "f299"}));
+    for (size_t i = 1; i < ws.reports.size(); ++i) {
+        EXPECT_GT(ws.reports[i].completed, ws.reports[i - 1].completed);
+        if (i >= 2 && i + 1 < ws.reports.size()) {
+            EXPECT_GE(times[i] - times[i - 1], std::chrono::milliseconds(100)) << "report " << i;
+        }
+    }
+}
+
+TEST(FileActionEngine, DuplicateCopiesMoveOnlyWhileAnUnchangedCopyStays)
+{
+    Workspace ws;
+    std::vector<FileEntry> files = {
+        ws.file("g1/a", "same content one"), ws.file("g1/b", "same content one"), ws.file("g1/c", "same content one"),
+        ws.file("g2/a", "second content"),   ws.file("g2/b", "second content"),   ws.file("plain", "plain file"),
+    };
+    DuplicateReport found = DuplicateEngine::find(files, ws.root);
+    ASSERT_EQ(found.groups.size(), 2u);
+
+    // g1: two of three copies selected, the first unselected one stays. g2: the whole group.
+    std::unordered_set<std::string> selection = {files[1].path, files[2].path, files[3].path, files[4].path,
+                                                 files[5].path};
+    auto records = ws.run(files, selection, found.groups);
+    ASSERT_EQ(records.size(), 5u);
+    EXPECT_TRUE(records[0].success && records[1].success) << records[0].detail << " / " << records[1].detail;
+    EXPECT_FALSE(records[2].success);
+    EXPECT_EQ(records[2].detail, kKeepOne);
+    EXPECT_EQ(records[3].detail, kKeepOne);
+    EXPECT_FALSE(records[2].resourceID) << "refused before the move: no identity taken";
+    EXPECT_TRUE(records[4].success) << "files outside every group still move";
+    EXPECT_TRUE(exists(files[0].path) && exists(files[3].path) && exists(files[4].path));
+    EXPECT_EQ(ws.phaseOf(records[2].id), "absent") << "a refusal never reaches the journal";
+}
+
+TEST(FileActionEngine, ChangedKeepersAndCopiesBlockTheirGroup)
+{
+    Workspace ws;
+    std::vector<FileEntry> files = {ws.file("k/a", "duplicate"), ws.file("k/b", "duplicate"),
+                                    ws.file("k/c", "duplicate")};
+    DuplicateReport found = DuplicateEngine::find(files, ws.root);
+    ASSERT_EQ(found.groups.size(), 1u);
+    std::unordered_set<std::string> selection = {files[1].path, files[2].path};
+
+    // The keeper changed before the run: every selected copy is refused with the re-check's text.
+    writeFile(files[0].path, "duplicatE");
+    auto records = ws.run(files, selection, found.groups);
+    ASSERT_EQ(records.size(), 2u);
+    for (const auto& r : records) {
+        EXPECT_FALSE(r.success);
+        EXPECT_EQ(r.detail, std::string("重复文件复核失败：") + kValidation);
+    }
+    EXPECT_TRUE(exists(files[1].path) && exists(files[2].path));
+
+    // A copy whose content no longer matches the group (its record is fresh, so only the
+    // content tells): the re-check's own text.
+    files[0] = recordOf(files[0].path);
+    writeFile(files[2].path, "different");
+    files[2] = recordOf(files[2].path);
+    found.groups[0].files = files;
+    records = ws.run(files, selection, found.groups);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].detail, "保留文件的内容已变化，请重新检测。");
+    writeFile(files[0].path, "duplicate");
+    files[0] = recordOf(files[0].path);
+    found.groups[0].files = files;
+    records = ws.run(files, selection, found.groups);
+    EXPECT_EQ(records[0].detail, "所选文件内容已变化，请重新检测。");
+    EXPECT_EQ(records[1].detail, "所选文件内容已变化，请重新检测。");
+    EXPECT_TRUE(exists(files[1].path) && exists(files[2].path));
+
+    // The keeper changes after the re-check, while an earlier file moves: the copy is
+    // refused by the keeper's validation.
+    writeFile(files[2].path, "duplicate");
+    files[2] = recordOf(files[2].path);
+    found.groups[0].files = files;
+    FileEntry first = ws.file("0-first", "first");
+    std::vector<FileEntry> list = {first, files[0], files[1]};
+    records = ws.run(list, {first.path, files[1].path}, found.groups, [&](const std::string& path) {
+        if (path == first.path) writeFile(files[0].path, "duplicatE");
+        Trash::trashItem(path);
+    });
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_TRUE(records[0].success);
+    EXPECT_FALSE(records[1].success);
+    EXPECT_EQ(records[1].detail, kValidation);
+    EXPECT_TRUE(exists(files[1].path));
+}
+
+TEST(FileActionEngine, RefusalsAndFailuresBecomeRecords)
+{
+    Workspace ws;
+    FileEntry changed = ws.file("changed.txt", "before");
+    FileEntry locked = ws.file("locked.txt", "locked");
+    FileEntry fine = ws.file("fine.txt", "fine");
+    writeFile(changed.path, "after!");
+
+    auto records = ws.run({changed, locked, fine}, {changed.path, locked.path, fine.path}, {},
+                          [&](const std::string& path) {
+                              if (path == locked.path) throwPosix(EACCES);
+                              Trash::trashItem(path);
+                          });
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_FALSE(records[0].success);
+    EXPECT_EQ(records[0].detail, kValidation);
+    EXPECT_FALSE(records[0].resourceID || records[0].modified || records[0].trashPath);
+    EXPECT_TRUE(exists(changed.path));
+
+    // A failed move keeps the prepared record's id and identity; the journal holds "finished".
+    EXPECT_FALSE(records[1].success);
+    EXPECT_EQ(records[1].detail, posixError(EACCES).code().message());
+    EXPECT_EQ(records[1].resourceID, locked.resourceID());
+    EXPECT_EQ(records[1].modified, locked.modified);
+    EXPECT_EQ(ws.phaseOf(records[1].id), "finished");
+    EXPECT_TRUE(exists(locked.path));
+    EXPECT_TRUE(records[2].success) << "one failure does not end the run";
+
+    // The "finished" receipt fails after the move: still a success, and the journal keeps
+    // the "moving" entry until a history save settles it.
+    FileEntry receipt = ws.file("receipt.txt", "r");
+    std::string journalText;
+    records = ws.run({receipt}, {receipt.path}, {}, [&](const std::string& path) {
+        Trash::trashItem(path);
+        journalText = readFile(ws.journal->path());
+        writeFile(ws.journal->path(), "{broken");
+    });
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_TRUE(records[0].success);
+    EXPECT_EQ(records[0].detail, std::string(kMoved) + "；回执保存失败，请保留废纸篓并检查操作记录：数据格式不正确，无法读取。");
+    EXPECT_NE(journalText.find("\"moving\""), std::string::npos);
+
+    // An unreadable journal refuses every file before anything moves, and is left alone.
+    FileEntry gated = ws.file("gated.txt", "g");
+    records = ws.run({gated}, {gated.path});
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_FALSE(records[0].success);
+    EXPECT_EQ(records[0].detail, "数据格式不正确，无法读取。");
+    EXPECT_TRUE(exists(gated.path));
+    EXPECT_EQ(readFile(ws.journal->path()), "{broken");
+}
+
+TEST(FileActionEngine, NamesThatAreNotUtf8AreRefusedWithStorableRecords)
+{
+    Workspace ws;
+    FileEntry bad = ws.file("bad\xff\xfe.txt", "bytes");
+    FileEntry good = ws.file("good.txt", "good");
+    for (OperationJournal* journal : {ws.journal.get(), static_cast<OperationJournal*>(nullptr)}) {
+        auto records = FileActionEngine::execute({bad, good}, ws.root, {}, {bad.path, good.path}, {}, {}, journal);
+        ASSERT_EQ(records.size(), 2u);
+        EXPECT_FALSE(records[0].success);
+        EXPECT_EQ(records[0].detail, "路径不是有效的 UTF-8 文本，无法写入操作记录，请重命名后再试。");
+        EXPECT_EQ(records[0].path, ws.root + "/bad\uFFFD\uFFFD.txt");
+        EXPECT_TRUE(exists(bad.path)) << "not moved, with or without a journal";
+        EXPECT_NO_THROW(checkStorable(records[0]));
+        if (journal) {
+            EXPECT_TRUE(records[1].success) << records[1].detail;
+            HistoryStore history(Locations::applicationSupport() + "/operations.json",
+                                 std::shared_ptr<OperationJournal>(journal, [](OperationJournal*) {}));
+            history.history() = records;
+            EXPECT_EQ(history.saveHistory(false), std::nullopt) << "the history stays writable";
+            good = ws.file("good.txt", "good");
+        }
+    }
+}
+
+TEST(FileActionEngine, StopRequestsEndTheRunEarly)
+{
+    Workspace ws;
+    std::vector<FileEntry> plain = {ws.file("p/1", "one"), ws.file("p/2", "two"), ws.file("p/3", "three")};
+
+    // Stopped after the first file: the records so far, the rest untouched.
+    std::stop_source source;
+    auto records = FileActionEngine::execute(
+        plain, ws.root, {}, pathsOf(plain),
+        [&](const ActionProgress& p) {
+            if (p.completed == 1) source.request_stop();
+        },
+        {}, ws.journal.get(), source.get_token());
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_TRUE(records[0].success);
+    EXPECT_TRUE(exists(plain[1].path) && exists(plain[2].path));
+
+    // Stopped while duplicate groups are re-checked: nothing moves, although a group was
+    // already examined. The first group is small; the stop arrives while larger ones hash.
+    std::vector<FileEntry> files = {ws.file("d/small1", "small"), ws.file("d/small2", "small")};
+    const std::string big(16 << 20, 'b'), bigger(16 << 20, 'c');
+    for (int i = 0; i < 3; ++i) files.push_back(ws.file("d/big" + std::to_string(i), big));
+    for (int i = 0; i < 3; ++i) files.push_back(ws.file("d/bigger" + std::to_string(i), bigger));
+    DuplicateReport found = DuplicateEngine::find(files, ws.root);
+    ASSERT_EQ(found.groups.size(), 3u);
+    std::rotate(found.groups.begin(), found.groups.end() - 1, found.groups.end());
+    ASSERT_EQ(found.groups[0].files[0].size, 5);
+
+    int watch = inotify_init1(IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, files[0].path.c_str(), IN_OPEN), 0);
+    std::stop_source prePass;
+    std::atomic<bool> seen{false};
+    std::thread watcher([&] {
+        pollfd p{watch, POLLIN, 0};
+        if (poll(&p, 1, 10000) == 1) {
+            seen = true;
+            prePass.request_stop();
+        }
+    });
+    std::unordered_set<std::string> selection = pathsOf(files);
+    selection.erase(files[0].path);
+    selection.erase(files[2].path);
+    selection.erase(files[5].path);
+    records = FileActionEngine::execute(files, ws.root, found.groups, selection, {}, {}, ws.journal.get(),
+                                        prePass.get_token());
+    watcher.join();
+    close(watch);
+    EXPECT_TRUE(seen) << "the first group was examined";
+    EXPECT_TRUE(records.empty());
+    for (const auto& f : files) EXPECT_TRUE(exists(f.path)) << f.path;
+}
+
+TEST(FileActionEngine, TrashCliRestoresWhatExecuteMoved)
+{
+    Workspace ws;
+    FileEntry file = ws.file("cli/note.txt", "note");
+    auto records = ws.run({file}, {file.path});
+    ASSERT_EQ(records.size(), 1u);
+    ASSERT_TRUE(records[0].success) << records[0].detail;
+    std::string folder = ws.root + "/cli";
+    CommandResult restore =
+        runCommand("cd " + shellQuote(folder) + " && echo 0 | trash-restore " + shellQuote(folder) + " 2>&1");
+    EXPECT_EQ(restore.status, 0) << restore.output;
+    EXPECT_EQ(inodeOf(file.path), file.inode) << restore.output;
+    EXPECT_EQ(readFile(file.path), "note");
+
+    // Tessyn's own restore of that record now finds nothing in the Trash.
+    try {
+        FileActionEngine::restore(records[0]);
+        ADD_FAILURE() << "restored twice";
+    } catch (const TessynError& e) {
+        EXPECT_EQ(e.message(), "废纸篓来源不存在或已被替换为符号链接。");
+    }
+}
