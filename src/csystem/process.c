@@ -1,10 +1,12 @@
 #define _GNU_SOURCE
 #include "csystem/csystem.h"
+#include "csystem/procstatus.h"
 
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -31,8 +33,55 @@ static ssize_t read_proc_file(const char* path, char* buf, size_t size)
     return (ssize_t)used;
 }
 
-/* The kB figure of a "Key:   123 kB" line of a status file; 0 when the key is missing. */
-static int status_kb(const char* text, const char* key, uint64_t* value)
+/* The whole of a /proc file in a growing heap buffer (NUL-terminated, caller frees); NULL with
+ * errno set on failure. A status file's Groups: line alone may run to hundreds of kilobytes. */
+static char* read_whole_proc_file(const char* path, size_t limit)
+{
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return NULL;
+    size_t size = 8192, used = 0;
+    char* buf = malloc(size);
+    if (!buf) {
+        close(fd);
+        errno = ENOMEM;
+        return NULL;
+    }
+    for (;;) {
+        if (used + 1 == size) {
+            if (size >= limit) {
+                free(buf);
+                close(fd);
+                errno = EFBIG;
+                return NULL;
+            }
+            char* bigger = realloc(buf, size * 2);
+            if (!bigger) {
+                free(buf);
+                close(fd);
+                errno = ENOMEM;
+                return NULL;
+            }
+            buf = bigger;
+            size *= 2;
+        }
+        ssize_t n = read(fd, buf + used, size - 1 - used);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            int saved = errno;
+            free(buf);
+            close(fd);
+            errno = saved;
+            return NULL;
+        }
+        if (n == 0) break;
+        used += (size_t)n;
+    }
+    close(fd);
+    buf[used] = '\0';
+    return buf;
+}
+
+int ts_status_kb(const char* text, const char* key, uint64_t* value)
 {
     size_t keylen = strlen(key);
     const char* line = text;
@@ -42,7 +91,13 @@ static int status_kb(const char* text, const char* key, uint64_t* value)
             while (*p == ' ' || *p == '\t') ++p;
             if (*p < '0' || *p > '9') return 0;
             uint64_t v = 0;
-            while (*p >= '0' && *p <= '9') v = v * 10 + (uint64_t)(*p++ - '0');
+            while (*p >= '0' && *p <= '9') {
+                if (v > (UINT64_MAX - 9) / 10) return 0;
+                v = v * 10 + (uint64_t)(*p++ - '0');
+            }
+            /* A line cut short may have lost digits: only a complete line counts. */
+            if (*p != ' ' && *p != '\n') return 0;
+            if (!strchr(p, '\n')) return 0;
             *value = v;
             return 1;
         }
@@ -56,16 +111,22 @@ int32_t ts_process_usage(int32_t pid, uint64_t* resident, uint64_t* footprint)
 {
     if (pid <= 0) return ESRCH;
     char path[64];
-    char buf[4096];
     snprintf(path, sizeof path, "/proc/%d/status", (int)pid);
-    if (read_proc_file(path, buf, sizeof buf) < 0) return errno ? errno : EIO;
+    errno = 0;
+    char* buf = read_whole_proc_file(path, 16u << 20);
+    if (!buf) return errno ? errno : EIO;
     uint64_t rss = 0, anon = 0, swap = 0;
+    int32_t status = 0;
     /* Kernel threads and zombies have no memory lines: nothing to report for them. */
-    if (!status_kb(buf, "VmRSS", &rss) || !status_kb(buf, "RssAnon", &anon)) return ENODATA;
-    status_kb(buf, "VmSwap", &swap);
-    *resident = rss * 1024;
-    *footprint = (anon + swap) * 1024;
-    return 0;
+    if (!ts_status_kb(buf, "VmRSS", &rss) || !ts_status_kb(buf, "RssAnon", &anon)) {
+        status = ENODATA;
+    } else {
+        ts_status_kb(buf, "VmSwap", &swap);
+        *resident = rss * 1024;
+        *footprint = (anon + swap) * 1024;
+    }
+    free(buf);
+    return status;
 }
 
 int32_t ts_list_pids(int32_t* buffer, int32_t capacity)

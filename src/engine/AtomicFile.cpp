@@ -3,6 +3,7 @@
 #include "engine/Errors.h"
 
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -28,16 +29,28 @@ void writeAll(int fd, std::string_view contents)
     }
 }
 
+// Once the rename has happened the new contents are in place; a failed flush of the folder
+// only weakens durability and must not be reported as a failed write.
 void syncFolder(const std::string& folder)
 {
     int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) throwErrno();
-    if (fsync(fd) != 0) {
-        int err = errno;
-        close(fd);
-        throwPosix(err);
-    }
+    if (fd < 0) return;
+    fsync(fd);
     close(fd);
+}
+
+// Temporary files of a writer killed before its rename. Callers hold the store's lock, so
+// no live writer of this store can own one.
+void removeLeftovers(const std::string& folder, const std::string& prefix)
+{
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) return;
+    while (dirent* e = readdir(dir)) {
+        std::string_view entry(e->d_name);
+        if (entry.size() == prefix.size() + 6 && entry.substr(0, prefix.size()) == prefix)
+            unlinkat(dirfd(dir), e->d_name, 0);
+    }
+    closedir(dir);
 }
 
 } // namespace
@@ -75,6 +88,7 @@ void replace(const std::string& path, std::string_view contents)
     std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     std::string temp = (folder == "/" ? "" : folder) + "/." + name + ".tmp-XXXXXX";
 
+    removeLeftovers(folder, "." + name + ".tmp-");
     int fd = mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) throwErrno();
     try {

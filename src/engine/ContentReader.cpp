@@ -14,7 +14,7 @@
 namespace {
 char* chunkBuffer()
 {
-    thread_local std::unique_ptr<char[]> buffer(new char[ContentReader::kPiece]);
+    thread_local std::unique_ptr<char[]> buffer(new char[ContentReader::kReadSize]);
     return buffer.get();
 }
 } // namespace
@@ -60,7 +60,7 @@ bool ContentReader::feed(Sha256& hash, int64_t limit, const std::stop_token& sto
         const int64_t chunkEnd = std::min(limit, offset_ + kChunk);
         bool first = true;
         while (offset_ < chunkEnd) {
-            int64_t want = std::min(kPiece, chunkEnd - offset_);
+            int64_t want = std::min(kReadSize, chunkEnd - offset_);
             ssize_t got = ::pread(fd_, buffer, static_cast<size_t>(want), offset_);
             if (got < 0) {
                 if (errno == EINTR) continue;

@@ -9,11 +9,11 @@
 // under the record's path is refused instead of read (or blocked on).
 class ContentReader {
 public:
-    // Stop requests are checked once per chunk; each chunk is read in pieces small enough
+    // Stop requests are checked once per chunk; each chunk is read in parts small enough
     // to stay in the processor's cache between the copy and the hash, which halves the
     // cost of reading cached files.
     static constexpr int64_t kChunk = 1 << 20;
-    static constexpr int64_t kPiece = 1 << 18;
+    static constexpr int64_t kReadSize = 1 << 18;
 
     // Opens the record's path without following a final link and refuses, with the
     // validation error, anything that is not the record's regular file. Reading starts at

@@ -17,6 +17,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -153,7 +154,22 @@ public:
         lastReport_ = Clock::now() - kProgressInterval;
         std::vector<std::thread> workers;
         workersLeft_ = threads;
-        for (size_t i = 0; i < threads; ++i) workers.emplace_back([this] { work(); });
+        for (size_t i = 0; i < threads; ++i) {
+            try {
+                workers.emplace_back([this] { work(); });
+            } catch (const std::system_error&) {
+                break; // fewer threads, or none: see below
+            }
+        }
+        {
+            std::lock_guard lock(mutex_);
+            workersLeft_ -= threads - workers.size();
+        }
+        if (workers.empty()) {
+            // No thread could be started: search on this one, reporting only at the end.
+            workersLeft_ = 1;
+            work();
+        }
 
         std::unique_lock lock(mutex_);
         while (workersLeft_ > 0) {

@@ -149,6 +149,7 @@ private:
         using clock = std::chrono::steady_clock;
         std::unique_lock lock(mutex_);
         bool firstSent = false;
+        int64_t reportedItems = 0;
         auto last = clock::now();
         while (true) {
             if (!firstSent) {
@@ -158,7 +159,11 @@ private:
             }
             bool done = pending_ == 0;
             if (!firstSent && items_ == 0) return; // nothing was handled at all
-            if (!firstSent || clock::now() - last >= std::chrono::milliseconds(200)) {
+            // A report follows handled items: a walk stalled on a slow folder repeats nothing.
+            bool due = clock::now() - last >= std::chrono::milliseconds(200);
+            if (due && firstSent && items_ == reportedItems) last = clock::now();
+            else if (!firstSent || due) {
+                reportedItems = items_;
                 ScanProgress p{inspected.load(), skipped.load(), bytes.load(), currentName_};
                 nameWanted_.store(true);
                 firstSent = true;
@@ -218,12 +223,14 @@ private:
     {
         DirNode& node = *task.node;
         if (stop_.stop_requested()) {
+            if (descriptor >= 0) close(descriptor);
             cancelled = true;
             return;
         }
         if (descriptor < 0) descriptor = open(task.path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (descriptor < 0) {
-            fail(node, lastComponent(task.path), errno);
+            int err = errno;
+            fail(node, lastComponent(task.path), err);
             return;
         }
         DIR* dir = fdopendir(descriptor);
@@ -406,7 +413,8 @@ ScanReport scan(const std::string& rootPath, const ScanProgressHandler& progress
 
     report.inspected = walk.inspected.load();
     report.skipped = walk.skipped.load();
-    report.cancelled = walk.cancelled.load() || stop.stop_requested();
+    // Only a stop seen before an item counts: a walk that ran to its end is complete.
+    report.cancelled = walk.cancelled.load();
     report.files.reserve(static_cast<size_t>(walk.fileCount.load()));
     assemble(tree, report);
     sortBySize(report.files);

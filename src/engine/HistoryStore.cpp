@@ -92,12 +92,15 @@ std::optional<std::string> HistoryStore::saveHistory(bool replacing)
                 // When the unreadable file is gone there is nothing left to keep: save as
                 // usual rather than fail every later save. Any other failure stops the save.
                 if (copyUnreadableAside()) merge = false; // what we hold replaces it
-                needsBackup_ = false;
+                else needsBackup_ = false;
             }
             if (merge) {
                 if (auto contents = AtomicFile::read(historyPath_)) mergeFromFile(*contents);
             }
             AtomicFile::replace(historyPath_, encodeHistory(history_));
+            // Only once the unreadable file has been replaced may later saves merge again;
+            // a failed write keeps it aside and replaces it next time.
+            needsBackup_ = false;
             if (journal_) journal_->acknowledge(history_);
             return std::nullopt;
         });

@@ -32,21 +32,6 @@ std::vector<std::string> applicationFolders()
     return folders;
 }
 
-timespec stamp(const std::string& folder)
-{
-    struct stat st{};
-    if (stat(folder.c_str(), &st) != 0) return timespec{-1, 0};
-    return st.st_mtim;
-}
-
-bool sameStamps(const std::vector<timespec>& a, const std::vector<timespec>& b)
-{
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (a[i].tv_sec != b[i].tv_sec || a[i].tv_nsec != b[i].tv_nsec) return false;
-    return true;
-}
-
 bool equalsIgnoringCase(const std::string& a, const std::string& b)
 {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -139,8 +124,11 @@ std::optional<DesktopEntry> parseEntry(const std::string& path, const std::strin
 }
 
 void collect(const std::string& folder, const std::string& prefix, int depth, const std::vector<std::string>& locales,
-             std::unordered_set<std::string>& seen, std::vector<DesktopEntry>& out)
+             std::unordered_set<std::string>& seen, std::vector<DesktopEntry>& out,
+             std::vector<DesktopEntries::FolderStamp>& visited)
 {
+    // Stamped before reading, so a change made meanwhile shows on the next look.
+    if (depth > 0) visited.push_back(DesktopEntries::stampOf(folder));
     DIR* dir = opendir(folder.c_str());
     if (!dir) return;
     std::vector<std::string> names;
@@ -156,7 +144,7 @@ void collect(const std::string& folder, const std::string& prefix, int depth, co
         struct stat st{};
         if (stat(path.c_str(), &st) != 0) continue;
         if (S_ISDIR(st.st_mode)) {
-            if (depth < kMaxDepth) collect(path, prefix + name + "-", depth + 1, locales, seen, out);
+            if (depth < kMaxDepth) collect(path, prefix + name + "-", depth + 1, locales, seen, out, visited);
             continue;
         }
         if (name.size() <= 8 || !name.ends_with(".desktop")) continue;
@@ -168,18 +156,43 @@ void collect(const std::string& folder, const std::string& prefix, int depth, co
 }
 } // namespace
 
+DesktopEntries::FolderStamp DesktopEntries::stampOf(const std::string& folder)
+{
+    FolderStamp stamp;
+    stamp.path = folder;
+    struct stat st{};
+    if (stat(folder.c_str(), &st) != 0) return stamp;
+    stamp.modified = st.st_mtim;
+    stamp.device = st.st_dev;
+    stamp.inode = st.st_ino;
+    return stamp;
+}
+
 void DesktopEntries::refresh()
 {
     std::vector<std::string> folders = applicationFolders();
-    std::vector<timespec> stamps;
-    for (const auto& folder : folders) stamps.push_back(stamp(folder));
-    if (loaded_ && folders == folders_ && sameStamps(stamps, stamps_)) return;
     std::vector<std::string> locales = localeKeys();
+    if (loaded_ && settled_ && folders == folders_ && locales == locales_) {
+        bool unchanged = std::all_of(visited_.begin(), visited_.end(),
+                                     [](const FolderStamp& s) { return stampOf(s.path) == s; });
+        if (unchanged) return;
+    }
     std::unordered_set<std::string> seen;
     std::vector<DesktopEntry> entries;
-    for (const auto& folder : folders) collect(folder, "", 0, locales, seen, entries);
+    std::vector<FolderStamp> visited;
+    for (const auto& folder : folders) {
+        visited.push_back(stampOf(folder));
+        collect(folder, "", 0, locales, seen, entries, visited);
+    }
+    // Folder times advance in coarse ticks: a folder changed within the last moments may change
+    // again without its time moving, so such a reading is not trusted for long.
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    settled_ = std::all_of(visited.begin(), visited.end(),
+                           [&](const FolderStamp& s) { return s.modified.tv_sec + 2 < now.tv_sec; });
     folders_ = std::move(folders);
-    stamps_ = std::move(stamps);
+    locales_ = std::move(locales);
+    visited_ = std::move(visited);
     entries_ = std::move(entries);
     loaded_ = true;
 }

@@ -2,6 +2,7 @@
 #include <ctime>
 #include <optional>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 // One application entry of the freedesktop.org menu (a .desktop file).
@@ -12,18 +13,35 @@ struct DesktopEntry {
 };
 
 // The application entries of $XDG_DATA_HOME and $XDG_DATA_DIRS, read on first use and again
-// whenever one of their folders changed. Not thread-safe; callers serialise.
+// whenever one of their folders (subfolders included) changed or the locale did. Not
+// thread-safe; callers serialise.
 class DesktopEntries {
 public:
     // The entry whose StartupWMClass equals the window's class or instance, else the one whose
     // id equals them ignoring ASCII case.
     std::optional<DesktopEntry> match(const std::string& instance, const std::string& windowClass);
 
+    // A folder as last read: it changed when any of these did.
+    struct FolderStamp {
+        std::string path;
+        timespec modified{-1, 0};
+        dev_t device = 0;
+        ino_t inode = 0;
+        bool operator==(const FolderStamp& o) const
+        {
+            return path == o.path && modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec &&
+                   device == o.device && inode == o.inode;
+        }
+    };
+    static FolderStamp stampOf(const std::string& folder);
+
 private:
     void refresh();
 
     std::vector<std::string> folders_;
-    std::vector<timespec> stamps_;
+    std::vector<std::string> locales_;
+    std::vector<FolderStamp> visited_;  // every folder read, top-level ones even when missing
     std::vector<DesktopEntry> entries_;
     bool loaded_ = false;
+    bool settled_ = false;  // no folder changed just before the reading
 };

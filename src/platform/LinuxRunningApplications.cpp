@@ -10,6 +10,7 @@
 #include <map>
 #include <mutex>
 #include <plist/plist.h>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,11 +28,37 @@ std::optional<std::string> executableOf(int32_t pid)
     return std::string(path);
 }
 
+// The real user of the process, the one who started it: the owner of /proc/<pid> is the
+// effective user, and root for a process that cannot be dumped.
 bool ownedByCurrentUser(int32_t pid)
 {
-    struct stat st{};
-    std::string dir = "/proc/" + std::to_string(pid);
-    return stat(dir.c_str(), &st) == 0 && st.st_uid == getuid();
+    std::string path = "/proc/" + std::to_string(pid) + "/status";
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    // The Uid: line comes within the first dozen lines.
+    char buf[4096];
+    size_t used = 0;
+    while (used + 1 < sizeof buf) {
+        ssize_t n = read(fd, buf + used, sizeof buf - 1 - used);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        used += static_cast<size_t>(n);
+    }
+    close(fd);
+    std::string_view text(buf, used);
+    size_t at = text.find("\nUid:");
+    if (at == std::string_view::npos) return false;
+    size_t p = at + 5;
+    while (p < text.size() && (text[p] == '\t' || text[p] == ' ')) ++p;
+    uint64_t uid = 0;
+    size_t digits = 0;
+    while (p < text.size() && text[p] >= '0' && text[p] <= '9' && digits < 11) {
+        uid = uid * 10 + static_cast<uint64_t>(text[p++] - '0');
+        ++digits;
+    }
+    // Only a whole number followed by the next field counts.
+    if (digits == 0 || p >= text.size() || (text[p] != '\t' && text[p] != ' ')) return false;
+    return uid == static_cast<uint64_t>(getuid());
 }
 
 std::optional<std::string> readSmallFile(const std::string& path, off_t limit)
@@ -91,6 +118,7 @@ struct LinuxRunningApplications::State {
         RunningApplication app;
         app.pid = pid;
         app.regular = true;
+        app.startTime = ProcessHandle::readStartTime(pid);
         if (bundle) {
             BundleInfo info = readBundleInfo(*bundle);
             app.bundlePath = *bundle;
@@ -201,18 +229,47 @@ std::optional<RunningApplication> LinuxRunningApplications::lookup(int32_t pid)
 
 bool LinuxRunningApplications::requestQuit(const RunningApplication& application)
 {
-    auto handle = application.process ? application.process : ProcessHandle::open(application.pid);
-    if (!handle || handle->hasExited()) return false;
+    // A pinned process was identified when it was looked up. Any other is pinned now and
+    // must still be the very process described, or the pid may belong to someone else.
+    std::shared_ptr<ProcessHandle> handle = application.process;
+    bool pinnedNow = !handle;
+    if (pinnedNow) {
+        if (!application.startTime) return false;
+        handle = ProcessHandle::open(application.pid);
+    }
+    if (!handle || handle->pid() != application.pid || handle->hasExited()) return false;
+
     std::lock_guard lock(state_->mutex);
+    WindowsByPid windows = state_->windowsByPid();
+    if (pinnedNow) {
+        auto current = state_->describe(application.pid, windows);
+        if (!current || !current->sameDescription(application)) return false;
+    }
+    auto owned = windows.find(application.pid);
     std::vector<uint32_t> closable;
-    for (const auto& w : state_->x11.windows())
-        if (w.pid == application.pid && w.acceptsDelete) closable.push_back(w.window);
-    if (!closable.empty() && state_->x11.requestClose(closable) > 0) return true;
+    bool hasWindows = owned != windows.end() && !owned->second.empty();
+    if (hasWindows)
+        for (const auto& w : owned->second)
+            if (w.acceptsDelete) closable.push_back(w.window);
+    // The windows were found by pid: they are this process's only if it is still running.
+    if (handle->hasExited()) return false;
+    // A process with windows is asked through them, never signalled: when none accepts the
+    // request, it is refused.
+    if (hasWindows) return !closable.empty() && state_->x11.requestClose(closable) > 0;
     return handle->terminate();
 }
 
 bool LinuxRunningApplications::hasTerminated(const RunningApplication& application)
 {
-    auto handle = application.process ? application.process : ProcessHandle::open(application.pid);
-    return !handle || handle->hasExited();
+    if (application.process) return application.process->hasExited();
+    // Unpinned: only a recorded start time tells whether the process now holding the pid is
+    // the one described; anything that cannot be checked counts as still running.
+    if (!application.startTime) return false;
+    auto handle = ProcessHandle::open(application.pid);
+    if (!handle) return errno == ESRCH;
+    // Whoever holds the pid now: if it has ended, or is another process, the one described
+    // is gone.
+    auto start = handle->startTime();
+    if (handle->hasExited()) return true;
+    return start && *start != *application.startTime;
 }

@@ -8,8 +8,9 @@
 // Running applications of the current user on Linux: processes whose executable lies in
 // <X>.app/Contents/MacOS/ (named by the bundle's Info.plist), and, in an X11 session, the
 // processes owning top-level windows (named by their desktop entry, else WM_CLASS). Quitting
-// sends WM_DELETE_WINDOW to the windows, else SIGTERM through a pidfd; nothing forceful.
-// Thread-safe.
+// sends WM_DELETE_WINDOW to the windows; only a process without windows gets SIGTERM through a
+// pidfd; nothing forceful. An entry not pinned by lookup() is pinned and checked against its
+// description (start time included) before any request. Thread-safe.
 class LinuxRunningApplications : public RunningApplications {
 public:
     LinuxRunningApplications();

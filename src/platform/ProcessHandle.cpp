@@ -2,7 +2,10 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <fcntl.h>
+#include <string>
 #include <poll.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -16,12 +19,60 @@
 
 std::shared_ptr<ProcessHandle> ProcessHandle::open(int32_t pid)
 {
-    if (pid <= 0) return nullptr;
+    if (pid <= 0) {
+        errno = ESRCH;
+        return nullptr;
+    }
     int fd = static_cast<int>(syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0u));
     if (fd < 0) return nullptr;
     // pidfd_open sets close-on-exec itself; this only guards older kernels.
     fcntl(fd, F_SETFD, FD_CLOEXEC);
     return std::shared_ptr<ProcessHandle>(new ProcessHandle(fd, pid));
+}
+
+std::optional<uint64_t> ProcessHandle::readStartTime(int32_t pid)
+{
+    if (pid <= 0) return std::nullopt;
+    std::string path = "/proc/" + std::to_string(pid) + "/stat";
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    char buf[4096];
+    size_t used = 0;
+    while (used + 1 < sizeof buf) {
+        ssize_t n = read(fd, buf + used, sizeof buf - 1 - used);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        used += static_cast<size_t>(n);
+    }
+    close(fd);
+    buf[used] = '\0';
+    // The command name may hold spaces and parentheses: fields resume after the last ')'.
+    // The start time is field 22, the 20th after the name.
+    const char* p = std::strrchr(buf, ')');
+    if (!p) return std::nullopt;
+    ++p;
+    for (int field = 3; field < 22; ++field) {
+        while (*p == ' ') ++p;
+        while (*p && *p != ' ') ++p;
+        if (!*p) return std::nullopt;
+    }
+    while (*p == ' ') ++p;
+    if (*p < '0' || *p > '9') return std::nullopt;
+    uint64_t value = 0;
+    while (*p >= '0' && *p <= '9') {
+        if (value > (UINT64_MAX - 9) / 10) return std::nullopt;
+        value = value * 10 + static_cast<uint64_t>(*p++ - '0');
+    }
+    if (*p != ' ' && *p != '\n') return std::nullopt;
+    return value;
+}
+
+std::optional<uint64_t> ProcessHandle::startTime() const
+{
+    auto value = readStartTime(pid_);
+    // Read through the pid: it is this process's only while this process has not ended.
+    if (hasExited()) return std::nullopt;
+    return value;
 }
 
 ProcessHandle::~ProcessHandle() { close(fd_); }

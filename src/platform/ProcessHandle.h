@@ -1,12 +1,16 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 // A pidfd: refers to one process for as long as it is held, even after its pid is reused.
 class ProcessHandle {
 public:
-    // None when the process does not exist (or pidfds are unavailable).
+    // None when the process cannot be pinned; errno then tells why (ESRCH: no such process).
     static std::shared_ptr<ProcessHandle> open(int32_t pid);
+    // When the process now holding `pid` started (clock ticks after boot); none when unreadable.
+    // Unpinned: pair it with a handle and hasExited() to know whose it is.
+    static std::optional<uint64_t> readStartTime(int32_t pid);
     ~ProcessHandle();
     ProcessHandle(const ProcessHandle&) = delete;
     ProcessHandle& operator=(const ProcessHandle&) = delete;
@@ -14,6 +18,8 @@ public:
     int32_t pid() const { return pid_; }
     // The process has ended (the pidfd became readable).
     bool hasExited() const;
+    // The start time of exactly this process; none when unreadable or it has ended.
+    std::optional<uint64_t> startTime() const;
     // Sends SIGTERM to exactly this process; false when it could not be delivered.
     bool terminate() const;
 

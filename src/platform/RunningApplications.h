@@ -14,12 +14,13 @@ struct RunningApplication {
     std::optional<std::string> bundleIdentifier;
     std::optional<std::string> bundlePath;        // the bundle, or the executable of a window owner
     bool regular = false;                         // a full application, not a helper of one
+    std::optional<uint64_t> startTime;            // with pid, names this very process
     std::shared_ptr<ProcessHandle> process;       // set by lookup(): pins this very process
 
     bool sameDescription(const RunningApplication& other) const
     {
         return pid == other.pid && name == other.name && bundleIdentifier == other.bundleIdentifier &&
-               bundlePath == other.bundlePath && regular == other.regular;
+               bundlePath == other.bundlePath && regular == other.regular && startTime == other.startTime;
     }
 };
 
@@ -33,8 +34,10 @@ public:
     // The application whose own process has this pid, pinned to that process; none otherwise.
     virtual std::optional<RunningApplication> lookup(int32_t pid) = 0;
     // Asks the application to quit normally, never by force: its windows get a close request,
-    // a windowless one SIGTERM. True when the request was delivered.
+    // a process without windows SIGTERM. True when the request was delivered; false when the
+    // process is gone or no longer matches the description, or none of its windows accepts a
+    // close request.
     virtual bool requestQuit(const RunningApplication& application) = 0;
-    // Whether the application's process has ended.
+    // Whether the application's process has ended; false while that cannot be known.
     virtual bool hasTerminated(const RunningApplication& application) = 0;
 };

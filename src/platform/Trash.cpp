@@ -19,6 +19,15 @@
 
 namespace {
 
+// Best-effort fsync of a folder's entries.
+void syncDirectory(const std::string& folder)
+{
+    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    fsync(fd);
+    close(fd);
+}
+
 constexpr size_t kNameMax = 255;
 const std::string kInfoSuffix = ".trashinfo";
 
@@ -302,6 +311,9 @@ std::string trashItem(const std::string& path)
             int rc = close(fd);
             fd = -1;
             if (rc != 0) throwErrno();
+            // The info file's name must be durable before the item moves, so a power loss
+            // never leaves an item in files/ that nothing describes.
+            syncDirectory(trashDir + "/info");
 
             if (renameat2(AT_FDCWD, original.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0) {
                 if (errno == EEXIST) {
@@ -312,6 +324,9 @@ std::string trashItem(const std::string& path)
                 // above still keep other Trash users away from this name.
                 if (errno != EINVAL || rename(original.c_str(), target.c_str()) != 0) throwErrno();
             }
+            // The move itself has happened; flushing both folders only makes it durable.
+            syncDirectory(trashDir + "/files");
+            syncDirectory(folder);
             return target;
         } catch (...) {
             int saved = errno;

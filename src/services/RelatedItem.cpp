@@ -59,72 +59,120 @@ std::string sortKey(const std::string& line)
     return key;
 }
 
-// Closes every folder still open when the walk ends, however it ends.
-struct OpenFolders {
-    struct Frame {
-        DIR* dir;
-        std::string relative;
-    };
-    std::vector<Frame> frames;
-    ~OpenFolders()
-    {
-        for (auto& f : frames) closedir(f.dir);
-    }
+struct DirCloser {
+    void operator()(DIR* dir) const { closedir(dir); }
 };
+using OpenDir = std::unique_ptr<DIR, DirCloser>;
+
+struct FdCloser {
+    int fd;
+    ~FdCloser() { close(fd); }
+};
+
+// A folder still to be read: its path below the signed folder and the identity its line
+// recorded, which the folder opened later must still have.
+struct PendingFolder {
+    std::string relative;
+    dev_t device;
+    ino_t inode;
+};
+
+// Longest piece of a relative path opened at once; any path below the signed folder opens,
+// however deep, piece by piece.
+constexpr size_t kPathPiece = 2048;
+
+// Opens the folder at `relative` ("/a/b") below `rootFd`, the last component not through a
+// link; -1 with errno set on failure.
+int openBelow(int rootFd, const std::string& relative)
+{
+    int fd = -1;
+    size_t pos = 1;
+    while (pos < relative.size()) {
+        size_t end = relative.size();
+        if (end - pos > kPathPiece) {
+            end = relative.rfind('/', pos + kPathPiece);
+            if (end == std::string::npos || end <= pos) {
+                if (fd >= 0) close(fd);
+                errno = ENAMETOOLONG;
+                return -1;
+            }
+        }
+        std::string piece = relative.substr(pos, end - pos);
+        int next = openat(fd >= 0 ? fd : rootFd, piece.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        int saved = errno;
+        if (fd >= 0) close(fd);
+        if (next < 0) {
+            errno = saved;
+            return -1;
+        }
+        fd = next;
+        pos = end + 1;
+    }
+    return fd;
+}
 
 } // namespace
 
-std::string RelatedItem::treeSignature(const std::string& folder, std::stop_token stop)
+std::string RelatedItem::treeSignature(const std::string& folder, std::stop_token stop,
+                                       const std::optional<std::string>& identity)
 {
     int rootFd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    DIR* root = rootFd >= 0 ? fdopendir(rootFd) : nullptr;
-    if (!root) {
-        if (rootFd >= 0) close(rootFd);
+    if (rootFd < 0) throw MaintenanceEngine::error("无法遍历关联目录。");
+    FdCloser rootGuard{rootFd};
+    struct stat rootSt {};
+    if (fstat(rootFd, &rootSt) != 0) throw MaintenanceEngine::error("无法遍历关联目录。");
+    // The folder opened must be the one examined before, not one put in its place since.
+    if (identity && identityString(static_cast<int32_t>(rootSt.st_dev), static_cast<uint64_t>(rootSt.st_ino)) != *identity)
         throw MaintenanceEngine::error("无法遍历关联目录。");
-    }
 
-    OpenFolders open;
-    open.frames.push_back({root, ""});
+    // Each folder's names are read and its descriptor closed before any subfolder is opened,
+    // so the descriptors in use stay the same however deep the tree goes.
+    std::vector<PendingFolder> pending{{"", rootSt.st_dev, rootSt.st_ino}};
     std::vector<std::string> lines;
-    int failure = 0;
-    while (!open.frames.empty()) {
-        DIR* dir = open.frames.back().dir;
-        errno = 0;
-        dirent* e = readdir(dir);
-        if (!e) {
-            if (errno != 0) {
-                failure = errno;
-                break;
-            }
-            closedir(dir);
-            open.frames.pop_back();
-            continue;
+    std::vector<std::string> names;
+    while (!pending.empty()) {
+        PendingFolder current = std::move(pending.back());
+        pending.pop_back();
+        int fd = current.relative.empty() ? fcntl(rootFd, F_DUPFD_CLOEXEC, 0) : openBelow(rootFd, current.relative);
+        if (fd < 0) throwPosix(errno);
+        OpenDir dir(fdopendir(fd));
+        if (!dir) {
+            int failure = errno;
+            close(fd);
+            throwPosix(failure);
         }
-        const char* name = e->d_name;
-        if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
-
-        if (stop.stop_requested()) throwPosix(ECANCELED);
-        if (lines.size() >= kSignatureEntryLimit)
-            throw MaintenanceEngine::error("关联目录超过 10 万项，请使用 Finder 手动处理。");
-        struct stat st {};
-        if (fstatat(dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        struct stat folderSt {};
+        if (fstat(fd, &folderSt) != 0 || folderSt.st_dev != current.device || folderSt.st_ino != current.inode)
             throw MaintenanceEngine::error("关联目录包含不可读取或云占位项目，停止处理。");
-        std::string relative = open.frames.back().relative + "/" + name;
-        lines.push_back(signatureLine(relative, st));
 
-        if (S_ISDIR(st.st_mode)) {
-            // O_NOFOLLOW: a folder swapped for a link meanwhile is not entered.
-            int fd = openat(dirfd(dir), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            DIR* child = fd >= 0 ? fdopendir(fd) : nullptr;
-            if (!child) {
-                failure = errno;
-                if (fd >= 0) close(fd);
+        names.clear();
+        for (;;) {
+            // Enough names to pass the limit: the rest cannot change the outcome.
+            if (lines.size() + names.size() > kSignatureEntryLimit) break;
+            errno = 0;
+            dirent* e = readdir(dir.get());
+            if (!e) {
+                if (errno != 0) throwPosix(errno);
                 break;
             }
-            open.frames.push_back({child, std::move(relative)});
+            const char* name = e->d_name;
+            if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
+            names.emplace_back(name);
+        }
+
+        for (const auto& name : names) {
+            if (stop.stop_requested()) throwPosix(ECANCELED);
+            if (lines.size() >= kSignatureEntryLimit)
+                throw MaintenanceEngine::error("关联目录超过 10 万项，请使用 Finder 手动处理。");
+            struct stat st {};
+            if (fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+                throw MaintenanceEngine::error("关联目录包含不可读取或云占位项目，停止处理。");
+            std::string relative = current.relative + "/" + name;
+            lines.push_back(signatureLine(relative, st));
+            // A link's line is written but the link is not entered.
+            if (S_ISDIR(st.st_mode)) pending.push_back({std::move(relative), st.st_dev, st.st_ino});
         }
     }
-    if (failure != 0) throwPosix(failure);
 
     std::vector<std::string> keys;
     keys.reserve(lines.size());
@@ -171,6 +219,6 @@ RelatedItem RelatedItem::snapshot(const std::string& path, const std::string& la
     item.changed = dateFromTimespec(st.st_ctim);
     item.directory = S_ISDIR(st.st_mode);
     item.size = item.directory ? 0 : static_cast<int64_t>(st.st_size);
-    if (item.directory) item.signature = treeSignature(path, stop);
+    if (item.directory) item.signature = treeSignature(path, stop, item.identity);
     return item;
 }

@@ -1,4 +1,5 @@
 #include "csystem/csystem.h"
+#include "csystem/procstatus.h"
 #include "ChildProcess.h"
 #include "TestSupport.h"
 
@@ -9,6 +10,10 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
+#include <fstream>
+#include <grp.h>
+#include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -30,6 +35,50 @@ pid_t vanishedPid()
     int status;
     waitpid(pid, &status, 0);
     return pid;
+}
+
+// A kernel thread visible in this pid namespace (PF_KTHREAD in the flags field of its stat
+// line), or -1: a container with its own pid namespace shows none.
+pid_t visibleKernelThread()
+{
+    DIR* proc = opendir("/proc");
+    if (!proc) return -1;
+    pid_t found = -1;
+    while (dirent* d = readdir(proc)) {
+        char* end = nullptr;
+        long pid = std::strtol(d->d_name, &end, 10);
+        if (pid <= 0 || *end != '\0') continue;
+        std::ifstream in(std::string("/proc/") + d->d_name + "/stat");
+        std::string line;
+        if (!std::getline(in, line)) continue;
+        size_t close = line.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream fields(line.substr(close + 1));
+        std::string state;
+        long long ppid, pgrp, session, tty, tpgid;
+        unsigned long long flags = 0;
+        if (!(fields >> state >> ppid >> pgrp >> session >> tty >> tpgid >> flags)) continue;
+        if (flags & 0x00200000ull) {
+            found = static_cast<pid_t>(pid);
+            break;
+        }
+    }
+    closedir(proc);
+    return found;
+}
+
+// The kB figure of one line of this process's status file, read by plain C++.
+uint64_t ownStatusKb(const std::string& key, size_t* fileSize = nullptr)
+{
+    std::ifstream in("/proc/self/status");
+    std::stringstream all;
+    all << in.rdbuf();
+    std::string text = all.str();
+    if (fileSize) *fileSize = text.size();
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);)
+        if (line.rfind(key + ":", 0) == 0) return std::stoull(line.substr(key.size() + 1));
+    return 0;
 }
 } // namespace
 
@@ -75,12 +124,18 @@ TEST(ProcessInfo, ExecutablePathIsTheRealPathAndNeverCutShort)
     EXPECT_LE(ts_process_path(child.pid(), tight.data(), static_cast<int32_t>(tight.size())), 0);
 
     EXPECT_LE(ts_process_path(vanishedPid(), buffer, sizeof buffer), 0);
-    EXPECT_LE(ts_process_path(2, buffer, sizeof buffer), 0) << "kernel threads have no executable";
+    if (pid_t kthread = visibleKernelThread(); kthread > 0) {
+        EXPECT_LE(ts_process_path(kthread, buffer, sizeof buffer), 0) << "kernel thread " << kthread << " has no executable";
+    }
 
-    // Another user's executable link cannot be read by an unprivileged process.
-    int rc = runAsNobody([] {
+    // Another user's executable link cannot be read by an unprivileged process. As root the
+    // child drops to nobody and looks at this (root's) process; otherwise at init.
+    pid_t other = getuid() == 0 ? getpid() : 1;
+    pid_t otherParent = ts_parent_pid(other);
+    ASSERT_GE(otherParent, 0);
+    int rc = runAsNobody([&] {
         char b[4096];
-        return ts_process_path(1, b, sizeof b) <= 0 && ts_parent_pid(1) == 0 ? 0 : 1;
+        return ts_process_path(other, b, sizeof b) <= 0 && ts_parent_pid(other) == otherParent ? 0 : 1;
     });
     EXPECT_EQ(rc, 0);
 }
@@ -107,9 +162,57 @@ TEST(ProcessInfo, UsageCountsResidentAndAnonymousMemory)
     EXPECT_NE(ts_process_usage(vanishedPid(), &r, &f), 0);
     EXPECT_EQ(r, 11u);
     EXPECT_EQ(f, 22u);
-    EXPECT_NE(ts_process_usage(2, &r, &f), 0) << "a kernel thread has no memory of its own";
-    EXPECT_EQ(r, 11u);
-    EXPECT_EQ(f, 22u);
+    if (pid_t kthread = visibleKernelThread(); kthread > 0) {
+        EXPECT_NE(ts_process_usage(kthread, &r, &f), 0) << "kernel thread " << kthread << " has no memory of its own";
+        EXPECT_EQ(r, 11u);
+        EXPECT_EQ(f, 22u);
+    }
+}
+
+TEST(ProcessInfo, UsageReadsPastALongGroupsLine)
+{
+    // The Groups: line comes before the memory lines; thousands of supplementary groups push
+    // them far beyond any small fixed buffer.
+    if (getuid() != 0) GTEST_SKIP() << "setting supplementary groups needs root";
+    fflush(nullptr);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::vector<gid_t> groups;
+        for (gid_t g = 0; g < 20000; ++g) groups.push_back(4000000000u + g);
+        if (setgroups(groups.size(), groups.data()) != 0) _exit(10);
+        size_t statusSize = 0;
+        uint64_t expected = ownStatusKb("VmRSS", &statusSize);
+        if (statusSize < 200000 || expected == 0) _exit(11);
+        uint64_t resident = 0, footprint = 0;
+        if (ts_process_usage(getpid(), &resident, &footprint) != 0) _exit(12);
+        uint64_t after = ownStatusKb("VmRSS");
+        uint64_t low = std::min(expected, after) * 1024, high = std::max(expected, after) * 1024;
+        if (resident + (1u << 20) < low || resident > high + (1u << 20) || footprint == 0) _exit(13);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "10 setgroups failed, 11 status file not long, 12 usage failed, "
+                                         "13 resident differs from VmRSS";
+}
+
+TEST(ProcessInfo, StatusLinesMustBeComplete)
+{
+    uint64_t v = 7;
+    EXPECT_EQ(ts_status_kb("Name:\tx\nVmRSS:\t    1234 kB\nRssAnon:\t  56 kB\n", "VmRSS", &v), 1);
+    EXPECT_EQ(v, 1234u);
+    EXPECT_EQ(ts_status_kb("Name:\tx\nVmRSS:\t    1234 kB\nRssAnon:\t  56 kB\n", "RssAnon", &v), 1);
+    EXPECT_EQ(v, 56u);
+    v = 7;
+    EXPECT_EQ(ts_status_kb("Name:\tx\nVmRSS:\t    12", "VmRSS", &v), 0) << "a line cut in its number";
+    EXPECT_EQ(ts_status_kb("Name:\tx\nVmRSS:\t    1234 k", "VmRSS", &v), 0) << "a line cut after its number";
+    EXPECT_EQ(ts_status_kb("VmRSS:\t 12x kB\n", "VmRSS", &v), 0);
+    EXPECT_EQ(ts_status_kb("VmRSS:\t 99999999999999999999999 kB\n", "VmRSS", &v), 0) << "overflow";
+    EXPECT_EQ(ts_status_kb("VmRSSX:\t 5 kB\nXVmRSS:\t 5 kB\n", "VmRSS", &v), 0) << "only the exact key";
+    EXPECT_EQ(ts_status_kb("Name:\tx\n", "VmRSS", &v), 0);
+    EXPECT_EQ(v, 7u) << "untouched when not found";
 }
 
 TEST(ProcessInfo, ListHoldsLiveProcessesWithinCapacity)

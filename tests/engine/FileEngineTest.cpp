@@ -77,6 +77,12 @@ TEST(FileEngine, ValidateRefusesEveryKindOfChange)
     setAge(file, 100);
     EXPECT_TRUE(isValidationError([&] { FileEngine::validate(record, root); }));
 
+    // Only the status changed (permissions): the status-change date tells.
+    record = *FileEngine::snapshot(file);
+    usleep(20000);
+    chmod(file.c_str(), 0600);
+    EXPECT_TRUE(isValidationError([&] { FileEngine::validate(record, root); }));
+
     // Replaced by a copy with the same name, size and times: a new identity.
     record = *FileEngine::snapshot(file);
     std::string copy = root + "/copy";

@@ -161,11 +161,23 @@ TEST(FolderScan, CancellationReturnsWhatWasFound)
     for (int d = 0; d < 40; ++d)
         for (int f = 0; f < 250; ++f) writeFile(root + "/d" + std::to_string(d) + "/f" + std::to_string(f), std::string(f % 7, 'x'));
 
+    auto openDescriptors = [] {
+        auto n = runCommand("ls /proc/" + std::to_string(getpid()) + "/fd | wc -l").output;
+        return std::stoi(n);
+    };
+    int descriptorsBefore = openDescriptors();
     std::stop_source before;
     before.request_stop();
-    auto none = scanRecording(root, &before);
-    EXPECT_TRUE(none.report.cancelled);
-    EXPECT_TRUE(none.report.files.empty());
+    for (int i = 0; i < 20; ++i) {
+        auto none = scanRecording(root, &before);
+        EXPECT_TRUE(none.report.cancelled);
+        EXPECT_TRUE(none.report.files.empty());
+    }
+    EXPECT_EQ(openDescriptors(), descriptorsBefore) << "a cancelled walk closes the folder it opened";
+
+    auto complete = FileEngine::scan(root);
+    EXPECT_FALSE(complete.cancelled);
+    EXPECT_EQ(complete.files.size(), 10000u);
 
     std::stop_source stop;
     Recorded r;

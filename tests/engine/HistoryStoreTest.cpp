@@ -270,6 +270,28 @@ TEST(HistoryStore, UnreadableHistoryThatVanishedNoLongerBlocksSaves)
     EXPECT_TRUE(s.backups().empty());
 }
 
+TEST(HistoryStore, FailedWriteAfterTheBackupKeepsTheUnreadableFileAside)
+{
+    Stores s;
+    writeFile(s.historyPath, "garbage");
+    HistoryStore store = s.store();
+    ASSERT_TRUE(store.load().has_value());
+
+    // The copy succeeds but the write fails: the unreadable file is still in place and must
+    // not be merged by the next save.
+    Operation bad = record("/bad", 1);
+    bad.path = std::string("/bad-\xff", 6);
+    store.history() = {bad};
+    EXPECT_NE(store.saveHistory(false), std::nullopt);
+    EXPECT_EQ(readFile(s.historyPath), "garbage");
+
+    store.history() = {record("/good", 2)};
+    EXPECT_EQ(store.saveHistory(false), std::nullopt) << "the next save replaces the unreadable file";
+    EXPECT_FALSE(store.needsBackup());
+    EXPECT_EQ(paths(s.onDisk()), (Paths{"/good"}));
+    EXPECT_FALSE(s.backups().empty());
+}
+
 TEST(HistoryStore, OtherCopyFailuresKeepTheBackupPending)
 {
     Stores s;
@@ -333,4 +355,18 @@ TEST(HistoryStore, LockHeldElsewhereAndUnstorableRecords)
     for (const auto& e : std::filesystem::directory_iterator(s.folder))
         if (e.path().filename().string().find(".tmp-") != std::string::npos) ++temps;
     EXPECT_EQ(temps, 0);
+}
+
+TEST(HistoryStore, WritesRemoveTemporaryFilesOfKilledWriters)
+{
+    Stores s;
+    std::string leftover = writeFile(s.folder + "/.operations.json.tmp-Ab12Cd", "half a write");
+    std::string unrelated = writeFile(s.folder + "/.notes.txt.tmp-Ab12Cd", "someone else's");
+    std::string longer = writeFile(s.folder + "/.operations.json.tmp-Ab12Cd7", "not ours either");
+    HistoryStore store = s.store();
+    store.history() = {record("/a", 1)};
+    ASSERT_EQ(store.saveHistory(false), std::nullopt);
+    EXPECT_FALSE(std::filesystem::exists(leftover));
+    EXPECT_TRUE(std::filesystem::exists(unrelated));
+    EXPECT_TRUE(std::filesystem::exists(longer));
 }

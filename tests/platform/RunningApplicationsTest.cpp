@@ -9,10 +9,18 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <map>
+#include <cerrno>
+#include <functional>
 #include <optional>
 #include <plist/plist.h>
+#include <chrono>
+#include <fstream>
+#include <sstream>
 #include <spawn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
@@ -46,6 +54,31 @@ const RunningApplication* findPid(const std::vector<RunningApplication>& apps, p
 {
     auto it = std::find_if(apps.begin(), apps.end(), [&](const auto& a) { return a.pid == pid; });
     return it == apps.end() ? nullptr : &*it;
+}
+
+// Field 22 of the process's stat line, read independently of the code under test.
+std::optional<uint64_t> statStartTime(pid_t pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(in, line) || line.rfind(')') == std::string::npos) return std::nullopt;
+    std::istringstream fields(line.substr(line.rfind(')') + 1));
+    std::string field;
+    for (int i = 3; i <= 22 && fields >> field; ++i)
+        if (i == 22) return std::stoull(field);
+    return std::nullopt;
+}
+
+// Runs `body` in a forked child; its exit status, or -1 when it did not exit normally.
+int inChild(const std::function<int()>& body)
+{
+    fflush(nullptr);
+    pid_t pid = fork();
+    if (pid < 0) return -1;
+    if (pid == 0) _exit(body() & 0xff);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 bool displayReachable()
@@ -192,6 +225,8 @@ TEST(RunningApplications, BundleProcessesAreListedLookedUpAndQuit)
     EXPECT_EQ(listed->bundleIdentifier, "test.tessyn.demo");
     EXPECT_EQ(listed->bundlePath, realPath(bundle));
     EXPECT_EQ(listed->process, nullptr);
+    ASSERT_TRUE(listed->startTime.has_value());
+    EXPECT_EQ(listed->startTime, statStartTime(app.pid()));
     const RunningApplication* helperEntry = findPid(list, helper);
     ASSERT_NE(helperEntry, nullptr) << "the helper started by the application";
     EXPECT_FALSE(helperEntry->regular);
@@ -216,9 +251,89 @@ TEST(RunningApplications, BundleProcessesAreListedLookedUpAndQuit)
     EXPECT_TRUE(running.hasTerminated(*found));
     EXPECT_FALSE(running.requestQuit(*found));
     EXPECT_FALSE(running.lookup(app.pid()).has_value());
+    EXPECT_TRUE(running.hasTerminated(*listed)) << "a listed entry names its process by start time";
     RunningApplication unpinned;
     unpinned.pid = app.pid();
-    EXPECT_TRUE(running.hasTerminated(unpinned));
+    EXPECT_FALSE(running.hasTerminated(unpinned)) << "a bare pid cannot be judged: not terminated";
+}
+
+TEST(RunningApplications, UnpinnedEntriesAreCheckedBeforeAnyRequest)
+{
+    TempHome home;
+    std::string bundle = home.path("Apps/Quit.app");
+    writeFile(bundle + "/Contents/Info.plist", binaryPlist({{"CFBundleIdentifier", "test.tessyn.quit"}, {"CFBundleName", "Quit"}}));
+    std::string exe = copyExecutable(fixturePath("demo_app"), bundle + "/Contents/MacOS/quit");
+    ChildProcess app(exe, {"quits", home.root()});
+    ASSERT_TRUE(waitForFile(home.path("ready-" + std::to_string(app.pid())), 10));
+    std::string termMarker = home.path("term-" + std::to_string(app.pid()));
+
+    LinuxRunningApplications running;
+    auto list = running.list();
+    const RunningApplication* listed = findPid(list, app.pid());
+    ASSERT_NE(listed, nullptr);
+    ASSERT_TRUE(listed->startTime.has_value());
+    RunningApplication entry = *listed;
+    EXPECT_FALSE(running.hasTerminated(entry));
+
+    // Entries that no longer describe the process holding the pid get no request.
+    RunningApplication other = entry;
+    other.startTime = *entry.startTime + 1;
+    EXPECT_FALSE(running.requestQuit(other)) << "the pid now belongs to another process";
+    EXPECT_TRUE(running.hasTerminated(other)) << "the process it named is gone";
+    RunningApplication renamed = entry;
+    renamed.name = "Another";
+    EXPECT_FALSE(running.requestQuit(renamed));
+    RunningApplication bare;
+    bare.pid = app.pid();
+    EXPECT_FALSE(running.requestQuit(bare)) << "a bare pid names no process";
+    EXPECT_FALSE(running.hasTerminated(bare));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_NE(access(termMarker.c_str(), F_OK), 0) << "no signal reached the process";
+
+    // Without a free descriptor nothing can be pinned: neither terminated nor requested.
+    int rc = inChild([&] {
+        rlimit limit{64, 64};
+        if (setrlimit(RLIMIT_NOFILE, &limit) != 0) return 10;
+        while (dup(0) >= 0) {}
+        if (errno != EMFILE) return 11;
+        if (running.hasTerminated(entry)) return 1;
+        if (running.requestQuit(entry)) return 2;
+        return 0;
+    });
+    EXPECT_EQ(rc, 0) << "1: said terminated, 2: requested without pinning";
+    EXPECT_FALSE(running.hasTerminated(entry));
+
+    // The entry as listed still names the process: the request goes through.
+    EXPECT_TRUE(running.requestQuit(entry));
+    EXPECT_TRUE(waitForFile(termMarker, 5));
+    int status = app.wait(5);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(running.hasTerminated(entry));
+    EXPECT_FALSE(running.requestQuit(entry));
+}
+
+TEST(RunningApplications, OnlyProcessesOfTheRealUser)
+{
+    // /proc/<pid> belongs to the effective user: a set-user-ID root program started by nobody
+    // shows as root's, yet nobody started it and it is no application of root's.
+    if (getuid() != 0) GTEST_SKIP() << "starting a process of another user needs root";
+    TempHome home;
+    std::string markers = home.path("markers");
+    makeDirs(markers);
+    std::string bundle = home.path("Apps/Other.app");
+    writeFile(bundle + "/Contents/Info.plist", binaryPlist({{"CFBundleIdentifier", "test.tessyn.other"}}));
+    std::string exe = copyExecutable(fixturePath("demo_app"), bundle + "/Contents/MacOS/other");
+    ChildProcess app(exe, {"asnobody", markers});
+    ASSERT_TRUE(waitForFile(markers + "/ready-" + std::to_string(app.pid()), 10));
+    EXPECT_NE(readFile("/proc/" + std::to_string(app.pid()) + "/status").find("\nUid:\t" + std::to_string(nobodyUid()) + "\t0\t"),
+              std::string::npos);
+    struct stat st{};
+    ASSERT_EQ(stat(("/proc/" + std::to_string(app.pid())).c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u) << "the situation under test: /proc names root";
+
+    LinuxRunningApplications running;
+    EXPECT_EQ(findPid(running.list(), app.pid()), nullptr);
+    EXPECT_FALSE(running.lookup(app.pid()).has_value());
 }
 
 TEST(RunningApplications, WindowOwnersUnderX11)
@@ -255,6 +370,24 @@ TEST(RunningApplications, WindowOwnersUnderX11)
     ASSERT_TRUE(found.has_value());
     EXPECT_EQ(found->name, "演示窗口");
     EXPECT_EQ(found->bundleIdentifier, "tessyn-demo-window") << "desktop-file id of a file in a subfolder";
+
+    // A window that takes no close request: the request is refused, and no signal is sent
+    // instead.
+    {
+        ChildProcess stubborn(fixturePath("x11_window"), {home.root(), "TessynStubborn", "nodelete"});
+        ASSERT_TRUE(waitForFile(home.path("ready-" + std::to_string(stubborn.pid())), 10));
+        auto entry = running.lookup(stubborn.pid());
+        ASSERT_TRUE(entry.has_value());
+        EXPECT_FALSE(running.requestQuit(*entry));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_NE(access(home.path("term-" + std::to_string(stubborn.pid())).c_str(), F_OK), 0);
+        EXPECT_FALSE(running.hasTerminated(*entry));
+        auto listed = running.list();
+        const RunningApplication* unpinned = findPid(listed, stubborn.pid());
+        ASSERT_NE(unpinned, nullptr);
+        EXPECT_FALSE(running.requestQuit(*unpinned));
+        EXPECT_FALSE(running.hasTerminated(*unpinned));
+    }
 
     // Quitting closes the window the way its close button would; no signal is sent.
     EXPECT_TRUE(running.requestQuit(*found));

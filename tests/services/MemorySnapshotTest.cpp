@@ -172,7 +172,12 @@ TEST(MemorySnapshot, LiveReadingMatchesTheKernel)
     EXPECT_LE(s->free, s->total);
     EXPECT_LE(s->active, s->total);
     EXPECT_GT(s->wired, 0u);
-    EXPECT_NE(s->pressure, SystemPressure::unknown) << "this kernel has PSI";
+    // A kernel built or booted without PSI (or a sandbox hiding it) has no pressure file.
+    std::string psiText = readFile("/proc/pressure/memory");
+    if (psiText.rfind("some ", 0) == 0)
+        EXPECT_NE(s->pressure, SystemPressure::unknown) << "this kernel has PSI";
+    else
+        EXPECT_EQ(s->pressure, SystemPressure::unknown) << "no PSI: the pressure is not guessed";
 }
 
 TEST(SystemPressure, DecodeAndRawValues)

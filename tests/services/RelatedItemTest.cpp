@@ -8,8 +8,12 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <algorithm>
+#include <dirent.h>
 #include <openssl/evp.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -66,6 +70,38 @@ InstalledApp appWithID(const std::string& id)
     app.path = "/Applications/X.app";
     app.bundleID = id;
     return app;
+}
+
+// The lines of every entry below the folder open at `fd`, gathered recursively with one
+// descriptor per level (fine without a descriptor limit). Names are ASCII here.
+void linesBelow(int fd, const std::string& relative, std::vector<std::string>& lines)
+{
+    DIR* dir = fdopendir(fd);
+    ASSERT_NE(dir, nullptr);
+    while (dirent* e = readdir(dir)) {
+        std::string name = e->d_name;
+        if (name == "." || name == "..") continue;
+        struct stat st {};
+        ASSERT_EQ(fstatat(dirfd(dir), name.c_str(), &st, AT_SYMLINK_NOFOLLOW), 0);
+        lines.push_back(relative + "/" + name + "|" + std::to_string(static_cast<int32_t>(st.st_dev)) + ":" +
+                        std::to_string(st.st_ino) + "|" + std::to_string(st.st_mode & 0xFFFF) + "|" +
+                        std::to_string(st.st_size) + "|" + std::to_string(st.st_mtim.tv_sec) + ":" +
+                        std::to_string(st.st_mtim.tv_nsec) + "|" + std::to_string(st.st_ctim.tv_sec) + ":" +
+                        std::to_string(st.st_ctim.tv_nsec));
+        if (S_ISDIR(st.st_mode))
+            linesBelow(openat(dirfd(dir), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW), relative + "/" + name, lines);
+    }
+    closedir(dir);
+}
+
+std::string expectedSignature(const std::string& folder)
+{
+    std::vector<std::string> lines;
+    linesBelow(open(folder.c_str(), O_RDONLY | O_DIRECTORY), "", lines);
+    std::sort(lines.begin(), lines.end());
+    std::string text;
+    for (size_t i = 0; i < lines.size(); ++i) text += (i ? "\n" : "") + lines[i];
+    return sha256Hex(text);
 }
 
 } // namespace
@@ -173,6 +209,67 @@ TEST(RelatedItem, SignatureLimitsCancellationAndErrors)
         return text == "errno:" + std::to_string(EACCES) ? 0 : 1;
     });
     EXPECT_EQ(status, 0);
+}
+
+TEST(RelatedItem, DeepFoldersSignWithFewDescriptors)
+{
+    // 400 levels, deeper than the descriptor limit below and, as a path, longer than PATH_MAX.
+    TempHome home;
+    std::string folder = home.path("deep");
+    makeDirs(folder);
+    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(fd, 0);
+    for (int level = 0; level < 400; ++level) {
+        char name[32];
+        snprintf(name, sizeof name, "level-%06d", level);
+        ASSERT_EQ(mkdirat(fd, name, 0755), 0);
+        if (level % 50 == 0) close(openat(fd, "file", O_CREAT | O_WRONLY, 0644));
+        int next = openat(fd, name, O_RDONLY | O_DIRECTORY);
+        close(fd);
+        ASSERT_GE(next, 0);
+        fd = next;
+    }
+    close(openat(fd, "bottom", O_CREAT | O_WRONLY, 0644));
+    close(fd);
+
+    std::string expected = expectedSignature(folder);
+    EXPECT_EQ(RelatedItem::treeSignature(folder), expected);
+    int status = 0;
+    fflush(nullptr);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        rlimit limit{256, 256};
+        if (setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(10);
+        try {
+            _exit(RelatedItem::treeSignature(folder) == expected ? 0 : 1);
+        } catch (...) {
+            _exit(2);
+        }
+    }
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: another signature, 2: the walk failed (descriptors)";
+}
+
+TEST(RelatedItem, SignatureOnlyOfTheFolderExamined)
+{
+    TempHome home;
+    std::string folder = home.path("Caches/x");
+    writeFile(folder + "/a", "aaaa");
+    struct stat st {};
+    ASSERT_EQ(lstat(folder.c_str(), &st), 0);
+    std::string identity = std::to_string(static_cast<int32_t>(st.st_dev)) + ":" + std::to_string(st.st_ino);
+    std::string signature = RelatedItem::treeSignature(folder);
+    EXPECT_EQ(RelatedItem::treeSignature(folder, {}, identity), signature);
+    EXPECT_EQ(RelatedItem::snapshot(folder, "").signature, signature);
+
+    // Another folder put in its place since it was examined is not signed in its stead.
+    std::filesystem::rename(folder, home.path("Caches/old"));
+    writeFile(folder + "/a", "aaaa");
+    EXPECT_EQ(refusalOf([&] { RelatedItem::treeSignature(folder, {}, identity); }),
+              "TessynMaintenance:无法遍历关联目录。");
+    EXPECT_EQ(RelatedItem::treeSignature(home.path("Caches/old"), {}, identity), signature);
 }
 
 TEST(RelatedItem, SnapshotOfFilesAndFolders)

@@ -1,0 +1,304 @@
+#include "ModelTestSupport.h"
+
+#include "HeldLock.h"
+#include "engine/HistoryStore.h"
+#include "engine/OperationJournal.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <regex>
+#include <set>
+
+namespace {
+
+const char kProcessedTail[] = " 项。移入废纸篓不会立即释放磁盘空间。";
+const char kRetryLine[] = "\n失败或未处理项仍保持选择，可核对原因后重试。";
+
+std::string processed(int moved, int failed)
+{
+    return "已处理 " + std::to_string(moved) + " 项，失败 " + std::to_string(failed) + kProcessedTail;
+}
+
+const Operation* recordFor(const AppModel& model, const std::string& path)
+{
+    for (const Operation& op : model.history())
+        if (op.path == path) return &op;
+    return nullptr;
+}
+
+std::vector<Operation> storedHistory(const std::string& path) { return decodeHistory(readFile(path)); }
+
+size_t journalLength(const std::string& path)
+{
+    std::string text = readFile(path);
+    if (text.empty()) return 0;
+    return nlohmann::json::parse(text).size();
+}
+
+void selectAll(AppModel& model)
+{
+    AppModel::PathSet all;
+    for (const FileEntry& file : model.report()->files) all.insert(file.path);
+    model.setSelection(all);
+}
+
+void runTrash(AppModel& model)
+{
+    model.trashSelected();
+    ASSERT_TRUE(model.processing());
+    ASSERT_TRUE(waitFor([&] { return !model.processing(); }, 120000));
+}
+
+} // namespace
+
+TEST(AppModelFileActions, TrashRunRestoreAndClear)
+{
+    ModelHome env;
+    std::string tree = env.home.path("tree");
+    std::string d1 = writeFile(tree + "/dup1.txt", "duplicate content");
+    std::string d2 = writeFile(tree + "/dup2.txt", "duplicate content");
+    std::string d3 = writeFile(tree + "/dup3.txt", "duplicate content");
+    std::string plain = writeFile(tree + "/plain.txt", "plain");
+    std::string changed = writeFile(tree + "/changed.txt", "changed later");
+    std::string other = writeFile(tree + "/other.txt", "other");
+    auto model = env.model(env.services(tree));
+
+    model->trashSelected();
+    EXPECT_FALSE(model->processing()) << "no folder chosen: nothing starts";
+
+    chooseAndScan(*model);
+    model->detectDuplicates();
+    ASSERT_TRUE(waitFor([&] { return !model->detectingDuplicates(); }));
+    ASSERT_EQ(model->duplicateReport()->groups.size(), 1u);
+    std::string groupID = model->duplicateReport()->groups[0].id;
+
+    model->setSelection({d1, plain, changed});
+    writeFile(changed, "changed later, and longer now");
+    model->trashSelected();
+    ASSERT_TRUE(model->processing());
+    EXPECT_EQ(model->actionProgress(), (ActionProgress{0, 3, "正在复核所选文件"}));
+    model->scan();
+    EXPECT_FALSE(model->scanning()) << "no scan while files are processed";
+    model->trashSelected(); // refused while processing
+    ASSERT_TRUE(waitFor([&] { return !model->processing(); }));
+
+    EXPECT_EQ(model->message(), processed(2, 1) + kRetryLine);
+    ASSERT_EQ(model->history().size(), 3u);
+    EXPECT_EQ(storedHistory(env.historyPath()), model->history());
+    EXPECT_TRUE(OperationJournal(env.journalPath()).entries().empty()) << "the save settled every entry";
+    const Operation* refused = recordFor(*model, changed);
+    ASSERT_TRUE(refused);
+    EXPECT_FALSE(refused->success);
+    EXPECT_TRUE(std::filesystem::exists(changed));
+    for (const std::string& path : {d1, plain}) {
+        const Operation* op = recordFor(*model, path);
+        ASSERT_TRUE(op && op->success && op->trashPath) << path;
+        EXPECT_FALSE(std::filesystem::exists(path));
+        EXPECT_TRUE(std::filesystem::exists(*op->trashPath));
+        EXPECT_EQ(op->trashPath->rfind(env.trashFiles() + "/", 0), 0u) << "the isolated home Trash";
+    }
+
+    // The report, the duplicate groups and the selection follow what really happened.
+    std::set<std::string> left;
+    int64_t total = 0;
+    for (const FileEntry& file : model->report()->files) {
+        left.insert(file.path);
+        total += file.size;
+    }
+    EXPECT_EQ(left, (std::set<std::string>{d2, d3, changed, other}));
+    EXPECT_EQ(model->report()->fileSizeTotal, total) << "statistics rebuilt";
+    ASSERT_EQ(model->duplicateReport()->groups.size(), 1u) << "a group of three with one trashed stays";
+    EXPECT_EQ(model->duplicateReport()->groups[0].id, groupID);
+    EXPECT_EQ(model->duplicateReport()->groups[0].files.size(), 2u);
+    EXPECT_EQ(model->selection(), AppModel::PathSet{changed}) << "the failed file stays selected";
+    ASSERT_EQ(model->selectedFiles().size(), 1u);
+    ASSERT_TRUE(waitFor([&] { return !model->filtering(); }));
+    EXPECT_EQ(model->queryResults().files.size(), 4u);
+
+    // One more copy trashed: the group is left with one file and disappears.
+    model->setSelection({d2, other});
+    runTrash(*model);
+    EXPECT_EQ(model->message(), processed(2, 0)) << "only the first sentence when everything moved";
+    EXPECT_TRUE(model->duplicateReport()->groups.empty());
+    EXPECT_TRUE(model->selection().empty());
+
+    // Restore one record.
+    Operation moved = *recordFor(*model, plain);
+    model->restore(moved);
+    EXPECT_TRUE(model->processing());
+    EXPECT_TRUE(model->restoring());
+    ASSERT_TRUE(waitFor([&] { return !model->processing(); }));
+    EXPECT_FALSE(model->restoring());
+    EXPECT_EQ(model->message(), "已恢复到原位置。请重新扫描以更新文件列表。");
+    EXPECT_TRUE(std::filesystem::exists(plain));
+    const Operation* stamped = recordFor(*model, plain);
+    ASSERT_TRUE(stamped && stamped->restoredAt);
+    EXPECT_EQ(storedHistory(env.historyPath()), model->history());
+
+    // A record already restored is refused without a trace.
+    QSignalSpy processing(model.get(), &AppModel::processingChanged);
+    model->setMessage(std::nullopt);
+    model->restore(*stamped);
+    EXPECT_EQ(processing.count(), 0);
+    EXPECT_FALSE(model->message().has_value());
+    // A stale copy of it is refused by the restore itself.
+    model->restore(moved);
+    ASSERT_TRUE(waitFor([&] { return !model->processing(); }));
+    EXPECT_EQ(model->message(), "恢复失败：废纸篓来源不存在或已被替换为符号链接。");
+
+    // Nothing selected still runs and reports zero.
+    model->setSelection({});
+    runTrash(*model);
+    EXPECT_EQ(model->message(), processed(0, 0));
+
+    model->clearHistory();
+    EXPECT_TRUE(model->history().empty());
+    EXPECT_EQ(readFile(env.historyPath()), "[]");
+    EXPECT_EQ(model->message(), processed(0, 0)) << "no message on success";
+}
+
+TEST(AppModelFileActions, StoppedRunAndSaveFailure)
+{
+    ModelHome env;
+    std::string tree = env.home.path("tree");
+    makeFiles(tree, 400);
+    auto model = env.model(env.services(tree));
+    chooseAndScan(*model);
+    selectAll(*model);
+    model->trashSelected();
+    model->cancelAction();
+    ASSERT_TRUE(waitFor([&] { return !model->processing(); }));
+    std::smatch parts;
+    std::string text = model->message().value_or("");
+    ASSERT_TRUE(std::regex_match(text, parts,
+                                 std::regex("已处理 (\\d+) 项，失败 (\\d+) 项。移入废纸篓不会立即释放磁盘空间。\n"
+                                            "已停止后续处理，(\\d+) 项未处理。\n"
+                                            "失败或未处理项仍保持选择，可核对原因后重试。")))
+        << text;
+    int moved = std::stoi(parts[1]);
+    int failed = std::stoi(parts[2]);
+    int unprocessed = std::stoi(parts[3]);
+    EXPECT_EQ(moved + failed + unprocessed, 400);
+    EXPECT_GT(unprocessed, 0);
+    EXPECT_EQ(static_cast<int>(model->selection().size()), 400 - moved);
+
+    // The history cannot be saved: the files stay moved, the records stay in memory and the
+    // journal keeps their receipts for the next start.
+    model->setSelection({tree + "/f00000.txt", tree + "/f00001.txt"});
+    std::vector<Operation> before = model->history();
+    {
+        HeldLock held(env.historyPath());
+        runTrash(*model);
+    }
+    EXPECT_EQ(model->message(), processed(2, 0) + "\n操作记录保存失败：Resource temporarily unavailable");
+    EXPECT_EQ(model->history().size(), before.size() + 2);
+    EXPECT_FALSE(std::filesystem::exists(tree + "/f00000.txt"));
+    EXPECT_EQ(OperationJournal(env.journalPath()).entries().size(), 2u);
+    model.reset();
+    auto next = env.model();
+    EXPECT_EQ(next->recoveryNotes(), std::vector<std::string>{"已从操作回执补全记录；请核对后再恢复。"});
+    EXPECT_TRUE(recordFor(*next, tree + "/f00000.txt"));
+    EXPECT_EQ(next->history().size(), before.size() + 2);
+}
+
+TEST(AppModelFileActions, AcknowledgeInterruptedActions)
+{
+    ModelHome env;
+    auto journal = env.journal();
+    journal->record(movedRecord("/data/moving.txt", 10, false), OperationJournal::kMoving);
+    journal->record(movedRecord("/data/done.txt", 20), OperationJournal::kFinished);
+    auto model = env.model();
+    ASSERT_EQ(model->recoveryNotes().size(), 2u);
+
+    model->refreshInstalledApps();
+    ASSERT_TRUE(model->maintenanceBusy());
+    model->acknowledgeInterruptedActions();
+    EXPECT_EQ(model->recoveryNotes().size(), 2u) << "refused while a listing runs";
+    ASSERT_TRUE(waitFor([&] { return !model->maintenanceScanning(); }));
+
+    model->acknowledgeInterruptedActions();
+    EXPECT_TRUE(model->recoveryNotes().empty());
+    EXPECT_EQ(model->message(), "已清除已核对的中断提示，文件未改变。");
+    EXPECT_TRUE(journal->entries().empty());
+
+    // A journal that cannot be read keeps the notes.
+    ModelHome broken;
+    broken.journal()->record(movedRecord("/data/x.txt", 10, false), OperationJournal::kMoving);
+    auto stuck = broken.model();
+    ASSERT_EQ(stuck->recoveryNotes().size(), 1u);
+    writeFile(broken.journalPath(), "garbage");
+    stuck->acknowledgeInterruptedActions();
+    EXPECT_EQ(stuck->recoveryNotes().size(), 1u);
+    EXPECT_EQ(stuck->message()->rfind("无法清除中断日志，原文件已保留：", 0), 0u) << *stuck->message();
+    EXPECT_EQ(readFile(broken.journalPath()), "garbage");
+}
+
+// A long run keeps the journal short: the finished moves are settled into the history while
+// the run goes on, and the history ends in the order one save at the end would give.
+TEST(AppModelFileActions, LongRunKeepsTheJournalShort)
+{
+    ModelHome env;
+    std::string tree = env.home.path("tree");
+    makeFiles(tree + "/first", 1000, "a");
+    makeFiles(tree + "/second", 1000, "b");
+    auto model = env.model(env.services(tree + "/first"));
+    chooseAndScan(*model);
+    selectAll(*model);
+    size_t longest = 0;
+    QObject::connect(model.get(), &AppModel::actionProgressChanged, model.get(),
+                     [&] { longest = std::max(longest, journalLength(env.journalPath())); });
+    runTrash(*model);
+    EXPECT_EQ(model->message(), processed(1000, 0));
+    EXPECT_LT(longest, 300u) << "the journal does not grow with the run";
+    EXPECT_TRUE(OperationJournal(env.journalPath()).entries().empty());
+    ASSERT_EQ(model->history().size(), 1000u);
+    // No history file before the run: the records stay in the order they were made.
+    for (size_t i = 1; i < model->history().size(); ++i)
+        ASSERT_LE(model->history()[i - 1].date, model->history()[i].date) << i;
+    EXPECT_EQ(storedHistory(env.historyPath()), model->history());
+
+    // With a history file the save sorts newest first, as one save at the end would.
+    model.reset();
+    model = env.model(env.services(tree + "/second"));
+    chooseAndScan(*model);
+    selectAll(*model);
+    longest = 0;
+    QObject::connect(model.get(), &AppModel::actionProgressChanged, model.get(),
+                     [&] { longest = std::max(longest, journalLength(env.journalPath())); });
+    runTrash(*model);
+    EXPECT_LT(longest, 300u);
+    ASSERT_EQ(model->history().size(), 2000u);
+    for (size_t i = 1; i < model->history().size(); ++i)
+        ASSERT_GE(model->history()[i - 1].date, model->history()[i].date) << i;
+    std::set<std::string> ids;
+    for (const Operation& op : model->history()) ids.insert(op.id);
+    EXPECT_EQ(ids.size(), 2000u) << "each record once";
+    EXPECT_EQ(storedHistory(env.historyPath()), model->history());
+}
+
+TEST(AppModelFileActions, LongRunAfterAnUnreadableHistory)
+{
+    ModelHome env;
+    std::string tree = env.home.path("tree");
+    makeFiles(tree, 300);
+    writeFile(env.historyPath(), "unreadable");
+    auto model = env.model(env.services(tree));
+    ASSERT_TRUE(model->message().has_value());
+    chooseAndScan(*model);
+    selectAll(*model);
+    runTrash(*model);
+    EXPECT_EQ(model->message(), processed(300, 0));
+    size_t copies = 0;
+    for (const auto& item : std::filesystem::directory_iterator(env.storeFolder()))
+        if (item.path().filename().string().rfind("operations-unreadable-", 0) == 0) {
+            ++copies;
+            EXPECT_EQ(readFile(item.path()), "unreadable");
+        }
+    EXPECT_EQ(copies, 1u);
+    ASSERT_EQ(model->history().size(), 300u);
+    for (size_t i = 1; i < model->history().size(); ++i)
+        ASSERT_LE(model->history()[i - 1].date, model->history()[i].date) << "the order of a save without merge";
+    EXPECT_EQ(storedHistory(env.historyPath()), model->history());
+}

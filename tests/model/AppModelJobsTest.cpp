@@ -1,0 +1,415 @@
+#include "ModelTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <thread>
+
+namespace {
+
+// Holds a worker until the test opens it.
+class Gate {
+public:
+    void wait()
+    {
+        std::unique_lock lock(mutex_);
+        open_.wait(lock, [&] { return opened_; });
+    }
+    void open()
+    {
+        std::lock_guard lock(mutex_);
+        opened_ = true;
+        open_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable open_;
+    bool opened_ = false;
+};
+
+DuplicateGroup groupOf(std::vector<std::string> paths)
+{
+    DuplicateGroup group;
+    group.id = std::string(64, 'a');
+    for (auto& path : paths) group.files.push_back(FileEntry(path, 1, 0, 1, 1, 0, std::nullopt));
+    return group;
+}
+
+AppModel::PathSet set(std::initializer_list<std::string> paths) { return AppModel::PathSet(paths); }
+
+} // namespace
+
+TEST(AppModelScan, OneScanAtATimeAndItsCompletion)
+{
+    ModelHome env;
+    std::string tree = env.home.path("tree");
+    makeFiles(tree, 300);
+    auto model = env.model(env.services(tree));
+
+    model->scan();
+    EXPECT_FALSE(model->scanning()) << "no folder chosen: nothing starts";
+    model->detectDuplicates();
+    EXPECT_FALSE(model->detectingDuplicates());
+
+    model->choose();
+    ASSERT_EQ(model->root(), tree);
+    model->detectDuplicates();
+    EXPECT_FALSE(model->detectingDuplicates()) << "no report yet: nothing starts and nothing is shown";
+    EXPECT_FALSE(model->message().has_value());
+
+    QSignalSpy scanning(model.get(), &AppModel::scanningChanged);
+    ScanProgress atCompletion;
+    QObject::connect(model.get(), &AppModel::scanningChanged, model.get(), [&] {
+        if (!model->scanning()) atCompletion = model->scanProgress();
+    });
+    model->scan();
+    model->scan();
+    EXPECT_TRUE(model->scanning());
+    EXPECT_EQ(scanning.count(), 1) << "the second call starts nothing";
+    ASSERT_TRUE(waitFor([&] { return !model->scanning(); }));
+    EXPECT_EQ(scanning.count(), 2);
+    ASSERT_TRUE(model->report());
+    EXPECT_EQ(model->report()->files.size(), 300u);
+    EXPECT_FALSE(model->report()->cancelled);
+    EXPECT_TRUE(model->completedAt().has_value());
+    ASSERT_TRUE(waitFor([&] { return !model->filtering(); }));
+    EXPECT_EQ(model->scanProgress(), atCompletion) << "no progress report is applied after the completion";
+    EXPECT_EQ(model->scanProgress().inspected, model->report()->inspected);
+    EXPECT_EQ(model->queryResults().files.size(), 300u) << "the new report is queried";
+
+    // A new scan clears the old results before it reads anything.
+    model->setSelection(set({model->report()->files[0].path}));
+    model->detectDuplicates();
+    ASSERT_TRUE(waitFor([&] { return !model->detectingDuplicates(); }));
+    EXPECT_TRUE(model->duplicateReport());
+    model->scan();
+    EXPECT_TRUE(model->selection().empty());
+    EXPECT_FALSE(model->report());
+    EXPECT_FALSE(model->duplicateReport());
+    EXPECT_FALSE(model->completedAt().has_value());
+    EXPECT_EQ(model->scanProgress(), ScanProgress{});
+    ASSERT_TRUE(waitFor([&] { return !model->scanning(); }));
+}
+
+TEST(AppModelScan, CancelPublishesThePartialReport)
+{
+    ModelHome env;
+    std::string tree = env.home.path("tree");
+    for (int d = 0; d < 30; ++d) makeFiles(tree + "/d" + std::to_string(d), 100);
+    auto model = env.model(env.services(tree));
+    model->choose();
+
+    model->scan();
+    model->cancelScanJobs();
+    EXPECT_TRUE(model->scanning()) << "the flag is cleared by the completion only";
+    ASSERT_TRUE(waitFor([&] { return !model->scanning(); }));
+    ASSERT_TRUE(model->report());
+    EXPECT_TRUE(model->report()->cancelled);
+    EXPECT_TRUE(model->completedAt().has_value());
+
+    model->scan();
+    ASSERT_TRUE(waitFor([&] { return !model->scanning(); }));
+    ASSERT_EQ(model->report()->files.size(), 3000u);
+    model->detectDuplicates();
+    model->cancelScanJobs();
+    EXPECT_TRUE(model->detectingDuplicates());
+    ASSERT_TRUE(waitFor([&] { return !model->detectingDuplicates(); }));
+    ASSERT_TRUE(model->duplicateReport());
+    EXPECT_TRUE(model->duplicateReport()->cancelled);
+}
+
+// Choosing another folder while a job runs must not publish the old folder's results under
+// the new one.
+TEST(AppModelScan, ChoosingAnotherFolderDropsTheRunningJobsResults)
+{
+    ModelHome env;
+    std::string first = env.home.path("first");
+    std::string second = env.home.path("second");
+    for (int d = 0; d < 20; ++d) makeFiles(first + "/d" + std::to_string(d), 100);
+    makeFiles(second, 3, "other");
+    std::string chosen = first;
+    AppModel::Collaborators services = env.services();
+    services.chooseFolder = [&] { return std::optional<std::string>(chosen); };
+    auto model = env.model(services);
+
+    model->choose();
+    model->scan();
+    chosen = second;
+    model->choose();
+    EXPECT_EQ(model->root(), second);
+    ASSERT_TRUE(waitFor([&] { return !model->scanning(); })) << "the old scan still clears its flag";
+    EXPECT_FALSE(model->report()) << "the first folder's report is not published under the second";
+    EXPECT_FALSE(model->completedAt().has_value());
+
+    // The same when the old scan has already finished on its worker and only its progress
+    // and completion wait in the event queue.
+    chosen = first;
+    model->choose();
+    model->scan();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // the queue is not served meanwhile
+    chosen = second;
+    model->choose();
+    ASSERT_TRUE(waitFor([&] { return !model->scanning(); }));
+    EXPECT_FALSE(model->report());
+    EXPECT_EQ(model->scanProgress(), ScanProgress{}) << "nor its progress";
+    model->scan();
+    ASSERT_TRUE(waitFor([&] { return !model->scanning(); }));
+    ASSERT_EQ(model->report()->files.size(), 3u);
+
+    chosen = first;
+    model->choose();
+    model->scan();
+    ASSERT_TRUE(waitFor([&] { return !model->scanning(); }));
+    ASSERT_EQ(model->report()->files.size(), 2000u);
+    model->detectDuplicates();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // the queue is not served meanwhile
+    chosen = second;
+    model->choose();
+    ASSERT_TRUE(waitFor([&] { return !model->detectingDuplicates(); }));
+    EXPECT_FALSE(model->duplicateReport()) << "the first folder's duplicates are not published either";
+    EXPECT_EQ(model->duplicateProgress(), DuplicateProgress{});
+    EXPECT_FALSE(model->report());
+
+    // Choosing the same folder again still drops what was started before.
+    model->scan();
+    ASSERT_TRUE(waitFor([&] { return !model->scanning(); }));
+    model->detectDuplicates();
+    model->choose();
+    ASSERT_TRUE(waitFor([&] { return !model->detectingDuplicates(); }));
+    EXPECT_FALSE(model->duplicateReport());
+}
+
+TEST(AppModelScan, RefusedFolders)
+{
+    ModelHome env;
+    std::string chosen;
+    AppModel::Collaborators services = env.services();
+    services.chooseFolder = [&] { return std::optional<std::string>(chosen); };
+    auto model = env.model(services);
+    const std::string refusal = "请选择普通文件夹，如下载或文稿。首版不扫描系统、Library、备份或废纸篓。";
+
+    makeDirs(env.home.path("Library/Mail"));
+    makeDirs(env.home.path("ok/System"));
+    makeDirs(env.home.path("Trashy/.Trash-1000/files"));
+    makeDirs(env.home.path("plain"));
+    makeDirs(env.trashFiles());
+    std::filesystem::create_directory_symlink(env.home.path("ok/System"), env.home.path("link"));
+    for (const std::string& folder :
+         {std::string("/"), env.home.path("Library/Mail"), env.home.path("link"), env.home.path("Trashy/.Trash-1000/files"),
+          env.trashFiles(), std::string("/proc/self"), std::string("/sys")}) {
+        SCOPED_TRACE(folder);
+        model->setMessage(std::nullopt);
+        chosen = folder;
+        model->choose();
+        EXPECT_EQ(model->message(), refusal);
+        EXPECT_FALSE(model->root().has_value());
+    }
+    std::filesystem::create_directory_symlink(env.home.path("plain"), env.home.path("fine"));
+    chosen = env.home.path("fine");
+    model->setMessage(std::nullopt);
+    model->choose();
+    EXPECT_EQ(model->root(), env.home.path("fine")) << "accepted folders are kept as chosen, not resolved";
+    EXPECT_FALSE(model->message().has_value());
+
+    // Cancelling the chooser changes nothing.
+    AppModel::Collaborators cancelling = env.services(std::nullopt);
+    auto other = env.model(cancelling);
+    QSignalSpy root(other.get(), &AppModel::rootChanged);
+    other->choose();
+    EXPECT_EQ(root.count(), 0);
+}
+
+TEST(AppModelQuery, RefreshesAndDebounce)
+{
+    ModelHome env;
+    std::string tree = env.home.path("tree");
+    makeFiles(tree, 250);
+    auto model = env.model(env.services(tree));
+    chooseAndScan(*model);
+    EXPECT_EQ(model->queryResults().files.size(), 250u);
+    EXPECT_EQ(model->queryResults().presentation.size(), 200u) << "only the first 200 rows are formatted";
+    for (size_t i = 0; i < 200; ++i)
+        EXPECT_TRUE(model->queryResults().presentation.count(model->queryResults().files[i].path));
+
+    QSignalSpy published(model.get(), &AppModel::queryResultsChanged);
+    for (int i = 0; i < 5; ++i) {
+        model->setSearch("f0000" + std::to_string(i + 1));
+        EXPECT_TRUE(model->filtering());
+        if (i < 4) QTest::qWait(20);
+    }
+    ASSERT_TRUE(waitFor([&] { return !model->filtering(); }));
+    QTest::qWait(150); // anything still pending would have published by now
+    EXPECT_EQ(published.count(), 1) << "a burst of edits publishes once";
+    ASSERT_EQ(model->queryResults().files.size(), 1u);
+    EXPECT_EQ(model->queryResults().files[0].path, tree + "/f00005.txt") << "computed from the last value";
+
+    published.clear();
+    model->setFilter(model->filter());
+    EXPECT_TRUE(model->filtering()) << "assigning the current value still queries";
+    ASSERT_TRUE(waitFor([&] { return !model->filtering(); }));
+    EXPECT_EQ(published.count(), 1);
+
+    // A menu choice does not wait: it cancels a pending debounced query and runs at once.
+    published.clear();
+    model->setSearch("");
+    model->setSort("名称");
+    ASSERT_TRUE(waitFor([&] { return !model->filtering(); }));
+    QTest::qWait(150);
+    EXPECT_EQ(published.count(), 1);
+    EXPECT_EQ(model->queryResults().files.size(), 250u);
+    EXPECT_EQ(model->queryResults().files[0].path, tree + "/f00000.txt");
+
+    model->setThreshold(0.0);
+    model->setFilter("大文件");
+    ASSERT_TRUE(waitFor([&] { return !model->filtering(); }));
+    EXPECT_EQ(model->queryResults().files.size(), 250u);
+}
+
+TEST(AppModelQuery, DuplicateGroups)
+{
+    ModelHome env;
+    std::string tree = env.home.path("tree");
+    writeFile(tree + "/a1.txt", "same A");
+    writeFile(tree + "/a2.txt", "same A");
+    writeFile(tree + "/b1.txt", "same BB");
+    writeFile(tree + "/b2.txt", "same BB");
+    writeFile(tree + "/b3.txt", "same BB");
+    writeFile(tree + "/single.txt", "alone");
+    auto model = env.model(env.services(tree));
+    chooseAndScan(*model);
+
+    model->setFilter("重复文件");
+    ASSERT_TRUE(waitFor([&] { return !model->filtering(); }));
+    EXPECT_TRUE(model->queryResults().files.empty()) << "no duplicate report yet";
+    EXPECT_TRUE(model->queryResults().groups.empty());
+
+    model->detectDuplicates();
+    ASSERT_TRUE(waitFor([&] { return !model->detectingDuplicates() && !model->filtering(); }));
+    ASSERT_EQ(model->duplicateReport()->groups.size(), 2u);
+    EXPECT_EQ(model->queryResults().groups, model->duplicateReport()->groups) << "every group, unchanged, in order";
+    EXPECT_EQ(model->queryResults().files.size(), 5u);
+
+    model->setSearch("a2");
+    ASSERT_TRUE(waitFor([&] { return !model->filtering(); }));
+    ASSERT_EQ(model->queryResults().groups.size(), 1u);
+    EXPECT_EQ(model->queryResults().groups[0].files.size(), 2u) << "groups are narrowed, not their members";
+    EXPECT_EQ(model->queryResults().groups[0].files[0].path, tree + "/a1.txt");
+
+    model->setSearch("");
+    model->setFilter("全部文件");
+    ASSERT_TRUE(waitFor([&] { return !model->filtering(); }));
+    EXPECT_TRUE(model->queryResults().groups.empty()) << "groups only under the duplicate filter";
+    EXPECT_EQ(model->queryResults().files.size(), 6u);
+}
+
+TEST(AppModelSelection, SummariesAndCopies)
+{
+    ModelHome env;
+    std::string tree = env.home.path("tree");
+    writeFile(tree + "/big.txt", std::string(300, 'x'));
+    writeFile(tree + "/small.txt", std::string(20, 'y'));
+    auto model = env.model(env.services(tree));
+    chooseAndScan(*model);
+
+    QSignalSpy files(model.get(), &AppModel::selectedFilesChanged);
+    QSignalSpy selection(model.get(), &AppModel::selectionChanged);
+    model->setSelection(set({tree + "/small.txt", tree + "/big.txt", "/not/scanned"}));
+    EXPECT_EQ(files.count(), 1);
+    ASSERT_EQ(model->selectedFiles().size(), 2u);
+    EXPECT_EQ(model->selectedFiles()[0].path, tree + "/big.txt") << "report order";
+    EXPECT_EQ(model->selectedSize(), 320) << "a path outside the report is not counted";
+    model->setSelection(model->selection());
+    EXPECT_EQ(selection.count(), 2) << "every assignment is published";
+    EXPECT_EQ(files.count(), 1) << "an unchanged set is not summarised again";
+
+    DuplicateGroup group = groupOf({"/g/1", "/g/2", "/g/3"});
+    model->setSelection(set({"/outside", "/g/1"}));
+    model->selectCopies(group, "/g/2");
+    EXPECT_EQ(model->selection(), set({"/outside", "/g/1", "/g/3"}));
+    model->selectCopies(group, "/g/1", 1);
+    EXPECT_EQ(model->selection(), set({"/outside"})) << "the kept copy counts against the limit";
+    model->selectCopies(group, "/g/3", 2);
+    EXPECT_EQ(model->selection(), set({"/outside", "/g/1", "/g/2"}));
+    model->selectCopies(group, "/g/3", 10);
+    EXPECT_EQ(model->selection(), set({"/outside", "/g/1", "/g/2"}));
+    model->selectCopies(group, "/g/3", -1);
+    EXPECT_EQ(model->selection(), set({"/outside"})) << "a negative limit selects nothing of the group";
+}
+
+TEST(AppModelFreeSpace, WindowAndStaleQueries)
+{
+    ModelHome env;
+    double now = 1000;
+    std::mutex mutex;
+    std::vector<std::string> reads;
+    std::map<std::string, std::shared_ptr<Gate>> gates;
+    AppModel::Collaborators services = env.services();
+    services.clock = [&] { return now; };
+    services.readAvailableSpace = [&](const std::string& folder) -> std::optional<int64_t> {
+        std::shared_ptr<Gate> gate;
+        {
+            std::lock_guard lock(mutex);
+            reads.push_back(folder);
+            if (gates.count(folder)) gate = gates[folder];
+        }
+        if (gate) gate->wait();
+        if (folder.find("fails") != std::string::npos) return std::nullopt;
+        return static_cast<int64_t>(folder.size());
+    };
+    auto readCount = [&] {
+        std::lock_guard lock(mutex);
+        return reads.size();
+    };
+    std::string chosen;
+    services.chooseFolder = [&] { return std::optional<std::string>(chosen); };
+    auto model = env.model(services);
+
+    model->refreshAvailableSpace(false);
+    ASSERT_TRUE(waitFor([&] { return model->availableSpace().has_value(); }));
+    EXPECT_EQ(reads.back(), env.home.path("Documents")) << "without a folder the Documents volume is asked";
+    now += 10;
+    model->sampleMemory();
+    EXPECT_EQ(readCount(), 1u) << "within 30 s of the last query nothing is asked";
+    EXPECT_TRUE(model->availableSpace().has_value());
+    now += 21;
+    model->sampleMemory();
+    ASSERT_TRUE(waitFor([&] { return readCount() == 2; })) << "31 s later a new query starts";
+
+    makeDirs(env.home.path("a"));
+    chosen = env.home.path("a");
+    model->choose();
+    ASSERT_TRUE(waitFor([&] { return readCount() == 3; })) << "assigning root always queries";
+    now += 1;
+    model->setRoot(model->root());
+    ASSERT_TRUE(waitFor([&] { return readCount() == 4; })) << "even one second later";
+
+    // A query overtaken by a newer one never publishes, even when it finishes last.
+    auto slow = std::make_shared<Gate>();
+    gates[env.home.path("a")] = slow;
+    model->setRoot(env.home.path("a"));
+    EXPECT_FALSE(model->availableSpace().has_value()) << "no value while a query runs";
+    ASSERT_TRUE(waitFor([&] { return readCount() == 5; }));
+    model->setRoot(env.home.path("bb"));
+    ASSERT_TRUE(waitFor([&] { return model->availableSpace().has_value(); }));
+    EXPECT_EQ(*model->availableSpace(), static_cast<int64_t>(env.home.path("bb").size()));
+    QSignalSpy space(model.get(), &AppModel::availableSpaceChanged);
+    slow->open();
+    QTest::qWait(100);
+    EXPECT_EQ(space.count(), 0);
+    EXPECT_EQ(*model->availableSpace(), static_cast<int64_t>(env.home.path("bb").size()));
+
+    model->setRoot(env.home.path("fails"));
+    ASSERT_TRUE(waitFor([&] { return readCount() == 7; }));
+    QTest::qWait(50);
+    EXPECT_FALSE(model->availableSpace().has_value()) << "a failed read publishes nothing";
+
+    // The real reading: statvfs of the folder's volume.
+    AppModel real(std::nullopt, std::nullopt, std::nullopt, env.services(env.home.root()));
+    real.choose();
+    ASSERT_TRUE(waitFor([&] { return real.availableSpace().has_value(); }));
+    EXPECT_GT(*real.availableSpace(), 0);
+}

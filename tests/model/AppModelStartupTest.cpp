@@ -1,0 +1,198 @@
+#include "ModelTestSupport.h"
+
+#include "engine/FileEngine.h"
+#include "engine/HistoryStore.h"
+#include "engine/OperationJournal.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace {
+
+const char kMerged[] = "已从操作回执补全记录；请核对后再恢复。";
+
+std::string interruption(const std::string& path)
+{
+    return "操作中断：" + path + "。状态未确认，请检查原位置与 Finder 废纸篓；不会自动重试或覆盖。";
+}
+
+std::vector<std::string> backups(const std::string& folder)
+{
+    std::vector<std::string> out;
+    for (const auto& item : std::filesystem::directory_iterator(folder)) {
+        std::string name = item.path().filename().string();
+        if (name.rfind("operations-unreadable-", 0) == 0) out.push_back(item.path().string());
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(AppModelStartup, DefaultsWithoutStores)
+{
+    ModelHome env;
+    AppModel model(std::nullopt, std::nullopt, std::nullopt, env.services());
+    EXPECT_TRUE(model.history().empty());
+    EXPECT_TRUE(model.recoveryNotes().empty());
+    EXPECT_FALSE(model.message().has_value());
+    EXPECT_EQ(model.historyPath(), env.historyPath()) << "the store lives in the data home's Tessyn folder";
+    EXPECT_EQ(model.journal().path(), env.journalPath());
+    EXPECT_TRUE(std::filesystem::is_directory(env.storeFolder())) << "the store folder is created at start";
+    EXPECT_FALSE(std::filesystem::exists(env.historyPath())) << "nothing is saved without journal entries";
+    ASSERT_EQ(model.maintenanceAppRoots().size(), 2u);
+    EXPECT_EQ(model.maintenanceAppRoots()[0], "/Applications");
+    EXPECT_EQ(model.maintenanceAppRoots()[1], env.home.root() + "/Applications");
+    EXPECT_EQ(model.maintenanceHome(), FileEngine::canonicalURL(env.home.root()));
+    EXPECT_TRUE(model.memory().has_value()) << "the first memory sample is taken while the model is built";
+    EXPECT_EQ(model.filter(), "全部文件");
+    EXPECT_EQ(model.sort(), "大小");
+    EXPECT_EQ(model.threshold(), 500.0);
+    EXPECT_FALSE(model.scanning() || model.processing() || model.detectingDuplicates() || model.maintenanceBusy());
+
+    // Explicit arguments replace every default; the history's folder holds the journal.
+    std::string custom = env.home.path("elsewhere/history.json");
+    AppModel given(custom, std::vector<std::string>{"/opt/apps"}, env.home.path("other"), env.services());
+    EXPECT_EQ(given.journal().path(), env.home.path("elsewhere/pending-actions.json"));
+    EXPECT_EQ(given.maintenanceAppRoots(), std::vector<std::string>{"/opt/apps"});
+    EXPECT_EQ(given.maintenanceHome(), env.home.path("other")) << "an unresolvable home is kept as given";
+}
+
+TEST(AppModelStartup, StoreFolderThatCannotBeCreated)
+{
+    ModelHome env;
+    writeFile(env.home.path("blocker"), "a file where a folder should be");
+    AppModel model(env.home.path("blocker/Tessyn/operations.json"), std::nullopt, std::nullopt, env.services());
+    ASSERT_TRUE(model.message().has_value());
+    EXPECT_EQ(*model.message(), "无法创建操作记录目录：Not a directory");
+    EXPECT_TRUE(model.recoveryNotes().empty());
+}
+
+TEST(AppModelStartup, HistoryFileStates)
+{
+    {
+        SCOPED_TRACE("an empty array");
+        ModelHome env;
+        writeFile(env.historyPath(), "[]");
+        auto model = env.model();
+        EXPECT_TRUE(model->history().empty());
+        EXPECT_FALSE(model->message().has_value());
+        model->clearHistory();
+        EXPECT_TRUE(backups(env.storeFolder()).empty()) << "a readable file needs no backup";
+    }
+    {
+        SCOPED_TRACE("an undecodable file");
+        ModelHome env;
+        writeFile(env.historyPath(), "{\"not\": \"a list\"}");
+        auto model = env.model();
+        EXPECT_TRUE(model->history().empty());
+        ASSERT_TRUE(model->message().has_value());
+        EXPECT_EQ(model->message()->rfind("操作记录无法读取；下次保存前会保留原文件副本。", 0), 0u) << *model->message();
+        EXPECT_GT(model->message()->size(), std::string("操作记录无法读取；下次保存前会保留原文件副本。").size())
+            << "the error's description follows directly";
+        EXPECT_EQ(readFile(env.historyPath()), "{\"not\": \"a list\"}") << "start-up leaves the file alone";
+        EXPECT_TRUE(backups(env.storeFolder()).empty());
+
+        model->clearHistory();
+        auto copies = backups(env.storeFolder());
+        ASSERT_EQ(copies.size(), 1u) << "the next save keeps a copy of the unreadable file";
+        EXPECT_EQ(readFile(copies[0]), "{\"not\": \"a list\"}");
+        EXPECT_EQ(readFile(env.historyPath()), "[]");
+        model->clearHistory();
+        EXPECT_EQ(backups(env.storeFolder()).size(), 1u) << "only once";
+    }
+}
+
+TEST(AppModelStartup, JournalMerge)
+{
+    {
+        SCOPED_TRACE("one moving entry");
+        ModelHome env;
+        auto journal = env.journal();
+        Operation op = movedRecord("/data/a.txt", 100, false);
+        journal->record(op, OperationJournal::kMoving);
+        std::string before = readFile(env.journalPath());
+        auto model = env.model();
+        EXPECT_EQ(model->recoveryNotes(), std::vector<std::string>{interruption("/data/a.txt")});
+        EXPECT_TRUE(model->history().empty());
+        EXPECT_FALSE(std::filesystem::exists(env.historyPath())) << "nothing is saved";
+        EXPECT_EQ(readFile(env.journalPath()), before) << "the entry stays for the user to check";
+    }
+    {
+        SCOPED_TRACE("a finished entry absent from the history goes first");
+        ModelHome env;
+        Operation old = movedRecord("/data/old.txt", 50);
+        makeDirs(env.storeFolder());
+        HistoryStore store(env.historyPath(), nullptr);
+        store.history() = {old};
+        ASSERT_FALSE(store.saveHistory(true).has_value());
+        auto journal = env.journal();
+        Operation fresh = movedRecord("/data/new.txt", 100);
+        journal->record(fresh, OperationJournal::kFinished);
+        auto model = env.model();
+        EXPECT_EQ(historyPaths(model->history()), (std::vector<std::string>{"/data/new.txt", "/data/old.txt"}));
+        EXPECT_EQ(model->recoveryNotes(), std::vector<std::string>{kMerged});
+        EXPECT_EQ(journal->entries().size(), 0u) << "the save lets the journal drop what it settled";
+        HistoryStore reread(env.historyPath(), nullptr);
+        reread.load();
+        EXPECT_EQ(reread.history(), model->history());
+    }
+    {
+        SCOPED_TRACE("a finished entry with a known id replaces that record in place");
+        ModelHome env;
+        Operation first = movedRecord("/data/first.txt", 300);
+        Operation second = movedRecord("/data/second.txt", 200);
+        Operation third = movedRecord("/data/third.txt", 100);
+        makeDirs(env.storeFolder());
+        HistoryStore store(env.historyPath(), nullptr);
+        store.history() = {first, second, third};
+        ASSERT_FALSE(store.saveHistory(true).has_value());
+        Operation restored = second;
+        restored.restoredAt = 400;
+        env.journal()->record(restored, OperationJournal::kFinished);
+        auto model = env.model();
+        ASSERT_EQ(model->history().size(), 3u);
+        EXPECT_EQ(model->history()[1], restored);
+        EXPECT_EQ(model->recoveryNotes(), std::vector<std::string>{kMerged});
+    }
+    {
+        SCOPED_TRACE("mixed entries keep journal order, the save note last");
+        ModelHome env;
+        auto journal = env.journal();
+        journal->record(movedRecord("/data/done1.txt", 10), OperationJournal::kFinished);
+        journal->record(movedRecord("/data/restoring.txt", 20), OperationJournal::kRestoring);
+        journal->record(movedRecord("/data/done2.txt", 30), OperationJournal::kFinished);
+        journal->record(movedRecord("/data/moving.txt", 40, false), OperationJournal::kMoving);
+        auto model = env.model();
+        EXPECT_EQ(model->recoveryNotes(), (std::vector<std::string>{interruption("/data/restoring.txt"),
+                                                                    interruption("/data/moving.txt"), kMerged}));
+        EXPECT_EQ(historyPaths(model->history()), (std::vector<std::string>{"/data/done2.txt", "/data/done1.txt"}));
+        auto left = journal->entries();
+        ASSERT_EQ(left.size(), 2u) << "interrupted entries survive the save";
+        EXPECT_EQ(left[0].operation.path, "/data/restoring.txt");
+        EXPECT_EQ(left[1].operation.path, "/data/moving.txt");
+    }
+    {
+        SCOPED_TRACE("the save of merged entries fails");
+        ModelHome env;
+        env.journal()->record(movedRecord("/data/x.txt", 10), OperationJournal::kFinished);
+        std::filesystem::create_directory(env.historyPath()); // a folder cannot be replaced by the history
+        auto model = env.model();
+        ASSERT_EQ(model->recoveryNotes().size(), 1u);
+        EXPECT_EQ(model->recoveryNotes()[0].rfind("恢复记录保存失败：", 0), 0u) << model->recoveryNotes()[0];
+        EXPECT_EQ(historyPaths(model->history()), std::vector<std::string>{"/data/x.txt"}) << "kept in memory";
+    }
+}
+
+TEST(AppModelStartup, UndecodableJournal)
+{
+    ModelHome env;
+    writeFile(env.journalPath(), "[{\"phase\": \"moving\"}]");
+    auto model = env.model();
+    ASSERT_EQ(model->recoveryNotes().size(), 1u);
+    const std::string prefix = "操作日志无法读取，已保留原文件；新的移入废纸篓操作将停止：";
+    EXPECT_EQ(model->recoveryNotes()[0].rfind(prefix, 0), 0u) << model->recoveryNotes()[0];
+    EXPECT_GT(model->recoveryNotes()[0].size(), prefix.size());
+    EXPECT_EQ(readFile(env.journalPath()), "[{\"phase\": \"moving\"}]");
+    EXPECT_FALSE(std::filesystem::exists(env.historyPath()));
+}

@@ -1,0 +1,107 @@
+#include "ModelTestSupport.h"
+
+#include "engine/Uuid.h"
+
+#include <QCoreApplication>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+namespace {
+
+// One Qt application for the whole test binary.
+class QtApplication : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        static int argc = 1;
+        static char name[] = "tessyn_model_tests";
+        static char* argv[] = {name, nullptr};
+        app_ = std::make_unique<QCoreApplication>(argc, argv);
+    }
+    void TearDown() override { app_.reset(); }
+
+private:
+    std::unique_ptr<QCoreApplication> app_;
+};
+
+[[maybe_unused]] ::testing::Environment* const qtApplication = ::testing::AddGlobalTestEnvironment(new QtApplication);
+
+} // namespace
+
+RunningApplication runningApp(int32_t pid, std::optional<std::string> name, std::optional<std::string> bundlePath,
+                              std::optional<std::string> bundleID, bool regular)
+{
+    RunningApplication app;
+    app.pid = pid;
+    app.name = std::move(name);
+    app.bundlePath = std::move(bundlePath);
+    app.bundleIdentifier = std::move(bundleID);
+    app.regular = regular;
+    return app;
+}
+
+AppModel::Collaborators ModelHome::services(std::optional<std::string> chosen) const
+{
+    AppModel::Collaborators services;
+    services.chooseFolder = [chosen] { return chosen; };
+    services.preview = [](const std::string&) { return std::optional<std::string>(); };
+    services.runningApplications = apps;
+    services.readMemory = [] {
+        MemorySnapshot snapshot;
+        snapshot.total = 1;
+        return std::optional<MemorySnapshot>(snapshot);
+    };
+    services.readApplicationMemory = [](const std::vector<ApplicationIdentity>&) { return std::vector<ApplicationMemory>{}; };
+    services.documentsFolder = [folder = home.path("Documents")] { return std::optional<std::string>(folder); };
+    return services;
+}
+
+std::unique_ptr<AppModel> ModelHome::model(AppModel::Collaborators services) const
+{
+    return std::make_unique<AppModel>(std::nullopt, std::vector<std::string>{home.path("Applications")}, std::nullopt,
+                                      std::move(services));
+}
+
+Operation movedRecord(const std::string& path, double date, bool success)
+{
+    Operation op;
+    op.id = newUUID();
+    op.date = date;
+    op.path = path;
+    op.size = 10;
+    op.success = success;
+    op.detail = success ? "已移入废纸篓" : "准备移入废纸篓";
+    if (success) op.trashPath = "/nowhere/Trash/files/" + path.substr(path.rfind('/') + 1);
+    op.resourceID = "1:2";
+    op.modified = date - 100.25;
+    return op;
+}
+
+std::vector<std::string> makeFiles(const std::string& folder, int count, const std::string& prefix)
+{
+    std::vector<std::string> paths;
+    for (int i = 0; i < count; ++i) {
+        char name[64];
+        std::snprintf(name, sizeof name, "%s%05d.txt", prefix.c_str(), i);
+        paths.push_back(writeFile(folder + "/" + name, "content of " + std::string(name)));
+    }
+    return paths;
+}
+
+std::vector<std::string> historyPaths(const std::vector<Operation>& history)
+{
+    std::vector<std::string> out;
+    for (const Operation& op : history) out.push_back(op.path);
+    return out;
+}
+
+void chooseAndScan(AppModel& model)
+{
+    model.choose();
+    ASSERT_TRUE(model.root().has_value()) << model.message().value_or("");
+    model.scan();
+    ASSERT_TRUE(waitFor([&] { return !model.scanning(); }));
+    ASSERT_TRUE(model.report());
+    ASSERT_TRUE(waitFor([&] { return !model.filtering(); }));
+}
