@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 #include "engine/Dates.h"
 #include "engine/FileEngine.h"
+#include "services/Localization.h"
 #include "services/MaintenanceEngine.h"
 
 #include <filesystem>
@@ -138,4 +139,54 @@ TEST(Uninstall, RefusalsLeaveTheBundleInPlace)
     EXPECT_FALSE(unjournalled.detail.empty());
     EXPECT_FALSE(unjournalled.kind) << "the journal's failure gives the bare failure record";
     EXPECT_TRUE(exists(kept.path));
+}
+
+// Every message of the cache clean-up and the uninstall, as the model composes them, reads
+// entirely in English through the shipped catalog.
+TEST(MaintenanceMessages, ReadInEnglish)
+{
+    LocalizationCatalog catalog = LocalizationCatalog::fromFile(std::string(TESSYN_SOURCE_DIR) +
+                                                                "/resources/Localization/en.json");
+    ASSERT_FALSE(catalog.empty());
+    const std::string keep = "；关联文件已保留。";
+    const std::string see = "；关联项处理结果请查看操作记录，失败项可重新检查后重试。";
+    std::vector<std::string> messages = {
+        "无法扫描缓存：此应用没有已启用的缓存清理规则。",
+        "无法扫描缓存：用户缓存目录经过符号链接，停止扫描。",
+        "无法扫描缓存：缓存目录路径已变化或经过符号链接。",
+        "无法扫描缓存：No such file or directory",
+        "仅处理修改超过 7 天的普通文件；跳过应用包、云文件、符号链接与受保护目录。缓存可被应用重建，首次使用可能变慢。",
+        "请先保存工作并退出此应用，再扫描缓存。",
+        "应用已启动，取消缓存处理。请退出应用后重新扫描。",
+        "已停止后续处理，已完成项可在记录中恢复。",
+        "应用启动，停止后续处理。",
+        "记录保存失败，停止后续处理：Resource temporarily unavailable",
+        "缓存处理完成：成功 12 项，失败 0 项。可在操作记录恢复；废纸篓仍占空间。",
+        "缓存规则或目录已变化，请重新扫描。",
+        "应用正在运行，停止缓存处理。",
+        "处理已取消。",
+        "准备移走应用包",
+        "应用仍在运行，请退出后重试。",
+        "同 bundle ID 应用归属不明确，请重新检查；没有移走任何项目。",
+        "已移入废纸篓" + keep,
+        "已移入废纸篓" + see + "\n记录保存失败：Resource temporarily unavailable",
+        "应用仍在运行，请保存工作并退出后刷新。" + keep,
+        "应用包已变化，请重新扫描并确认。" + see,
+        "应用刚刚启动，停止卸载。" + keep,
+        "操作已取消。" + see,
+        "应用路径不是指定应用目录中的独立应用，或路径已变化。" + keep,
+        "应用包不是普通目录。" + see,
+        "不处理系统应用、Tessyn自身或无法识别的应用包。" + keep,
+        "应用卸载状态已变化，请刷新列表后重新检查。",
+        "存在相同 bundle ID 的应用，停止关联项重试。",
+        "保存失败，已停止：Resource temporarily unavailable",
+        "关联项处理结束。失败项保留，重新检查后可再次确认；成功项可在记录中恢复。",
+    };
+    for (const std::string& message : messages) {
+        std::string english = catalog.translate(message);
+        EXPECT_FALSE(containsCJKIdeograph(english)) << message << "\n -> " << english;
+    }
+    EXPECT_EQ(catalog.translate("缓存处理完成：成功 3 项，失败 1 项。可在操作记录恢复；废纸篓仍占空间。"),
+              "Cache clean-up finished: 3 succeeded, 1 failed. Items can be restored from the history; the Trash "
+              "still takes up space.");
 }
