@@ -14,6 +14,7 @@
 #include "services/InstalledApp.h"
 #include "services/MemoryReleaseEngine.h"
 #include "services/MemorySnapshot.h"
+#include "services/RelatedItem.h"
 
 #include <QObject>
 #include <QTimer>
@@ -209,6 +210,17 @@ public:
     // Asks the live list of running applications.
     bool appIsRunning(const InstalledApp& app) const;
 
+    // --- Caches and uninstall --------------------------------------------------------------
+    // Lists the old files of the application's cache folder into cachePlan.
+    void inspectCache(const InstalledApp& app);
+    // Moves the chosen files of the plan to the Trash one at a time; the stop request is read
+    // between files.
+    void cleanCache();
+    // Moves the bundle to the Trash, then the chosen related items one at a time.
+    void removeApp(const InstalledApp& app, const std::vector<RelatedItem>& related);
+    // Moves related items of an application whose bundle is already in the Trash.
+    void retryRelated(const InstalledApp& app, const std::vector<RelatedItem>& items);
+
     // --- Shutdown --------------------------------------------------------------------------
     // The shell's quit decision: refused (with the message) while files are being processed;
     // otherwise the scan and duplicate search are cancelled and their workers joined.
@@ -257,6 +269,8 @@ signals:
 private:
     struct QueryInput;
     struct ActionRun;
+    struct CacheRun;
+    struct RelatedRun;
 
     void mergeJournalAtStart();
     void refreshSelection();
@@ -283,6 +297,15 @@ private:
     void setCompletedAt(std::optional<double> value);
     void setMemory(std::optional<MemorySnapshot> value);
     void setRecoveryNotes(std::vector<std::string> notes);
+
+    // Steps of the cache clean-up and of the uninstall, each resumed on the main thread.
+    void setCacheState(std::optional<InstalledApp> app, std::optional<CachePlan> plan);
+    void cleanNextCacheFile(const std::shared_ptr<CacheRun>& run);
+    void applyCacheRecord(const std::shared_ptr<CacheRun>& run, const Operation& record);
+    void finishCacheClean(const std::shared_ptr<CacheRun>& run);
+    void uninstallBundle(const std::shared_ptr<RelatedRun>& run);
+    void moveNextRelated(const std::shared_ptr<RelatedRun>& run);
+    void finishRemoveApp(const std::shared_ptr<RelatedRun>& run);
 
     Collaborators services_;
 

@@ -1,0 +1,301 @@
+// The applications-and-caches operations of the model: cache inspection and clean-up,
+// uninstalling an application with its related items, and retrying those items.
+#include "model/AppModel.h"
+
+#include "engine/Dates.h"
+#include "engine/Errors.h"
+#include "services/CachePlan.h"
+#include "services/MaintenanceEngine.h"
+#include "services/RelatedFiles.h"
+#include "services/Uninstall.h"
+
+#include <algorithm>
+#include <sys/stat.h>
+
+namespace {
+
+template <class Fn>
+void post(QObject* model, Fn&& fn)
+{
+    QMetaObject::invokeMethod(model, std::forward<Fn>(fn), Qt::QueuedConnection);
+}
+
+// The engine steps' running check: any running application with the bundle identifier.
+// Asked from the worker, so it answers for the moment of each check.
+std::function<bool()> runningByIdentifier(std::shared_ptr<RunningApplications> applications, std::string bundleID)
+{
+    return [applications = std::move(applications), bundleID = std::move(bundleID)] {
+        for (const RunningApplication& running : applications->list())
+            if (running.bundleIdentifier && *running.bundleIdentifier == bundleID) return true;
+        return false;
+    };
+}
+
+} // namespace
+
+// One cache clean-up in progress. The plan is shared read-only with each file's worker.
+struct AppModel::CacheRun {
+    InstalledApp app;
+    std::shared_ptr<const CachePlan> plan;
+    std::vector<FileEntry> work;
+    size_t next = 0;
+    int64_t succeeded = 0;
+    PathSet moved;
+};
+
+// One uninstall, or one retry of related items, in progress.
+struct AppModel::RelatedRun {
+    InstalledApp app;
+    std::vector<RelatedItem> items;
+    size_t next = 0;
+    bool retry = false;
+    Operation appRecord;                      // the bundle's record (uninstall only)
+    std::optional<std::string> saveFailure;   // of the last history save
+};
+
+void AppModel::setCacheState(std::optional<InstalledApp> app, std::optional<CachePlan> plan)
+{
+    cacheApp_ = std::move(app);
+    emit cacheAppChanged();
+    cachePlan_ = std::move(plan);
+    emit cachePlanChanged();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Cache plans
+
+void AppModel::inspectCache(const InstalledApp& app)
+{
+    if (maintenanceBusy()) return;
+    if (appIsRunning(app)) return setMessage("请先保存工作并退出此应用，再扫描缓存。");
+    setCacheState(app, std::nullopt);
+    setCacheSelection({});
+    setMaintenanceScanning(true);
+    maintenanceJobs_.start(std::stop_source(), [this, app, home = maintenanceHome_](std::stop_token stop) {
+        std::optional<CachePlan> plan;
+        std::string failure;
+        try {
+            plan = MaintenanceEngine::cachePlan(app, home, dateNow(), stop);
+        } catch (const std::exception& error) {
+            failure = errorDescription(error);
+        }
+        post(this, [this, plan = std::move(plan), failure]() mutable {
+            if (plan) {
+                cachePlan_ = std::move(plan);
+                emit cachePlanChanged();
+            } else {
+                setMessage("无法扫描缓存：" + failure);
+            }
+            setMaintenanceScanning(false);
+        });
+    });
+}
+
+void AppModel::cleanCache()
+{
+    if (maintenanceBusy() || !cacheApp_ || !cachePlan_) return;
+    if (appIsRunning(*cacheApp_)) return setMessage("应用已启动，取消缓存处理。请退出应用后重新扫描。");
+    auto run = std::make_shared<CacheRun>();
+    run->app = *cacheApp_;
+    run->plan = std::make_shared<const CachePlan>(*cachePlan_);
+    for (const FileEntry& file : cachePlan_->files)
+        if (cacheSelection_.count(file.path)) run->work.push_back(file);
+    if (run->work.empty()) return;
+
+    setProcessing(true);
+    setMaintenanceStop(false);
+    setMessage(std::nullopt);
+    setActionProgress({0, static_cast<int64_t>(run->work.size()), ""});
+    cleanNextCacheFile(run);
+}
+
+void AppModel::cleanNextCacheFile(const std::shared_ptr<CacheRun>& run)
+{
+    if (run->next == run->work.size()) return finishCacheClean(run);
+    // Read between files only: the file being moved is always finished first.
+    if (maintenanceStop_) {
+        setMessage("已停止后续处理，已完成项可在记录中恢复。");
+        return finishCacheClean(run);
+    }
+    if (appIsRunning(run->app)) {
+        setMessage("应用启动，停止后续处理。");
+        return finishCacheClean(run);
+    }
+    maintenanceJobs_.start(std::stop_source(), [this, run, file = run->work[run->next], app = run->app,
+                                                plan = run->plan, home = maintenanceHome_, journal = journal_,
+                                                isRunning = runningByIdentifier(services_.runningApplications,
+                                                                                run->app.bundleID)](std::stop_token stop) {
+        Operation record = MaintenanceEngine::cleanCacheFile(file, app, *plan, home, isRunning, journal.get(), stop);
+        post(this, [this, run, record = std::move(record)] { applyCacheRecord(run, record); });
+    });
+}
+
+void AppModel::applyCacheRecord(const std::shared_ptr<CacheRun>& run, const Operation& record)
+{
+    const FileEntry& file = run->work[run->next++];
+    setActionProgress({static_cast<int64_t>(run->next), static_cast<int64_t>(run->work.size()), std::string(file.name())});
+    if (record.success) {
+        ++run->succeeded;
+        run->moved.insert(record.path);
+        if (cacheSelection_.erase(record.path)) emit cacheSelectionChanged();
+    }
+    historyStore_.history().insert(historyStore_.history().begin(), record);
+    emit historyChanged();
+    if (auto failure = saveHistory(false)) {
+        setMessage("记录保存失败，停止后续处理：" + *failure);
+        return finishCacheClean(run);
+    }
+    cleanNextCacheFile(run);
+}
+
+void AppModel::finishCacheClean(const std::shared_ptr<CacheRun>& run)
+{
+    if (cachePlan_) {
+        CachePlan updated;
+        updated.root = cachePlan_->root;
+        updated.cutoff = cachePlan_->cutoff;
+        updated.report = cachePlan_->report;
+        std::erase_if(updated.report.files, [&](const FileEntry& file) { return run->moved.count(file.path) > 0; });
+        updated.report.rebuildStatistics();
+        updated.files = MaintenanceEngine::filesBefore(updated.report.files, updated.cutoff);
+        cachePlan_ = std::move(updated);
+        emit cachePlanChanged();
+    }
+    setProcessing(false);
+    if (!message_) {
+        auto failed = static_cast<int64_t>(run->next) - run->succeeded;
+        setMessage("缓存处理完成：成功 " + std::to_string(run->succeeded) + " 项，失败 " + std::to_string(failed) +
+                   " 项。可在操作记录恢复；废纸篓仍占空间。");
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Uninstall and related items
+
+void AppModel::removeApp(const InstalledApp& app, const std::vector<RelatedItem>& related)
+{
+    if (maintenanceBusy()) return;
+    setProcessing(true);
+    // Cleared here, not when the related items start: a stop pressed while the applications
+    // are listed or the bundle moves must still keep the related items where they are.
+    setMaintenanceStop(false);
+    if (appIsRunning(app)) {
+        setProcessing(false);
+        return setMessage("应用仍在运行，请退出后重试。");
+    }
+    auto run = std::make_shared<RelatedRun>();
+    run->app = app;
+    run->items = related;
+    if (related.empty()) return uninstallBundle(run);
+
+    maintenanceJobs_.start(std::stop_source(), [this, run, roots = maintenanceAppRoots_,
+                                                bundleID = app.bundleID](std::stop_token) {
+        std::vector<InstalledApp> apps = MaintenanceEngine::discover(roots);
+        auto owners = std::count_if(apps.begin(), apps.end(),
+                                    [&](const InstalledApp& other) { return other.bundleID == bundleID; });
+        post(this, [this, run, owners] {
+            if (owners != 1) {
+                setProcessing(false);
+                return setMessage("同 bundle ID 应用归属不明确，请重新检查；没有移走任何项目。");
+            }
+            uninstallBundle(run);
+        });
+    });
+}
+
+void AppModel::uninstallBundle(const std::shared_ptr<RelatedRun>& run)
+{
+    maintenanceJobs_.start(std::stop_source(), [this, run, app = run->app, roots = maintenanceAppRoots_,
+                                                journal = journal_,
+                                                isRunning = runningByIdentifier(services_.runningApplications,
+                                                                                run->app.bundleID)](std::stop_token stop) {
+        Operation record = MaintenanceEngine::uninstall(app, roots, isRunning, {}, journal.get(), stop);
+        post(this, [this, run, record = std::move(record)] {
+            run->appRecord = record;
+            historyStore_.history().insert(historyStore_.history().begin(), record);
+            emit historyChanged();
+            run->saveFailure = saveHistory(false);
+            if (record.success && !run->saveFailure) return moveNextRelated(run);
+            finishRemoveApp(run);
+        });
+    });
+}
+
+void AppModel::moveNextRelated(const std::shared_ptr<RelatedRun>& run)
+{
+    if (run->next == run->items.size() || maintenanceStop_) {
+        if (run->retry) {
+            setProcessing(false);
+            return setMessage("关联项处理结束。失败项保留，重新检查后可再次确认；成功项可在记录中恢复。");
+        }
+        return finishRemoveApp(run);
+    }
+    maintenanceJobs_.start(std::stop_source(), [this, run, item = run->items[run->next], app = run->app,
+                                                home = maintenanceHome_, journal = journal_,
+                                                isRunning = runningByIdentifier(services_.runningApplications,
+                                                                                run->app.bundleID)](std::stop_token stop) {
+        Operation record = RelatedFiles::move(item, app, home, isRunning, journal.get(), {}, stop);
+        post(this, [this, run, record = std::move(record)] {
+            ++run->next;
+            historyStore_.history().insert(historyStore_.history().begin(), record);
+            emit historyChanged();
+            run->saveFailure = saveHistory(false);
+            if (run->saveFailure) {
+                if (run->retry) {
+                    setProcessing(false);
+                    return setMessage("保存失败，已停止：" + *run->saveFailure);
+                }
+                return finishRemoveApp(run);
+            }
+            moveNextRelated(run);
+        });
+    });
+}
+
+void AppModel::finishRemoveApp(const std::shared_ptr<RelatedRun>& run)
+{
+    const InstalledApp& app = run->app;
+    if (run->appRecord.success) {
+        auto removed = std::erase_if(installedApps_, [&](const InstalledApp& other) { return other.path == app.path; });
+        if (removed) emit installedAppsChanged();
+        if (cacheApp_ && cacheApp_->path == app.path) {
+            setCacheState(std::nullopt, std::nullopt);
+            setCacheSelection({});
+        }
+    }
+    setProcessing(false);
+    std::string text = run->appRecord.detail + (run->items.empty() ? "；关联文件已保留。"
+                                                                   : "；关联项处理结果请查看操作记录，失败项可重新检查后重试。");
+    if (run->saveFailure) text += "\n记录保存失败：" + *run->saveFailure;
+    setMessage(std::move(text));
+}
+
+void AppModel::retryRelated(const InstalledApp& app, const std::vector<RelatedItem>& items)
+{
+    struct stat info {};
+    const std::vector<Operation>& history = historyStore_.history();
+    bool uninstalled = std::any_of(history.begin(), history.end(), [&](const Operation& record) {
+        return record.kind == "application" && record.path == app.path && record.success && !record.restoredAt;
+    });
+    if (maintenanceBusy() || stat(app.path.c_str(), &info) == 0 || !uninstalled)
+        return setMessage("应用卸载状态已变化，请刷新列表后重新检查。");
+    setProcessing(true);
+    setMaintenanceStop(false);
+    auto run = std::make_shared<RelatedRun>();
+    run->app = app;
+    run->items = items;
+    run->retry = true;
+    maintenanceJobs_.start(std::stop_source(), [this, run, roots = maintenanceAppRoots_,
+                                                bundleID = app.bundleID](std::stop_token) {
+        std::vector<InstalledApp> apps = MaintenanceEngine::discover(roots);
+        bool reinstalled = std::any_of(apps.begin(), apps.end(),
+                                       [&](const InstalledApp& other) { return other.bundleID == bundleID; });
+        post(this, [this, run, reinstalled] {
+            if (reinstalled) {
+                setProcessing(false);
+                return setMessage("存在相同 bundle ID 的应用，停止关联项重试。");
+            }
+            moveNextRelated(run);
+        });
+    });
+}

@@ -1,0 +1,192 @@
+#include "services/Uninstall.h"
+
+#include "BundleFixture.h"
+#include "TestSupport.h"
+#include "engine/Dates.h"
+#include "engine/FileEngine.h"
+#include "services/Localization.h"
+#include "services/MaintenanceEngine.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+struct Fixture {
+    TempHome temp;
+    std::string home = FileEngine::canonicalURL(temp.root());
+    std::string apps = home + "/Applications";
+    std::vector<std::string> roots{apps};
+    std::unique_ptr<OperationJournal> journal;
+
+    Fixture()
+    {
+        makeDirs(home + "/store");
+        journal = std::make_unique<OperationJournal>(home + "/store/pending-actions.json");
+    }
+    InstalledApp install(const std::string& name, const std::string& id)
+    {
+        return MaintenanceEngine::app(makeAppBundle(apps, name, id), roots);
+    }
+    Operation uninstall(const InstalledApp& app, const std::function<bool()>& running = {},
+                        const RelatedFiles::TrashFunction& trash = {}, std::stop_token stop = {})
+    {
+        return MaintenanceEngine::uninstall(app, roots, running, trash, journal.get(), stop);
+    }
+};
+
+bool exists(const std::string& path)
+{
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0;
+}
+
+void expectFailureRecord(const Operation& record, const InstalledApp& app, const std::string& detail)
+{
+    EXPECT_FALSE(record.success);
+    EXPECT_EQ(record.path, app.path);
+    EXPECT_EQ(record.size, 0);
+    EXPECT_EQ(record.detail, detail);
+    EXPECT_FALSE(record.kind || record.resourceID || record.modified || record.bundleID || record.trashPath)
+        << "a refusal carries nothing of the bundle: " << detail;
+    EXPECT_TRUE(exists(app.path)) << "the bundle stays after: " << detail;
+}
+
+} // namespace
+
+TEST(Uninstall, MovesTheReviewedBundleThroughTheJournal)
+{
+    Fixture f;
+    InstalledApp app = f.install("Player", "org.example.player");
+    double before = dateNow();
+    Operation record = f.uninstall(app, [] { return false; });
+    EXPECT_TRUE(record.success) << record.detail;
+    EXPECT_EQ(record.detail, "已移入废纸篓");
+    EXPECT_EQ(record.path, app.path);
+    EXPECT_EQ(record.size, 0);
+    EXPECT_GE(record.date, before);
+    EXPECT_EQ(record.kind, "application");
+    EXPECT_EQ(record.resourceID, app.identity);
+    EXPECT_EQ(record.modified, app.modified);
+    EXPECT_EQ(record.bundleID, app.bundleID);
+    EXPECT_FALSE(record.treeSignature || record.restoredAt);
+    ASSERT_TRUE(record.trashPath);
+    EXPECT_FALSE(exists(app.path));
+    EXPECT_EQ(MaintenanceEngine::app(*record.trashPath, {f.temp.dataHome() + "/Trash/files"}).identity, app.identity);
+    auto entries = f.journal->entries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].phase, "finished");
+    EXPECT_EQ(entries[0].operation, record);
+
+    // A replacement move is used instead of the Trash; its failure keeps the prepared record.
+    InstalledApp other = f.install("Other", "org.example.other");
+    Operation failed = f.uninstall(other, {}, [](const std::string&) -> std::optional<std::string> {
+        throw std::system_error(EXDEV, std::generic_category());
+    });
+    EXPECT_FALSE(failed.success);
+    EXPECT_EQ(failed.detail, std::system_error(EXDEV, std::generic_category()).code().message());
+    EXPECT_EQ(failed.kind, "application");
+    EXPECT_EQ(failed.resourceID, other.identity);
+    EXPECT_TRUE(exists(other.path));
+}
+
+TEST(Uninstall, RefusalsLeaveTheBundleInPlace)
+{
+    Fixture f;
+    InstalledApp app = f.install("Editor", "org.example.editor");
+
+    expectFailureRecord(f.uninstall(app, [] { return true; }), app, "应用仍在运行，请保存工作并退出后刷新。");
+    int calls = 0;
+    expectFailureRecord(f.uninstall(app, [&] { return ++calls > 1; }), app, "应用刚刚启动，停止卸载。");
+    EXPECT_EQ(calls, 2);
+
+    std::stop_source stop;
+    stop.request_stop();
+    expectFailureRecord(f.uninstall(app, {}, {}, stop.get_token()), app, "操作已取消。");
+
+    // Touched by an update: same folder, new modification time.
+    setAge(app.path, 5);
+    expectFailureRecord(f.uninstall(app), app, "应用包已变化，请重新扫描并确认。");
+    // Replaced by an update: a new folder under the same name.
+    InstalledApp reviewed = MaintenanceEngine::app(app.path, f.roots);
+    ASSERT_EQ(rename(app.path.c_str(), (f.home + "/old-editor.app").c_str()), 0);
+    makeAppBundle(f.apps, "Editor", "org.example.editor");
+    expectFailureRecord(f.uninstall(reviewed), reviewed, "应用包已变化，请重新扫描并确认。");
+    // Another identifier in the same place.
+    std::filesystem::remove_all(app.path);
+    makeAppBundle(f.apps, "Editor", "org.example.impostor");
+    InstalledApp impostor = MaintenanceEngine::app(app.path, f.roots);
+    impostor.bundleID = "org.example.editor";
+    expectFailureRecord(f.uninstall(impostor), impostor, "应用包已变化，请重新扫描并确认。");
+    // Gone: the gate's own failure is the detail.
+    std::filesystem::remove_all(app.path);
+    Operation gone = f.uninstall(reviewed);
+    EXPECT_FALSE(gone.success);
+    EXPECT_EQ(gone.detail, "No such file or directory");
+    // Outside the roots.
+    InstalledApp outside = reviewed;
+    outside.path = f.home + "/old-editor.app";
+    expectFailureRecord(f.uninstall(outside), outside, "应用路径不是指定应用目录中的独立应用，或路径已变化。");
+    EXPECT_TRUE(f.journal->entries().empty()) << "nothing refused reaches the journal";
+
+    // A journal that cannot be written: the move does not start.
+    InstalledApp kept = f.install("Kept", "org.example.kept");
+    writeFile(f.journal->path(), "not json");
+    Operation unjournalled = f.uninstall(kept);
+    EXPECT_FALSE(unjournalled.success);
+    EXPECT_FALSE(unjournalled.detail.empty());
+    EXPECT_FALSE(unjournalled.kind) << "the journal's failure gives the bare failure record";
+    EXPECT_TRUE(exists(kept.path));
+}
+
+// Every message of the cache clean-up and the uninstall, as the model composes them, reads
+// entirely in English through the shipped catalog.
+TEST(MaintenanceMessages, ReadInEnglish)
+{
+    LocalizationCatalog catalog = LocalizationCatalog::fromFile(std::string(TESSYN_SOURCE_DIR) +
+                                                                "/resources/Localization/en.json");
+    ASSERT_FALSE(catalog.empty());
+    const std::string keep = "；关联文件已保留。";
+    const std::string see = "；关联项处理结果请查看操作记录，失败项可重新检查后重试。";
+    std::vector<std::string> messages = {
+        "无法扫描缓存：此应用没有已启用的缓存清理规则。",
+        "无法扫描缓存：用户缓存目录经过符号链接，停止扫描。",
+        "无法扫描缓存：缓存目录路径已变化或经过符号链接。",
+        "无法扫描缓存：No such file or directory",
+        "仅处理修改超过 7 天的普通文件；跳过应用包、云文件、符号链接与受保护目录。缓存可被应用重建，首次使用可能变慢。",
+        "请先保存工作并退出此应用，再扫描缓存。",
+        "应用已启动，取消缓存处理。请退出应用后重新扫描。",
+        "已停止后续处理，已完成项可在记录中恢复。",
+        "应用启动，停止后续处理。",
+        "记录保存失败，停止后续处理：Resource temporarily unavailable",
+        "缓存处理完成：成功 12 项，失败 0 项。可在操作记录恢复；废纸篓仍占空间。",
+        "缓存规则或目录已变化，请重新扫描。",
+        "应用正在运行，停止缓存处理。",
+        "处理已取消。",
+        "准备移走应用包",
+        "应用仍在运行，请退出后重试。",
+        "同 bundle ID 应用归属不明确，请重新检查；没有移走任何项目。",
+        "已移入废纸篓" + keep,
+        "已移入废纸篓" + see + "\n记录保存失败：Resource temporarily unavailable",
+        "应用仍在运行，请保存工作并退出后刷新。" + keep,
+        "应用包已变化，请重新扫描并确认。" + see,
+        "应用刚刚启动，停止卸载。" + keep,
+        "操作已取消。" + see,
+        "应用路径不是指定应用目录中的独立应用，或路径已变化。" + keep,
+        "应用包不是普通目录。" + see,
+        "不处理系统应用、Tessyn自身或无法识别的应用包。" + keep,
+        "应用卸载状态已变化，请刷新列表后重新检查。",
+        "存在相同 bundle ID 的应用，停止关联项重试。",
+        "保存失败，已停止：Resource temporarily unavailable",
+        "关联项处理结束。失败项保留，重新检查后可再次确认；成功项可在记录中恢复。",
+    };
+    for (const std::string& message : messages) {
+        std::string english = catalog.translate(message);
+        EXPECT_FALSE(containsCJKIdeograph(english)) << message << "\n -> " << english;
+    }
+    EXPECT_EQ(catalog.translate("缓存处理完成：成功 3 项，失败 1 项。可在操作记录恢复；废纸篓仍占空间。"),
+              "Cache clean-up finished: 3 succeeded, 1 failed. Items can be restored from the history; the Trash "
+              "still takes up space.");
+}
