@@ -1,4 +1,5 @@
 #include "engine/FileActionEngine.h"
+#include "platform/PathText.h"
 
 #include "engine/CancellationError.h"
 #include "engine/Dates.h"
@@ -37,16 +38,7 @@ const char kParentMoved[] = "原目录已移动、删除或变化，请在 Finde
 
 TessynError restoreError(const char* text) { return TessynError("TessynRestore", 1, text); }
 
-std::string parentOf(const std::string& path)
-{
-    auto slash = path.rfind('/');
-    if (slash == std::string::npos || slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
-// A record refused before its move: no trace of the file's identity, since nothing of it
-// was taken for the move. Texts are made storable so the history always stays valid JSON.
-Operation refusedRecord(const FileEntry& target, const std::string& text)
+Operation refusedRecordOf(const FileEntry& target, const std::string& text)
 {
     Operation record;
     record.id = newUUID();
@@ -140,9 +132,9 @@ std::vector<Operation> execute(const std::vector<FileEntry>& files, const std::s
             });
             record.detail = displayUtf8(record.detail);
         } catch (const std::exception& error) {
-            record = refusedRecord(*target, errorDescription(error));
+            record = refusedRecordOf(*target, errorDescription(error));
         } catch (...) {
-            record = refusedRecord(*target, errorDescription(posixError(EIO)));
+            record = refusedRecordOf(*target, errorDescription(posixError(EIO)));
         }
         records.push_back(std::move(record));
 
@@ -230,5 +222,7 @@ std::optional<std::string> restoreTask(const Operation& operation, OperationJour
     }
     return std::nullopt;
 }
+
+Operation refusedRecord(const FileEntry& file, const std::string& text) { return refusedRecordOf(file, text); }
 
 } // namespace FileActionEngine

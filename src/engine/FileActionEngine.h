@@ -55,4 +55,8 @@ void restore(const Operation& operation);
 // stamps its own history record. A failed "restoring" write means nothing was touched.
 std::optional<std::string> restoreTask(const Operation& operation, OperationJournal& journal);
 
+// A record of a file refused before its move: it carries no identity, since nothing of the
+// file was taken for the move. Texts are made storable so the history stays valid JSON.
+Operation refusedRecord(const FileEntry& file, const std::string& text);
+
 } // namespace FileActionEngine

@@ -1,4 +1,5 @@
 #include "platform/Trash.h"
+#include "platform/PathText.h"
 
 #include "platform/Locations.h"
 
@@ -50,13 +51,6 @@ std::string absolutePath(const std::string& path)
     std::unique_ptr<char, decltype(&std::free)> cwd(getcwd(nullptr, 0), &std::free);
     if (!cwd) throwErrno();
     return withoutTrailingSlashes(joinPath(cwd.get(), path));
-}
-
-std::string parentOf(const std::string& path)
-{
-    auto slash = path.rfind('/');
-    if (slash == std::string::npos || slash == 0) return "/";
-    return path.substr(0, slash);
 }
 
 std::string lastComponent(const std::string& path)

@@ -1,4 +1,5 @@
 #include "services/CachePlan.h"
+#include "platform/PathText.h"
 
 #include "engine/Dates.h"
 #include "engine/Errors.h"
@@ -20,24 +21,6 @@ const char kRuleChanged[] = "缓存规则或目录已变化，请重新扫描。
 const char kRunning[] = "应用正在运行，停止缓存处理。";
 const char kCancelled[] = "处理已取消。";
 
-std::string parentOf(const std::string& path)
-{
-    auto slash = path.rfind('/');
-    if (slash == std::string::npos || slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
-Operation failedRecord(const FileEntry& file, const std::string& text)
-{
-    Operation record;
-    record.id = newUUID();
-    record.date = dateNow();
-    record.path = displayUtf8(file.path);
-    record.size = file.size;
-    record.success = false;
-    record.detail = displayUtf8(text);
-    return record;
-}
 
 } // namespace
 
@@ -92,24 +75,24 @@ Operation cleanCacheFile(const FileEntry& file, const InstalledApp& app, const C
 {
     try {
         std::optional<std::string> folder = cacheFolder(app.bundleID, home);
-        if (!folder || *folder != plan.root) return failedRecord(file, kRuleChanged);
+        if (!folder || *folder != plan.root) return FileActionEngine::refusedRecord(file, kRuleChanged);
         std::string canonical;
         try {
             canonical = FileEngine::canonicalURL(*folder);
         } catch (const std::exception& error) {
-            return failedRecord(file, errorDescription(error));
+            return FileActionEngine::refusedRecord(file, errorDescription(error));
         }
-        if (canonical != *folder || !(file.modified < plan.cutoff)) return failedRecord(file, kRuleChanged);
-        if (isRunning && isRunning()) return failedRecord(file, kRunning);
+        if (canonical != *folder || !(file.modified < plan.cutoff)) return FileActionEngine::refusedRecord(file, kRuleChanged);
+        if (isRunning && isRunning()) return FileActionEngine::refusedRecord(file, kRunning);
 
         std::vector<Operation> records =
             FileActionEngine::execute({file}, *folder, {}, {file.path}, {}, {}, journal, stop);
-        if (records.empty()) return failedRecord(file, kCancelled);
+        if (records.empty()) return FileActionEngine::refusedRecord(file, kCancelled);
         return records.front();
     } catch (const std::exception& error) {
-        return failedRecord(file, errorDescription(error));
+        return FileActionEngine::refusedRecord(file, errorDescription(error));
     } catch (...) {
-        return failedRecord(file, errorDescription(posixError(EIO)));
+        return FileActionEngine::refusedRecord(file, errorDescription(posixError(EIO)));
     }
 }
 

@@ -1,4 +1,5 @@
 #include "services/MaintenanceEngine.h"
+#include "platform/PathText.h"
 
 #include "engine/Dates.h"
 #include "engine/FileEngine.h"
@@ -22,13 +23,6 @@ const char* const kNotAnApp = "应用路径不是指定应用目录中的独立�
 const char* const kNotAFolder = "应用包不是普通目录。";
 const char* const kUnrecognised = "不处理系统应用、Tessyn自身或无法识别的应用包。";
 const char* const kOwnBundleID = "local.tessyn.preview";
-
-std::string parentOf(const std::string& path)
-{
-    auto slash = path.rfind('/');
-    if (slash == std::string::npos || slash == 0) return "/";
-    return path.substr(0, slash);
-}
 
 std::string joinPath(const std::string& dir, const std::string& name)
 {
