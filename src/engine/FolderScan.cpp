@@ -15,7 +15,6 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <malloc.h>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -49,6 +48,8 @@ bool isPackageName(std::string_view name)
 }
 
 namespace {
+
+unsigned workerCount() { return std::clamp(std::thread::hardware_concurrency(), 1u, 8u); }
 
 bool isSkippedFolderName(std::string_view name)
 {
@@ -106,7 +107,12 @@ struct DirNode {
     std::vector<PendingFile> files;
     std::vector<Event> events;
     size_t warningCount = 0;
+    int lister = -1; // the worker that listed this folder
+    // Where runs of this folder's files land in the report: (first file, report index).
+    std::vector<std::pair<size_t, size_t>> runs;
 };
+
+using Plan = std::function<std::vector<std::vector<DirNode*>>()>;
 
 struct Task {
     DirNode* node;
@@ -117,23 +123,39 @@ class Walk {
 public:
     Walk(std::stop_token stop, std::string homeTrash) : stop_(std::move(stop)), homeTrash_(std::move(homeTrash)) {}
 
-    void run(DirNode* root, std::string rootPath, int descriptor, const ScanProgressHandler& progress)
+    // Lists the tree, then lets `plan` place every file in `out`; each worker then builds the
+    // records of the folders it listed itself. Building them on the thread whose allocator
+    // held the listing lets the freed listing memory take the new paths, so the peak stays
+    // near one copy of the records.
+    void run(DirNode* root, std::string rootPath, int descriptor, const ScanProgressHandler& progress,
+             const Plan& plan, std::vector<FileEntry>& out)
     {
         {
             std::lock_guard lock(mutex_);
             pending_ = 1;
         }
-        unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+        unsigned threads = workerCount();
         std::vector<std::jthread> workers;
         workers.reserve(threads);
         // The root is listed on a worker too, so the calling thread only reports progress.
         pushFirst(Task{root, std::move(rootPath)}, descriptor);
-        for (unsigned i = 0; i < threads; ++i) workers.emplace_back([this] { work(); });
+        for (unsigned i = 0; i < threads; ++i)
+            workers.emplace_back([this, i, &out] {
+                work(static_cast<int>(i));
+                build(static_cast<int>(i), out);
+            });
         report(progress);
+        auto byWorker = plan();
+        {
+            std::lock_guard lock(mutex_);
+            byWorker_ = std::move(byWorker);
+            planned_ = true;
+        }
+        queueCv_.notify_all();
         for (auto& w : workers) w.join();
     }
 
-    std::atomic<int64_t> inspected{0}, skipped{0}, bytes{0}, fileCount{0};
+    std::atomic<int64_t> inspected{0}, skipped{0}, bytes{0};
     std::atomic<bool> cancelled{false};
 
 private:
@@ -176,7 +198,31 @@ private:
         }
     }
 
-    void work()
+    void build(int worker, std::vector<FileEntry>& out)
+    {
+        {
+            std::unique_lock lock(mutex_);
+            queueCv_.wait(lock, [&] { return planned_; });
+        }
+        if (static_cast<size_t>(worker) >= byWorker_.size()) return;
+        for (DirNode* node : byWorker_[static_cast<size_t>(worker)]) {
+            for (size_t r = 0; r < node->runs.size(); ++r) {
+                size_t from = node->runs[r].first;
+                size_t to = r + 1 < node->runs.size() ? node->runs[r + 1].first : node->files.size();
+                size_t at = node->runs[r].second;
+                for (size_t k = from; k < to; ++k, ++at) {
+                    const PendingFile& f = node->files[k];
+                    std::string_view name(node->names.data() + f.nameOffset, f.nameLength);
+                    out[at] = FileEntry(childPath(node->path, name), f.size, f.modified, f.device, f.inode,
+                                        f.blocks * 512, f.changed);
+                }
+            }
+            std::vector<PendingFile>().swap(node->files);
+            std::string().swap(node->names);
+        }
+    }
+
+    void work(int worker)
     {
         while (true) {
             Task task;
@@ -189,6 +235,7 @@ private:
                 tasks_.pop_back();
                 if (rootDescriptor_ >= 0) std::swap(descriptor, rootDescriptor_);
             }
+            task.node->lister = worker;
             list(task, descriptor);
             std::lock_guard lock(mutex_);
             if (--pending_ == 0) {
@@ -278,7 +325,6 @@ private:
                 // Linux has no cloud placeholders: a regular file is always a record.
                 if (S_ISREG(info.st_mode)) {
                     bytes.fetch_add(info.st_size, std::memory_order_relaxed);
-                    fileCount.fetch_add(1, std::memory_order_relaxed);
                     node.files.push_back(PendingFile{static_cast<uint32_t>(node.names.size()),
                                                      static_cast<uint32_t>(name.size()), info.st_size,
                                                      info.st_blocks, info.st_ino, dateFromTimespec(info.st_mtim),
@@ -302,54 +348,51 @@ private:
     std::vector<Task> tasks_;
     int rootDescriptor_ = -1;
     int64_t pending_ = 0;
+    bool planned_ = false;
+    std::vector<std::vector<DirNode*>> byWorker_;
     std::atomic<int64_t> items_{0};
     std::atomic<bool> nameWanted_{false};
     std::string currentName_;
 };
 
-// Moves the files out of the tree in depth-first order, releasing each directory's storage
-// as soon as it is copied so the peak stays near one copy of the records.
-void assemble(DirNode& root, ScanReport& report)
+// Places every file in depth-first name order and collects the warnings in the same order.
+// Returns the folders that hold files, grouped by the worker that listed them.
+std::vector<std::vector<DirNode*>> placeFiles(DirNode& root, ScanReport& report, size_t workers)
 {
     struct Frame {
         DirNode* node;
         size_t event = 0;
         size_t fileIndex = 0;
     };
+    std::vector<std::vector<DirNode*>> byWorker(workers);
     std::vector<Frame> stack{{&root}};
-    size_t trimmedAt = 0;
-    auto takeFiles = [&report](DirNode& node, size_t& from, size_t upTo) {
-        for (; from < upTo; ++from) {
-            const PendingFile& f = node.files[from];
-            std::string_view name(node.names.data() + f.nameOffset, f.nameLength);
-            report.files.emplace_back(childPath(node.path, name), f.size, f.modified, f.device, f.inode,
-                                      f.blocks * 512, f.changed);
+    size_t next = 0;
+    auto place = [&next](DirNode& node, size_t& from, size_t upTo) {
+        if (upTo > from) {
+            node.runs.emplace_back(from, next);
+            next += upTo - from;
+            from = upTo;
         }
     };
     while (!stack.empty()) {
         Frame& frame = stack.back();
         DirNode& node = *frame.node;
         if (frame.event == node.events.size()) {
-            takeFiles(node, frame.fileIndex, node.files.size());
-            std::vector<PendingFile>().swap(node.files);
-            std::string().swap(node.names);
-            // The walk's storage was allocated by the worker threads, whose malloc arenas the
-            // assembling thread cannot reuse; hand the freed pages back as we go.
-            if (report.files.size() - trimmedAt >= 65536) {
-                malloc_trim(0);
-                trimmedAt = report.files.size();
-            }
+            place(node, frame.fileIndex, node.files.size());
+            if (!node.files.empty() && node.lister >= 0) byWorker[static_cast<size_t>(node.lister)].push_back(&node);
             stack.pop_back();
             continue;
         }
         auto& event = node.events[frame.event++];
-        takeFiles(node, frame.fileIndex, event.filesBefore);
+        place(node, frame.fileIndex, event.filesBefore);
         if (event.child) {
             stack.push_back(Frame{event.child.get()});
         } else if (report.warnings.size() < ScanReport::kMaxWarnings) {
             report.warnings.push_back(std::move(event.warning));
         }
     }
+    report.files.resize(next);
+    return byWorker;
 }
 
 // Largest first; equal sizes keep their walk order. Sorting indices keeps the extra memory
@@ -409,14 +452,14 @@ ScanReport scan(const std::string& rootPath, const ScanProgressHandler& progress
     DirNode tree;
     tree.path = root;
     Walk walk(stop, homeTrash);
-    walk.run(&tree, root, descriptor, progress);
+    walk.run(&tree, root, descriptor, progress,
+             [&] { return placeFiles(tree, report, workerCount()); },
+             report.files);
 
     report.inspected = walk.inspected.load();
     report.skipped = walk.skipped.load();
     // Only a stop seen before an item counts: a walk that ran to its end is complete.
     report.cancelled = walk.cancelled.load();
-    report.files.reserve(static_cast<size_t>(walk.fileCount.load()));
-    assemble(tree, report);
     sortBySize(report.files);
     report.rebuildStatistics();
     report.elapsed = std::chrono::duration<double>(clock::now() - started).count();

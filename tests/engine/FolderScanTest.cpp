@@ -186,21 +186,30 @@ TEST(FolderScan, CancellationReturnsWhatWasFound)
     EXPECT_FALSE(complete.cancelled);
     EXPECT_EQ(complete.files.size(), 10000u);
 
-    std::stop_source stop;
-    Recorded r;
-    r.report = FileEngine::scan(root, [&](const ScanProgress& p) {
-        r.calls.push_back(p);
-        stop.request_stop();
-    }, stop.get_token());
-    EXPECT_TRUE(r.report.cancelled);
-    EXPECT_LT(r.report.files.size(), 10000u);
-    EXPECT_TRUE(std::is_sorted(r.report.files.begin(), r.report.files.end(),
-                               [](const FileEntry& a, const FileEntry& b) { return a.size > b.size; }));
-    ASSERT_FALSE(r.calls.empty());
-    EXPECT_EQ(r.calls.back().current, "");
-    int64_t total = 0;
-    for (const auto& f : r.report.files) total += f.size;
-    EXPECT_EQ(r.report.fileSizeTotal, total);
+    // The stop arrives from the progress callback while the workers go on, so on a loaded
+    // machine a walk may finish first; such a walk must then be complete and not cancelled.
+    bool stoppedMidWalk = false;
+    for (int attempt = 0; attempt < 5 && !stoppedMidWalk; ++attempt) {
+        std::stop_source stop;
+        Recorded r;
+        r.report = FileEngine::scan(root, [&](const ScanProgress& p) {
+            r.calls.push_back(p);
+            stop.request_stop();
+        }, stop.get_token());
+        if (!r.report.cancelled) {
+            EXPECT_EQ(r.report.files.size(), 10000u);
+            continue;
+        }
+        stoppedMidWalk = r.report.files.size() < 10000u;
+        EXPECT_TRUE(std::is_sorted(r.report.files.begin(), r.report.files.end(),
+                                   [](const FileEntry& a, const FileEntry& b) { return a.size > b.size; }));
+        ASSERT_FALSE(r.calls.empty());
+        EXPECT_EQ(r.calls.back().current, "");
+        int64_t total = 0;
+        for (const auto& f : r.report.files) total += f.size;
+        EXPECT_EQ(r.report.fileSizeTotal, total);
+    }
+    EXPECT_TRUE(stoppedMidWalk) << "a stop during the walk returns part of the files";
 }
 
 TEST(FolderScan, ProgressIsThrottledAndFinal)
