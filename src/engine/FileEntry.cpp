@@ -2,6 +2,9 @@
 
 #include "engine/SearchKey.h"
 
+#include <cstring>
+#include <vector>
+
 
 FileEntry::FileEntry(std::string path_, int64_t size_, double modified_, int32_t device_, uint64_t inode_,
                      int64_t allocated_, std::optional<double> changed_)
@@ -44,7 +47,7 @@ std::string FileEntry::extensionLowercase() const
 
 std::string FileEntry::resourceID() const { return identityString(device, inode); }
 
-std::string_view FileEntry::category() const { return categoryForExtension(extensionLowercase()); }
+std::string_view FileEntry::category() const { return categoryName(categoryIndexOfName(name())); }
 
 std::optional<std::string_view> FileEntry::parentPath() const
 {
@@ -67,21 +70,82 @@ std::string identityString(int32_t device, uint64_t inode)
     return out;
 }
 
-std::string_view categoryForExtension(std::string_view ext)
+namespace {
+
+struct CategoryGroup {
+    std::string_view name;
+    std::initializer_list<std::string_view> extensions;
+};
+
+const CategoryGroup kCategoryGroups[] = {
+    {"图片", {"jpg", "jpeg", "png", "heic", "gif", "webp", "tiff", "svg"}},
+    {"视频", {"mp4", "mov", "mkv", "avi", "m4v"}},
+    {"音频", {"mp3", "wav", "m4a", "flac", "aac"}},
+    {"安装包与压缩包", {"dmg", "pkg", "zip", "tar", "gz", "7z", "rar"}},
+    {"文档", {"pdf", "txt", "md", "doc", "docx", "xls", "xlsx", "ppt", "pptx", "pages", "csv"}},
+};
+
+// Extensions of at most eight bytes packed into one integer, so the lookup for every file
+// of a statistics pass is a few integer comparisons.
+uint64_t packExtension(std::string_view ext)
 {
-    struct Group {
-        std::string_view name;
-        std::initializer_list<std::string_view> extensions;
-    };
-    static const Group groups[] = {
-        {"图片", {"jpg", "jpeg", "png", "heic", "gif", "webp", "tiff", "svg"}},
-        {"视频", {"mp4", "mov", "mkv", "avi", "m4v"}},
-        {"音频", {"mp3", "wav", "m4a", "flac", "aac"}},
-        {"安装包与压缩包", {"dmg", "pkg", "zip", "tar", "gz", "7z", "rar"}},
-        {"文档", {"pdf", "txt", "md", "doc", "docx", "xls", "xlsx", "ppt", "pptx", "pages", "csv"}},
-    };
-    for (const auto& g : groups)
-        for (auto e : g.extensions)
-            if (e == ext) return g.name;
-    return "其他";
+    uint64_t key = 0;
+    std::memcpy(&key, ext.data(), ext.size());
+    return key;
+}
+
+} // namespace
+
+namespace {
+
+struct CategoryKey {
+    uint64_t key;
+    uint8_t size;
+    uint8_t index;
+};
+
+const std::vector<CategoryKey>& categoryKeys()
+{
+    static const std::vector<CategoryKey> keys = [] {
+        std::vector<CategoryKey> out;
+        for (size_t g = 0; g < std::size(kCategoryGroups); ++g)
+            for (auto e : kCategoryGroups[g].extensions)
+                out.push_back({packExtension(e), static_cast<uint8_t>(e.size()), static_cast<uint8_t>(g)});
+        return out;
+    }();
+    return keys;
+}
+
+size_t categoryIndexOfExtension(std::string_view ext)
+{
+    constexpr size_t other = kCategoryCount - 1;
+    if (ext.empty() || ext.size() > 8) return other;
+    uint64_t key = packExtension(ext);
+    for (const auto& e : categoryKeys())
+        if (e.key == key && e.size == ext.size()) return e.index;
+    return other;
+}
+
+} // namespace
+
+std::string_view categoryName(size_t index)
+{
+    return index < std::size(kCategoryGroups) ? kCategoryGroups[index].name : std::string_view("其他");
+}
+
+std::string_view categoryForExtension(std::string_view ext) { return categoryName(categoryIndexOfExtension(ext)); }
+
+size_t categoryIndexOfName(std::string_view fileName)
+{
+    auto dot = fileName.rfind('.');
+    if (dot == std::string_view::npos) return kCategoryCount - 1;
+    std::string_view ext = fileName.substr(dot + 1);
+    // Every listed extension fits in eight bytes.
+    if (ext.size() > 8) return kCategoryCount - 1;
+    char lower[8];
+    for (size_t i = 0; i < ext.size(); ++i) {
+        char ch = ext[i];
+        lower[i] = (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch - 'A' + 'a') : ch;
+    }
+    return categoryIndexOfExtension(std::string_view(lower, ext.size()));
 }

@@ -47,3 +47,8 @@ private:
 std::string identityString(int32_t device, uint64_t inode);
 // Category of a lower-cased extension.
 std::string_view categoryForExtension(std::string_view extensionLowercase);
+
+// The six categories in a fixed order, "其他" last.
+inline constexpr size_t kCategoryCount = 6;
+size_t categoryIndexOfName(std::string_view fileName);
+std::string_view categoryName(size_t index);

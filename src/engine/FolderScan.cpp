@@ -119,6 +119,8 @@ struct Task {
     std::string path;
 };
 
+std::vector<uint32_t> sortedSlots(const std::vector<std::vector<DirNode*>>& byWorker, size_t count);
+
 class Walk {
 public:
     Walk(std::stop_token stop, std::string homeTrash) : stop_(std::move(stop)), homeTrash_(std::move(homeTrash)) {}
@@ -146,9 +148,11 @@ public:
             });
         report(progress);
         auto byWorker = plan();
+        auto slots = sortedSlots(byWorker, out.size());
         {
             std::lock_guard lock(mutex_);
             byWorker_ = std::move(byWorker);
+            slots_ = std::move(slots);
             planned_ = true;
         }
         queueCv_.notify_all();
@@ -157,6 +161,7 @@ public:
 
     std::atomic<int64_t> inspected{0}, skipped{0}, bytes{0};
     std::atomic<bool> cancelled{false};
+    CategoryTotals totals_; // complete once run() returns
 
 private:
     void pushFirst(Task task, int descriptor)
@@ -205,6 +210,9 @@ private:
             queueCv_.wait(lock, [&] { return planned_; });
         }
         if (static_cast<size_t>(worker) >= byWorker_.size()) return;
+        // Statistics are summed here while each name is at hand: after the sort the records'
+        // paths are scattered through memory and a second pass would wait on every one.
+        CategoryTotals totals;
         for (DirNode* node : byWorker_[static_cast<size_t>(worker)]) {
             for (size_t r = 0; r < node->runs.size(); ++r) {
                 size_t from = node->runs[r].first;
@@ -213,13 +221,16 @@ private:
                 for (size_t k = from; k < to; ++k, ++at) {
                     const PendingFile& f = node->files[k];
                     std::string_view name(node->names.data() + f.nameOffset, f.nameLength);
-                    out[at] = FileEntry(childPath(node->path, name), f.size, f.modified, f.device, f.inode,
+                    totals.add(categoryIndexOfName(name), f.size);
+                    out[slots_[at]] = FileEntry(childPath(node->path, name), f.size, f.modified, f.device, f.inode,
                                         f.blocks * 512, f.changed);
                 }
             }
             std::vector<PendingFile>().swap(node->files);
             std::string().swap(node->names);
         }
+        std::lock_guard lock(mutex_);
+        totals_.merge(totals);
     }
 
     void work(int worker)
@@ -350,6 +361,7 @@ private:
     int64_t pending_ = 0;
     bool planned_ = false;
     std::vector<std::vector<DirNode*>> byWorker_;
+    std::vector<uint32_t> slots_; // depth-first position -> place in the size order
     std::atomic<int64_t> items_{0};
     std::atomic<bool> nameWanted_{false};
     std::string currentName_;
@@ -395,31 +407,27 @@ std::vector<std::vector<DirNode*>> placeFiles(DirNode& root, ScanReport& report,
     return byWorker;
 }
 
-// Largest first; equal sizes keep their walk order. Sorting indices keeps the extra memory
-// to 16 bytes a file instead of a second copy of every record.
-void sortBySize(std::vector<FileEntry>& files)
+// Largest first; equal sizes keep their walk order. The final slot of every file is known
+// before any record is built, so records are written straight into their sorted place.
+std::vector<uint32_t> sortedSlots(const std::vector<std::vector<DirNode*>>& byWorker, size_t count)
 {
-    std::vector<std::pair<int64_t, uint32_t>> keys(files.size());
-    for (size_t i = 0; i < files.size(); ++i) keys[i] = {files[i].size, static_cast<uint32_t>(i)};
+    std::vector<std::pair<int64_t, uint32_t>> keys;
+    keys.reserve(count);
+    for (const auto& nodes : byWorker)
+        for (const DirNode* node : nodes)
+            for (size_t r = 0; r < node->runs.size(); ++r) {
+                size_t from = node->runs[r].first;
+                size_t to = r + 1 < node->runs.size() ? node->runs[r + 1].first : node->files.size();
+                size_t at = node->runs[r].second;
+                for (size_t k = from; k < to; ++k, ++at)
+                    keys.emplace_back(node->files[k].size, static_cast<uint32_t>(at));
+            }
     std::sort(keys.begin(), keys.end(), [](const auto& a, const auto& b) {
         return a.first != b.first ? a.first > b.first : a.second < b.second;
     });
-    std::vector<bool> placed(files.size());
-    for (size_t start = 0; start < files.size(); ++start) {
-        if (placed[start]) continue;
-        FileEntry held = std::move(files[start]);
-        size_t at = start;
-        while (true) {
-            placed[at] = true;
-            size_t from = keys[at].second;
-            if (from == start) {
-                files[at] = std::move(held);
-                break;
-            }
-            files[at] = std::move(files[from]);
-            at = from;
-        }
-    }
+    std::vector<uint32_t> slot(count);
+    for (size_t i = 0; i < keys.size(); ++i) slot[keys[i].second] = static_cast<uint32_t>(i);
+    return slot;
 }
 
 } // namespace
@@ -460,8 +468,7 @@ ScanReport scan(const std::string& rootPath, const ScanProgressHandler& progress
     report.skipped = walk.skipped.load();
     // Only a stop seen before an item counts: a walk that ran to its end is complete.
     report.cancelled = walk.cancelled.load();
-    sortBySize(report.files);
-    report.rebuildStatistics();
+    report.applyStatistics(walk.totals_);
     report.elapsed = std::chrono::duration<double>(clock::now() - started).count();
     if (progress) progress(ScanProgress{report.inspected, report.skipped, walk.bytes.load(), ""});
     return report;

@@ -1,7 +1,6 @@
 #include "engine/ScanReport.h"
 
 #include <algorithm>
-#include <unordered_map>
 
 std::string warningLine(std::string_view name, std::string_view description)
 {
@@ -16,23 +15,39 @@ void ScanReport::addWarning(std::string_view name, std::string_view description)
     if (warnings.size() < kMaxWarnings) warnings.push_back(warningLine(name, description));
 }
 
+void CategoryTotals::merge(const CategoryTotals& other)
+{
+    for (size_t i = 0; i < kCategoryCount; ++i) {
+        counts_[i] += other.counts_[i];
+        sizes_[i] += other.sizes_[i];
+    }
+}
+
+int64_t CategoryTotals::total() const
+{
+    int64_t sum = 0;
+    for (int64_t size : sizes_) sum += size;
+    return sum;
+}
+
+std::vector<SpaceCategory> CategoryTotals::sorted() const
+{
+    std::vector<SpaceCategory> out;
+    for (size_t i = 0; i < kCategoryCount; ++i)
+        if (counts_[i] > 0) out.push_back(SpaceCategory{std::string(categoryName(i)), counts_[i], sizes_[i]});
+    std::stable_sort(out.begin(), out.end(), [](const SpaceCategory& a, const SpaceCategory& b) { return a.size > b.size; });
+    return out;
+}
+
 void ScanReport::rebuildStatistics()
 {
-    std::unordered_map<std::string_view, size_t> index;
-    std::vector<SpaceCategory> categories;
-    int64_t total = 0;
-    for (const auto& file : files) {
-        auto name = file.category();
-        auto [it, inserted] = index.try_emplace(name, categories.size());
-        if (inserted) categories.push_back(SpaceCategory{std::string(name), 0, 0});
-        auto& category = categories[it->second];
-        category.count += 1;
-        category.size += file.size;
-        total += file.size;
-    }
-    // Ties keep first-met order, which is at least reproducible.
-    std::stable_sort(categories.begin(), categories.end(),
-                     [](const SpaceCategory& a, const SpaceCategory& b) { return a.size > b.size; });
-    savedCategories = std::move(categories);
-    fileSizeTotal = total;
+    CategoryTotals totals;
+    for (const auto& file : files) totals.add(categoryIndexOfName(file.name()), file.size);
+    applyStatistics(totals);
+}
+
+void ScanReport::applyStatistics(const CategoryTotals& totals)
+{
+    savedCategories = totals.sorted();
+    fileSizeTotal = totals.total();
 }

@@ -20,6 +20,24 @@ struct SpaceCategory {
     bool operator==(const SpaceCategory&) const = default;
 };
 
+// Per-category file counts and sizes, summed in any order and merged across threads.
+class CategoryTotals {
+public:
+    void add(size_t categoryIndex, int64_t size)
+    {
+        counts_[categoryIndex] += 1;
+        sizes_[categoryIndex] += size;
+    }
+    void merge(const CategoryTotals& other);
+    int64_t total() const;
+    // Categories holding at least one file, by size, largest first; ties in category order.
+    std::vector<SpaceCategory> sorted() const;
+
+private:
+    int64_t counts_[kCategoryCount] = {};
+    int64_t sizes_[kCategoryCount] = {};
+};
+
 struct ScanReport {
     std::vector<FileEntry> files; // largest first
     int64_t inspected = 0;
@@ -34,6 +52,7 @@ struct ScanReport {
 
     // Recomputes the category totals and the total size from `files`.
     void rebuildStatistics();
+    void applyStatistics(const CategoryTotals& totals);
     // Appends "<name>：<description>" while fewer than kMaxWarnings lines exist.
     void addWarning(std::string_view name, std::string_view description);
 };
