@@ -179,7 +179,7 @@ void restore(const Operation& operation)
             identityString(static_cast<int32_t>(item.st_dev), static_cast<uint64_t>(item.st_ino));
         if (!S_ISDIR(item.st_mode) || identity != *operation.resourceID || !operation.modified ||
             *operation.modified != dateFromTimespec(item.st_mtim) || !operation.treeSignature ||
-            RelatedItem::treeSignature(trashPath) != *operation.treeSignature)
+            RelatedItem::treeSignature(trashPath, {}, identity) != *operation.treeSignature)
             throw restoreError(kFolderChanged);
     } else {
         throw restoreError(kFileChanged);

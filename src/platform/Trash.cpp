@@ -314,9 +314,9 @@ std::string trashItem(const std::string& path)
                     unlink(infoPath.c_str());
                     continue;
                 }
-                // Without RENAME_NOREPLACE the claimed info name and the empty slot checked
-                // above still keep other Trash users away from this name.
-                if (errno != EINVAL || rename(original.c_str(), target.c_str()) != 0) throwErrno();
+                // Without RENAME_NOREPLACE a plain rename could replace something another
+                // tool put in the slot meanwhile: refuse rather than risk it.
+                throwErrno();
             }
             // The move itself has happened; flushing both folders only makes it durable.
             syncDirectory(trashDir + "/files");
