@@ -152,6 +152,10 @@ struct AppModel::ActionRun {
     // The final save replaces the file instead of merging: the run started without a history
     // file or with an unreadable one, where a single save at the end would not have merged.
     bool finalReplaces = false;
+    int64_t selectedCount = 0;
+    // Records saved at checkpoints: the journal no longer holds them, so until the run
+    // publishes its records the history file is their only trace.
+    std::vector<Operation> settled;
 };
 
 AppModel::AppModel(std::optional<std::string> historyPath, std::optional<std::vector<std::string>> appRoots,
@@ -660,6 +664,7 @@ void AppModel::trashSelected()
     actionRun_->id = id;
     for (const FileEntry& file : files) actionRun_->targets.insert(file.path);
     actionRun_->startDate = dateNow();
+    actionRun_->selectedCount = selectedCount;
 
     std::stop_source source;
     actionTask_ = source;
@@ -718,6 +723,7 @@ void AppModel::checkpointAction()
     }
     std::vector<Operation>& history = historyStore_.history();
     std::vector<Operation> published = history;
+    run.settled.insert(run.settled.end(), settled.begin(), settled.end());
     history.insert(history.begin(), std::make_move_iterator(settled.begin()), std::make_move_iterator(settled.end()));
     // A failure leaves the entries in the journal, which is as safe; the final save reports.
     (void)historyStore_.saveHistory(false);
@@ -727,7 +733,11 @@ void AppModel::checkpointAction()
 void AppModel::finishAction(const std::string& id, std::vector<Operation> records)
 {
     bool replaceFile = false;
-    if (actionRun_ && actionRun_->id == id) replaceFile = actionRun_->checkpointed && actionRun_->finalReplaces;
+    auto selectedCount = actionProgress_.total;
+    if (actionRun_ && actionRun_->id == id) {
+        replaceFile = actionRun_->checkpointed && actionRun_->finalReplaces;
+        selectedCount = actionRun_->selectedCount;
+    }
     actionRun_.reset();
     actionTask_.reset();
 
@@ -743,7 +753,6 @@ void AppModel::finishAction(const std::string& id, std::vector<Operation> record
     for (const Operation& record : records)
         if (record.success) trashed.insert(record.path);
     auto trashedCount = static_cast<int64_t>(trashed.size());
-    auto selectedCount = actionProgress_.total;
 
     if (report_) {
         auto kept = std::make_shared<ScanReport>(*report_);
@@ -822,9 +831,15 @@ void AppModel::finishRestore(const std::string& id, std::optional<std::string> e
 
 void AppModel::clearHistory()
 {
-    historyStore_.history().clear();
+    std::vector<Operation>& history = historyStore_.history();
+    history.clear();
     emit historyChanged();
-    if (auto failure = saveHistory(true)) setMessage("记录清除保存失败：" + *failure);
+    // Moves a running trash action has already settled at its checkpoints are no longer in
+    // the journal; they stay in the file until the run publishes them with its records.
+    if (actionRun_) history = actionRun_->settled;
+    std::optional<std::string> failure = historyStore_.saveHistory(true);
+    history.clear();
+    if (failure) setMessage("记录清除保存失败：" + *failure);
 }
 
 void AppModel::acknowledgeInterruptedActions()

@@ -278,6 +278,34 @@ TEST(AppModelFileActions, LongRunKeepsTheJournalShort)
     EXPECT_EQ(storedHistory(env.historyPath()), model->history());
 }
 
+TEST(AppModelFileActions, ClearingTheHistoryDuringALongRunKeepsSettledMoves)
+{
+    ModelHome env;
+    std::string tree = env.home.path("tree");
+    makeFiles(tree, 600, "c");
+    auto model = env.model(env.services(tree));
+    chooseAndScan(*model);
+    selectAll(*model);
+    std::string trashFiles = env.home.dataHome() + "/Trash/files";
+    bool cleared = false;
+    size_t moved = 0, accounted = 0;
+    QObject::connect(model.get(), &AppModel::actionProgressChanged, model.get(), [&] {
+        if (cleared || model->actionProgress().completed < 300) return;
+        cleared = true;
+        model->clearHistory();
+        // Were the program to stop here, every file already in the Trash must still be
+        // found in the history file or in the journal (the engine may hold the journal's
+        // lock right now, so its file is read directly: it is only ever replaced whole).
+        for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(trashFiles)) ++moved;
+        accounted = storedHistory(env.historyPath()).size() + journalLength(env.journalPath());
+    });
+    runTrash(*model);
+    ASSERT_TRUE(cleared);
+    EXPECT_GE(accounted, moved) << "moves settled at a checkpoint survive a clear";
+    EXPECT_EQ(model->history().size(), 600u) << "the run's records are published after the clear";
+    EXPECT_EQ(storedHistory(env.historyPath()).size(), 600u);
+}
+
 TEST(AppModelFileActions, LongRunAfterAnUnreadableHistory)
 {
     ModelHome env;
