@@ -16,3 +16,7 @@ std::string optionValue(const std::vector<std::string>& args, const std::string&
 std::vector<std::string> positional(const std::vector<std::string>& args, const std::vector<std::string>& optionsWithValues = {});
 // Seconds on a monotonic clock.
 double monotonicSeconds();
+// Bytes this process has handed to write(2) so far (/proc/self/io), -1 when unknown.
+long long writtenBytes();
+// Size of a file, 0 when it does not exist.
+long long fileSize(const std::string& path);

@@ -31,23 +31,6 @@ std::string journalPath() { return storeFolder() + "/pending-actions.json"; }
 std::string historyPath() { return storeFolder() + "/operations.json"; }
 std::string benchRecordsPath() { return storeFolder() + "/bench-trash.json"; }
 
-// Bytes this process has handed to write(2) so far.
-long long writtenBytes()
-{
-    std::ifstream io("/proc/self/io");
-    std::string key;
-    long long value = 0;
-    while (io >> key >> value)
-        if (key == "wchar:") return value;
-    return -1;
-}
-
-long long sizeOf(const std::string& path)
-{
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : 0;
-}
-
 std::string infoFileOf(const std::string& trashPath)
 {
     std::string files = trashPath.substr(0, trashPath.rfind('/'));
@@ -141,7 +124,7 @@ int runTrash(const std::vector<std::string>& args)
         std::vector<Operation> made = FileActionEngine::execute(part, root, {}, selection, {}, {}, journal.get());
         elapsed += monotonicSeconds() - start;
         written += writtenBytes() - writtenBefore;
-        journalAfterRun = std::max(journalAfterRun, sizeOf(journalPath()));
+        journalAfterRun = std::max(journalAfterRun, fileSize(journalPath()));
 
         // As the model does after a run: newest records first, then one history save, which
         // lets the journal drop what the history now holds.
@@ -158,7 +141,7 @@ int runTrash(const std::vector<std::string>& args)
     for (const auto& r : records) {
         if (r.success && r.trashPath) {
             ++moved;
-            infoBytes += sizeOf(infoFileOf(*r.trashPath));
+            infoBytes += fileSize(infoFileOf(*r.trashPath));
             ids.push_back(r.id);
         }
         if (quiet) continue;

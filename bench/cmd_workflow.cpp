@@ -9,23 +9,6 @@
 
 namespace {
 
-// Bytes this process has handed to write() so far.
-long long writtenBytes()
-{
-    std::ifstream io("/proc/self/io");
-    std::string key;
-    long long value = 0;
-    while (io >> key >> value)
-        if (key == "wchar:") return value;
-    return -1;
-}
-
-long long fileSize(const std::string& path)
-{
-    struct stat info {};
-    return stat(path.c_str(), &info) == 0 ? static_cast<long long>(info.st_size) : -1;
-}
-
 void stage(const char* name, double& mark, const std::string& extra = {})
 {
     double now = monotonicSeconds();

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <map>
+#include <sys/stat.h>
 
 namespace {
 struct Entry {
@@ -52,6 +54,22 @@ double monotonicSeconds()
 {
     using namespace std::chrono;
     return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+long long writtenBytes()
+{
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    long long value = 0;
+    while (io >> key >> value)
+        if (key == "wchar:") return value;
+    return -1;
+}
+
+long long fileSize(const std::string& path)
+{
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 ? static_cast<long long>(info.st_size) : 0;
 }
 
 int main(int argc, char** argv)

@@ -1,5 +1,7 @@
 #include "platform/LinuxRunningApplications.h"
 
+#include "platform/ProcessHandle.h"
+
 #include "csystem/csystem.h"
 #include "platform/DesktopEntries.h"
 #include "platform/X11Session.h"
@@ -32,20 +34,10 @@ std::optional<std::string> executableOf(int32_t pid)
 // effective user, and root for a process that cannot be dumped.
 bool ownedByCurrentUser(int32_t pid)
 {
-    std::string path = "/proc/" + std::to_string(pid) + "/status";
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
     // The Uid: line comes within the first dozen lines.
-    char buf[4096];
-    size_t used = 0;
-    while (used + 1 < sizeof buf) {
-        ssize_t n = read(fd, buf + used, sizeof buf - 1 - used);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        used += static_cast<size_t>(n);
-    }
-    close(fd);
-    std::string_view text(buf, used);
+    auto status = ProcessHandle::readProcFile("/proc/" + std::to_string(pid) + "/status");
+    if (!status) return false;
+    std::string_view text(*status);
     size_t at = text.find("\nUid:");
     if (at == std::string_view::npos) return false;
     size_t p = at + 5;

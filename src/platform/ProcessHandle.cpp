@@ -30,22 +30,28 @@ std::shared_ptr<ProcessHandle> ProcessHandle::open(int32_t pid)
     return std::shared_ptr<ProcessHandle>(new ProcessHandle(fd, pid));
 }
 
-std::optional<uint64_t> ProcessHandle::readStartTime(int32_t pid)
+std::optional<std::string> ProcessHandle::readProcFile(const std::string& path)
 {
-    if (pid <= 0) return std::nullopt;
-    std::string path = "/proc/" + std::to_string(pid) + "/stat";
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return std::nullopt;
     char buf[4096];
     size_t used = 0;
-    while (used + 1 < sizeof buf) {
-        ssize_t n = read(fd, buf + used, sizeof buf - 1 - used);
+    while (used < sizeof buf) {
+        ssize_t n = read(fd, buf + used, sizeof buf - used);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         used += static_cast<size_t>(n);
     }
     close(fd);
-    buf[used] = '\0';
+    return std::string(buf, used);
+}
+
+std::optional<uint64_t> ProcessHandle::readStartTime(int32_t pid)
+{
+    if (pid <= 0) return std::nullopt;
+    auto text = readProcFile("/proc/" + std::to_string(pid) + "/stat");
+    if (!text) return std::nullopt;
+    const char* buf = text->c_str();
     // The command name may hold spaces and parentheses: fields resume after the last ')'.
     // The start time is field 22, the 20th after the name.
     const char* p = std::strrchr(buf, ')');

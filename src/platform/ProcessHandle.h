@@ -11,6 +11,8 @@ public:
     // When the process now holding `pid` started (clock ticks after boot); none when unreadable.
     // Unpinned: pair it with a handle and hasExited() to know whose it is.
     static std::optional<uint64_t> readStartTime(int32_t pid);
+    // The first 4 KiB of a /proc file (enough for the fields read here); none when it cannot be opened.
+    static std::optional<std::string> readProcFile(const std::string& path);
     ~ProcessHandle();
     ProcessHandle(const ProcessHandle&) = delete;
     ProcessHandle& operator=(const ProcessHandle&) = delete;

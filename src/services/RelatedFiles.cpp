@@ -88,18 +88,26 @@ Operation move(const RelatedItem& item, const InstalledApp& app, const std::stri
         if (item.directory) prepared.kind = "related-directory";
         prepared.bundleID = app.bundleID;
         prepared.treeSignature = item.signature;
-        Operation record = OperationJournal::move(prepared, journal, [&]() -> std::optional<std::string> {
+        return journalledMove(prepared, journal, trash, [&] {
             if (isRunning && isRunning()) throw MaintenanceEngine::error("应用刚刚启动，停止处理。");
-            if (trash) return trash(item.path);
-            return Trash::trashItem(item.path);
         });
-        record.detail = displayUtf8(record.detail);
-        return record;
     } catch (const std::exception& error) {
         return failure(errorDescription(error));
     } catch (...) {
         return failure(errorDescription(posixError(EIO)));
     }
+}
+
+Operation journalledMove(const Operation& prepared, OperationJournal* journal, const TrashFunction& trash,
+                         const std::function<void()>& beforeMove)
+{
+    Operation record = OperationJournal::move(prepared, journal, [&]() -> std::optional<std::string> {
+        if (beforeMove) beforeMove();
+        if (trash) return trash(prepared.path);
+        return Trash::trashItem(prepared.path);
+    });
+    record.detail = displayUtf8(record.detail);
+    return record;
 }
 
 } // namespace RelatedFiles

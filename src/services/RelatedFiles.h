@@ -32,6 +32,11 @@ using TrashFunction = std::function<std::optional<std::string>(const std::string
 // running and that the item is unchanged since the review. Never throws: a refusal, or a
 // failed "moving" entry, gives a failure record; otherwise the record the journal's move
 // returns (kind "related-directory" for a folder), restorable when it succeeded.
+// Moves the prepared record's item to the Trash under the journal; `beforeMove` runs just
+// before the move and refuses it by throwing. Throws what the journal's move throws.
+Operation journalledMove(const Operation& prepared, OperationJournal* journal, const TrashFunction& trash,
+                         const std::function<void()>& beforeMove = {});
+
 Operation move(const RelatedItem& item, const InstalledApp& app, const std::string& home,
                const std::function<bool()>& isRunning, OperationJournal* journal,
                const TrashFunction& trash = {}, std::stop_token stop = {});

@@ -49,12 +49,7 @@ Operation uninstall(const InstalledApp& app, const std::vector<std::string>& roo
         prepared.modified = app.modified;
         prepared.kind = "application";
         prepared.bundleID = app.bundleID;
-        Operation record = OperationJournal::move(prepared, journal, [&]() -> std::optional<std::string> {
-            if (trash) return trash(app.path);
-            return Trash::trashItem(app.path);
-        });
-        record.detail = displayUtf8(record.detail);
-        return record;
+        return RelatedFiles::journalledMove(prepared, journal, trash);
     } catch (const std::exception& error) {
         return failure(errorDescription(error));
     } catch (...) {
