@@ -12,6 +12,7 @@
 #include "shell/SymbolView.h"
 
 #include <QLabel>
+#include <QPromise>
 #include <QPointer>
 #include <QTest>
 #include <QThreadPool>
@@ -194,4 +195,25 @@ TEST_F(PageSeamTest, OffMainThreadWorkReachesOnlyALivingOwner)
     QCoreApplication::processEvents();
     QCoreApplication::processEvents();
     EXPECT_EQ(delivered, 42);
+}
+
+TEST_F(PageSeamTest, CompletionReachesOnlyALivingContext)
+{
+    QPromise<void> promise;
+    promise.start();
+    auto context = std::make_unique<QObject>();
+    int calls = 0;
+    whenFinished(context.get(), promise.future(), [&] { ++calls; });
+    whenFinished(context.get(), QtFuture::makeReadyFuture(), [&] { ++calls; });
+    QTRY_COMPARE(calls, 1);  // an operation that already ended still reports
+    promise.finish();
+    QTRY_COMPARE(calls, 2);
+
+    QPromise<void> later;
+    later.start();
+    whenFinished(context.get(), later.future(), [&] { ++calls; });
+    context.reset();
+    later.finish();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(calls, 2) << "a page gone before the end hears nothing";
 }
