@@ -254,7 +254,7 @@ void HistoryPage::showBlocking()
 
 void HistoryPage::confirmRestore(const Operation& record)
 {
-    QString detail = fromBytes(record.path) + QStringLiteral("\n原位置已有文件不会覆盖；文件或目录变化时拒绝恢复。");
+    QString detail = HistoryRecordList::oneLine(record.path) + QStringLiteral("\n原位置已有文件不会覆盖；文件或目录变化时拒绝恢复。");
     QPointer<HistoryPage> self(this);
     AppModel* model = &model_;
     ActionConfirmation::present(QStringLiteral("恢复到原位置？"), detail, QStringLiteral("恢复"),

@@ -45,7 +45,7 @@ QString lastComponent(const std::string& path)
     if (end == std::string::npos) return path.empty() ? QString() : QStringLiteral("/");
     size_t slash = path.rfind('/', end);
     size_t begin = slash == std::string::npos ? 0 : slash + 1;
-    return fromBytes(path.substr(begin, end + 1 - begin));
+    return HistoryRecordList::oneLine(path.substr(begin, end + 1 - begin));
 }
 
 // The user's numeric date with short time (main thread only: the formatter is shared).
@@ -119,9 +119,9 @@ public:
         if (!r) return {};
         switch (role) {
         case Qt::DisplayRole: return lastComponent(r->path);
-        case Qt::EditRole: return fromBytes(r->path);
+        case Qt::EditRole: return HistoryRecordList::oneLine(r->path);
         case Qt::AccessibleTextRole:
-            return lastComponent(r->path) + QLatin1Char('\n') + fromBytes(r->path) + QLatin1Char('\n') + subtitleOf(*r) +
+            return lastComponent(r->path) + QLatin1Char('\n') + HistoryRecordList::oneLine(r->path) + QLatin1Char('\n') + subtitleOf(*r) +
                    QLatin1Char('\n') + L(dateTime(r->date));
         default: return {};
         }
@@ -206,7 +206,7 @@ public:
                           title.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideRight, parts.title.width()));
         painter->setFont(captionFont_);
         painter->drawText(parts.path, Qt::AlignLeft | Qt::AlignVCenter,
-                          caption.elidedText(fromBytes(record->path), Qt::ElideMiddle, parts.path.width()));
+                          caption.elidedText(HistoryRecordList::oneLine(record->path), Qt::ElideMiddle, parts.path.width()));
         painter->setPen(Palette::muted());
         painter->drawText(parts.subtitle, Qt::AlignLeft | Qt::AlignVCenter,
                           caption.elidedText(subtitleOf(*record), Qt::ElideRight, parts.subtitle.width()));
@@ -235,7 +235,7 @@ public:
         QString tip;
         QRect area;
         if (parts.path.contains(event->pos()) || parts.title.contains(event->pos())) {
-            tip = L(fromBytes(record->path));
+            tip = L(HistoryRecordList::oneLine(record->path));
             area = parts.title.united(parts.path);
         } else if (parts.subtitle.contains(event->pos())) {
             QString text = subtitleOf(*record);
@@ -347,6 +347,14 @@ HistoryRecordList::HistoryRecordList(QWidget* parent) : QListView(parent)
 }
 
 HistoryRecordList::~HistoryRecordList() = default;
+
+QString HistoryRecordList::oneLine(const std::string& bytes)
+{
+    QString text = fromBytes(bytes);
+    for (QChar& c : text)
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f) c = QChar::ReplacementCharacter;
+    return text;
+}
 
 bool HistoryRecordList::isRestorable(const Operation& record)
 {

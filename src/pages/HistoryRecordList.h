@@ -27,6 +27,9 @@ public:
     void setRestoreBlocked(bool blocked);
     bool restoreBlocked() const { return blocked_; }
 
+    // A path or name as one line of text: control characters (a line break in a file name)
+    // are shown as U+FFFD, so a name cannot pass for another line of the row.
+    static QString oneLine(const std::string& bytes);
     // A record that lies in the Trash and has not been put back.
     static bool isRestorable(const Operation& record);
     // Where the row's restore button is drawn, in viewport coordinates; empty when the row

@@ -171,6 +171,14 @@ TEST_F(HistoryPageTest, RestoreRoundTripAndItsCancellation)
     EXPECT_TRUE(dialog->findChild<QLabel*>(QStringLiteral("confirmation-detail"))->text().startsWith(
         QString::fromStdString(path + "\nA file already at the original location is never overwritten")));
     ASSERT_TRUE(answer(false));
+    // From the keyboard: Space on the row asks too, Escape cancels.
+    list()->setFocus();
+    list()->setCurrentIndex(list()->model()->index(0, 0));
+    QTest::keyClick(list(), Qt::Key_Space);
+    QPointer<QDialog> asked = confirmation();
+    ASSERT_TRUE(asked);
+    QTest::keyClick(asked, Qt::Key_Escape);
+    QTRY_VERIFY(!asked);
     QCoreApplication::processEvents();
     EXPECT_FALSE(model->processing());
     EXPECT_EQ(model->history(), before);
@@ -253,17 +261,23 @@ TEST_F(HistoryPageTest, RestoreWaitsForJobsAndStaleQuestionsDoNoHarm)
 
 TEST_F(HistoryPageTest, InterruptedActionNotesAndTheirClearing)
 {
-    Operation moving = record("/data/moving.txt", false, std::nullopt, std::nullopt, "准备移入废纸篓");
+    // Many runs ended mid-move: the notes scroll rather than push the rest off the page.
     makeDirs(storeFolder());
-    OperationJournal(journalPath()).record(moving, OperationJournal::kMoving);
+    OperationJournal journal(journalPath());
+    for (int i = 0; i < 30; ++i)
+        journal.record(record("/data/moving-" + std::to_string(i) + ".txt", false, std::nullopt, std::nullopt, "准备移入废纸篓"),
+                       OperationJournal::kMoving);
     open();
 
     auto notes = page->findChildren<QLabel*>(QStringLiteral("history-note"));
-    ASSERT_EQ(notes.size(), 1);
-    EXPECT_TRUE(notes[0]->text().startsWith(QStringLiteral("Operation interrupted: /data/moving.txt."))) << notes[0]->text().toStdString();
+    ASSERT_EQ(notes.size(), 30);
+    EXPECT_TRUE(notes[0]->text().startsWith(QStringLiteral("Operation interrupted: /data/moving-"))) << notes[0]->text().toStdString();
     EXPECT_TRUE(notes[0]->isVisible());
     NativeActionButton* clear = button("history-clear-notes");
     ASSERT_TRUE(clear && clear->isVisible());
+    auto* notesArea = page->findChild<QWidget*>(QStringLiteral("history-notes"));
+    EXPECT_LE(notesArea->height(), 160);
+    EXPECT_LE(clear->mapTo(page, QPoint(0, clear->height())).y(), page->height() / 2) << "the button stays in view";
     EXPECT_TRUE(page->findChild<QWidget*>(QStringLiteral("history-empty"))->isVisible()) << "no records: the empty card";
 
     // Any job running: the notes cannot be cleared.
@@ -283,8 +297,8 @@ TEST_F(HistoryPageTest, InterruptedActionNotesAndTheirClearing)
               QStringLiteral("Have you checked the interrupted items at their original locations and in the Trash?"));
     ASSERT_TRUE(answer(false));
     QCoreApplication::processEvents();
-    EXPECT_EQ(model->recoveryNotes().size(), 1u);
-    EXPECT_EQ(OperationJournal(journalPath()).entries().size(), 1u);
+    EXPECT_EQ(model->recoveryNotes().size(), 30u);
+    EXPECT_EQ(OperationJournal(journalPath()).entries().size(), 30u);
     EXPECT_TRUE(clear->isVisible());
 
     QTest::mouseClick(clear, Qt::LeftButton);
@@ -301,18 +315,22 @@ TEST_F(HistoryPageTest, RowsHeaderAndEmptyState)
 {
     struct Row {
         Operation op;
+        QString title;
         QString english;
         QString chinese;
         bool restorable;
     };
     std::vector<Row> rows = {
-        {record("/home/u/moved.txt", true, "/t/files/moved.txt"), "Moved to the Trash", "已移入废纸篓", true},
+        {record("/home/u/moved.txt", true, "/t/files/moved.txt"), "moved.txt", "Moved to the Trash", "已移入废纸篓", true},
         {record("/home/u/failed.txt", false, std::nullopt, std::nullopt, "文件已变化、已移动或超出扫描范围，请重新扫描。"),
-         "The file has changed, moved or left the scanned folder. Scan again.", "文件已变化、已移动或超出扫描范围，请重新扫描。",
+         "failed.txt", "The file has changed, moved or left the scanned folder. Scan again.", "文件已变化、已移动或超出扫描范围，请重新扫描。",
          false},
-        {record("/home/u/back.txt", true, "/t/files/back.txt", 800000100), "Restored to the original location",
+        {record("/home/u/back.txt", true, "/t/files/back.txt", 800000100), "back.txt", "Restored to the original location",
          "已恢复到原位置", false},
-        {record("/home/u/nowhere.txt", true), "Moved to the Trash", "已移入废纸篓", false},
+        {record("/home/u/nowhere.txt", true), "nowhere.txt", "Moved to the Trash", "已移入废纸篓", false},
+        // A line break in a name cannot pass for another line of the row.
+        {record("/home/u/two\n已恢复到原位置/", true, "/t/files/two"), QString::fromUtf8("two\uFFFD已恢复到原位置"),
+         "Moved to the Trash", "已移入废纸篓", true},
     };
     std::vector<Operation> seeded;
     for (const Row& r : rows) seeded.push_back(r.op);
@@ -330,13 +348,13 @@ TEST_F(HistoryPageTest, RowsHeaderAndEmptyState)
         installPageFactory({});
         EXPECT_TRUE(qobject_cast<HistoryPage*>(registered.get())) << "the program's factory builds this page";
 
-        EXPECT_EQ(label("history-count")->text(), chinese ? QStringLiteral("4 条处理记录") : QStringLiteral("4 records"));
+        EXPECT_EQ(label("history-count")->text(), chinese ? QStringLiteral("5 条处理记录") : QStringLiteral("5 records"));
         EXPECT_FALSE(page->findChild<QWidget*>(QStringLiteral("history-empty"))->isVisible());
-        ASSERT_EQ(list()->model()->rowCount(), 4);
-        for (int i = 0; i < 4; ++i) {
+        ASSERT_EQ(list()->model()->rowCount(), int(rows.size()));
+        for (int i = 0; i < int(rows.size()); ++i) {
             SCOPED_TRACE(i);
-            EXPECT_EQ(list()->model()->index(i, 0).data().toString(),
-                      QString::fromStdString(rows[size_t(i)].op.path.substr(8)));
+            EXPECT_EQ(list()->model()->index(i, 0).data().toString(), rows[size_t(i)].title);
+            EXPECT_FALSE(list()->model()->index(i, 0).data(Qt::EditRole).toString().contains(QLatin1Char('\n')));
             EXPECT_EQ(list()->subtitle(i), chinese ? rows[size_t(i)].chinese : rows[size_t(i)].english);
             EXPECT_EQ(!list()->restoreButtonRect(i).isNull(), rows[size_t(i)].restorable);
             EXPECT_FALSE(list()->dateText(i).isEmpty());
