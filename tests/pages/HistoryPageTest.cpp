@@ -16,6 +16,7 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -221,9 +222,9 @@ TEST_F(HistoryPageTest, RestoreRefusedWhenThePlaceIsTakenChangesNothing)
     EXPECT_FALSE(list()->restoreButtonRect(0).isNull()) << "the row still offers the restore";
 }
 
-// Several pages on one model (two windows): a restore finished in one leaves the other's
-// open question harmless, and no restore starts while a file job runs.
-TEST_F(HistoryPageTest, RestoreWaitsForJobsAndStaleQuestionsDoNoHarm)
+// No restore starts while a file job runs; a question left open while the record was restored
+// elsewhere (a second window) does no harm; a window closed mid-restore leaves it to finish.
+TEST_F(HistoryPageTest, RestoreUnderJobsStaleQuestionsAndClosedWindows)
 {
     std::string path = writeFile(home.path("tree/photo.jpg"), "pixels");
     open();
@@ -257,6 +258,19 @@ TEST_F(HistoryPageTest, RestoreWaitsForJobsAndStaleQuestionsDoNoHarm)
     QTRY_COMPARE(finished.count(), 1);
     EXPECT_FALSE(model->message().has_value()) << "not reported as a failed restore: " << model->message().value_or("");
     EXPECT_EQ(readFile(path), "pixels");
+
+    // The window closes while a confirmed restore runs: the restore still ends properly.
+    std::string late = writeFile(home.path("tree/late.txt"), "late");
+    trash(late);
+    clickRestore(0);
+    QPointer<QDialog> dialog = confirmation();
+    ASSERT_TRUE(dialog);
+    QTest::mouseClick(ActionConfirmation::actionButton(dialog), Qt::LeftButton);
+    ASSERT_TRUE(model->restoring());
+    window.reset();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model->processing(); }, 10000));
+    EXPECT_EQ(readFile(late), "late");
+    EXPECT_TRUE(model->history()[0].restoredAt.has_value());
 }
 
 TEST_F(HistoryPageTest, InterruptedActionNotesAndTheirClearing)
@@ -360,6 +374,17 @@ TEST_F(HistoryPageTest, RowsHeaderAndEmptyState)
             EXPECT_FALSE(list()->dateText(i).isEmpty());
         }
     }
+
+    // A double click opens the path in a read-only field, to select and copy it.
+    QRect first = list()->visualRect(list()->model()->index(0, 0));
+    QPoint onPath(first.left() + 60, first.center().y());
+    QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, onPath);
+    QTest::mouseDClick(list()->viewport(), Qt::LeftButton, {}, onPath);
+    auto* field = list()->findChild<QLineEdit*>(QStringLiteral("history-path-field"));
+    ASSERT_TRUE(field && field->isVisible());
+    EXPECT_TRUE(field->isReadOnly());
+    EXPECT_EQ(field->text(), QStringLiteral("/home/u/moved.txt"));
+    EXPECT_EQ(field->selectedText(), field->text());
 
     // Emptied: the card alone, whose button opens the Trash folder.
     QList<QUrl> opened;
