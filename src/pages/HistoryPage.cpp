@@ -11,6 +11,7 @@
 #include "shell/SymbolView.h"
 #include "shell/Typography.h"
 
+#include <QFutureWatcher>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -267,7 +268,16 @@ void HistoryPage::confirmRestore(const Operation& record)
                                     for (const Operation& op : model->history())
                                         if (op.id == record.id) current = op;
                                     QFuture<void> done = model->restore(current);
-                                    if (self) done.then(self.data(), [self] { emit self->restoreFinished(); });
+                                    if (!self) return;
+                                    // A watcher owned by the page, not then(page, ...): Qt 6.4
+                                    // asserts when that context dies before the future ends.
+                                    auto* watcher = new QFutureWatcher<void>(self.data());
+                                    QObject::connect(watcher, &QFutureWatcherBase::finished, self.data(),
+                                                     [self, watcher] {
+                                                         watcher->deleteLater();
+                                                         emit self->restoreFinished();
+                                                     });
+                                    watcher->setFuture(done);
                                 });
 }
 

@@ -1,6 +1,5 @@
 #include "../shell/MainWindowTestSupport.h"
 
-#include "engine/Dates.h"
 #include "engine/HistoryStore.h"
 #include "engine/OperationJournal.h"
 #include "engine/Uuid.h"
@@ -21,7 +20,6 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QVBoxLayout>
-#include <chrono>
 #include <filesystem>
 #include <sys/stat.h>
 
