@@ -1,5 +1,6 @@
 #include "pages/PageCatalog.h"
 
+#include "pages/HistoryPage.h"
 #include "shell/PageDestinations.h"
 
 PageFactory tessynPages()
@@ -9,6 +10,7 @@ PageFactory tessynPages()
         (void)model;
         (void)navigate;
         (void)page;
+        if (page == Pages::history) return new HistoryPage(model);
         return nullptr;
     };
     factory.settings = [](AppModel& model) -> QWidget* {
