@@ -692,3 +692,37 @@ TEST(AppModelCompletions, EveryOperationFinishesAfterPublishingAlsoWhenRefused)
     ASSERT_TRUE(waitFor([&] { return !releasing; }));
     EXPECT_EQ(m.memoryReleaseOutcome()->exited.size(), 1u);
 }
+
+TEST(AppModelCompletions, WaitersThatGoFirstOrOutliveTheModelHearNothing)
+{
+    Maintenance env;
+    auto heard = std::make_shared<int>(0);
+    auto count = [heard] { ++*heard; };
+
+    // A page dropped while the operation runs: nothing runs for it, nothing stops.
+    auto page = std::make_unique<QObject>();
+    QFuture<void> listed = env.m().refreshInstalledApps();
+    whenFinished(listed, page.get(), count);
+    page.reset();
+    ASSERT_TRUE(waitFor([&] { return listed.isFinished(); }));
+
+    // A living page hears the end once, after the model published it, also for a refusal.
+    QObject living;
+    bool scanningSeen = true;
+    whenFinished(env.m().refreshInstalledApps(), &living, [&, count] {
+        scanningSeen = env.m().maintenanceScanning();
+        count();
+    });
+    whenFinished(env.m().cleanCache(), &living, count);
+    ASSERT_TRUE(waitFor([&] { return *heard == 2; }));
+    EXPECT_FALSE(scanningSeen);
+
+    // The model goes first: its operation ends cancelled and the page is not called into it.
+    QFuture<void> orphaned = env.m().refreshInstalledApps();
+    whenFinished(orphaned, &living, count);
+    env.app.reset();
+    EXPECT_TRUE(orphaned.isFinished());
+    EXPECT_TRUE(orphaned.isCanceled());
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(*heard, 2);
+}
