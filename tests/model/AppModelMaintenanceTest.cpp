@@ -466,6 +466,14 @@ TEST(AppModelUninstall, RetryRelatedChecksAndLoop)
     ASSERT_EQ(env.m().history().size(), 1u);
     Operation appRecord = env.m().history()[0];
 
+    // While the applications are listed: refused with the message, nothing started.
+    env.m().refreshInstalledApps();
+    QFuture<void> refused = env.m().retryRelated(player, related);
+    EXPECT_TRUE(refused.isFinished());
+    EXPECT_EQ(env.m().message(), kRetryChanged) << "refused while busy";
+    EXPECT_FALSE(env.m().processing());
+    ASSERT_TRUE(env.settle());
+
     // No items: the closing message and no record.
     env.m().retryRelated(player, {});
     EXPECT_TRUE(env.m().processing());
