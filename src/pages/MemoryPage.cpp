@@ -110,6 +110,12 @@ MemoryPage::MemoryPage(AppModel& model, QWidget* parent) : QScrollArea(parent), 
     refreshContent();
 }
 
+MemoryPage::~MemoryPage()
+{
+    if (quitConfirmation_) quitConfirmation_->reject();
+    if (releaseReview_) releaseReview_->reject();
+}
+
 void MemoryPage::refreshContent()
 {
     refreshAdvice();

@@ -30,6 +30,9 @@ class MemoryPage : public QScrollArea, public RefreshablePage {
     Q_OBJECT
 public:
     explicit MemoryPage(AppModel& model, QWidget* parent = nullptr);
+    // Closes the review and the quit confirmation with it: both belong to this page, and a
+    // page rebuilt for another language must not leave a sheet whose answer nobody takes.
+    ~MemoryPage() override;
 
     void refreshContent() override;
 

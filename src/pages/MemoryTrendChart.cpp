@@ -41,7 +41,7 @@ MemoryTrendChart::MemoryTrendChart(QWidget* parent) : QChartView(parent)
     chart->setMargins(QMargins(0, 0, 0, 0));
     chart->layout()->setContentsMargins(0, 0, 0, 0);
     chart->setBackgroundRoundness(0);
-    chart->legend()->setAlignment(Qt::AlignTop);
+    chart->legend()->setAlignment(Qt::AlignRight);
     chart->legend()->setFont(Typography::caption());
 
     compressed_ = new QLineSeries();

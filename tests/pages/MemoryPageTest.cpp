@@ -424,6 +424,14 @@ TEST_F(MemoryPageTest, ReleaseButtonFollowsCandidatesAndBusyState)
     EXPECT_FALSE(page->releaseProgress()->isVisible());
     EXPECT_EQ(apps->quitRequests(), std::vector<int32_t>{503});
     EXPECT_EQ(page->releaseResult()->lines().value(1), QStringLiteral("Quit: Small"));
+
+    // A page dropped (as on a language change) takes its open sheets with it.
+    page->releaseButton()->click();
+    QPointer<MemoryReleaseReview> open = page->releaseReview();
+    ASSERT_TRUE(open && open->isVisible());
+    delete page;
+    page = nullptr;
+    EXPECT_TRUE(open.isNull() || !open->isVisible());
 }
 
 // A tick belongs to the application the user chose, not to whatever holds its process id later.
