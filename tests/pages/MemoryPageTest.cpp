@@ -1,6 +1,7 @@
 #include "../shell/ShellTestSupport.h"
 #include "BundleFixture.h"
 #include "ChildProcess.h"
+#include "FakeApplications.h"
 #include "TestSupport.h"
 
 #include "engine/Dates.h"
@@ -40,51 +41,6 @@
 #include <unistd.h>
 
 namespace {
-
-// Running applications as the test sets them; an application asked to quit leaves at once.
-class ScriptedApplications : public RunningApplications {
-public:
-    void set(std::vector<RunningApplication> apps)
-    {
-        std::lock_guard lock(mutex_);
-        apps_ = std::move(apps);
-    }
-    std::vector<int32_t> quitRequests()
-    {
-        std::lock_guard lock(mutex_);
-        return requests_;
-    }
-    std::vector<RunningApplication> list() override
-    {
-        std::lock_guard lock(mutex_);
-        return apps_;
-    }
-    std::optional<RunningApplication> lookup(int32_t pid) override
-    {
-        std::lock_guard lock(mutex_);
-        for (const auto& app : apps_)
-            if (app.pid == pid && !gone_.count(pid)) return app;
-        return std::nullopt;
-    }
-    bool requestQuit(const RunningApplication& app) override
-    {
-        std::lock_guard lock(mutex_);
-        requests_.push_back(app.pid);
-        gone_.insert(app.pid);
-        return true;
-    }
-    bool hasTerminated(const RunningApplication& app) override
-    {
-        std::lock_guard lock(mutex_);
-        return gone_.count(app.pid) > 0;
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<RunningApplication> apps_;
-    std::vector<int32_t> requests_;
-    std::set<int32_t> gone_;
-};
 
 // The system's own running applications, counting the quit requests that reach them.
 class CountingApplications : public LinuxRunningApplications {
@@ -131,7 +87,11 @@ MemorySnapshot snapshot(double date, uint64_t compressed, std::optional<uint64_t
 class MemoryPageTest : public ShellTest {
 protected:
     TempHome home;
-    std::shared_ptr<ScriptedApplications> apps = std::make_shared<ScriptedApplications>();
+    std::shared_ptr<FakeApplications> apps = [] {
+        auto fake = std::make_shared<FakeApplications>();
+        fake->quitTerminates(true);
+        return fake;
+    }();
     std::mutex readingMutex;
     std::vector<ApplicationMemory> reading;  // what the next application reading returns
     std::vector<MemorySnapshot> queued;      // what the next samples read, front first
@@ -396,13 +356,25 @@ TEST_F(MemoryPageTest, ReleaseButtonFollowsCandidatesAndBusyState)
     EXPECT_FALSE(page->releaseButton()->isEnabled()) << "no candidate";
 
     ApplicationMemory small = row(503, "Small", 100), big = row(504, "Big", 500), tie = row(505, "Tie", 100);
-    publish({self, small, big, tie, usr}, {running(self), running(small), running(big), running(tie), running(usr)});
+    ApplicationMemory wide = row(506, std::string(40, 'W') + " Suite Professional Edition 2031", 50);
+    publish({self, small, big, tie, usr, wide},
+            {running(self), running(small), running(big), running(tie), running(usr), running(wide)});
     ASSERT_TRUE(page->releaseButton()->isEnabled());
     page->releaseButton()->click();
     MemoryReleaseReview* review = page->releaseReview();
     ASSERT_TRUE(review);
     EXPECT_EQ(review->width(), 560);
-    EXPECT_EQ(review->candidates(), (std::vector<ApplicationMemory>{big, small, tie})) << "largest first, ties in order";
+    EXPECT_EQ(review->candidates(), (std::vector<ApplicationMemory>{big, small, tie, wide})) << "largest first, ties in order";
+    // A name too long for the row gives way; the footprint beside it keeps its width.
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(review));
+    NativeMemoryCheckbox* narrowed = review->checkbox(wide);
+    QLabel* footprint = nullptr;
+    for (QLabel* label : narrowed->parentWidget()->findChildren<QLabel*>())
+        if (label->text() == QStringLiteral("50 bytes")) footprint = label;
+    ASSERT_TRUE(footprint);
+    EXPECT_LT(narrowed->width(), narrowed->sizeHint().width());
+    EXPECT_GE(footprint->width(), footprint->sizeHint().width());
+    EXPECT_TRUE(narrowed->text().endsWith(QStringLiteral("…")));
     EXPECT_FALSE(review->confirmButton()->isEnabled()) << "nothing ticked";
     review->checkbox(tie)->click();
     review->checkbox(big)->click();
