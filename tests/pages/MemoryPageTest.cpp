@@ -399,11 +399,21 @@ TEST_F(MemoryPageTest, ReleaseButtonFollowsCandidatesAndBusyState)
 
     // A page dropped (as on a language change) takes its open sheets with it.
     page->releaseButton()->click();
-    QPointer<MemoryReleaseReview> open = page->releaseReview();
-    ASSERT_TRUE(open && open->isVisible());
+    QPointer<MemoryReleaseReview> sheet = page->releaseReview();
+    ASSERT_TRUE(sheet && sheet->isVisible());
+    sheet->checkbox(big)->click();
     delete page;
     page = nullptr;
-    EXPECT_TRUE(open.isNull() || !open->isVisible());
+    EXPECT_TRUE(sheet.isNull() || !sheet->isVisible());
+    open(scripted());
+    publish({big}, {running(big)});
+    page->confirmQuit(big);
+    QPointer<QDialog> asking = page->quitConfirmation();
+    ASSERT_TRUE(asking && asking->isVisible());
+    delete page;
+    page = nullptr;
+    EXPECT_TRUE(asking.isNull() || !asking->isVisible());
+    EXPECT_EQ(apps->quitRequests(), std::vector<int32_t>{503}) << "neither sheet asked anything on its way out";
 }
 
 // A tick belongs to the application the user chose, not to whatever holds its process id later.
