@@ -116,7 +116,7 @@ protected:
     void publish(std::vector<ApplicationMemory> applications)
     {
         std::vector<RunningApplication> listed;
-        for (const ApplicationMemory& a : applications) listed.push_back({a.id, a.name, std::nullopt, a.bundlePath, true});
+        for (const ApplicationMemory& a : applications) listed.push_back({a.id, a.name, std::nullopt, a.bundlePath, true, std::nullopt, nullptr});
         apps->set(std::move(listed));
         {
             std::lock_guard lock(readingMutex);
