@@ -236,7 +236,7 @@ void MemoryPage::refreshAdvice()
     SectionCard* replacement = card(QString::fromStdString(advice.title), adviceSymbol(advice.severity), content);
     replacement->setObjectName(QStringLiteral("memory-advice"));
     replacement->setProperty("tessynSymbol", adviceSymbol(advice.severity));
-    stack_->replaceWidget(adviceCard_, replacement);
+    delete stack_->replaceWidget(adviceCard_, replacement);  // the layout hands back the old item
     delete adviceCard_;
     adviceCard_ = replacement;
 }
@@ -297,7 +297,10 @@ void MemoryPage::openReleaseReview()
     QPointer<MemoryPage> page(this);
     auto release = [page](std::vector<ApplicationMemory> chosen) {
         if (!page) return;
-        page->model_.releaseMemory(chosen).then(page.data(), [page] {
+        // No context object: Qt 6.4 asserts when a continuation's context is gone before the
+        // future ends (a page rebuilt mid-release). The model finishes the future on the main
+        // thread, so the continuation runs there, guarded by the page pointer.
+        page->model_.releaseMemory(chosen).then([page] {
             if (page) page->refreshRelease();
         });
     };

@@ -28,7 +28,8 @@ QColor swapColour() { return Palette::isDark() ? QColor(0xff, 0xa0, 0x3c) : QCol
 
 } // namespace
 
-MemoryTrendChart::MemoryTrendChart(QWidget* parent) : QChartView(parent)
+// Built around its own chart: the view's default chart would be made only to be replaced.
+MemoryTrendChart::MemoryTrendChart(QWidget* parent) : QChartView(new QChart(), parent)
 {
     setObjectName(QStringLiteral("memory-trend-chart"));
     setFixedHeight(130);
@@ -36,7 +37,7 @@ MemoryTrendChart::MemoryTrendChart(QWidget* parent) : QChartView(parent)
     setFrameShape(QFrame::NoFrame);
     setStyleSheet(QStringLiteral("background: transparent"));
 
-    auto* chart = new QChart();
+    QChart* chart = this->chart();
     chart->setBackgroundVisible(false);
     chart->setMargins(QMargins(0, 0, 0, 0));
     chart->layout()->setContentsMargins(0, 0, 0, 0);
@@ -69,7 +70,6 @@ MemoryTrendChart::MemoryTrendChart(QWidget* parent) : QChartView(parent)
         series->attachAxis(time_);
         series->attachAxis(value_);
     }
-    setChart(chart);
     applyColours();
 }
 
