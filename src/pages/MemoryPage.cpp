@@ -13,6 +13,7 @@
 #include "shell/DesktopServices.h"
 #include "shell/LocalizedText.h"
 #include "shell/NativeActionButton.h"
+#include "shell/PageTask.h"
 #include "shell/SectionCard.h"
 #include "shell/SymbolIcon.h"
 #include "shell/Typography.h"
@@ -297,12 +298,7 @@ void MemoryPage::openReleaseReview()
     QPointer<MemoryPage> page(this);
     auto release = [page](std::vector<ApplicationMemory> chosen) {
         if (!page) return;
-        // No context object: Qt 6.4 asserts when a continuation's context is gone before the
-        // future ends (a page rebuilt mid-release). The model finishes the future on the main
-        // thread, so the continuation runs there, guarded by the page pointer.
-        page->model_.releaseMemory(chosen).then([page] {
-            if (page) page->refreshRelease();
-        });
+        whenFinished(page.data(), page->model_.releaseMemory(chosen), [page] { page->refreshRelease(); });
     };
     auto* review = new MemoryReleaseReview(model_, releaseCandidates(), release, ActionConfirmation::targetWindow(window()));
     review->setAttribute(Qt::WA_DeleteOnClose);

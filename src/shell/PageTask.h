@@ -1,9 +1,12 @@
 #pragma once
 #include <QCoreApplication>
+#include <QFuture>
+#include <QFutureWatcher>
 #include <QMetaObject>
 #include <QPointer>
 #include <QThreadPool>
 
+#include <functional>
 #include <memory>
 #include <type_traits>
 
@@ -28,4 +31,17 @@ void runOffMainThread(QObject* owner, Work work, Done done)
             },
             Qt::QueuedConnection);
     });
+}
+
+// Runs `done` on the main thread when a model operation's completion finishes, only while
+// `context` still exists. (QFuture::then with a context object asserts in Qt 6.4 when the
+// context goes first; a watcher owned by the context simply goes with it.)
+inline void whenFinished(QObject* context, const QFuture<void>& future, std::function<void()> done)
+{
+    auto* watcher = new QFutureWatcher<void>(context);
+    QObject::connect(watcher, &QFutureWatcherBase::finished, context, [watcher, done = std::move(done)] {
+        watcher->deleteLater();
+        done();
+    });
+    watcher->setFuture(future);
 }
