@@ -1,6 +1,7 @@
 #include "pages/PageCatalog.h"
 
 #include "pages/HistoryPage.h"
+#include "pages/MemoryPage.h"
 #include "shell/PageDestinations.h"
 
 PageFactory tessynPages()
@@ -11,6 +12,7 @@ PageFactory tessynPages()
         (void)navigate;
         (void)page;
         if (page == Pages::history) return new HistoryPage(model);
+        if (page == Pages::memory) return new MemoryPage(model);
         return nullptr;
     };
     factory.settings = [](AppModel& model) -> QWidget* {
