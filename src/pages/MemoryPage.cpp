@@ -13,7 +13,7 @@
 #include "shell/DesktopServices.h"
 #include "shell/LocalizedText.h"
 #include "shell/NativeActionButton.h"
-#include "shell/PageTask.h"
+#include "model/Completion.h"
 #include "shell/SectionCard.h"
 #include "shell/SymbolIcon.h"
 #include "shell/Typography.h"
