@@ -1,5 +1,7 @@
 #include "pages/PageCatalog.h"
 
+#include "pages/MaintenancePage.h"
+
 #include "shell/PageDestinations.h"
 
 PageFactory tessynPages()
@@ -9,6 +11,7 @@ PageFactory tessynPages()
         (void)model;
         (void)navigate;
         (void)page;
+        if (page == Pages::maintenance) return new MaintenancePage(model);
         return nullptr;
     };
     factory.settings = [](AppModel& model) -> QWidget* {
