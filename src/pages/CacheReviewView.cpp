@@ -91,9 +91,11 @@ CacheReviewView::CacheReviewView(AppModel& model, QWidget* parent) : ReviewSheet
     message_->setObjectName(QStringLiteral("cache-message"));
     message_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     plan->addWidget(message_);
+    plan->addStretch(0);
+    plan->addWidget(buildButtons());
+    // Without a plan (while a rescan runs, after a failed one) the title stands alone.
     column()->addWidget(planArea_, 1);
     column()->addStretch(0);
-    column()->addWidget(buildButtons());
 
     connect(&model_, &AppModel::cachePlanChanged, this, &CacheReviewView::rebuildPlan);
     connect(&model_, &AppModel::cacheAppChanged, this, &CacheReviewView::rebuildPlan);

@@ -31,14 +31,15 @@ namespace {
 
 QString qs(const std::string& text) { return QString::fromStdString(text); }
 
-// A one-line path shortened in the middle to the room it has; the whole path is its tooltip.
-class MiddleElidedLabel : public StyledLabel {
+// One line of user data shortened to the room it has (a path in the middle, a name at the
+// end); the whole text is its tooltip.
+class ElidedLabel : public StyledLabel {
 public:
-    MiddleElidedLabel(const QString& text, const QFont& font) : StyledLabel(font, Tone::muted), full_(text)
+    ElidedLabel(const QString& text, const QFont& font, Tone tone, Qt::TextElideMode mode)
+        : StyledLabel(font, tone), full_(text), mode_(mode)
     {
-        setToolTip(L(text));
+        setToolTip(text);
         setTextFormat(Qt::PlainText);
-        setTextInteractionFlags(Qt::TextSelectableByMouse);
         setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
         setMinimumWidth(60);
         setText(full_);
@@ -49,11 +50,12 @@ protected:
     void resizeEvent(QResizeEvent* event) override
     {
         StyledLabel::resizeEvent(event);
-        setText(fontMetrics().elidedText(full_, Qt::ElideMiddle, event->size().width()));
+        setText(fontMetrics().elidedText(full_, mode_, event->size().width()));
     }
 
 private:
     QString full_;
+    Qt::TextElideMode mode_;
 };
 
 // The icon's tile: the accent colour at 6 % opacity in a rounded square.
@@ -235,15 +237,13 @@ MaintenancePage::Row* MaintenancePage::buildRow(const InstalledApp& app)
 
     auto* texts = new QVBoxLayout();
     texts->setSpacing(5);
-    auto* name = new StyledLabel(Typography::system(14, QFont::DemiBold));
-    name->setTextFormat(Qt::PlainText);
-    name->setText(qs(app.name));
-    texts->addWidget(name);
-    texts->addWidget(new MiddleElidedLabel(qs(app.path), Typography::caption()));
-    auto* identifier = new StyledLabel(Typography::caption2(), StyledLabel::Tone::muted);
-    identifier->setTextFormat(Qt::PlainText);
-    identifier->setText(qs(app.bundleID));
-    texts->addWidget(identifier);
+    texts->addWidget(new ElidedLabel(qs(app.name), Typography::system(14, QFont::DemiBold), StyledLabel::Tone::ink,
+                                     Qt::ElideRight));
+    auto* path = new ElidedLabel(qs(app.path), Typography::caption(), StyledLabel::Tone::muted, Qt::ElideMiddle);
+    path->setToolTip(L(qs(app.path)));
+    path->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    texts->addWidget(path);
+    texts->addWidget(new ElidedLabel(qs(app.bundleID), Typography::caption2(), StyledLabel::Tone::muted, Qt::ElideRight));
     line->addLayout(texts, 1);
 
     row->running = new StyledLabel(Typography::caption(), StyledLabel::Tone::muted);

@@ -128,6 +128,18 @@ TEST_F(MaintenancePageTest, AMachineWithoutBundlesShowsTheEmptyState)
     ASSERT_TRUE(f.settle());
     EXPECT_EQ(f.page->content(), Content::noApplications);
     EXPECT_EQ(f.page->countLine()->text(), "0 applications · 0 with caches to check");
+
+    // A very long name and identifier are shortened; the row's buttons stay inside the window.
+    const std::string longName(200, 'N');
+    f.bundle(longName, "org.example." + std::string(200, 'i'));
+    f.page->refreshButton()->click();
+    ASSERT_TRUE(f.settle());
+    QWidget* row = f.page->row(f.installed(longName).path);
+    ASSERT_NE(row, nullptr);
+    QCoreApplication::processEvents();
+    QRect button = uninstallButton(row)->geometry();
+    button.moveTopLeft(uninstallButton(row)->mapTo(f.window.get(), QPoint(0, 0)));
+    EXPECT_TRUE(f.window->rect().contains(button)) << "button at " << button.x() << "," << button.y();
 }
 
 // A bundle whose program runs is marked in the snapshot taken by the listing; both its row

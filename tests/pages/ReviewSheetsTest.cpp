@@ -11,6 +11,7 @@
 
 #include <QCheckBox>
 #include <QLabel>
+#include <QThreadPool>
 #include <QPushButton>
 #include <sys/stat.h>
 
@@ -119,6 +120,7 @@ TEST_F(ReviewSheetsTest, CacheSheetPagesSelectsAndCleans)
         sheet->rescanButton()->click();
         EXPECT_TRUE(f.model->cacheSelection().empty());
         EXPECT_FALSE(sheet->planArea()->isVisible());
+        EXPECT_FALSE(sheet->closeButton()->isVisible()) << "the title stands alone";
         ASSERT_TRUE(f.settle());
         EXPECT_TRUE(sheet->planArea()->isVisible());
         EXPECT_EQ(sheet->listedRows(), 449) << "the row limit survives a rescan";
@@ -258,4 +260,26 @@ TEST_F(ReviewSheetsTest, RefusedUninstallOfAReinstalledApplicationIsNotASuccess)
     EXPECT_TRUE(sheet->isVisible()) << "a refused uninstall keeps the sheet open";
     EXPECT_EQ(sheet->primaryButton()->title(), "卸载并检查…");
     EXPECT_TRUE(exists(again.path));
+}
+
+// Closed while its discovery still runs: the late result must not reach the sheet.
+TEST_F(ReviewSheetsTest, ClosingTheUninstallSheetBeforeDiscoveryEnds)
+{
+    MaintenanceFixture f;
+    f.bundle("Editor", "org.example.editor");
+    f.relatedItems("org.example.editor");
+    f.start();
+    ASSERT_TRUE(f.settle());
+    for (int round = 0; round < 3; ++round) {
+        f.page->uninstall(f.installed("Editor"));
+        ASSERT_TRUE(f.page->uninstallSheet() && f.page->uninstallSheet()->loading());
+        f.page->uninstallSheet()->closeButton()->click();
+        QTRY_VERIFY(!f.page->uninstallSheet());
+    }
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+    f.page->uninstall(f.installed("Editor"));
+    QSignalSpy discovered(f.page->uninstallSheet(), &UninstallReviewView::itemsDiscovered);
+    QTRY_COMPARE(discovered.count(), 1);
+    EXPECT_EQ(f.page->uninstallSheet()->items().size(), 3u);
 }
