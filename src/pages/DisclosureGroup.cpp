@@ -16,7 +16,6 @@ DisclosureGroup::DisclosureGroup(const QString& title, const QString& content, c
     toggle_->setFont(font);
     toggle_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     toggle_->setAutoRaise(true);
-    toggle_->setCheckable(true);
     toggle_->setArrowType(Qt::RightArrow);
     toggle_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 
@@ -35,14 +34,12 @@ DisclosureGroup::DisclosureGroup(const QString& title, const QString& content, c
     column->setSpacing(6);
     column->addWidget(toggle_, 0, Qt::AlignLeft);
     column->addWidget(content_);
-    connect(toggle_, &QToolButton::toggled, this, &DisclosureGroup::setExpanded);
+    connect(toggle_, &QToolButton::clicked, this, [this] { setExpanded(!expanded()); });
 }
-
-bool DisclosureGroup::expanded() const { return toggle_->isChecked(); }
 
 void DisclosureGroup::setExpanded(bool expanded)
 {
-    if (toggle_->isChecked() != expanded) toggle_->setChecked(expanded);
+    expanded_ = expanded;
     toggle_->setArrowType(expanded ? Qt::DownArrow : Qt::RightArrow);
     content_->setVisible(expanded);
 }

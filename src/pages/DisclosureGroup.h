@@ -11,7 +11,7 @@ class DisclosureGroup : public QWidget {
 public:
     DisclosureGroup(const QString& title, const QString& content, const QFont& font, QWidget* parent = nullptr);
 
-    bool expanded() const;
+    bool expanded() const { return expanded_; }
     void setExpanded(bool expanded);
     QToolButton* toggle() const { return toggle_; }
     QLabel* content() const { return content_; }
@@ -19,4 +19,5 @@ public:
 private:
     QToolButton* toggle_ = nullptr;
     QLabel* content_ = nullptr;
+    bool expanded_ = false;
 };

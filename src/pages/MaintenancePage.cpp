@@ -96,7 +96,7 @@ MaintenancePage::MaintenancePage(AppModel& model, QWidget* parent) : QWidget(par
 {
     setObjectName(QStringLiteral("maintenance-page"));
     auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(24, 20, 24, 20);
+    column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(14);
     column->addWidget(buildHeader());
     column->addWidget(buildContent(), 1);

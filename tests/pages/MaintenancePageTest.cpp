@@ -20,6 +20,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QToolButton>
 #include <filesystem>
 #include <signal.h>
 
@@ -102,6 +103,9 @@ TEST_F(MaintenancePageTest, ListsFixtureBundlesWithStatesCountAndRows)
         EXPECT_EQ(icon->size(), QSize(38, 38));
     }
     EXPECT_FALSE(f.page->rules()->expanded()) << "the rules start collapsed";
+    EXPECT_TRUE(f.page->rules()->content()->isHidden());
+    f.page->rules()->toggle()->click();
+    EXPECT_TRUE(f.page->rules()->content()->isVisible());
     EXPECT_TRUE(f.page->rules()->content()->text().startsWith("Only third-party application bundles"));
     saveShot(f.page, "list-en");
 
@@ -225,8 +229,11 @@ TEST_F(MaintenancePageTest, RefusedInspectionNeverOpensAnotherApplicationsPlan)
 TEST_F(MaintenancePageTest, MountingInTheMainWindowListsOnce)
 {
     installPageFactory(tessynPages());
-    {
+    for (const char* language : {"en", "zh-Hans"}) {
+        setSetting(AppSettings::languageKey, language);
         ShellHarness shell;
+        makeAppBundle(shell.home.path("Applications"), "Slack", "com.tinyspeck.slackmacgap");
+        makeAppBundle(shell.home.path("Applications"), "Sketch Pad", "org.example.sketchpad");
         MainWindow* window = shell.openWindow();
         MainView* view = viewOf(window);
         QSignalSpy inventory(&shell.model(), &AppModel::maintenanceScanningChanged);
@@ -237,6 +244,10 @@ TEST_F(MaintenancePageTest, MountingInTheMainWindowListsOnce)
         QTRY_VERIFY(page->startupListing().isFinished());
         ASSERT_TRUE(QTest::qWaitFor([&] { return !shell.model().maintenanceScanning(); }));
         EXPECT_EQ(inventory.count(), 2) << "one listing: busy, then done";
+        EXPECT_EQ(page->content(), Content::list);
+        EXPECT_EQ(page->shownApps().size(), shell.model().installedApps().size());
+        page->rules()->setExpanded(true);
+        saveShot(window, "main-window-" + AppSettings::shared().languageRaw().toStdString());
     }
     installPageFactory({});
 }
