@@ -5,6 +5,7 @@
 #include "model/AppModel.h"
 #include "pages/DisclosureGroup.h"
 #include "pages/RoundedPanel.h"
+#include "pages/SheetParts.h"
 #include "shell/ActionConfirmation.h"
 #include "shell/LocalizedText.h"
 #include "shell/NativeActionButton.h"
@@ -12,12 +13,10 @@
 
 #include <QCheckBox>
 #include <QDateTime>
-#include <QFrame>
 #include <QHBoxLayout>
 #include <QLocale>
 #include <QPointer>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -25,14 +24,6 @@
 namespace {
 
 QString qs(const std::string& text) { return QString::fromStdString(text); }
-
-StyledLabel* textLabel(const QFont& font, StyledLabel::Tone tone = StyledLabel::Tone::ink)
-{
-    auto* label = new StyledLabel(font, tone);
-    label->setTextFormat(Qt::PlainText);
-    label->setWordWrap(true);
-    return label;
-}
 
 QString dateText(double modified)
 {
@@ -45,7 +36,7 @@ QString dateText(double modified)
 CacheReviewView::CacheReviewView(AppModel& model, QWidget* parent) : ReviewSheet(model, parent)
 {
     setObjectName(QStringLiteral("cache-review"));
-    title_ = textLabel(Typography::system(17, QFont::Bold));
+    title_ = SheetParts::text(Typography::system(17, QFont::Bold));
     title_->setObjectName(QStringLiteral("cache-title"));
     column()->addWidget(title_);
 
@@ -53,30 +44,17 @@ CacheReviewView::CacheReviewView(AppModel& model, QWidget* parent) : ReviewSheet
     auto* plan = new QVBoxLayout(planArea_);
     plan->setContentsMargins(0, 0, 0, 0);
     plan->setSpacing(14);
-    root_ = textLabel(Typography::caption());
+    root_ = SheetParts::text(Typography::caption());
     root_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     plan->addWidget(root_);
-    summary_ = textLabel(Typography::callout());
+    summary_ = SheetParts::text(Typography::callout());
     summary_->setObjectName(QStringLiteral("cache-summary"));
     plan->addWidget(summary_);
 
-    list_ = new RoundedPanel(12, true);
+    list_ = scrollingPanel(12, rows_);
     list_->setObjectName(QStringLiteral("cache-files"));
-    auto* listColumn = new QVBoxLayout(list_);
-    listColumn->setContentsMargins(1, 1, 1, 1);
-    auto* scroll = new QScrollArea();
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->viewport()->setAutoFillBackground(false);
-    auto* rows = new QWidget();
-    rows_ = new QVBoxLayout(rows);
     rows_->setContentsMargins(10, 6, 10, 6);
     rows_->setSpacing(8);
-    rows_->addStretch(1);
-    scroll->setWidget(rows);
-    rows->setAutoFillBackground(false);  // setWidget turns it on; the panel paints the surface
-    listColumn->addWidget(scroll);
     plan->addWidget(list_, 1);
 
     loadMore_ = new QPushButton();
@@ -87,7 +65,7 @@ CacheReviewView::CacheReviewView(AppModel& model, QWidget* parent) : ReviewSheet
     notesSlot_ = new QVBoxLayout();
     notesSlot_->setContentsMargins(0, 0, 0, 0);
     plan->addLayout(notesSlot_);
-    message_ = textLabel(Typography::caption());
+    message_ = SheetParts::text(Typography::caption());
     message_->setObjectName(QStringLiteral("cache-message"));
     message_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     plan->addWidget(message_);
@@ -178,13 +156,13 @@ void CacheReviewView::rebuildPlan()
             line->addWidget(check, 0, Qt::AlignTop);
             auto* texts = new QVBoxLayout();
             texts->setSpacing(2);
-            auto* name = textLabel(Typography::body());
+            auto* name = SheetParts::text(Typography::body());
             name->setText(L(qs(std::string(file.name())) + QStringLiteral(" · ") + qs(formatFileSize(file.size))));
             texts->addWidget(name);
-            auto* path = textLabel(Typography::caption());
+            auto* path = SheetParts::text(Typography::caption());
             path->setText(qs(file.path));
             texts->addWidget(path);
-            auto* date = textLabel(Typography::caption2(), StyledLabel::Tone::muted);
+            auto* date = SheetParts::text(Typography::caption2(), StyledLabel::Tone::muted);
             date->setText(L(dateText(file.modified)));
             texts->addWidget(date);
             line->addLayout(texts, 1);

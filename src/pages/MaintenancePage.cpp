@@ -4,6 +4,7 @@
 #include "pages/CacheReviewView.h"
 #include "pages/DisclosureGroup.h"
 #include "pages/RoundedPanel.h"
+#include "pages/SheetParts.h"
 #include "pages/UninstallReviewView.h"
 #include "services/CachePlan.h"
 #include "shell/ApplicationIcons.h"
@@ -13,7 +14,6 @@
 #include "shell/Palette.h"
 #include "shell/Typography.h"
 
-#include <QFrame>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPainter>
@@ -21,7 +21,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QResizeEvent>
-#include <QScrollArea>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
@@ -72,15 +71,6 @@ protected:
         p.fillPath(shape, tint);
     }
 };
-
-QProgressBar* spinner(int width)
-{
-    auto* bar = new QProgressBar();
-    bar->setRange(0, 0);
-    bar->setTextVisible(false);
-    bar->setFixedSize(width, 6);
-    return bar;
-}
 
 } // namespace
 
@@ -142,7 +132,7 @@ QWidget* MaintenancePage::buildHeader()
     refreshButton_->setAutoDefault(false);
     connect(refreshButton_, &QPushButton::clicked, this, [this] { model_.refreshInstalledApps(); });
     row->addWidget(refreshButton_, 0, Qt::AlignVCenter);
-    busyIndicator_ = spinner(60);
+    busyIndicator_ = SheetParts::spinner(60);
     busyIndicator_->setObjectName(QStringLiteral("maintenance-busy"));
     row->addWidget(busyIndicator_, 0, Qt::AlignVCenter);
     countLine_ = new StyledLabel(Typography::caption(), StyledLabel::Tone::muted);
@@ -166,7 +156,7 @@ QWidget* MaintenancePage::buildContent()
     auto* readingColumn = new QVBoxLayout(reading);
     readingColumn->setSpacing(12);
     readingColumn->addStretch(1);
-    readingColumn->addWidget(spinner(160), 0, Qt::AlignHCenter);
+    readingColumn->addWidget(SheetParts::spinner(160), 0, Qt::AlignHCenter);
     auto* readingText = new StyledLabel(Typography::callout(), StyledLabel::Tone::muted);
     readingText->setText(L(QStringLiteral("正在读取应用列表…")));
     readingColumn->addWidget(readingText, 0, Qt::AlignHCenter);
@@ -179,24 +169,10 @@ QWidget* MaintenancePage::buildContent()
     content_->addWidget(new ContentUnavailableView(QStringLiteral("magnifyingglass"), QStringLiteral("没有匹配应用"),
                                                    QStringLiteral("尝试其他名称或清空搜索。")));
 
-    auto* panel = new RoundedPanel(14, true);
+    RoundedPanel* panel = scrollingPanel(14, rowColumn_);
     panel->setObjectName(QStringLiteral("app-list"));
-    auto* panelColumn = new QVBoxLayout(panel);
-    panelColumn->setContentsMargins(1, 1, 1, 1);
-    auto* scroll = new QScrollArea();
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->viewport()->setAutoFillBackground(false);
-    auto* rows = new QWidget();
-    rowColumn_ = new QVBoxLayout(rows);
     rowColumn_->setContentsMargins(0, 4, 0, 4);
     rowColumn_->setSpacing(0);
-    rowColumn_->addStretch(1);
-    scroll->setWidget(rows);
-    rows->setAutoFillBackground(false);  // setWidget turns it on; the panel paints the surface
-    panelColumn->addWidget(scroll);
-    listPanel_ = panel;
     content_->addWidget(panel);
     return content_;
 }

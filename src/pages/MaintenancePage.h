@@ -68,7 +68,6 @@ private:
     StyledLabel* countLine_ = nullptr;
     QLineEdit* searchField_ = nullptr;
     QStackedWidget* content_ = nullptr;
-    QWidget* listPanel_ = nullptr;
     QVBoxLayout* rowColumn_ = nullptr;
     DisclosureGroup* rules_ = nullptr;
 

@@ -16,3 +16,9 @@ private:
     double radius_;
     bool outlined_;
 };
+
+class QVBoxLayout;
+
+// An outlined panel holding a vertically scrolling column of rows on its surface; `rows`
+// receives the column, which ends in a stretch (insert rows before it).
+RoundedPanel* scrollingPanel(double radius, QVBoxLayout*& rows);

@@ -3,6 +3,7 @@
 #include "engine/Operation.h"
 #include "model/AppModel.h"
 #include "pages/RoundedPanel.h"
+#include "pages/SheetParts.h"
 #include "services/RelatedFiles.h"
 #include "shell/ActionConfirmation.h"
 #include "shell/LocalizedText.h"
@@ -11,12 +12,10 @@
 #include "shell/PageTask.h"
 #include "shell/Typography.h"
 
-#include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
-#include <QScrollArea>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -26,23 +25,6 @@
 namespace {
 
 QString qs(const std::string& text) { return QString::fromStdString(text); }
-
-StyledLabel* textLabel(const QFont& font, StyledLabel::Tone tone = StyledLabel::Tone::ink)
-{
-    auto* label = new StyledLabel(font, tone);
-    label->setTextFormat(Qt::PlainText);
-    label->setWordWrap(true);
-    return label;
-}
-
-QProgressBar* spinner()
-{
-    auto* bar = new QProgressBar();
-    bar->setRange(0, 0);
-    bar->setTextVisible(false);
-    bar->setFixedSize(80, 6);
-    return bar;
-}
 
 bool movedAndKept(const Operation& record) { return record.success && !record.restoredAt; }
 
@@ -64,42 +46,29 @@ UninstallReviewView::UninstallReviewView(AppModel& model, InstalledApp app, QWid
     : ReviewSheet(model, parent), app_(std::move(app))
 {
     setObjectName(QStringLiteral("uninstall-review"));
-    auto* title = textLabel(Typography::system(17, QFont::Bold));
+    auto* title = SheetParts::text(Typography::system(17, QFont::Bold));
     title->setText(L(QStringLiteral("卸载 ") + qs(app_.name)));
     column()->addWidget(title);
-    auto* path = textLabel(Typography::caption());
+    auto* path = SheetParts::text(Typography::caption());
     path->setText(qs(app_.path));
     path->setTextInteractionFlags(Qt::TextSelectableByMouse);
     column()->addWidget(path);
-    explanation_ = textLabel(Typography::body());
+    explanation_ = SheetParts::text(Typography::body());
     explanation_->setObjectName(QStringLiteral("uninstall-explanation"));
     column()->addWidget(explanation_);
-    loadingIndicator_ = spinner();
+    loadingIndicator_ = SheetParts::spinner(80);
     column()->addWidget(loadingIndicator_);
 
-    auto* list = new RoundedPanel(12, true);
-    auto* listColumn = new QVBoxLayout(list);
-    listColumn->setContentsMargins(1, 1, 1, 1);
-    auto* scroll = new QScrollArea();
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->viewport()->setAutoFillBackground(false);
-    auto* rows = new QWidget();
-    rowColumn_ = new QVBoxLayout(rows);
+    RoundedPanel* list = scrollingPanel(12, rowColumn_);
     rowColumn_->setContentsMargins(12, 8, 12, 8);
     rowColumn_->setSpacing(12);
-    rowColumn_->addStretch(1);
-    scroll->setWidget(rows);
-    rows->setAutoFillBackground(false);  // setWidget turns it on; the panel paints the surface
-    listColumn->addWidget(scroll);
     column()->addWidget(list, 1);
 
-    emptyNote_ = textLabel(Typography::caption());
+    emptyNote_ = SheetParts::text(Typography::caption());
     emptyNote_->setObjectName(QStringLiteral("uninstall-empty"));
     emptyNote_->setText(L(QStringLiteral("没有可确认的精确关联项；同 bundle ID 的多个应用不会归属关联文件。")));
     column()->addWidget(emptyNote_);
-    message_ = textLabel(Typography::caption());
+    message_ = SheetParts::text(Typography::caption());
     message_->setObjectName(QStringLiteral("uninstall-message"));
     column()->addWidget(message_);
     column()->addWidget(buildButtons());
@@ -122,7 +91,7 @@ QWidget* UninstallReviewView::buildButtons()
     row->addWidget(close_);
     row->addWidget(recheck_);
     row->addStretch(1);
-    runIndicator_ = spinner();
+    runIndicator_ = SheetParts::spinner(80);
     row->addWidget(runIndicator_);
     stop_ = new NativeActionButton(QStringLiteral("停止后续关联项"), NativeActionButton::Emphasis::standard,
                                    [this] { model_.setMaintenanceStop(true); });
@@ -272,15 +241,15 @@ void UninstallReviewView::rebuildRows()
         line->addWidget(row.check, 0, Qt::AlignTop);
         auto* texts = new QVBoxLayout();
         texts->setSpacing(3);
-        auto* label = textLabel(Typography::system(13, QFont::Bold));
+        auto* label = SheetParts::text(Typography::system(13, QFont::Bold));
         label->setText(L(qs(item.label)));
         texts->addWidget(label);
-        auto* path = textLabel(Typography::caption());
+        auto* path = SheetParts::text(Typography::caption());
         path->setText(qs(item.path));
         path->setTextInteractionFlags(Qt::TextSelectableByMouse);
         texts->addWidget(path);
         if (item.directory) {
-            auto* size = textLabel(Typography::caption2());
+            auto* size = SheetParts::text(Typography::caption2());
             size->setText(L(QStringLiteral("目录大小未统计 · 整个目录将移走")));
             texts->addWidget(size);
         }
