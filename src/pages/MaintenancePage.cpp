@@ -74,14 +74,6 @@ protected:
 
 } // namespace
 
-struct MaintenancePage::Row {
-    InstalledApp app;
-    QWidget* widget = nullptr;
-    StyledLabel* running = nullptr;
-    QPushButton* inspect = nullptr;  // only for an application with a cache rule
-    NativeActionButton* uninstall = nullptr;
-};
-
 MaintenancePage::MaintenancePage(AppModel& model, QWidget* parent) : QWidget(parent), model_(model)
 {
     setObjectName(QStringLiteral("maintenance-page"));
@@ -193,12 +185,12 @@ QWidget* MaintenancePage::buildRules()
     return panel;
 }
 
-MaintenancePage::Row* MaintenancePage::buildRow(const InstalledApp& app)
+MaintenancePage::Row MaintenancePage::buildRow(const InstalledApp& app)
 {
-    auto* row = new Row{app};
-    row->widget = new QWidget();
-    row->widget->setObjectName(qs(app.path));
-    auto* line = new QHBoxLayout(row->widget);
+    Row row{app};
+    row.widget = new QWidget();
+    row.widget->setObjectName(qs(app.path));
+    auto* line = new QHBoxLayout(row.widget);
     line->setContentsMargins(12, 10, 12, 10);
 
     auto* tile = new IconTile();
@@ -222,21 +214,21 @@ MaintenancePage::Row* MaintenancePage::buildRow(const InstalledApp& app)
     texts->addWidget(new ElidedLabel(qs(app.bundleID), Typography::caption2(), StyledLabel::Tone::muted, Qt::ElideRight));
     line->addLayout(texts, 1);
 
-    row->running = new StyledLabel(Typography::caption(), StyledLabel::Tone::muted);
-    row->running->setObjectName(QStringLiteral("running"));
-    row->running->setText(L(QStringLiteral("运行中")));
-    line->addWidget(row->running, 0, Qt::AlignTop);
+    row.running = new StyledLabel(Typography::caption(), StyledLabel::Tone::muted);
+    row.running->setObjectName(QStringLiteral("running"));
+    row.running->setText(L(QStringLiteral("运行中")));
+    line->addWidget(row.running, 0, Qt::AlignTop);
     if (MaintenanceEngine::cacheRules().count(app.bundleID)) {
-        row->inspect = new QPushButton(plainTitle(L(QStringLiteral("检查缓存"))));
-        row->inspect->setObjectName(QStringLiteral("inspect-cache"));
-        row->inspect->setAutoDefault(false);
-        connect(row->inspect, &QPushButton::clicked, this, [this, app] { inspect(app); });
-        line->addWidget(row->inspect, 0, Qt::AlignTop);
+        row.inspect = new QPushButton(plainTitle(L(QStringLiteral("检查缓存"))));
+        row.inspect->setObjectName(QStringLiteral("inspect-cache"));
+        row.inspect->setAutoDefault(false);
+        connect(row.inspect, &QPushButton::clicked, this, [this, app] { inspect(app); });
+        line->addWidget(row.inspect, 0, Qt::AlignTop);
     }
-    row->uninstall = new NativeActionButton(QStringLiteral("卸载…"), NativeActionButton::Emphasis::destructive,
+    row.uninstall = new NativeActionButton(QStringLiteral("卸载…"), NativeActionButton::Emphasis::destructive,
                                             [this, app] { uninstall(app); });
-    row->uninstall->setObjectName(QStringLiteral("uninstall"));
-    line->addWidget(row->uninstall, 0, Qt::AlignTop);
+    row.uninstall->setObjectName(QStringLiteral("uninstall"));
+    line->addWidget(row.uninstall, 0, Qt::AlignTop);
     return row;
 }
 
@@ -246,15 +238,11 @@ MaintenancePage::Row* MaintenancePage::buildRow(const InstalledApp& app)
 void MaintenancePage::rebuildRows()
 {
     shown_ = visibleApps(model_.installedApps(), searchField_->text());
-    for (Row* row : rows_) {
-        delete row->widget;
-        delete row;
-    }
+    for (Row& row : rows_) delete row.widget;
     rows_.clear();
     for (size_t i = 0; i < shown_.size(); ++i) {
-        Row* row = buildRow(shown_[i]);
-        rowColumn_->insertWidget(static_cast<int>(i), row->widget);
-        rows_.push_back(row);
+        rows_.push_back(buildRow(shown_[i]));
+        rowColumn_->insertWidget(static_cast<int>(i), rows_.back().widget);
     }
     refreshStates();
 }
@@ -268,13 +256,13 @@ void MaintenancePage::refreshStates()
     Content state = content();
     content_->setCurrentIndex(static_cast<int>(state));
 
-    for (Row* row : rows_) {
-        const bool running = model_.appAppearsRunning(row->app);
-        row->running->setVisible(running);
+    for (Row& row : rows_) {
+        const bool running = model_.appAppearsRunning(row.app);
+        row.running->setVisible(running);
         // The running test counts only while the model is idle; busy already disables.
         const bool blocked = busy || running;
-        if (row->inspect) row->inspect->setEnabled(!blocked);
-        row->uninstall->setEnabled(!blocked);
+        if (row.inspect) row.inspect->setEnabled(!blocked);
+        row.uninstall->setEnabled(!blocked);
     }
 }
 
@@ -296,8 +284,8 @@ MaintenancePage::Content MaintenancePage::content() const
 
 QWidget* MaintenancePage::row(const std::string& path) const
 {
-    for (Row* row : rows_)
-        if (row->app.path == path) return row->widget;
+    for (const Row& row : rows_)
+        if (row.app.path == path) return row.widget;
     return nullptr;
 }
 

@@ -11,6 +11,7 @@
 
 class AppModel;
 class DisclosureGroup;
+class NativeActionButton;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
@@ -54,11 +55,17 @@ public:
     void uninstall(const InstalledApp& app);
 
 private:
-    struct Row;
+    struct Row {
+        InstalledApp app;
+        QWidget* widget = nullptr;
+        StyledLabel* running = nullptr;
+        QPushButton* inspect = nullptr;  // only for an application with a cache rule
+        NativeActionButton* uninstall = nullptr;
+    };
 
     AppModel& model_;
     std::vector<InstalledApp> shown_;
-    std::vector<Row*> rows_;
+    std::vector<Row> rows_;
     QFuture<void> startupListing_;
     QPointer<CacheReviewView> cacheSheet_;
     QPointer<UninstallReviewView> uninstallSheet_;
@@ -74,7 +81,7 @@ private:
     QWidget* buildHeader();
     QWidget* buildContent();
     QWidget* buildRules();
-    Row* buildRow(const InstalledApp& app);
+    Row buildRow(const InstalledApp& app);
     // After the inventory or the search changed.
     void rebuildRows();
     // After the busy flags or the running snapshot changed.
