@@ -28,8 +28,8 @@ QString qs(const std::string& text) { return QString::fromStdString(text); }
 
 bool movedAndKept(const Operation& record) { return record.success && !record.restoredAt; }
 
-// Only a missing bundle counts as gone; any other failure to look leaves the question open.
-bool bundleGone(const std::string& path)
+// Only a missing path counts as gone; any other failure to look leaves the question open.
+bool pathGone(const std::string& path)
 {
     struct stat info {};
     return lstat(path.c_str(), &info) != 0 && errno == ENOENT;
@@ -196,18 +196,18 @@ void UninstallReviewView::reconcile(const std::unordered_set<std::string>& befor
     for (const Operation& record : history)
         if (!before.count(record.id)) ownRecords_.insert(record.id);
 
-    // The bundle counts as moved only by a record this sheet's calls wrote, or when it is
-    // really gone: an older record of an application reinstalled at the same path must not
-    // make a refused run look like a finished uninstall.
-    const bool gone = bundleGone(app_.path);
-    packageRemoved_ = std::any_of(history.begin(), history.end(), [&](const Operation& record) {
-        return record.path == app_.path && record.kind == "application" && movedAndKept(record) &&
-               (gone || ownRecords_.count(record.id));
-    });
-    std::erase_if(items_, [&](const RelatedItem& item) {
-        return std::any_of(history.begin(), history.end(),
-                           [&](const Operation& record) { return record.path == item.path && movedAndKept(record); });
-    });
+    // A record proves a move only when this sheet's calls wrote it or the path is really gone:
+    // an older record of an application reinstalled at the same path (or of a related item
+    // made again since) must not make a refused run look like a finished one.
+    auto moved = [&](const std::string& path, bool bundle) {
+        const bool gone = pathGone(path);
+        return std::any_of(history.begin(), history.end(), [&](const Operation& record) {
+            return record.path == path && (!bundle || record.kind == "application") && movedAndKept(record) &&
+                   (gone || ownRecords_.count(record.id));
+        });
+    };
+    packageRemoved_ = moved(app_.path, true);
+    std::erase_if(items_, [&](const RelatedItem& item) { return moved(item.path, false); });
     std::set<std::string> kept;
     for (const RelatedItem& item : items_)
         if (selection_.count(item.path)) kept.insert(item.path);

@@ -12,6 +12,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QThreadPool>
+#include <filesystem>
 #include <QPushButton>
 #include <sys/stat.h>
 
@@ -213,11 +214,15 @@ TEST_F(ReviewSheetsTest, UninstallRetryModeThenRetryAndRestore)
 }
 
 // A refused uninstall of an application reinstalled where an earlier uninstall took it from:
-// the older record must not make the sheet believe the bundle is in the Trash.
+// the older records must not make the sheet believe the bundle, or a related item made
+// again since, is in the Trash.
 TEST_F(ReviewSheetsTest, RefusedUninstallOfAReinstalledApplicationIsNotASuccess)
 {
     MaintenanceFixture f;
     f.bundle("Editor", "org.example.editor");
+    const std::string preferences = f.relatedItems("org.example.editor")[0];
+    std::filesystem::remove_all(f.homeFolder + "/Library/Caches");
+    std::filesystem::remove_all(f.homeFolder + "/Library/Application Support");
     f.start();
     ASSERT_TRUE(f.settle());
     const InstalledApp first = f.installed("Editor");
@@ -225,14 +230,19 @@ TEST_F(ReviewSheetsTest, RefusedUninstallOfAReinstalledApplicationIsNotASuccess)
     UninstallReviewView* sheet = f.page->uninstallSheet();
     QSignalSpy discovered(sheet, &UninstallReviewView::itemsDiscovered);
     QTRY_COMPARE_WITH_TIMEOUT(discovered.count(), 1, 10000);
-    EXPECT_FALSE(sheet->emptyNote()->isHidden()) << "no related items";
+    ASSERT_EQ(sheet->items().size(), 1u);
+    sheet->setSelected(preferences, true);
     QPointer<UninstallReviewView> watched(sheet);
     sheet->primaryButton()->click();
     ASSERT_TRUE(confirmOn(sheet));
     QTRY_VERIFY_WITH_TIMEOUT(!watched || !watched->isVisible(), 15000);  // moved: closes by itself
 
-    // Reinstalled at the same path, then running when the uninstall is confirmed.
+    ASSERT_FALSE(exists(preferences));
+
+    // Reinstalled at the same path with its preferences made again, then running when the
+    // uninstall is confirmed.
     f.bundle("Editor", "org.example.editor");
+    writeFile(preferences, "<plist/>");
     f.page->refreshButton()->click();
     ASSERT_TRUE(f.settle());
     const InstalledApp again = f.installed("Editor");
@@ -241,6 +251,8 @@ TEST_F(ReviewSheetsTest, RefusedUninstallOfAReinstalledApplicationIsNotASuccess)
     sheet = f.page->uninstallSheet();
     QSignalSpy discoveredAgain(sheet, &UninstallReviewView::itemsDiscovered);
     QTRY_COMPARE_WITH_TIMEOUT(discoveredAgain.count(), 1, 10000);
+    ASSERT_EQ(sheet->items().size(), 1u);
+    sheet->checkbox(preferences)->click();
     RunningApplication started;
     started.pid = 4242;
     started.name = again.name;
@@ -260,6 +272,10 @@ TEST_F(ReviewSheetsTest, RefusedUninstallOfAReinstalledApplicationIsNotASuccess)
     EXPECT_TRUE(sheet->isVisible()) << "a refused uninstall keeps the sheet open";
     EXPECT_EQ(sheet->primaryButton()->title(), "卸载并检查…");
     EXPECT_TRUE(exists(again.path));
+    const Operation* oldPreferences = newestRecord(*f.model, preferences);
+    ASSERT_TRUE(oldPreferences && oldPreferences->success && !oldPreferences->restoredAt);
+    ASSERT_EQ(sheet->items().size(), 1u) << "the preferences file, made again and never moved, stays listed";
+    EXPECT_EQ(sheet->selection(), std::set<std::string>{preferences});
 }
 
 // Closed while its discovery still runs: the late result must not reach the sheet.
