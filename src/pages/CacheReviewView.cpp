@@ -5,7 +5,7 @@
 #include "model/AppModel.h"
 #include "pages/DisclosureGroup.h"
 #include "pages/RoundedPanel.h"
-#include "pages/SheetParts.h"
+#include "pages/SheetWidgets.h"
 #include "shell/ActionConfirmation.h"
 #include "shell/LocalizedText.h"
 #include "shell/NativeActionButton.h"
@@ -36,7 +36,7 @@ QString dateText(double modified)
 CacheReviewView::CacheReviewView(AppModel& model, QWidget* parent) : ReviewSheet(model, parent)
 {
     setObjectName(QStringLiteral("cache-review"));
-    title_ = SheetParts::text(Typography::system(17, QFont::Bold));
+    title_ = SheetWidgets::text(Typography::system(17, QFont::Bold));
     title_->setObjectName(QStringLiteral("cache-title"));
     column()->addWidget(title_);
 
@@ -44,10 +44,10 @@ CacheReviewView::CacheReviewView(AppModel& model, QWidget* parent) : ReviewSheet
     auto* plan = new QVBoxLayout(planArea_);
     plan->setContentsMargins(0, 0, 0, 0);
     plan->setSpacing(14);
-    root_ = SheetParts::text(Typography::caption());
+    root_ = SheetWidgets::text(Typography::caption());
     root_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     plan->addWidget(root_);
-    summary_ = SheetParts::text(Typography::callout());
+    summary_ = SheetWidgets::text(Typography::callout());
     summary_->setObjectName(QStringLiteral("cache-summary"));
     plan->addWidget(summary_);
 
@@ -65,7 +65,7 @@ CacheReviewView::CacheReviewView(AppModel& model, QWidget* parent) : ReviewSheet
     notesSlot_ = new QVBoxLayout();
     notesSlot_->setContentsMargins(0, 0, 0, 0);
     plan->addLayout(notesSlot_);
-    message_ = SheetParts::text(Typography::caption());
+    message_ = SheetWidgets::text(Typography::caption());
     message_->setObjectName(QStringLiteral("cache-message"));
     message_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     plan->addWidget(message_);
@@ -156,13 +156,13 @@ void CacheReviewView::rebuildPlan()
             line->addWidget(check, 0, Qt::AlignTop);
             auto* texts = new QVBoxLayout();
             texts->setSpacing(2);
-            auto* name = SheetParts::text(Typography::body());
+            auto* name = SheetWidgets::text(Typography::body());
             name->setText(L(qs(std::string(file.name())) + QStringLiteral(" · ") + qs(formatFileSize(file.size))));
             texts->addWidget(name);
-            auto* path = SheetParts::text(Typography::caption());
+            auto* path = SheetWidgets::text(Typography::caption());
             path->setText(qs(file.path));
             texts->addWidget(path);
-            auto* date = SheetParts::text(Typography::caption2(), StyledLabel::Tone::muted);
+            auto* date = SheetWidgets::text(Typography::caption2(), StyledLabel::Tone::muted);
             date->setText(L(dateText(file.modified)));
             texts->addWidget(date);
             line->addLayout(texts, 1);

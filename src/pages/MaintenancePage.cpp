@@ -4,7 +4,7 @@
 #include "pages/CacheReviewView.h"
 #include "pages/DisclosureGroup.h"
 #include "pages/RoundedPanel.h"
-#include "pages/SheetParts.h"
+#include "pages/SheetWidgets.h"
 #include "pages/UninstallReviewView.h"
 #include "services/CachePlan.h"
 #include "shell/ApplicationIcons.h"
@@ -124,7 +124,7 @@ QWidget* MaintenancePage::buildHeader()
     refreshButton_->setAutoDefault(false);
     connect(refreshButton_, &QPushButton::clicked, this, [this] { model_.refreshInstalledApps(); });
     row->addWidget(refreshButton_, 0, Qt::AlignVCenter);
-    busyIndicator_ = SheetParts::spinner(60);
+    busyIndicator_ = SheetWidgets::spinner(60);
     busyIndicator_->setObjectName(QStringLiteral("maintenance-busy"));
     row->addWidget(busyIndicator_, 0, Qt::AlignVCenter);
     countLine_ = new StyledLabel(Typography::caption(), StyledLabel::Tone::muted);
@@ -148,7 +148,7 @@ QWidget* MaintenancePage::buildContent()
     auto* readingColumn = new QVBoxLayout(reading);
     readingColumn->setSpacing(12);
     readingColumn->addStretch(1);
-    readingColumn->addWidget(SheetParts::spinner(160), 0, Qt::AlignHCenter);
+    readingColumn->addWidget(SheetWidgets::spinner(160), 0, Qt::AlignHCenter);
     auto* readingText = new StyledLabel(Typography::callout(), StyledLabel::Tone::muted);
     readingText->setText(L(QStringLiteral("正在读取应用列表…")));
     readingColumn->addWidget(readingText, 0, Qt::AlignHCenter);

@@ -3,7 +3,7 @@
 #include "engine/Operation.h"
 #include "model/AppModel.h"
 #include "pages/RoundedPanel.h"
-#include "pages/SheetParts.h"
+#include "pages/SheetWidgets.h"
 #include "services/RelatedFiles.h"
 #include "shell/ActionConfirmation.h"
 #include "shell/LocalizedText.h"
@@ -46,17 +46,17 @@ UninstallReviewView::UninstallReviewView(AppModel& model, InstalledApp app, QWid
     : ReviewSheet(model, parent), app_(std::move(app))
 {
     setObjectName(QStringLiteral("uninstall-review"));
-    auto* title = SheetParts::text(Typography::system(17, QFont::Bold));
+    auto* title = SheetWidgets::text(Typography::system(17, QFont::Bold));
     title->setText(L(QStringLiteral("卸载 ") + qs(app_.name)));
     column()->addWidget(title);
-    auto* path = SheetParts::text(Typography::caption());
+    auto* path = SheetWidgets::text(Typography::caption());
     path->setText(qs(app_.path));
     path->setTextInteractionFlags(Qt::TextSelectableByMouse);
     column()->addWidget(path);
-    explanation_ = SheetParts::text(Typography::body());
+    explanation_ = SheetWidgets::text(Typography::body());
     explanation_->setObjectName(QStringLiteral("uninstall-explanation"));
     column()->addWidget(explanation_);
-    loadingIndicator_ = SheetParts::spinner(80);
+    loadingIndicator_ = SheetWidgets::spinner(80);
     column()->addWidget(loadingIndicator_);
 
     RoundedPanel* list = scrollingPanel(12, rowColumn_);
@@ -64,11 +64,11 @@ UninstallReviewView::UninstallReviewView(AppModel& model, InstalledApp app, QWid
     rowColumn_->setSpacing(12);
     column()->addWidget(list, 1);
 
-    emptyNote_ = SheetParts::text(Typography::caption());
+    emptyNote_ = SheetWidgets::text(Typography::caption());
     emptyNote_->setObjectName(QStringLiteral("uninstall-empty"));
     emptyNote_->setText(L(QStringLiteral("没有可确认的精确关联项；同 bundle ID 的多个应用不会归属关联文件。")));
     column()->addWidget(emptyNote_);
-    message_ = SheetParts::text(Typography::caption());
+    message_ = SheetWidgets::text(Typography::caption());
     message_->setObjectName(QStringLiteral("uninstall-message"));
     column()->addWidget(message_);
     column()->addWidget(buildButtons());
@@ -91,7 +91,7 @@ QWidget* UninstallReviewView::buildButtons()
     row->addWidget(close_);
     row->addWidget(recheck_);
     row->addStretch(1);
-    runIndicator_ = SheetParts::spinner(80);
+    runIndicator_ = SheetWidgets::spinner(80);
     row->addWidget(runIndicator_);
     stop_ = new NativeActionButton(QStringLiteral("停止后续关联项"), NativeActionButton::Emphasis::standard,
                                    [this] { model_.setMaintenanceStop(true); });
@@ -241,15 +241,15 @@ void UninstallReviewView::rebuildRows()
         line->addWidget(row.check, 0, Qt::AlignTop);
         auto* texts = new QVBoxLayout();
         texts->setSpacing(3);
-        auto* label = SheetParts::text(Typography::system(13, QFont::Bold));
+        auto* label = SheetWidgets::text(Typography::system(13, QFont::Bold));
         label->setText(L(qs(item.label)));
         texts->addWidget(label);
-        auto* path = SheetParts::text(Typography::caption());
+        auto* path = SheetWidgets::text(Typography::caption());
         path->setText(qs(item.path));
         path->setTextInteractionFlags(Qt::TextSelectableByMouse);
         texts->addWidget(path);
         if (item.directory) {
-            auto* size = SheetParts::text(Typography::caption2());
+            auto* size = SheetWidgets::text(Typography::caption2());
             size->setText(L(QStringLiteral("目录大小未统计 · 整个目录将移走")));
             texts->addWidget(size);
         }

@@ -1,8 +1,8 @@
-#include "pages/SheetParts.h"
+#include "pages/SheetWidgets.h"
 
 #include <QProgressBar>
 
-namespace SheetParts {
+namespace SheetWidgets {
 
 StyledLabel* text(const QFont& font, StyledLabel::Tone tone)
 {
@@ -21,4 +21,4 @@ QProgressBar* spinner(int width)
     return bar;
 }
 
-} // namespace SheetParts
+} // namespace SheetWidgets
