@@ -1,6 +1,7 @@
 #include "pages/PageCatalog.h"
 
 #include "pages/HistoryPage.h"
+#include "pages/MaintenancePage.h"
 #include "pages/MemoryPage.h"
 #include "shell/PageDestinations.h"
 
@@ -8,11 +9,10 @@ PageFactory tessynPages()
 {
     PageFactory factory;
     factory.page = [](const QString& page, AppModel& model, const PageFactory::Navigate& navigate) -> QWidget* {
-        (void)model;
         (void)navigate;
-        (void)page;
-        if (page == Pages::history) return new HistoryPage(model);
         if (page == Pages::memory) return new MemoryPage(model);
+        if (page == Pages::maintenance) return new MaintenancePage(model);
+        if (page == Pages::history) return new HistoryPage(model);
         return nullptr;
     };
     factory.settings = [](AppModel& model) -> QWidget* {

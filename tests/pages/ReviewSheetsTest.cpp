@@ -1,0 +1,301 @@
+#include "MaintenanceFixture.h"
+
+#include "pages/CacheReviewView.h"
+#include "pages/RoundedPanel.h"
+#include "pages/UninstallReviewView.h"
+#include "shell/AppSettings.h"
+#include "shell/LocalizedText.h"
+#include "shell/NativeActionButton.h"
+#include "shell/NativeRelatedCheckbox.h"
+#include "shell/Typography.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QThreadPool>
+#include <filesystem>
+#include <QPushButton>
+#include <sys/stat.h>
+
+namespace {
+
+bool exists(const std::string& path)
+{
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0;
+}
+
+class ReviewSheetsTest : public ShellTest {};
+
+const Operation* newestRecord(const AppModel& model, const std::string& path)
+{
+    for (const Operation& record : model.history())
+        if (record.path == path) return &record;
+    return nullptr;
+}
+
+} // namespace
+
+TEST_F(ReviewSheetsTest, CacheListHeightRule)
+{
+    struct Case {
+        int limit, files, height;
+    };
+    for (const Case& c : std::vector<Case>{{200, 0, 78}, {200, 1, 78}, {200, 3, 234}, {200, 450, 15600}, {600, 450, 35100}})
+        EXPECT_EQ(CacheReviewView::listHeightLimit(c.limit, c.files), c.height) << c.limit << " " << c.files;
+}
+
+// 450 old cache files: 200 rows, then 400, then 450; select shown, clear, clean under a stop.
+TEST_F(ReviewSheetsTest, CacheSheetPagesSelectsAndCleans)
+{
+    for (const char* language : {"en", "zh-Hans"}) {
+        setSetting(AppSettings::languageKey, language);
+        // The Chinese pass is drawn dark, for the pictures.
+        setSetting(AppSettings::appearanceKey, std::string(language) == "en" ? "light" : "dark");
+        MaintenanceFixture f;
+        f.bundle("VLC", "org.videolan.vlc");
+        f.oldCacheFiles("org.videolan.vlc", 450);
+        f.start();
+        ASSERT_TRUE(f.settle());
+        f.page->inspect(f.installed("VLC"));
+        QTRY_VERIFY(f.page->cacheSheet());
+        CacheReviewView* sheet = f.page->cacheSheet();
+        EXPECT_EQ(sheet->size(), QSize(740, 540));
+        EXPECT_EQ(sheet->listedRows(), 200);
+        EXPECT_EQ(sheet->list()->maximumHeight(), 78 * 200);
+        ASSERT_TRUE(sheet->loadMoreButton()->isVisible());
+        EXPECT_EQ(sheet->loadMoreButton()->text(), L(QStringLiteral("加载更多（当前 200 项）")));
+        EXPECT_FALSE(sheet->cleanButton()->isEnabled()) << "nothing is chosen for the user";
+
+        sheet->selectShownButton()->click();
+        EXPECT_EQ(f.model->cacheSelection().size(), 200u);
+        EXPECT_TRUE(sheet->check(199)->isChecked());
+        EXPECT_EQ(sheet->summary()->text(), L(QStringLiteral("450 项超过 7 天 · 已选 200 项；修改日期不能证明文件未被使用。清理可能导致重新下载或首次使用变慢。")));
+        sheet->loadMoreButton()->click();
+        EXPECT_EQ(sheet->listedRows(), 400);
+        EXPECT_FALSE(sheet->check(200)->isChecked()) << "rows beyond the earlier pages are not chosen";
+        EXPECT_EQ(sheet->loadMoreButton()->text(), L(QStringLiteral("加载更多（当前 400 项）")));
+        sheet->loadMoreButton()->click();
+        EXPECT_EQ(sheet->listedRows(), 450);
+        EXPECT_FALSE(sheet->loadMoreButton()->isVisible());
+        EXPECT_EQ(sheet->list()->maximumHeight(), 78 * 450);
+        sheet->clearButton()->click();
+        EXPECT_TRUE(f.model->cacheSelection().empty());
+        EXPECT_FALSE(sheet->cleanButton()->isEnabled());
+
+        // Three files chosen by hand; the stop is pressed after the first.
+        for (int row : {0, 1, 2}) sheet->check(row)->click();
+        EXPECT_EQ(f.model->cacheSelection().size(), 3u);
+        saveShot(sheet, std::string("cache-sheet-") + language);
+        struct Seen {
+            bool closeEnabled = true, rowEnabled = true, stopShown = false, stillOpen = false;
+        } seen;
+        QMetaObject::Connection watch = QObject::connect(f.model.get(), &AppModel::processingChanged, sheet, [&] {
+            if (!f.model->processing()) return;
+            seen.closeEnabled = sheet->closeButton()->isEnabled();
+            seen.rowEnabled = sheet->check(0)->isEnabled();
+            seen.stopShown = !sheet->stopButton()->isHidden();
+            sheet->reject();  // Escape
+            seen.stillOpen = sheet->isVisible();
+        });
+        // Pressed as the first file has moved; read before the second.
+        QMetaObject::Connection stop = QObject::connect(f.model.get(), &AppModel::actionProgressChanged, sheet, [&] {
+            if (f.model->processing() && f.model->actionProgress().completed == 1) sheet->stopButton()->click();
+        });
+        sheet->cleanButton()->click();
+        ASSERT_TRUE(confirmOn(sheet));
+        QTRY_VERIFY(!f.model->processing() && f.model->message());
+        QObject::disconnect(watch);
+        QObject::disconnect(stop);
+        EXPECT_FALSE(seen.closeEnabled);
+        EXPECT_FALSE(seen.rowEnabled);
+        EXPECT_TRUE(seen.stopShown);
+        EXPECT_TRUE(seen.stillOpen) << "no dismissal while processing";
+        EXPECT_EQ(f.model->message(), "已停止后续处理，已完成项可在记录中恢复。");
+        EXPECT_EQ(f.model->cachePlan()->files.size(), 449u) << "the file in hand finished, the rest stayed";
+        EXPECT_EQ(sheet->listedRows(), 449);
+        EXPECT_EQ(f.model->cacheSelection().size(), 2u);
+        EXPECT_EQ(sheet->progressText()->text(), "1/3");
+        EXPECT_TRUE(sheet->cleanButton()->isEnabled());
+
+        // Rescan empties the choice and shows only the title until the plan is back.
+        sheet->rescanButton()->click();
+        EXPECT_TRUE(f.model->cacheSelection().empty());
+        EXPECT_FALSE(sheet->planArea()->isVisible());
+        EXPECT_FALSE(sheet->closeButton()->isVisible()) << "the title stands alone";
+        ASSERT_TRUE(f.settle());
+        EXPECT_TRUE(sheet->planArea()->isVisible());
+        EXPECT_EQ(sheet->listedRows(), 449) << "the row limit survives a rescan";
+        sheet->reject();
+        QTRY_VERIFY(!f.page->cacheSheet());
+    }
+}
+
+// Three bundles with related items; one related folder changes after the review so its move is
+// refused: the sheet stays in retry mode, then the retry after a re-check moves it and the sheet
+// closes. Every moved item lies in the Trash with its record and can be put back.
+TEST_F(ReviewSheetsTest, UninstallRetryModeThenRetryAndRestore)
+{
+    for (const char* language : {"en", "zh-Hans"}) {
+        setSetting(AppSettings::languageKey, language);
+        // The Chinese pass is drawn dark, for the pictures.
+        setSetting(AppSettings::appearanceKey, std::string(language) == "en" ? "light" : "dark");
+        MaintenanceFixture f;
+        f.bundle("VLC", "org.videolan.vlc");
+        f.bundle("Notes", "org.example.notes");
+        f.bundle("Editor", "org.example.editor");
+        f.relatedItems("org.example.notes");
+        std::vector<std::string> related = f.relatedItems("org.example.editor");
+        f.start();
+        ASSERT_TRUE(f.settle());
+        const InstalledApp editor = f.installed("Editor");
+        saveShot(f.page, std::string("list-") + language);
+
+        f.page->row(editor.path)->findChild<QPushButton*>(QStringLiteral("uninstall"))->click();
+        ASSERT_TRUE(f.page->uninstallSheet());
+        UninstallReviewView* sheet = f.page->uninstallSheet();
+        EXPECT_TRUE(sheet->loading());
+        EXPECT_FALSE(sheet->primaryButton()->isEnabled());
+        QSignalSpy discovered(sheet, &UninstallReviewView::itemsDiscovered);
+        QTRY_COMPARE_WITH_TIMEOUT(discovered.count(), 1, 10000);
+        ASSERT_EQ(sheet->items().size(), 3u);
+        EXPECT_TRUE(sheet->selection().empty()) << "nothing is ticked for the user";
+        for (const std::string& path : related) sheet->checkbox(path)->click();
+        EXPECT_EQ(sheet->selection().size(), 3u);
+
+        // The cache folder changes after the review: the model refuses to move it.
+        writeFile(related[1] + "/late-blob", "more");
+        QSignalSpy reconciled(sheet, &UninstallReviewView::reconciled);
+        sheet->primaryButton()->click();
+        ASSERT_TRUE(confirmOn(sheet));
+        QTRY_COMPARE_WITH_TIMEOUT(reconciled.count(), 1, 15000);
+        EXPECT_TRUE(sheet->isVisible());
+        EXPECT_TRUE(sheet->packageRemoved());
+        ASSERT_EQ(sheet->items().size(), 1u);
+        EXPECT_EQ(sheet->items()[0].path, related[1]);
+        EXPECT_EQ(sheet->selection(), std::set<std::string>{related[1]}) << "the failed item stays ticked";
+        EXPECT_EQ(sheet->primaryButton()->title(), "重试所选关联项…");
+        EXPECT_EQ(sheet->note(related[1])->text().toStdString(),
+                  L(QStringLiteral("关联文件已变化，请重新扫描并确认。")).toStdString());
+        EXPECT_FALSE(sheet->note(related[1])->isHidden());
+        EXPECT_TRUE(sheet->explanation()->text().startsWith(
+            L(QStringLiteral("应用包已移入废纸篓；以下关联项尚待处理。关联项仅按 bundle ID 精确路径匹配，不能证明独占归属；"
+                             "默认保留。支持数据可能包含文稿、数据库与登录状态，请先备份。"))));
+        EXPECT_FALSE(f.page->row(editor.path)) << "the moved application leaves the list";
+        saveShot(sheet, std::string("uninstall-retry-") + language);
+
+        // Fixed: a re-check signs the folder again (without the application in the list); retry.
+        sheet->recheckButton()->click();
+        QTRY_COMPARE_WITH_TIMEOUT(discovered.count(), 2, 10000);
+        ASSERT_EQ(sheet->items().size(), 1u);
+        EXPECT_TRUE(sheet->selection().empty()) << "a re-check clears the ticks";
+        QPointer<UninstallReviewView> watched(sheet);
+        sheet->checkbox(related[1])->click();
+        sheet->primaryButton()->click();
+        ASSERT_TRUE(confirmOn(sheet));
+        QTRY_VERIFY_WITH_TIMEOUT(!watched || !watched->isVisible(), 15000);
+        EXPECT_EQ(f.model->message(), "关联项处理结束。失败项保留，重新检查后可再次确认；成功项可在记录中恢复。");
+
+        // Everything moved is in the Trash with a record, and comes back.
+        std::vector<std::string> moved = related;
+        moved.insert(moved.begin(), editor.path);
+        for (const std::string& path : moved) {
+            const Operation* record = newestRecord(*f.model, path);
+            ASSERT_TRUE(record) << path;
+            ASSERT_TRUE(record->success) << path << " " << record->detail;
+            ASSERT_TRUE(record->trashPath && exists(*record->trashPath)) << path;
+            EXPECT_FALSE(exists(path));
+            Operation copy = *record;
+            QFuture<void> restored = f.model->restore(copy);
+            QTRY_VERIFY(restored.isFinished());
+            EXPECT_TRUE(exists(path)) << path << " " << f.model->message().value_or("");
+            EXPECT_TRUE(newestRecord(*f.model, path)->restoredAt);
+        }
+    }
+}
+
+// A refused uninstall of an application reinstalled where an earlier uninstall took it from:
+// the older records must not make the sheet believe the bundle, or a related item made
+// again since, is in the Trash.
+TEST_F(ReviewSheetsTest, RefusedUninstallOfAReinstalledApplicationIsNotASuccess)
+{
+    MaintenanceFixture f;
+    f.bundle("Editor", "org.example.editor");
+    const std::string preferences = f.relatedItems("org.example.editor")[0];
+    std::filesystem::remove_all(f.homeFolder + "/Library/Caches");
+    std::filesystem::remove_all(f.homeFolder + "/Library/Application Support");
+    f.start();
+    ASSERT_TRUE(f.settle());
+    const InstalledApp first = f.installed("Editor");
+    f.page->uninstall(first);
+    UninstallReviewView* sheet = f.page->uninstallSheet();
+    QSignalSpy discovered(sheet, &UninstallReviewView::itemsDiscovered);
+    QTRY_COMPARE_WITH_TIMEOUT(discovered.count(), 1, 10000);
+    ASSERT_EQ(sheet->items().size(), 1u);
+    sheet->setSelected(preferences, true);
+    QPointer<UninstallReviewView> watched(sheet);
+    sheet->primaryButton()->click();
+    ASSERT_TRUE(confirmOn(sheet));
+    QTRY_VERIFY_WITH_TIMEOUT(!watched || !watched->isVisible(), 15000);  // moved: closes by itself
+
+    ASSERT_FALSE(exists(preferences));
+
+    // Reinstalled at the same path with its preferences made again, then running when the
+    // uninstall is confirmed.
+    f.bundle("Editor", "org.example.editor");
+    writeFile(preferences, "<plist/>");
+    f.page->refreshButton()->click();
+    ASSERT_TRUE(f.settle());
+    const InstalledApp again = f.installed("Editor");
+    ASSERT_EQ(again.path, first.path);
+    f.page->uninstall(again);
+    sheet = f.page->uninstallSheet();
+    QSignalSpy discoveredAgain(sheet, &UninstallReviewView::itemsDiscovered);
+    QTRY_COMPARE_WITH_TIMEOUT(discoveredAgain.count(), 1, 10000);
+    ASSERT_EQ(sheet->items().size(), 1u);
+    sheet->checkbox(preferences)->click();
+    RunningApplication started;
+    started.pid = 4242;
+    started.name = again.name;
+    started.bundlePath = again.path;
+    started.bundleIdentifier = again.bundleID;
+    started.regular = true;
+    f.fakeApps->set({started});
+    QSignalSpy reconciled(sheet, &UninstallReviewView::reconciled);
+    sheet->primaryButton()->click();
+    ASSERT_TRUE(confirmOn(sheet));
+    QTRY_COMPARE_WITH_TIMEOUT(reconciled.count(), 1, 10000);
+    EXPECT_EQ(f.model->message(), "应用仍在运行，请退出后重试。");
+    const Operation* old = newestRecord(*f.model, again.path);
+    ASSERT_TRUE(old && old->success && old->kind == "application" && !old->restoredAt)
+        << "the earlier record the unmended sheet would take as this run's success";
+    EXPECT_FALSE(sheet->packageRemoved());
+    EXPECT_TRUE(sheet->isVisible()) << "a refused uninstall keeps the sheet open";
+    EXPECT_EQ(sheet->primaryButton()->title(), "卸载并检查…");
+    EXPECT_TRUE(exists(again.path));
+    const Operation* oldPreferences = newestRecord(*f.model, preferences);
+    ASSERT_TRUE(oldPreferences && oldPreferences->success && !oldPreferences->restoredAt);
+    ASSERT_EQ(sheet->items().size(), 1u) << "the preferences file, made again and never moved, stays listed";
+    EXPECT_EQ(sheet->selection(), std::set<std::string>{preferences});
+}
+
+// Closed while its discovery still runs: the late result must not reach the sheet.
+TEST_F(ReviewSheetsTest, ClosingTheUninstallSheetBeforeDiscoveryEnds)
+{
+    MaintenanceFixture f;
+    f.bundle("Editor", "org.example.editor");
+    f.relatedItems("org.example.editor");
+    f.start();
+    ASSERT_TRUE(f.settle());
+    for (int round = 0; round < 3; ++round) {
+        f.page->uninstall(f.installed("Editor"));
+        ASSERT_TRUE(f.page->uninstallSheet() && f.page->uninstallSheet()->loading());
+        f.page->uninstallSheet()->closeButton()->click();
+        QTRY_VERIFY(!f.page->uninstallSheet());
+    }
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+    f.page->uninstall(f.installed("Editor"));
+    QSignalSpy discovered(f.page->uninstallSheet(), &UninstallReviewView::itemsDiscovered);
+    QTRY_COMPARE(discovered.count(), 1);
+    EXPECT_EQ(f.page->uninstallSheet()->items().size(), 3u);
+}
