@@ -1,14 +1,13 @@
 #include "pages/PageCatalog.h"
 
+#include "pages/FilesPage.h"
 #include "shell/PageDestinations.h"
 
 PageFactory tessynPages()
 {
     PageFactory factory;
     factory.page = [](const QString& page, AppModel& model, const PageFactory::Navigate& navigate) -> QWidget* {
-        (void)model;
-        (void)navigate;
-        (void)page;
+        if (page == Pages::files) return new FilesPage(model, navigate);
         return nullptr;
     };
     factory.settings = [](AppModel& model) -> QWidget* {
