@@ -1,0 +1,91 @@
+#include "FilesPageHarness.h"
+
+#include "pages/MoveConfirmationSheet.h"
+#include "shell/AppSettings.h"
+#include "shell/NativeActionButton.h"
+
+#include <QAbstractButton>
+#include <QDir>
+#include <QLabel>
+
+// The files page in its main states, in both languages and both appearances: every visible
+// one-line label and button gets the width its text needs. With TESSYN_SHOT_DIR set, the
+// pictures are written there for a person to look at.
+namespace {
+
+class FilesPageLayoutTest : public ShellTest {};
+
+QStringList clipped(QWidget* root)
+{
+    QStringList out;
+    for (QAbstractButton* button : root->findChildren<QAbstractButton*>())
+        if (button->isVisible() && !button->text().isEmpty() && button->width() < button->sizeHint().width())
+            out << QStringLiteral("button '%1' %2 < %3").arg(button->text()).arg(button->width()).arg(button->sizeHint().width());
+    for (QLabel* label : root->findChildren<QLabel*>()) {
+        if (!label->isVisible() || label->wordWrap() || label->text().isEmpty() || !label->toolTip().isEmpty()) continue;
+        int needed = label->fontMetrics().horizontalAdvance(label->text());
+        if (label->contentsRect().width() < needed)
+            out << QStringLiteral("label '%1' %2 < %3").arg(label->text()).arg(label->contentsRect().width()).arg(needed);
+    }
+    return out;
+}
+
+void save(QWidget* widget, const QString& name)
+{
+    QString dir = qEnvironmentVariable("TESSYN_SHOT_DIR");
+    if (dir.isEmpty()) return;
+    QDir().mkpath(dir);
+    widget->grab().save(dir + QLatin1Char('/') + name + QStringLiteral(".png"));
+}
+
+} // namespace
+
+TEST_F(FilesPageLayoutTest, EveryStateFitsInBothLanguagesAndAppearances)
+{
+    for (const char* language : {"en", "zh-Hans"}) {
+        for (const char* appearance : {"light", "dark"}) {
+            setSetting(AppSettings::languageKey, language);
+            setSetting(AppSettings::appearanceKey, appearance);
+            QString suffix = QStringLiteral("-%1-%2").arg(language, appearance);
+            SCOPED_TRACE(suffix.toStdString());
+            FilesPageHarness h(QSize(900, 680));
+            auto check = [&](const char* state) {
+                QCoreApplication::processEvents();
+                QStringList faults = clipped(h.window.get());
+                EXPECT_TRUE(faults.isEmpty()) << state << ": " << faults.join("; ").toStdString();
+                save(h.window.get(), QString::fromUtf8(state) + suffix);
+            };
+            check("empty");
+
+            std::string folder = h.home.path("Downloads");
+            writeFiles(folder, 30);
+            h.chosen = folder;
+            click(h.page->chooseButton());
+            click(h.page->scanButton());
+            check("scanning");
+            ASSERT_TRUE(QTest::qWaitFor([&] { return !h.model->scanning(); }, 30000));
+
+            auto report = syntheticReport(5000);
+            report->skipped = 4;
+            report->warnings = {"locked.db：Permission denied", "cache：Permission denied"};
+            h.model->setReport(report);
+            h.model->setFilter("文档");
+            ASSERT_TRUE(h.settled());
+            h.model->setSelection({report->files[3].path, report->files[9].path, report->files[4000].path});
+            check("results-kind");
+
+            h.model->setFilter("大文件");
+            ASSERT_TRUE(h.settled());
+            check("results-large");
+
+            click(h.page->reviewButton());
+            MoveConfirmationSheet* sheet = h.page->sheet();
+            ASSERT_NE(sheet, nullptr);
+            ASSERT_TRUE(QTest::qWaitForWindowExposed(sheet));
+            QStringList faults = clipped(sheet);
+            EXPECT_TRUE(faults.isEmpty()) << "sheet: " << faults.join("; ").toStdString();
+            save(sheet, QStringLiteral("sheet") + suffix);
+            sheet->reject();
+        }
+    }
+}
