@@ -2,6 +2,7 @@
 
 #include "model/AppModel.h"
 #include "pages/DisclosureGroup.h"
+#include "pages/DuplicateGroupView.h"
 #include "shell/ActionStyle.h"
 #include "shell/ContentUnavailableView.h"
 #include "shell/LocalizedText.h"
@@ -13,6 +14,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 namespace {
@@ -90,6 +92,9 @@ DuplicatesSection::DuplicatesSection(AppModel& model, std::function<bool()> busy
     groupRows_->setContentsMargins(0, 0, 0, 0);
     groupRows_->addStretch(1);
     scroller->setWidget(groupBody);
+    connect(scroller->verticalScrollBar(), &QScrollBar::valueChanged, this, [this, scroller](int value) {
+        if (value >= scroller->verticalScrollBar()->maximum() - 200) showMoreGroups();
+    });
     reportColumn->addWidget(groups_, 1);
     warningText_ = new StyledLabel(Typography::caption());
     warningText_->setTextFormat(Qt::PlainText);
@@ -119,4 +124,50 @@ void DuplicatesSection::refresh()
     warnings_->setLabel(L(QStringLiteral("检测失败或跳过 ") + QString::number(report->warnings.size()) +
                           QStringLiteral(" 项（最多展示 20 条）")));
     warningText_->setText(L(joined(report->warnings)));
+    refreshGroups();
+}
+
+DuplicateGroupView* DuplicatesSection::groupView(const std::string& id) const
+{
+    auto found = views_.find(id);
+    return found == views_.end() ? nullptr : found->second;
+}
+
+void DuplicatesSection::showMoreGroups()
+{
+    if (order_.size() < wanted_) return;  // everything listed is built
+    wanted_ += kGroupsPerBatch;
+    refreshGroups();
+}
+
+void DuplicatesSection::refreshGroups()
+{
+    const auto& groups = model_.queryResults().groups;
+    size_t count = std::min(groups.size(), wanted_);
+    std::vector<DuplicateGroupView*> order;
+    std::map<std::string, DuplicateGroupView*> views;
+    for (size_t i = 0; i < count; ++i) {
+        const DuplicateGroup& group = groups[i];
+        DuplicateGroupView* view = groupView(group.id);
+        if (view)
+            view->setGroup(group);
+        else
+            view = new DuplicateGroupView(model_, group);
+        views[group.id] = view;
+        order.push_back(view);
+    }
+    for (const auto& [id, view] : views_)
+        if (!views.count(id)) {
+            view->hide();
+            view->deleteLater();
+        }
+    views_ = std::move(views);
+    if (order == order_) return;
+    order_ = std::move(order);
+    while (groupRows_->count() > 0) delete groupRows_->takeAt(0);  // the stretch is added again below
+    for (DuplicateGroupView* view : order_) {
+        groupRows_->addWidget(view);
+        view->show();  // at once, not on the layout's next turn
+    }
+    groupRows_->addStretch(1);
 }

@@ -1,10 +1,14 @@
 #pragma once
 #include <QWidget>
 #include <functional>
+#include <map>
+#include <string>
+#include <vector>
 
 class AppModel;
 class ContentUnavailableView;
 class DisclosureGroup;
+class DuplicateGroupView;
 class QLabel;
 class QPushButton;
 class QVBoxLayout;
@@ -30,6 +34,13 @@ public:
     ContentUnavailableView* nothingFound() const { return nothingFound_; }
     QWidget* groupList() const { return groups_; }
     DisclosureGroup* warnings() const { return warnings_; }
+    // The group views built so far, in list order.
+    const std::vector<DuplicateGroupView*>& groupViews() const { return order_; }
+    DuplicateGroupView* groupView(const std::string& id) const;
+    // Builds the next groups, as scrolling to the end of the list does.
+    void showMoreGroups();
+
+    static constexpr size_t kGroupsPerBatch = 50;
 
 private:
     AppModel& model_;
@@ -44,4 +55,11 @@ private:
     QVBoxLayout* groupRows_ = nullptr;
     DisclosureGroup* warnings_ = nullptr;
     StyledLabel* warningText_ = nullptr;
+    // Views by group id, kept while their group is listed so a group keeps its kept copy
+    // and its count of shown copies; built a batch at a time as the list scrolls.
+    std::map<std::string, DuplicateGroupView*> views_;
+    std::vector<DuplicateGroupView*> order_;
+    size_t wanted_ = kGroupsPerBatch;
+
+    void refreshGroups();
 };

@@ -4,6 +4,7 @@
 
 #include <QAbstractButton>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QVBoxLayout>
 #include <cstdio>
 
@@ -86,6 +87,10 @@ void click(QAbstractButton* button)
     ASSERT_NE(button, nullptr);
     ASSERT_TRUE(button->isVisible()) << button->text().toStdString();
     ASSERT_TRUE(button->isEnabled()) << button->text().toStdString();
+    // Laid out and scrolled into view first, as the user would see it, innermost list first.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    for (QWidget* up = button->parentWidget(); up; up = up->parentWidget())
+        if (auto* scroller = qobject_cast<QScrollArea*>(up)) scroller->ensureWidgetVisible(button);
     QTest::mouseClick(button, Qt::LeftButton);
 }
 

@@ -86,6 +86,25 @@ TEST_F(FilesPageLayoutTest, EveryStateFitsInBothLanguagesAndAppearances)
             EXPECT_TRUE(faults.isEmpty()) << "sheet: " << faults.join("; ").toStdString();
             save(sheet, QStringLiteral("sheet") + suffix);
             sheet->reject();
+
+            // A stopped duplicate search with two groups, one of them wholly selected.
+            auto duplicates = std::make_shared<DuplicateReport>();
+            for (int copies : {3, 25}) {
+                DuplicateGroup group;
+                group.id = std::string(64, copies == 3 ? 'a' : 'b');
+                for (int i = 0; i < copies; ++i)
+                    group.files.push_back(report->files[static_cast<size_t>(copies * 40 + i)]);
+                duplicates->groups.push_back(group);
+            }
+            duplicates->cancelled = true;
+            duplicates->warnings = {"locked.bin：Permission denied"};
+            h.model->setDuplicateReport(duplicates);
+            h.model->setFilter("重复文件");
+            ASSERT_TRUE(h.settled());
+            AppModel::PathSet whole;
+            for (const FileEntry& file : duplicates->groups[0].files) whole.insert(file.path);
+            h.model->setSelection(whole);
+            check("duplicates");
         }
     }
 }
