@@ -2,6 +2,7 @@
 
 #include "engine/ByteFormat.h"
 #include "model/AppModel.h"
+#include "pages/MiddleElidedLabel.h"
 #include "shell/DesktopServices.h"
 #include "shell/LocalizedText.h"
 #include "shell/SymbolIcon.h"
@@ -193,13 +194,11 @@ DuplicateGroupView::Row DuplicateGroupView::makeRow(const FileEntry& file)
 
     auto* texts = new QVBoxLayout();
     texts->setSpacing(2);
-    made.name = new StyledLabel(Typography::body());
-    made.name->setTextFormat(Qt::PlainText);
-    auto* pathLabel = new StyledLabel(Typography::caption(), StyledLabel::Tone::muted);
-    pathLabel->setTextFormat(Qt::PlainText);
+    // Long names and paths are shortened in the middle rather than widening the list.
+    made.name = new MiddleElidedLabel(Typography::body());
+    auto* pathLabel = new MiddleElidedLabel(Typography::caption(), StyledLabel::Tone::muted);
     pathLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    pathLabel->setWordWrap(true);
-    pathLabel->setText(fromBytes(file.path));
+    pathLabel->setFullText(fromBytes(file.path));
     texts->addWidget(made.name);
     texts->addWidget(pathLabel);
     line->addLayout(texts, 1);
@@ -231,7 +230,7 @@ void DuplicateGroupView::refreshMarks()
             row.check->setChecked(selected);
         }
         QString name = fromBytes(std::string_view(row.path).substr(row.path.rfind('/') + 1));
-        row.name->setText(row.path == keep_ && !selected ? name + L(QStringLiteral(" · 保留")) : name);
+        row.name->setFullText(row.path == keep_ && !selected ? name + L(QStringLiteral(" · 保留")) : name);
         row.keep->setVisible(row.path != keep_);
     }
     bool whole = std::all_of(group_.files.begin(), group_.files.end(),

@@ -6,6 +6,7 @@
 #include <vector>
 
 class AppModel;
+class MiddleElidedLabel;
 class QCheckBox;
 class QComboBox;
 class QPushButton;
@@ -42,7 +43,7 @@ public:
     StyledLabel* heading() const { return heading_; }
     int shownRows() const { return static_cast<int>(rows_.size()); }
     QCheckBox* rowCheckbox(int row) const { return rows_[static_cast<size_t>(row)].check; }
-    StyledLabel* rowName(int row) const { return rows_[static_cast<size_t>(row)].name; }
+    MiddleElidedLabel* rowName(int row) const { return rows_[static_cast<size_t>(row)].name; }
     QPushButton* rowKeepButton(int row) const { return rows_[static_cast<size_t>(row)].keep; }
     QToolButton* rowPreviewButton(int row) const { return rows_[static_cast<size_t>(row)].preview; }
     QToolButton* rowRevealButton(int row) const { return rows_[static_cast<size_t>(row)].reveal; }
@@ -52,7 +53,7 @@ private:
         std::string path;
         QWidget* widget = nullptr;
         QCheckBox* check = nullptr;
-        StyledLabel* name = nullptr;
+        MiddleElidedLabel* name = nullptr;
         QPushButton* keep = nullptr;
         QToolButton* preview = nullptr;
         QToolButton* reveal = nullptr;

@@ -745,5 +745,7 @@ void FilesPage::openConfirmation()
     if (sheet_) return;
     sheet_ = new MoveConfirmationSheet(model_, window());
     sheet_->setAttribute(Qt::WA_DeleteOnClose);
+    // The sheet belongs to this page: a page rebuilt for another language starts closed.
+    connect(this, &QObject::destroyed, sheet_, &QDialog::reject);
     sheet_->open();
 }

@@ -3,6 +3,7 @@
 #include "pages/DisclosureGroup.h"
 #include "pages/DuplicateGroupView.h"
 #include "pages/DuplicatesSection.h"
+#include "pages/MiddleElidedLabel.h"
 #include "shell/ContentUnavailableView.h"
 
 #include <QCheckBox>
@@ -121,14 +122,14 @@ TEST_F(DuplicateGroupViewTest, KeepingAndSelectingShownCopiesGiveTheGroupsSelect
     EXPECT_EQ(small->keep(), suggested);
     int keptRow = 0;
     while (three.files[static_cast<size_t>(keptRow)].path != suggested) ++keptRow;
-    EXPECT_EQ(small->rowName(keptRow)->text(), "copy.bin · kept");
+    EXPECT_EQ(small->rowName(keptRow)->fullText(), "copy.bin · kept");
     EXPECT_FALSE(small->rowKeepButton(keptRow)->isVisible());
 
     // Select the shown copies: everything but the kept one, even if it was selected.
     h.model->setSelection({suggested});
     click(small->selectShownButton());
     EXPECT_EQ(h.model->selection(), pathsOf(three, 0, 3, suggested));
-    EXPECT_EQ(small->rowName(keptRow)->text(), "copy.bin · kept");
+    EXPECT_EQ(small->rowName(keptRow)->fullText(), "copy.bin · kept");
 
     // Another copy kept while the group is being selected: the selection follows.
     int other = keptRow == 0 ? 1 : 0;
@@ -137,14 +138,14 @@ TEST_F(DuplicateGroupViewTest, KeepingAndSelectingShownCopiesGiveTheGroupsSelect
 
     // Kept copy selected by its checkbox: the mark goes, the keep button stays away.
     click(small->rowCheckbox(other));
-    EXPECT_EQ(small->rowName(other)->text(), "copy.bin");
+    EXPECT_EQ(small->rowName(other)->fullText(), "copy.bin");
     EXPECT_FALSE(small->rowKeepButton(other)->isVisible());
 
     // Nothing of the group selected: a new choice only moves the marks.
     h.model->setSelection({});
     click(small->rowKeepButton(keptRow));
     EXPECT_TRUE(h.model->selection().empty());
-    EXPECT_EQ(small->rowName(keptRow)->text(), "copy.bin · kept");
+    EXPECT_EQ(small->rowName(keptRow)->fullText(), "copy.bin · kept");
 
     // 25 copies, 20 shown, all selected: the five beyond and the kept one are deselected.
     h.model->setSelection(pathsOf(twentyFive, 0, 25));

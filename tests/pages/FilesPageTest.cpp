@@ -1,15 +1,22 @@
 #include "FilesPageHarness.h"
 
 #include "pages/DisclosureGroup.h"
+#include "pages/PageCatalog.h"
 #include "pages/DuplicatesSection.h"
 #include "pages/MoveConfirmationSheet.h"
 #include "pages/SpaceSummaryView.h"
+#include "shell/AppSettings.h"
+#include "shell/CachedPageHost.h"
+#include "shell/MainView.h"
+#include "shell/MainWindow.h"
 #include "shell/NativeActionButton.h"
+#include "shell/PageDestinations.h"
 #include "shell/NativeFileTable.h"
 
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
+#include <QPointer>
 #include <QPushButton>
 #include <QToolButton>
 #include <algorithm>
@@ -352,4 +359,62 @@ TEST_F(FilesPageTest, AreasFollowTheModel)
     }
     EXPECT_TRUE(page->duplicates()->startForm()->isVisibleTo(page->duplicates()));
     EXPECT_EQ(page->chip("旧下载候选")->text(), "Old installers");
+}
+
+TEST_F(FilesPageTest, ANameThatIsNotUtf8IsListedAndRefusedAndStaysSelected)
+{
+    FilesPageHarness h;
+    std::string folder = h.home.path("Downloads");
+    std::vector<std::string> paths = writeFiles(folder, 2);
+    std::string odd = writeFile(folder + "/bad-\xff\xfe-name.txt", "odd");
+    ASSERT_NO_FATAL_FAILURE(h.chooseAndScan(folder));
+    click(h.page->selectPageButton());
+    ASSERT_EQ(h.model->selection().size(), 3u);
+    click(h.page->reviewButton());
+    MoveConfirmationSheet* sheet = h.page->sheet();
+    ASSERT_NE(sheet, nullptr);
+    QStringList names;
+    for (int row = 0; row < sheet->list()->model()->rowCount(); ++row)
+        names << sheet->list()->model()->index(row, 0).data().toString();
+    EXPECT_TRUE(names.contains(QString::fromUtf8("bad-\xef\xbf\xbd\xef\xbf\xbd-name.txt")) ||
+                names.contains(QString::fromUtf8("bad-\xef\xbf\xbd-name.txt")))
+        << names.join(" | ").toStdString();
+    click(sheet->moveButton());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !h.model->processing(); }, 30000));
+    EXPECT_EQ(h.model->selection(), AppModel::PathSet{odd});
+    EXPECT_TRUE(std::filesystem::exists(odd));
+    for (const std::string& path : paths) EXPECT_FALSE(std::filesystem::exists(path)) << path;
+}
+
+TEST_F(FilesPageTest, TheWindowShowsThisPageAndALanguageChangeClosesItsSheet)
+{
+    installPageFactory(tessynPages());
+    {
+        ShellHarness shell;
+        std::string folder = shell.folder("Downloads");
+        writeFiles(folder, 3);
+        MainWindow* window = shell.openWindow();
+        viewOf(window)->setPage(Pages::files);
+        ASSERT_TRUE(waitReady(viewOf(window), Pages::files));
+        auto* page = qobject_cast<FilesPage*>(viewOf(window)->pageHost()->page(Pages::files));
+        ASSERT_NE(page, nullptr);
+        shell.chosenFolder = folder;
+        click(page->chooseButton());
+        click(page->scanButton());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !shell.model().scanning() && !shell.model().filtering(); }, 30000));
+        click(page->selectPageButton());
+        click(page->reviewButton());
+        QPointer<MoveConfirmationSheet> sheet = page->sheet();
+        ASSERT_TRUE(sheet);
+
+        setSetting(AppSettings::languageKey, "zh-Hans");
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !sheet || !sheet->isVisible(); }));
+        auto* rebuilt = qobject_cast<FilesPage*>(viewOf(window)->pageHost()->page(Pages::files));
+        ASSERT_NE(rebuilt, nullptr);
+        EXPECT_NE(rebuilt, page);
+        EXPECT_EQ(rebuilt->reviewButton()->text(), "检查所选项");
+        EXPECT_EQ(shell.model().selection().size(), 3u) << "the selection is the model's and stays";
+        EXPECT_TRUE(shell.model().history().empty()) << "closing the sheet moved nothing";
+    }
+    installPageFactory({});
 }
