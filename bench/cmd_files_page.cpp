@@ -1,5 +1,6 @@
 #ifdef TESSYN_HAVE_UI
 #include "BenchCommand.h"
+#include "SyntheticReport.h"
 
 #include "model/AppModel.h"
 #include "pages/FilesPage.h"
@@ -63,22 +64,6 @@ private:
     }
 };
 
-std::shared_ptr<ScanReport> synthetic(size_t count)
-{
-    auto report = std::make_shared<ScanReport>();
-    report->files.reserve(count);
-    const char* extensions[] = {"jpg", "mov", "mp3", "pdf", "zip", "dat"};
-    for (size_t i = 0; i < count; ++i) {
-        char path[160];
-        std::snprintf(path, sizeof path, "/home/lin/Archive/folder-%03zu/sub/file-%07zu.%s", i % 997, i, extensions[i % 6]);
-        int64_t size = static_cast<int64_t>((count - i) * 1000);
-        report->files.emplace_back(path, size, 700000000.0 - double(i), 1, i + 1, size, std::nullopt);
-    }
-    report->inspected = static_cast<int64_t>(count);
-    report->rebuildStatistics();
-    return report;
-}
-
 void trigger(QPushButton* button, const QString& text)
 {
     for (QAction* action : button->menu()->actions())
@@ -109,7 +94,7 @@ int runFilesPage(const std::vector<std::string>& args)
     page->show();
     model->choose();
     double start = QDateTime::currentMSecsSinceEpoch();
-    auto report = synthetic(count);
+    auto report = syntheticScanReport(count);
     std::printf("files=%zu report built in %.0f ms\n", count, QDateTime::currentMSecsSinceEpoch() - start);
     StallProbe probe;
     auto idle = [&] { return !model->filtering(); };

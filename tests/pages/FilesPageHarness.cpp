@@ -1,5 +1,6 @@
 #include "FilesPageHarness.h"
 
+#include "../../bench/SyntheticReport.h"
 #include "shell/NativeFileTable.h"
 
 #include <QAbstractButton>
@@ -8,20 +9,8 @@
 #include <QVBoxLayout>
 #include <cstdio>
 
-FilesPageHarness::FilesPageHarness(QSize size)
+FilesPageHarness::FilesPageHarness(QSize size) : home(shell.home), chosen(shell.chosenFolder), model(&shell.model())
 {
-    ensureShellApp();
-    makeDirs(home.path("Documents"));
-    AppModel::Collaborators services;
-    services.chooseFolder = [this] { return chosen; };
-    services.preview = [](const std::string&) { return std::optional<std::string>(); };
-    services.runningApplications = std::make_shared<NoApplications>();
-    services.readMemory = [] { return std::optional<MemorySnapshot>(); };
-    services.readApplicationMemory = [](const std::vector<ApplicationIdentity>&) { return std::vector<ApplicationMemory>{}; };
-    services.readAvailableSpace = [](const std::string&) { return std::optional<int64_t>(1'000'000'000); };
-    services.documentsFolder = [folder = home.path("Documents")] { return std::optional<std::string>(folder); };
-    model = std::make_unique<AppModel>(home.dataHome() + "/Tessyn/operations.json",
-                                       std::vector<std::string>{home.path("Applications")}, home.root(), std::move(services));
     window = std::make_unique<QWidget>();
     auto* layout = new QVBoxLayout(window.get());
     page = new FilesPage(*model);
@@ -35,7 +24,6 @@ FilesPageHarness::~FilesPageHarness()
 {
     window.reset();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    model.reset();
 }
 
 void FilesPageHarness::chooseAndScan(const std::string& folder)
@@ -65,22 +53,7 @@ std::vector<std::string> writeFiles(const std::string& folder, int count, const 
     return paths;
 }
 
-std::shared_ptr<ScanReport> syntheticReport(size_t count)
-{
-    auto report = std::make_shared<ScanReport>();
-    report->files.reserve(count);
-    const char* extensions[] = {"jpg", "mov", "mp3", "pdf", "zip", "dat"};
-    for (size_t i = 0; i < count; ++i) {
-        char path[160];
-        std::snprintf(path, sizeof path, "/home/lin/Archive/folder-%03zu/sub/file-%07zu.%s", i % 997, i, extensions[i % 6]);
-        int64_t size = static_cast<int64_t>((count - i) * 1000);
-        report->files.emplace_back(path, size, 700000000.0 - double(i), 1, i + 1, size, std::nullopt);
-    }
-    report->inspected = static_cast<int64_t>(count);
-    report->elapsed = 1.25;
-    report->rebuildStatistics();
-    return report;
-}
+std::shared_ptr<ScanReport> syntheticReport(size_t count) { return syntheticScanReport(count); }
 
 void click(QAbstractButton* button)
 {

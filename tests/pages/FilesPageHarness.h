@@ -13,12 +13,13 @@
 #include <string>
 #include <vector>
 
-// A files page in a window of its own, over a model whose stores, Trash and folder chooser
-// stay inside a temporary home. The window goes before the model.
+// A files page in a window of its own, over the model of a program whose stores, Trash and
+// folder chooser stay inside a temporary home. The window goes before the program.
 struct FilesPageHarness {
-    TempHome home;
-    std::optional<std::string> chosen;  // what the folder chooser answers
-    std::unique_ptr<AppModel> model;
+    ShellHarness shell;
+    TempHome& home;
+    std::optional<std::string>& chosen;  // what the folder chooser answers
+    AppModel* model;
     std::unique_ptr<QWidget> window;
     FilesPage* page = nullptr;
 
