@@ -1,6 +1,8 @@
 #include "FilesPageHarness.h"
 
+#include "pages/DisclosureGroup.h"
 #include "pages/MoveConfirmationSheet.h"
+#include "pages/SpaceSummaryView.h"
 #include "shell/AppSettings.h"
 #include "shell/NativeActionButton.h"
 
@@ -57,7 +59,8 @@ TEST_F(FilesPageLayoutTest, EveryStateFitsInBothLanguagesAndAppearances)
             };
             check("empty");
 
-            std::string folder = h.home.path("Downloads");
+            // A long folder name, to be shortened in the middle of the header.
+            std::string folder = h.home.path("Downloads of the whole family from the old laptop and the new phone 2019-2024");
             writeFiles(folder, 30);
             h.chosen = folder;
             click(h.page->chooseButton());
@@ -73,6 +76,11 @@ TEST_F(FilesPageLayoutTest, EveryStateFitsInBothLanguagesAndAppearances)
             ASSERT_TRUE(h.settled());
             h.model->setSelection({report->files[3].path, report->files[9].path, report->files[4000].path});
             check("results-kind");
+            h.page->spaceSummary()->group()->setExpanded(true);
+            h.page->scanNotes()->setExpanded(true);
+            check("summary-open");
+            h.page->spaceSummary()->group()->setExpanded(false);
+            h.page->scanNotes()->setExpanded(false);
 
             h.model->setFilter("大文件");
             ASSERT_TRUE(h.settled());

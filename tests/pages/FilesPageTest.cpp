@@ -71,6 +71,12 @@ TEST_F(FilesPageTest, RowsComeAHundredAtATimeAndSelectingThemKeepsOtherSelection
     EXPECT_FALSE(more->isVisible()) << "all rows shown";
     EXPECT_EQ(h.page->matchLabel()->text(), "250 matching · 250 inspected");
 
+    // A query that gives the same rows again leaves the table as it was.
+    int reloads = table->reloadCount();
+    h.model->refreshResults(false);
+    ASSERT_TRUE(h.settled());
+    EXPECT_EQ(table->reloadCount(), reloads);
+
     // Back to 100 rows; one selected file lies beyond them.
     h.page->searchField()->setFocus();
     QTest::keyClicks(h.page->searchField(), "f");
@@ -118,6 +124,18 @@ TEST_F(FilesPageTest, FilterAndSearchChangesShowTheFirstHundredAgainSortAndThres
         {"typing", [&] { typeInto(page->searchField(), "f00"); }, true},
         {"clear search", [&] { click(page->clearSearchButton()); }, true},
         {"sort menu again", [&] { triggerMenuItem(page->sortButton(), "Size"); }, false},
+        {"scan from the menu",
+         [&] {
+             h.model->scan();
+             ASSERT_TRUE(QTest::qWaitFor([&] { return !h.model->scanning(); }, 30000));
+         },
+         false},
+        {"scan button",
+         [&] {
+             click(page->scanButton());
+             ASSERT_TRUE(QTest::qWaitFor([&] { return !h.model->scanning(); }, 30000));
+         },
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.change);
