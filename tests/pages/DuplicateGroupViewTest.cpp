@@ -153,26 +153,6 @@ TEST_F(DuplicateGroupViewTest, KeepingAndSelectingShownCopiesGiveTheGroupsSelect
     EXPECT_EQ(h.model->selection(), pathsOf(twentyFive, 0, 20, large->keep()));
 }
 
-TEST_F(DuplicateGroupViewTest, AGroupShownWithCopiesSelectedHasItsSelectionAppliedAtOnce)
-{
-    FilesPageHarness h;
-    DuplicateGroup twentyFive = groupOf("b", 25);
-    ASSERT_NO_FATAL_FAILURE(showGroups(h, {twentyFive}));
-    // Selected from the results table, then the duplicates filter again: a new view.
-    click(h.page->chip("全部文件"));
-    ASSERT_TRUE(h.settled());
-    h.model->setSelection(pathsOf(twentyFive, 0, 25));
-    DuplicateGroup later = twentyFive;
-    later.id = std::string(64, 'z');  // a new identity gets a new view
-    auto duplicates = std::make_shared<DuplicateReport>();
-    duplicates->groups = {later};
-    h.model->setDuplicateReport(duplicates);
-    click(h.page->chip("重复文件"));
-    ASSERT_TRUE(h.settled());
-    ASSERT_NE(h.page->duplicates()->groupView(later.id), nullptr);
-    EXPECT_EQ(h.model->selection(), pathsOf(later, 0, 20, later.suggestedKeep().path));
-}
-
 TEST_F(DuplicateGroupViewTest, SelectingEveryCopyWarnsUntilOneIsDeselected)
 {
     FilesPageHarness h;
