@@ -363,6 +363,7 @@ QWidget* FilesPage::buildScanCard()
     for (QWidget* w : std::initializer_list<QWidget*>{scanCounts_, scanBytes_, scanCurrent_, note}) lines->addWidget(w);
     SectionCard* made = card(QStringLiteral("正在扫描所选目录"), QStringLiteral("magnifyingglass"), content);
     made->setObjectName(QStringLiteral("scan-card"));
+    made->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Maximum);  // its own height, at the top
     return made;
 }
 
@@ -383,6 +384,7 @@ QWidget* FilesPage::buildDuplicateCard()
         lines->addWidget(w);
     SectionCard* made = card(QStringLiteral("正在按内容检测重复文件"), QStringLiteral("doc.on.doc"), content);
     made->setObjectName(QStringLiteral("duplicate-card"));
+    made->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Maximum);
     return made;
 }
 
