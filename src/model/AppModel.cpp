@@ -574,9 +574,13 @@ void AppModel::startQuery()
         }
         post(this, [this, shared, result] {
             if (shared->source.stop_requested() || queryID_ != shared->id) return;
+            // Freeing a million old rows takes tens of milliseconds: a worker does it, so the
+            // window keeps answering while the user types or switches filters.
+            auto previous = std::make_shared<QueryResults>(std::move(queryResults_));
             queryResults_ = std::move(*result);
             emit queryResultsChanged();
             setFiltering(false);
+            queryJobs_.start(std::stop_source(), [previous = std::move(previous)](std::stop_token) mutable { previous.reset(); });
         });
     });
 }

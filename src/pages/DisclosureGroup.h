@@ -1,23 +1,27 @@
 #pragma once
 #include <QWidget>
 
-class QLabel;
 class QToolButton;
 
-// A titled group whose content shows only while it is expanded; it starts collapsed.
-// The title and the content are plain texts, given already translated.
+// A collapsible group: a one-line label with a disclosure arrow over its content, which is
+// hidden until the label is clicked. Starts collapsed.
 class DisclosureGroup : public QWidget {
     Q_OBJECT
 public:
-    DisclosureGroup(const QString& title, const QString& content, const QFont& font, QWidget* parent = nullptr);
+    explicit DisclosureGroup(QWidget* content, QWidget* parent = nullptr);
+    // A group whose content is one muted, selectable text; both texts given translated.
+    DisclosureGroup(const QString& title, const QString& text, const QFont& font, QWidget* parent = nullptr);
 
+    void setLabel(const QString& text);
+    const QString& label() const { return label_; }
     bool expanded() const { return expanded_; }
     void setExpanded(bool expanded);
     QToolButton* toggle() const { return toggle_; }
-    QLabel* content() const { return content_; }
+    QWidget* content() const { return content_; }
 
 private:
     QToolButton* toggle_ = nullptr;
-    QLabel* content_ = nullptr;
+    QWidget* content_ = nullptr;
+    QString label_;
     bool expanded_ = false;
 };

@@ -1,5 +1,6 @@
 #include "pages/PageCatalog.h"
 
+#include "pages/FilesPage.h"
 #include "pages/HistoryPage.h"
 #include "pages/MaintenancePage.h"
 #include "pages/MemoryPage.h"
@@ -9,8 +10,8 @@ PageFactory tessynPages()
 {
     PageFactory factory;
     factory.page = [](const QString& page, AppModel& model, const PageFactory::Navigate& navigate) -> QWidget* {
-        (void)navigate;
         if (page == Pages::memory) return new MemoryPage(model);
+        if (page == Pages::files) return new FilesPage(model, navigate);
         if (page == Pages::maintenance) return new MaintenancePage(model);
         if (page == Pages::history) return new HistoryPage(model);
         return nullptr;

@@ -1,7 +1,7 @@
 #pragma once
 #include <QWidget>
 
-// A panel of the maintenance page and its sheets: the surface colour in a rounded rectangle,
+// A panel of the pages and their sheets: the surface colour in a rounded rectangle,
 // outlined with the line colour when asked. Colours are read at paint time, so the panel
 // follows appearance changes without being rebuilt.
 class RoundedPanel : public QWidget {

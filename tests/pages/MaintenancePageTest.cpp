@@ -106,7 +106,7 @@ TEST_F(MaintenancePageTest, ListsFixtureBundlesWithStatesCountAndRows)
     EXPECT_TRUE(f.page->rules()->content()->isHidden());
     f.page->rules()->toggle()->click();
     EXPECT_TRUE(f.page->rules()->content()->isVisible());
-    EXPECT_TRUE(f.page->rules()->content()->text().startsWith("Only third-party application bundles"));
+    EXPECT_TRUE(qobject_cast<QLabel*>(f.page->rules()->content())->text().startsWith("Only third-party application bundles"));
     saveShot(f.page, "list-en");
 
     f.page->searchField()->setText("ZZZ");

@@ -1,0 +1,249 @@
+#include "pages/DuplicateGroupView.h"
+
+#include "engine/ByteFormat.h"
+#include "model/AppModel.h"
+#include "pages/MiddleElidedLabel.h"
+#include "shell/DesktopServices.h"
+#include "shell/LocalizedText.h"
+#include "shell/SymbolIcon.h"
+#include "shell/Typography.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <algorithm>
+
+namespace {
+
+QString fromBytes(std::string_view bytes) { return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size())); }
+
+QToolButton* iconButton(const QString& symbol, const QString& tip, const QString& accessible)
+{
+    auto* button = new QToolButton();
+    button->setAutoRaise(true);
+    button->setIcon(SymbolIcon::icon(symbol));
+    button->setIconSize(QSize(16, 16));
+    button->setFixedSize(28, 28);
+    button->setToolTip(tip);
+    button->setAccessibleName(accessible);
+    return button;
+}
+
+QColor orange() { return QColor(0xF0, 0x8A, 0x24); }
+
+} // namespace
+
+DuplicateGroupView::DuplicateGroupView(AppModel& model, DuplicateGroup group, QWidget* parent)
+    : QWidget(parent), model_(model), group_(std::move(group))
+{
+    setObjectName(QStringLiteral("duplicate-group"));
+    auto* stack = new QVBoxLayout(this);
+    stack->setContentsMargins(0, 8, 0, 8);
+    stack->setSpacing(10);
+
+    heading_ = new StyledLabel(Typography::system(13, QFont::Bold));
+    heading_->setTextFormat(Qt::PlainText);
+    stack->addWidget(heading_);
+    basis_ = new StyledLabel(Typography::caption(), StyledLabel::Tone::muted);
+    basis_->setTextFormat(Qt::PlainText);
+    stack->addWidget(basis_);
+
+    auto* controls = new QHBoxLayout();
+    auto* pickerLabel = new StyledLabel(Typography::body());
+    pickerLabel->setText(L(QStringLiteral("保留位置")));
+    picker_ = new QComboBox();
+    picker_->setAccessibleName(L(QStringLiteral("保留位置")));
+    picker_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    picker_->setMinimumContentsLength(24);
+    picker_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    pickerLabel->setBuddy(picker_);
+    connect(picker_, &QComboBox::activated, this, [this](int index) {
+        setKeep(picker_->itemData(index).toString().toStdString());
+    });
+    selectShown_ = new QPushButton(plainTitle(L(QStringLiteral("选择显示的副本"))));
+    selectShown_->setAutoDefault(false);
+    connect(selectShown_, &QPushButton::clicked, this, [this] {
+        model_.selectCopies(group_, keep_, visibleCount_);
+    });
+    controls->addWidget(pickerLabel);
+    controls->addWidget(picker_, 1);
+    controls->addWidget(selectShown_);
+    stack->addLayout(controls);
+
+    rowList_ = new QVBoxLayout();
+    rowList_->setSpacing(6);
+    stack->addLayout(rowList_);
+
+    loadMore_ = new QPushButton();
+    loadMore_->setAutoDefault(false);
+    connect(loadMore_, &QPushButton::clicked, this, [this] {
+        visibleCount_ += kCopiesPerPage;
+        rebuild();
+    });
+    stack->addWidget(loadMore_, 0, Qt::AlignLeft);
+
+    warning_ = new QWidget();
+    auto* warningRow = new QHBoxLayout(warning_);
+    warningRow->setContentsMargins(0, 0, 0, 0);
+    auto* warningIcon = new QLabel();
+    warningIcon->setPixmap(SymbolIcon::tinted(QStringLiteral("exclamationmark.triangle"), QSize(13, 13), orange(), devicePixelRatioF()));
+    auto* warningText = new QLabel(L(QStringLiteral("已选中整组，执行时会拒绝；请至少取消选择一份。")));
+    warningText->setFont(Typography::caption());
+    QPalette tone = warningText->palette();
+    tone.setColor(QPalette::WindowText, orange());
+    warningText->setPalette(tone);
+    warningText->setWordWrap(true);
+    warningRow->addWidget(warningIcon, 0, Qt::AlignTop);
+    warningRow->addWidget(warningText, 1);
+    stack->addWidget(warning_);
+
+    connect(&model_, &AppModel::selectionChanged, this, &DuplicateGroupView::refreshMarks);
+    rebuild();
+    // Shown for the first time: the suggested copy is the one kept, applied as any choice is.
+    setKeep(group_.suggestedKeep().path);
+}
+
+size_t DuplicateGroupView::shownCount() const
+{
+    return std::min(group_.files.size(), static_cast<size_t>(visibleCount_));
+}
+
+void DuplicateGroupView::setGroup(DuplicateGroup group)
+{
+    if (group == group_) return;
+    group_ = std::move(group);
+    rebuild();
+}
+
+void DuplicateGroupView::setKeep(const std::string& path)
+{
+    keep_ = path;
+    const AppModel::PathSet& selection = model_.selection();
+    bool started = std::any_of(group_.files.begin(), group_.files.end(),
+                               [&](const FileEntry& file) { return selection.count(file.path) > 0; });
+    if (started)
+        model_.selectCopies(group_, keep_, visibleCount_);  // redraws through the selection's signal
+    rebuildPicker();
+    refreshMarks();
+}
+
+void DuplicateGroupView::rebuild()
+{
+    const FileEntry& first = group_.files.front();
+    heading_->setText(L(QString::number(group_.files.size()) + QStringLiteral(" 份相同内容 · 每份 ") +
+                        QString::fromStdString(formatFileSize(first.size))));
+    basis_->setText(L(QStringLiteral("依据：大小一致 + SHA-256 一致 · ") + QString::fromStdString(group_.id.substr(0, 12)) +
+                      QStringLiteral("…")));
+
+    size_t shown = shownCount();
+    // Rows already made for the same paths stay; the rest are made again.
+    for (size_t i = 0; i < rows_.size(); ++i) {
+        if (i < shown && rows_[i].path == group_.files[i].path) continue;
+        for (size_t j = i; j < rows_.size(); ++j) rows_[j].widget->deleteLater();
+        rows_.resize(i);
+        break;
+    }
+    for (size_t i = rows_.size(); i < shown; ++i) {
+        rows_.push_back(makeRow(group_.files[i]));
+        rowList_->addWidget(rows_.back().widget);
+        rows_.back().widget->show();  // at once, not on the layout's next turn
+    }
+    loadMore_->setVisible(group_.files.size() > static_cast<size_t>(visibleCount_));
+    loadMore_->setText(plainTitle(L(QStringLiteral("加载更多副本（已显示 ") + QString::number(shown) + QStringLiteral("/") +
+                                    QString::number(group_.files.size()) + QStringLiteral("）"))));
+    rebuildPicker();
+    refreshMarks();
+}
+
+void DuplicateGroupView::rebuildPicker()
+{
+    size_t options = std::min(shownCount(), static_cast<size_t>(kMostKeepOptions));
+    std::vector<const FileEntry*> entries;
+    for (size_t i = 0; i < options; ++i) entries.push_back(&group_.files[i]);
+    bool offered = std::any_of(entries.begin(), entries.end(), [&](const FileEntry* file) { return file->path == keep_; });
+    if (!keep_.empty() && !offered)
+        for (const FileEntry& file : group_.files)
+            if (file.path == keep_) entries.push_back(&file);
+
+    QSignalBlocker quiet(picker_);
+    picker_->clear();
+    for (const FileEntry* file : entries) {
+        QString path = fromBytes(file->path);
+        picker_->addItem(path, path);
+    }
+    picker_->setCurrentIndex(picker_->findData(fromBytes(keep_)));
+}
+
+DuplicateGroupView::Row DuplicateGroupView::makeRow(const FileEntry& file)
+{
+    Row made;
+    made.path = file.path;
+    made.widget = new QWidget();
+    auto* line = new QHBoxLayout(made.widget);
+    line->setContentsMargins(0, 0, 0, 0);
+    QString name = fromBytes(file.name());
+
+    made.check = new QCheckBox();
+    made.check->setAccessibleName(QStringLiteral("选择 ") + name);
+    connect(made.check, &QCheckBox::toggled, this, [this, path = file.path](bool on) { toggle(path, on); });
+    line->addWidget(made.check, 0, Qt::AlignTop);
+
+    auto* texts = new QVBoxLayout();
+    texts->setSpacing(2);
+    // Long names and paths are shortened in the middle rather than widening the list.
+    made.name = new MiddleElidedLabel(Typography::body());
+    auto* pathLabel = new MiddleElidedLabel(Typography::caption(), StyledLabel::Tone::muted);
+    pathLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    pathLabel->setFullText(fromBytes(file.path));
+    texts->addWidget(made.name);
+    texts->addWidget(pathLabel);
+    line->addLayout(texts, 1);
+
+    made.preview = iconButton(QStringLiteral("eye"), L(QStringLiteral("预览")), L(QStringLiteral("预览 ") + name));
+    connect(made.preview, &QToolButton::clicked, this, [this, path = file.path] { model_.quickLook(path); });
+    made.reveal = iconButton(QStringLiteral("folder"), L(QStringLiteral("在 Finder 中显示")),
+                             L(QStringLiteral("在 Finder 中显示 ") + name));
+    connect(made.reveal, &QToolButton::clicked, this, [path = file.path] { DesktopServices::reveal(path); });
+    made.keep = new QPushButton(plainTitle(L(QStringLiteral("保留此份"))));
+    made.keep->setAutoDefault(false);
+    QSizePolicy keepRoom = made.keep->sizePolicy();
+    keepRoom.setRetainSizeWhenHidden(true);  // the row's icons stay in one column
+    made.keep->setSizePolicy(keepRoom);
+    connect(made.keep, &QPushButton::clicked, this, [this, path = file.path] { setKeep(path); });
+    line->addWidget(made.preview, 0, Qt::AlignTop);
+    line->addWidget(made.reveal, 0, Qt::AlignTop);
+    line->addWidget(made.keep, 0, Qt::AlignTop);
+    return made;
+}
+
+void DuplicateGroupView::refreshMarks()
+{
+    const AppModel::PathSet& selection = model_.selection();
+    for (Row& row : rows_) {
+        bool selected = selection.count(row.path) > 0;
+        {
+            QSignalBlocker quiet(row.check);
+            row.check->setChecked(selected);
+        }
+        QString name = fromBytes(std::string_view(row.path).substr(row.path.rfind('/') + 1));
+        row.name->setFullText(row.path == keep_ && !selected ? name + L(QStringLiteral(" · 保留")) : name);
+        row.keep->setVisible(row.path != keep_);
+    }
+    bool whole = std::all_of(group_.files.begin(), group_.files.end(),
+                             [&](const FileEntry& file) { return selection.count(file.path) > 0; });
+    warning_->setVisible(whole);
+}
+
+void DuplicateGroupView::toggle(const std::string& path, bool on)
+{
+    AppModel::PathSet next = model_.selection();
+    if (on)
+        next.insert(path);
+    else
+        next.erase(path);
+    model_.setSelection(std::move(next));
+}

@@ -1,0 +1,83 @@
+#pragma once
+#include "engine/DuplicateReport.h"
+
+#include <QWidget>
+#include <string>
+#include <vector>
+
+class AppModel;
+class MiddleElidedLabel;
+class QCheckBox;
+class QComboBox;
+class QPushButton;
+class QToolButton;
+class QVBoxLayout;
+class StyledLabel;
+
+// One group of files with identical content: which copy stays, and which copies go. Shows the
+// first copies twenty at a time; marks the kept copy; warns when every copy is selected,
+// because the move refuses a group without a remaining copy. Its own state is only the kept
+// path and how many copies are listed; the selection is the model's.
+class DuplicateGroupView : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kCopiesPerPage = 20;
+    static constexpr int kMostKeepOptions = 100;
+
+    DuplicateGroupView(AppModel& model, DuplicateGroup group, QWidget* parent = nullptr);
+
+    const DuplicateGroup& group() const { return group_; }
+    // The group's files changed (some moved away); the kept path and the count stay.
+    void setGroup(DuplicateGroup group);
+
+    const std::string& keep() const { return keep_; }
+    // The user's choice of the copy to keep (the picker and the rows' keep buttons).
+    void setKeep(const std::string& path);
+    int visibleCount() const { return visibleCount_; }
+
+    // The parts, for tests.
+    QComboBox* picker() const { return picker_; }
+    QPushButton* selectShownButton() const { return selectShown_; }
+    QPushButton* loadMoreButton() const { return loadMore_; }
+    QWidget* wholeGroupWarning() const { return warning_; }
+    StyledLabel* heading() const { return heading_; }
+    int shownRows() const { return static_cast<int>(rows_.size()); }
+    QCheckBox* rowCheckbox(int row) const { return rows_[static_cast<size_t>(row)].check; }
+    MiddleElidedLabel* rowName(int row) const { return rows_[static_cast<size_t>(row)].name; }
+    QPushButton* rowKeepButton(int row) const { return rows_[static_cast<size_t>(row)].keep; }
+    QToolButton* rowPreviewButton(int row) const { return rows_[static_cast<size_t>(row)].preview; }
+    QToolButton* rowRevealButton(int row) const { return rows_[static_cast<size_t>(row)].reveal; }
+
+private:
+    struct Row {
+        std::string path;
+        QWidget* widget = nullptr;
+        QCheckBox* check = nullptr;
+        MiddleElidedLabel* name = nullptr;
+        QPushButton* keep = nullptr;
+        QToolButton* preview = nullptr;
+        QToolButton* reveal = nullptr;
+    };
+
+    AppModel& model_;
+    DuplicateGroup group_;
+    std::string keep_;
+    int visibleCount_ = kCopiesPerPage;
+
+    StyledLabel* heading_ = nullptr;
+    StyledLabel* basis_ = nullptr;
+    QComboBox* picker_ = nullptr;
+    QPushButton* selectShown_ = nullptr;
+    QVBoxLayout* rowList_ = nullptr;
+    std::vector<Row> rows_;
+    QPushButton* loadMore_ = nullptr;
+    QWidget* warning_ = nullptr;
+
+    size_t shownCount() const;
+    void rebuild();
+    void rebuildPicker();
+    Row makeRow(const FileEntry& file);
+    // Marks, checkboxes and the warning, from the model's selection.
+    void refreshMarks();
+    void toggle(const std::string& path, bool on);
+};
