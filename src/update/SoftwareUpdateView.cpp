@@ -1,6 +1,5 @@
 #include "update/SoftwareUpdateView.h"
 
-#include "shell/AppSettings.h"
 #include "shell/AppVersion.h"
 #include "shell/LocalizedText.h"
 #include "shell/Typography.h"
@@ -60,9 +59,6 @@ SoftwareUpdateView::SoftwareUpdateView(SoftwareUpdateController& updates, QWidge
     connect(download_, &QPushButton::clicked, this, [this] { (void)updates_.download(); });
     connect(open_, &QPushButton::clicked, this, [this] { updates_.openInstaller(); });
     connect(&updates_, &SoftwareUpdateController::stateChanged, this, &SoftwareUpdateView::refresh);
-    connect(&AppSettings::shared(), &AppSettings::changed, this, [this](const QString& key) {
-        if (key == AppSettings::languageKey) refresh();
-    });
     refresh();
 }
 

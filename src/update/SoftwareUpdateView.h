@@ -9,7 +9,7 @@ class StyledLabel;
 // The software-update card of the settings page: the running version, the controller's status,
 // a busy indicator, the check, download and open buttons that fit the controller's state, and
 // a note on how the installer is used. It keeps nothing of its own and redraws from the
-// controller on each of its changes and on a language change.
+// controller on each of its changes; a language change rebuilds the page that holds it.
 class SoftwareUpdateView : public SectionCard {
     Q_OBJECT
 public:

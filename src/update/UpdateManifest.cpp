@@ -107,6 +107,35 @@ bool isDigestText(std::string_view text)
     return count == 64;
 }
 
+// True when a URL's path holds a "." or ".." segment, also percent-encoded, or an encoded
+// slash or backslash that a server could decode into a separator.
+bool hasDotSegment(std::string_view url)
+{
+    std::string_view path = urlPath(url);
+    while (!path.empty()) {
+        size_t slash = path.find('/');
+        std::string_view segment = path.substr(0, slash);
+        std::string decoded;
+        for (size_t i = 0; i < segment.size(); ++i) {
+            if (segment[i] == '\\') return true;
+            if (segment[i] == '%' && i + 2 < segment.size()) {
+                std::string_view escape = segment.substr(i + 1, 2);
+                if (escape == "2e" || escape == "2E") {
+                    decoded += '.';
+                    i += 2;
+                    continue;
+                }
+                if (escape == "2f" || escape == "2F" || escape == "5c" || escape == "5C") return true;
+            }
+            decoded += segment[i];
+        }
+        if (decoded == "." || decoded == "..") return true;
+        if (slash == std::string_view::npos) break;
+        path.remove_prefix(slash + 1);
+    }
+    return false;
+}
+
 int64_t integerField(const nlohmann::json& object, const char* key)
 {
     const nlohmann::json& value = object.at(key);
@@ -244,31 +273,4 @@ bool UpdateManifest::isOlder(std::string_view older, std::string_view newer)
     auto a = components(older);
     auto b = components(newer);
     return a && b && *a < *b;
-}
-
-bool UpdateManifest::hasDotSegment(std::string_view url)
-{
-    std::string_view path = urlPath(url);
-    while (!path.empty()) {
-        size_t slash = path.find('/');
-        std::string_view segment = path.substr(0, slash);
-        std::string decoded;
-        for (size_t i = 0; i < segment.size(); ++i) {
-            if (segment[i] == '\\') return true;
-            if (segment[i] == '%' && i + 2 < segment.size()) {
-                std::string_view escape = segment.substr(i + 1, 2);
-                if (escape == "2e" || escape == "2E") {
-                    decoded += '.';
-                    i += 2;
-                    continue;
-                }
-                if (escape == "2f" || escape == "2F" || escape == "5c" || escape == "5C") return true;
-            }
-            decoded += segment[i];
-        }
-        if (decoded == "." || decoded == "..") return true;
-        if (slash == std::string_view::npos) break;
-        path.remove_prefix(slash + 1);
-    }
-    return false;
 }

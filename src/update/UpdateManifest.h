@@ -60,9 +60,5 @@ struct UpdateManifest {
     // True only when both texts are versions and `older` comes before `newer`.
     static bool isOlder(std::string_view older, std::string_view newer);
 
-    // True when a URL's path holds a "." or ".." segment, also percent-encoded, or an
-    // encoded slash or backslash that a server could decode into a separator.
-    static bool hasDotSegment(std::string_view url);
-
     bool operator==(const UpdateManifest&) const = default;
 };
