@@ -1,3 +1,4 @@
+#include "pages/PageCatalog.h"
 #include "shell/AppAppearance.h"
 #include "shell/BrandArtwork.h"
 #include "shell/LocalizedText.h"
@@ -15,6 +16,7 @@ int main(int argc, char** argv)
     ensureShellResources();
     AppAppearanceModifier::install();
     QApplication::setWindowIcon(BrandArtwork::image());
+    installPageFactory(tessynPages());
 
     TessynApp tessyn;
     tessyn.handleTerminationSignals();

@@ -647,9 +647,9 @@ std::optional<std::string> AppModel::saveHistory(bool replacing)
     return failure;
 }
 
-void AppModel::trashSelected()
+QFuture<void> AppModel::trashSelected()
 {
-    if (!root_ || processing_ || scanning_ || detectingDuplicates_) return;
+    if (!root_ || processing_ || scanning_ || detectingDuplicates_) return Completion::now();
     std::vector<FileEntry> files = selectedFiles_;
     std::vector<DuplicateGroup> groups = duplicateReport_ ? duplicateReport_->groups : std::vector<DuplicateGroup>{};
     PathSet selection = selection_;
@@ -669,15 +669,20 @@ void AppModel::trashSelected()
     std::stop_source source;
     actionTask_ = source;
     std::shared_ptr<OperationJournal> journal = journal_;
+    Completion done;
     actionJobs_.start(source, [this, id, files = std::move(files), root = *root_, groups = std::move(groups),
-                               selection = std::move(selection), journal](std::stop_token stop) {
+                               selection = std::move(selection), journal, done](std::stop_token stop) {
         auto progress = [this, id](const ActionProgress& value) {
             post(this, [this, id, value] { applyActionProgress(id, value); });
         };
         std::vector<Operation> records =
             FileActionEngine::execute(files, root, groups, selection, progress, {}, journal.get(), stop);
-        post(this, [this, id, records = std::move(records)]() mutable { finishAction(id, std::move(records)); });
+        post(this, [this, id, records = std::move(records), done]() mutable {
+            finishAction(id, std::move(records));
+            done.finish();
+        });
     });
+    return done.future();
 }
 
 void AppModel::cancelAction()
@@ -797,17 +802,22 @@ void AppModel::finishAction(const std::string& id, std::vector<Operation> record
     setMessage(std::move(text));
 }
 
-void AppModel::restore(const Operation& record)
+QFuture<void> AppModel::restore(const Operation& record)
 {
-    if (processing_ || scanning_ || detectingDuplicates_ || record.restoredAt) return;
+    if (processing_ || scanning_ || detectingDuplicates_ || record.restoredAt) return Completion::now();
     setProcessing(true);
     setRestoring(true);
     std::shared_ptr<OperationJournal> journal = journal_;
     // A restore is short and is never cancelled: the journal must say how it ended.
-    restoreJobs_.start(std::stop_source(), [this, record, journal](std::stop_token) {
+    Completion done;
+    restoreJobs_.start(std::stop_source(), [this, record, journal, done](std::stop_token) {
         std::optional<std::string> failure = FileActionEngine::restoreTask(record, *journal);
-        post(this, [this, id = record.id, failure] { finishRestore(id, failure); });
+        post(this, [this, id = record.id, failure, done] {
+            finishRestore(id, failure);
+            done.finish();
+        });
     });
+    return done.future();
 }
 
 void AppModel::finishRestore(const std::string& id, std::optional<std::string> error)
@@ -932,16 +942,17 @@ void AppModel::quickLook(const std::string& path)
     if (auto failure = services_.preview(path)) setMessage(*failure);
 }
 
-void AppModel::releaseMemory(const std::vector<ApplicationMemory>& candidates)
+QFuture<void> AppModel::releaseMemory(const std::vector<ApplicationMemory>& candidates)
 {
-    if (memoryReleasing_ || maintenanceBusy() || candidates.empty()) return;
+    if (memoryReleasing_ || maintenanceBusy() || candidates.empty()) return Completion::now();
     setMemoryReleasing(true);
     memoryReleaseOutcome_.reset();
     emit memoryReleaseOutcomeChanged();
 
     std::shared_ptr<RunningApplications> apps = services_.runningApplications;
     auto sample = services_.readMemory;
-    releaseJobs_.start(std::stop_source(), [this, candidates, apps, sample](std::stop_token stop) {
+    Completion done;
+    releaseJobs_.start(std::stop_source(), [this, candidates, apps, sample, done](std::stop_token stop) {
         // Only the processes asked here are polled, pinned when they were looked up.
         std::map<int32_t, RunningApplication> asked;
         auto request = [&](const ApplicationMemory& candidate) {
@@ -956,13 +967,15 @@ void AppModel::releaseMemory(const std::vector<ApplicationMemory>& candidates)
             return found != asked.end() && !apps->hasTerminated(found->second);
         };
         MemoryReleaseOutcome outcome = MemoryReleaseEngine::run(candidates, request, running, sample, kReleaseTimeout, stop);
-        post(this, [this, outcome = std::move(outcome)]() mutable {
+        post(this, [this, outcome = std::move(outcome), done]() mutable {
             memoryReleaseOutcome_ = std::move(outcome);
             emit memoryReleaseOutcomeChanged();
             sampleMemory();
             setMemoryReleasing(false);
+            done.finish();
         });
     });
+    return done.future();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -973,19 +986,22 @@ bool AppModel::maintenanceBusy() const
     return processing_ || scanning_ || detectingDuplicates_ || maintenanceScanning_ || memoryReleasing_;
 }
 
-void AppModel::refreshInstalledApps()
+QFuture<void> AppModel::refreshInstalledApps()
 {
-    if (maintenanceBusy()) return;
+    if (maintenanceBusy()) return Completion::now();
     setMaintenanceScanning(true);
-    maintenanceJobs_.start(std::stop_source(), [this, roots = maintenanceAppRoots_](std::stop_token) {
+    Completion done;
+    maintenanceJobs_.start(std::stop_source(), [this, roots = maintenanceAppRoots_, done](std::stop_token) {
         std::vector<InstalledApp> apps = MaintenanceEngine::discover(roots);
-        post(this, [this, apps = std::move(apps)]() mutable {
+        post(this, [this, apps = std::move(apps), done]() mutable {
             installedApps_ = std::move(apps);
             emit installedAppsChanged();
             updateRunningApplicationSnapshot(services_.runningApplications->list());
             setMaintenanceScanning(false);
+            done.finish();
         });
     });
+    return done.future();
 }
 
 bool AppModel::appIsRunning(const InstalledApp& app) const

@@ -7,6 +7,7 @@
 #include "engine/Operation.h"
 #include "engine/OperationJournal.h"
 #include "engine/ScanReport.h"
+#include "model/Completion.h"
 #include "model/JobThreads.h"
 #include "platform/RunningApplications.h"
 #include "services/ApplicationMemory.h"
@@ -186,10 +187,12 @@ public:
     void refreshAvailableSpace(bool force);
 
     // --- File actions ----------------------------------------------------------------------
-    void trashSelected();
+    // The operations returning a future finish it once the model has published their whole
+    // outcome (message, history, lists and flags), also when they refuse to start.
+    QFuture<void> trashSelected();
     // The stop button of a running trash action.
     void cancelAction();
-    void restore(const Operation& record);
+    QFuture<void> restore(const Operation& record);
     void clearHistory();
     void acknowledgeInterruptedActions();
     // Writes the history file and lets the journal drop what it settles; the error text or none.
@@ -202,24 +205,24 @@ public:
     // Asks the application of the row to quit normally, after checking it is still the same.
     void requestQuit(const ApplicationMemory& row);
     void quickLook(const std::string& path);
-    void releaseMemory(const std::vector<ApplicationMemory>& candidates);
+    QFuture<void> releaseMemory(const std::vector<ApplicationMemory>& candidates);
 
     // --- Installed applications ------------------------------------------------------------
     bool maintenanceBusy() const;
-    void refreshInstalledApps();
+    QFuture<void> refreshInstalledApps();
     // Asks the live list of running applications.
     bool appIsRunning(const InstalledApp& app) const;
 
     // --- Caches and uninstall --------------------------------------------------------------
     // Lists the old files of the application's cache folder into cachePlan.
-    void inspectCache(const InstalledApp& app);
+    QFuture<void> inspectCache(const InstalledApp& app);
     // Moves the chosen files of the plan to the Trash one at a time; the stop request is read
     // between files.
-    void cleanCache();
+    QFuture<void> cleanCache();
     // Moves the bundle to the Trash, then the chosen related items one at a time.
-    void removeApp(const InstalledApp& app, const std::vector<RelatedItem>& related);
+    QFuture<void> removeApp(const InstalledApp& app, const std::vector<RelatedItem>& related);
     // Moves related items of an application whose bundle is already in the Trash.
-    void retryRelated(const InstalledApp& app, const std::vector<RelatedItem>& items);
+    QFuture<void> retryRelated(const InstalledApp& app, const std::vector<RelatedItem>& items);
 
     // --- Shutdown --------------------------------------------------------------------------
     // The shell's quit decision: refused (with the message) while files are being processed;

@@ -41,6 +41,7 @@ struct AppModel::CacheRun {
     size_t next = 0;
     int64_t succeeded = 0;
     PathSet moved;
+    Completion done;
 };
 
 // One uninstall, or one retry of related items, in progress.
@@ -51,6 +52,7 @@ struct AppModel::RelatedRun {
     bool retry = false;
     Operation appRecord;                      // the bundle's record (uninstall only)
     std::optional<std::string> saveFailure;   // of the last history save
+    Completion done;
 };
 
 void AppModel::setCacheState(std::optional<InstalledApp> app, std::optional<CachePlan> plan)
@@ -64,14 +66,18 @@ void AppModel::setCacheState(std::optional<InstalledApp> app, std::optional<Cach
 // ---------------------------------------------------------------------------------------------
 // Cache plans
 
-void AppModel::inspectCache(const InstalledApp& app)
+QFuture<void> AppModel::inspectCache(const InstalledApp& app)
 {
-    if (maintenanceBusy()) return;
-    if (appIsRunning(app)) return setMessage("请先保存工作并退出此应用，再扫描缓存。");
+    if (maintenanceBusy()) return Completion::now();
+    if (appIsRunning(app)) {
+        setMessage("请先保存工作并退出此应用，再扫描缓存。");
+        return Completion::now();
+    }
     setCacheState(app, std::nullopt);
     setCacheSelection({});
     setMaintenanceScanning(true);
-    maintenanceJobs_.start(std::stop_source(), [this, app, home = maintenanceHome_](std::stop_token stop) {
+    Completion done;
+    maintenanceJobs_.start(std::stop_source(), [this, app, home = maintenanceHome_, done](std::stop_token stop) {
         std::optional<CachePlan> plan;
         std::string failure;
         try {
@@ -79,7 +85,7 @@ void AppModel::inspectCache(const InstalledApp& app)
         } catch (const std::exception& error) {
             failure = errorDescription(error);
         }
-        post(this, [this, plan = std::move(plan), failure]() mutable {
+        post(this, [this, plan = std::move(plan), failure, done]() mutable {
             if (plan) {
                 cachePlan_ = std::move(plan);
                 emit cachePlanChanged();
@@ -87,26 +93,32 @@ void AppModel::inspectCache(const InstalledApp& app)
                 setMessage("无法扫描缓存：" + failure);
             }
             setMaintenanceScanning(false);
+            done.finish();
         });
     });
+    return done.future();
 }
 
-void AppModel::cleanCache()
+QFuture<void> AppModel::cleanCache()
 {
-    if (maintenanceBusy() || !cacheApp_ || !cachePlan_) return;
-    if (appIsRunning(*cacheApp_)) return setMessage("应用已启动，取消缓存处理。请退出应用后重新扫描。");
+    if (maintenanceBusy() || !cacheApp_ || !cachePlan_) return Completion::now();
+    if (appIsRunning(*cacheApp_)) {
+        setMessage("应用已启动，取消缓存处理。请退出应用后重新扫描。");
+        return Completion::now();
+    }
     auto run = std::make_shared<CacheRun>();
     run->app = *cacheApp_;
     run->plan = std::make_shared<const CachePlan>(*cachePlan_);
     for (const FileEntry& file : cachePlan_->files)
         if (cacheSelection_.count(file.path)) run->work.push_back(file);
-    if (run->work.empty()) return;
+    if (run->work.empty()) return Completion::now();
 
     setProcessing(true);
     setMaintenanceStop(false);
     setMessage(std::nullopt);
     setActionProgress({0, static_cast<int64_t>(run->work.size()), ""});
     cleanNextCacheFile(run);
+    return run->done.future();
 }
 
 void AppModel::cleanNextCacheFile(const std::shared_ptr<CacheRun>& run)
@@ -167,26 +179,31 @@ void AppModel::finishCacheClean(const std::shared_ptr<CacheRun>& run)
         setMessage("缓存处理完成：成功 " + std::to_string(run->succeeded) + " 项，失败 " + std::to_string(failed) +
                    " 项。可在操作记录恢复；废纸篓仍占空间。");
     }
+    run->done.finish();
 }
 
 // ---------------------------------------------------------------------------------------------
 // Uninstall and related items
 
-void AppModel::removeApp(const InstalledApp& app, const std::vector<RelatedItem>& related)
+QFuture<void> AppModel::removeApp(const InstalledApp& app, const std::vector<RelatedItem>& related)
 {
-    if (maintenanceBusy()) return;
+    if (maintenanceBusy()) return Completion::now();
     setProcessing(true);
     // Cleared here, not when the related items start: a stop pressed while the applications
     // are listed or the bundle moves must still keep the related items where they are.
     setMaintenanceStop(false);
     if (appIsRunning(app)) {
         setProcessing(false);
-        return setMessage("应用仍在运行，请退出后重试。");
+        setMessage("应用仍在运行，请退出后重试。");
+        return Completion::now();
     }
     auto run = std::make_shared<RelatedRun>();
     run->app = app;
     run->items = related;
-    if (related.empty()) return uninstallBundle(run);
+    if (related.empty()) {
+        uninstallBundle(run);
+        return run->done.future();
+    }
 
     maintenanceJobs_.start(std::stop_source(), [this, run, roots = maintenanceAppRoots_,
                                                 bundleID = app.bundleID](std::stop_token) {
@@ -196,11 +213,13 @@ void AppModel::removeApp(const InstalledApp& app, const std::vector<RelatedItem>
         post(this, [this, run, owners] {
             if (owners != 1) {
                 setProcessing(false);
-                return setMessage("同 bundle ID 应用归属不明确，请重新检查；没有移走任何项目。");
+                setMessage("同 bundle ID 应用归属不明确，请重新检查；没有移走任何项目。");
+                return run->done.finish();
             }
             uninstallBundle(run);
         });
     });
+    return run->done.future();
 }
 
 void AppModel::uninstallBundle(const std::shared_ptr<RelatedRun>& run)
@@ -226,7 +245,8 @@ void AppModel::moveNextRelated(const std::shared_ptr<RelatedRun>& run)
     if (run->next == run->items.size() || maintenanceStop_) {
         if (run->retry) {
             setProcessing(false);
-            return setMessage("关联项处理结束。失败项保留，重新检查后可再次确认；成功项可在记录中恢复。");
+            setMessage("关联项处理结束。失败项保留，重新检查后可再次确认；成功项可在记录中恢复。");
+            return run->done.finish();
         }
         return finishRemoveApp(run);
     }
@@ -243,7 +263,8 @@ void AppModel::moveNextRelated(const std::shared_ptr<RelatedRun>& run)
             if (run->saveFailure) {
                 if (run->retry) {
                     setProcessing(false);
-                    return setMessage("保存失败，已停止：" + *run->saveFailure);
+                    setMessage("保存失败，已停止：" + *run->saveFailure);
+                    return run->done.finish();
                 }
                 return finishRemoveApp(run);
             }
@@ -268,17 +289,21 @@ void AppModel::finishRemoveApp(const std::shared_ptr<RelatedRun>& run)
                                                                    : "；关联项处理结果请查看操作记录，失败项可重新检查后重试。");
     if (run->saveFailure) text += "\n记录保存失败：" + *run->saveFailure;
     setMessage(std::move(text));
+    run->done.finish();
 }
 
-void AppModel::retryRelated(const InstalledApp& app, const std::vector<RelatedItem>& items)
+QFuture<void> AppModel::retryRelated(const InstalledApp& app, const std::vector<RelatedItem>& items)
 {
     struct stat info {};
     const std::vector<Operation>& history = historyStore_.history();
     bool uninstalled = std::any_of(history.begin(), history.end(), [&](const Operation& record) {
         return record.kind == "application" && record.path == app.path && record.success && !record.restoredAt;
     });
-    if (maintenanceBusy() || stat(app.path.c_str(), &info) == 0 || !uninstalled)
-        return setMessage("应用卸载状态已变化，请刷新列表后重新检查。");
+    if (maintenanceBusy()) return Completion::now();
+    if (stat(app.path.c_str(), &info) == 0 || !uninstalled) {
+        setMessage("应用卸载状态已变化，请刷新列表后重新检查。");
+        return Completion::now();
+    }
     setProcessing(true);
     setMaintenanceStop(false);
     auto run = std::make_shared<RelatedRun>();
@@ -293,9 +318,11 @@ void AppModel::retryRelated(const InstalledApp& app, const std::vector<RelatedIt
         post(this, [this, run, reinstalled] {
             if (reinstalled) {
                 setProcessing(false);
-                return setMessage("存在相同 bundle ID 的应用，停止关联项重试。");
+                setMessage("存在相同 bundle ID 的应用，停止关联项重试。");
+                return run->done.finish();
             }
             moveNextRelated(run);
         });
     });
+    return run->done.future();
 }

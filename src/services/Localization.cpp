@@ -56,11 +56,23 @@ size_t codePointCount(std::string_view text)
     return count;
 }
 
-// One "{digits}" slot: its byte range and the digits.
+std::optional<long long> parseDecimal(std::string_view digits)
+{
+    if (digits.empty()) return std::nullopt;
+    while (digits.size() > 1 && digits.front() == '0') digits.remove_prefix(1);
+    // Numbers beyond 18 digits cannot name a group anyway.
+    if (digits.size() > 18) return std::nullopt;
+    long long value = 0;
+    for (char c : digits) value = value * 10 + (c - '0');
+    return value;
+}
+
+// One "{digits}" slot: its byte range and its number, parsed at once so that nothing points
+// into the text while it is being filled.
 struct Slot {
     size_t begin;
     size_t end;
-    std::string_view digits;
+    std::optional<long long> number;
 };
 
 std::vector<Slot> findSlots(std::string_view text)
@@ -75,7 +87,7 @@ std::vector<Slot> findSlots(std::string_view text)
         size_t j = i + 1;
         while (j < text.size() && text[j] >= '0' && text[j] <= '9') ++j;
         if (j > i + 1 && j < text.size() && text[j] == '}') {
-            slots.push_back({i, j + 1, text.substr(i + 1, j - i - 1)});
+            slots.push_back({i, j + 1, parseDecimal(text.substr(i + 1, j - i - 1))});
             i = j + 1;
         } else {
             ++i;
@@ -108,16 +120,34 @@ std::string patternSource(std::string_view key)
     return out;
 }
 
-std::optional<long long> parseDecimal(std::string_view digits)
-{
-    if (digits.empty()) return std::nullopt;
-    while (digits.size() > 1 && digits.front() == '0') digits.remove_prefix(1);
-    // Numbers beyond 18 digits cannot name a group anyway.
-    if (digits.size() > 18) return std::nullopt;
-    long long value = 0;
-    for (char c : digits) value = value * 10 + (c - '0');
-    return value;
-}
+// Chinese texts written for another desktop name its facilities; on this one they are shown
+// with the words of this platform. Keys stay the source texts, so stored texts never change.
+constexpr const char* kChinesePlatformTexts = R"json({
+    "你的 Mac，井然有序。": "你的电脑，井然有序。",
+    "保持窗口在前台等待新采样，或打开活动监视器。": "保持窗口在前台等待新采样，或打开系统监视器。",
+    "关联目录已变化，请在 Finder 中检查。": "关联目录已变化，请在文件管理器中检查。",
+    "关联目录超过 10 万项，请使用 Finder 手动处理。": "关联目录超过 10 万项，请使用文件管理器手动处理。",
+    "内存压力综合反映系统状态。以上计数不会相加为完整占用，也不用于推算健康评分。完整应用占用与系统压力请在活动监视器查看。": "内存压力综合反映系统状态。以上计数不会相加为完整占用，也不用于推算健康评分。完整应用占用与系统压力请在系统监视器查看。",
+    "占用数值不是保证可释放量。macOS 会管理缓存，退出应用后空闲内存也可能波动。": "占用数值不是保证可释放量。系统会管理缓存，退出应用后空闲内存也可能波动。",
+    "原位置已有文件，恢复不会覆盖它。请在 Finder 中选择其他位置。": "原位置已有文件，恢复不会覆盖它。请在文件管理器中选择其他位置。",
+    "原目录已移动、删除或变化，请在 Finder 中手动恢复。": "原目录已移动、删除或变化，请在文件管理器中手动恢复。",
+    "可以继续使用。若仍卡顿，在活动监视器检查 CPU 和磁盘活动。": "可以继续使用。若仍卡顿，在系统监视器检查 CPU 和磁盘活动。",
+    "在 Finder 中显示": "在文件管理器中显示",
+    "在 Finder 中显示 {0}": "在文件管理器中显示 {0}",
+    "在 Finder 显示": "在文件管理器中显示",
+    "如同时感到卡顿，观察高占用应用和活动监视器；无需为了提高空闲内存而清空缓存。": "如同时感到卡顿，观察高占用应用和系统监视器；无需为了提高空闲内存而清空缓存。",
+    "废纸篓中的文件已变化或不再存在，请在 Finder 中检查。": "废纸篓中的文件已变化或不再存在，请在文件管理器中检查。",
+    "废纸篓应用已变化，请在 Finder 中检查。": "废纸篓应用已变化，请在文件管理器中检查。",
+    "打开活动监视器": "打开系统监视器",
+    "活动监视器": "系统监视器",
+    "打开活动监视器查看内存压力；下方原始指标仍可作为参考。": "打开系统监视器查看内存压力；下方原始指标仍可作为参考。",
+    "此记录无法自动恢复，请在 Finder 废纸篓检查。": "此记录无法自动恢复，请在文件管理器的废纸篓中检查。",
+    "稍后重试或打开活动监视器。": "稍后重试或打开系统监视器。",
+    "系统压力为兼容性读数；不可获取时明确显示未知，不复刻活动监视器的压力曲线。": "系统压力为兼容性读数；不可获取时明确显示未知，不复刻系统监视器的压力曲线。",
+    "请确认这些文件不再需要。移入废纸篓后仍可能占用空间，清空废纸篓后才可能释放。可在 Finder 废纸篓中检查和恢复。": "请确认这些文件不再需要。移入废纸篓后仍可能占用空间，清空废纸篓后才可能释放。可在文件管理器的废纸篓中检查和恢复。",
+    "⌘ / ⇧ 多选 · 移入废纸篓后可恢复，清空前仍占用空间。": "Ctrl / Shift 多选 · 移入废纸篓后可恢复，清空前仍占用空间。",
+    "操作中断：{0}。状态未确认，请检查原位置与 Finder 废纸篓；不会自动重试或覆盖。": "操作中断：{0}。状态未确认，请检查原位置与废纸篓；不会自动重试或覆盖。"
+})json";
 
 std::mutex& builtinMutex()
 {
@@ -212,9 +242,8 @@ std::optional<std::string> LocalizationCatalog::fillPattern(std::string_view tex
         int32_t groups = matcher->groupCount() + 1;  // the whole match included
         auto slots = findSlots(result);
         for (auto it = slots.rbegin(); it != slots.rend(); ++it) {
-            auto number = parseDecimal(it->digits);
-            if (!number) continue;
-            long long g = *number + 1;
+            if (!it->number) continue;
+            long long g = *it->number + 1;
             if (g >= groups) continue;
             UErrorCode groupStatus = U_ZERO_ERROR;
             int32_t start = matcher->start(static_cast<int32_t>(g), groupStatus);
@@ -281,6 +310,12 @@ const LocalizationCatalog& LocalizationCatalog::shared()
     return catalog;
 }
 
+const LocalizationCatalog& LocalizationCatalog::chinesePlatformTexts()
+{
+    static const LocalizationCatalog catalog = fromJson(kChinesePlatformTexts);
+    return catalog;
+}
+
 std::string L(std::string_view text, AppLanguage language, const LocalizationCatalog& catalog)
 {
     if (language != AppLanguage::english) return std::string(text);
@@ -289,6 +324,7 @@ std::string L(std::string_view text, AppLanguage language, const LocalizationCat
 
 std::string L(std::string_view text, AppLanguage language)
 {
-    if (language != AppLanguage::english || text.empty() || !containsCJKIdeograph(text)) return std::string(text);
+    if (text.empty() || !containsCJKIdeograph(text)) return std::string(text);
+    if (language != AppLanguage::english) return LocalizationCatalog::chinesePlatformTexts().translate(text);
     return L(text, language, LocalizationCatalog::shared());
 }

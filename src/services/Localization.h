@@ -44,6 +44,9 @@ public:
     // The catalog every call of L uses, found once per process: Localization/en.json beside
     // the executable, else ../share/tessyn/Localization/en.json, else the built-in source.
     static const LocalizationCatalog& shared();
+    // The Chinese display of source texts that name another desktop's facilities; every other
+    // text comes back unchanged.
+    static const LocalizationCatalog& chinesePlatformTexts();
     // Supplies the built-in catalog text (the interface compiles one in). Must be set before
     // the first translation to take effect.
     static void setBuiltinSource(std::function<std::optional<std::string>()> source);
@@ -58,7 +61,8 @@ private:
     std::optional<std::string> fillPattern(std::string_view text) const;
 };
 
-// The display text of `text` in `language`, through the shared catalog. Safe from any thread.
+// The display text of `text` in `language`, through the shared catalog (Chinese: the source text
+// with this platform's words). Safe from any thread.
 std::string L(std::string_view text, AppLanguage language);
-// The same through a given catalog.
+// The same through a given catalog; Chinese gives the text itself.
 std::string L(std::string_view text, AppLanguage language, const LocalizationCatalog& catalog);

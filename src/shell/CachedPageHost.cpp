@@ -1,7 +1,5 @@
 #include "shell/CachedPageHost.h"
 
-#include <QCoreApplication>
-#include <QEvent>
 #include <QLayout>
 #include <QTimer>
 
@@ -15,14 +13,25 @@ void CachedPageHost::refresh(QWidget* page)
     if (auto* refreshable = dynamic_cast<RefreshablePage*>(page)) refreshable->refreshContent();
 }
 
-void CachedPageHost::retranslate(QWidget* page)
+QWidget* CachedPageHost::build(const QString& id)
 {
-    QEvent change(QEvent::LanguageChange);
-    QCoreApplication::sendEvent(page, &change);
-    for (QWidget* child : page->findChildren<QWidget*>()) {
-        QEvent childChange(QEvent::LanguageChange);
-        QCoreApplication::sendEvent(child, &childChange);
+    QWidget* page = content_ ? content_(id) : new QWidget();
+    page->setParent(this);
+    page->setGeometry(rect());
+    pages_.insert(id, page);
+    return page;
+}
+
+void CachedPageHost::dropPages()
+{
+    // The change may come from a control on one of these pages (the language picker), so
+    // they go later, out of sight and out of the host's children at once.
+    for (QWidget* kept : std::as_const(pages_)) {
+        kept->hide();
+        kept->setParent(nullptr);
+        kept->deleteLater();
     }
+    pages_.clear();
 }
 
 void CachedPageHost::apply(const std::optional<QString>& destination, const QString& languageRevision,
@@ -30,7 +39,11 @@ void CachedPageHost::apply(const std::optional<QString>& destination, const QStr
 {
     if (languageRevision_ != languageRevision) {
         languageRevision_ = languageRevision;
-        for (QWidget* kept : std::as_const(pages_)) retranslate(kept);
+        dropPages();
+        if (active_ && destination && *active_ == *destination) {
+            build(*active_)->show();
+            return;
+        }
     }
     if (!active_ && !destination) return;
     if (active_ && destination && *active_ == *destination) {
@@ -52,9 +65,7 @@ void CachedPageHost::apply(const std::optional<QString>& destination, const QStr
     if (shown) {
         if (refreshRoot) refresh(shown);
     } else {
-        shown = content_ ? content_(id) : new QWidget();
-        shown->setParent(this);
-        pages_.insert(id, shown);
+        shown = build(id);
     }
     shown->setGeometry(rect());
     shown->show();

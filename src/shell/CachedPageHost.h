@@ -13,11 +13,11 @@ public:
     virtual void refreshContent() = 0;
 };
 
-// Keeps one widget tree per page identifier for the life of the window and shows at most one
-// of them, filling the host. A page is built on its first placement and never rebuilt; after
-// each placement the host lays the page out and reports it on a later turn of the event loop,
-// unless another placement happened meanwhile. On a language change every widget of every
-// kept page receives QEvent::LanguageChange, so hidden pages too come back in the new language.
+// Keeps one widget tree per page identifier and shows at most one of them, filling the host.
+// A page is built on its first placement and kept while others are shown; after each placement
+// the host lays the page out and reports it on a later turn of the event loop, unless another
+// placement happened meanwhile. Pages draw their texts once, so a language change drops every
+// kept page and builds the shown one again at once; the others are built when next shown.
 class CachedPageHost : public QWidget {
     Q_OBJECT
 public:
@@ -50,5 +50,6 @@ private:
     QString languageRevision_ = QStringLiteral("en");
 
     static void refresh(QWidget* page);
-    static void retranslate(QWidget* page);
+    QWidget* build(const QString& id);
+    void dropPages();
 };

@@ -43,7 +43,7 @@ bool hasIdeograph(const QString& text)
 QString L(const QString& text, AppLanguage language)
 {
     (void)builtinCatalogRegistered;
-    if (language != AppLanguage::english || !hasIdeograph(text)) return text;
+    if (!hasIdeograph(text)) return text;
     QByteArray utf8 = text.toUtf8();
     return QString::fromStdString(::L(std::string_view(utf8.constData(), static_cast<size_t>(utf8.size())), language));
 }

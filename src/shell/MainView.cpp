@@ -14,6 +14,7 @@
 #include "shell/PageDestinations.h"
 #include "shell/Palette.h"
 #include "shell/SymbolIcon.h"
+#include "shell/SymbolView.h"
 #include "shell/Typography.h"
 #include "update/SoftwareUpdateController.h"
 
@@ -266,9 +267,7 @@ QWidget* MainView::buildSidebar()
     auto* footerRow = new QHBoxLayout(footer);
     footerRow->setContentsMargins(0, 6, 0, 0);
     footerRow->setSpacing(5);
-    auto* shield = new QLabel();
-    shield->setPixmap(SymbolIcon::icon(QStringLiteral("lock.shield")).pixmap(QSize(13, 13), devicePixelRatioF()));
-    footerRow->addWidget(shield);
+    footerRow->addWidget(new SymbolView(QStringLiteral("lock.shield"), 13));
     footerRow->addWidget(fixedText(QStringLiteral("本机处理"), Typography::caption(), true));
     footerRow->addStretch(1);
     column->addWidget(footer);

@@ -3,6 +3,7 @@
 #include "engine/ByteFormat.h"
 #include "engine/Dates.h"
 #include "shell/AppSettings.h"
+#include "shell/DesktopServices.h"
 #include "shell/LocalizedText.h"
 #include "shell/Palette.h"
 #include "shell/SymbolIcon.h"
@@ -336,6 +337,7 @@ NativeFileTable::NativeFileTable(QWidget* parent) : QTableView(parent)
     setModel(model_);
     setItemDelegate(delegate_);
     model_->reload(model_->files(), {}, false, currentLanguage());
+    reveal_ = [](const std::string& path) { DesktopServices::reveal(path); };
 
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::ExtendedSelection);

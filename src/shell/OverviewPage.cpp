@@ -150,12 +150,6 @@ QPushButton* OverviewPage::shortcutButton(const QString& filter) const
     return nullptr;
 }
 
-void OverviewPage::changeEvent(QEvent* event)
-{
-    if (event->type() == QEvent::LanguageChange) refreshContent();
-    QScrollArea::changeEvent(event);
-}
-
 void OverviewPage::openFiles(const QString& filter)
 {
     model_.setFilter(filter.toStdString());

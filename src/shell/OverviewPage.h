@@ -24,9 +24,6 @@ public:
     // The shortcut buttons of the scan card, for the filters "大文件", "旧下载候选", "重复文件".
     QPushButton* shortcutButton(const QString& filter) const;
 
-protected:
-    void changeEvent(QEvent* event) override;
-
 private:
     AppModel& model_;
     Navigate navigate_;

@@ -4,12 +4,31 @@
 #include "shell/PageDestinations.h"
 #include "shell/PendingPage.h"
 
-QWidget* makePageContent(const QString& page, AppModel& model, const std::function<void(const QString&)>& navigate)
+namespace {
+
+PageFactory& installedFactory()
 {
-    if (page == Pages::memory || page == Pages::files || page == Pages::maintenance || page == Pages::history ||
-        page == Pages::settings)
-        return new PendingPage(page);
-    return new OverviewPage(model, navigate);
+    static PageFactory factory;
+    return factory;
 }
 
-QWidget* makeSettingsContent(AppModel&) { return new PendingPage(Pages::settings); }
+} // namespace
+
+void installPageFactory(PageFactory factory) { installedFactory() = std::move(factory); }
+
+QWidget* makePageContent(const QString& page, AppModel& model, const PageFactory::Navigate& navigate)
+{
+    bool named = page == Pages::memory || page == Pages::files || page == Pages::maintenance ||
+                 page == Pages::history || page == Pages::settings;
+    if (!named) return new OverviewPage(model, navigate);
+    if (const auto& build = installedFactory().page)
+        if (QWidget* built = build(page, model, navigate)) return built;
+    return new PendingPage(page);
+}
+
+QWidget* makeSettingsContent(AppModel& model)
+{
+    if (const auto& build = installedFactory().settings)
+        if (QWidget* built = build(model)) return built;
+    return new PendingPage(Pages::settings);
+}

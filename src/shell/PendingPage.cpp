@@ -26,9 +26,3 @@ void PendingPage::retranslate()
     title_->setText(L(page_));
     note_->setText(L(QStringLiteral("这一页尚未完成。")));
 }
-
-void PendingPage::changeEvent(QEvent* event)
-{
-    if (event->type() == QEvent::LanguageChange) retranslate();
-    QWidget::changeEvent(event);
-}

@@ -10,9 +10,6 @@ public:
     explicit PendingPage(const QString& page, QWidget* parent = nullptr);
     QString page() const { return page_; }
 
-protected:
-    void changeEvent(QEvent* event) override;
-
 private:
     QString page_;
     StyledLabel* title_ = nullptr;

@@ -6,6 +6,7 @@
 #include "shell/PageContent.h"
 
 #include <QEvent>
+#include <QLayout>
 #include <QVBoxLayout>
 
 SettingsWindow::SettingsWindow(AppModel& model, QWidget* parent) : QWidget(parent, Qt::Window)
@@ -19,9 +20,23 @@ SettingsWindow::SettingsWindow(AppModel& model, QWidget* parent) : QWidget(paren
     column->addWidget(content_);
     setFixedWidth(fixedWidth);
     retitle();
-    connect(&AppSettings::shared(), &AppSettings::changed, this, [this](const QString& key) {
-        if (key == AppSettings::languageKey) retitle();
+    connect(&AppSettings::shared(), &AppSettings::changed, this, [this, &model](const QString& key) {
+        if (key != AppSettings::languageKey) return;
+        retitle();
+        rebuild(model);
     });
+}
+
+void SettingsWindow::rebuild(AppModel& model)
+{
+    // The content draws its texts once; the old one may hold the control that changed the
+    // language, so it goes later.
+    QWidget* old = content_;
+    content_ = makeSettingsContent(model);
+    layout()->replaceWidget(old, content_);
+    old->hide();
+    old->setParent(nullptr);
+    old->deleteLater();
 }
 
 void SettingsWindow::retitle() { setWindowTitle(L(QStringLiteral("设置"))); }

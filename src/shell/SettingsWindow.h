@@ -19,4 +19,5 @@ protected:
 private:
     QWidget* content_ = nullptr;
     void retitle();
+    void rebuild(AppModel& model);
 };

@@ -2,6 +2,8 @@
 
 #include "model/AppModel.h"
 #include "shell/AppMenus.h"
+#include "shell/AppSettings.h"
+#include "shell/DesktopServices.h"
 #include "shell/MainView.h"
 #include "shell/MainWindow.h"
 #include "shell/ModelServices.h"
@@ -28,6 +30,12 @@ TessynApp::TessynApp(std::unique_ptr<AppModel> model, QObject* parent)
     commands.quit = [this] { quit(); };
     commands.mainWindow = [this]() -> QWidget* { return lastMain_; };
     menus_ = std::make_unique<AppMenus>(*model_, commands);
+
+    // Qt's own dialogs (the folder chooser) speak the interface language too.
+    DesktopServices::applyQtTranslations(currentLanguage());
+    connect(&AppSettings::shared(), &AppSettings::changed, this, [](const QString& key) {
+        if (key == AppSettings::languageKey) DesktopServices::applyQtTranslations(currentLanguage());
+    });
 }
 
 TessynApp::~TessynApp()

@@ -154,3 +154,42 @@ TEST(Localization, InvalidUtf8Input)
     EXPECT_EQ(L("名 \xFF", en, c), "name \xEF\xBF\xBD");
     EXPECT_EQ(L("\xFF\xFE", en, c), "\xFF\xFE");
 }
+
+TEST(Localization, LongValuesFillEverySlot)
+{
+    // Filling a slot grows the text; every other slot must still be found and filled.
+    auto c = catalog(R"({
+        "已检查 {0} 个文件，跳过 {1} 项": "Checked {0} files, skipped {1} items",
+        "已处理 {0} 项，失败 {1} 项。": "Processed {0} items, {1} failed.",
+        "{0}：{1}（{2}）": "{2} / {1} / {0}"
+    })");
+    const std::string longPath = "/home/user/" + std::string(300, 'x') + "/报告.pdf";
+    struct Case {
+        std::string text, expected;
+    } cases[] = {
+        {"已检查 123456 个文件，跳过 6143 项", "Checked 123456 files, skipped 6143 items"},
+        {"已处理 1234567 项，失败 7890 项。", "Processed 1234567 items, 7890 failed."},
+        {"已检查 " + longPath + " 个文件，跳过 " + longPath + " 项",
+         "Checked " + longPath + " files, skipped " + longPath + " items"},
+        {"甲" + longPath + "：999999（" + longPath + "）", longPath + " / 999999 / 甲" + longPath},
+    };
+    for (const auto& [text, expected] : cases) EXPECT_EQ(L(text, en, c), expected) << text;
+}
+
+TEST(Localization, ChineseShowsThisPlatformsWords)
+{
+    struct Case {
+        const char* source;
+        const char* shown;
+    } cases[] = {
+        {"你的 Mac，井然有序。", "你的电脑，井然有序。"},
+        {"在 Finder 显示", "在文件管理器中显示"},
+        {"打开活动监视器", "打开系统监视器"},
+        {"⌘ / ⇧ 多选 · 移入废纸篓后可恢复，清空前仍占用空间。", "Ctrl / Shift 多选 · 移入废纸篓后可恢复，清空前仍占用空间。"},
+        {"操作中断：/a/Finder 文件。状态未确认，请检查原位置与 Finder 废纸篓；不会自动重试或覆盖。",
+         "操作中断：/a/Finder 文件。状态未确认，请检查原位置与废纸篓；不会自动重试或覆盖。"},
+        {"文件", "文件"},
+        {"/Users/Mac/Finder", "/Users/Mac/Finder"},
+    };
+    for (const auto& [source, shown] : cases) EXPECT_EQ(L(source, zh), shown) << source;
+}

@@ -1,0 +1,108 @@
+#include "shell/DesktopServices.h"
+
+#include "platform/Locations.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDesktopServices>
+#include <QFile>
+#include <QFileInfo>
+#include <QLibraryInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTranslator>
+#include <memory>
+#include <vector>
+
+namespace DesktopServices {
+namespace {
+
+bool dbusShowItems(const QStringList& uris)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) return false;
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+    call << uris << QString();
+    // A short wait: an absent file manager must not hold the window up.
+    QDBusMessage reply = bus.call(call, QDBus::Block, 2000);
+    return reply.type() == QDBusMessage::ReplyMessage;
+}
+
+Launcher systemLauncher()
+{
+    Launcher launcher;
+    launcher.showItems = dbusShowItems;
+    launcher.openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    launcher.startProgram = [](const QString& program) { return QProcess::startDetached(program, {}); };
+    launcher.findProgram = [](const QString& name) { return QStandardPaths::findExecutable(name); };
+    return launcher;
+}
+
+Launcher& current()
+{
+    static Launcher launcher = systemLauncher();
+    return launcher;
+}
+
+QString localPath(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
+
+} // namespace
+
+void setLauncher(Launcher launcher)
+{
+    Launcher system = systemLauncher();
+    if (!launcher.showItems) launcher.showItems = system.showItems;
+    if (!launcher.openUrl) launcher.openUrl = system.openUrl;
+    if (!launcher.startProgram) launcher.startProgram = system.startProgram;
+    if (!launcher.findProgram) launcher.findProgram = system.findProgram;
+    current() = std::move(launcher);
+}
+
+void reveal(const std::string& path)
+{
+    QUrl item = QUrl::fromLocalFile(localPath(path));
+    if (current().showItems({item.toString(QUrl::FullyEncoded)})) return;
+    current().openUrl(QUrl::fromLocalFile(QFileInfo(localPath(path)).absolutePath()));
+}
+
+bool openTrash()
+{
+    return current().openUrl(QUrl::fromLocalFile(localPath(Locations::homeTrash() + "/files")));
+}
+
+const QStringList& activityMonitors()
+{
+    static const QStringList programs = {QStringLiteral("gnome-system-monitor"), QStringLiteral("plasma-systemmonitor"),
+                                         QStringLiteral("ksysguard"), QStringLiteral("xfce4-taskmanager"),
+                                         QStringLiteral("mate-system-monitor")};
+    return programs;
+}
+
+bool openActivityMonitor()
+{
+    for (const QString& name : activityMonitors()) {
+        QString program = current().findProgram(name);
+        if (!program.isEmpty()) return current().startProgram(program);
+    }
+    return false;
+}
+
+void applyQtTranslations(AppLanguage language)
+{
+    static std::vector<std::unique_ptr<QTranslator>> loaded;
+    for (const auto& translator : loaded) QCoreApplication::removeTranslator(translator.get());
+    loaded.clear();
+    if (language != AppLanguage::simplifiedChinese) return;
+    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    for (const char* catalog : {"qtbase_zh_CN"}) {
+        auto translator = std::make_unique<QTranslator>();
+        if (!translator->load(QString::fromLatin1(catalog), folder)) continue;
+        QCoreApplication::installTranslator(translator.get());
+        loaded.push_back(std::move(translator));
+    }
+}
+
+} // namespace DesktopServices
