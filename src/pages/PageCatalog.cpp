@@ -1,19 +1,16 @@
 #include "pages/PageCatalog.h"
 
+#include "pages/SettingsPage.h"
 #include "shell/PageDestinations.h"
 
 PageFactory tessynPages()
 {
     PageFactory factory;
     factory.page = [](const QString& page, AppModel& model, const PageFactory::Navigate& navigate) -> QWidget* {
-        (void)model;
         (void)navigate;
-        (void)page;
+        if (page == Pages::settings) return new SettingsPage(model);
         return nullptr;
     };
-    factory.settings = [](AppModel& model) -> QWidget* {
-        (void)model;
-        return nullptr;
-    };
+    factory.settings = [](AppModel& model) -> QWidget* { return new SettingsPage(model); };
     return factory;
 }
