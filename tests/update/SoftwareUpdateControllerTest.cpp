@@ -5,6 +5,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QAbstractButton>
+#include <QMessageBox>
+#include <QTimer>
 #include <unistd.h>
 
 using State = SoftwareUpdateController::State;
@@ -323,4 +326,56 @@ TEST_F(SoftwareUpdateControllerTest, ShippedControllerNeverLeavesTheMachine)
     EXPECT_EQ(shipped.updatesFolder(), QString::fromStdString(home.dataHome()) + "/local.tessyn.preview/updates");
     ASSERT_TRUE(finish(shipped.check(), 2000));
     EXPECT_EQ(shipped.state(), State::failed) << "a name under .invalid is never looked up";
+}
+
+TEST_F(SoftwareUpdateControllerTest, PlainHttpIsNeverAsked)
+{
+    UpdateTestServer plain(nullptr);
+    publish(plain, image);
+    auto controller = controllerFor(plain, [](auto& environment) { environment.tls = QSslConfiguration(); });
+    ASSERT_TRUE(finish(controller->check()));
+    EXPECT_EQ(controller->state(), State::failed);
+    EXPECT_TRUE(plain.requests().isEmpty());
+}
+
+TEST_F(SoftwareUpdateControllerTest, ControllerGoneMidDownloadLeavesNothingBehind)
+{
+    publish(server, image);
+    server.answer(imagePath, TestAnswer::stalled(image, 20000));
+    auto controller = controllerFor(server);
+    ASSERT_TRUE(finish(controller->check()));
+    QFuture<void> downloading = controller->download();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server.requests().size() == 2; }));
+    EXPECT_EQ(leftovers().size(), 1) << "the image is being written";
+    controller.reset();
+    EXPECT_TRUE(downloading.isFinished());
+    EXPECT_EQ(leftovers(), QStringList{});
+}
+
+TEST_F(SoftwareUpdateControllerTest, MenuCheckEndsInAModalAlertWithTheStatus)
+{
+    setSetting(AppSettings::languageKey, "zh-Hans");
+    publish(server, image, "1.0.0");
+    auto controller = controllerFor(server, [](auto& environment) { environment.alert = nullptr; });
+    QString text, informative;
+    QStringList buttons;
+    Qt::WindowModality modality = Qt::NonModal;
+    // Reads and closes the alert from inside its own event loop.
+    std::function<void()> answer = [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return QTimer::singleShot(10, answer);
+        text = box->text();
+        informative = box->informativeText();
+        modality = box->windowModality();
+        for (QAbstractButton* button : box->buttons()) buttons.append(button->text());
+        if (const QString shots = qEnvironmentVariable("TESSYN_SHOTS_DIR"); !shots.isEmpty())
+            box->grab().save(shots + "/menu-check-alert-zh.png");
+        box->buttons().front()->click();
+    };
+    QTimer::singleShot(0, answer);
+    ASSERT_TRUE(finish(controller->checkFromMenu()));
+    EXPECT_EQ(text, "软件更新");
+    EXPECT_EQ(informative, "已经是最新版本。");
+    EXPECT_EQ(buttons, QStringList{"确定"});
+    EXPECT_EQ(modality, Qt::ApplicationModal);
 }
