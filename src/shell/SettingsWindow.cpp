@@ -33,7 +33,7 @@ void SettingsWindow::rebuild(AppModel& model)
     // language, so it goes later.
     QWidget* old = content_;
     content_ = makeSettingsContent(model);
-    layout()->replaceWidget(old, content_);
+    delete layout()->replaceWidget(old, content_);  // the old widget's layout item is ours
     old->hide();
     old->setParent(nullptr);
     old->deleteLater();
