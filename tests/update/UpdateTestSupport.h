@@ -2,18 +2,16 @@
 #include "../shell/ShellTestSupport.h"
 #include "update/SoftwareUpdateController.h"
 
+#include <QByteArray>
 #include <QFile>
 #include <QFuture>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QByteArray>
 #include <QHash>
 #include <QList>
-#include <QObject>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslKey>
-#include <QString>
+#include <QTemporaryDir>
+#include <QTest>
 #include <memory>
 
 class QTcpServer;
