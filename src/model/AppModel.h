@@ -312,7 +312,7 @@ private:
 
     Collaborators services_;
 
-    // Rows 1-8: memory release, application inventory, cache plans.
+    // Memory release, application inventory, cache plans.
     bool memoryReleasing_ = false;
     std::optional<MemoryReleaseOutcome> memoryReleaseOutcome_;
     std::vector<InstalledApp> installedApps_;

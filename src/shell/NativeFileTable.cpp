@@ -17,8 +17,10 @@
 #include <QPainterPath>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
+#include <QTextLayout>
 #include <QToolTip>
 #include <algorithm>
+#include <cmath>
 #include <unicode/datefmt.h>
 
 namespace {
@@ -282,6 +284,17 @@ public:
 private:
     NativeFileTable* table_;
 
+    // The height of one line of `text` with every font it falls back to.
+    static int usedLineHeight(const QString& text, const QFont& font)
+    {
+        if (text.isEmpty()) return 0;
+        QTextLayout layout(text, font);
+        layout.beginLayout();
+        QTextLine line = layout.createLine();
+        layout.endLayout();
+        return line.isValid() ? int(std::ceil(line.height())) : 0;
+    }
+
     void paintText(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index, bool selected) const
     {
         const QPalette& pal = option.palette;
@@ -294,14 +307,16 @@ private:
         QString first = index.data(Qt::DisplayRole).toString();
         if (index.column() == NativeFileTable::fileColumn) {
             QString second = index.data(ParentRole).toString();
-            int line = fm.lineSpacing();
+            first = fm.elidedText(first, Qt::ElideMiddle, area.width());
+            second = fm.elidedText(second, Qt::ElideMiddle, area.width());
+            // A name in CJK is drawn in a fallback font taller than the table's own; the line
+            // must be as tall as the fonts actually used, or descenders are cut off.
+            int line = std::max({fm.lineSpacing(), usedLineHeight(first, option.font), usedLineHeight(second, option.font)});
             int top = area.top() + (area.height() - 2 * line) / 2;
             painter->setPen(primary);
-            painter->drawText(QRect(area.left(), top, area.width(), line), Qt::AlignLeft | Qt::AlignVCenter,
-                              fm.elidedText(first, Qt::ElideMiddle, area.width()));
+            painter->drawText(QRect(area.left(), top, area.width(), line), Qt::AlignLeft | Qt::AlignVCenter, first);
             painter->setPen(secondary);
-            painter->drawText(QRect(area.left(), top + line, area.width(), line), Qt::AlignLeft | Qt::AlignVCenter,
-                              fm.elidedText(second, Qt::ElideMiddle, area.width()));
+            painter->drawText(QRect(area.left(), top + line, area.width(), line), Qt::AlignLeft | Qt::AlignVCenter, second);
             return;
         }
         painter->setPen(index.column() == NativeFileTable::sizeColumn ? primary : secondary);

@@ -586,3 +586,109 @@ TEST(AppModelUninstall, RunningApplicationFromItsBundle)
     EXPECT_EQ(env.m().message(), "已移入废纸篓；关联文件已保留。");
     EXPECT_FALSE(exists(bundle));
 }
+
+TEST(AppModelCompletions, EveryOperationFinishesAfterPublishingAlsoWhenRefused)
+{
+    Maintenance env(false);
+    std::string docs = env.homeFolder + "/Docs";
+    makeFiles(docs, 3);
+    env.app = env.model(env.services(docs));
+    AppModel& m = env.m();
+    InstalledApp zoom = env.install("Zoom", "us.zoom.xos");
+    std::vector<std::string> cache = env.oldCacheFiles("us.zoom.xos", 2);
+    InstalledApp player = env.install("Player", "org.example.player");
+    std::vector<RelatedItem> related = makeRelated(env, player);
+
+    // What the model shows when a completion finishes, taken in its continuation.
+    struct Seen {
+        bool finished = false;
+        bool busy = true;
+        std::optional<std::string> message;
+        size_t history = 0;
+    };
+    auto await = [&](QFuture<void> future) {
+        auto seen = std::make_shared<Seen>();
+        future.then(&m, [&m, seen] {
+            seen->finished = true;
+            seen->busy = m.maintenanceBusy() || m.restoring();
+            seen->message = m.message();
+            seen->history = m.history().size();
+        });
+        EXPECT_TRUE(waitFor([&] { return seen->finished; }));
+        return *seen;
+    };
+
+    // Refusals finish at once, with nothing running.
+    const Operation restored = [] {
+        Operation op = movedRecord("/nowhere", 1);
+        op.restoredAt = 2.0;
+        return op;
+    }();
+    struct Refusal {
+        const char* what;
+        std::function<QFuture<void>()> call;
+    } refusals[] = {
+        {"trash without a folder", [&] { return m.trashSelected(); }},
+        {"restore of a restored record", [&] { return m.restore(restored); }},
+        {"release of nothing", [&] { return m.releaseMemory({}); }},
+        {"clean without a plan", [&] { return m.cleanCache(); }},
+        {"retry while installed", [&] { return m.retryRelated(player, related); }},
+    };
+    for (const auto& refusal : refusals) {
+        QFuture<void> future = refusal.call();
+        EXPECT_TRUE(future.isFinished()) << refusal.what;
+        EXPECT_FALSE(m.maintenanceBusy()) << refusal.what;
+    }
+    env.setRunning(zoom);
+    m.setMessage(std::nullopt);
+    Seen running = await(m.inspectCache(zoom));
+    EXPECT_EQ(running.message, "请先保存工作并退出此应用，再扫描缓存。") << "a refusal's message is there first";
+    env.apps->set({});
+
+    // Operations that run finish once their flags are down and their outcome is published.
+    Seen listed = await(m.refreshInstalledApps());
+    EXPECT_FALSE(listed.busy);
+    EXPECT_EQ(m.installedApps().size(), 2u);
+
+    Seen inspected = await(m.inspectCache(zoom));
+    EXPECT_FALSE(inspected.busy);
+    ASSERT_TRUE(m.cachePlan());
+    m.setCacheSelection({cache[0]});
+    Seen cleaned = await(m.cleanCache());
+    EXPECT_FALSE(cleaned.busy);
+    EXPECT_EQ(cleaned.history, 1u);
+    ASSERT_TRUE(cleaned.message);
+    EXPECT_EQ(cleaned.message->rfind("缓存处理完成：成功 1 项", 0), 0u) << *cleaned.message;
+
+    Seen removed = await(m.removeApp(player, related));
+    EXPECT_FALSE(removed.busy);
+    EXPECT_EQ(removed.history, 5u) << "the bundle and its three related items";
+    EXPECT_TRUE(removed.message);
+    Seen retried = await(m.retryRelated(player, {}));
+    EXPECT_EQ(retried.message, kRetryDone);
+
+    Seen restoredSeen = await(m.restore(m.history().front()));
+    EXPECT_FALSE(restoredSeen.busy);
+    EXPECT_TRUE(m.history().front().restoredAt);
+    EXPECT_EQ(restoredSeen.message, "已恢复到原位置。请重新扫描以更新文件列表。");
+
+    chooseAndScan(m);
+    AppModel::PathSet all;
+    for (const FileEntry& file : m.report()->files) all.insert(file.path);
+    m.setSelection(all);
+    Seen trashed = await(m.trashSelected());
+    EXPECT_FALSE(trashed.busy);
+    EXPECT_EQ(trashed.history, 8u);
+    ASSERT_TRUE(trashed.message);
+    EXPECT_EQ(trashed.message->rfind("已处理 3 项，失败 0 项。", 0), 0u) << *trashed.message;
+
+    env.apps->set({runningApp(4242, "Zoom", zoom.path, zoom.bundleID)});
+    env.apps->quitTerminates(true);
+    ApplicationMemory row{4242, "Zoom", 100, 100, 1, 0, zoom.path};
+    bool releasing = true;
+    auto future = m.releaseMemory({row});
+    future.then(&m, [&] { releasing = m.memoryReleasing() || !m.memoryReleaseOutcome(); });
+    ASSERT_TRUE(waitFor([&] { return future.isFinished(); }));
+    ASSERT_TRUE(waitFor([&] { return !releasing; }));
+    EXPECT_EQ(m.memoryReleaseOutcome()->exited.size(), 1u);
+}

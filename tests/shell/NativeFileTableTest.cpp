@@ -3,8 +3,10 @@
 #include "engine/ByteFormat.h"
 #include "shell/AppSettings.h"
 #include "shell/NativeFileTable.h"
+#include "shell/Palette.h"
 
 #include <QHeaderView>
+#include <QPainter>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -249,4 +251,47 @@ TEST_F(NativeFileTableTest, LanguageSwitchRetitlesColumns)
     setSetting(AppSettings::languageKey, QStringLiteral("en"));
     EXPECT_EQ(titles(), (QStringList{"Files", "Size", "Modified", "Actions"}));
     EXPECT_EQ(table->reloadCount(), reloads + 2);
+}
+
+TEST_F(NativeFileTableTest, CjkNamesKeepTheirDescenders)
+{
+    // The name drawn in the cell must reach as far up and down as the same text drawn without
+    // bounds, at the sizes the interface uses.
+    const QString name = QStringLiteral("季度报告.pdf");
+    auto files = std::make_shared<std::vector<FileEntry>>(std::vector<FileEntry>{file("/d/季度报告.pdf", 10)});
+
+    // Rows holding any pixel far from the background.
+    auto inkRows = [](const QImage& image) {
+        QColor background = image.pixelColor(image.width() - 1, 0);
+        int top = -1, bottom = -1;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) {
+                if (std::abs(image.pixelColor(x, y).lightness() - background.lightness()) > 60) {
+                    if (top < 0) top = y;
+                    bottom = y;
+                    break;
+                }
+            }
+        return bottom - top + 1;
+    };
+
+    for (int pixels : {12, 13, 14, 15}) {
+        QFont font = table->font();
+        font.setPixelSize(pixels);
+        table->setFont(font);
+        table->apply(files, {{"/d/季度报告.pdf", FilePresentation{"10 bytes", "1/1/23", ""}}}, {}, false,
+                     AppLanguage::english);
+        QRect cellRect = table->visualRect(table->model()->index(0, NativeFileTable::fileColumn));
+        QImage cellImage = table->viewport()->grab(cellRect).toImage();
+
+        QImage free(cellRect.width(), 120, QImage::Format_ARGB32);
+        free.fill(cellImage.pixelColor(cellImage.width() - 1, 0));
+        {
+            QPainter painter(&free);
+            painter.setFont(font);
+            painter.setPen(Palette::ink());
+            painter.drawText(QPointF(10, 60), name);
+        }
+        EXPECT_GE(inkRows(cellImage), inkRows(free)) << "the name line is cut off at " << pixels << " px";
+    }
 }

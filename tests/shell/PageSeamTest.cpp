@@ -1,0 +1,197 @@
+#include "MainWindowTestSupport.h"
+
+#include "shell/AppSettings.h"
+#include "shell/CachedPageHost.h"
+#include "shell/DesktopServices.h"
+#include "shell/MainView.h"
+#include "shell/MainWindow.h"
+#include "shell/PageContent.h"
+#include "shell/PageTask.h"
+#include "shell/Palette.h"
+#include "shell/SettingsWindow.h"
+#include "shell/SymbolView.h"
+
+#include <QLabel>
+#include <QPointer>
+#include <QTest>
+#include <QThreadPool>
+#include <atomic>
+
+namespace {
+
+class PageSeamTest : public ShellTest {
+protected:
+    void TearDown() override
+    {
+        installPageFactory({});
+        DesktopServices::setLauncher({});
+        ShellTest::TearDown();
+    }
+};
+
+// A page that says which language it was built in.
+class LanguagePage : public QLabel {
+public:
+    explicit LanguagePage(const QString& page) { setText(page + QStringLiteral(":") + AppSettings::shared().languageRaw()); }
+};
+
+// The ink colour of a drawn symbol: the darkest (light) or lightest (dark) pixel.
+QColor drawnColour(QWidget* widget, bool dark)
+{
+    QImage image = widget->grab().toImage();
+    QColor best = dark ? QColor(Qt::black) : QColor(Qt::white);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            QColor c = image.pixelColor(x, y);
+            if (c.alpha() < 200) continue;
+            if (dark ? c.lightness() > best.lightness() : c.lightness() < best.lightness()) best = c;
+        }
+    return best;
+}
+
+} // namespace
+
+TEST_F(PageSeamTest, FactoryPagesAndSettingsContentAreBuiltAgainInTheNewLanguage)
+{
+    int built = 0;
+    PageFactory factory;
+    factory.page = [&](const QString& page, AppModel&, const PageFactory::Navigate&) -> QWidget* {
+        ++built;
+        return page == QStringLiteral("文件") ? new LanguagePage(page) : nullptr;
+    };
+    factory.settings = [&](AppModel&) -> QWidget* { return new LanguagePage(QStringLiteral("设置")); };
+    installPageFactory(factory);
+
+    ShellHarness shell;
+    MainWindow* window = shell.openWindow();
+    MainView* view = viewOf(window);
+    press(window, QKeySequence(Qt::CTRL | Qt::Key_3));
+    ASSERT_TRUE(waitReady(view, "文件"));
+    auto* files = qobject_cast<QLabel*>(view->pageHost()->page("文件"));
+    ASSERT_NE(files, nullptr);
+    EXPECT_EQ(files->text(), "文件:en");
+    press(window, QKeySequence(Qt::CTRL | Qt::Key_2));
+    ASSERT_TRUE(waitReady(view, "内存"));
+    EXPECT_NE(view->pageHost()->page("内存")->objectName().indexOf("pending"), -1)
+        << "a page the factory does not build gets the stand-in";
+
+    SettingsWindow* settings = shell.app->showSettings();
+    QPointer<QWidget> oldContent = settings->content();
+    EXPECT_EQ(qobject_cast<QLabel*>(oldContent.data())->text(), "设置:en");
+
+    setSetting(AppSettings::languageKey, "zh-Hans");
+    QWidget* newContent = settings->content();
+    ASSERT_NE(newContent, oldContent.data());
+    EXPECT_EQ(qobject_cast<QLabel*>(newContent)->text(), "设置:zh-Hans") << "the settings window is rebuilt";
+    EXPECT_EQ(settings->windowTitle(), "设置");
+    QTRY_VERIFY(!oldContent);
+    ASSERT_TRUE(activate(window));
+    press(window, QKeySequence(Qt::CTRL | Qt::Key_3));
+    ASSERT_TRUE(waitReady(view, "文件"));
+    EXPECT_EQ(qobject_cast<QLabel*>(view->pageHost()->page("文件"))->text(), "文件:zh-Hans");
+    setSetting(AppSettings::languageKey, "en");
+}
+
+TEST_F(PageSeamTest, SidebarShieldFollowsTheAppearance)
+{
+    ShellHarness shell;
+    MainWindow* window = shell.openWindow();
+    SymbolView* shield = nullptr;
+    for (SymbolView* symbol : viewOf(window)->sidebar()->findChildren<SymbolView*>())
+        if (symbol->symbol() == QStringLiteral("lock.shield")) shield = symbol;
+    ASSERT_NE(shield, nullptr);
+
+    setSetting(AppSettings::appearanceKey, "light");
+    QColor light = drawnColour(shield, false);
+    setSetting(AppSettings::appearanceKey, "dark");
+    QColor dark = drawnColour(shield, true);
+    setSetting(AppSettings::appearanceKey, "system");
+    EXPECT_LT(light.lightness(), 128) << "dark ink on a light window";
+    EXPECT_GT(dark.lightness(), 128) << "light ink on a dark window";
+}
+
+TEST_F(PageSeamTest, DesktopServicesRevealOpenTrashAndStartTheMonitor)
+{
+    TempHome home;
+    QStringList shown;
+    std::vector<QUrl> opened;
+    QStringList started;
+    bool fileManager = true;
+    QStringList installed;
+    DesktopServices::Launcher launcher;
+    launcher.showItems = [&](const QStringList& uris) {
+        shown += uris;
+        return fileManager;
+    };
+    launcher.openUrl = [&](const QUrl& url) {
+        opened.push_back(url);
+        return true;
+    };
+    launcher.startProgram = [&](const QString& program) {
+        started << program;
+        return true;
+    };
+    launcher.findProgram = [&](const QString& name) {
+        return installed.contains(name) ? QStringLiteral("/usr/bin/") + name : QString();
+    };
+    DesktopServices::setLauncher(launcher);
+
+    DesktopServices::reveal("/data/季度 报告.pdf");
+    EXPECT_EQ(shown, QStringList{"file:///data/%E5%AD%A3%E5%BA%A6%20%E6%8A%A5%E5%91%8A.pdf"});
+    EXPECT_TRUE(opened.empty()) << "the file manager showed it";
+    fileManager = false;
+    DesktopServices::reveal("/data/sub/a.txt");
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(opened[0], QUrl::fromLocalFile("/data/sub")) << "without a file manager, its folder opens";
+
+    EXPECT_TRUE(DesktopServices::openTrash());
+    EXPECT_EQ(opened.back(), QUrl::fromLocalFile(QString::fromStdString(home.dataHome() + "/Trash/files")));
+
+    EXPECT_FALSE(DesktopServices::openActivityMonitor()) << "none installed: nothing starts";
+    EXPECT_TRUE(started.isEmpty());
+    installed = {"xfce4-taskmanager", "ksysguard"};
+    EXPECT_TRUE(DesktopServices::openActivityMonitor());
+    EXPECT_EQ(started, QStringList{"/usr/bin/ksysguard"}) << "the first of the list that is installed";
+
+    // Qt's own texts (the folder chooser's) follow the interface language.
+    const char* lookIn = "Look in:";
+    DesktopServices::applyQtTranslations(AppLanguage::simplifiedChinese);
+    EXPECT_NE(QCoreApplication::translate("QFileDialog", lookIn), lookIn);
+    DesktopServices::applyQtTranslations(AppLanguage::english);
+    EXPECT_EQ(QCoreApplication::translate("QFileDialog", lookIn), lookIn);
+}
+
+TEST_F(PageSeamTest, OffMainThreadWorkReachesOnlyALivingOwner)
+{
+    auto owner = std::make_unique<QObject>();
+    std::atomic<bool> release{false};
+    Qt::HANDLE workerThread = nullptr;
+    int delivered = 0;
+    runOffMainThread(
+        owner.get(),
+        [&] {
+            workerThread = QThread::currentThreadId();
+            return 42;
+        },
+        [&](int value) {
+            EXPECT_EQ(QThread::currentThread(), qApp->thread());
+            delivered += value;
+        });
+    QTRY_COMPARE(delivered, 42);
+    EXPECT_NE(workerThread, QThread::currentThreadId());
+
+    // The owner goes while the work runs: the result is dropped.
+    runOffMainThread(
+        owner.get(),
+        [&] {
+            while (!release) QThread::msleep(1);
+            return 1;
+        },
+        [&](int value) { delivered += value; });
+    owner.reset();
+    release = true;
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(delivered, 42);
+}
