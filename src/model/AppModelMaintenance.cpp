@@ -299,8 +299,7 @@ QFuture<void> AppModel::retryRelated(const InstalledApp& app, const std::vector<
     bool uninstalled = std::any_of(history.begin(), history.end(), [&](const Operation& record) {
         return record.kind == "application" && record.path == app.path && record.success && !record.restoredAt;
     });
-    if (maintenanceBusy()) return Completion::now();
-    if (stat(app.path.c_str(), &info) == 0 || !uninstalled) {
+    if (maintenanceBusy() || stat(app.path.c_str(), &info) == 0 || !uninstalled) {
         setMessage("应用卸载状态已变化，请刷新列表后重新检查。");
         return Completion::now();
     }

@@ -1,5 +1,6 @@
 #pragma once
 #include <QFuture>
+#include <QFutureWatcher>
 #include <QPromise>
 
 #include <memory>
@@ -23,3 +24,18 @@ public:
 private:
     std::shared_ptr<QPromise<void>> promise_;
 };
+
+// Runs `next` on the thread of `context` once `future` has finished, only while `context`
+// exists and only when the operation ended rather than its model going away. Unlike
+// QFuture::then with a context, a context that goes first (a page dropped on a language
+// change, a closed sheet) is fine: Qt 6.4 asserts on it in debug builds.
+template <class Next>
+void whenFinished(QObject* context, const QFuture<void>& future, Next next)
+{
+    auto* watcher = new QFutureWatcher<void>(context);
+    QObject::connect(watcher, &QFutureWatcherBase::finished, watcher, [watcher, next = std::move(next)]() mutable {
+        watcher->deleteLater();
+        if (!watcher->isCanceled()) next();
+    });
+    watcher->setFuture(future);
+}

@@ -1,5 +1,7 @@
 #include "pages/PageCatalog.h"
 
+#include "pages/HistoryPage.h"
+#include "pages/MemoryPage.h"
 #include "pages/SettingsPage.h"
 #include "shell/PageDestinations.h"
 
@@ -8,6 +10,8 @@ PageFactory tessynPages()
     PageFactory factory;
     factory.page = [](const QString& page, AppModel& model, const PageFactory::Navigate& navigate) -> QWidget* {
         (void)navigate;
+        if (page == Pages::history) return new HistoryPage(model);
+        if (page == Pages::memory) return new MemoryPage(model);
         if (page == Pages::settings) return new SettingsPage(model);
         return nullptr;
     };

@@ -14,6 +14,8 @@
 struct LocalizationCatalog::Pattern {
     std::unique_ptr<icu::RegexPattern> regex;
     std::string translation;
+    // The slot number of each group, in the order the slots stand in the key.
+    std::vector<std::optional<long long>> groupSlots;
 };
 
 LocalizationCatalog::~LocalizationCatalog() = default;
@@ -211,6 +213,7 @@ LocalizationCatalog LocalizationCatalog::fromJson(std::string_view json)
         auto pattern = std::make_unique<Pattern>();
         pattern->regex = std::move(regex);
         pattern->translation = catalog.entries_[key];
+        for (const Slot& slot : findSlots(key)) pattern->groupSlots.push_back(slot.number);
         catalog.patterns_.push_back(std::move(pattern));
     }
     return catalog;
@@ -239,15 +242,17 @@ std::optional<std::string> LocalizationCatalog::fillPattern(std::string_view tex
         if (!matcher->find(status) || U_FAILURE(status)) continue;
 
         std::string result = pattern->translation;
-        int32_t groups = matcher->groupCount() + 1;  // the whole match included
+        const auto& keySlots = pattern->groupSlots;
         auto slots = findSlots(result);
         for (auto it = slots.rbegin(); it != slots.rend(); ++it) {
             if (!it->number) continue;
-            long long g = *it->number + 1;
-            if (g >= groups) continue;
+            // A slot is filled from where the same number stands in the key, whatever its order there.
+            auto at = std::find(keySlots.begin(), keySlots.end(), it->number);
+            if (at == keySlots.end()) continue;
+            auto g = static_cast<int32_t>(at - keySlots.begin()) + 1;
             UErrorCode groupStatus = U_ZERO_ERROR;
-            int32_t start = matcher->start(static_cast<int32_t>(g), groupStatus);
-            int32_t end = matcher->end(static_cast<int32_t>(g), groupStatus);
+            int32_t start = matcher->start(g, groupStatus);
+            int32_t end = matcher->end(g, groupStatus);
             if (U_FAILURE(groupStatus) || start < 0 || end < start) continue;
             std::string captured;
             input.tempSubStringBetween(start, end).toUTF8String(captured);

@@ -7,12 +7,23 @@
 #include <unistd.h>
 #include <unordered_set>
 
-namespace {
-bool eligiblePath(const std::string& path)
+bool MemoryReleaseEngine::isCandidate(const ApplicationMemory& application, int32_t self)
 {
-    return path.starts_with("/") && !path.starts_with("/System/") && !path.starts_with("/usr/");
+    const std::string& path = application.bundlePath;
+    return application.id != self && application.footprint > 0 && path.starts_with("/") &&
+           !path.starts_with("/System/") && !path.starts_with("/usr/");
 }
-} // namespace
+
+std::vector<ApplicationMemory> MemoryReleaseEngine::candidates(const std::vector<ApplicationMemory>& applications,
+                                                               int32_t self)
+{
+    std::vector<ApplicationMemory> out;
+    for (const ApplicationMemory& application : applications)
+        if (isCandidate(application, self)) out.push_back(application);
+    std::stable_sort(out.begin(), out.end(),
+                     [](const ApplicationMemory& a, const ApplicationMemory& b) { return a.footprint > b.footprint; });
+    return out;
+}
 
 MemoryReleaseOutcome MemoryReleaseEngine::run(const std::vector<ApplicationMemory>& candidates,
                                               const Request& request, const Running& running,
@@ -27,7 +38,7 @@ MemoryReleaseOutcome MemoryReleaseEngine::run(const std::vector<ApplicationMemor
     std::unordered_set<int32_t> seen;
     std::vector<const ApplicationMemory*> requested;
     for (const ApplicationMemory& candidate : candidates) {
-        if (candidate.id == self || candidate.footprint <= 0 || !eligiblePath(candidate.bundlePath)) continue;
+        if (!isCandidate(candidate, self)) continue;
         if (!seen.insert(candidate.id).second) continue;
         if (request(candidate)) requested.push_back(&candidate);
         else outcome.rejected.push_back(candidate);

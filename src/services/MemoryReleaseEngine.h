@@ -24,6 +24,13 @@ using Request = std::function<bool(const ApplicationMemory&)>;
 using Running = std::function<bool(const ApplicationMemory&)>;
 using Sample = std::function<std::optional<MemorySnapshot>()>;
 
+// Whether an application may be offered for a release: not the process `self`, a footprint of
+// at least one byte, and an absolute bundle path outside /System/ and /usr/ (plain prefixes).
+bool isCandidate(const ApplicationMemory& application, int32_t self);
+// The applications that pass isCandidate, largest footprint first; equal footprints keep the
+// order they had in `applications`.
+std::vector<ApplicationMemory> candidates(const std::vector<ApplicationMemory>& applications, int32_t self);
+
 // Asks each eligible candidate to quit through `request` (never forcefully), then polls
 // `running` every 0.2 s until all requested ones are gone, `timeout` seconds have passed on
 // the monotonic clock, or `stop` is requested. Skipped silently: this process, footprints of 0

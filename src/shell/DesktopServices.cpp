@@ -6,12 +6,13 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QLibraryInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTranslator>
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -49,6 +50,14 @@ Launcher& current()
 
 QString localPath(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
 
+// The file URI of a path built from its bytes: a name that is not UTF-8 would otherwise come
+// back as replacement characters and name another file.
+QByteArray fileUri(QByteArray path)
+{
+    if (!path.startsWith('/')) path = QFile::encodeName(QDir::currentPath()) + '/' + path;
+    return "file://" + path.toPercentEncoding("/");
+}
+
 } // namespace
 
 void setLauncher(Launcher launcher)
@@ -63,9 +72,10 @@ void setLauncher(Launcher launcher)
 
 void reveal(const std::string& path)
 {
-    QUrl item = QUrl::fromLocalFile(localPath(path));
-    if (current().showItems({item.toString(QUrl::FullyEncoded)})) return;
-    current().openUrl(QUrl::fromLocalFile(QFileInfo(localPath(path)).absolutePath()));
+    QByteArray item = fileUri(QByteArray::fromStdString(path));
+    if (current().showItems({QString::fromLatin1(item)})) return;
+    QByteArray folder = item.left(std::max<qsizetype>(item.lastIndexOf('/'), qsizetype(sizeof "file:///") - 1));
+    current().openUrl(QUrl::fromEncoded(folder, QUrl::StrictMode));
 }
 
 bool openTrash()

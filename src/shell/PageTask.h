@@ -29,3 +29,4 @@ void runOffMainThread(QObject* owner, Work work, Done done)
             Qt::QueuedConnection);
     });
 }
+

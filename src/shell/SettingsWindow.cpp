@@ -33,7 +33,8 @@ void SettingsWindow::rebuild(AppModel& model)
     // language, so it goes later.
     QWidget* old = content_;
     content_ = makeSettingsContent(model);
-    delete layout()->replaceWidget(old, content_);  // the old widget's layout item is ours
+    // The layout hands back the item that held the old content; it is the caller's.
+    delete layout()->replaceWidget(old, content_);
     old->hide();
     old->setParent(nullptr);
     old->deleteLater();

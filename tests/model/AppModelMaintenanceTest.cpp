@@ -466,6 +466,14 @@ TEST(AppModelUninstall, RetryRelatedChecksAndLoop)
     ASSERT_EQ(env.m().history().size(), 1u);
     Operation appRecord = env.m().history()[0];
 
+    // While the applications are listed: refused with the message, nothing started.
+    env.m().refreshInstalledApps();
+    QFuture<void> refused = env.m().retryRelated(player, related);
+    EXPECT_TRUE(refused.isFinished());
+    EXPECT_EQ(env.m().message(), kRetryChanged) << "refused while busy";
+    EXPECT_FALSE(env.m().processing());
+    ASSERT_TRUE(env.settle());
+
     // No items: the closing message and no record.
     env.m().retryRelated(player, {});
     EXPECT_TRUE(env.m().processing());
@@ -691,4 +699,38 @@ TEST(AppModelCompletions, EveryOperationFinishesAfterPublishingAlsoWhenRefused)
     ASSERT_TRUE(waitFor([&] { return future.isFinished(); }));
     ASSERT_TRUE(waitFor([&] { return !releasing; }));
     EXPECT_EQ(m.memoryReleaseOutcome()->exited.size(), 1u);
+}
+
+TEST(AppModelCompletions, WaitersThatGoFirstOrOutliveTheModelHearNothing)
+{
+    Maintenance env;
+    auto heard = std::make_shared<int>(0);
+    auto count = [heard] { ++*heard; };
+
+    // A page dropped while the operation runs: nothing runs for it, nothing stops.
+    auto page = std::make_unique<QObject>();
+    QFuture<void> listed = env.m().refreshInstalledApps();
+    whenFinished(page.get(), listed, count);
+    page.reset();
+    ASSERT_TRUE(waitFor([&] { return listed.isFinished(); }));
+
+    // A living page hears the end once, after the model published it, also for a refusal.
+    QObject living;
+    bool scanningSeen = true;
+    whenFinished(&living, env.m().refreshInstalledApps(), [&, count] {
+        scanningSeen = env.m().maintenanceScanning();
+        count();
+    });
+    whenFinished(&living, env.m().cleanCache(), count);
+    ASSERT_TRUE(waitFor([&] { return *heard == 2; }));
+    EXPECT_FALSE(scanningSeen);
+
+    // The model goes first: its operation ends cancelled and the page is not called into it.
+    QFuture<void> orphaned = env.m().refreshInstalledApps();
+    whenFinished(&living, orphaned, count);
+    env.app.reset();
+    EXPECT_TRUE(orphaned.isFinished());
+    EXPECT_TRUE(orphaned.isCanceled());
+    QCoreApplication::sendPostedEvents();
+    EXPECT_EQ(*heard, 2);
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include "model/AppModel.h"
+#include "FakeApplications.h"
 #include "TestSupport.h"
 
 #include <QSignalSpy>
@@ -18,77 +19,6 @@ inline bool waitFor(const std::function<bool()>& condition, int milliseconds = 3
 {
     return QTest::qWaitFor(condition, milliseconds);
 }
-
-// Running applications under the test's control; safe to call from the model's workers.
-class FakeApplications : public RunningApplications {
-public:
-    void set(std::vector<RunningApplication> apps)
-    {
-        std::lock_guard lock(mutex_);
-        apps_ = std::move(apps);
-    }
-    void terminate(int32_t pid)
-    {
-        std::lock_guard lock(mutex_);
-        terminated_.insert(pid);
-    }
-    // An application asked to quit leaves at once.
-    void quitTerminates(bool value)
-    {
-        std::lock_guard lock(mutex_);
-        quitTerminates_ = value;
-    }
-    void acceptQuit(bool accept)
-    {
-        std::lock_guard lock(mutex_);
-        accept_ = accept;
-    }
-    std::vector<int32_t> quitRequests()
-    {
-        std::lock_guard lock(mutex_);
-        return quitRequests_;
-    }
-    int listCalls()
-    {
-        std::lock_guard lock(mutex_);
-        return listCalls_;
-    }
-
-    std::vector<RunningApplication> list() override
-    {
-        std::lock_guard lock(mutex_);
-        ++listCalls_;
-        return apps_;
-    }
-    std::optional<RunningApplication> lookup(int32_t pid) override
-    {
-        std::lock_guard lock(mutex_);
-        for (const auto& app : apps_)
-            if (app.pid == pid && !terminated_.count(pid)) return app;
-        return std::nullopt;
-    }
-    bool requestQuit(const RunningApplication& app) override
-    {
-        std::lock_guard lock(mutex_);
-        quitRequests_.push_back(app.pid);
-        if (accept_ && quitTerminates_) terminated_.insert(app.pid);
-        return accept_;
-    }
-    bool hasTerminated(const RunningApplication& app) override
-    {
-        std::lock_guard lock(mutex_);
-        return terminated_.count(app.pid) > 0;
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<RunningApplication> apps_;
-    std::set<int32_t> terminated_;
-    std::vector<int32_t> quitRequests_;
-    bool accept_ = true;
-    bool quitTerminates_ = false;
-    int listCalls_ = 0;
-};
 
 RunningApplication runningApp(int32_t pid, std::optional<std::string> name, std::optional<std::string> bundlePath,
                               std::optional<std::string> bundleID = std::nullopt, bool regular = true);

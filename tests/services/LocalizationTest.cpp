@@ -193,3 +193,26 @@ TEST(Localization, ChineseShowsThisPlatformsWords)
     };
     for (const auto& [source, shown] : cases) EXPECT_EQ(L(source, zh), shown) << source;
 }
+
+TEST(Localization, SlotsAreFilledByTheirNumberWhereverTheKeyPlacesThem)
+{
+    std::string key, translation, text, expected;
+    for (int i = 0; i <= 20; ++i) {
+        key += "{" + std::to_string(i) + "}段";
+        translation += "<{" + std::to_string(20 - i) + "}>";
+        text += "v" + std::to_string(i) + "{1}段";
+        expected += "<v" + std::to_string(20 - i) + "{1}>";
+    }
+    auto c = catalog("{\"" + key + "\": \"" + translation + "\"," + R"(
+        "{1} 在 {0} 之后": "{0} before {1}",
+        "第 {0} 项，共 {5} 项": "{5} in all, item {0}"
+    })");
+    struct Case {
+        std::string text, expected;
+    } cases[] = {
+        {"乙 在 甲 之后", "甲 before 乙"},
+        {"第 3 项，共 9 项", "9 in all, item 3"},
+        {text, expected},
+    };
+    for (const auto& [source, shown] : cases) EXPECT_EQ(L(source, en, c), shown) << source;
+}

@@ -118,6 +118,29 @@ TEST(MemoryReleaseEngine, SkipsIneligibleCandidatesAndKeepsOrder)
     EXPECT_TRUE(live.before.has_value());
 }
 
+TEST(MemoryReleaseEngine, CandidatesForTheReleaseReview)
+{
+    const int32_t self = 77;
+    std::vector<ApplicationMemory> applications{
+        candidate(self, "Self", "/Applications/Self.app", 9000),
+        candidate(10, "Zero", "/Applications/Zero.app", 0),
+        candidate(11, "Negative", "/Applications/Neg.app", -5),
+        candidate(12, "System", "/System/Applications/S.app"),
+        candidate(13, "Usr", "/usr/lib/thing"),
+        candidate(14, "Relative", "Applications/R.app"),
+        candidate(15, "Empty", ""),
+        candidate(16, "Tie first", "/Applications/T1.app", 500),
+        candidate(17, "Systemx", "/Systemx/S.app", 200),
+        candidate(18, "Largest", "/opt/L.app", 800),
+        candidate(19, "Tie second", "/Applications/T2.app", 500),
+        candidate(20, "One byte", "/usr", 1),
+    };
+    EXPECT_EQ(names(MemoryReleaseEngine::candidates(applications, self)),
+              (std::vector<std::string>{"Largest", "Tie first", "Tie second", "Systemx", "One byte"}))
+        << "prefix tests on the path text; largest footprint first, ties in their listed order";
+    EXPECT_TRUE(MemoryReleaseEngine::candidates({applications.begin(), applications.begin() + 7}, self).empty());
+}
+
 TEST(MemoryReleaseEngine, WaitsUntilGoneTimeoutOrStop)
 {
     auto request = [](const ApplicationMemory&) { return true; };

@@ -195,3 +195,34 @@ TEST_F(PageSeamTest, OffMainThreadWorkReachesOnlyALivingOwner)
     QCoreApplication::processEvents();
     EXPECT_EQ(delivered, 42);
 }
+
+TEST_F(PageSeamTest, RevealNamesTheSameFileWhateverBytesItsPathHolds)
+{
+    QStringList shown;
+    std::vector<QUrl> opened;
+    DesktopServices::Launcher launcher;
+    launcher.showItems = [&](const QStringList& uris) {
+        shown += uris;
+        return false;
+    };
+    launcher.openUrl = [&](const QUrl& url) {
+        opened.push_back(url);
+        return true;
+    };
+    DesktopServices::setLauncher(launcher);
+    struct Case {
+        std::string path, item, folder;
+    } cases[] = {
+        {"/data/d\xff r/a\xfe #?\n%.txt", "file:///data/d%FF%20r/a%FE%20%23%3F%0A%25.txt", "file:///data/d%FF%20r"},
+        {"/data/季度 报告.pdf", "file:///data/%E5%AD%A3%E5%BA%A6%20%E6%8A%A5%E5%91%8A.pdf", "file:///data"},
+        {"/top", "file:///top", "file:///"},
+    };
+    for (const auto& [path, item, folder] : cases) {
+        shown.clear();
+        opened.clear();
+        DesktopServices::reveal(path);
+        EXPECT_EQ(shown.join('|').toStdString(), item);
+        ASSERT_EQ(opened.size(), 1u) << item;
+        EXPECT_EQ(opened[0].toEncoded().toStdString(), folder);
+    }
+}
