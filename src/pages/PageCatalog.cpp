@@ -4,6 +4,7 @@
 #include "pages/HistoryPage.h"
 #include "pages/MaintenancePage.h"
 #include "pages/MemoryPage.h"
+#include "pages/SettingsPage.h"
 #include "shell/PageDestinations.h"
 
 PageFactory tessynPages()
@@ -14,11 +15,9 @@ PageFactory tessynPages()
         if (page == Pages::files) return new FilesPage(model, navigate);
         if (page == Pages::maintenance) return new MaintenancePage(model);
         if (page == Pages::history) return new HistoryPage(model);
+        if (page == Pages::settings) return new SettingsPage(model);
         return nullptr;
     };
-    factory.settings = [](AppModel& model) -> QWidget* {
-        (void)model;
-        return nullptr;
-    };
+    factory.settings = [](AppModel& model) -> QWidget* { return new SettingsPage(model); };
     return factory;
 }

@@ -55,6 +55,8 @@ QDialog* alert(const QString& title, const QString& detail, const QString& actio
     informative->setWordWrap(true);
     informative->setTextFormat(Qt::PlainText);
     informative->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // A confirmation that is all title leaves no empty line under it.
+    informative->setVisible(!detail.isEmpty());
 
     auto* cancel = new QPushButton(plainTitle(L(QStringLiteral("取消"))), dialog);
     cancel->setObjectName(QStringLiteral("confirmation-cancel"));

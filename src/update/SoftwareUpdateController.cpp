@@ -1,11 +1,379 @@
 #include "update/SoftwareUpdateController.h"
 
+#include "platform/Locations.h"
+#include "shell/AppSettings.h"
+#include "shell/AppVersion.h"
+#include "shell/BrandArtwork.h"
+#include "shell/LocalizedText.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFutureWatcher>
+#include <QMessageBox>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QPromise>
+#include <QPushButton>
+#include <QTimer>
+#include <QUrl>
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// The manifest body must stay below this many bytes.
+constexpr qint64 manifestLimit = 16384;
+constexpr qint64 readBuffer = 256 * 1024;
+
+std::string localPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+// Names under ".invalid" never resolve (RFC 6761); asking a resolver would only leak the name.
+bool neverResolves(const QUrl& url)
+{
+    const QString host = url.host();
+    return host == QLatin1String("invalid") || host.endsWith(QLatin1String(".invalid"));
+}
+
+bool writeAll(int fd, const char* data, qint64 length)
+{
+    while (length > 0) {
+        ssize_t written = ::write(fd, data, static_cast<size_t>(length));
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += written;
+        length -= written;
+    }
+    return true;
+}
+
+void syncFolder(const std::string& folder)
+{
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+void presentAlert(const QString& title, const QString& text)
+{
+    QMessageBox box;
+    box.setWindowIcon(BrandArtwork::image());
+    box.setIconPixmap(BrandArtwork::image().pixmap(64, 64));
+    box.setText(title);
+    box.setInformativeText(text);
+    box.addButton(L(QStringLiteral("确定")), QMessageBox::AcceptRole);
+    box.setWindowModality(Qt::ApplicationModal);
+    box.exec();
+}
+
+} // namespace
+
+// One request in flight with what it has produced so far. Whatever way it ends, the reply is
+// aborted, the temporary file removed and the completion finished.
+struct SoftwareUpdateController::Transfer {
+    QPointer<QNetworkReply> reply;
+    QPromise<void> promise;
+    QByteArray body;          // the manifest
+    std::string temporary;    // the image, until it is renamed into place
+    int fd = -1;
+    qint64 received = 0;
+    qint64 limit = 0;         // the most bytes the body may have
+    bool refused = false;     // ended by the controller itself
+
+    Transfer() { promise.start(); }
+    ~Transfer()
+    {
+        if (reply) {
+            reply->disconnect();
+            reply->abort();
+            reply->deleteLater();
+        }
+        if (fd >= 0) ::close(fd);
+        if (!temporary.empty()) ::unlink(temporary.c_str());
+        promise.finish();
+    }
+};
+
 SoftwareUpdateController& SoftwareUpdateController::shared()
 {
-    static SoftwareUpdateController* controller = new SoftwareUpdateController();
+    static auto* controller = new SoftwareUpdateController(SoftwareUpdateEnvironment{});
     return *controller;
 }
 
-void SoftwareUpdateController::check() {}
+SoftwareUpdateController::SoftwareUpdateController(SoftwareUpdateEnvironment environment, QObject* parent)
+    : QObject(parent), environment_(std::move(environment))
+{
+    network_ = environment_.network ? environment_.network : new QNetworkAccessManager(this);
+    // Certificate checks stay on whatever configuration was handed in.
+    environment_.tls.setPeerVerifyMode(QSslSocket::VerifyPeer);
+}
 
-void SoftwareUpdateController::checkFromMenu() {}
+SoftwareUpdateController::~SoftwareUpdateController() = default;
+
+QString SoftwareUpdateController::downloadBase() const
+{
+    return environment_.base.isEmpty() ? QString::fromStdString(UpdateManifest::base()) : environment_.base;
+}
+
+QString SoftwareUpdateController::updatesFolder() const
+{
+    if (!environment_.updatesFolder.isEmpty()) return environment_.updatesFolder;
+    return QFile::decodeName(QByteArray::fromStdString(Locations::dataHome())) +
+           QStringLiteral("/local.tessyn.preview/updates");
+}
+
+QString SoftwareUpdateController::runningVersion() const
+{
+    return environment_.runningVersion.isEmpty() ? AppVersion::version() : environment_.runningVersion;
+}
+
+QString SoftwareUpdateController::status() const
+{
+    switch (state_) {
+    case State::idle: return L(QStringLiteral("检查是否有新的 Tessyn 版本。"));
+    case State::checking: return L(QStringLiteral("正在检查更新…"));
+    case State::current: return L(QStringLiteral("已经是最新版本。"));
+    case State::available: {
+        // Built in each language directly: the version is not part of any catalog entry.
+        const QString version = manifest_ ? QString::fromStdString(manifest_->version) : QString();
+        if (currentLanguage() == AppLanguage::english) return QStringLiteral("Version ") + version + QStringLiteral(" is available.");
+        return QStringLiteral("发现新版本 ") + version + QStringLiteral("。");
+    }
+    case State::downloading: return L(QStringLiteral("正在下载并校验安装包…"));
+    case State::ready: return L(QStringLiteral("校验通过，可以打开安装包。"));
+    case State::failed: return L(QStringLiteral("更新检查或下载失败。请检查网络后重试。"));
+    }
+    return {};
+}
+
+void SoftwareUpdateController::setState(State state)
+{
+    state_ = state;
+    emit stateChanged();
+}
+
+QNetworkReply* SoftwareUpdateController::start(const QString& text, int timeoutMs, bool acceptJson)
+{
+    const QUrl url(text, QUrl::StrictMode);
+    if (!url.isValid() || url.scheme() != QLatin1String("https") || url.host().isEmpty() || neverResolves(url))
+        return nullptr;
+    QNetworkRequest request(url);
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
+                         acceptJson ? QNetworkRequest::AlwaysNetwork : QNetworkRequest::PreferNetwork);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
+    request.setTransferTimeout(timeoutMs);
+    if (acceptJson) request.setRawHeader("Accept", "application/json");
+    request.setRawHeader("User-Agent", "Tessyn/" + runningVersion().toUtf8());
+    request.setSslConfiguration(environment_.tls);
+    QNetworkReply* reply = network_->get(request);
+    reply->setReadBufferSize(readBuffer);
+    // Every hop stays on https; where the last one may lie is checked when the reply ends.
+    connect(reply, &QNetworkReply::redirected, this, [this, reply](const QUrl& next) {
+        if (next.scheme() == QLatin1String("https") && !neverResolves(next)) {
+            emit reply->redirectAllowed();
+        } else if (transfer_ && transfer_->reply == reply) {
+            transfer_->refused = true;
+            reply->abort();
+        }
+    });
+    // A body announced larger than allowed is refused before it arrives.
+    connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] {
+        bool known = false;
+        qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
+        if (known && transfer_ && transfer_->reply == reply && length > transfer_->limit) {
+            transfer_->refused = true;
+            reply->abort();
+        }
+    });
+    return reply;
+}
+
+void SoftwareUpdateController::endTransfer(State state)
+{
+    // The transfer goes first, so its completion finishes after the last state change.
+    std::unique_ptr<Transfer> ended = std::move(transfer_);
+    setState(state);
+    ended.reset();
+}
+
+QFuture<void> SoftwareUpdateController::check()
+{
+    if (busy()) return QtFuture::makeReadyFuture();
+    manifest_.reset();
+    installer_.clear();
+    transfer_ = std::make_unique<Transfer>();
+    transfer_->limit = manifestLimit - 1;
+    QFuture<void> done = transfer_->promise.future();
+    setState(State::checking);
+
+    QNetworkReply* reply =
+        start(QString::fromStdString(UpdateManifest::manifestUrl(downloadBase().toStdString())),
+              environment_.checkTimeoutMs, true);
+    if (!reply) {
+        QTimer::singleShot(0, this, [this] { endTransfer(State::failed); });
+        return done;
+    }
+    transfer_->reply = reply;
+    connect(reply, &QNetworkReply::readyRead, this, [this, reply] {
+        if (!transfer_ || transfer_->reply != reply) return;
+        transfer_->body += reply->readAll();
+        // Stop reading at the limit instead of measuring a body read whole.
+        if (transfer_->body.size() > transfer_->limit) {
+            transfer_->refused = true;
+            reply->abort();
+        }
+    });
+    connect(reply, &QNetworkReply::finished, this, [this, reply] {
+        if (transfer_ && transfer_->reply == reply) finishCheck();
+    });
+    return done;
+}
+
+void SoftwareUpdateController::finishCheck()
+{
+    QNetworkReply* reply = transfer_->reply;
+    if (!transfer_->refused && reply->isOpen()) transfer_->body += reply->readAll();
+    const QUrl final = reply->url();
+    const QUrl base(downloadBase());
+    const bool answered = !transfer_->refused && reply->error() == QNetworkReply::NoError &&
+                          reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200 &&
+                          transfer_->body.size() <= transfer_->limit;
+    const bool sameHost = final.isValid() && final.scheme() == QLatin1String("https") && !final.host().isEmpty() &&
+                          final.host() == base.host();
+    if (!answered || !sameHost) return endTransfer(State::failed);
+    try {
+        UpdateManifest manifest = UpdateManifest::decode(transfer_->body.toStdString());
+        manifest.validate(downloadBase().toStdString());
+        manifest_ = std::move(manifest);
+    } catch (...) {
+        // Which rule failed is dropped: every failure reads the same.
+        return endTransfer(State::failed);
+    }
+    const bool newer = UpdateManifest::isOlder(runningVersion().toStdString(), manifest_->version);
+    endTransfer(newer ? State::available : State::current);
+}
+
+QFuture<void> SoftwareUpdateController::checkFromMenu()
+{
+    auto promise = std::make_shared<QPromise<void>>();
+    promise->start();
+    QFuture<void> checked = check();
+    auto report = [this, promise] {
+        const QString title = L(QStringLiteral("软件更新"));
+        if (environment_.alert) environment_.alert(title, status());
+        else presentAlert(title, status());
+        promise->finish();
+    };
+    // Also when the check was refused as busy: the alert then tells what is under way.
+    auto* watcher = new QFutureWatcher<void>(this);
+    connect(watcher, &QFutureWatcher<void>::finished, this, [watcher, report] {
+        watcher->deleteLater();
+        report();
+    });
+    watcher->setFuture(checked);
+    return promise->future();
+}
+
+QFuture<void> SoftwareUpdateController::download()
+{
+    if (busy() || !manifest_ || !UpdateManifest::isOlder(runningVersion().toStdString(), manifest_->version))
+        return QtFuture::makeReadyFuture();
+    installer_.clear();
+    transfer_ = std::make_unique<Transfer>();
+    transfer_->limit = manifest_->bytes;
+    QFuture<void> done = transfer_->promise.future();
+    setState(State::downloading);
+
+    auto fail = [this, &done] {
+        QTimer::singleShot(0, this, [this] { endTransfer(State::failed); });
+        return done;
+    };
+    try {
+        manifest_->validate(downloadBase().toStdString());
+    } catch (...) {
+        return fail();
+    }
+    // The image is written beside its final place, so storing it is one rename.
+    const QString folder = updatesFolder();
+    if (!QDir().mkpath(folder)) return fail();
+    std::string pattern = localPath(folder) + "/.Tessyn-" + manifest_->version + ".dmg.part-XXXXXX";
+    int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd < 0) return fail();
+    transfer_->fd = fd;
+    transfer_->temporary = pattern;
+
+    QNetworkReply* reply = start(QString::fromStdString(manifest_->url), environment_.downloadTimeoutMs, false);
+    if (!reply) return fail();
+    transfer_->reply = reply;
+    connect(reply, &QNetworkReply::readyRead, this, [this, reply] {
+        if (!transfer_ || transfer_->reply != reply) return;
+        QByteArray chunk = reply->readAll();
+        transfer_->received += chunk.size();
+        // More than the manifest's size is not the image: stop at once.
+        if (transfer_->received > transfer_->limit || !writeAll(transfer_->fd, chunk.constData(), chunk.size())) {
+            transfer_->refused = true;
+            reply->abort();
+        }
+    });
+    connect(reply, &QNetworkReply::finished, this, [this, reply] {
+        if (transfer_ && transfer_->reply == reply) finishDownload();
+    });
+    return done;
+}
+
+void SoftwareUpdateController::finishDownload()
+{
+    Transfer& transfer = *transfer_;
+    QNetworkReply* reply = transfer.reply;
+    if (!transfer.refused && reply->isOpen()) {
+        QByteArray rest = reply->readAll();
+        transfer.received += rest.size();
+        if (transfer.received > transfer.limit || !writeAll(transfer.fd, rest.constData(), rest.size()))
+            transfer.refused = true;
+    }
+    const QUrl final = reply->url();
+    const std::string finalText = final.toString(QUrl::FullyEncoded).toStdString();
+    const bool answered = !transfer.refused && reply->error() == QNetworkReply::NoError &&
+                          reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200;
+    // Redirect targets arrive resolved, their dot segments removed, so the prefix test holds.
+    const bool insideBase = final.isValid() && final.scheme() == QLatin1String("https") &&
+                            std::string_view(finalText).starts_with(downloadBase().toStdString());
+    if (!answered || !insideBase) return endTransfer(State::failed);
+
+    // Written through, then read back and checked as it lies on disk.
+    const int fd = std::exchange(transfer.fd, -1);
+    const bool written = ::fsync(fd) == 0;
+    if (::close(fd) != 0 || !written) return endTransfer(State::failed);
+    try {
+        manifest_->verifyFile(transfer.temporary);
+    } catch (...) {
+        return endTransfer(State::failed);
+    }
+    // Renamed over any image of the same version: the old one stays until the new one is in place.
+    const QString destination = updatesFolder() + QStringLiteral("/Tessyn-") +
+                                QString::fromStdString(manifest_->version) + QStringLiteral(".dmg");
+    if (::rename(transfer.temporary.c_str(), localPath(destination).c_str()) != 0) return endTransfer(State::failed);
+    transfer.temporary.clear();
+    syncFolder(localPath(updatesFolder()));
+    installer_ = destination;
+    endTransfer(State::ready);
+}
+
+void SoftwareUpdateController::openInstaller()
+{
+    if (state_ != State::ready || installer_.isEmpty() || !manifest_) return;
+    try {
+        manifest_->verifyFile(localPath(installer_));
+    } catch (...) {
+        return setState(State::failed);
+    }
+    const bool opened = environment_.open ? environment_.open(installer_)
+                                          : QDesktopServices::openUrl(QUrl::fromLocalFile(installer_));
+    if (!opened) setState(State::failed);
+}

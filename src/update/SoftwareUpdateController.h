@@ -1,8 +1,36 @@
 #pragma once
-#include <QObject>
+#include "update/UpdateManifest.h"
 
-// The one software-update controller, shared by the menu, the main view and the settings page.
-// Not built yet: it stays idle, and both checks return at once without changing anything.
+#include <QFuture>
+#include <QObject>
+#include <QPointer>
+#include <QSslConfiguration>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+
+// Everything the update controller talks to. Empty values stand for the shipped program's own.
+struct SoftwareUpdateEnvironment {
+    QString base;                                  // download base; empty: UpdateManifest::base()
+    QNetworkAccessManager* network = nullptr;      // not owned; null: the controller's own
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    QString runningVersion;                        // empty: AppVersion::version()
+    QString updatesFolder;                         // empty: <data home>/local.tessyn.preview/updates
+    std::function<bool(const QString& path)> open; // null: the desktop's opener for the file
+    std::function<void(const QString& title, const QString& text)> alert;  // null: a modal message box
+    int checkTimeoutMs = 15000;                    // longest silence of the manifest request
+    int downloadTimeoutMs = 120000;                // longest silence of the image download
+};
+
+// The one software-update controller, shared by the menu, the main view and the settings page:
+// checks the update host for a newer version, downloads the installer image into the updates
+// folder, verifies its size and SHA-256 and opens it on request. Only https is spoken, with
+// the certificate checks of the TLS configuration always on. Every failure ends in `failed`,
+// silently.
 class SoftwareUpdateController : public QObject {
     Q_OBJECT
 public:
@@ -10,16 +38,48 @@ public:
 
     static SoftwareUpdateController& shared();
 
+    explicit SoftwareUpdateController(SoftwareUpdateEnvironment environment, QObject* parent = nullptr);
+    ~SoftwareUpdateController() override;
+
     State state() const { return state_; }
-    // Fetches and checks the update manifest; returns at once while a check or download runs.
-    void check();
-    // The menu's check, ending in an alert with the result.
-    void checkFromMenu();
+    const std::optional<UpdateManifest>& manifest() const { return manifest_; }
+    // The verified image in its final place; empty when there is none.
+    QString installer() const { return installer_; }
+    bool busy() const { return state_ == State::checking || state_ == State::downloading; }
+    // The status text of the current state, in the current interface language.
+    QString status() const;
+
+    // Each operation's completion finishes when it has ended, also when it refused to start.
+    // Fetches and checks the update manifest; refused while a check or download runs.
+    QFuture<void> check();
+    // check(), then an alert with the status.
+    QFuture<void> checkFromMenu();
+    // Downloads, verifies and stores the image of a manifest newer than the running version.
+    QFuture<void> download();
+    // Verifies the stored image again and hands it to the desktop to open.
+    void openInstaller();
+
+    QString downloadBase() const;
+    QString updatesFolder() const;
 
 signals:
+    // The state, the manifest or the installer changed.
     void stateChanged();
 
 private:
-    SoftwareUpdateController() = default;
+    struct Transfer;
+
+    SoftwareUpdateEnvironment environment_;
+    QNetworkAccessManager* network_ = nullptr;
     State state_ = State::idle;
+    std::optional<UpdateManifest> manifest_;
+    QString installer_;
+    std::unique_ptr<Transfer> transfer_;
+
+    QString runningVersion() const;
+    void setState(State state);
+    QNetworkReply* start(const QString& url, int timeoutMs, bool acceptJson);
+    void endTransfer(State state);
+    void finishCheck();
+    void finishDownload();
 };

@@ -1,0 +1,353 @@
+#include "UpdateTestSupport.h"
+
+#include "shell/AppSettings.h"
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QAbstractButton>
+#include <QMessageBox>
+#include <QTimer>
+#include <unistd.h>
+
+using State = SoftwareUpdateController::State;
+
+namespace {
+const QByteArray image = QByteArray("installer image ") + QByteArray(40000, 'i');
+const QByteArray imagePath = "/tessyn/downloads/Tessyn-1.4.0.dmg";
+
+QByteArray manifestJson(const UpdateManifest& manifest) { return QByteArray::fromStdString(manifest.encode()); }
+
+// A manifest document padded with an ignored key to exactly `size` bytes.
+QByteArray padded(const UpdateManifest& manifest, qsizetype size)
+{
+    QByteArray json = manifestJson(manifest);
+    json.chop(1);
+    json += ",\"pad\":\"\"}";
+    json.insert(json.size() - 2, QByteArray(size - json.size(), ' '));
+    return json;
+}
+} // namespace
+
+class SoftwareUpdateControllerTest : public UpdateFixture {};
+
+TEST_F(SoftwareUpdateControllerTest, CheckEndsInOneStateForEachAnswer)
+{
+    // `on` holds the base; `other` has a certificate nobody trusts; `plain` speaks http.
+    struct Servers {
+        UpdateTestServer on, other, plain;
+    };
+    auto serveAt = [&](Servers& s, UpdateTestServer& at, int status) {
+        at.answer("/moved.json", TestAnswer::ok(manifestJson(publish(s.on, image))));
+        s.on.answer(manifestPath, TestAnswer::redirect(status, at.origin().toUtf8() + "/moved.json"));
+    };
+    struct Case {
+        const char* name;
+        std::function<void(Servers&)> serve;
+        State expected;
+        QString running = "1.0.0";
+    };
+    const std::vector<Case> cases = {
+        {"newer version", [&](Servers& s) { publish(s.on, image); }, State::available},
+        {"same version", [&](Servers& s) { publish(s.on, image, "1.0.0"); }, State::current},
+        {"older version", [&](Servers& s) { publish(s.on, image, "0.9.9"); }, State::current},
+        {"running version not N.N.N", [&](Servers& s) { publish(s.on, image); }, State::current, "1.0.0-dev"},
+        {"status 404", [&](Servers&) {}, State::failed},
+        {"status 500", [&](Servers& s) { s.on.answer(manifestPath, TestAnswer::ok(manifestJson(publish(s.on, image)), 500)); },
+         State::failed},
+        {"bad JSON", [&](Servers& s) { s.on.answer(manifestPath, TestAnswer::ok("{\"schema\": 1,")); }, State::failed},
+        {"missing key",
+         [&](Servers& s) {
+             s.on.answer(manifestPath, TestAnswer::ok(manifestJson(publish(s.on, image)).replace("\"bytes\"", "\"size\"")));
+         },
+         State::failed},
+        {"16383 bytes", [&](Servers& s) { s.on.answer(manifestPath, TestAnswer::ok(padded(publish(s.on, image), 16383))); },
+         State::available},
+        {"16384 bytes", [&](Servers& s) { s.on.answer(manifestPath, TestAnswer::ok(padded(publish(s.on, image), 16384))); },
+         State::failed},
+        {"endless body", [&](Servers& s) { s.on.answer(manifestPath, TestAnswer::endless(64 << 20)); }, State::failed},
+        {"image outside the base",
+         [&](Servers& s) {
+             UpdateManifest manifest = publish(s.on, image);
+             manifest.url = s.on.base().toStdString() + "../Tessyn-1.4.0.dmg";
+             s.on.answer(manifestPath, TestAnswer::ok(manifestJson(manifest)));
+         },
+         State::failed},
+        {"redirect on the base's host", [&](Servers& s) { serveAt(s, s.on, 302); }, State::available},
+        {"redirect to another host",
+         [&](Servers& s) {
+             s.on.answer("/moved.json", TestAnswer::ok(manifestJson(publish(s.on, image))));
+             s.on.answer(manifestPath, TestAnswer::redirect(302, s.on.origin("localhost").toUtf8() + "/moved.json"));
+         },
+         State::failed},
+        {"redirect to http", [&](Servers& s) { serveAt(s, s.plain, 301); }, State::failed},
+        {"untrusted certificate", [&](Servers& s) { serveAt(s, s.other, 302); }, State::failed},
+    };
+    const TestCertificate stranger = TestCertificate::make();
+    for (const Case& item : cases) {
+        Servers s{UpdateTestServer(&certificate()), UpdateTestServer(&stranger), UpdateTestServer(nullptr)};
+        item.serve(s);
+        auto controller = controllerFor(s.on, [&](auto& environment) { environment.runningVersion = item.running; });
+        QFuture<void> done = controller->check();
+        EXPECT_EQ(controller->state(), State::checking) << item.name;
+        ASSERT_TRUE(finish(done)) << item.name;
+        EXPECT_EQ(controller->state(), item.expected) << item.name;
+        EXPECT_EQ(controller->manifest().has_value(), item.expected != State::failed) << item.name;
+        ASSERT_FALSE(s.on.requests().isEmpty()) << item.name;
+        EXPECT_EQ(s.on.requests().front().userAgent, "Tessyn/" + item.running.toUtf8()) << item.name;
+        EXPECT_EQ(s.on.requests().front().accept, "application/json") << item.name;
+        EXPECT_LT(s.on.fillerSent(manifestPath), 64 << 20) << item.name << ": reading stops at the limit";
+        EXPECT_TRUE(s.plain.requests().isEmpty()) << item.name << ": no plain-text hop";
+        if (QByteArray(item.name) == "redirect to another host") {
+            EXPECT_EQ(s.on.requests().back().host, "localhost:" + QByteArray::number(s.on.port())) << "it answered";
+        }
+        // Only a newer version can be downloaded.
+        const qsizetype asked = s.on.requests().size();
+        EXPECT_EQ(controller->download().isFinished(), item.expected != State::available) << item.name;
+        if (item.expected != State::available) {
+            EXPECT_EQ(s.on.requests().size(), asked) << item.name;
+        }
+    }
+}
+
+TEST_F(SoftwareUpdateControllerTest, DownloadStoresOnlyAVerifiedImage)
+{
+    QByteArray changed = image;
+    changed[100] = 'X';
+    struct Case {
+        const char* name;
+        std::function<void(UpdateTestServer& on, UpdateTestServer& plain)> serve;
+        State expected;
+    };
+    const std::vector<Case> cases = {
+        {"correct image", [](auto&, auto&) {}, State::ready},
+        {"one byte short", [&](auto& on, auto&) { on.answer(imagePath, TestAnswer::ok(image.chopped(1))); }, State::failed},
+        {"one byte changed", [&](auto& on, auto&) { on.answer(imagePath, TestAnswer::ok(changed)); }, State::failed},
+        {"one byte more", [&](auto& on, auto&) { on.answer(imagePath, TestAnswer::ok(image + "!")); }, State::failed},
+        {"endless body without a length",
+         [&](auto& on, auto&) { on.answer(imagePath, TestAnswer::endless(64 << 20)); }, State::failed},
+        {"status 404", [&](auto& on, auto&) { on.answer(imagePath, TestAnswer::ok(image, 404)); }, State::failed},
+        {"stalled", [&](auto& on, auto&) { on.answer(imagePath, TestAnswer::stalled(image, 1000)); }, State::failed},
+        {"redirect inside the base",
+         [&](auto& on, auto&) {
+             on.answer("/tessyn/downloads/mirror/T.dmg", TestAnswer::ok(image));
+             on.answer(imagePath, TestAnswer::redirect(302, on.base().toUtf8() + "mirror/T.dmg"));
+         },
+         State::ready},
+        {"redirect outside the base",
+         [&](auto& on, auto&) {
+             on.answer("/elsewhere/T.dmg", TestAnswer::ok(image));
+             on.answer(imagePath, TestAnswer::redirect(302, on.origin().toUtf8() + "/elsewhere/T.dmg"));
+         },
+         State::failed},
+        {"redirect to an encoded parent",
+         [&](auto& on, auto&) {
+             on.answer("/tessyn/downloads/%2E%2E/T.dmg", TestAnswer::ok(image));
+             on.answer(imagePath, TestAnswer::redirect(302, on.base().toUtf8() + "%2E%2E/T.dmg"));
+         },
+         State::failed},
+        {"redirect to http",
+         [&](auto& on, auto& plain) {
+             plain.answer(imagePath, TestAnswer::ok(image));
+             on.answer(imagePath, TestAnswer::redirect(302, plain.origin().toUtf8() + imagePath));
+         },
+         State::failed},
+    };
+    for (const Case& item : cases) {
+        UpdateTestServer on(&certificate()), plain(nullptr);
+        publish(on, image);
+        item.serve(on, plain);
+        auto controller = controllerFor(on, [](auto& environment) { environment.downloadTimeoutMs = 300; });
+        ASSERT_TRUE(finish(controller->check())) << item.name;
+        ASSERT_EQ(controller->state(), State::available) << item.name;
+        QFuture<void> done = controller->download();
+        EXPECT_EQ(controller->state(), State::downloading) << item.name;
+        ASSERT_TRUE(finish(done)) << item.name;
+        EXPECT_EQ(controller->state(), item.expected) << item.name;
+        const bool ready = item.expected == State::ready;
+        EXPECT_EQ(controller->installer(), ready ? updates() + "/Tessyn-1.4.0.dmg" : QString()) << item.name;
+        EXPECT_EQ(leftovers(), ready ? QStringList{"Tessyn-1.4.0.dmg"} : QStringList{}) << item.name << ": no temporary file";
+        if (ready) {
+            EXPECT_EQ(stored(controller->installer()), image) << item.name;
+        }
+        EXPECT_EQ(on.requests().back().userAgent, "Tessyn/1.0.0");
+        EXPECT_LT(on.fillerSent(imagePath), 64 << 20) << item.name << ": reading stops at the declared size";
+        EXPECT_TRUE(plain.requests().isEmpty()) << item.name;
+        QDir(updates()).removeRecursively();
+    }
+}
+
+TEST_F(SoftwareUpdateControllerTest, SameVersionTwiceReplacesTheImageAndNeverLosesIt)
+{
+    auto controller = controllerFor(server);
+    const QString destination = updates() + "/Tessyn-1.4.0.dmg";
+    for (const QByteArray& content : {image, QByteArray("a rebuilt image of the same version")}) {
+        publish(server, content);
+        ASSERT_TRUE(finish(controller->check()));
+        ASSERT_TRUE(finish(controller->download()));
+        EXPECT_EQ(controller->state(), State::ready);
+        EXPECT_EQ(stored(destination), content);
+        EXPECT_EQ(leftovers(), QStringList{"Tessyn-1.4.0.dmg"});
+    }
+
+    // Something that cannot be replaced by a rename stands in the image's place: it stays.
+    ASSERT_TRUE(QFile::remove(destination));
+    writeFile(localPath(destination + "/keep.txt"), "kept");
+    publish(server, image);
+    ASSERT_TRUE(finish(controller->check()));
+    ASSERT_TRUE(finish(controller->download()));
+    EXPECT_EQ(controller->state(), State::failed);
+    EXPECT_EQ(readFile(localPath(destination + "/keep.txt")), "kept");
+    EXPECT_EQ(leftovers(), QStringList{"Tessyn-1.4.0.dmg"});
+}
+
+TEST_F(SoftwareUpdateControllerTest, OpenInstallerVerifiesTheStoredImageFirst)
+{
+    publish(server, image);
+    auto controller = controllerFor(server);
+    auto downloaded = [&] {
+        ASSERT_TRUE(finish(controller->check()));
+        controller->openInstaller();
+        EXPECT_TRUE(opened.isEmpty()) << "nothing to open before a download";
+        ASSERT_TRUE(finish(controller->download()));
+        ASSERT_EQ(controller->state(), State::ready);
+    };
+    downloaded();
+    controller->openInstaller();
+    EXPECT_EQ(opened, QStringList{controller->installer()});
+    EXPECT_EQ(controller->state(), State::ready);
+
+    openSucceeds = false;
+    controller->openInstaller();
+    EXPECT_EQ(controller->state(), State::failed) << "the desktop could not open it";
+    openSucceeds = true;
+
+    const std::vector<std::pair<const char*, std::function<void(const std::string&)>>> tampered = {
+        {"one byte changed", [](const std::string& path) {
+             QByteArray bytes = image;
+             bytes[7] = '?';
+             writeFile(path, bytes.toStdString());
+         }},
+        {"a link to a good copy", [this](const std::string& path) {
+             const std::string copy = writeFile(localPath(scratch.path() + "/copy.dmg"), image.toStdString());
+             ::unlink(path.c_str());
+             ASSERT_EQ(::symlink(copy.c_str(), path.c_str()), 0);
+         }},
+        {"removed", [](const std::string& path) { ::unlink(path.c_str()); }},
+    };
+    for (const auto& [name, tamper] : tampered) {
+        opened.clear();
+        downloaded();
+        tamper(localPath(controller->installer()));
+        controller->openInstaller();
+        EXPECT_EQ(controller->state(), State::failed) << name;
+        EXPECT_TRUE(opened.isEmpty()) << name;
+    }
+
+    downloaded();
+    QFuture<void> again = controller->check();
+    EXPECT_TRUE(controller->installer().isEmpty()) << "a new check clears the installer at once";
+    EXPECT_FALSE(controller->manifest().has_value());
+    opened.clear();
+    controller->openInstaller();
+    EXPECT_TRUE(opened.isEmpty());
+    ASSERT_TRUE(finish(again));
+}
+
+TEST_F(SoftwareUpdateControllerTest, BusyControllerRefusesAndTheMenuReportsWhatRuns)
+{
+    setSetting(AppSettings::languageKey, "zh-Hans");
+    const UpdateManifest manifest = publish(server, image);
+    // The manifest request hangs until its timeout.
+    server.answer(manifestPath, TestAnswer::stalled(manifestJson(manifest), 10));
+    auto controller = controllerFor(server, [](auto& environment) {
+        environment.checkTimeoutMs = 400;
+        environment.downloadTimeoutMs = 400;
+    });
+    EXPECT_TRUE(finish(controller->download())) << "no manifest: refused at once";
+    EXPECT_EQ(controller->state(), State::idle);
+
+    QFuture<void> checking = controller->check();
+    EXPECT_TRUE(controller->check().isFinished()) << "a second check returns at once";
+    EXPECT_TRUE(controller->download().isFinished());
+    EXPECT_EQ(controller->state(), State::checking);
+    ASSERT_TRUE(finish(controller->checkFromMenu()));
+    EXPECT_EQ(alerts, QStringList{"软件更新|正在检查更新…"});
+    ASSERT_TRUE(finish(checking));
+    EXPECT_EQ(controller->state(), State::failed) << "the silent request timed out";
+    EXPECT_EQ(server.requests().size(), 1);
+
+    server.answer(manifestPath, TestAnswer::ok(manifestJson(manifest)));
+    server.answer(imagePath, TestAnswer::stalled(image, 10));
+    alerts.clear();
+    ASSERT_TRUE(finish(controller->checkFromMenu()));
+    EXPECT_EQ(alerts, QStringList{"软件更新|发现新版本 1.4.0。"});
+    QFuture<void> downloading = controller->download();
+    EXPECT_TRUE(controller->download().isFinished());
+    EXPECT_TRUE(controller->check().isFinished()) << "no check while a download runs";
+    alerts.clear();
+    ASSERT_TRUE(finish(controller->checkFromMenu()));
+    EXPECT_EQ(alerts, QStringList{"软件更新|正在下载并校验安装包…"});
+    ASSERT_TRUE(finish(downloading));
+    EXPECT_EQ(controller->state(), State::failed);
+    EXPECT_EQ(leftovers(), QStringList{});
+}
+
+TEST_F(SoftwareUpdateControllerTest, OnlyHttpsIsEverAsked)
+{
+    TempHome home;
+    EXPECT_EQ(SoftwareUpdateController::shared().downloadBase(), "https://updates.tessyn.invalid/tessyn/downloads/");
+    SoftwareUpdateController shipped{SoftwareUpdateEnvironment{}};
+    EXPECT_EQ(shipped.updatesFolder(), QString::fromStdString(home.dataHome()) + "/local.tessyn.preview/updates");
+    ASSERT_TRUE(finish(shipped.check(), 2000));
+    EXPECT_EQ(shipped.state(), State::failed) << "a name under .invalid is never looked up";
+
+    UpdateTestServer plain(nullptr);
+    publish(plain, image);
+    auto controller = controllerFor(plain);
+    ASSERT_TRUE(finish(controller->check()));
+    EXPECT_EQ(controller->state(), State::failed);
+    EXPECT_TRUE(plain.requests().isEmpty()) << "an http base is never asked";
+}
+
+TEST_F(SoftwareUpdateControllerTest, ControllerGoneMidDownloadLeavesNothingBehind)
+{
+    publish(server, image);
+    server.answer(imagePath, TestAnswer::stalled(image, 20000));
+    auto controller = controllerFor(server);
+    ASSERT_TRUE(finish(controller->check()));
+    QFuture<void> downloading = controller->download();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server.requests().size() == 2; }));
+    EXPECT_EQ(leftovers().size(), 1) << "the image is being written";
+    controller.reset();
+    EXPECT_TRUE(downloading.isFinished());
+    EXPECT_EQ(leftovers(), QStringList{});
+}
+
+TEST_F(SoftwareUpdateControllerTest, MenuCheckEndsInAModalAlertWithTheStatus)
+{
+    setSetting(AppSettings::languageKey, "zh-Hans");
+    publish(server, image, "1.0.0");
+    auto controller = controllerFor(server, [](auto& environment) { environment.alert = nullptr; });
+    QString text, informative;
+    QStringList buttons;
+    Qt::WindowModality modality = Qt::NonModal;
+    // Reads and closes the alert from inside its own event loop.
+    std::function<void()> answer = [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return QTimer::singleShot(10, answer);
+        text = box->text();
+        informative = box->informativeText();
+        modality = box->windowModality();
+        for (QAbstractButton* button : box->buttons()) buttons.append(button->text());
+        if (const QString shots = qEnvironmentVariable("TESSYN_SHOTS_DIR"); !shots.isEmpty())
+            box->grab().save(shots + "/menu-check-alert-zh.png");
+        box->buttons().front()->click();
+    };
+    QTimer::singleShot(0, answer);
+    ASSERT_TRUE(finish(controller->checkFromMenu()));
+    EXPECT_EQ(text, "软件更新");
+    EXPECT_EQ(informative, "已经是最新版本。");
+    EXPECT_EQ(buttons, QStringList{"确定"});
+    EXPECT_EQ(modality, Qt::ApplicationModal);
+}
