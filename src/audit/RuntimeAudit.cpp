@@ -142,6 +142,9 @@ public:
     }
     ~AuditRun() override
     {
+        // The program may end mid-run (the model goes with it): the stored layout is the
+        // user's, so it goes back all the same.
+        restoreLayout();
         if (!finished_) promise_.future().cancel();
         promise_.finish();
     }

@@ -18,6 +18,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <set>
 
@@ -105,11 +106,16 @@ TEST_F(RuntimeAuditTest, CompleteRunWritesEveryReportAndPutsTheLayoutBack)
     installPageFactory(tessynPages());
     AppSettings::shared().restoreValue(AppSettings::layoutKey, std::nullopt);
     open();
+    // Files of an earlier run: replaced where the run writes the same name, kept otherwise.
+    QDir().mkpath(out);
+    writeFile((out + "/status.txt").toStdString(), "stale and longer than the new one");
+    writeFile((out + "/earlier.txt").toStdString(), "kept");
     audit();
 
     std::set<QString> expected = pictures({QStringLiteral("sidebar"), QStringLiteral("top")}, 6);
     for (const char* name : {"menus.txt", "tree.txt", "navigation.json", "directory-panel.txt", "status.txt"})
         expected.insert(QString::fromLatin1(name));
+    expected.insert(QStringLiteral("earlier.txt"));
     EXPECT_EQ(filesIn(out), expected);
     EXPECT_EQ(contents(out + "/status.txt"), QByteArray("complete\n"));
     EXPECT_EQ(contents(out + "/directory-panel.txt"),
@@ -252,6 +258,30 @@ TEST_F(RuntimeAuditTest, FailedRunsLeaveTheirErrorAndTheLayoutAsItWas)
     QString blocker = QString::fromStdString(writeFile(harness->home.path("blocker"), "x"));
     audit(quick(), blocker + "/audit");
     EXPECT_EQ(contents(blocker), QByteArray("x"));
+    EXPECT_EQ(storedLayout(), QVariant(QStringLiteral("top")));
+}
+
+// A user closing the window, or the program ending, in the middle of a run.
+TEST_F(RuntimeAuditTest, RunsCutShortPutTheLayoutBack)
+{
+    setSetting(AppSettings::layoutKey, QStringLiteral("top"));
+    open();
+    QObject::connect(window->view(), &MainView::pageChanged, window, [this](const QString& page) {
+        if (page == QStringLiteral("文件")) QTimer::singleShot(0, window, &QWidget::close);
+    });
+    audit(quick());
+    EXPECT_FALSE(contents(out + "/error.txt").isEmpty());
+    EXPECT_FALSE(QFile::exists(out + "/status.txt"));
+    EXPECT_EQ(storedLayout(), QVariant(QStringLiteral("top")));
+
+    TearDown();
+    SetUp();
+    setSetting(AppSettings::layoutKey, QStringLiteral("top"));
+    open();
+    QFuture<void> run = RuntimeAudit::run(harness->model(), {out, true}, quick());
+    ASSERT_TRUE(QTest::qWaitFor([] { return storedLayout() == QVariant(QStringLiteral("sidebar")); }, 10000));
+    harness.reset();
+    EXPECT_TRUE(run.isFinished() && run.isCanceled());
     EXPECT_EQ(storedLayout(), QVariant(QStringLiteral("top")));
 }
 
