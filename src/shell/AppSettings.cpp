@@ -36,6 +36,21 @@ void AppSettings::setValue(const QString& key, const QString& value)
     if (!same) emit changed(key);
 }
 
+std::optional<QVariant> AppSettings::storedValue(const QString& key) const
+{
+    if (!settings_->contains(key)) return std::nullopt;
+    return settings_->value(key);
+}
+
+void AppSettings::restoreValue(const QString& key, const std::optional<QVariant>& value)
+{
+    std::optional<QVariant> before = storedValue(key);
+    if (value) settings_->setValue(key, *value);
+    else settings_->remove(key);
+    settings_->sync();
+    if (before != value) emit changed(key);
+}
+
 AppLanguage currentLanguage()
 {
     return appLanguageFromRaw(AppSettings::shared().languageRaw().toStdString());

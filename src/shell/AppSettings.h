@@ -3,7 +3,9 @@
 
 #include <QObject>
 #include <QString>
+#include <QVariant>
 #include <memory>
+#include <optional>
 
 class QSettings;
 
@@ -22,6 +24,11 @@ public:
     QString value(const QString& key, const QString& fallback = {}) const;
     // Stores the value and announces it when it differs from the stored one.
     void setValue(const QString& key, const QString& value);
+    // The value stored under the key as it is, whatever its type; none when nothing is stored.
+    std::optional<QVariant> storedValue(const QString& key) const;
+    // Puts back what storedValue gave: the value itself, or no entry at all. Announced when it
+    // differs from what is stored now.
+    void restoreValue(const QString& key, const std::optional<QVariant>& value);
 
     QString languageRaw() const { return value(languageKey, QStringLiteral("en")); }
     QString appearanceRaw() const { return value(appearanceKey, QStringLiteral("system")); }

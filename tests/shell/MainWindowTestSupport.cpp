@@ -10,7 +10,7 @@ ShellHarness::ShellHarness()
     ensureShellApp();
     makeDirs(home.path("Documents"));
     AppModel::Collaborators services;
-    services.chooseFolder = [this] { return chosenFolder; };
+    services.chooseFolder = [this] { return chooser ? chooser() : chosenFolder; };
     services.preview = [](const std::string&) { return std::optional<std::string>(); };
     services.runningApplications = std::make_shared<NoApplications>();
     services.readMemory = [this] {

@@ -29,6 +29,8 @@ public:
 struct ShellHarness {
     TempHome home;
     std::optional<std::string> chosenFolder;
+    // When set, the folder chooser the model calls instead of answering `chosenFolder`.
+    std::function<std::optional<std::string>()> chooser;
     std::optional<MemorySnapshot> memory;  // what every memory sample reads
     int memoryReads = 0;
     int exits = 0;
