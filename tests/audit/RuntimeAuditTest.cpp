@@ -9,7 +9,9 @@
 #include "shell/MainWindow.h"
 #include "shell/ModelServices.h"
 
+#include <QAccessible>
 #include <QDir>
+#include <QMetaEnum>
 #include <QImage>
 #include <QLabel>
 #include <QMenuBar>
@@ -152,13 +154,25 @@ TEST_F(RuntimeAuditTest, CompleteRunWritesEveryReportAndPutsTheLayoutBack)
     ASSERT_FALSE(lines.isEmpty());
     EXPECT_EQ(lines.front(), QByteArray("MainWindow | Window | Tessyn · Memory & Files | main-window"));
     for (const QByteArray& line : lines) EXPECT_EQ(line.count(" | "), 3) << line.constData();
-    for (const Element& element : walked) {
-        // Qt's own helpers (the toolbar's overflow button) are not the program's controls.
-        if (!isControl(element.role) || element.identifier.value_or("").startsWith("qt_")) continue;
-        EXPECT_TRUE(element.label && !element.label->isEmpty())
-            << element.className.toStdString() << " " << element.identifier.value_or("nil").toStdString();
+    EXPECT_FALSE(walked.empty());
+    // Every control a page shows has a name: walked page by page, since only one is on screen.
+    CachedPageHost* host = window->view()->pageHost();
+    EXPECT_EQ(host->pageIds().size(), 6);
+    std::vector<std::pair<QString, QWidget*>> scopes{{QStringLiteral("window"), window}};
+    for (const QString& id : host->pageIds()) scopes.emplace_back(id, host->page(id));
+    for (const auto& [scope, root] : scopes) {
+        for (QWidget* control : root->findChildren<QWidget*>()) {
+            // Qt's own helpers (the toolbar's overflow button) are not the program's controls.
+            if (!control->isVisibleTo(root) || control->objectName().startsWith("qt_")) continue;
+            QAccessibleInterface* element = QAccessible::queryAccessibleInterface(control);
+            if (!element) continue;
+            const char* role = QMetaEnum::fromType<QAccessible::Role>().valueToKey(element->role());
+            if (!role || !isControl(QString::fromLatin1(role))) continue;
+            EXPECT_FALSE(element->text(QAccessible::Name).isEmpty())
+                << scope.toStdString() << ": " << control->metaObject()->className() << " "
+                << control->objectName().toStdString();
+        }
     }
-    EXPECT_EQ(window->view()->pageHost()->pageIds().size(), 6);
 
     // Pictures: real PNGs of a drawn window, and the layouts differ.
     for (const QString& name : pictures({QStringLiteral("sidebar"), QStringLiteral("top")}, 6)) {
