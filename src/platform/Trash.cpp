@@ -236,6 +236,11 @@ TessynError invalidUtf8Error()
     return TessynError("Tessyn", 4, "路径不是有效的 UTF-8 文本，无法写入操作记录，请重命名后再试。");
 }
 
+TessynError swappedItemStays()
+{
+    return TessynError("Tessyn", 5, "移动时原位置的项目被替换，换入的项目已在废纸篓中且无法放回，请在 Finder 废纸篓中检查。");
+}
+
 TessynError restoreRefusal(const std::string& text) { return TessynError("TessynRestore", 1, text); }
 
 } // namespace
@@ -244,7 +249,7 @@ namespace Trash {
 
 std::string homeFilesDirectory() { return homeTrashDirectory() + "/files"; }
 
-std::string trashItem(const std::string& path)
+std::string trashItem(const std::string& path, const ItemCheck& check)
 {
     std::string absolute = absolutePath(path);
     std::string name = lastComponent(absolute);
@@ -288,6 +293,7 @@ std::string trashItem(const std::string& path)
 
         // The .trashinfo claims the name first, so two movers never pick the same one.
         int fd = open(infoPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        bool keepInfo = false;
         if (fd < 0) {
             if (errno == EEXIST) continue;
             throwErrno();
@@ -309,6 +315,13 @@ std::string trashItem(const std::string& path)
             // never leaves an item in files/ that nothing describes.
             syncDirectory(trashDir + "/info");
 
+            // The steps above take time (two flushes); whatever sits at the path now is what
+            // the rename takes, so it is checked once more right here.
+            if (check) {
+                struct stat now {};
+                if (lstat(original.c_str(), &now) != 0) throwErrno();
+                check(original, now, false);
+            }
             if (renameat2(AT_FDCWD, original.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0) {
                 if (errno == EEXIST) {
                     unlink(infoPath.c_str());
@@ -318,6 +331,24 @@ std::string trashItem(const std::string& path)
                 // tool put in the slot meanwhile: refuse rather than risk it.
                 throwErrno();
             }
+            // An item swapped in between that check and the rename went instead: what now
+            // lies in files/ is compared, and anything else goes back where it was found.
+            if (check) {
+                try {
+                    struct stat moved {};
+                    if (lstat(target.c_str(), &moved) != 0) throwErrno();
+                    check(target, moved, true);
+                } catch (...) {
+                    if (renameat2(AT_FDCWD, target.c_str(), AT_FDCWD, original.c_str(), RENAME_NOREPLACE) != 0) {
+                        struct stat left {};
+                        // Its .trashinfo still says truly where it came from.
+                        keepInfo = lstat(target.c_str(), &left) == 0;
+                        throw swappedItemStays();
+                    }
+                    syncDirectory(folder);
+                    throw;
+                }
+            }
             // The move itself has happened; flushing both folders only makes it durable.
             syncDirectory(trashDir + "/files");
             syncDirectory(folder);
@@ -325,7 +356,7 @@ std::string trashItem(const std::string& path)
         } catch (...) {
             int saved = errno;
             if (fd >= 0) close(fd);
-            unlink(infoPath.c_str());
+            if (!keepInfo) unlink(infoPath.c_str());
             errno = saved;
             throw;
         }

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <regex>
 #include <sched.h>
@@ -393,4 +394,47 @@ TEST(Trash, OtherVolumesUseTheirTopDirectoryTrashAndNeverCopy)
     });
     if (!result) GTEST_SKIP() << "mount namespaces are not available here";
     EXPECT_EQ(*result, "");
+}
+
+// An item swapped in between the last check and the rename is found in files/ by the check
+// after it and goes back where it was found; when its place has been taken meanwhile it
+// stays in the Trash, described by its .trashinfo.
+TEST(Trash, ItemSwappedInAtTheRenameGoesBack)
+{
+    TempHome home;
+    std::string files = home.dataHome() + "/Trash/files", info = home.dataHome() + "/Trash/info";
+    for (bool placeTaken : {false, true}) {
+        std::string item = writeFile(home.path("doc.txt"), "mine");
+        std::string other = writeFile(home.path("elsewhere/new.txt"), "newer");
+        ino_t meant = lstatOf(item).st_ino, stranger = lstatOf(other).st_ino;
+        int calls = 0;
+        auto check = [&](const std::string& path, const struct stat& st, bool moved) {
+            ++calls;
+            if (!moved) {
+                EXPECT_EQ(path, item);
+                EXPECT_EQ(st.st_ino, meant);
+                // Passed the check, then swapped before the rename.
+                renameat2(AT_FDCWD, item.c_str(), AT_FDCWD, other.c_str(), RENAME_EXCHANGE);
+                return;
+            }
+            EXPECT_EQ(path.rfind(files + "/", 0), 0u) << path;
+            if (placeTaken) writeFile(item, "taken meanwhile");
+            if (st.st_ino != meant) throw TessynError("Tessyn", 1, "swapped");
+        };
+        std::string text = tessynTextOf([&] { Trash::trashItem(item, check); });
+        EXPECT_EQ(calls, 2);
+        if (!placeTaken) {
+            EXPECT_EQ(text, "Tessyn:swapped");
+            EXPECT_EQ(lstatOf(item).st_ino, stranger) << "the stranger is back where it was found";
+            EXPECT_TRUE(namesIn(files).empty());
+            EXPECT_TRUE(namesIn(info).empty());
+        } else {
+            EXPECT_EQ(text, "Tessyn:移动时原位置的项目被替换，换入的项目已在废纸篓中且无法放回，请在 Finder 废纸篓中检查。");
+            ASSERT_EQ(namesIn(files), std::vector<std::string>{"doc.txt"});
+            EXPECT_EQ(lstatOf(files + "/doc.txt").st_ino, stranger);
+            EXPECT_EQ(namesIn(info), std::vector<std::string>{"doc.txt.trashinfo"});
+            EXPECT_EQ(readFile(item), "taken meanwhile");
+        }
+        EXPECT_EQ(lstatOf(other).st_ino, meant) << "the meant file is where the swap put it";
+    }
 }

@@ -6,7 +6,9 @@
 #include "engine/FileEngine.h"
 #include "services/Localization.h"
 #include "services/MaintenanceEngine.h"
+#include "services/RelatedFiles.h"
 
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -189,4 +191,71 @@ TEST(MaintenanceMessages, ReadInEnglish)
     EXPECT_EQ(catalog.translate("缓存处理完成：成功 3 项，失败 1 项。可在操作记录恢复；废纸篓仍占空间。"),
               "Cache clean-up finished: 3 succeeded, 1 failed. Items can be restored from the history; the Trash "
               "still takes up space.");
+}
+
+// A bundle, a related folder or a related file swapped with another item in the last moment
+// before its move is put back and refused; the item that came in its place never stays in
+// the Trash.
+TEST(Uninstall, ItemsSwappedJustBeforeTheMoveAreRefused)
+{
+    Fixture f;
+    InstalledApp app = f.install("Viewer", "org.example.viewer");
+    std::string caches = f.home + "/Library/Caches/org.example.viewer";
+    writeFile(caches + "/cache.db", "cached");
+    std::string prefs = writeFile(f.home + "/Library/Preferences/org.example.viewer.plist", "<plist/>");
+    RelatedItem folder = RelatedItem::snapshot(caches, "cache");
+    RelatedItem file = RelatedItem::snapshot(prefs, "prefs");
+
+    auto relatedRecord = [&](const RelatedItem& item) {
+        Operation prepared;
+        prepared.id = "8C1A0F54-2B63-4F55-9E0E-3C1F2D6B7A10";
+        prepared.path = item.path;
+        prepared.size = item.size;
+        prepared.resourceID = item.identity;
+        prepared.modified = item.modified;
+        if (item.directory) prepared.kind = "related-directory";
+        prepared.bundleID = app.bundleID;
+        prepared.treeSignature = item.signature;
+        return prepared;
+    };
+    Operation bundle;
+    bundle.id = "5D0E7B1C-8E0A-4C35-A1B2-9F3E4D5C6B7A";
+    bundle.path = app.path;
+    bundle.resourceID = app.identity;
+    bundle.modified = app.modified;
+    bundle.kind = "application";
+    bundle.bundleID = app.bundleID;
+
+    struct Case {
+        Operation prepared;
+        bool directory;
+        std::string refusal;
+    } cases[] = {
+        {bundle, true, "应用包已变化，请重新扫描并确认。"},
+        {relatedRecord(folder), true, "关联文件已变化，请重新扫描并确认。"},
+        {relatedRecord(file), false, "关联文件已变化，请重新扫描并确认。"},
+    };
+    for (const Case& c : cases) {
+        std::string stranger = f.home + "/stranger";
+        if (c.directory) writeFile(stranger + "/inside", "mine");
+        else writeFile(stranger, "mine");
+        struct stat strangerBefore {};
+        ASSERT_EQ(lstat(stranger.c_str(), &strangerBefore), 0);
+        auto swap = [&] {
+            ASSERT_EQ(renameat2(AT_FDCWD, c.prepared.path.c_str(), AT_FDCWD, stranger.c_str(), RENAME_EXCHANGE), 0);
+        };
+        Operation record = RelatedFiles::journalledMove(c.prepared, f.journal.get(), {}, swap);
+        EXPECT_FALSE(record.success) << c.prepared.path;
+        EXPECT_EQ(record.detail, c.refusal);
+        EXPECT_FALSE(record.trashPath);
+        struct stat now {};
+        ASSERT_EQ(lstat(c.prepared.path.c_str(), &now), 0) << "the stranger is back in place";
+        EXPECT_EQ(now.st_ino, strangerBefore.st_ino);
+        std::error_code ignored;
+        EXPECT_TRUE(std::filesystem::is_empty(f.temp.dataHome() + "/Trash/files", ignored)) << c.prepared.path;
+        EXPECT_TRUE(std::filesystem::is_empty(f.temp.dataHome() + "/Trash/info", ignored)) << c.prepared.path;
+        // Swap back for the next case.
+        ASSERT_EQ(renameat2(AT_FDCWD, c.prepared.path.c_str(), AT_FDCWD, stranger.c_str(), RENAME_EXCHANGE), 0);
+        std::filesystem::remove_all(stranger);
+    }
 }
