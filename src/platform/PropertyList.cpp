@@ -1,11 +1,9 @@
 #include "platform/PropertyList.h"
 
-#include <cerrno>
+#include "platform/RegularFile.h"
+
 #include <cstdint>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -228,25 +226,12 @@ Ptr parse(std::string_view data)
 
 Ptr readFile(const std::string& path, size_t limit)
 {
-    int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return nullptr;
-    std::string data;
-    struct stat st {};
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) <= limit) {
-        // One byte past the limit tells a file that grew since it was measured.
-        data.resize(limit + 1);
-        size_t used = 0;
-        for (;;) {
-            ssize_t n = read(fd, data.data() + used, data.size() - used);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
-            used += static_cast<size_t>(n);
-            if (used == data.size()) break;
-        }
-        data.resize(used <= limit ? used : 0);
+    try {
+        std::optional<std::string> data = RegularFile::read(path, limit);
+        return data ? parse(*data) : nullptr;
+    } catch (const std::exception&) {
+        return nullptr;
     }
-    close(fd);
-    return parse(data);
 }
 
 std::optional<std::string> stringValue(plist_t dict, const char* key)

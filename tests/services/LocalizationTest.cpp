@@ -2,7 +2,11 @@
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <future>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -124,6 +128,15 @@ TEST(Localization, CatalogFilesAndPlaces)
     EXPECT_EQ(L("文件", en, LocalizationCatalog::fromFile(path)), "Files");
     EXPECT_TRUE(LocalizationCatalog::fromFile(home.path("missing.json")).empty());
     EXPECT_TRUE(LocalizationCatalog::fromFile(home.root()).empty()) << "a folder is not a catalog";
+    // A pipe in the catalog's place would hold start-up forever.
+    std::string pipe = home.path("pipe.json");
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    auto read = std::async(std::launch::async, [&] { return LocalizationCatalog::fromFile(pipe).empty(); });
+    if (read.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        ADD_FAILURE() << "waited on a pipe";
+        close(open(pipe.c_str(), O_WRONLY | O_NONBLOCK));
+    }
+    EXPECT_TRUE(read.get());
 
     auto places = LocalizationCatalog::candidatePaths("/opt/tessyn/bin");
     ASSERT_EQ(places.size(), 2u);
