@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <nlohmann/json.hpp>
 #include <unordered_map>
 
@@ -81,6 +82,11 @@ void HistoryStore::mergeFromFile(const std::string& contents)
     }
     std::stable_sort(history_.begin(), history_.end(),
                      [](const Operation& a, const Operation& b) { return a.date > b.date; });
+}
+
+int64_t HistoryStore::checkpointInterval(size_t records)
+{
+    return std::max<int64_t>(64, std::llround(std::sqrt(static_cast<double>(records))));
 }
 
 std::optional<std::string> HistoryStore::saveHistory(bool replacing)

@@ -2,6 +2,7 @@
 #include "engine/Operation.h"
 #include "engine/OperationJournal.h"
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -35,6 +36,11 @@ public:
     // atomically; then lets the journal drop what the history settles. Returns nothing on
     // success, else the failing error's description.
     std::optional<std::string> saveHistory(bool replacing);
+
+    // How many moves a long run lets its journal hold between two history saves: about the
+    // square root of the history. The journal stays short (each of its rewrites costs its
+    // length) while the history, rewritten whole at each save, is not rewritten every file.
+    static int64_t checkpointInterval(size_t records);
 
 private:
     // Copies the history file aside; false when there is no file to copy.

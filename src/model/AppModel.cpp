@@ -690,10 +690,7 @@ void AppModel::applyActionProgress(const std::string& id, const ActionProgress& 
     if (!processing_ || actionID_ != id) return;
     setActionProgress(progress);
     if (!actionRun_ || actionRun_->id != id) return;
-    // Batches of about the square root of the history: the journal stays short (each of its
-    // rewrites costs its length) while the history, rewritten whole at each checkpoint, is
-    // not rewritten for every few files.
-    auto batch = std::max<int64_t>(64, std::llround(std::sqrt(double(historyStore_.history().size() + progress.completed))));
+    auto batch = HistoryStore::checkpointInterval(historyStore_.history().size() + progress.completed);
     if (progress.completed - actionRun_->checkpointAt >= batch) checkpointAction();
 }
 

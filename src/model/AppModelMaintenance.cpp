@@ -41,6 +41,7 @@ struct AppModel::CacheRun {
     size_t next = 0;
     int64_t succeeded = 0;
     PathSet moved;
+    size_t unsaved = 0; // records published since the last history save
 };
 
 // One uninstall, or one retry of related items, in progress.
@@ -141,15 +142,29 @@ void AppModel::applyCacheRecord(const std::shared_ptr<CacheRun>& run, const Oper
     }
     historyStore_.history().insert(historyStore_.history().begin(), record);
     emit historyChanged();
-    if (auto failure = saveHistory(false)) {
-        setMessage("记录保存失败，停止后续处理：" + *failure);
-        return finishCacheClean(run);
+    // Each move is journalled as finished, so the history is saved at checkpoints, not after
+    // every file (a save rewrites the whole history): after the first file, which shows at
+    // once whether the history can be saved at all, then every interval, then at the end.
+    ++run->unsaved;
+    if (run->next == 1 || static_cast<int64_t>(run->unsaved) >= HistoryStore::checkpointInterval(historyStore_.history().size())) {
+        if (!saveCacheRun(run)) return finishCacheClean(run);
     }
     cleanNextCacheFile(run);
 }
 
+bool AppModel::saveCacheRun(const std::shared_ptr<CacheRun>& run)
+{
+    run->unsaved = 0;
+    if (auto failure = saveHistory(false)) {
+        setMessage("记录保存失败，停止后续处理：" + *failure);
+        return false;
+    }
+    return true;
+}
+
 void AppModel::finishCacheClean(const std::shared_ptr<CacheRun>& run)
 {
+    if (run->unsaved > 0) saveCacheRun(run);
     if (cachePlan_) {
         CachePlan updated;
         updated.root = cachePlan_->root;
