@@ -2,6 +2,7 @@
 #include "platform/PathText.h"
 
 #include "platform/Locations.h"
+#include "platform/MountTable.h"
 
 #include "engine/Errors.h"
 #include "engine/SearchKey.h"
@@ -241,6 +242,11 @@ TessynError swappedItemStays()
     return TessynError("Tessyn", 5, "移动时原位置的项目被替换，换入的项目已在废纸篓中且无法放回，请在 Finder 废纸篓中检查。");
 }
 
+TessynError mountInsideRefusal()
+{
+    return TessynError("Tessyn", 6, "文件夹中有其他文件系统的挂载点，未移入废纸篓。");
+}
+
 TessynError restoreRefusal(const std::string& text) { return TessynError("TessynRestore", 1, text); }
 
 } // namespace
@@ -265,6 +271,7 @@ std::string trashItem(const std::string& path, const ItemCheck& check)
     if (stat(folder.c_str(), &parent) != 0) throwErrno();
     // A mount point cannot be renamed away from its own mount.
     if (item.st_dev != parent.st_dev) throwPosix(EBUSY);
+    if (S_ISDIR(item.st_mode) && MountTable::holdsMountPoint(original)) throw mountInsideRefusal();
 
     std::string trashDir;
     std::string recordedPath;

@@ -294,43 +294,6 @@ TEST(Trash, TrashCliListsAndRestoresTessynItems)
     EXPECT_EQ(runCommand("trash-list 2>&1").output.find(original), std::string::npos);
 }
 
-namespace {
-
-// Runs `body` in a child with its own mount namespace, so test volumes can be mounted
-// privately. Returns the failures it reported, or nullopt when mounting is not allowed.
-std::optional<std::string> inPrivateMounts(const std::function<std::string()>& body)
-{
-    int fds[2];
-    if (pipe(fds) != 0) return std::string("pipe failed");
-    fflush(nullptr);
-    pid_t pid = fork();
-    if (pid == 0) {
-        close(fds[0]);
-        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) _exit(77);
-        std::string failures;
-        try {
-            failures = body();
-        } catch (const std::exception& e) {
-            failures = std::string("exception: ") + e.what();
-        }
-        if (write(fds[1], failures.data(), failures.size()) < 0) _exit(2);
-        _exit(0);
-    }
-    close(fds[1]);
-    std::string out;
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(fds[0], buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 77) return std::nullopt;
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return out + "\nchild failed";
-    return out;
-}
-
-} // namespace
-
 TEST(Trash, OtherVolumesUseTheirTopDirectoryTrashAndNeverCopy)
 {
     TempHome home;

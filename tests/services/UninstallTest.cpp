@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 #include "engine/Dates.h"
 #include "engine/FileEngine.h"
+#include "platform/Trash.h"
 #include "services/Localization.h"
 #include "services/MaintenanceEngine.h"
 #include "services/RelatedFiles.h"
@@ -11,6 +12,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -258,4 +260,64 @@ TEST(Uninstall, ItemsSwappedJustBeforeTheMoveAreRefused)
         ASSERT_EQ(renameat2(AT_FDCWD, c.prepared.path.c_str(), AT_FDCWD, stranger.c_str(), RENAME_EXCHANGE), 0);
         std::filesystem::remove_all(stranger);
     }
+}
+
+// A folder holding a mount point (another file system, or a bind mount of this one) is never
+// signed nor moved: emptying the Trash would delete the mounted data.
+TEST(Uninstall, FoldersHoldingMountPointsAreRefused)
+{
+    Fixture f;
+    InstalledApp app = f.install("Mounted", "org.example.mounted");
+    std::string caches = f.home + "/Library/Caches/org.example.mounted";
+    makeDirs(caches + "/volume");
+    makeDirs(caches + "/bound");
+    makeDirs(f.home + "/elsewhere");
+    makeDirs(app.path + "/Contents/Resources/volume");
+    makeDirs(f.home + "/plain/volume");
+    const std::string relatedText = "关联目录中有其他文件系统的挂载点，停止处理。";
+    const std::string moveText = "文件夹中有其他文件系统的挂载点，未移入废纸篓。";
+
+    auto result = inPrivateMounts([&]() -> std::string {
+        std::string failures;
+        auto check = [&](bool ok, const std::string& what) {
+            if (!ok) failures += what + "\n";
+        };
+        auto refusal = [](const std::function<void()>& body) -> std::string {
+            try {
+                body();
+            } catch (const std::exception& error) {
+                return error.what();
+            }
+            return "no refusal";
+        };
+        // Another file system, then a bind mount of this one (same device number).
+        if (mount("tmpfs", (caches + "/volume").c_str(), "tmpfs", 0, "mode=0755") != 0) return "mount tmpfs failed";
+        writeFile(caches + "/volume/data", "theirs");
+        std::string text = refusal([&] { RelatedItem::snapshot(caches, "cache"); });
+        check(text == relatedText, "tmpfs inside a related folder: " + text);
+        umount((caches + "/volume").c_str());
+        if (mount((f.home + "/elsewhere").c_str(), (caches + "/bound").c_str(), nullptr, MS_BIND, nullptr) != 0)
+            return failures + "bind mount failed";
+        text = refusal([&] { RelatedItem::snapshot(caches, "cache"); });
+        check(text == relatedText, "bind mount inside a related folder: " + text);
+
+        // A bundle and a plain folder are checked by the move itself.
+        if (mount("tmpfs", (app.path + "/Contents/Resources/volume").c_str(), "tmpfs", 0, "mode=0755") != 0)
+            return failures + "mount tmpfs in the bundle failed";
+        Operation record = f.uninstall(app);
+        check(!record.success && record.detail == moveText, "bundle with a mount: " + record.detail);
+        check(exists(app.path + "/Contents/Info.plist"), "the bundle stays");
+        if (mount("tmpfs", (f.home + "/plain/volume").c_str(), "tmpfs", 0, "mode=0755") != 0)
+            return failures + "mount tmpfs in the folder failed";
+        text = refusal([&] { Trash::trashItem(f.home + "/plain"); });
+        check(text == moveText, "plain folder with a mount: " + text);
+        check(exists(f.home + "/plain/volume"), "the folder stays");
+        std::error_code ignored;
+        check(std::filesystem::is_empty(f.temp.dataHome() + "/Trash/files", ignored) ||
+                  !std::filesystem::exists(f.temp.dataHome() + "/Trash/files"),
+              "nothing reached the Trash");
+        return failures;
+    });
+    ASSERT_TRUE(result) << "mount namespaces are not available";
+    EXPECT_EQ(*result, "");
 }
