@@ -78,7 +78,9 @@ void ensureDirectory(const std::string& path, bool followLink)
     if (!S_ISDIR(st.st_mode)) throwPosix(ENOTDIR);
 }
 
-void ensureDirectories(const std::string& path)
+// Creates the folders above `path` (links among them are followed), then `path` itself,
+// which must be a real folder when `realLast`.
+void ensureDirectories(const std::string& path, bool realLast = false)
 {
     std::string parent = parentOf(path);
     struct stat st {};
@@ -86,7 +88,7 @@ void ensureDirectories(const std::string& path)
         if (errno != ENOENT) throwErrno();
         ensureDirectories(parent);
     }
-    ensureDirectory(path, true);
+    ensureDirectory(path, !realLast);
 }
 
 // A folder of ours that is neither a link nor anyone else's.
@@ -242,6 +244,11 @@ TessynError swappedItemStays()
     return TessynError("Tessyn", 5, "移动时原位置的项目被替换，换入的项目已在废纸篓中且无法放回，请在 Finder 废纸篓中检查。");
 }
 
+TessynError trashNotRealRefusal()
+{
+    return TessynError("Tessyn", 7, "废纸篓文件夹不是真实的文件夹（可能是符号链接），未移入废纸篓。");
+}
+
 TessynError mountInsideRefusal()
 {
     return TessynError("Tessyn", 6, "文件夹中有其他文件系统的挂载点，未移入废纸篓。");
@@ -273,11 +280,16 @@ std::string trashItem(const std::string& path, const ItemCheck& check)
     if (item.st_dev != parent.st_dev) throwPosix(EBUSY);
     if (S_ISDIR(item.st_mode) && MountTable::holdsMountPoint(original)) throw mountInsideRefusal();
 
+    // The home Trash must be a real folder: followed through a link it would put items
+    // elsewhere, and its device would send them to a Trash at the top of their volume.
+    struct stat homeTrash {};
+    if (lstat(homeTrashDirectory().c_str(), &homeTrash) == 0 && !S_ISDIR(homeTrash.st_mode)) throw trashNotRealRefusal();
+
     std::string trashDir;
     std::string recordedPath;
     if (item.st_dev == deviceOfNearest(homeFilesDirectory())) {
         if (!isValidUtf8(homeTrashDirectory())) throw invalidUtf8Error();
-        ensureDirectories(homeTrashDirectory());
+        ensureDirectories(homeTrashDirectory(), true);
         trashDir = canonical(homeTrashDirectory());
         recordedPath = original;
     } else {

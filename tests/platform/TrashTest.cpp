@@ -401,3 +401,41 @@ TEST(Trash, ItemSwappedInAtTheRenameGoesBack)
         EXPECT_EQ(lstatOf(other).st_ino, meant) << "the meant file is where the swap put it";
     }
 }
+
+// The home Trash given as a link (or as anything but a real folder) is never followed: the
+// move is refused and the item stays.
+TEST(Trash, LinkedHomeTrashIsRefused)
+{
+    TempHome home;
+    std::string elsewhere = home.path("elsewhere");
+    makeDirs(elsewhere + "/files");
+    makeDirs(elsewhere + "/info");
+    std::string trash = home.dataHome() + "/Trash";
+    const std::string refusal = "Tessyn:废纸篓文件夹不是真实的文件夹（可能是符号链接），未移入废纸篓。";
+    struct Case {
+        const char* name;
+        std::function<void()> make;
+    } cases[] = {
+        {"link to a folder", [&] { ASSERT_EQ(symlink(elsewhere.c_str(), trash.c_str()), 0); }},
+        {"dangling link", [&] { ASSERT_EQ(symlink(home.path("nowhere").c_str(), trash.c_str()), 0); }},
+        {"a file", [&] { writeFile(trash, "not a folder"); }},
+    };
+    makeDirs(home.dataHome());
+    for (const Case& c : cases) {
+        c.make();
+        std::string item = writeFile(home.path("doc.txt"), "mine");
+        EXPECT_EQ(tessynTextOf([&] { Trash::trashItem(item); }), refusal) << c.name;
+        EXPECT_EQ(readFile(item), "mine") << c.name;
+        EXPECT_TRUE(namesIn(elsewhere + "/files").empty()) << c.name;
+        EXPECT_TRUE(namesIn(elsewhere + "/info").empty()) << c.name;
+        EXPECT_FALSE(exists(home.path("nowhere"))) << c.name;
+        unlink(trash.c_str());
+    }
+    // A link above the Trash is fine.
+    std::string realData = home.path("real-data");
+    makeDirs(realData);
+    ASSERT_EQ(rmdir(home.dataHome().c_str()), 0);
+    ASSERT_EQ(symlink(realData.c_str(), home.dataHome().c_str()), 0);
+    std::string moved = Trash::trashItem(writeFile(home.path("doc.txt"), "mine"));
+    EXPECT_EQ(readFile(realData + "/Trash/files/doc.txt"), "mine") << moved;
+}
