@@ -44,12 +44,6 @@ std::string folderOf(const std::string& path)
     return path.substr(0, slash);
 }
 
-bool exists(const std::string& path)
-{
-    struct stat info {};
-    return lstat(path.c_str(), &info) == 0;
-}
-
 // Whether something is found at the path, links followed.
 bool fileExists(const std::string& path)
 {
@@ -148,10 +142,6 @@ struct AppModel::ActionRun {
     PathSet targets;          // paths of the files handed to the engine
     double startDate = 0;     // records of this run are made after it
     int64_t checkpointAt = 0; // completed count at the last checkpoint
-    bool checkpointed = false;
-    // The final save replaces the file instead of merging: the run started without a history
-    // file or with an unreadable one, where a single save at the end would not have merged.
-    bool finalReplaces = false;
     int64_t selectedCount = 0;
     // Records saved at checkpoints: the journal no longer holds them, so until the run
     // publishes its records the history file is their only trace.
@@ -714,10 +704,6 @@ void AppModel::checkpointAction()
             run.targets.count(entry.operation.path))
             settled.push_back(std::move(entry.operation));
     if (settled.empty()) return;
-    if (!run.checkpointed) {
-        run.checkpointed = true;
-        run.finalReplaces = historyStore_.needsBackup() || !exists(historyStore_.historyPath());
-    }
     std::vector<Operation>& history = historyStore_.history();
     std::vector<Operation> published = history;
     run.settled.insert(run.settled.end(), settled.begin(), settled.end());
@@ -729,10 +715,8 @@ void AppModel::checkpointAction()
 
 void AppModel::finishAction(const std::string& id, std::vector<Operation> records)
 {
-    bool replaceFile = false;
     auto selectedCount = actionProgress_.total;
     if (actionRun_ && actionRun_->id == id) {
-        replaceFile = actionRun_->checkpointed && actionRun_->finalReplaces;
         selectedCount = actionRun_->selectedCount;
     }
     actionRun_.reset();
@@ -741,10 +725,9 @@ void AppModel::finishAction(const std::string& id, std::vector<Operation> record
     std::vector<Operation>& history = historyStore_.history();
     history.insert(history.begin(), records.begin(), records.end());
     emit historyChanged();
-    // After checkpoints the file exists and was written by this run. Where one save at the end
-    // would not have merged (no file, or an unreadable one set aside), replace it so the
-    // history keeps the order that save would have given.
-    std::optional<std::string> saveFailure = saveHistory(replaceFile);
+    // Always a merge: after checkpoints the file exists, and another running copy may have
+    // added records to it since.
+    std::optional<std::string> saveFailure = saveHistory(false);
 
     PathSet trashed;
     for (const Operation& record : records)
