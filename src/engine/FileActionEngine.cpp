@@ -252,6 +252,19 @@ Trash::ItemCheck sameItem(const Operation& prepared)
     };
 }
 
+void removeInterruptedInfo(const Operation& prepared)
+{
+    struct stat item {};
+    if (!prepared.resourceID || lstat(prepared.path.c_str(), &item) != 0 ||
+        identityString(static_cast<int32_t>(item.st_dev), static_cast<uint64_t>(item.st_ino)) != *prepared.resourceID)
+        return;
+    try {
+        Trash::removeOrphanInfo(prepared.path);
+    } catch (const std::exception&) {
+        // Only cosmetic: the item itself never left its place.
+    }
+}
+
 Operation refusedRecord(const FileEntry& file, const std::string& text) { return refusedRecordOf(file, text); }
 
 } // namespace FileActionEngine

@@ -230,6 +230,7 @@ void AppModel::mergeJournalAtStart()
             else
                 history.insert(history.begin(), std::move(entry.operation));
         } else {
+            if (entry.phase == OperationJournal::kMoving) FileActionEngine::removeInterruptedInfo(entry.operation);
             notes.push_back("操作中断：" + entry.operation.path +
                             "。状态未确认，请检查原位置与 Finder 废纸篓；不会自动重试或覆盖。");
         }

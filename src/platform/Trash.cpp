@@ -3,6 +3,7 @@
 
 #include "platform/Locations.h"
 #include "platform/MountTable.h"
+#include "platform/TrashInfo.h"
 
 #include "engine/Errors.h"
 #include "engine/SearchKey.h"
@@ -11,9 +12,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <pwd.h>
+#include <sys/file.h>
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -32,6 +35,8 @@ void syncDirectory(const std::string& folder)
 
 constexpr size_t kNameMax = 255;
 const std::string kInfoSuffix = ".trashinfo";
+// Far above any info file Tessyn or a file manager writes.
+constexpr off_t kInfoLimit = 64 * 1024;
 
 
 std::string joinPath(const std::string& dir, const std::string& name)
@@ -152,25 +157,6 @@ std::string volumeTrash(const std::string& topdir)
     if (mkdir(own.c_str(), 0700) != 0 && errno != EEXIST) throwErrno();
     if (!isOwnedDirectory(own)) throwPosix(EPERM);
     return own;
-}
-
-std::string percentEncode(const std::string& path)
-{
-    static const char* hex = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(path.size());
-    for (unsigned char c : path) {
-        bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-                     c == '_' || c == '.' || c == '~' || c == '/';
-        if (plain) {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 0xF];
-        }
-    }
-    return out;
 }
 
 std::string localTimestamp()
@@ -301,8 +287,7 @@ std::string trashItem(const std::string& path, const ItemCheck& check)
     ensureDirectory(trashDir + "/info", false);
     if (!isValidUtf8(trashDir)) throw invalidUtf8Error();
 
-    const std::string contents =
-        "[Trash Info]\nPath=" + percentEncode(recordedPath) + "\nDeletionDate=" + localTimestamp() + "\n";
+    const std::string contents = TrashInfo::contents(recordedPath, localTimestamp());
     std::mt19937_64 random(std::random_device{}());
     constexpr int kAttempts = 200;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
@@ -317,19 +302,22 @@ std::string trashItem(const std::string& path, const ItemCheck& check)
             if (errno == EEXIST) continue;
             throwErrno();
         }
+        // Locked until the move is over (the kernel drops the lock of a mover that dies): the
+        // start-up clean-up of info files left by an interrupted move skips a locked one.
+        struct InfoFile {
+            int fd;
+            ~InfoFile() { close(fd); }
+        } info{fd};
+        flock(fd, LOCK_EX);
         try {
             struct stat existing {};
             if (lstat(target.c_str(), &existing) == 0) {
-                close(fd);
                 unlink(infoPath.c_str());
                 continue; // an orphan in files/ without its info file
             }
             if (errno != ENOENT) throwErrno();
             writeAll(fd, contents);
             if (fsync(fd) != 0) throwErrno();
-            int rc = close(fd);
-            fd = -1;
-            if (rc != 0) throwErrno();
             // The info file's name must be durable before the item moves, so a power loss
             // never leaves an item in files/ that nothing describes.
             syncDirectory(trashDir + "/info");
@@ -374,13 +362,58 @@ std::string trashItem(const std::string& path, const ItemCheck& check)
             return target;
         } catch (...) {
             int saved = errno;
-            if (fd >= 0) close(fd);
             if (!keepInfo) unlink(infoPath.c_str());
             errno = saved;
             throw;
         }
     }
     throwPosix(EEXIST);
+}
+
+int removeOrphanInfo(const std::string& originalPath)
+{
+    std::string files = filesDirectoryFor(originalPath);
+    std::string trashDir = parentOf(files);
+    std::string infoDir = trashDir + "/info";
+    // Path= is absolute in the home Trash, relative to the volume's top folder elsewhere.
+    std::string recorded = originalPath;
+    if (files != homeFilesDirectory()) {
+        std::string topdir = parentOf(trashDir);
+        if (lastComponent(topdir) == ".Trash") topdir = parentOf(topdir);
+        std::string prefix = topdir == "/" ? "/" : topdir + "/";
+        if (originalPath.compare(0, prefix.size(), prefix) != 0) return 0;
+        recorded = originalPath.substr(prefix.size());
+    }
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(infoDir.c_str()), &closedir);
+    if (!dir) return 0;
+    std::vector<std::string> names;
+    while (dirent* e = readdir(dir.get())) {
+        std::string name = e->d_name;
+        if (name.size() > kInfoSuffix.size() && name.ends_with(kInfoSuffix)) names.push_back(std::move(name));
+    }
+    int removed = 0;
+    for (const std::string& name : names) {
+        std::string infoPath = infoDir + "/" + name;
+        std::string item = files + "/" + name.substr(0, name.size() - kInfoSuffix.size());
+        int fd = open(infoPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct InfoFile {
+            int fd;
+            ~InfoFile() { close(fd); }
+        } info{fd};
+        // A move still under way holds the lock.
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0) continue;
+        struct stat st {};
+        if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kInfoLimit) continue;
+        std::string text(static_cast<size_t>(st.st_size), '\0');
+        if (read(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) continue;
+        if (TrashInfo::pathOf(text) != recorded) continue;
+        struct stat described {};
+        if (lstat(item.c_str(), &described) == 0 || errno != ENOENT) continue;
+        if (unlink(infoPath.c_str()) == 0) ++removed;
+    }
+    if (removed) syncDirectory(infoDir);
+    return removed;
 }
 
 std::string filesDirectoryFor(const std::string& path)

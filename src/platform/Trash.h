@@ -28,6 +28,11 @@ std::string trashItem(const std::string& path, const ItemCheck& check = {});
 // other failures are std::system_error with errno.
 void restoreItem(const std::string& trashPath, const std::string& originalPath);
 
+// Removes the .trashinfo files that describe an item at `originalPath` (canonical) but have
+// no item in files/: what a move interrupted between writing its info file and the rename
+// leaves. An info file locked by a move still under way is left alone. Returns how many went.
+int removeOrphanInfo(const std::string& originalPath);
+
 // The files/ folder of the Trash that holds, or would hold, items of the volume on which
 // `path` lies. Creates nothing; the folder need not exist.
 std::string filesDirectoryFor(const std::string& path);

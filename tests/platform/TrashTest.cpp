@@ -3,6 +3,7 @@
 #include "engine/Errors.h"
 #include "TestSupport.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -12,6 +13,7 @@
 #include <regex>
 #include <sched.h>
 #include <set>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -438,4 +440,32 @@ TEST(Trash, LinkedHomeTrashIsRefused)
     ASSERT_EQ(symlink(realData.c_str(), home.dataHome().c_str()), 0);
     std::string moved = Trash::trashItem(writeFile(home.path("doc.txt"), "mine"));
     EXPECT_EQ(readFile(realData + "/Trash/files/doc.txt"), "mine") << moved;
+}
+
+// Only an info file that describes the item, has no item in files/ and is not locked by a
+// move under way is removed.
+TEST(Trash, OrphanInfoFilesOfAnItemAreRemoved)
+{
+    TempHome home;
+    std::string item = writeFile(home.path("dir/a b.txt"), "a");
+    std::string info = home.dataHome() + "/Trash/info";
+    std::string files = home.dataHome() + "/Trash/files";
+    makeDirs(files);
+    writeFile(info + "/a b.txt.trashinfo", "[Trash Info]\nPath=" + home.path("dir/a%20b.txt") + "\nDeletionDate=2024-01-01T00:00:00\n");
+    writeFile(info + "/a b 2.txt.trashinfo", "[Trash Info]\nPath=" + home.path("dir/a%20b.txt") + "\nDeletionDate=2024-01-01T00:00:00\n");
+    writeFile(info + "/held.txt.trashinfo", "[Trash Info]\nPath=" + home.path("dir/a%20b.txt") + "\n");
+    writeFile(info + "/other.txt.trashinfo", "[Trash Info]\nPath=" + home.path("dir/other.txt") + "\n");
+    writeFile(info + "/present.txt.trashinfo", "[Trash Info]\nPath=" + home.path("dir/a%20b.txt") + "\n");
+    writeFile(files + "/present.txt", "an item that is described");
+    int held = open((info + "/held.txt.trashinfo").c_str(), O_RDONLY);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX), 0) << "a move under way";
+
+    EXPECT_EQ(Trash::removeOrphanInfo(item), 2);
+    std::vector<std::string> left = namesIn(info);
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"held.txt.trashinfo", "other.txt.trashinfo", "present.txt.trashinfo"}));
+    close(held);
+    EXPECT_EQ(Trash::removeOrphanInfo(item), 1) << "once the mover is gone";
+    EXPECT_EQ(readFile(item), "a");
 }
