@@ -91,6 +91,7 @@ int64_t HistoryStore::checkpointInterval(size_t records)
 
 std::optional<std::string> HistoryStore::saveHistory(bool replacing)
 {
+    lastSaveWritten_ = false;
     try {
         return LocalStoreLock::perform(historyPath_, [&]() -> std::optional<std::string> {
             bool merge = !replacing;
@@ -104,6 +105,7 @@ std::optional<std::string> HistoryStore::saveHistory(bool replacing)
                 if (auto contents = AtomicFile::read(historyPath_)) mergeFromFile(*contents);
             }
             AtomicFile::replace(historyPath_, encodeHistory(history_));
+            lastSaveWritten_ = true;
             // Only once the unreadable file has been replaced may later saves merge again;
             // a failed write keeps it aside and replaces it next time.
             needsBackup_ = false;

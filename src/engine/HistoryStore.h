@@ -42,6 +42,9 @@ public:
     // length) while the history, rewritten whole at each save, is not rewritten every file.
     static int64_t checkpointInterval(size_t records);
 
+    // Whether the last save wrote the history file, also when the journal step after it failed.
+    bool lastSaveWritten() const { return lastSaveWritten_; }
+
 private:
     // Copies the history file aside; false when there is no file to copy.
     bool copyUnreadableAside();
@@ -51,6 +54,7 @@ private:
     std::shared_ptr<OperationJournal> journal_;
     std::vector<Operation> history_;
     bool needsBackup_ = false;
+    bool lastSaveWritten_ = false;
 };
 
 // The history file's JSON: an array of records.

@@ -237,7 +237,7 @@ void AppModel::mergeJournalAtStart()
     }
     if (anyFinished) {
         if (auto failure = historyStore_.saveHistory(false))
-            notes.push_back("恢复记录保存失败：" + *failure);
+            notes.push_back(saveFailureText("恢复记录保存失败：", *failure));
         else
             notes.push_back("已从操作回执补全记录；请核对后再恢复。");
     }
@@ -631,6 +631,13 @@ void AppModel::refreshAvailableSpace(bool force)
 // ---------------------------------------------------------------------------------------------
 // File actions
 
+// A save that wrote the history and failed only at the journal step after it says so, rather
+// than that the history was not saved.
+std::string AppModel::saveFailureText(const std::string& words, const std::string& failure) const
+{
+    return (historyStore_.lastSaveWritten() ? "操作记录已保存，但操作日志未能更新：" : words) + failure;
+}
+
 std::optional<std::string> AppModel::saveHistory(bool replacing)
 {
     std::optional<std::string> failure = historyStore_.saveHistory(replacing);
@@ -774,7 +781,7 @@ void AppModel::finishAction(const std::string& id, std::vector<Operation> record
     if (recordCount < selectedCount)
         text += "\n已停止后续处理，" + std::to_string(selectedCount - recordCount) + " 项未处理。";
     if (trashedCount < selectedCount) text += "\n失败或未处理项仍保持选择，可核对原因后重试。";
-    if (saveFailure) text += "\n操作记录保存失败：" + *saveFailure;
+    if (saveFailure) text += "\n" + saveFailureText("操作记录保存失败：", *saveFailure);
     setMessage(std::move(text));
 }
 
@@ -803,7 +810,7 @@ void AppModel::finishRestore(const std::string& id, std::optional<std::string> e
             emit historyChanged();
         }
         std::string text = "已恢复到原位置。请重新扫描以更新文件列表。";
-        if (auto failure = saveHistory(false)) text += "\n记录保存失败：" + *failure;
+        if (auto failure = saveHistory(false)) text += "\n" + saveFailureText("记录保存失败：", *failure);
         setMessage(std::move(text));
     }
     setProcessing(false);
@@ -820,7 +827,7 @@ void AppModel::clearHistory()
     if (actionRun_) history = actionRun_->settled;
     std::optional<std::string> failure = historyStore_.saveHistory(true);
     history.clear();
-    if (failure) setMessage("记录清除保存失败：" + *failure);
+    if (failure) setMessage(saveFailureText("记录清除保存失败：", *failure));
 }
 
 void AppModel::acknowledgeInterruptedActions()

@@ -156,7 +156,7 @@ bool AppModel::saveCacheRun(const std::shared_ptr<CacheRun>& run)
 {
     run->unsaved = 0;
     if (auto failure = saveHistory(false)) {
-        setMessage("记录保存失败，停止后续处理：" + *failure);
+        setMessage(saveFailureText("记录保存失败，停止后续处理：", *failure));
         return false;
     }
     return true;
@@ -258,7 +258,7 @@ void AppModel::moveNextRelated(const std::shared_ptr<RelatedRun>& run)
             if (run->saveFailure) {
                 if (run->retry) {
                     setProcessing(false);
-                    return setMessage("保存失败，已停止：" + *run->saveFailure);
+                    return setMessage(saveFailureText("保存失败，已停止：", *run->saveFailure));
                 }
                 return finishRemoveApp(run);
             }
@@ -281,7 +281,7 @@ void AppModel::finishRemoveApp(const std::shared_ptr<RelatedRun>& run)
     setProcessing(false);
     std::string text = run->appRecord.detail + (run->items.empty() ? "；关联文件已保留。"
                                                                    : "；关联项处理结果请查看操作记录，失败项可重新检查后重试。");
-    if (run->saveFailure) text += "\n记录保存失败：" + *run->saveFailure;
+    if (run->saveFailure) text += "\n" + saveFailureText("记录保存失败：", *run->saveFailure);
     setMessage(std::move(text));
 }
 

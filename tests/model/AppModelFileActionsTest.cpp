@@ -362,3 +362,38 @@ TEST(AppModelFileActions, RecordsOfAnotherCopyDuringALongRunAreKept)
         << "the other copy's record survives";
     EXPECT_EQ(stored, model->history());
 }
+
+// A save that wrote the history and failed only at the journal step after it says what
+// failed; one that could not write the history still says so.
+TEST(AppModelFileActions, SaveMessagesSayWhetherTheHistoryWasWritten)
+{
+    ModelHome env;
+    std::string tree = env.home.path("tree");
+    makeFiles(tree, 3);
+    auto model = env.model(env.services(tree));
+    chooseAndScan(*model);
+    selectAll(*model);
+    runTrash(*model);
+    ASSERT_EQ(model->history().size(), 3u);
+    std::string busy = std::system_error(EWOULDBLOCK, std::generic_category()).code().message();
+
+    struct Case {
+        const char* name;
+        std::string lockedStore;
+        std::string message;
+        size_t stored; // records in the file afterwards
+    } cases[] = {
+        {"journal busy", env.journalPath(), "操作记录已保存，但操作日志未能更新：" + busy, 0},
+        {"history busy", env.historyPath(), "记录清除保存失败：" + busy, 1},
+    };
+    for (const Case& c : cases) {
+        writeFile(env.historyPath(), encodeHistory({movedRecord("/x", 1)}));
+        model->setMessage(std::nullopt);
+        {
+            HeldLock held(c.lockedStore);
+            model->clearHistory();
+        }
+        EXPECT_EQ(model->message(), c.message) << c.name;
+        EXPECT_EQ(storedHistory(env.historyPath()).size(), c.stored) << c.name;
+    }
+}

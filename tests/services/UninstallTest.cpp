@@ -185,6 +185,13 @@ TEST(MaintenanceMessages, ReadInEnglish)
         "存在相同 bundle ID 的应用，停止关联项重试。",
         "保存失败，已停止：Resource temporarily unavailable",
         "关联项处理结束。失败项保留，重新检查后可再次确认；成功项可在记录中恢复。",
+        "操作记录已保存，但操作日志未能更新：Resource temporarily unavailable",
+        "已移入废纸篓" + see + "\n操作记录已保存，但操作日志未能更新：Resource temporarily unavailable",
+        "文件夹中有其他文件系统的挂载点，未移入废纸篓。" + keep,
+        "关联目录中有其他文件系统的挂载点，停止处理。",
+        "移动时原位置的项目被替换，换入的项目已在废纸篓中且无法放回，请在 Finder 废纸篓中检查。" + see,
+        "废纸篓文件夹不是真实的文件夹（可能是符号链接），未移入废纸篓。" + keep,
+        "操作记录无法读取；下次保存前会保留原文件副本。不是普通文件。",
     };
     for (const std::string& message : messages) {
         std::string english = catalog.translate(message);
