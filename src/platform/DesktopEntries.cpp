@@ -92,7 +92,15 @@ std::optional<DesktopEntry> parseEntry(const std::string& path, const std::strin
         return std::nullopt;
     }
     if (!text) return std::nullopt;
-    std::istringstream in(*text);
+    return DesktopEntries::parse(*text, id, locales);
+}
+
+} // namespace
+
+std::optional<DesktopEntry> DesktopEntries::parse(std::string_view text, const std::string& id,
+                                                  const std::vector<std::string>& locales)
+{
+    std::istringstream in{std::string(text)};
     bool inGroup = false, application = false, hidden = false;
     std::string name, wmClass;
     std::vector<std::string> localized(locales.size());
@@ -127,6 +135,8 @@ std::optional<DesktopEntry> parseEntry(const std::string& path, const std::strin
     }
     return DesktopEntry{id, name, wmClass};
 }
+
+namespace {
 
 void collect(const std::string& folder, const std::string& prefix, int depth, const std::vector<std::string>& locales,
              std::unordered_set<std::string>& seen, std::vector<DesktopEntry>& out,

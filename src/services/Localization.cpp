@@ -215,7 +215,9 @@ std::optional<std::string> LocalizationCatalog::fillPattern(std::string_view tex
 
         std::string result = pattern->translation;
         int32_t groups = matcher->groupCount() + 1;  // the whole match included
-        auto slots = findSlots(result);
+        // The slots are found in the unchanging translation: `result` is rewritten below, and
+        // views into it would dangle once a replacement makes it grow.
+        auto slots = findSlots(pattern->translation);
         for (auto it = slots.rbegin(); it != slots.rend(); ++it) {
             auto number = parseDecimal(it->digits);
             if (!number) continue;

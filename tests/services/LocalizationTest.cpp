@@ -85,6 +85,20 @@ TEST(Localization, PlaceholderPatterns)
     EXPECT_EQ(L("共 {0} 项", en, c), "{0} items") << "captured text is inserted verbatim";
 }
 
+// Found by fuzzing: filling a slot with a long capture grows the text, and the slots before
+// it must still be read from the translation, not from the text that moved.
+TEST(Localization, LongCapturesFillEverySlot)
+{
+    auto c = catalog(R"({"{0}；{1}": "{1}; {0}", "前{0}后{1}": "{1}{1}{1}{0}"})");
+    std::string first, second;
+    for (int i = 0; i < 200; ++i) {
+        first += "甲";
+        second += "乙";
+    }
+    EXPECT_EQ(L(first + "；" + second, en, c), second + "; " + first);
+    EXPECT_EQ(L("前" + first + "后" + second, en, c), second + second + second + first);
+}
+
 TEST(Localization, LongestKeyFirstAndStableOrder)
 {
     // Both keys match "路径 a 大小 b"; the longer one (in characters) decides.
