@@ -2,6 +2,7 @@
 
 #include "engine/Errors.h"
 #include "platform/RegularFile.h"
+#include "platform/TextLines.h"
 
 #include <cerrno>
 #include <optional>
@@ -15,18 +16,13 @@ constexpr size_t kTableLimit = 64 * 1024 * 1024;
 std::vector<std::string> pointsIn(std::string_view text)
 {
     std::vector<std::string> points;
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t end = text.find('\n', at);
-        if (end == std::string_view::npos) end = text.size();
-        std::string_view line = text.substr(at, end - at);
-        at = end + 1;
+    forEachLine(text, [&](std::string_view line) {
         size_t start = 0;
         for (int skip = 0; skip < 4 && start != std::string_view::npos; ++skip) {
             start = line.find(' ', start);
             if (start != std::string_view::npos) ++start;
         }
-        if (start == std::string_view::npos) continue;
+        if (start == std::string_view::npos) return;
         size_t field = line.find(' ', start);
         std::string_view raw = line.substr(start, field == std::string_view::npos ? line.npos : field - start);
         std::string point;
@@ -40,7 +36,7 @@ std::vector<std::string> pointsIn(std::string_view text)
             }
         }
         points.push_back(std::move(point));
-    }
+    });
     return points;
 }
 

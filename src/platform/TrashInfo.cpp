@@ -1,5 +1,7 @@
 #include "platform/TrashInfo.h"
 
+#include "platform/TextLines.h"
+
 namespace TrashInfo {
 
 std::string encodePath(std::string_view path)
@@ -53,22 +55,20 @@ std::string contents(std::string_view recordedPath, std::string_view deletionDat
 
 std::optional<std::string> pathOf(std::string_view text)
 {
-    bool inGroup = false;
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t end = text.find('\n', at);
-        if (end == std::string_view::npos) end = text.size();
-        std::string_view line = text.substr(at, end - at);
-        at = end + 1;
+    bool inGroup = false, done = false;
+    std::optional<std::string> path;
+    forEachLine(text, [&](std::string_view line) {
+        if (done) return;
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         if (!line.empty() && line.front() == '[') {
-            if (inGroup) break; // the group ended without the key
+            done = inGroup; // the group ended without the key
             inGroup = line == "[Trash Info]";
-            continue;
+        } else if (inGroup && line.starts_with("Path=")) {
+            path = decodePath(line.substr(5));
+            done = true;
         }
-        if (inGroup && line.starts_with("Path=")) return decodePath(line.substr(5));
-    }
-    return std::nullopt;
+    });
+    return path;
 }
 
 } // namespace TrashInfo
