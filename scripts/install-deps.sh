@@ -8,7 +8,8 @@ packages=(
   qt6-base-dev qt6-charts-dev libqt6opengl6-dev libxkbcommon-dev libvulkan-dev libqt6svg6 qt6-image-formats-plugins libgl-dev
   nlohmann-json3-dev libutf8proc-dev libplist-dev libxcb1-dev libssl-dev libicu-dev
   libgtest-dev libgmock-dev
-  xvfb xauth fonts-noto-cjk libglib2.0-bin qt6-translations-l10n
+  clang libclang-rt-14-dev
+  xvfb xauth fonts-noto-cjk libglib2.0-bin locales qt6-translations-l10n
   hyperfine fdupes jdupes rmlint gdu trash-cli findutils time python3
 )
 

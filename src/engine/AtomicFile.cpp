@@ -1,6 +1,7 @@
 #include "engine/AtomicFile.h"
 
 #include "engine/Errors.h"
+#include "platform/RegularFile.h"
 
 #include <cerrno>
 #include <dirent.h>
@@ -57,28 +58,7 @@ void removeLeftovers(const std::string& folder, const std::string& prefix)
 
 std::optional<std::string> read(const std::string& path)
 {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT) return std::nullopt;
-        throwErrno();
-    }
-    std::string contents;
-    struct stat info {};
-    if (fstat(fd, &info) == 0 && info.st_size > 0) contents.reserve(static_cast<size_t>(info.st_size));
-    char buffer[65536];
-    for (;;) {
-        ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            int err = errno;
-            close(fd);
-            throwPosix(err);
-        }
-        if (n == 0) break;
-        contents.append(buffer, static_cast<size_t>(n));
-    }
-    close(fd);
-    return contents;
+    return RegularFile::read(path, RegularFile::kUnbounded, true);
 }
 
 void replace(const std::string& path, std::string_view contents)

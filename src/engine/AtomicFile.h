@@ -6,8 +6,9 @@
 // Whole-file reads and replacements of the small store files.
 namespace AtomicFile {
 
-// The file's whole content, or none when nothing exists at the path. Other failures throw
-// std::system_error with errno.
+// The file's whole content, or none when nothing exists at the path. Anything but a regular
+// file (a pipe would block the reader forever) is refused as RegularFile::read refuses it;
+// other failures throw std::system_error with errno.
 std::optional<std::string> read(const std::string& path);
 
 // Replaces the file at path with contents: a temporary file in the same folder is written,

@@ -1,9 +1,10 @@
 #include "engine/ByteFormat.h"
 
+#include <charconv>
+#include <clocale>
 #include <cmath>
-#include <cstdio>
 
-std::string formatFileSize(int64_t bytes)
+std::string formatFileSize(int64_t bytes, const std::string& decimalPoint)
 {
     if (bytes == 0) return "Zero KB";
     bool negative = bytes < 0;
@@ -25,12 +26,21 @@ std::string formatFileSize(int64_t bytes)
         value /= 1000.0;
         ++unit;
     }
+    // Written without the locale, so the zeros are trimmed after a known point, which then
+    // becomes the user's separator.
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*f", decimals[unit], value);
-    std::string number(buf);
-    if (number.find('.') != std::string::npos) {
+    auto written = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals[unit]);
+    std::string number(buf, written.ptr);
+    if (auto point = number.find('.'); point != std::string::npos) {
         while (number.back() == '0') number.pop_back();
         if (number.back() == '.') number.pop_back();
+        else number.replace(point, 1, decimalPoint);
     }
     return sign + number + " " + units[unit];
+}
+
+std::string formatFileSize(int64_t bytes)
+{
+    const char* point = localeconv()->decimal_point;
+    return formatFileSize(bytes, point && *point ? point : ".");
 }

@@ -27,6 +27,11 @@ const char kPreparedDetail[] = "准备移入废纸篓";
 const char kCopyChanged[] = "副本内容已变化，请重新检测。";
 const char kNotUtf8[] = "路径不是有效的 UTF-8 文本，无法写入操作记录，请重命名后再试。";
 
+// Refusals of a move whose item was replaced or changed in the last moments before it.
+const char kMovedFileChanged[] = "文件已变化、已移动或超出扫描范围，请重新扫描。";
+const char kMovedAppChanged[] = "应用包已变化，请重新扫描并确认。";
+const char kMovedItemChanged[] = "关联文件已变化，请重新扫描并确认。";
+
 const char kNotRestorable[] = "此记录无法自动恢复，请在 Finder 废纸篓检查。";
 const char kSourceMissing[] = "废纸篓来源不存在或已被替换为符号链接。";
 const char kSourceOutside[] = "恢复来源不是当前卷的废纸篓。";
@@ -128,7 +133,7 @@ std::vector<Operation> execute(const std::vector<FileEntry>& files, const std::s
                     trash(target->path);
                     return std::nullopt;
                 }
-                return Trash::trashItem(target->path);
+                return Trash::trashItem(target->path, sameItem(prepared));
             });
             record.detail = displayUtf8(record.detail);
         } catch (const std::exception& error) {
@@ -221,6 +226,43 @@ std::optional<std::string> restoreTask(const Operation& operation, OperationJour
         return errorDescription(error);
     }
     return std::nullopt;
+}
+
+Trash::ItemCheck sameItem(const Operation& prepared)
+{
+    return [prepared](const std::string& path, const struct stat& item, bool moved) {
+        const char* refusal = prepared.kind == "application" ? kMovedAppChanged
+                              : prepared.bundleID              ? kMovedItemChanged
+                                                               : kMovedFileChanged;
+        std::string identity = identityString(static_cast<int32_t>(item.st_dev), static_cast<uint64_t>(item.st_ino));
+        if (!prepared.resourceID || identity != *prepared.resourceID ||
+            (prepared.modified && *prepared.modified != dateFromTimespec(item.st_mtim)))
+            throw TessynError("Tessyn", 1, refusal);
+        if (!prepared.kind && (!S_ISREG(item.st_mode) || item.st_size != prepared.size))
+            throw TessynError("Tessyn", 1, refusal);
+        // Only a folder whose contents are as signed can be restored later.
+        if (moved && prepared.kind == "related-directory" && prepared.treeSignature) {
+            std::string signature;
+            try {
+                signature = RelatedItem::treeSignature(path, {}, identity);
+            } catch (const std::exception&) {
+            }
+            if (signature != *prepared.treeSignature) throw TessynError("Tessyn", 1, refusal);
+        }
+    };
+}
+
+void removeInterruptedInfo(const Operation& prepared)
+{
+    struct stat item {};
+    if (!prepared.resourceID || lstat(prepared.path.c_str(), &item) != 0 ||
+        identityString(static_cast<int32_t>(item.st_dev), static_cast<uint64_t>(item.st_ino)) != *prepared.resourceID)
+        return;
+    try {
+        Trash::removeOrphanInfo(prepared.path);
+    } catch (const std::exception&) {
+        // Only cosmetic: the item itself never left its place.
+    }
 }
 
 Operation refusedRecord(const FileEntry& file, const std::string& text) { return refusedRecordOf(file, text); }

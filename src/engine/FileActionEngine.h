@@ -3,6 +3,7 @@
 #include "engine/FileEntry.h"
 #include "engine/Operation.h"
 #include "engine/OperationJournal.h"
+#include "platform/Trash.h"
 
 #include <cstdint>
 #include <functional>
@@ -54,6 +55,17 @@ void restore(const Operation& operation);
 // the first failure, or none when the item is back and the journal says so; the model then
 // stamps its own history record. A failed "restoring" write means nothing was touched.
 std::optional<std::string> restoreTask(const Operation& operation, OperationJournal& journal);
+
+// The check the move to the Trash runs right before and right after its rename: the item must
+// still be the one the prepared record describes (identity and modification date; a plain
+// file also its size; a related folder, once in the Trash, also its tree signature), else the
+// move is refused with the text of its kind.
+Trash::ItemCheck sameItem(const Operation& prepared);
+
+// For a move the journal left "moving": when the item is still at its place with its recorded
+// identity, removes the .trashinfo the interrupted move may have written without moving it,
+// which file managers would list as a broken Trash entry. Never throws.
+void removeInterruptedInfo(const Operation& prepared);
 
 // A record of a file refused before its move: it carries no identity, since nothing of the
 // file was taken for the move. Texts are made storable so the history stays valid JSON.

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <nlohmann/json.hpp>
 #include <unordered_map>
 
@@ -83,8 +84,14 @@ void HistoryStore::mergeFromFile(const std::string& contents)
                      [](const Operation& a, const Operation& b) { return a.date > b.date; });
 }
 
+int64_t HistoryStore::checkpointInterval(size_t records)
+{
+    return std::max<int64_t>(64, std::llround(std::sqrt(static_cast<double>(records))));
+}
+
 std::optional<std::string> HistoryStore::saveHistory(bool replacing)
 {
+    lastSaveWritten_ = false;
     try {
         return LocalStoreLock::perform(historyPath_, [&]() -> std::optional<std::string> {
             bool merge = !replacing;
@@ -98,6 +105,7 @@ std::optional<std::string> HistoryStore::saveHistory(bool replacing)
                 if (auto contents = AtomicFile::read(historyPath_)) mergeFromFile(*contents);
             }
             AtomicFile::replace(historyPath_, encodeHistory(history_));
+            lastSaveWritten_ = true;
             // Only once the unreadable file has been replaced may later saves merge again;
             // a failed write keeps it aside and replaces it next time.
             needsBackup_ = false;

@@ -2,6 +2,7 @@
 #include "engine/Operation.h"
 #include "engine/OperationJournal.h"
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -36,6 +37,14 @@ public:
     // success, else the failing error's description.
     std::optional<std::string> saveHistory(bool replacing);
 
+    // How many moves a long run lets its journal hold between two history saves: about the
+    // square root of the history. The journal stays short (each of its rewrites costs its
+    // length) while the history, rewritten whole at each save, is not rewritten every file.
+    static int64_t checkpointInterval(size_t records);
+
+    // Whether the last save wrote the history file, also when the journal step after it failed.
+    bool lastSaveWritten() const { return lastSaveWritten_; }
+
 private:
     // Copies the history file aside; false when there is no file to copy.
     bool copyUnreadableAside();
@@ -45,6 +54,7 @@ private:
     std::shared_ptr<OperationJournal> journal_;
     std::vector<Operation> history_;
     bool needsBackup_ = false;
+    bool lastSaveWritten_ = false;
 };
 
 // The history file's JSON: an array of records.

@@ -33,16 +33,21 @@ OperationJournal::Entry entryFromJson(const json& j)
 
 OperationJournal::OperationJournal(std::string path) : path_(std::move(path)) {}
 
+std::vector<OperationJournal::Entry> decodeJournal(std::string_view text)
+{
+    json list = parseStoreJson(text);
+    if (!list.is_array()) throw StoreFormatError("the journal is not a JSON array");
+    std::vector<OperationJournal::Entry> entries;
+    entries.reserve(list.size());
+    for (const json& item : list) entries.push_back(entryFromJson(item));
+    return entries;
+}
+
 std::vector<OperationJournal::Entry> OperationJournal::readLocked() const
 {
     auto text = AtomicFile::read(path_);
     if (!text) return {};
-    json list = parseStoreJson(*text);
-    if (!list.is_array()) throw StoreFormatError("the journal is not a JSON array");
-    std::vector<Entry> entries;
-    entries.reserve(list.size());
-    for (const json& item : list) entries.push_back(entryFromJson(item));
-    return entries;
+    return decodeJournal(*text);
 }
 
 void OperationJournal::writeLocked(const std::vector<Entry>& entries) const

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The crash-safe record of moves in progress, "pending-actions.json" beside the history.
@@ -55,3 +56,7 @@ private:
     std::string path_;
     std::mutex lock_;
 };
+
+// The journal file's JSON: an array of {"operation", "phase"} objects. Throws the store's
+// format error for anything else.
+std::vector<OperationJournal::Entry> decodeJournal(std::string_view text);

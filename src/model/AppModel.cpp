@@ -44,12 +44,6 @@ std::string folderOf(const std::string& path)
     return path.substr(0, slash);
 }
 
-bool exists(const std::string& path)
-{
-    struct stat info {};
-    return lstat(path.c_str(), &info) == 0;
-}
-
 // Whether something is found at the path, links followed.
 bool fileExists(const std::string& path)
 {
@@ -148,10 +142,6 @@ struct AppModel::ActionRun {
     PathSet targets;          // paths of the files handed to the engine
     double startDate = 0;     // records of this run are made after it
     int64_t checkpointAt = 0; // completed count at the last checkpoint
-    bool checkpointed = false;
-    // The final save replaces the file instead of merging: the run started without a history
-    // file or with an unreadable one, where a single save at the end would not have merged.
-    bool finalReplaces = false;
     int64_t selectedCount = 0;
     // Records saved at checkpoints: the journal no longer holds them, so until the run
     // publishes its records the history file is their only trace.
@@ -240,13 +230,14 @@ void AppModel::mergeJournalAtStart()
             else
                 history.insert(history.begin(), std::move(entry.operation));
         } else {
+            if (entry.phase == OperationJournal::kMoving) FileActionEngine::removeInterruptedInfo(entry.operation);
             notes.push_back("操作中断：" + entry.operation.path +
                             "。状态未确认，请检查原位置与 Finder 废纸篓；不会自动重试或覆盖。");
         }
     }
     if (anyFinished) {
         if (auto failure = historyStore_.saveHistory(false))
-            notes.push_back("恢复记录保存失败：" + *failure);
+            notes.push_back(saveFailureText("恢复记录保存失败：", *failure));
         else
             notes.push_back("已从操作回执补全记录；请核对后再恢复。");
     }
@@ -644,6 +635,13 @@ void AppModel::refreshAvailableSpace(bool force)
 // ---------------------------------------------------------------------------------------------
 // File actions
 
+// A save that wrote the history and failed only at the journal step after it says so, rather
+// than that the history was not saved.
+std::string AppModel::saveFailureText(const std::string& words, const std::string& failure) const
+{
+    return (historyStore_.lastSaveWritten() ? "操作记录已保存，但操作日志未能更新：" : words) + failure;
+}
+
 std::optional<std::string> AppModel::saveHistory(bool replacing)
 {
     std::optional<std::string> failure = historyStore_.saveHistory(replacing);
@@ -699,10 +697,7 @@ void AppModel::applyActionProgress(const std::string& id, const ActionProgress& 
     if (!processing_ || actionID_ != id) return;
     setActionProgress(progress);
     if (!actionRun_ || actionRun_->id != id) return;
-    // Batches of about the square root of the history: the journal stays short (each of its
-    // rewrites costs its length) while the history, rewritten whole at each checkpoint, is
-    // not rewritten for every few files.
-    auto batch = std::max<int64_t>(64, std::llround(std::sqrt(double(historyStore_.history().size() + progress.completed))));
+    auto batch = HistoryStore::checkpointInterval(historyStore_.history().size() + progress.completed);
     if (progress.completed - actionRun_->checkpointAt >= batch) checkpointAction();
 }
 
@@ -726,10 +721,6 @@ void AppModel::checkpointAction()
             run.targets.count(entry.operation.path))
             settled.push_back(std::move(entry.operation));
     if (settled.empty()) return;
-    if (!run.checkpointed) {
-        run.checkpointed = true;
-        run.finalReplaces = historyStore_.needsBackup() || !exists(historyStore_.historyPath());
-    }
     std::vector<Operation>& history = historyStore_.history();
     std::vector<Operation> published = history;
     run.settled.insert(run.settled.end(), settled.begin(), settled.end());
@@ -741,10 +732,8 @@ void AppModel::checkpointAction()
 
 void AppModel::finishAction(const std::string& id, std::vector<Operation> records)
 {
-    bool replaceFile = false;
     auto selectedCount = actionProgress_.total;
     if (actionRun_ && actionRun_->id == id) {
-        replaceFile = actionRun_->checkpointed && actionRun_->finalReplaces;
         selectedCount = actionRun_->selectedCount;
     }
     actionRun_.reset();
@@ -753,10 +742,9 @@ void AppModel::finishAction(const std::string& id, std::vector<Operation> record
     std::vector<Operation>& history = historyStore_.history();
     history.insert(history.begin(), records.begin(), records.end());
     emit historyChanged();
-    // After checkpoints the file exists and was written by this run. Where one save at the end
-    // would not have merged (no file, or an unreadable one set aside), replace it so the
-    // history keeps the order that save would have given.
-    std::optional<std::string> saveFailure = saveHistory(replaceFile);
+    // Always a merge: after checkpoints the file exists, and another running copy may have
+    // added records to it since.
+    std::optional<std::string> saveFailure = saveHistory(false);
 
     PathSet trashed;
     for (const Operation& record : records)
@@ -802,7 +790,7 @@ void AppModel::finishAction(const std::string& id, std::vector<Operation> record
     if (recordCount < selectedCount)
         text += "\n已停止后续处理，" + std::to_string(selectedCount - recordCount) + " 项未处理。";
     if (trashedCount < selectedCount) text += "\n失败或未处理项仍保持选择，可核对原因后重试。";
-    if (saveFailure) text += "\n操作记录保存失败：" + *saveFailure;
+    if (saveFailure) text += "\n" + saveFailureText("操作记录保存失败：", *saveFailure);
     setMessage(std::move(text));
 }
 
@@ -836,7 +824,7 @@ void AppModel::finishRestore(const std::string& id, std::optional<std::string> e
             emit historyChanged();
         }
         std::string text = "已恢复到原位置。请重新扫描以更新文件列表。";
-        if (auto failure = saveHistory(false)) text += "\n记录保存失败：" + *failure;
+        if (auto failure = saveHistory(false)) text += "\n" + saveFailureText("记录保存失败：", *failure);
         setMessage(std::move(text));
     }
     setProcessing(false);
@@ -853,7 +841,7 @@ void AppModel::clearHistory()
     if (actionRun_) history = actionRun_->settled;
     std::optional<std::string> failure = historyStore_.saveHistory(true);
     history.clear();
-    if (failure) setMessage("记录清除保存失败：" + *failure);
+    if (failure) setMessage(saveFailureText("记录清除保存失败：", *failure));
 }
 
 void AppModel::acknowledgeInterruptedActions()

@@ -306,6 +306,8 @@ private:
     void cleanNextCacheFile(const std::shared_ptr<CacheRun>& run);
     void applyCacheRecord(const std::shared_ptr<CacheRun>& run, const Operation& record);
     void finishCacheClean(const std::shared_ptr<CacheRun>& run);
+    bool saveCacheRun(const std::shared_ptr<CacheRun>& run);
+    std::string saveFailureText(const std::string& words, const std::string& failure) const;
     void uninstallBundle(const std::shared_ptr<RelatedRun>& run);
     void moveNextRelated(const std::shared_ptr<RelatedRun>& run);
     void finishRemoveApp(const std::shared_ptr<RelatedRun>& run);

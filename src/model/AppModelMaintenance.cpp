@@ -41,6 +41,7 @@ struct AppModel::CacheRun {
     size_t next = 0;
     int64_t succeeded = 0;
     PathSet moved;
+    size_t unsaved = 0; // records published since the last history save
     Completion done;
 };
 
@@ -153,15 +154,29 @@ void AppModel::applyCacheRecord(const std::shared_ptr<CacheRun>& run, const Oper
     }
     historyStore_.history().insert(historyStore_.history().begin(), record);
     emit historyChanged();
-    if (auto failure = saveHistory(false)) {
-        setMessage("记录保存失败，停止后续处理：" + *failure);
-        return finishCacheClean(run);
+    // Each move is journalled as finished, so the history is saved at checkpoints, not after
+    // every file (a save rewrites the whole history): after the first file, which shows at
+    // once whether the history can be saved at all, then every interval, then at the end.
+    ++run->unsaved;
+    if (run->next == 1 || static_cast<int64_t>(run->unsaved) >= HistoryStore::checkpointInterval(historyStore_.history().size())) {
+        if (!saveCacheRun(run)) return finishCacheClean(run);
     }
     cleanNextCacheFile(run);
 }
 
+bool AppModel::saveCacheRun(const std::shared_ptr<CacheRun>& run)
+{
+    run->unsaved = 0;
+    if (auto failure = saveHistory(false)) {
+        setMessage(saveFailureText("记录保存失败，停止后续处理：", *failure));
+        return false;
+    }
+    return true;
+}
+
 void AppModel::finishCacheClean(const std::shared_ptr<CacheRun>& run)
 {
+    if (run->unsaved > 0) saveCacheRun(run);
     if (cachePlan_) {
         CachePlan updated;
         updated.root = cachePlan_->root;
@@ -263,7 +278,7 @@ void AppModel::moveNextRelated(const std::shared_ptr<RelatedRun>& run)
             if (run->saveFailure) {
                 if (run->retry) {
                     setProcessing(false);
-                    setMessage("保存失败，已停止：" + *run->saveFailure);
+                    setMessage(saveFailureText("保存失败，已停止：", *run->saveFailure));
                     return run->done.finish();
                 }
                 return finishRemoveApp(run);
@@ -287,7 +302,7 @@ void AppModel::finishRemoveApp(const std::shared_ptr<RelatedRun>& run)
     setProcessing(false);
     std::string text = run->appRecord.detail + (run->items.empty() ? "；关联文件已保留。"
                                                                    : "；关联项处理结果请查看操作记录，失败项可重新检查后重试。");
-    if (run->saveFailure) text += "\n记录保存失败：" + *run->saveFailure;
+    if (run->saveFailure) text += "\n" + saveFailureText("记录保存失败：", *run->saveFailure);
     setMessage(std::move(text));
     run->done.finish();
 }

@@ -1,15 +1,16 @@
 #include "platform/DesktopEntries.h"
 
+#include "platform/RegularFile.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <dirent.h>
-#include <fstream>
 #include <sstream>
 #include <sys/stat.h>
 #include <unordered_set>
 
 namespace {
-constexpr off_t kMaxEntrySize = 256 * 1024;
+constexpr size_t kMaxEntrySize = 256 * 1024;
 constexpr int kMaxDepth = 4;
 
 std::vector<std::string> applicationFolders()
@@ -84,10 +85,22 @@ std::string unescape(const std::string& value)
 std::optional<DesktopEntry> parseEntry(const std::string& path, const std::string& id,
                                        const std::vector<std::string>& locales)
 {
-    struct stat st{};
-    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxEntrySize) return std::nullopt;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
+    std::optional<std::string> text;
+    try {
+        text = RegularFile::read(path, kMaxEntrySize, true);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+    if (!text) return std::nullopt;
+    return DesktopEntries::parse(*text, id, locales);
+}
+
+} // namespace
+
+std::optional<DesktopEntry> DesktopEntries::parse(std::string_view text, const std::string& id,
+                                                  const std::vector<std::string>& locales)
+{
+    std::istringstream in{std::string(text)};
     bool inGroup = false, application = false, hidden = false;
     std::string name, wmClass;
     std::vector<std::string> localized(locales.size());
@@ -122,6 +135,8 @@ std::optional<DesktopEntry> parseEntry(const std::string& path, const std::strin
     }
     return DesktopEntry{id, name, wmClass};
 }
+
+namespace {
 
 void collect(const std::string& folder, const std::string& prefix, int depth, const std::vector<std::string>& locales,
              std::unordered_set<std::string>& seen, std::vector<DesktopEntry>& out,

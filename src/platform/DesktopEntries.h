@@ -2,6 +2,7 @@
 #include <ctime>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <sys/types.h>
 #include <vector>
 
@@ -34,6 +35,11 @@ public:
         }
     };
     static FolderStamp stampOf(const std::string& folder);
+
+    // The application entry a desktop file's text describes (its [Desktop Entry] group, Type
+    // Application, not Hidden, with a Name, localised by the first of `locales` it has).
+    static std::optional<DesktopEntry> parse(std::string_view text, const std::string& id,
+                                             const std::vector<std::string>& locales);
 
 private:
     void refresh();

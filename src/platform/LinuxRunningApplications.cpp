@@ -4,6 +4,7 @@
 
 #include "csystem/csystem.h"
 #include "platform/DesktopEntries.h"
+#include "platform/PropertyList.h"
 #include "platform/X11Session.h"
 
 #include <algorithm>
@@ -11,7 +12,6 @@
 #include <fcntl.h>
 #include <map>
 #include <mutex>
-#include <plist/plist.h>
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,7 +19,7 @@
 namespace {
 constexpr int32_t kMaxProcesses = 16384;
 constexpr int32_t kPathBuffer = 4096;
-constexpr off_t kMaxInfoPlist = 4 * 1024 * 1024;
+constexpr size_t kMaxInfoPlist = 4 * 1024 * 1024;
 
 using WindowsByPid = std::map<int32_t, std::vector<TopLevelWindow>>;
 
@@ -53,37 +53,6 @@ bool ownedByCurrentUser(int32_t pid)
     return uid == static_cast<uint64_t>(getuid());
 }
 
-std::optional<std::string> readSmallFile(const std::string& path, off_t limit)
-{
-    int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    struct stat st{};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > limit) {
-        close(fd);
-        return std::nullopt;
-    }
-    std::string data(static_cast<size_t>(st.st_size), '\0');
-    size_t used = 0;
-    while (used < data.size()) {
-        ssize_t n = read(fd, data.data() + used, data.size() - used);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        used += static_cast<size_t>(n);
-    }
-    close(fd);
-    data.resize(used);
-    return data;
-}
-
-std::optional<std::string> plistString(plist_t dict, const char* key)
-{
-    plist_t node = plist_dict_get_item(dict, key);
-    if (!node || plist_get_node_type(node) != PLIST_STRING) return std::nullopt;
-    uint64_t length = 0;
-    const char* text = plist_get_string_ptr(node, &length);
-    if (!text) return std::nullopt;
-    return std::string(text, length);
-}
 } // namespace
 
 struct LinuxRunningApplications::State {
@@ -171,23 +140,20 @@ LinuxRunningApplications::BundleInfo LinuxRunningApplications::readBundleInfo(co
     std::string folder = bundlePath.substr(bundlePath.rfind('/') + 1);
     info.name = folder.ends_with(".app") ? folder.substr(0, folder.size() - 4) : folder;
 
-    auto data = readSmallFile(bundlePath + "/Contents/Info.plist", kMaxInfoPlist);
-    if (!data || data->empty()) return info;
-    plist_t root = nullptr;
-    plist_from_memory(data->data(), static_cast<uint32_t>(data->size()), &root);
+    PropertyList::Ptr parsed = PropertyList::readFile(bundlePath + "/Contents/Info.plist", kMaxInfoPlist);
+    plist_t root = parsed.get();
     if (!root) return info;
     if (plist_get_node_type(root) == PLIST_DICT) {
-        auto identifier = plistString(root, "CFBundleIdentifier");
+        auto identifier = PropertyList::stringValue(root, "CFBundleIdentifier");
         if (identifier && !identifier->empty()) info.identifier = identifier;
         for (const char* key : {"CFBundleDisplayName", "CFBundleName"}) {
-            auto name = plistString(root, key);
+            auto name = PropertyList::stringValue(root, key);
             if (name && !name->empty()) {
                 info.name = *name;
                 break;
             }
         }
     }
-    plist_free(root);
     return info;
 }
 

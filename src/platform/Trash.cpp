@@ -2,6 +2,8 @@
 #include "platform/PathText.h"
 
 #include "platform/Locations.h"
+#include "platform/MountTable.h"
+#include "platform/TrashInfo.h"
 
 #include "engine/Errors.h"
 #include "engine/SearchKey.h"
@@ -10,9 +12,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <pwd.h>
+#include <sys/file.h>
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,6 +35,8 @@ void syncDirectory(const std::string& folder)
 
 constexpr size_t kNameMax = 255;
 const std::string kInfoSuffix = ".trashinfo";
+// Far above any info file Tessyn or a file manager writes.
+constexpr off_t kInfoLimit = 64 * 1024;
 
 
 std::string joinPath(const std::string& dir, const std::string& name)
@@ -77,7 +83,9 @@ void ensureDirectory(const std::string& path, bool followLink)
     if (!S_ISDIR(st.st_mode)) throwPosix(ENOTDIR);
 }
 
-void ensureDirectories(const std::string& path)
+// Creates the folders above `path` (links among them are followed), then `path` itself,
+// which must be a real folder when `realLast`.
+void ensureDirectories(const std::string& path, bool realLast = false)
 {
     std::string parent = parentOf(path);
     struct stat st {};
@@ -85,7 +93,7 @@ void ensureDirectories(const std::string& path)
         if (errno != ENOENT) throwErrno();
         ensureDirectories(parent);
     }
-    ensureDirectory(path, true);
+    ensureDirectory(path, !realLast);
 }
 
 // A folder of ours that is neither a link nor anyone else's.
@@ -149,25 +157,6 @@ std::string volumeTrash(const std::string& topdir)
     if (mkdir(own.c_str(), 0700) != 0 && errno != EEXIST) throwErrno();
     if (!isOwnedDirectory(own)) throwPosix(EPERM);
     return own;
-}
-
-std::string percentEncode(const std::string& path)
-{
-    static const char* hex = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(path.size());
-    for (unsigned char c : path) {
-        bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-                     c == '_' || c == '.' || c == '~' || c == '/';
-        if (plain) {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 0xF];
-        }
-    }
-    return out;
 }
 
 std::string localTimestamp()
@@ -236,6 +225,21 @@ TessynError invalidUtf8Error()
     return TessynError("Tessyn", 4, "路径不是有效的 UTF-8 文本，无法写入操作记录，请重命名后再试。");
 }
 
+TessynError swappedItemStays()
+{
+    return TessynError("Tessyn", 5, "移动时原位置的项目被替换，换入的项目已在废纸篓中且无法放回，请在 Finder 废纸篓中检查。");
+}
+
+TessynError trashNotRealRefusal()
+{
+    return TessynError("Tessyn", 7, "废纸篓文件夹不是真实的文件夹（可能是符号链接），未移入废纸篓。");
+}
+
+TessynError mountInsideRefusal()
+{
+    return TessynError("Tessyn", 6, "文件夹中有其他文件系统的挂载点，未移入废纸篓。");
+}
+
 TessynError restoreRefusal(const std::string& text) { return TessynError("TessynRestore", 1, text); }
 
 } // namespace
@@ -244,7 +248,7 @@ namespace Trash {
 
 std::string homeFilesDirectory() { return homeTrashDirectory() + "/files"; }
 
-std::string trashItem(const std::string& path)
+std::string trashItem(const std::string& path, const ItemCheck& check)
 {
     std::string absolute = absolutePath(path);
     std::string name = lastComponent(absolute);
@@ -260,12 +264,18 @@ std::string trashItem(const std::string& path)
     if (stat(folder.c_str(), &parent) != 0) throwErrno();
     // A mount point cannot be renamed away from its own mount.
     if (item.st_dev != parent.st_dev) throwPosix(EBUSY);
+    if (S_ISDIR(item.st_mode) && MountTable::holdsMountPoint(original)) throw mountInsideRefusal();
+
+    // The home Trash must be a real folder: followed through a link it would put items
+    // elsewhere, and its device would send them to a Trash at the top of their volume.
+    struct stat homeTrash {};
+    if (lstat(homeTrashDirectory().c_str(), &homeTrash) == 0 && !S_ISDIR(homeTrash.st_mode)) throw trashNotRealRefusal();
 
     std::string trashDir;
     std::string recordedPath;
     if (item.st_dev == deviceOfNearest(homeFilesDirectory())) {
         if (!isValidUtf8(homeTrashDirectory())) throw invalidUtf8Error();
-        ensureDirectories(homeTrashDirectory());
+        ensureDirectories(homeTrashDirectory(), true);
         trashDir = canonical(homeTrashDirectory());
         recordedPath = original;
     } else {
@@ -277,8 +287,7 @@ std::string trashItem(const std::string& path)
     ensureDirectory(trashDir + "/info", false);
     if (!isValidUtf8(trashDir)) throw invalidUtf8Error();
 
-    const std::string contents =
-        "[Trash Info]\nPath=" + percentEncode(recordedPath) + "\nDeletionDate=" + localTimestamp() + "\n";
+    const std::string contents = TrashInfo::contents(recordedPath, localTimestamp());
     std::mt19937_64 random(std::random_device{}());
     constexpr int kAttempts = 200;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
@@ -288,27 +297,38 @@ std::string trashItem(const std::string& path)
 
         // The .trashinfo claims the name first, so two movers never pick the same one.
         int fd = open(infoPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        bool keepInfo = false;
         if (fd < 0) {
             if (errno == EEXIST) continue;
             throwErrno();
         }
+        // Locked until the move is over (the kernel drops the lock of a mover that dies): the
+        // start-up clean-up of info files left by an interrupted move skips a locked one.
+        struct InfoFile {
+            int fd;
+            ~InfoFile() { close(fd); }
+        } info{fd};
+        flock(fd, LOCK_EX);
         try {
             struct stat existing {};
             if (lstat(target.c_str(), &existing) == 0) {
-                close(fd);
                 unlink(infoPath.c_str());
                 continue; // an orphan in files/ without its info file
             }
             if (errno != ENOENT) throwErrno();
             writeAll(fd, contents);
             if (fsync(fd) != 0) throwErrno();
-            int rc = close(fd);
-            fd = -1;
-            if (rc != 0) throwErrno();
             // The info file's name must be durable before the item moves, so a power loss
             // never leaves an item in files/ that nothing describes.
             syncDirectory(trashDir + "/info");
 
+            // The steps above take time (two flushes); whatever sits at the path now is what
+            // the rename takes, so it is checked once more right here.
+            if (check) {
+                struct stat now {};
+                if (lstat(original.c_str(), &now) != 0) throwErrno();
+                check(original, now, false);
+            }
             if (renameat2(AT_FDCWD, original.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0) {
                 if (errno == EEXIST) {
                     unlink(infoPath.c_str());
@@ -318,19 +338,82 @@ std::string trashItem(const std::string& path)
                 // tool put in the slot meanwhile: refuse rather than risk it.
                 throwErrno();
             }
+            // An item swapped in between that check and the rename went instead: what now
+            // lies in files/ is compared, and anything else goes back where it was found.
+            if (check) {
+                try {
+                    struct stat moved {};
+                    if (lstat(target.c_str(), &moved) != 0) throwErrno();
+                    check(target, moved, true);
+                } catch (...) {
+                    if (renameat2(AT_FDCWD, target.c_str(), AT_FDCWD, original.c_str(), RENAME_NOREPLACE) != 0) {
+                        struct stat left {};
+                        // Its .trashinfo still says truly where it came from.
+                        keepInfo = lstat(target.c_str(), &left) == 0;
+                        throw swappedItemStays();
+                    }
+                    syncDirectory(folder);
+                    throw;
+                }
+            }
             // The move itself has happened; flushing both folders only makes it durable.
             syncDirectory(trashDir + "/files");
             syncDirectory(folder);
             return target;
         } catch (...) {
             int saved = errno;
-            if (fd >= 0) close(fd);
-            unlink(infoPath.c_str());
+            if (!keepInfo) unlink(infoPath.c_str());
             errno = saved;
             throw;
         }
     }
     throwPosix(EEXIST);
+}
+
+int removeOrphanInfo(const std::string& originalPath)
+{
+    std::string files = filesDirectoryFor(originalPath);
+    std::string trashDir = parentOf(files);
+    std::string infoDir = trashDir + "/info";
+    // Path= is absolute in the home Trash, relative to the volume's top folder elsewhere.
+    std::string recorded = originalPath;
+    if (files != homeFilesDirectory()) {
+        std::string topdir = parentOf(trashDir);
+        if (lastComponent(topdir) == ".Trash") topdir = parentOf(topdir);
+        std::string prefix = topdir == "/" ? "/" : topdir + "/";
+        if (originalPath.compare(0, prefix.size(), prefix) != 0) return 0;
+        recorded = originalPath.substr(prefix.size());
+    }
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(infoDir.c_str()), &closedir);
+    if (!dir) return 0;
+    std::vector<std::string> names;
+    while (dirent* e = readdir(dir.get())) {
+        std::string name = e->d_name;
+        if (name.size() > kInfoSuffix.size() && name.ends_with(kInfoSuffix)) names.push_back(std::move(name));
+    }
+    int removed = 0;
+    for (const std::string& name : names) {
+        std::string infoPath = infoDir + "/" + name;
+        std::string item = files + "/" + name.substr(0, name.size() - kInfoSuffix.size());
+        int fd = open(infoPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct InfoFile {
+            int fd;
+            ~InfoFile() { close(fd); }
+        } info{fd};
+        // A move still under way holds the lock.
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0) continue;
+        struct stat st {};
+        if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kInfoLimit) continue;
+        std::string text(static_cast<size_t>(st.st_size), '\0');
+        if (read(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) continue;
+        if (TrashInfo::pathOf(text) != recorded) continue;
+        struct stat described {};
+        if (lstat(item.c_str(), &described) == 0 || errno != ENOENT) continue;
+        if (unlink(infoPath.c_str()) == 0) ++removed;
+    }
+    if (removed) syncDirectory(infoDir);
+    return removed;
 }
 
 std::string filesDirectoryFor(const std::string& path)

@@ -1,5 +1,7 @@
 #pragma once
+#include <functional>
 #include <string>
+#include <sys/stat.h>
 
 // The user's Trash as the freedesktop.org Trash specification lays it out, so that file
 // managers and trash-cli see and restore what Tessyn moved. Items are only ever renamed,
@@ -11,13 +13,25 @@ namespace Trash {
 // device, other volumes use their top directory's Trash. Throws std::system_error with the
 // errno of the failing call, or TessynError when the path is not valid UTF-8; on failure the
 // item stays in place and no .trashinfo is left behind.
-std::string trashItem(const std::string& path);
+//
+// `check`, when given, is called with the item's path and lstat right before the rename
+// (moved false) and again with its path in files/ right after it (moved true), and refuses by
+// throwing. A refusal after the
+// rename puts the item back without replacing anything and removes its .trashinfo; when it
+// cannot go back it stays in the Trash, described by its .trashinfo, and a TessynError says so.
+using ItemCheck = std::function<void(const std::string& path, const struct stat& item, bool moved)>;
+std::string trashItem(const std::string& path, const ItemCheck& check = {});
 
 // Moves a trashed item back to where it came from, then removes its .trashinfo. Never
 // replaces anything at originalPath (not even a dangling link) and refuses when the file
 // system cannot promise that. Refusals are TessynError of domain "TessynRestore";
 // other failures are std::system_error with errno.
 void restoreItem(const std::string& trashPath, const std::string& originalPath);
+
+// Removes the .trashinfo files that describe an item at `originalPath` (canonical) but have
+// no item in files/: what a move interrupted between writing its info file and the rename
+// leaves. An info file locked by a move still under way is left alone. Returns how many went.
+int removeOrphanInfo(const std::string& originalPath);
 
 // The files/ folder of the Trash that holds, or would hold, items of the volume on which
 // `path` lies. Creates nothing; the folder need not exist.

@@ -1,7 +1,8 @@
 #include "services/Localization.h"
 
+#include "platform/RegularFile.h"
+
 #include <algorithm>
-#include <fstream>
 #include <mutex>
 #include <sstream>
 #include <sys/stat.h>
@@ -49,6 +50,9 @@ bool containsCJKIdeograph(std::string_view text)
 }
 
 namespace {
+
+// Far above the shipped catalog; a file larger than this is not a catalog.
+constexpr size_t kCatalogLimit = 16 * 1024 * 1024;
 
 size_t codePointCount(std::string_view text)
 {
@@ -221,12 +225,13 @@ LocalizationCatalog LocalizationCatalog::fromJson(std::string_view json)
 
 LocalizationCatalog LocalizationCatalog::fromFile(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return LocalizationCatalog();
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    if (in.bad()) return LocalizationCatalog();
-    return fromJson(buffer.str());
+    std::optional<std::string> text;
+    try {
+        text = RegularFile::read(path, kCatalogLimit, true);
+    } catch (const std::exception&) {
+        return LocalizationCatalog();
+    }
+    return text ? fromJson(*text) : LocalizationCatalog();
 }
 
 size_t LocalizationCatalog::patternCount() const { return patterns_.size(); }

@@ -4,6 +4,7 @@
 #include "engine/Dates.h"
 #include "engine/FileEngine.h"
 #include "engine/SearchKey.h"
+#include "platform/PropertyList.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -11,7 +12,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
-#include <plist/plist.h>
 #include <sys/stat.h>
 #include <unicode/coll.h>
 #include <unicode/locid.h>
@@ -27,22 +27,6 @@ const char* const kOwnBundleID = "local.tessyn.preview";
 std::string joinPath(const std::string& dir, const std::string& name)
 {
     return dir == "/" ? "/" + name : dir + "/" + name;
-}
-
-struct PlistDeleter {
-    void operator()(plist_t p) const { plist_free(p); }
-};
-using PlistPtr = std::unique_ptr<void, PlistDeleter>;
-
-// The string value of a key, or none when missing or not a string. Embedded NULs are kept.
-std::optional<std::string> stringValue(plist_t dict, const char* key)
-{
-    plist_t node = plist_dict_get_item(dict, key);
-    if (!node || plist_get_node_type(node) != PLIST_STRING) return std::nullopt;
-    uint64_t length = 0;
-    const char* text = plist_get_string_ptr(node, &length);
-    if (!text) return std::string();
-    return std::string(text, length);
 }
 
 // Rules shared by the identifier and the executable name: a single, real path component.
@@ -125,26 +109,25 @@ InstalledApp app(const std::string& path, const std::vector<std::string>& roots)
         throw error(kUnrecognised);
     std::string data = readBoundedFile(infoPath, *info);
 
-    plist_t parsed = nullptr;
-    plist_from_memory(data.data(), static_cast<uint32_t>(data.size()), &parsed);
-    PlistPtr root(parsed);
-    // libplist gives no reason for a parse failure, so it counts as an unrecognisable bundle.
+    // Data too deep to parse safely, or that does not parse (the library gives no reason),
+    // is an unrecognisable bundle.
+    PropertyList::Ptr root = PropertyList::parse(data);
     if (!root || plist_get_node_type(root.get()) != PLIST_DICT) throw error(kUnrecognised);
 
-    auto bundleID = stringValue(root.get(), "CFBundleIdentifier");
+    auto bundleID = PropertyList::stringValue(root.get(), "CFBundleIdentifier");
     // The identifier names folders and goes into the history, so it must be clean UTF-8.
     if (!bundleID || !isPlainComponent(*bundleID) || !isValidUtf8(*bundleID) ||
         bundleID->rfind("com.apple.", 0) == 0 || *bundleID == kOwnBundleID)
         throw error(kUnrecognised);
 
-    auto executable = stringValue(root.get(), "CFBundleExecutable");
+    auto executable = PropertyList::stringValue(root.get(), "CFBundleExecutable");
     if (!executable || !isPlainComponent(*executable)) throw error(kUnrecognised);
     struct stat exe {};
     if (stat((canonical + "/Contents/MacOS/" + *executable).c_str(), &exe) != 0) throw error(kUnrecognised);
 
     InstalledApp result;
     result.path = canonical;
-    auto displayName = stringValue(root.get(), "CFBundleDisplayName");
+    auto displayName = PropertyList::stringValue(root.get(), "CFBundleDisplayName");
     result.name = displayName ? *displayName : folderName.substr(0, folderName.size() - extension.size());
     result.bundleID = *bundleID;
     result.identity = identityString(static_cast<int32_t>(bundle.st_dev), static_cast<uint64_t>(bundle.st_ino));

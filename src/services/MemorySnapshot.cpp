@@ -1,5 +1,7 @@
 #include "services/MemorySnapshot.h"
 
+#include "platform/TextLines.h"
+
 #include "engine/Dates.h"
 
 #include <cerrno>
@@ -59,19 +61,6 @@ uint64_t saturatingAdd(uint64_t a, uint64_t b)
 {
     uint64_t r;
     return __builtin_add_overflow(a, b, &r) ? UINT64_MAX : r;
-}
-
-// Calls fn(line) for each line of text.
-template <typename Fn>
-void forEachLine(std::string_view text, Fn fn)
-{
-    while (!text.empty()) {
-        size_t end = text.find('\n');
-        std::string_view line = text.substr(0, end);
-        fn(line);
-        if (end == std::string_view::npos) break;
-        text.remove_prefix(end + 1);
-    }
 }
 
 enum MemInfoKey { MemTotal, MemFree, Active, Unevictable, SUnreclaim, KernelStack, PageTables,

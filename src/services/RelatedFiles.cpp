@@ -2,6 +2,7 @@
 
 #include "engine/Dates.h"
 #include "engine/Errors.h"
+#include "engine/FileActionEngine.h"
 #include "engine/SearchKey.h"
 #include "engine/Uuid.h"
 #include "platform/Trash.h"
@@ -104,7 +105,7 @@ Operation journalledMove(const Operation& prepared, OperationJournal* journal, c
     Operation record = OperationJournal::move(prepared, journal, [&]() -> std::optional<std::string> {
         if (beforeMove) beforeMove();
         if (trash) return trash(prepared.path);
-        return Trash::trashItem(prepared.path);
+        return Trash::trashItem(prepared.path, FileActionEngine::sameItem(prepared));
     });
     record.detail = displayUtf8(record.detail);
     return record;

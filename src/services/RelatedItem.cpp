@@ -111,6 +111,15 @@ int openBelow(int rootFd, const std::string& relative)
     return fd;
 }
 
+// A bind mount of the same file system keeps the device number; the kernel marks its root.
+bool isMountRoot(int folderFd, const std::string& name)
+{
+    struct statx info {};
+    if (statx(folderFd, name.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_TYPE, &info) != 0)
+        throw MaintenanceEngine::error("关联目录包含不可读取或云占位项目，停止处理。");
+    return (info.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) && (info.stx_attributes & STATX_ATTR_MOUNT_ROOT);
+}
+
 } // namespace
 
 std::string RelatedItem::treeSignature(const std::string& folder, std::stop_token stop,
@@ -170,7 +179,12 @@ std::string RelatedItem::treeSignature(const std::string& folder, std::stop_toke
             std::string relative = current.relative + "/" + name;
             lines.push_back(signatureLine(relative, st));
             // A link's line is written but the link is not entered.
-            if (S_ISDIR(st.st_mode)) pending.push_back({std::move(relative), st.st_dev, st.st_ino});
+            if (S_ISDIR(st.st_mode)) {
+                // Another file system mounted inside is neither signed nor ever moved along.
+                if (st.st_dev != rootSt.st_dev || isMountRoot(fd, name))
+                    throw MaintenanceEngine::error("关联目录中有其他文件系统的挂载点，停止处理。");
+                pending.push_back({std::move(relative), st.st_dev, st.st_ino});
+            }
         }
     }
 

@@ -30,7 +30,8 @@ struct RelatedItem {
     // The value stored in `signature` and in an operation's treeSignature.
     // Lower-case hex SHA-256 over the sorted metadata lines of every entry below the folder
     // ("/relative|dev:ino|mode|size|mtime s:ns|ctime s:ns", joined with "\n"). Links are not
-    // followed. Throws a "TessynMaintenance" refusal, the system error that stopped the walk,
+    // followed, and a folder mounted inside is refused. Throws a "TessynMaintenance" refusal,
+    // the system error that stopped the walk,
     // or std::system_error(ECANCELED) when `stop` is requested (checked per entry). With
     // `identity` ("<device>:<inode>"), the folder opened must be that one, or nothing is signed.
     // Uses a fixed number of descriptors however deep the tree.

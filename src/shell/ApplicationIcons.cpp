@@ -1,17 +1,18 @@
 #include "shell/ApplicationIcons.h"
 
 #include "engine/Dates.h"
+#include "platform/PropertyList.h"
 #include "shell/SymbolIcon.h"
 
 #include <QCache>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QPainter>
 #include <charconv>
 #include <deque>
-#include <plist/plist.h>
 
 namespace ApplicationIcons {
 
@@ -120,29 +121,16 @@ QIcon placeholder()
     return QIcon(empty);
 }
 
-static QString stringValue(plist_t dict, const char* name)
-{
-    plist_t node = plist_dict_get_item(dict, name);
-    if (!node || plist_get_node_type(node) != PLIST_STRING) return {};
-    char* value = nullptr;
-    plist_get_string_val(node, &value);
-    QString out = value ? QString::fromUtf8(value) : QString();
-    free(value);
-    return out;
-}
-
 QString iconFile(const QString& bundlePath)
 {
     QDir resources(bundlePath + QStringLiteral("/Contents/Resources"));
-    QFile info(bundlePath + QStringLiteral("/Contents/Info.plist"));
     QString name;
     // Info.plist files are small; a huge one is not worth reading for an icon.
-    if (info.size() <= 4 * 1024 * 1024 && info.open(QIODevice::ReadOnly)) {
-        QByteArray bytes = info.readAll();
-        plist_t root = nullptr;
-        plist_from_memory(bytes.constData(), static_cast<uint32_t>(bytes.size()), &root);
-        if (root && plist_get_node_type(root) == PLIST_DICT) name = stringValue(root, "CFBundleIconFile");
-        if (root) plist_free(root);
+    PropertyList::Ptr root =
+        PropertyList::readFile(QFile::encodeName(bundlePath + QStringLiteral("/Contents/Info.plist")).toStdString());
+    if (root && plist_get_node_type(root.get()) == PLIST_DICT) {
+        if (auto value = PropertyList::stringValue(root.get(), "CFBundleIconFile"))
+            name = QString::fromUtf8(value->c_str());
     }
     if (!name.isEmpty() && !name.contains(QLatin1Char('/'))) {
         if (QFileInfo(name).suffix().isEmpty()) name += QStringLiteral(".icns");

@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <fcntl.h>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
@@ -404,5 +406,79 @@ TEST(FileActionEngine, TrashCliRestoresWhatExecuteMoved)
         ADD_FAILURE() << "restored twice";
     } catch (const TessynError& e) {
         EXPECT_EQ(e.message(), "废纸篓来源不存在或已被替换为符号链接。");
+    }
+}
+
+// Another program swaps each file with one from outside the scan (as an editor's save by
+// rename does) while its move is under way: nothing from outside may reach the Trash, and a
+// move reported as done must have taken the scanned file.
+TEST(FileActionEngine, FilesSwappedDuringTheirMoveAreRefusedAndPutBack)
+{
+    Workspace ws;
+    std::string outside = ws.home.path("outside");
+    std::string info = ws.home.dataHome() + "/Trash/info";
+    makeDirs(info);
+    constexpr int kFiles = 40;
+    std::vector<FileEntry> files;
+    std::vector<ino_t> strangers;
+    for (int i = 0; i < kFiles; ++i) {
+        files.push_back(ws.file("data/f" + std::to_string(i) + ".txt", "scanned " + std::to_string(i)));
+        strangers.push_back(inodeOf(writeFile(outside + "/g" + std::to_string(i) + ".txt", "other")));
+    }
+
+    // The swap lands as the move claims its slot in the Trash, after the engine's own checks.
+    int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, info.c_str(), IN_CREATE), 0);
+    std::atomic<bool> done{false};
+    std::atomic<int> swaps{0};
+    std::thread swapper([&] {
+        alignas(inotify_event) char buffer[4096];
+        while (!done) {
+            pollfd p{watch, POLLIN, 0};
+            if (poll(&p, 1, 20) != 1) continue;
+            ssize_t n = read(watch, buffer, sizeof buffer);
+            for (ssize_t at = 0; at < n;) {
+                auto* event = reinterpret_cast<inotify_event*>(buffer + at);
+                std::string name = event->len ? event->name : "";
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+                auto suffix = name.find(".txt.trashinfo");
+                if (name.size() < 2 || name[0] != 'f' || suffix == std::string::npos) continue;
+                std::string index = name.substr(1, suffix - 1);
+                if (renameat2(AT_FDCWD, (ws.root + "/data/f" + index + ".txt").c_str(), AT_FDCWD,
+                              (outside + "/g" + index + ".txt").c_str(), RENAME_EXCHANGE) == 0)
+                    ++swaps;
+            }
+        }
+    });
+    auto records = ws.run(files, pathsOf(files));
+    done = true;
+    swapper.join();
+    close(watch);
+
+    ASSERT_EQ(records.size(), static_cast<size_t>(kFiles));
+    ASSERT_GT(swaps.load(), 0) << "the swaps raced the moves";
+    int refused = 0;
+    for (int i = 0; i < kFiles; ++i) {
+        const Operation& r = records[i];
+        if (r.success) {
+            ASSERT_TRUE(r.trashPath);
+            EXPECT_EQ(inodeOf(*r.trashPath), files[i].inode) << "the Trash holds the scanned file " << r.path;
+        } else {
+            ++refused;
+            EXPECT_EQ(r.detail, kValidation) << r.path;
+            EXPECT_FALSE(r.trashPath);
+        }
+        // Each outside file is where the swap put it or where it was, never in the Trash.
+        std::string left = ws.root + "/data/f" + std::to_string(i) + ".txt";
+        std::string home = outside + "/g" + std::to_string(i) + ".txt";
+        EXPECT_TRUE((exists(left) && inodeOf(left) == strangers[i]) || inodeOf(home) == strangers[i])
+            << "outside file " << i << " left its places";
+    }
+    EXPECT_GE(refused, 1);
+    // No .trashinfo is left without its item.
+    for (const auto& entry : std::filesystem::directory_iterator(info)) {
+        std::string name = entry.path().filename();
+        EXPECT_TRUE(exists(ws.home.dataHome() + "/Trash/files/" + name.substr(0, name.size() - 10))) << name;
     }
 }

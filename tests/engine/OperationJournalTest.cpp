@@ -1,6 +1,7 @@
 #include "engine/OperationJournal.h"
 
 #include "engine/Errors.h"
+#include "engine/HistoryStore.h"
 #include "engine/Uuid.h"
 #include "HeldLock.h"
 #include "TestSupport.h"
@@ -9,8 +10,10 @@
 
 #include <atomic>
 #include <cerrno>
+#include <fcntl.h>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <nlohmann/json.hpp>
 #include <sys/stat.h>
 #include <system_error>
@@ -20,6 +23,17 @@
 using nlohmann::json;
 
 namespace {
+
+// The text of the failure `body` throws, or "no failure".
+std::string failureOf(const std::function<void()>& body)
+{
+    try {
+        body();
+    } catch (const std::exception& error) {
+        return errorDescription(error);
+    }
+    return "no failure";
+}
 
 Operation makeOperation(const std::string& path, double date = 800000000.25)
 {
@@ -362,4 +376,44 @@ TEST(OperationJournal, ThreadsOfOneProcessAreSerialised)
     auto entries = journal->entries();
     EXPECT_EQ(entries.size(), 200u);
     for (const auto& e : entries) EXPECT_EQ(e.phase, "finished");
+}
+
+// A pipe put where a store or its lock file belongs is an unreadable store: reading it never
+// waits for a writer (the journal would wait holding its lock), and the message says why.
+TEST(OperationJournal, PipesInPlaceOfStoresAreRefusedWithoutWaiting)
+{
+    TempHome home;
+    const std::string journalFile = home.path("pending-actions.json");
+    const std::string historyFile = home.path("operations.json");
+    OperationJournal journal(journalFile);
+    HistoryStore history(historyFile, nullptr);
+    const std::string notRegular = "不是普通文件。";
+
+    struct Case {
+        const char* name;
+        std::string pipe;
+        std::function<std::string()> use; // the failure text
+    } cases[] = {
+        {"journal read", journalFile, [&] { return failureOf([&] { journal.entries(); }); }},
+        {"journal write", journalFile, [&] { return failureOf([&] { journal.record(makeOperation("/a"), "moving"); }); }},
+        {"history load", historyFile, [&] { return history.load().value_or("loaded"); }},
+        {"history save", historyFile, [&] { return history.saveHistory(false).value_or("saved"); }},
+        {"journal lock", journalFile + ".lock", [&] { return failureOf([&] { journal.discardPending(); }); }},
+    };
+    for (const Case& c : cases) {
+        unlink(c.pipe.c_str()); // the lock file left by the cases before
+        ASSERT_EQ(mkfifo(c.pipe.c_str(), 0600), 0) << c.name;
+        auto outcome = std::async(std::launch::async, c.use);
+        if (outcome.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+            ADD_FAILURE() << c.name << ": waited on the pipe";
+            // Let the blocked reader go so the test can end.
+            close(open(c.pipe.c_str(), O_WRONLY | O_NONBLOCK));
+        }
+        std::string text = outcome.get();
+        EXPECT_NE(text.find(notRegular), std::string::npos) << c.name << ": " << text;
+        unlink(c.pipe.c_str());
+    }
+    // Nothing was left locked: with the pipes gone, the stores work again.
+    EXPECT_NO_THROW(journal.record(makeOperation("/b"), "moving"));
+    EXPECT_EQ(journal.entries().size(), 1u);
 }

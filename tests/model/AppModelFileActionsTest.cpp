@@ -236,7 +236,7 @@ TEST(AppModelFileActions, AcknowledgeInterruptedActions)
 }
 
 // A long run keeps the journal short: the finished moves are settled into the history while
-// the run goes on, and the history ends in the order one save at the end would give.
+// the run goes on, and the history ends newest first.
 TEST(AppModelFileActions, LongRunKeepsTheJournalShort)
 {
     ModelHome env;
@@ -254,9 +254,10 @@ TEST(AppModelFileActions, LongRunKeepsTheJournalShort)
     EXPECT_LT(longest, 300u) << "the journal does not grow with the run";
     EXPECT_TRUE(OperationJournal(env.journalPath()).entries().empty());
     ASSERT_EQ(model->history().size(), 1000u);
-    // No history file before the run: the records stay in the order they were made.
+    // No history file before the run: the final save still merges (another copy may have
+    // written meanwhile), so the records end newest first.
     for (size_t i = 1; i < model->history().size(); ++i)
-        ASSERT_LE(model->history()[i - 1].date, model->history()[i].date) << i;
+        ASSERT_GE(model->history()[i - 1].date, model->history()[i].date) << i;
     EXPECT_EQ(storedHistory(env.historyPath()), model->history());
 
     // With a history file the save sorts newest first, as one save at the end would.
@@ -327,6 +328,72 @@ TEST(AppModelFileActions, LongRunAfterAnUnreadableHistory)
     EXPECT_EQ(copies, 1u);
     ASSERT_EQ(model->history().size(), 300u);
     for (size_t i = 1; i < model->history().size(); ++i)
-        ASSERT_LE(model->history()[i - 1].date, model->history()[i].date) << "the order of a save without merge";
+        ASSERT_GE(model->history()[i - 1].date, model->history()[i].date) << "the order of a merging save";
     EXPECT_EQ(storedHistory(env.historyPath()), model->history());
+}
+
+// Another running copy saves a record while a long run, started without a history file,
+// has already checkpointed: the run's final save merges it instead of replacing the file.
+TEST(AppModelFileActions, RecordsOfAnotherCopyDuringALongRunAreKept)
+{
+    ModelHome env;
+    std::string tree = env.home.path("tree");
+    makeFiles(tree, 400, "d");
+    auto model = env.model(env.services(tree));
+    ASSERT_FALSE(std::filesystem::exists(env.historyPath()));
+    chooseAndScan(*model);
+    selectAll(*model);
+    Operation theirs = movedRecord("/elsewhere/theirs.txt", 900000000.0);
+    bool saved = false;
+    QObject::connect(model.get(), &AppModel::actionProgressChanged, model.get(), [&] {
+        // After the first checkpoint the history file exists; the other copy merges into it.
+        if (saved || !std::filesystem::exists(env.historyPath())) return;
+        HistoryStore other(env.historyPath(), nullptr);
+        ASSERT_EQ(other.load(), std::nullopt);
+        other.history().insert(other.history().begin(), theirs);
+        saved = other.saveHistory(false) == std::nullopt;
+    });
+    runTrash(*model);
+    ASSERT_TRUE(saved) << "the run checkpointed and the other copy saved";
+    EXPECT_EQ(model->message(), processed(400, 0));
+    std::vector<Operation> stored = storedHistory(env.historyPath());
+    EXPECT_EQ(stored.size(), 401u);
+    EXPECT_TRUE(std::any_of(stored.begin(), stored.end(), [&](const Operation& op) { return op.id == theirs.id; }))
+        << "the other copy's record survives";
+    EXPECT_EQ(stored, model->history());
+}
+
+// A save that wrote the history and failed only at the journal step after it says what
+// failed; one that could not write the history still says so.
+TEST(AppModelFileActions, SaveMessagesSayWhetherTheHistoryWasWritten)
+{
+    ModelHome env;
+    std::string tree = env.home.path("tree");
+    makeFiles(tree, 3);
+    auto model = env.model(env.services(tree));
+    chooseAndScan(*model);
+    selectAll(*model);
+    runTrash(*model);
+    ASSERT_EQ(model->history().size(), 3u);
+    std::string busy = std::system_error(EWOULDBLOCK, std::generic_category()).code().message();
+
+    struct Case {
+        const char* name;
+        std::string lockedStore;
+        std::string message;
+        size_t stored; // records in the file afterwards
+    } cases[] = {
+        {"journal busy", env.journalPath(), "操作记录已保存，但操作日志未能更新：" + busy, 0},
+        {"history busy", env.historyPath(), "记录清除保存失败：" + busy, 1},
+    };
+    for (const Case& c : cases) {
+        writeFile(env.historyPath(), encodeHistory({movedRecord("/x", 1)}));
+        model->setMessage(std::nullopt);
+        {
+            HeldLock held(c.lockedStore);
+            model->clearHistory();
+        }
+        EXPECT_EQ(model->message(), c.message) << c.name;
+        EXPECT_EQ(storedHistory(env.historyPath()).size(), c.stored) << c.name;
+    }
 }

@@ -7,10 +7,13 @@
 #include "services/MaintenanceEngine.h"
 #include "services/RelatedFiles.h"
 
+#include "engine/HistoryStore.h"
+
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -733,4 +736,50 @@ TEST(AppModelCompletions, WaitersThatGoFirstOrOutliveTheModelHearNothing)
     EXPECT_TRUE(orphaned.isCanceled());
     QCoreApplication::sendPostedEvents();
     EXPECT_EQ(*heard, 2);
+}
+
+// A long clean saves the history at checkpoints, not after every file: each save rewrites
+// the whole history. The journal holds each finished move until a save settles it, and the
+// run ends with everything saved.
+TEST(AppModelCaches, LongCleansSaveTheHistoryAtCheckpoints)
+{
+    Maintenance env(false);
+    makeDirs(env.storeFolder());
+    std::vector<Operation> earlier;
+    for (int i = 0; i < 5000; ++i) earlier.push_back(movedRecord("/old/f" + std::to_string(i), 700000000.0 - i));
+    writeFile(env.historyPath(), encodeHistory(earlier));
+    env.app = env.model();
+    InstalledApp app = env.install("Zoom", "us.zoom.xos");
+    constexpr int kFiles = 150;
+    for (int i = 0; i < kFiles; ++i) {
+        std::string path = writeFile(env.cacheFolder("us.zoom.xos") + "/c" + std::to_string(i), std::string(1000 - i, 'x'));
+        setAge(path, 10 * kDay);
+    }
+    env.inspectAndSelectAll(app);
+    ASSERT_EQ(env.m().cachePlan()->files.size(), static_cast<size_t>(kFiles));
+
+    int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, env.storeFolder().c_str(), IN_MOVED_TO), 0);
+    env.m().cleanCache();
+    ASSERT_TRUE(env.settle());
+    int saves = 0;
+    alignas(inotify_event) char buffer[65536];
+    for (ssize_t n; (n = read(watch, buffer, sizeof buffer)) > 0;) {
+        for (ssize_t at = 0; at < n;) {
+            auto* event = reinterpret_cast<inotify_event*>(buffer + at);
+            if (event->len && std::string(event->name) == "operations.json") ++saves;
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    close(watch);
+
+    EXPECT_EQ(env.m().message(), "缓存处理完成：成功 150 项，失败 0 项。可在操作记录恢复；废纸篓仍占空间。");
+    // The first file, every ~sqrt(5000) files after it, and the end.
+    EXPECT_GE(saves, 2);
+    EXPECT_LE(saves, 6) << "one history rewrite per file";
+    EXPECT_EQ(env.m().history().size(), earlier.size() + kFiles);
+    EXPECT_TRUE(env.journal()->entries().empty()) << "the last save settled every move";
+    auto reread = env.model();
+    EXPECT_EQ(historyPaths(reread->history()), historyPaths(env.m().history()));
 }

@@ -3,10 +3,13 @@
 #include "engine/FileEngine.h"
 #include "engine/HistoryStore.h"
 #include "engine/OperationJournal.h"
+#include "platform/Trash.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -195,4 +198,43 @@ TEST(AppModelStartup, UndecodableJournal)
     EXPECT_GT(model->recoveryNotes()[0].size(), prefix.size());
     EXPECT_EQ(readFile(env.journalPath()), "[{\"phase\": \"moving\"}]");
     EXPECT_FALSE(std::filesystem::exists(env.historyPath()));
+}
+
+// A move killed after its .trashinfo was written but before the rename: the start-up merge
+// finds the item still at its place and removes the info file that described nothing.
+TEST(AppModelStartup, InterruptedMoveLeavesNoBrokenTrashEntry)
+{
+    ModelHome env;
+    std::string file = writeFile(env.home.path("data/report.txt"), "report");
+    auto entry = FileEngine::snapshot(file);
+    ASSERT_TRUE(entry);
+    Operation prepared = movedRecord(file, 800000000.0, false);
+    prepared.trashPath.reset();
+    prepared.resourceID = entry->resourceID();
+    prepared.detail = "准备移入废纸篓";
+    env.journal()->record(prepared, OperationJournal::kMoving);
+    // Another item's info file with its item in files/ stays untouched.
+    std::string other = Trash::trashItem(writeFile(env.home.path("data/other.txt"), "other"));
+
+    pid_t child = fork();
+    if (child == 0) {
+        // Dies right before the rename, its info file written and flushed.
+        try {
+            Trash::trashItem(file, [](const std::string&, const struct stat&, bool) { _exit(0); });
+        } catch (...) {
+        }
+        _exit(1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    std::string info = env.home.dataHome() + "/Trash/info";
+    ASSERT_TRUE(std::filesystem::exists(info + "/report.txt.trashinfo")) << "the kill left an orphan";
+
+    auto model = env.model();
+    EXPECT_EQ(model->recoveryNotes(), std::vector<std::string>{interruption(file)});
+    EXPECT_FALSE(std::filesystem::exists(info + "/report.txt.trashinfo"));
+    EXPECT_TRUE(std::filesystem::exists(info + "/other.txt.trashinfo"));
+    EXPECT_EQ(readFile(file), "report");
+    EXPECT_EQ(readFile(other), "other");
 }

@@ -3,14 +3,17 @@
 #include "engine/Errors.h"
 #include "TestSupport.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <regex>
 #include <sched.h>
 #include <set>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -293,43 +296,6 @@ TEST(Trash, TrashCliListsAndRestoresTessynItems)
     EXPECT_EQ(runCommand("trash-list 2>&1").output.find(original), std::string::npos);
 }
 
-namespace {
-
-// Runs `body` in a child with its own mount namespace, so test volumes can be mounted
-// privately. Returns the failures it reported, or nullopt when mounting is not allowed.
-std::optional<std::string> inPrivateMounts(const std::function<std::string()>& body)
-{
-    int fds[2];
-    if (pipe(fds) != 0) return std::string("pipe failed");
-    fflush(nullptr);
-    pid_t pid = fork();
-    if (pid == 0) {
-        close(fds[0]);
-        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) _exit(77);
-        std::string failures;
-        try {
-            failures = body();
-        } catch (const std::exception& e) {
-            failures = std::string("exception: ") + e.what();
-        }
-        if (write(fds[1], failures.data(), failures.size()) < 0) _exit(2);
-        _exit(0);
-    }
-    close(fds[1]);
-    std::string out;
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(fds[0], buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 77) return std::nullopt;
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return out + "\nchild failed";
-    return out;
-}
-
-} // namespace
-
 TEST(Trash, OtherVolumesUseTheirTopDirectoryTrashAndNeverCopy)
 {
     TempHome home;
@@ -393,4 +359,113 @@ TEST(Trash, OtherVolumesUseTheirTopDirectoryTrashAndNeverCopy)
     });
     if (!result) GTEST_SKIP() << "mount namespaces are not available here";
     EXPECT_EQ(*result, "");
+}
+
+// An item swapped in between the last check and the rename is found in files/ by the check
+// after it and goes back where it was found; when its place has been taken meanwhile it
+// stays in the Trash, described by its .trashinfo.
+TEST(Trash, ItemSwappedInAtTheRenameGoesBack)
+{
+    TempHome home;
+    std::string files = home.dataHome() + "/Trash/files", info = home.dataHome() + "/Trash/info";
+    for (bool placeTaken : {false, true}) {
+        std::string item = writeFile(home.path("doc.txt"), "mine");
+        std::string other = writeFile(home.path("elsewhere/new.txt"), "newer");
+        ino_t meant = lstatOf(item).st_ino, stranger = lstatOf(other).st_ino;
+        int calls = 0;
+        auto check = [&](const std::string& path, const struct stat& st, bool moved) {
+            ++calls;
+            if (!moved) {
+                EXPECT_EQ(path, item);
+                EXPECT_EQ(st.st_ino, meant);
+                // Passed the check, then swapped before the rename.
+                renameat2(AT_FDCWD, item.c_str(), AT_FDCWD, other.c_str(), RENAME_EXCHANGE);
+                return;
+            }
+            EXPECT_EQ(path.rfind(files + "/", 0), 0u) << path;
+            if (placeTaken) writeFile(item, "taken meanwhile");
+            if (st.st_ino != meant) throw TessynError("Tessyn", 1, "swapped");
+        };
+        std::string text = tessynTextOf([&] { Trash::trashItem(item, check); });
+        EXPECT_EQ(calls, 2);
+        if (!placeTaken) {
+            EXPECT_EQ(text, "Tessyn:swapped");
+            EXPECT_EQ(lstatOf(item).st_ino, stranger) << "the stranger is back where it was found";
+            EXPECT_TRUE(namesIn(files).empty());
+            EXPECT_TRUE(namesIn(info).empty());
+        } else {
+            EXPECT_EQ(text, "Tessyn:移动时原位置的项目被替换，换入的项目已在废纸篓中且无法放回，请在 Finder 废纸篓中检查。");
+            ASSERT_EQ(namesIn(files), std::vector<std::string>{"doc.txt"});
+            EXPECT_EQ(lstatOf(files + "/doc.txt").st_ino, stranger);
+            EXPECT_EQ(namesIn(info), std::vector<std::string>{"doc.txt.trashinfo"});
+            EXPECT_EQ(readFile(item), "taken meanwhile");
+        }
+        EXPECT_EQ(lstatOf(other).st_ino, meant) << "the meant file is where the swap put it";
+    }
+}
+
+// The home Trash given as a link (or as anything but a real folder) is never followed: the
+// move is refused and the item stays.
+TEST(Trash, LinkedHomeTrashIsRefused)
+{
+    TempHome home;
+    std::string elsewhere = home.path("elsewhere");
+    makeDirs(elsewhere + "/files");
+    makeDirs(elsewhere + "/info");
+    std::string trash = home.dataHome() + "/Trash";
+    const std::string refusal = "Tessyn:废纸篓文件夹不是真实的文件夹（可能是符号链接），未移入废纸篓。";
+    struct Case {
+        const char* name;
+        std::function<void()> make;
+    } cases[] = {
+        {"link to a folder", [&] { ASSERT_EQ(symlink(elsewhere.c_str(), trash.c_str()), 0); }},
+        {"dangling link", [&] { ASSERT_EQ(symlink(home.path("nowhere").c_str(), trash.c_str()), 0); }},
+        {"a file", [&] { writeFile(trash, "not a folder"); }},
+    };
+    makeDirs(home.dataHome());
+    for (const Case& c : cases) {
+        c.make();
+        std::string item = writeFile(home.path("doc.txt"), "mine");
+        EXPECT_EQ(tessynTextOf([&] { Trash::trashItem(item); }), refusal) << c.name;
+        EXPECT_EQ(readFile(item), "mine") << c.name;
+        EXPECT_TRUE(namesIn(elsewhere + "/files").empty()) << c.name;
+        EXPECT_TRUE(namesIn(elsewhere + "/info").empty()) << c.name;
+        EXPECT_FALSE(exists(home.path("nowhere"))) << c.name;
+        unlink(trash.c_str());
+    }
+    // A link above the Trash is fine.
+    std::string realData = home.path("real-data");
+    makeDirs(realData);
+    ASSERT_EQ(rmdir(home.dataHome().c_str()), 0);
+    ASSERT_EQ(symlink(realData.c_str(), home.dataHome().c_str()), 0);
+    std::string moved = Trash::trashItem(writeFile(home.path("doc.txt"), "mine"));
+    EXPECT_EQ(readFile(realData + "/Trash/files/doc.txt"), "mine") << moved;
+}
+
+// Only an info file that describes the item, has no item in files/ and is not locked by a
+// move under way is removed.
+TEST(Trash, OrphanInfoFilesOfAnItemAreRemoved)
+{
+    TempHome home;
+    std::string item = writeFile(home.path("dir/a b.txt"), "a");
+    std::string info = home.dataHome() + "/Trash/info";
+    std::string files = home.dataHome() + "/Trash/files";
+    makeDirs(files);
+    writeFile(info + "/a b.txt.trashinfo", "[Trash Info]\nPath=" + home.path("dir/a%20b.txt") + "\nDeletionDate=2024-01-01T00:00:00\n");
+    writeFile(info + "/a b 2.txt.trashinfo", "[Trash Info]\nPath=" + home.path("dir/a%20b.txt") + "\nDeletionDate=2024-01-01T00:00:00\n");
+    writeFile(info + "/held.txt.trashinfo", "[Trash Info]\nPath=" + home.path("dir/a%20b.txt") + "\n");
+    writeFile(info + "/other.txt.trashinfo", "[Trash Info]\nPath=" + home.path("dir/other.txt") + "\n");
+    writeFile(info + "/present.txt.trashinfo", "[Trash Info]\nPath=" + home.path("dir/a%20b.txt") + "\n");
+    writeFile(files + "/present.txt", "an item that is described");
+    int held = open((info + "/held.txt.trashinfo").c_str(), O_RDONLY);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX), 0) << "a move under way";
+
+    EXPECT_EQ(Trash::removeOrphanInfo(item), 2);
+    std::vector<std::string> left = namesIn(info);
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"held.txt.trashinfo", "other.txt.trashinfo", "present.txt.trashinfo"}));
+    close(held);
+    EXPECT_EQ(Trash::removeOrphanInfo(item), 1) << "once the mover is gone";
+    EXPECT_EQ(readFile(item), "a");
 }

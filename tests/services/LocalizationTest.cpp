@@ -2,7 +2,11 @@
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <future>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -81,6 +85,20 @@ TEST(Localization, PlaceholderPatterns)
     EXPECT_EQ(L("共 {0} 项", en, c), "{0} items") << "captured text is inserted verbatim";
 }
 
+// Found by fuzzing: filling a slot with a long capture grows the text, and the slots before
+// it must still be read from the translation, not from the text that moved.
+TEST(Localization, LongCapturesFillEverySlot)
+{
+    auto c = catalog(R"({"{0}；{1}": "{1}; {0}", "前{0}后{1}": "{1}{1}{1}{0}"})");
+    std::string first, second;
+    for (int i = 0; i < 200; ++i) {
+        first += "甲";
+        second += "乙";
+    }
+    EXPECT_EQ(L(first + "；" + second, en, c), second + "; " + first);
+    EXPECT_EQ(L("前" + first + "后" + second, en, c), second + second + second + first);
+}
+
 TEST(Localization, LongestKeyFirstAndStableOrder)
 {
     // Both keys match "路径 a 大小 b"; the longer one (in characters) decides.
@@ -124,6 +142,15 @@ TEST(Localization, CatalogFilesAndPlaces)
     EXPECT_EQ(L("文件", en, LocalizationCatalog::fromFile(path)), "Files");
     EXPECT_TRUE(LocalizationCatalog::fromFile(home.path("missing.json")).empty());
     EXPECT_TRUE(LocalizationCatalog::fromFile(home.root()).empty()) << "a folder is not a catalog";
+    // A pipe in the catalog's place would hold start-up forever.
+    std::string pipe = home.path("pipe.json");
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    auto read = std::async(std::launch::async, [&] { return LocalizationCatalog::fromFile(pipe).empty(); });
+    if (read.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        ADD_FAILURE() << "waited on a pipe";
+        close(open(pipe.c_str(), O_WRONLY | O_NONBLOCK));
+    }
+    EXPECT_TRUE(read.get());
 
     auto places = LocalizationCatalog::candidatePaths("/opt/tessyn/bin");
     ASSERT_EQ(places.size(), 2u);

@@ -2,6 +2,7 @@
 
 #include "engine/Dates.h"
 #include "engine/FileEngine.h"
+#include "BundleFixture.h"
 #include "TestSupport.h"
 
 #include <cstdlib>
@@ -264,4 +265,25 @@ TEST(MaintenanceEngine, DiscoverListsValidBundlesInNaturalOrder)
 
     EXPECT_TRUE(MaintenanceEngine::discover({home.path("missing")}).empty());
     EXPECT_TRUE(MaintenanceEngine::discover({}).empty());
+}
+
+// A bundle whose Info.plist nests far too deep is not listed, however it is written, and
+// the listing goes on with the others.
+TEST(MaintenanceEngine, DeeplyNestedInfoPlistsAreRefusedWithoutParsing)
+{
+    TempHome home;
+    std::string apps = home.path("Applications");
+    makeBundle(apps, "Plain.app", info("com.example.plain"));
+    makeBundle(apps, "Binary.app", info("com.example.binary"), true);
+    std::string deepXml = makeBundle(apps, "DeepXml.app", info("com.example.deepxml"));
+    writeFile(deepXml + "/Contents/Info.plist", nestedXmlPlist(175000));
+    std::string deepBinary = makeBundle(apps, "DeepBinary.app", info("com.example.deepbinary"));
+    writeFile(deepBinary + "/Contents/Info.plist", nestedBinaryPlist(110000));
+
+    auto listed = MaintenanceEngine::discover({apps});
+    std::vector<std::string> ids;
+    for (const auto& app : listed) ids.push_back(app.bundleID);
+    EXPECT_EQ(ids, (std::vector<std::string>{"com.example.binary", "com.example.plain"}));
+    EXPECT_EQ(outcome(deepXml, {apps}), kE3);
+    EXPECT_EQ(outcome(deepBinary, {apps}), kE3);
 }

@@ -4,11 +4,15 @@
 #include "TestSupport.h"
 #include "engine/Dates.h"
 #include "engine/FileEngine.h"
+#include "platform/Trash.h"
 #include "services/Localization.h"
 #include "services/MaintenanceEngine.h"
+#include "services/RelatedFiles.h"
 
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -181,6 +185,13 @@ TEST(MaintenanceMessages, ReadInEnglish)
         "存在相同 bundle ID 的应用，停止关联项重试。",
         "保存失败，已停止：Resource temporarily unavailable",
         "关联项处理结束。失败项保留，重新检查后可再次确认；成功项可在记录中恢复。",
+        "操作记录已保存，但操作日志未能更新：Resource temporarily unavailable",
+        "已移入废纸篓" + see + "\n操作记录已保存，但操作日志未能更新：Resource temporarily unavailable",
+        "文件夹中有其他文件系统的挂载点，未移入废纸篓。" + keep,
+        "关联目录中有其他文件系统的挂载点，停止处理。",
+        "移动时原位置的项目被替换，换入的项目已在废纸篓中且无法放回，请在 Finder 废纸篓中检查。" + see,
+        "废纸篓文件夹不是真实的文件夹（可能是符号链接），未移入废纸篓。" + keep,
+        "操作记录无法读取；下次保存前会保留原文件副本。不是普通文件。",
     };
     for (const std::string& message : messages) {
         std::string english = catalog.translate(message);
@@ -189,4 +200,131 @@ TEST(MaintenanceMessages, ReadInEnglish)
     EXPECT_EQ(catalog.translate("缓存处理完成：成功 3 项，失败 1 项。可在操作记录恢复；废纸篓仍占空间。"),
               "Cache clean-up finished: 3 succeeded, 1 failed. Items can be restored from the history; the Trash "
               "still takes up space.");
+}
+
+// A bundle, a related folder or a related file swapped with another item in the last moment
+// before its move is put back and refused; the item that came in its place never stays in
+// the Trash.
+TEST(Uninstall, ItemsSwappedJustBeforeTheMoveAreRefused)
+{
+    Fixture f;
+    InstalledApp app = f.install("Viewer", "org.example.viewer");
+    std::string caches = f.home + "/Library/Caches/org.example.viewer";
+    writeFile(caches + "/cache.db", "cached");
+    std::string prefs = writeFile(f.home + "/Library/Preferences/org.example.viewer.plist", "<plist/>");
+    RelatedItem folder = RelatedItem::snapshot(caches, "cache");
+    RelatedItem file = RelatedItem::snapshot(prefs, "prefs");
+
+    auto relatedRecord = [&](const RelatedItem& item) {
+        Operation prepared;
+        prepared.id = "8C1A0F54-2B63-4F55-9E0E-3C1F2D6B7A10";
+        prepared.path = item.path;
+        prepared.size = item.size;
+        prepared.resourceID = item.identity;
+        prepared.modified = item.modified;
+        if (item.directory) prepared.kind = "related-directory";
+        prepared.bundleID = app.bundleID;
+        prepared.treeSignature = item.signature;
+        return prepared;
+    };
+    Operation bundle;
+    bundle.id = "5D0E7B1C-8E0A-4C35-A1B2-9F3E4D5C6B7A";
+    bundle.path = app.path;
+    bundle.resourceID = app.identity;
+    bundle.modified = app.modified;
+    bundle.kind = "application";
+    bundle.bundleID = app.bundleID;
+
+    struct Case {
+        Operation prepared;
+        bool directory;
+        std::string refusal;
+    } cases[] = {
+        {bundle, true, "应用包已变化，请重新扫描并确认。"},
+        {relatedRecord(folder), true, "关联文件已变化，请重新扫描并确认。"},
+        {relatedRecord(file), false, "关联文件已变化，请重新扫描并确认。"},
+    };
+    for (const Case& c : cases) {
+        std::string stranger = f.home + "/stranger";
+        if (c.directory) writeFile(stranger + "/inside", "mine");
+        else writeFile(stranger, "mine");
+        struct stat strangerBefore {};
+        ASSERT_EQ(lstat(stranger.c_str(), &strangerBefore), 0);
+        auto swap = [&] {
+            ASSERT_EQ(renameat2(AT_FDCWD, c.prepared.path.c_str(), AT_FDCWD, stranger.c_str(), RENAME_EXCHANGE), 0);
+        };
+        Operation record = RelatedFiles::journalledMove(c.prepared, f.journal.get(), {}, swap);
+        EXPECT_FALSE(record.success) << c.prepared.path;
+        EXPECT_EQ(record.detail, c.refusal);
+        EXPECT_FALSE(record.trashPath);
+        struct stat now {};
+        ASSERT_EQ(lstat(c.prepared.path.c_str(), &now), 0) << "the stranger is back in place";
+        EXPECT_EQ(now.st_ino, strangerBefore.st_ino);
+        std::error_code ignored;
+        EXPECT_TRUE(std::filesystem::is_empty(f.temp.dataHome() + "/Trash/files", ignored)) << c.prepared.path;
+        EXPECT_TRUE(std::filesystem::is_empty(f.temp.dataHome() + "/Trash/info", ignored)) << c.prepared.path;
+        // Swap back for the next case.
+        ASSERT_EQ(renameat2(AT_FDCWD, c.prepared.path.c_str(), AT_FDCWD, stranger.c_str(), RENAME_EXCHANGE), 0);
+        std::filesystem::remove_all(stranger);
+    }
+}
+
+// A folder holding a mount point (another file system, or a bind mount of this one) is never
+// signed nor moved: emptying the Trash would delete the mounted data.
+TEST(Uninstall, FoldersHoldingMountPointsAreRefused)
+{
+    Fixture f;
+    InstalledApp app = f.install("Mounted", "org.example.mounted");
+    std::string caches = f.home + "/Library/Caches/org.example.mounted";
+    makeDirs(caches + "/volume");
+    makeDirs(caches + "/bound");
+    makeDirs(f.home + "/elsewhere");
+    makeDirs(app.path + "/Contents/Resources/volume");
+    makeDirs(f.home + "/plain/volume");
+    const std::string relatedText = "关联目录中有其他文件系统的挂载点，停止处理。";
+    const std::string moveText = "文件夹中有其他文件系统的挂载点，未移入废纸篓。";
+
+    auto result = inPrivateMounts([&]() -> std::string {
+        std::string failures;
+        auto check = [&](bool ok, const std::string& what) {
+            if (!ok) failures += what + "\n";
+        };
+        auto refusal = [](const std::function<void()>& body) -> std::string {
+            try {
+                body();
+            } catch (const std::exception& error) {
+                return error.what();
+            }
+            return "no refusal";
+        };
+        // Another file system, then a bind mount of this one (same device number).
+        if (mount("tmpfs", (caches + "/volume").c_str(), "tmpfs", 0, "mode=0755") != 0) return "mount tmpfs failed";
+        writeFile(caches + "/volume/data", "theirs");
+        std::string text = refusal([&] { RelatedItem::snapshot(caches, "cache"); });
+        check(text == relatedText, "tmpfs inside a related folder: " + text);
+        umount((caches + "/volume").c_str());
+        if (mount((f.home + "/elsewhere").c_str(), (caches + "/bound").c_str(), nullptr, MS_BIND, nullptr) != 0)
+            return failures + "bind mount failed";
+        text = refusal([&] { RelatedItem::snapshot(caches, "cache"); });
+        check(text == relatedText, "bind mount inside a related folder: " + text);
+
+        // A bundle and a plain folder are checked by the move itself.
+        if (mount("tmpfs", (app.path + "/Contents/Resources/volume").c_str(), "tmpfs", 0, "mode=0755") != 0)
+            return failures + "mount tmpfs in the bundle failed";
+        Operation record = f.uninstall(app);
+        check(!record.success && record.detail == moveText, "bundle with a mount: " + record.detail);
+        check(exists(app.path + "/Contents/Info.plist"), "the bundle stays");
+        if (mount("tmpfs", (f.home + "/plain/volume").c_str(), "tmpfs", 0, "mode=0755") != 0)
+            return failures + "mount tmpfs in the folder failed";
+        text = refusal([&] { Trash::trashItem(f.home + "/plain"); });
+        check(text == moveText, "plain folder with a mount: " + text);
+        check(exists(f.home + "/plain/volume"), "the folder stays");
+        std::error_code ignored;
+        check(std::filesystem::is_empty(f.temp.dataHome() + "/Trash/files", ignored) ||
+                  !std::filesystem::exists(f.temp.dataHome() + "/Trash/files"),
+              "nothing reached the Trash");
+        return failures;
+    });
+    ASSERT_TRUE(result) << "mount namespaces are not available";
+    EXPECT_EQ(*result, "");
 }

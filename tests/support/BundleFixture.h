@@ -8,3 +8,8 @@
 // bundle's path.
 std::string makeAppBundle(const std::string& folder, const std::string& name, const std::string& bundleID,
                           const std::optional<std::string>& executable = std::nullopt);
+
+// Property-list data nesting `levels` arrays inside each other (the innermost empty), as XML
+// and in the binary format (one object per level, each referring to the next).
+std::string nestedXmlPlist(size_t levels);
+std::string nestedBinaryPlist(size_t levels);

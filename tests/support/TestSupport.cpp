@@ -11,6 +11,8 @@
 #include <pwd.h>
 #include <sstream>
 #include <stdexcept>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <grp.h>
 #include <sys/wait.h>
@@ -137,4 +139,37 @@ std::string shellQuote(const std::string& text)
         else out += c;
     }
     return out + "'";
+}
+
+// Runs `body` in a child with its own mount namespace, so test volumes can be mounted
+// privately. Returns the failures it reported, or nullopt when mounting is not allowed.
+std::optional<std::string> inPrivateMounts(const std::function<std::string()>& body)
+{
+    int fds[2];
+    if (pipe(fds) != 0) return std::string("pipe failed");
+    fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) _exit(77);
+        std::string failures;
+        try {
+            failures = body();
+        } catch (const std::exception& e) {
+            failures = std::string("exception: ") + e.what();
+        }
+        if (write(fds[1], failures.data(), failures.size()) < 0) _exit(2);
+        _exit(0);
+    }
+    close(fds[1]);
+    std::string out;
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(fds[0], buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 77) return std::nullopt;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return out + "\nchild failed";
+    return out;
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include <functional>
+#include <optional>
 #include <string>
 #include <sys/types.h>
 
@@ -44,3 +45,7 @@ CommandResult runCommand(const std::string& commandLine);
 
 // Quotes a string for /bin/sh.
 std::string shellQuote(const std::string& text);
+
+// Runs `body` in a child with its own mount namespace, so test volumes can be mounted
+// privately. Returns the failures it reported, or nullopt when mounting is not allowed.
+std::optional<std::string> inPrivateMounts(const std::function<std::string()>& body);

@@ -1,0 +1,74 @@
+#include "platform/TrashInfo.h"
+
+#include "platform/TextLines.h"
+
+namespace TrashInfo {
+
+std::string encodePath(std::string_view path)
+{
+    static const char* hex = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(path.size());
+    for (unsigned char c : path) {
+        bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+                     c == '_' || c == '.' || c == '~' || c == '/';
+        if (plain) {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 0xF];
+        }
+    }
+    return out;
+}
+
+std::optional<std::string> decodePath(std::string_view encoded)
+{
+    auto digit = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        return -1;
+    };
+    std::string out;
+    out.reserve(encoded.size());
+    for (size_t i = 0; i < encoded.size(); ++i) {
+        char c = encoded[i];
+        if (c == '%') {
+            if (encoded.size() - i < 3) return std::nullopt;
+            int high = digit(encoded[i + 1]), low = digit(encoded[i + 2]);
+            if (high < 0 || low < 0) return std::nullopt;
+            c = static_cast<char>(high * 16 + low);
+            i += 2;
+        }
+        if (c == '\0') return std::nullopt;
+        out += c;
+    }
+    return out;
+}
+
+std::string contents(std::string_view recordedPath, std::string_view deletionDate)
+{
+    return "[Trash Info]\nPath=" + encodePath(recordedPath) + "\nDeletionDate=" + std::string(deletionDate) + "\n";
+}
+
+std::optional<std::string> pathOf(std::string_view text)
+{
+    bool inGroup = false, done = false;
+    std::optional<std::string> path;
+    forEachLine(text, [&](std::string_view line) {
+        if (done) return;
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (!line.empty() && line.front() == '[') {
+            done = inGroup; // the group ended without the key
+            inGroup = line == "[Trash Info]";
+        } else if (inGroup && line.starts_with("Path=")) {
+            path = decodePath(line.substr(5));
+            done = true;
+        }
+    });
+    return path;
+}
+
+} // namespace TrashInfo

@@ -1,0 +1,22 @@
+#pragma once
+#include <optional>
+#include <string>
+#include <string_view>
+
+// The text of a .trashinfo file: "[Trash Info]", then "Path=" (percent-encoded; absolute in
+// the home Trash, relative to the volume's top folder elsewhere) and "DeletionDate=".
+namespace TrashInfo {
+
+// Percent-encodes every byte but ASCII letters, digits, "-_.~/".
+std::string encodePath(std::string_view path);
+// Decodes %XX escapes; none when an escape is malformed or decodes to a NUL.
+std::optional<std::string> decodePath(std::string_view encoded);
+
+// The contents for an item at `recordedPath` deleted at `deletionDate` (local time text).
+std::string contents(std::string_view recordedPath, std::string_view deletionDate);
+
+// The decoded Path= value of the [Trash Info] group, or none when the group or the key is
+// missing or the value does not decode. Later keys of the same name are ignored.
+std::optional<std::string> pathOf(std::string_view text);
+
+} // namespace TrashInfo
