@@ -139,7 +139,10 @@ MoveConfirmationSheet::MoveConfirmationSheet(AppModel& model, QWidget* parent) :
     buttons->addWidget(move_);
     column->addLayout(buttons);
 
-    connect(&model_, &AppModel::selectedSizeChanged, this, &MoveConfirmationSheet::refresh);
+    // Another window or the menu may scan or move while the sheet is open.
+    for (auto changed : {&AppModel::selectedSizeChanged, &AppModel::selectedFilesChanged, &AppModel::processingChanged,
+                         &AppModel::scanningChanged, &AppModel::detectingDuplicatesChanged})
+        connect(&model_, changed, this, &MoveConfirmationSheet::refresh);
     refresh();
 }
 
@@ -149,4 +152,7 @@ void MoveConfirmationSheet::refresh()
 {
     summary_->setText(L(QString::number(model_.selectedFiles().size()) + QStringLiteral(" 个文件 · ") +
                         QString::fromStdString(formatFileSize(model_.selectedSize()))));
+    // Pressed while the model would refuse, the sheet closed as if the move had begun.
+    move_->setEnabled(!model_.selectedFiles().empty() && !model_.processing() && !model_.scanning() &&
+                      !model_.detectingDuplicates());
 }

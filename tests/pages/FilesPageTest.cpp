@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QToolButton>
 #include <algorithm>
+#include <functional>
 #include <filesystem>
 #include <set>
 
@@ -421,4 +422,47 @@ TEST_F(FilesPageTest, TheWindowShowsThisPageAndALanguageChangeClosesItsSheet)
         EXPECT_TRUE(shell.model().history().empty()) << "closing the sheet moved nothing";
     }
     installPageFactory({});
+}
+
+TEST_F(FilesPageTest, TheSheetOffersTheMoveOnlyWhileTheModelWouldStartIt)
+{
+    FilesPageHarness h;
+    std::string folder = h.home.path("Downloads");
+    std::vector<std::string> paths = writeFiles(folder, 3);
+    ASSERT_NO_FATAL_FAILURE(h.chooseAndScan(folder));
+
+    // What another window or the menu may start while the sheet stays open here.
+    struct Case {
+        const char* name;
+        std::function<QFuture<void>()> start;
+    };
+    const std::vector<Case> cases = {
+        {"a move", [&] { return h.model->trashSelected(); }},
+        {"a scan", [&] {
+             h.model->scan();
+             return QtFuture::makeReadyFuture();
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> left;
+        for (const std::string& path : paths)
+            if (std::filesystem::exists(path)) left.push_back(path);
+        h.model->setSelection(setOf({left.front()}));
+        click(h.page->reviewButton());
+        QPointer<MoveConfirmationSheet> sheet = h.page->sheet();
+        ASSERT_NE(sheet, nullptr);
+        EXPECT_TRUE(sheet->moveButton()->isEnabled());
+        QFuture<void> other = c.start();
+        EXPECT_FALSE(sheet->moveButton()->isEnabled()) << "the model refuses while it runs";
+        ASSERT_TRUE(QTest::qWaitFor([&] { return other.isFinished() && !h.model->processing() && !h.model->scanning(); },
+                                    30000));
+        ASSERT_TRUE(h.settled());
+        EXPECT_EQ(sheet->list()->model()->rowCount(), 0);
+        EXPECT_FALSE(sheet->moveButton()->isEnabled()) << "nothing left to move";
+        QTest::mouseClick(sheet->moveButton(), Qt::LeftButton);
+        EXPECT_TRUE(sheet->isVisible()) << "the sheet does not close as if a move had begun";
+        click(sheet->cancelButton());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !sheet; }));
+    }
 }
