@@ -1,6 +1,7 @@
 #include "FilesPageHarness.h"
 
 #include "pages/DisclosureGroup.h"
+#include "pages/MiddleElidedLabel.h"
 #include "pages/PageCatalog.h"
 #include "pages/DuplicatesSection.h"
 #include "pages/MoveConfirmationSheet.h"
@@ -464,5 +465,33 @@ TEST_F(FilesPageTest, TheSheetOffersTheMoveOnlyWhileTheModelWouldStartIt)
         EXPECT_TRUE(sheet->isVisible()) << "the sheet does not close as if a move had begun";
         click(sheet->cancelButton());
         ASSERT_TRUE(QTest::qWaitFor([&] { return !sheet; }));
+    }
+}
+
+TEST_F(FilesPageTest, AnAppearanceSwitchDrawsThePageAsOneBuiltInThatAppearance)
+{
+    setSetting(AppSettings::appearanceKey, "light");
+    FilesPageHarness switched;
+    std::string folder = switched.home.path("Downloads");
+    writeFiles(folder, 3);
+    ASSERT_NO_FATAL_FAILURE(switched.chooseAndScan(folder));
+    setSetting(AppSettings::appearanceKey, "dark");
+    FilesPageHarness built;
+    ASSERT_NO_FATAL_FAILURE(built.chooseAndScan(folder));
+    // The same folder name in both, so the header compares pixel for pixel.
+    for (FilesPageHarness* h : {&switched, &built}) h->page->header()->findChild<MiddleElidedLabel*>()->setFullText("Downloads");
+
+    struct Area {
+        const char* name;
+        std::function<QWidget*(FilesPage*)> of;
+    };
+    const std::vector<Area> areas = {
+        {"header", [](FilesPage* p) { return p->header(); }},
+        {"search row", [](FilesPage* p) { return p->searchField()->parentWidget(); }},
+    };
+    for (const Area& area : areas) {
+        QImage before = area.of(switched.page)->grab().toImage();
+        QImage fresh = area.of(built.page)->grab().toImage();
+        EXPECT_TRUE(before == fresh) << area.name;
     }
 }
