@@ -2,6 +2,7 @@
 
 #include "engine/ByteFormat.h"
 #include "model/AppModel.h"
+#include "pages/DisplayText.h"
 #include "shell/LocalizedText.h"
 #include "shell/NativeActionButton.h"
 #include "shell/Palette.h"
@@ -17,8 +18,6 @@
 namespace {
 
 constexpr int kPathRole = Qt::UserRole + 1;
-
-QString fromBytes(std::string_view bytes) { return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size())); }
 
 // The model's selected files as list rows; reset whenever the model replaces them.
 class SelectedFilesModel : public QAbstractListModel {
@@ -42,10 +41,10 @@ public:
         if (!index.isValid() || static_cast<size_t>(index.row()) >= files.size()) return {};
         const FileEntry& file = files[static_cast<size_t>(index.row())];
         switch (role) {
-        case Qt::DisplayRole: return fromBytes(file.name());
+        case Qt::DisplayRole: return displayLine(file.name());
         case kPathRole:
-        case Qt::ToolTipRole: return fromBytes(file.path);
-        case Qt::AccessibleTextRole: return fromBytes(file.name()) + QLatin1Char('\n') + fromBytes(file.path);
+        case Qt::ToolTipRole: return displayLine(file.path);
+        case Qt::AccessibleTextRole: return displayLine(file.name()) + QLatin1Char('\n') + displayLine(file.path);
         default: return {};
         }
     }

@@ -4,6 +4,7 @@
 #include "pages/MiddleElidedLabel.h"
 #include "pages/PageCatalog.h"
 #include "pages/DuplicatesSection.h"
+#include "pages/HistoryRecordList.h"
 #include "pages/MoveConfirmationSheet.h"
 #include "pages/SpaceSummaryView.h"
 #include "shell/AppSettings.h"
@@ -19,6 +20,7 @@
 #include <QMenu>
 #include <QPointer>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QToolButton>
 #include <algorithm>
 #include <functional>
@@ -494,4 +496,32 @@ TEST_F(FilesPageTest, AnAppearanceSwitchDrawsThePageAsOneBuiltInThatAppearance)
         QImage fresh = area.of(built.page)->grab().toImage();
         EXPECT_TRUE(before == fresh) << area.name;
     }
+}
+
+TEST_F(FilesPageTest, TheSheetShowsEveryNameOnOneLineAndInItsOwnOrder)
+{
+    FilesPageHarness h;
+    std::string folder = h.home.path("Downloads");
+    // Each would break the row or make the name read as another.
+    const std::vector<std::string> odd = {"new\nline.txt", "tab\there.txt", "sep\u2028line.txt", "para\u2029line.txt",
+                                          "invoice\u202Efdp.exe", "iso\u2067late.txt", "nel\u0085line.txt"};
+    for (const std::string& name : odd) writeFile(folder + "/" + name, name);
+    ASSERT_NO_FATAL_FAILURE(h.chooseAndScan(folder));
+    click(h.page->selectPageButton());
+    click(h.page->reviewButton());
+    MoveConfirmationSheet* sheet = h.page->sheet();
+    ASSERT_NE(sheet, nullptr);
+    QAbstractItemModel* rows = sheet->list()->model();
+    ASSERT_EQ(rows->rowCount(), static_cast<int>(odd.size()));
+    const QRegularExpression breaking(QStringLiteral("[\\x{0}-\\x{1f}\\x{7f}-\\x{9f}\\x{2028}\\x{2029}\\x{202a}-\\x{202e}\\x{2066}-\\x{2069}]"));
+    for (int row = 0; row < rows->rowCount(); ++row) {
+        for (int role : {int(Qt::DisplayRole), int(Qt::ToolTipRole), int(Qt::UserRole + 1)}) {
+            QString shown = rows->index(row, 0).data(role).toString();
+            EXPECT_FALSE(shown.contains(breaking)) << shown.toStdString();
+            EXPECT_TRUE(shown.contains(QChar::ReplacementCharacter)) << shown.toStdString();
+        }
+    }
+    EXPECT_EQ(HistoryRecordList::oneLine(folder + "/invoice\u202Efdp.exe"),
+              QString::fromStdString(folder) + QStringLiteral("/invoice\uFFFDfdp.exe"));
+    click(sheet->cancelButton());
 }
