@@ -580,9 +580,10 @@ void FilesPage::refreshHeader()
         QString path = pathText(*root);
         QString name = path.section(QLatin1Char('/'), -1, -1, QString::SectionSkipEmpty);
         folderName_->setFullText(name.isEmpty() ? path : name);
-        folderName_->setToolTip(L(folderName_->fullText()));
+        // Names and paths are the user's, never catalog texts: a folder named 文档 stays 文档.
+        folderName_->setToolTip(folderName_->fullText());
         folderPath_->setFullText(path);
-        folderPath_->setToolTip(L(path));
+        folderPath_->setToolTip(path);
     }
     changeFolder_->setEnabled(!busy());
     scan_->setEnabled(!busy());
@@ -597,7 +598,7 @@ void FilesPage::refreshScanProgress()
     scanCounts_->setText(L(QStringLiteral("已检查 ") + QString::number(progress.inspected) + QStringLiteral(" 个文件 · 跳过 ") +
                            QString::number(progress.skipped) + QStringLiteral(" 项")));
     scanBytes_->setText(L(QStringLiteral("已发现文件大小：") + sizeText(progress.bytes)));
-    scanCurrent_->setFullText(L(pathText(progress.current)));
+    scanCurrent_->setFullText(pathText(progress.current));
 }
 
 void FilesPage::refreshDuplicateProgress()
@@ -608,7 +609,7 @@ void FilesPage::refreshDuplicateProgress()
     duplicateBar_->setValue(static_cast<int>(std::clamp(double(progress.completed) / total, 0.0, 1.0) * 1000));
     duplicateCounts_->setText(L(QString::number(progress.completed) + QStringLiteral(" / ") + QString::number(progress.total) +
                                 QStringLiteral(" 个同大小候选")));
-    duplicateCurrent_->setFullText(L(pathText(progress.current)));
+    duplicateCurrent_->setFullText(pathText(progress.current));
 }
 
 void FilesPage::refreshFilterBar()

@@ -212,7 +212,7 @@ MaintenancePage::Row MaintenancePage::buildRow(const InstalledApp& app)
     texts->addWidget(new ElidedLabel(qs(app.name), Typography::system(14, QFont::DemiBold), StyledLabel::Tone::ink,
                                      Qt::ElideRight));
     auto* path = new ElidedLabel(qs(app.path), Typography::caption(), StyledLabel::Tone::muted, Qt::ElideMiddle);
-    path->setToolTip(L(qs(app.path)));
+    path->setToolTip(qs(app.path));
     path->setTextInteractionFlags(Qt::TextSelectableByMouse);
     texts->addWidget(path);
     texts->addWidget(new ElidedLabel(qs(app.bundleID), Typography::caption2(), StyledLabel::Tone::muted, Qt::ElideRight));

@@ -525,3 +525,18 @@ TEST_F(FilesPageTest, TheSheetShowsEveryNameOnOneLineAndInItsOwnOrder)
               QString::fromStdString(folder) + QStringLiteral("/invoice\uFFFDfdp.exe"));
     click(sheet->cancelButton());
 }
+
+TEST_F(FilesPageTest, AFolderNamedLikeACatalogTextKeepsItsName)
+{
+    FilesPageHarness h;
+    // The Documents and Pictures folders of a Chinese desktop, with the program in English.
+    for (const char* name : {"文档", "图片"}) {
+        SCOPED_TRACE(name);
+        std::string folder = h.home.path(name);
+        writeFiles(folder, 1);
+        ASSERT_NO_FATAL_FAILURE(h.chooseAndScan(folder));
+        auto* title = h.page->header()->findChild<MiddleElidedLabel*>();
+        EXPECT_EQ(title->fullText(), QString::fromUtf8(name));
+        EXPECT_EQ(title->toolTip(), QString::fromUtf8(name));
+    }
+}
