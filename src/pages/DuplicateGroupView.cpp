@@ -2,9 +2,9 @@
 
 #include "engine/ByteFormat.h"
 #include "model/AppModel.h"
-#include "pages/DisplayText.h"
 #include "pages/MiddleElidedLabel.h"
 #include "shell/DesktopServices.h"
+#include "shell/DisplayText.h"
 #include "shell/LocalizedText.h"
 #include "shell/SymbolIcon.h"
 #include "shell/Typography.h"

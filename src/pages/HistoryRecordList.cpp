@@ -1,8 +1,8 @@
 #include "pages/HistoryRecordList.h"
 
 #include "engine/Dates.h"
-#include "pages/DisplayText.h"
 #include "shell/ActionConfirmation.h"
+#include "shell/DisplayText.h"
 #include "shell/LocalizedText.h"
 #include "shell/Palette.h"
 #include "shell/SymbolIcon.h"

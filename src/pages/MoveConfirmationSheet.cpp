@@ -2,7 +2,7 @@
 
 #include "engine/ByteFormat.h"
 #include "model/AppModel.h"
-#include "pages/DisplayText.h"
+#include "shell/DisplayText.h"
 #include "shell/LocalizedText.h"
 #include "shell/NativeActionButton.h"
 #include "shell/Palette.h"

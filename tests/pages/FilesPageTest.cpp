@@ -498,7 +498,7 @@ TEST_F(FilesPageTest, AnAppearanceSwitchDrawsThePageAsOneBuiltInThatAppearance)
     }
 }
 
-TEST_F(FilesPageTest, TheSheetShowsEveryNameOnOneLineAndInItsOwnOrder)
+TEST_F(FilesPageTest, TheTableAndTheSheetShowEveryNameOnOneLineAndInItsOwnOrder)
 {
     FilesPageHarness h;
     std::string folder = h.home.path("Downloads");
@@ -507,13 +507,23 @@ TEST_F(FilesPageTest, TheSheetShowsEveryNameOnOneLineAndInItsOwnOrder)
                                           "invoice\u202Efdp.exe", "iso\u2067late.txt", "nel\u0085line.txt"};
     for (const std::string& name : odd) writeFile(folder + "/" + name, name);
     ASSERT_NO_FATAL_FAILURE(h.chooseAndScan(folder));
+    const QRegularExpression breaking(QStringLiteral("[\\x{0}-\\x{1f}\\x{7f}-\\x{9f}\\x{2028}\\x{2029}\\x{202a}-\\x{202e}\\x{2066}-\\x{2069}]"));
+    QAbstractItemModel* table = h.page->table()->model();
+    ASSERT_EQ(table->rowCount(), static_cast<int>(odd.size()));
+    for (int row = 0; row < table->rowCount(); ++row) {
+        QModelIndex file = table->index(row, NativeFileTable::fileColumn);
+        for (int role : {int(Qt::DisplayRole), int(Qt::ToolTipRole)}) {
+            QString shown = file.data(role).toString();
+            EXPECT_FALSE(shown.contains(breaking)) << shown.toStdString();
+            EXPECT_TRUE(shown.contains(QChar::ReplacementCharacter)) << shown.toStdString();
+        }
+    }
     click(h.page->selectPageButton());
     click(h.page->reviewButton());
     MoveConfirmationSheet* sheet = h.page->sheet();
     ASSERT_NE(sheet, nullptr);
     QAbstractItemModel* rows = sheet->list()->model();
     ASSERT_EQ(rows->rowCount(), static_cast<int>(odd.size()));
-    const QRegularExpression breaking(QStringLiteral("[\\x{0}-\\x{1f}\\x{7f}-\\x{9f}\\x{2028}\\x{2029}\\x{202a}-\\x{202e}\\x{2066}-\\x{2069}]"));
     for (int row = 0; row < rows->rowCount(); ++row) {
         for (int role : {int(Qt::DisplayRole), int(Qt::ToolTipRole), int(Qt::UserRole + 1)}) {
             QString shown = rows->index(row, 0).data(role).toString();

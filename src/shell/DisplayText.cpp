@@ -1,4 +1,4 @@
-#include "pages/DisplayText.h"
+#include "shell/DisplayText.h"
 
 namespace {
 
