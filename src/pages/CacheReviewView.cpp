@@ -211,7 +211,8 @@ void CacheReviewView::refreshStates()
     clear_->setEnabled(!processing);
     rescan_->setEnabled(!model_.maintenanceBusy());
     close_->setEnabled(!processing);
-    clean_->setEnabled(!processing && !model_.cacheSelection().empty());
+    // Any job the model counts as busy makes it refuse the clean after the confirmation.
+    clean_->setEnabled(!model_.maintenanceBusy() && !model_.cacheSelection().empty());
     if (notes_) notes_->setEnabled(!processing);
     progress_->setVisible(processing);
     stop_->setVisible(processing);

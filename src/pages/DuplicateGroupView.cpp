@@ -4,6 +4,7 @@
 #include "model/AppModel.h"
 #include "pages/MiddleElidedLabel.h"
 #include "shell/DesktopServices.h"
+#include "shell/DisplayText.h"
 #include "shell/LocalizedText.h"
 #include "shell/SymbolIcon.h"
 #include "shell/Typography.h"
@@ -173,7 +174,7 @@ void DuplicateGroupView::rebuildPicker()
     picker_->clear();
     for (const FileEntry* file : entries) {
         QString path = fromBytes(file->path);
-        picker_->addItem(path, path);
+        picker_->addItem(displayLine(file->path), path);
     }
     picker_->setCurrentIndex(picker_->findData(fromBytes(keep_)));
 }
@@ -185,7 +186,7 @@ DuplicateGroupView::Row DuplicateGroupView::makeRow(const FileEntry& file)
     made.widget = new QWidget();
     auto* line = new QHBoxLayout(made.widget);
     line->setContentsMargins(0, 0, 0, 0);
-    QString name = fromBytes(file.name());
+    QString name = displayLine(file.name());
 
     made.check = new QCheckBox();
     made.check->setAccessibleName(QStringLiteral("选择 ") + name);
@@ -198,7 +199,7 @@ DuplicateGroupView::Row DuplicateGroupView::makeRow(const FileEntry& file)
     made.name = new MiddleElidedLabel(Typography::body());
     auto* pathLabel = new MiddleElidedLabel(Typography::caption(), StyledLabel::Tone::muted);
     pathLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    pathLabel->setFullText(fromBytes(file.path));
+    pathLabel->setFullText(displayLine(file.path));
     texts->addWidget(made.name);
     texts->addWidget(pathLabel);
     line->addLayout(texts, 1);
@@ -229,7 +230,7 @@ void DuplicateGroupView::refreshMarks()
             QSignalBlocker quiet(row.check);
             row.check->setChecked(selected);
         }
-        QString name = fromBytes(std::string_view(row.path).substr(row.path.rfind('/') + 1));
+        QString name = displayLine(std::string_view(row.path).substr(row.path.rfind('/') + 1));
         row.name->setFullText(row.path == keep_ && !selected ? name + L(QStringLiteral(" · 保留")) : name);
         row.keep->setVisible(row.path != keep_);
     }

@@ -3,11 +3,13 @@
 #include "model/AppModel.h"
 #include "pages/DisclosureGroup.h"
 #include "pages/DuplicateGroupView.h"
+#include "pages/TintedSymbol.h"
 #include "shell/ActionStyle.h"
 #include "shell/ContentUnavailableView.h"
 #include "shell/LocalizedText.h"
 #include "shell/Palette.h"
 #include "shell/SymbolIcon.h"
+#include "shell/SymbolView.h"
 #include "shell/Typography.h"
 
 #include <QHBoxLayout>
@@ -41,8 +43,7 @@ DuplicatesSection::DuplicatesSection(AppModel& model, std::function<bool()> busy
     auto* startColumn = new QVBoxLayout(start_);
     startColumn->setSpacing(14);
     startColumn->addStretch(1);
-    auto* symbol = new QLabel();
-    symbol->setPixmap(SymbolIcon::tinted(QStringLiteral("doc.on.doc"), QSize(34, 34), Palette::accent(), devicePixelRatioF()));
+    auto* symbol = new TintedSymbol(QStringLiteral("doc.on.doc"), 34, &Palette::accent);
     startColumn->addWidget(symbol, 0, Qt::AlignHCenter);
     auto* title = new StyledLabel(Typography::headline());
     title->setText(L(QStringLiteral("找出内容相同的文件")));
@@ -71,8 +72,7 @@ DuplicatesSection::DuplicatesSection(AppModel& model, std::function<bool()> busy
     cancelled_ = new QWidget();
     auto* cancelledRow = new QHBoxLayout(cancelled_);
     cancelledRow->setContentsMargins(0, 0, 0, 0);
-    auto* cancelledIcon = new QLabel();
-    cancelledIcon->setPixmap(SymbolIcon::icon(QStringLiteral("exclamationmark.circle")).pixmap(QSize(12, 12), devicePixelRatioF()));
+    auto* cancelledIcon = new SymbolView(QStringLiteral("exclamationmark.circle"), 12);
     auto* cancelledText = new StyledLabel(Typography::caption());
     cancelledText->setText(L(QStringLiteral("检测已取消，只展示已确认的部分结果")));
     cancelledRow->addWidget(cancelledIcon);

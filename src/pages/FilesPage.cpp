@@ -8,6 +8,7 @@
 #include "pages/MoveConfirmationSheet.h"
 #include "pages/RoundedPanel.h"
 #include "pages/SpaceSummaryView.h"
+#include "pages/TintedSymbol.h"
 #include "shell/ActionStyle.h"
 #include "shell/AppSettings.h"
 #include "shell/ContentUnavailableView.h"
@@ -87,11 +88,11 @@ QWidget* symbolLabel(const QString& symbol, const QString& text, StyledLabel::To
 {
     auto* holder = new QWidget();
     auto* line = row(holder, 5);
-    auto* icon = new QLabel();
-    QColor colour = tone == StyledLabel::Tone::accent ? Palette::accent()
-                    : tone == StyledLabel::Tone::muted ? Palette::muted()
-                                                        : Palette::ink();
-    icon->setPixmap(SymbolIcon::tinted(symbol, QSize(13, 13), colour, holder->devicePixelRatioF()));
+    auto* icon = new TintedSymbol(symbol, 13, [tone] {
+        return tone == StyledLabel::Tone::accent ? Palette::accent()
+               : tone == StyledLabel::Tone::muted ? Palette::muted()
+                                                   : Palette::ink();
+    });
     auto* words = label(Typography::caption(), tone, text);
     line->addWidget(icon);
     line->addWidget(words);
@@ -235,8 +236,7 @@ QWidget* FilesPage::buildHeader()
     auto* panel = new RoundedPanel(14, false);
     panel->setObjectName(QStringLiteral("folder-header"));
     auto* line = row(panel, 12, 10);
-    auto* icon = new QLabel();
-    icon->setPixmap(SymbolIcon::tinted(QStringLiteral("folder.fill"), QSize(22, 22), Palette::accent(), devicePixelRatioF()));
+    auto* icon = new TintedSymbol(QStringLiteral("folder.fill"), 22, &Palette::accent);
     line->addWidget(icon);
     auto* names = new QWidget();
     auto* namesColumn = column(names, 3);
@@ -294,14 +294,17 @@ QWidget* FilesPage::buildFilterBar()
     auto* searchPanel = new RoundedPanel(10, false);
     searchRow_ = searchPanel;
     auto* line = row(searchPanel, 10, 10);
-    auto* glass = new QLabel();
-    glass->setPixmap(SymbolIcon::tinted(QStringLiteral("magnifyingglass"), QSize(14, 14), Palette::muted(), devicePixelRatioF()));
+    auto* glass = new TintedSymbol(QStringLiteral("magnifyingglass"), 14, &Palette::muted);
     line->addWidget(glass);
     search_ = new QLineEdit();
     search_->setFrame(false);
     search_->setPlaceholderText(L(QStringLiteral("搜索文件名或路径")));
     search_->setAccessibleName(L(QStringLiteral("搜索文件名或路径")));
-    search_->setStyleSheet(QStringLiteral("QLineEdit { background: transparent; }"));
+    // A palette role, not a style sheet: a style sheet keeps the placeholder in the colours of
+    // the appearance the field was made in.
+    QPalette clear = search_->palette();
+    clear.setColor(QPalette::Base, Qt::transparent);
+    search_->setPalette(clear);
     connect(search_, &QLineEdit::textEdited, this, [this](const QString& text) { model_.setSearch(text.toStdString()); });
     line->addWidget(search_, 1);
     clearSearch_ = new QToolButton();
@@ -577,9 +580,10 @@ void FilesPage::refreshHeader()
         QString path = pathText(*root);
         QString name = path.section(QLatin1Char('/'), -1, -1, QString::SectionSkipEmpty);
         folderName_->setFullText(name.isEmpty() ? path : name);
-        folderName_->setToolTip(L(folderName_->fullText()));
+        // Names and paths are the user's, never catalog texts: a folder named 文档 stays 文档.
+        folderName_->setToolTip(folderName_->fullText());
         folderPath_->setFullText(path);
-        folderPath_->setToolTip(L(path));
+        folderPath_->setToolTip(path);
     }
     changeFolder_->setEnabled(!busy());
     scan_->setEnabled(!busy());
@@ -594,7 +598,7 @@ void FilesPage::refreshScanProgress()
     scanCounts_->setText(L(QStringLiteral("已检查 ") + QString::number(progress.inspected) + QStringLiteral(" 个文件 · 跳过 ") +
                            QString::number(progress.skipped) + QStringLiteral(" 项")));
     scanBytes_->setText(L(QStringLiteral("已发现文件大小：") + sizeText(progress.bytes)));
-    scanCurrent_->setFullText(L(pathText(progress.current)));
+    scanCurrent_->setFullText(pathText(progress.current));
 }
 
 void FilesPage::refreshDuplicateProgress()
@@ -605,7 +609,7 @@ void FilesPage::refreshDuplicateProgress()
     duplicateBar_->setValue(static_cast<int>(std::clamp(double(progress.completed) / total, 0.0, 1.0) * 1000));
     duplicateCounts_->setText(L(QString::number(progress.completed) + QStringLiteral(" / ") + QString::number(progress.total) +
                                 QStringLiteral(" 个同大小候选")));
-    duplicateCurrent_->setFullText(L(pathText(progress.current)));
+    duplicateCurrent_->setFullText(pathText(progress.current));
 }
 
 void FilesPage::refreshFilterBar()

@@ -2,6 +2,7 @@
 
 #include "engine/Dates.h"
 #include "shell/ActionConfirmation.h"
+#include "shell/DisplayText.h"
 #include "shell/LocalizedText.h"
 #include "shell/Palette.h"
 #include "shell/SymbolIcon.h"
@@ -348,13 +349,7 @@ HistoryRecordList::HistoryRecordList(QWidget* parent) : QListView(parent)
 
 HistoryRecordList::~HistoryRecordList() = default;
 
-QString HistoryRecordList::oneLine(const std::string& bytes)
-{
-    QString text = fromBytes(bytes);
-    for (QChar& c : text)
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f) c = QChar::ReplacementCharacter;
-    return text;
-}
+QString HistoryRecordList::oneLine(const std::string& bytes) { return displayLine(bytes); }
 
 bool HistoryRecordList::isRestorable(const Operation& record)
 {

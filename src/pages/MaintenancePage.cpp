@@ -1,5 +1,7 @@
 #include "pages/MaintenancePage.h"
 
+#include <unordered_set>
+
 #include "model/AppModel.h"
 #include "model/Completion.h"
 #include "pages/CacheReviewView.h"
@@ -26,6 +28,7 @@
 #include <QVBoxLayout>
 
 #include <memory>
+#include <unordered_set>
 
 namespace {
 
@@ -89,7 +92,7 @@ MaintenancePage::MaintenancePage(AppModel& model, QWidget* parent) : QWidget(par
         refreshCount();
         rebuildRows();
     });
-    connect(searchField_, &QLineEdit::textChanged, this, &MaintenancePage::rebuildRows);
+    connect(searchField_, &QLineEdit::textChanged, this, &MaintenancePage::applySearch);
     for (auto signal : {&AppModel::processingChanged, &AppModel::scanningChanged, &AppModel::detectingDuplicatesChanged,
                         &AppModel::maintenanceScanningChanged, &AppModel::memoryReleasingChanged,
                         &AppModel::runningApplicationIDsChanged, &AppModel::runningApplicationPathsChanged})
@@ -209,7 +212,7 @@ MaintenancePage::Row MaintenancePage::buildRow(const InstalledApp& app)
     texts->addWidget(new ElidedLabel(qs(app.name), Typography::system(14, QFont::DemiBold), StyledLabel::Tone::ink,
                                      Qt::ElideRight));
     auto* path = new ElidedLabel(qs(app.path), Typography::caption(), StyledLabel::Tone::muted, Qt::ElideMiddle);
-    path->setToolTip(L(qs(app.path)));
+    path->setToolTip(qs(app.path));
     path->setTextInteractionFlags(Qt::TextSelectableByMouse);
     texts->addWidget(path);
     texts->addWidget(new ElidedLabel(qs(app.bundleID), Typography::caption2(), StyledLabel::Tone::muted, Qt::ElideRight));
@@ -238,13 +241,24 @@ MaintenancePage::Row MaintenancePage::buildRow(const InstalledApp& app)
 
 void MaintenancePage::rebuildRows()
 {
-    shown_ = visibleApps(model_.installedApps(), searchField_->text());
     for (Row& row : rows_) delete row.widget;
     rows_.clear();
-    for (size_t i = 0; i < shown_.size(); ++i) {
-        rows_.push_back(buildRow(shown_[i]));
+    const std::vector<InstalledApp>& apps = model_.installedApps();
+    for (size_t i = 0; i < apps.size(); ++i) {
+        rows_.push_back(buildRow(apps[i]));
         rowColumn_->insertWidget(static_cast<int>(i), rows_.back().widget);
     }
+    applySearch();
+}
+
+// Rows are hidden, not made again: a thousand applications rebuilt for every keystroke
+// kept the page from answering for over a second each time.
+void MaintenancePage::applySearch()
+{
+    shown_ = visibleApps(model_.installedApps(), searchField_->text());
+    std::unordered_set<std::string> matching;
+    for (const InstalledApp& app : shown_) matching.insert(app.path);
+    for (Row& row : rows_) row.widget->setVisible(matching.count(row.app.path) > 0);
     refreshStates();
 }
 
@@ -286,7 +300,7 @@ MaintenancePage::Content MaintenancePage::content() const
 QWidget* MaintenancePage::row(const std::string& path) const
 {
     for (const Row& row : rows_)
-        if (row.app.path == path) return row.widget;
+        if (row.app.path == path && !row.widget->isHidden()) return row.widget;
     return nullptr;
 }
 

@@ -82,8 +82,10 @@ private:
     QWidget* buildContent();
     QWidget* buildRules();
     Row buildRow(const InstalledApp& app);
-    // After the inventory or the search changed.
+    // After the inventory changed: one row per application, kept across searches.
     void rebuildRows();
+    // After the search changed: shows the rows of the matching applications.
+    void applySearch();
     // After the busy flags or the running snapshot changed.
     void refreshStates();
     void refreshCount();

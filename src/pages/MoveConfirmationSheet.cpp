@@ -2,6 +2,7 @@
 
 #include "engine/ByteFormat.h"
 #include "model/AppModel.h"
+#include "shell/DisplayText.h"
 #include "shell/LocalizedText.h"
 #include "shell/NativeActionButton.h"
 #include "shell/Palette.h"
@@ -17,8 +18,6 @@
 namespace {
 
 constexpr int kPathRole = Qt::UserRole + 1;
-
-QString fromBytes(std::string_view bytes) { return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size())); }
 
 // The model's selected files as list rows; reset whenever the model replaces them.
 class SelectedFilesModel : public QAbstractListModel {
@@ -42,10 +41,10 @@ public:
         if (!index.isValid() || static_cast<size_t>(index.row()) >= files.size()) return {};
         const FileEntry& file = files[static_cast<size_t>(index.row())];
         switch (role) {
-        case Qt::DisplayRole: return fromBytes(file.name());
+        case Qt::DisplayRole: return displayLine(file.name());
         case kPathRole:
-        case Qt::ToolTipRole: return fromBytes(file.path);
-        case Qt::AccessibleTextRole: return fromBytes(file.name()) + QLatin1Char('\n') + fromBytes(file.path);
+        case Qt::ToolTipRole: return displayLine(file.path);
+        case Qt::AccessibleTextRole: return displayLine(file.name()) + QLatin1Char('\n') + displayLine(file.path);
         default: return {};
         }
     }
@@ -139,7 +138,10 @@ MoveConfirmationSheet::MoveConfirmationSheet(AppModel& model, QWidget* parent) :
     buttons->addWidget(move_);
     column->addLayout(buttons);
 
-    connect(&model_, &AppModel::selectedSizeChanged, this, &MoveConfirmationSheet::refresh);
+    // Another window or the menu may scan or move while the sheet is open.
+    for (auto changed : {&AppModel::selectedSizeChanged, &AppModel::selectedFilesChanged, &AppModel::processingChanged,
+                         &AppModel::scanningChanged, &AppModel::detectingDuplicatesChanged})
+        connect(&model_, changed, this, &MoveConfirmationSheet::refresh);
     refresh();
 }
 
@@ -149,4 +151,7 @@ void MoveConfirmationSheet::refresh()
 {
     summary_->setText(L(QString::number(model_.selectedFiles().size()) + QStringLiteral(" 个文件 · ") +
                         QString::fromStdString(formatFileSize(model_.selectedSize()))));
+    // Pressed while the model would refuse, the sheet closed as if the move had begun.
+    move_->setEnabled(!model_.selectedFiles().empty() && !model_.processing() && !model_.scanning() &&
+                      !model_.detectingDuplicates());
 }

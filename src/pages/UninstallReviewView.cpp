@@ -74,7 +74,9 @@ UninstallReviewView::UninstallReviewView(AppModel& model, InstalledApp app, QWid
     column()->addWidget(message_);
     column()->addWidget(buildButtons());
 
-    connect(&model_, &AppModel::processingChanged, this, &UninstallReviewView::refreshStates);
+    for (auto changed : {&AppModel::processingChanged, &AppModel::scanningChanged, &AppModel::detectingDuplicatesChanged,
+                         &AppModel::maintenanceScanningChanged, &AppModel::memoryReleasingChanged})
+        connect(&model_, changed, this, &UninstallReviewView::refreshStates);
     connect(&model_, &AppModel::historyChanged, this, &UninstallReviewView::refreshNotes);
     connect(&model_, &AppModel::messageChanged, this, &UninstallReviewView::refreshTexts);
     rebuildRows();
@@ -298,7 +300,8 @@ void UninstallReviewView::refreshStates()
     for (Row& row : rows_) row.widget->setEnabled(!processing);
     close_->setEnabled(!processing);
     recheck_->setEnabled(!processing && !loading_);
-    primary_->setEnabled(!processing && !loading_);
+    // Any job the model counts as busy makes it refuse the run after the confirmation.
+    primary_->setEnabled(!model_.maintenanceBusy() && !loading_);
     runIndicator_->setVisible(processing);
     stop_->setVisible(processing);
 }

@@ -4,6 +4,7 @@
 #include "engine/Dates.h"
 #include "shell/AppSettings.h"
 #include "shell/DesktopServices.h"
+#include "shell/DisplayText.h"
 #include "shell/LocalizedText.h"
 #include "shell/Palette.h"
 #include "shell/SymbolIcon.h"
@@ -184,9 +185,9 @@ public:
 
     QString parentText(const FileEntry& e) const
     {
-        if (const FilePresentation* p = presentationFor(e)) return QString::fromStdString(p->parent);
+        if (const FilePresentation* p = presentationFor(e)) return displayLine(p->parent);
         auto slash = e.path.rfind('/');
-        return slash == std::string::npos ? QString() : fromBytes(std::string_view(e.path).substr(0, slash));
+        return slash == std::string::npos ? QString() : displayLine(std::string_view(e.path).substr(0, slash));
     }
 
     QVariant data(const QModelIndex& index, int role) const override
@@ -196,13 +197,13 @@ public:
         int column = index.column();
         switch (role) {
         case Qt::DisplayRole:
-            if (column == NativeFileTable::fileColumn) return fromBytes(e->name());
+            if (column == NativeFileTable::fileColumn) return displayLine(e->name());
             if (column == NativeFileTable::sizeColumn) return sizeText(*e);
             if (column == NativeFileTable::dateColumn) return dateText(*e);
             return {};
         case ParentRole: return parentText(*e);
         case Qt::ToolTipRole:
-            return column == NativeFileTable::actionsColumn ? QVariant() : QVariant(QString::fromStdString(e->path));
+            return column == NativeFileTable::actionsColumn ? QVariant() : QVariant(displayLine(e->path));
         case Qt::AccessibleTextRole:
             if (column == NativeFileTable::fileColumn) return fromBytes(e->name()) + QLatin1Char('\n') + parentText(*e);
             if (column == NativeFileTable::actionsColumn) {

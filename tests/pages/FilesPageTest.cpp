@@ -1,8 +1,10 @@
 #include "FilesPageHarness.h"
 
 #include "pages/DisclosureGroup.h"
+#include "pages/MiddleElidedLabel.h"
 #include "pages/PageCatalog.h"
 #include "pages/DuplicatesSection.h"
+#include "pages/HistoryRecordList.h"
 #include "pages/MoveConfirmationSheet.h"
 #include "pages/SpaceSummaryView.h"
 #include "shell/AppSettings.h"
@@ -18,8 +20,10 @@
 #include <QMenu>
 #include <QPointer>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QToolButton>
 #include <algorithm>
+#include <functional>
 #include <filesystem>
 #include <set>
 
@@ -421,4 +425,128 @@ TEST_F(FilesPageTest, TheWindowShowsThisPageAndALanguageChangeClosesItsSheet)
         EXPECT_TRUE(shell.model().history().empty()) << "closing the sheet moved nothing";
     }
     installPageFactory({});
+}
+
+TEST_F(FilesPageTest, TheSheetOffersTheMoveOnlyWhileTheModelWouldStartIt)
+{
+    FilesPageHarness h;
+    std::string folder = h.home.path("Downloads");
+    std::vector<std::string> paths = writeFiles(folder, 3);
+    ASSERT_NO_FATAL_FAILURE(h.chooseAndScan(folder));
+
+    // What another window or the menu may start while the sheet stays open here.
+    struct Case {
+        const char* name;
+        std::function<QFuture<void>()> start;
+    };
+    const std::vector<Case> cases = {
+        {"a move", [&] { return h.model->trashSelected(); }},
+        {"a scan", [&] {
+             h.model->scan();
+             return QtFuture::makeReadyFuture();
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> left;
+        for (const std::string& path : paths)
+            if (std::filesystem::exists(path)) left.push_back(path);
+        h.model->setSelection(setOf({left.front()}));
+        click(h.page->reviewButton());
+        QPointer<MoveConfirmationSheet> sheet = h.page->sheet();
+        ASSERT_NE(sheet, nullptr);
+        EXPECT_TRUE(sheet->moveButton()->isEnabled());
+        QFuture<void> other = c.start();
+        EXPECT_FALSE(sheet->moveButton()->isEnabled()) << "the model refuses while it runs";
+        ASSERT_TRUE(QTest::qWaitFor([&] { return other.isFinished() && !h.model->processing() && !h.model->scanning(); },
+                                    30000));
+        ASSERT_TRUE(h.settled());
+        EXPECT_EQ(sheet->list()->model()->rowCount(), 0);
+        EXPECT_FALSE(sheet->moveButton()->isEnabled()) << "nothing left to move";
+        QTest::mouseClick(sheet->moveButton(), Qt::LeftButton);
+        EXPECT_TRUE(sheet->isVisible()) << "the sheet does not close as if a move had begun";
+        click(sheet->cancelButton());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !sheet; }));
+    }
+}
+
+TEST_F(FilesPageTest, AnAppearanceSwitchDrawsThePageAsOneBuiltInThatAppearance)
+{
+    setSetting(AppSettings::appearanceKey, "light");
+    FilesPageHarness switched;
+    std::string folder = switched.home.path("Downloads");
+    writeFiles(folder, 3);
+    ASSERT_NO_FATAL_FAILURE(switched.chooseAndScan(folder));
+    setSetting(AppSettings::appearanceKey, "dark");
+    FilesPageHarness built;
+    ASSERT_NO_FATAL_FAILURE(built.chooseAndScan(folder));
+    // The same folder name in both, so the header compares pixel for pixel.
+    for (FilesPageHarness* h : {&switched, &built}) h->page->header()->findChild<MiddleElidedLabel*>()->setFullText("Downloads");
+
+    struct Area {
+        const char* name;
+        std::function<QWidget*(FilesPage*)> of;
+    };
+    const std::vector<Area> areas = {
+        {"header", [](FilesPage* p) { return p->header(); }},
+        {"search row", [](FilesPage* p) { return p->searchField()->parentWidget(); }},
+    };
+    for (const Area& area : areas) {
+        QImage before = area.of(switched.page)->grab().toImage();
+        QImage fresh = area.of(built.page)->grab().toImage();
+        EXPECT_TRUE(before == fresh) << area.name;
+    }
+}
+
+TEST_F(FilesPageTest, TheTableAndTheSheetShowEveryNameOnOneLineAndInItsOwnOrder)
+{
+    FilesPageHarness h;
+    std::string folder = h.home.path("Downloads");
+    // Each would break the row or make the name read as another.
+    const std::vector<std::string> odd = {"new\nline.txt", "tab\there.txt", "sep\u2028line.txt", "para\u2029line.txt",
+                                          "invoice\u202Efdp.exe", "iso\u2067late.txt", "nel\u0085line.txt"};
+    for (const std::string& name : odd) writeFile(folder + "/" + name, name);
+    ASSERT_NO_FATAL_FAILURE(h.chooseAndScan(folder));
+    const QRegularExpression breaking(QStringLiteral("[\\x{0}-\\x{1f}\\x{7f}-\\x{9f}\\x{2028}\\x{2029}\\x{202a}-\\x{202e}\\x{2066}-\\x{2069}]"));
+    QAbstractItemModel* table = h.page->table()->model();
+    ASSERT_EQ(table->rowCount(), static_cast<int>(odd.size()));
+    for (int row = 0; row < table->rowCount(); ++row) {
+        QModelIndex file = table->index(row, NativeFileTable::fileColumn);
+        for (int role : {int(Qt::DisplayRole), int(Qt::ToolTipRole)}) {
+            QString shown = file.data(role).toString();
+            EXPECT_FALSE(shown.contains(breaking)) << shown.toStdString();
+            EXPECT_TRUE(shown.contains(QChar::ReplacementCharacter)) << shown.toStdString();
+        }
+    }
+    click(h.page->selectPageButton());
+    click(h.page->reviewButton());
+    MoveConfirmationSheet* sheet = h.page->sheet();
+    ASSERT_NE(sheet, nullptr);
+    QAbstractItemModel* rows = sheet->list()->model();
+    ASSERT_EQ(rows->rowCount(), static_cast<int>(odd.size()));
+    for (int row = 0; row < rows->rowCount(); ++row) {
+        for (int role : {int(Qt::DisplayRole), int(Qt::ToolTipRole), int(Qt::UserRole + 1)}) {
+            QString shown = rows->index(row, 0).data(role).toString();
+            EXPECT_FALSE(shown.contains(breaking)) << shown.toStdString();
+            EXPECT_TRUE(shown.contains(QChar::ReplacementCharacter)) << shown.toStdString();
+        }
+    }
+    EXPECT_EQ(HistoryRecordList::oneLine(folder + "/invoice\u202Efdp.exe"),
+              QString::fromStdString(folder) + QStringLiteral("/invoice\uFFFDfdp.exe"));
+    click(sheet->cancelButton());
+}
+
+TEST_F(FilesPageTest, AFolderNamedLikeACatalogTextKeepsItsName)
+{
+    FilesPageHarness h;
+    // The Documents and Pictures folders of a Chinese desktop, with the program in English.
+    for (const char* name : {"文档", "图片"}) {
+        SCOPED_TRACE(name);
+        std::string folder = h.home.path(name);
+        writeFiles(folder, 1);
+        ASSERT_NO_FATAL_FAILURE(h.chooseAndScan(folder));
+        auto* title = h.page->header()->findChild<MiddleElidedLabel*>();
+        EXPECT_EQ(title->fullText(), QString::fromUtf8(name));
+        EXPECT_EQ(title->toolTip(), QString::fromUtf8(name));
+    }
 }

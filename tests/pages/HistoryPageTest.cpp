@@ -9,6 +9,7 @@
 #include "shell/ActionConfirmation.h"
 #include "shell/AppSettings.h"
 #include "shell/DesktopServices.h"
+#include "shell/LocalizedText.h"
 #include "shell/NativeActionButton.h"
 #include "shell/PageDestinations.h"
 
@@ -17,10 +18,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QVBoxLayout>
 #include <filesystem>
+#include <functional>
 #include <sys/stat.h>
 
 namespace {
@@ -447,4 +450,43 @@ TEST_F(HistoryPageTest, TenThousandRecords)
     EXPECT_EQ(resets.count(), 0);
     EXPECT_EQ(bar->value(), kept);
     EXPECT_EQ(list()->subtitle(5000), QStringLiteral("Restored to the original location"));
+}
+
+// Every way a restore can be refused reads in the language shown, with this platform's words.
+TEST_F(HistoryPageTest, ARefusedRestoreIsReportedInTheLanguageShown)
+{
+    struct Case {
+        const char* name;
+        std::function<void(const std::string& path, const std::string& inTrash)> spoil;
+    };
+    const std::vector<Case> cases = {
+        {"place taken", [](const std::string& path, const std::string&) { writeFile(path, "a newcomer"); }},
+        {"gone from the Trash", [](const std::string&, const std::string& inTrash) { std::filesystem::remove(inTrash); }},
+        {"changed in the Trash", [](const std::string&, const std::string& inTrash) { writeFile(inTrash, "other text"); }},
+        {"folder gone", [](const std::string& path, const std::string&) {
+             std::filesystem::remove_all(std::filesystem::path(path).parent_path());
+         }},
+    };
+    open();
+    int round = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string path = writeFile(home.path("tree" + std::to_string(++round) + "/notes.txt"), "the original");
+        ASSERT_NO_FATAL_FAILURE(trash(path));
+        c.spoil(path, *model->history()[0].trashPath);
+        QSignalSpy finished(page, &HistoryPage::restoreFinished);
+        clickRestore(0);
+        ASSERT_TRUE(answer(true));
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 10000);
+        ASSERT_EQ(model->message()->rfind("恢复失败：", 0), 0u) << *model->message();
+
+        // What the window's banner shows.
+        QString english = L(QString::fromStdString(*model->message()));
+        EXPECT_TRUE(english.startsWith("Restore failed: ")) << english.toStdString();
+        EXPECT_FALSE(english.contains(QRegularExpression("[\\x{4e00}-\\x{9fff}]"))) << english.toStdString();
+        setSetting(AppSettings::languageKey, "zh-Hans");
+        QString chinese = L(QString::fromStdString(*model->message()));
+        EXPECT_FALSE(chinese.contains("Finder")) << chinese.toStdString();
+        setSetting(AppSettings::languageKey, "en");
+    }
 }

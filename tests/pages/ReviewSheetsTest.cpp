@@ -299,3 +299,38 @@ TEST_F(ReviewSheetsTest, ClosingTheUninstallSheetBeforeDiscoveryEnds)
     QTRY_COMPARE(discovered.count(), 1);
     EXPECT_EQ(f.page->uninstallSheet()->items().size(), 3u);
 }
+
+// A listing started meanwhile (from another window) makes the model refuse; the sheets do not
+// offer what would be refused after the user confirmed it.
+TEST_F(ReviewSheetsTest, SheetsOfferTheirRunOnlyWhileTheModelWouldStartIt)
+{
+    MaintenanceFixture f;
+    f.bundle("VLC", "org.videolan.vlc");
+    f.oldCacheFiles("org.videolan.vlc", 3);
+    f.start();
+    ASSERT_TRUE(f.settle());
+
+    f.page->inspect(f.installed("VLC"));
+    QTRY_VERIFY(f.page->cacheSheet());
+    CacheReviewView* cache = f.page->cacheSheet();
+    cache->selectShownButton()->click();
+    ASSERT_TRUE(cache->cleanButton()->isEnabled());
+    QFuture<void> listing = f.model->refreshInstalledApps();
+    ASSERT_TRUE(f.model->maintenanceBusy());
+    EXPECT_FALSE(cache->cleanButton()->isEnabled());
+    QTRY_VERIFY(listing.isFinished());
+    EXPECT_TRUE(cache->cleanButton()->isEnabled());
+    cache->closeButton()->click();
+    QTRY_VERIFY(!f.page->cacheSheet());
+
+    f.page->uninstall(f.installed("VLC"));
+    UninstallReviewView* uninstall = f.page->uninstallSheet();
+    ASSERT_TRUE(uninstall);
+    QTRY_VERIFY(uninstall->primaryButton()->isEnabled());
+    listing = f.model->refreshInstalledApps();
+    ASSERT_TRUE(f.model->maintenanceBusy());
+    EXPECT_FALSE(uninstall->primaryButton()->isEnabled());
+    QTRY_VERIFY(listing.isFinished());
+    EXPECT_TRUE(uninstall->primaryButton()->isEnabled());
+    EXPECT_TRUE(exists(f.installed("VLC").path)) << "nothing ran";
+}
