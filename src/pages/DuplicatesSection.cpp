@@ -3,7 +3,7 @@
 #include "model/AppModel.h"
 #include "pages/DisclosureGroup.h"
 #include "pages/DuplicateGroupView.h"
-#include "pages/TintedSymbol.h"
+#include "shell/SymbolView.h"
 #include "shell/ActionStyle.h"
 #include "shell/ContentUnavailableView.h"
 #include "shell/LocalizedText.h"
@@ -43,7 +43,7 @@ DuplicatesSection::DuplicatesSection(AppModel& model, std::function<bool()> busy
     auto* startColumn = new QVBoxLayout(start_);
     startColumn->setSpacing(14);
     startColumn->addStretch(1);
-    auto* symbol = new TintedSymbol(QStringLiteral("doc.on.doc"), 34, &Palette::accent);
+    auto* symbol = new SymbolView(QStringLiteral("doc.on.doc"), 34, &Palette::accent);
     startColumn->addWidget(symbol, 0, Qt::AlignHCenter);
     auto* title = new StyledLabel(Typography::headline());
     title->setText(L(QStringLiteral("找出内容相同的文件")));

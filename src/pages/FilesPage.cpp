@@ -8,7 +8,7 @@
 #include "pages/MoveConfirmationSheet.h"
 #include "pages/RoundedPanel.h"
 #include "pages/SpaceSummaryView.h"
-#include "pages/TintedSymbol.h"
+#include "shell/SymbolView.h"
 #include "shell/ActionStyle.h"
 #include "shell/AppSettings.h"
 #include "shell/ContentUnavailableView.h"
@@ -88,7 +88,7 @@ QWidget* symbolLabel(const QString& symbol, const QString& text, StyledLabel::To
 {
     auto* holder = new QWidget();
     auto* line = row(holder, 5);
-    auto* icon = new TintedSymbol(symbol, 13, [tone] {
+    auto* icon = new SymbolView(symbol, 13, [tone] {
         return tone == StyledLabel::Tone::accent ? Palette::accent()
                : tone == StyledLabel::Tone::muted ? Palette::muted()
                                                    : Palette::ink();
@@ -236,7 +236,7 @@ QWidget* FilesPage::buildHeader()
     auto* panel = new RoundedPanel(14, false);
     panel->setObjectName(QStringLiteral("folder-header"));
     auto* line = row(panel, 12, 10);
-    auto* icon = new TintedSymbol(QStringLiteral("folder.fill"), 22, &Palette::accent);
+    auto* icon = new SymbolView(QStringLiteral("folder.fill"), 22, &Palette::accent);
     line->addWidget(icon);
     auto* names = new QWidget();
     auto* namesColumn = column(names, 3);
@@ -294,7 +294,7 @@ QWidget* FilesPage::buildFilterBar()
     auto* searchPanel = new RoundedPanel(10, false);
     searchRow_ = searchPanel;
     auto* line = row(searchPanel, 10, 10);
-    auto* glass = new TintedSymbol(QStringLiteral("magnifyingglass"), 14, &Palette::muted);
+    auto* glass = new SymbolView(QStringLiteral("magnifyingglass"), 14, &Palette::muted);
     line->addWidget(glass);
     search_ = new QLineEdit();
     search_->setFrame(false);
