@@ -15,7 +15,6 @@
 #include "shell/NativeActionButton.h"
 #include "shell/Typography.h"
 
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -253,37 +252,31 @@ TEST_F(MaintenancePageTest, MountingInTheMainWindowListsOnce)
     installPageFactory({});
 }
 
-TEST_F(MaintenancePageTest, TypingInTheSearchStaysQuickWithAThousandApplications)
+TEST_F(MaintenancePageTest, TypingInTheSearchKeepsTheRowsItHas)
 {
     MaintenanceFixture f;
-    for (int i = 0; i < 1000; ++i) f.bundle("App" + std::to_string(i), "com.example.app" + std::to_string(i));
+    for (int i = 0; i < 200; ++i) f.bundle("App" + std::to_string(i), "com.example.app" + std::to_string(i));
     f.start();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return f.model->installedApps().size() == 1000; }, 60000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.model->installedApps().size() == 200; }, 60000));
     ASSERT_TRUE(f.settle());
     QCoreApplication::processEvents();
 
-    // Keystrokes that keep every application listed, then the search cleared again: each
-    // used to rebuild and lay out a thousand rows, over a second apiece.
-    QElapsedTimer clock;
-    clock.start();
-    for (char key : std::string("App")) {
-        QTest::keyClick(f.page->searchField(), key);
-        QCoreApplication::processEvents();
-    }
-    EXPECT_EQ(f.page->shownApps().size(), 1000u);
-    for (int i = 0; i < 3; ++i) {
-        QTest::keyClick(f.page->searchField(), Qt::Key_Backspace);
-        QCoreApplication::processEvents();
-    }
-    qint64 elapsed = clock.elapsed();
-    std::printf("[ measure  ] 1000 applications: 6 keystrokes in %lld ms\n", static_cast<long long>(elapsed));
-    EXPECT_LT(elapsed, 3000);
-
-    f.page->searchField()->setText("app999");
-    EXPECT_EQ(names(f.page->shownApps()), std::vector<std::string>{"App999"});
+    // Keystrokes only show and hide rows: rebuilding every row per keystroke froze the page
+    // for seconds with a thousand applications. The same row widgets stay throughout.
+    QPointer<QWidget> first = f.page->row(f.installed("App0").path);
+    QPointer<QWidget> last = f.page->row(f.installed("App199").path);
+    ASSERT_TRUE(first && last);
+    for (char key : std::string("App")) QTest::keyClick(f.page->searchField(), key);
+    EXPECT_EQ(f.page->shownApps().size(), 200u);
+    for (int i = 0; i < 3; ++i) QTest::keyClick(f.page->searchField(), Qt::Key_Backspace);
+    f.page->searchField()->setText("app199");
+    EXPECT_EQ(names(f.page->shownApps()), std::vector<std::string>{"App199"});
     EXPECT_EQ(f.page->row(f.installed("App1").path), nullptr) << "a row that does not match is not listed";
-    QWidget* shown = f.page->row(f.installed("App999").path);
+    QWidget* shown = f.page->row(f.installed("App199").path);
+    EXPECT_EQ(shown, last.data()) << "the row was rebuilt";
     ASSERT_NE(shown, nullptr);
     EXPECT_TRUE(shown->isVisible());
     EXPECT_TRUE(uninstallButton(shown)->isEnabled());
+    f.page->searchField()->clear();
+    EXPECT_EQ(f.page->row(f.installed("App0").path), first.data()) << "the row was rebuilt";
 }
