@@ -141,7 +141,6 @@ struct AppModel::ActionRun {
     std::string id;
     PathSet targets;          // paths of the files handed to the engine
     double startDate = 0;     // records of this run are made after it
-    int64_t checkpointAt = 0; // completed count at the last checkpoint
     int64_t selectedCount = 0;
     // Records saved at checkpoints: the journal no longer holds them, so until the run
     // publishes its records the history file is their only trace.
@@ -671,14 +670,26 @@ QFuture<void> AppModel::trashSelected()
     std::stop_source source;
     actionTask_ = source;
     std::shared_ptr<OperationJournal> journal = journal_;
+    size_t historyAtStart = historyStore_.history().size();
     Completion done;
     actionJobs_.start(source, [this, id, files = std::move(files), root = *root_, groups = std::move(groups),
-                               selection = std::move(selection), journal, done](std::stop_token stop) {
+                               selection = std::move(selection), journal, historyAtStart, done](std::stop_token stop) {
         auto progress = [this, id](const ActionProgress& value) {
             post(this, [this, id, value] { applyActionProgress(id, value); });
         };
-        std::vector<Operation> records =
-            FileActionEngine::execute(files, root, groups, selection, progress, {}, journal.get(), stop);
+        // Checkpoints follow the count of files, so the journal stays as short as planned
+        // however fast the files go.
+        int64_t lastCheckpoint = 0;
+        auto counted = [this, id, historyAtStart, &lastCheckpoint](int64_t completed) {
+            auto batch = HistoryStore::checkpointInterval(historyAtStart + static_cast<size_t>(completed));
+            if (completed - lastCheckpoint < batch) return;
+            lastCheckpoint = completed;
+            post(this, [this, id] {
+                if (processing_ && actionRun_ && actionRun_->id == id) checkpointAction();
+            });
+        };
+        std::vector<Operation> records = FileActionEngine::execute(files, root, groups, selection, progress, {},
+                                                                   journal.get(), stop, counted);
         post(this, [this, id, records = std::move(records), done]() mutable {
             finishAction(id, std::move(records));
             done.finish();
@@ -696,19 +707,15 @@ void AppModel::applyActionProgress(const std::string& id, const ActionProgress& 
 {
     if (!processing_ || actionID_ != id) return;
     setActionProgress(progress);
-    if (!actionRun_ || actionRun_->id != id) return;
-    auto batch = HistoryStore::checkpointInterval(historyStore_.history().size() + progress.completed);
-    if (progress.completed - actionRun_->checkpointAt >= batch) checkpointAction();
 }
 
 // Saves the history with the moves of the running trash action that the journal holds as
 // finished, so the journal can drop them. Without this every finished entry stays in the
-// journal until the run ends, and the journal, rewritten whole twice per file, grows with
+// journal until the run ends, and the journal, rewritten whole once per file, grows with
 // the run. The published history is left as it was: the run's records join it at the end.
 void AppModel::checkpointAction()
 {
     ActionRun& run = *actionRun_;
-    run.checkpointAt = actionProgress_.completed;
     std::vector<OperationJournal::Entry> entries;
     try {
         entries = journal_->entries();
