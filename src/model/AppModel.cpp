@@ -29,6 +29,13 @@ namespace {
 
 const char kDuplicateFilter[] = "重复文件";
 
+// The report's records, kept alive by whoever holds them; none without a report.
+ReportRows::Records recordsOf(const std::shared_ptr<const ScanReport>& report)
+{
+    if (!report) return nullptr;
+    return ReportRows::Records(report, &report->files);
+}
+
 // Post a call to the model's thread; dropped when the model is gone by then.
 template <class Fn>
 void post(QObject* model, Fn&& fn)
@@ -546,10 +553,13 @@ void AppModel::startQuery()
                 for (const FileEntry& file : group.files) duplicatePaths.insert(file.path);
 
         auto result = std::make_shared<QueryResults>();
-        result->files = FileQuery::apply(entries, shared->filter, shared->search, shared->threshold, duplicatePaths,
-                                         shared->sort, stop);
+        // Positions into the report, which the results keep alive, rather than copies.
+        result->files = ReportRows(recordsOf(shared->report),
+                                   FileQuery::positions(entries, shared->filter, shared->search, shared->threshold,
+                                                        duplicatePaths, shared->sort, stop));
         size_t shown = std::min(kPresentedRows, result->files.size());
-        result->presentation = FileQuery::presentation(std::span<const FileEntry>(result->files.data(), shown), stop);
+        std::vector<FileEntry> head(result->files.begin(), result->files.begin() + static_cast<std::ptrdiff_t>(shown));
+        result->presentation = FileQuery::presentation(head, stop);
         if (duplicateFilter && shared->duplicates) {
             if (shared->search.empty()) {
                 result->groups = shared->duplicates->groups;
@@ -577,16 +587,17 @@ void AppModel::startQuery()
 
 void AppModel::refreshSelection()
 {
-    std::vector<FileEntry> files;
+    std::vector<uint32_t> positions;
     int64_t size = 0;
     if (!selection_.empty() && report_) {
-        for (const FileEntry& file : report_->files) {
+        for (size_t i = 0; i < report_->files.size(); ++i) {
+            const FileEntry& file = report_->files[i];
             if (!selection_.count(file.path)) continue;
-            files.push_back(file);
+            positions.push_back(static_cast<uint32_t>(i));
             size += file.size;
         }
     }
-    selectedFiles_ = std::move(files);
+    selectedFiles_ = ReportRows(recordsOf(report_), std::move(positions));
     emit selectedFilesChanged();
     selectedSize_ = size;
     emit selectedSizeChanged();
@@ -651,7 +662,7 @@ std::optional<std::string> AppModel::saveHistory(bool replacing)
 QFuture<void> AppModel::trashSelected()
 {
     if (!root_ || processing_ || scanning_ || detectingDuplicates_) return Completion::now();
-    std::vector<FileEntry> files = selectedFiles_;
+    std::vector<FileEntry> files = selectedFiles_.toVector();
     std::vector<DuplicateGroup> groups = duplicateReport_ ? duplicateReport_->groups : std::vector<DuplicateGroup>{};
     PathSet selection = selection_;
     auto selectedCount = static_cast<int64_t>(files.size());
