@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Moves N small files (default 10,000, 100 per folder) to the Trash with `tessyn-bench trash`
 # (one scan, one run with the real journal, then one history save, as the model does) and
-# the same number of identical files with `gio trash` in one invocation; then restores
+# the same number of identical files with `gio trash` and `trash-put` in one invocation each; then restores
 # Tessyn's with `tessyn-bench restore-last`. Each tool gets its own HOME and XDG_DATA_HOME
 # in a temporary folder on the file system of the files, so every move is a rename.
 # Prints the time per file, Tessyn's journal bytes per file, and checks that every file
@@ -81,7 +81,26 @@ run_gio() {
   rm -rf "$dir"
 }
 
+# trash-put (trash-cli) the same way, in one invocation.
+run_trash_put() {
+  command -v trash-put > /dev/null || { echo "trash-put: missing (package trash-cli)"; return; }
+  local dir=$work/trash-put
+  mkdir -p "$dir/home" "$dir/data" "$dir/root"
+  make_files "$dir/root"
+  sync
+  mapfile -d '' files < <(find "$dir/root" -type f -print0 | sort -z)
+  local start end wall moved
+  start=$(now)
+  HOME=$dir/home XDG_DATA_HOME=$dir/data trash-put -- "${files[@]}"
+  end=$(now)
+  moved=$(count_trash "$dir/data")
+  wall=$(echo "$end - $start" | bc)
+  echo "trash-put: wall=$wall s, per_file_ms=$(echo "scale=3; $wall * 1000 / $n" | bc), $moved of $n in the Trash"
+  rm -rf "$dir"
+}
+
 echo "files: $n small files on $(df -T "$work" | awk 'NR==2 {print $2}')"
 run_tessyn one-run 0
 if [ -n "${BATCH:-}" ]; then run_tessyn "runs-of-$BATCH" "$BATCH"; fi
 run_gio
+run_trash_put

@@ -1,6 +1,7 @@
 #!/bin/sh
 # Moves N small files to the Trash through the model in an isolated home and reports the
-# time, peak memory and the bytes written to the journal and the history per file.
+# time, peak memory, the bytes written to the journal, the history and the Trash info files,
+# and the flushes (fsync, fdatasync), per file.
 #   measure-workflow.sh N [BENCH]   (BENCH defaults to build/bench/tessyn-bench)
 # The byte counts come from a second run under strace, so they do not slow the timed run.
 set -eu
@@ -32,9 +33,13 @@ echo "== timed run, $count files"
 run "$bench"
 
 make_tree
-run strace -f --seccomp-bpf -e trace=write -y -o "$work/trace" "$bench" > /dev/null
+run strace -f --seccomp-bpf -e trace=write,fsync,fdatasync -y -o "$work/trace" "$bench" > /dev/null
 awk -v n="$count" '
+    /fsync\(|fdatasync\(/  { flushes++; next }
     /pending-actions\.json/ { if (match($0, /= [0-9]+$/)) journal += substr($0, RSTART + 2) }
     /operations\.json/      { if (match($0, /= [0-9]+$/)) history += substr($0, RSTART + 2) }
+    /\.trashinfo/           { if (match($0, /= [0-9]+$/)) info += substr($0, RSTART + 2) }
     END { printf "journal bytes written: %d (%.0f per file)\nhistory bytes written: %d (%.0f per file)\n",
-                 journal, journal / n, history, history / n }' "$work/trace"
+                 journal, journal / n, history, history / n
+          printf "trash info bytes written: %d (%.0f per file)\nflushes: %d (%.1f per file)\n",
+                 info, info / n, flushes, flushes / n }' "$work/trace"

@@ -1,4 +1,6 @@
 #pragma once
+#include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,6 +18,12 @@ std::optional<std::string> read(const std::string& path);
 // loss leaves either the old file or the complete new one. On a failure before the rename
 // the temporary file is removed and the old file is untouched. Throws std::system_error.
 void replace(const std::string& path, std::string_view contents);
+
+// What tells one version of a store file from another: device, inode, size, modification
+// and change times, links. A writer replaces the file with another inode or rewrites a
+// kept one, which changes its times. None when no regular file is at the path.
+using Version = std::array<int64_t, 6>;
+std::optional<Version> version(const std::string& path);
 
 // The folder part of a path: "." without a "/", "/" for a file in the root.
 std::string folderOf(const std::string& path);

@@ -69,7 +69,8 @@ namespace FileActionEngine {
 std::vector<Operation> execute(const std::vector<FileEntry>& files, const std::string& root,
                                const std::vector<DuplicateGroup>& groups,
                                const std::unordered_set<std::string>& selection, const ProgressHandler& progress,
-                               const TrashFunction& trash, OperationJournal* journal, std::stop_token stop)
+                               const TrashFunction& trash, OperationJournal* journal, std::stop_token stop,
+                               const CountHandler& counted)
 {
     std::vector<const FileEntry*> targets;
     for (const FileEntry& file : files)
@@ -101,9 +102,11 @@ std::vector<Operation> execute(const std::vector<FileEntry>& files, const std::s
     std::optional<Clock::time_point> lastReport; // none: the first record always reports
     std::vector<Operation> records;
     records.reserve(targets.size());
+    OperationJournal::MoveSequence moves(journal, records);
+    Trash::Mover mover;
     for (const FileEntry* target : targets) {
-        if (stop.stop_requested()) return records;
-        Operation record;
+        if (stop.stop_requested()) break;
+        size_t before = records.size();
         try {
             // The journal and the history hold UTF-8 text only; such a file cannot be recorded.
             if (!isValidUtf8(target->path)) throw TessynError("Tessyn", 4, kNotUtf8);
@@ -127,28 +130,30 @@ std::vector<Operation> execute(const std::vector<FileEntry>& files, const std::s
             prepared.detail = kPreparedDetail;
             prepared.resourceID = target->resourceID();
             prepared.modified = target->modified;
-            // Records "moving" (its failure is the refusal below), moves, records "finished".
-            record = OperationJournal::move(prepared, journal, [&]() -> std::optional<std::string> {
+            // Records "moving" with the outcome of the previous move (its failure is the
+            // refusal below), then moves; this outcome goes with the next move.
+            moves.move(prepared, [&]() -> std::optional<std::string> {
                 if (trash) {
                     trash(target->path);
                     return std::nullopt;
                 }
-                return Trash::trashItem(target->path, sameItem(prepared));
+                return mover.move(target->path, sameItem(prepared));
             });
-            record.detail = displayUtf8(record.detail);
+            records.back().detail = displayUtf8(records.back().detail);
         } catch (const std::exception& error) {
-            record = refusedRecordOf(*target, errorDescription(error));
+            if (records.size() == before) records.push_back(refusedRecordOf(*target, errorDescription(error)));
         } catch (...) {
-            record = refusedRecordOf(*target, errorDescription(posixError(EIO)));
+            if (records.size() == before) records.push_back(refusedRecordOf(*target, errorDescription(posixError(EIO))));
         }
-        records.push_back(std::move(record));
 
+        if (counted) counted(static_cast<int64_t>(records.size()));
         auto now = Clock::now();
         if (!lastReport || now - *lastReport >= kProgressInterval || static_cast<int64_t>(records.size()) == total) {
             report({static_cast<int64_t>(records.size()), total, std::string(target->name())});
             lastReport = Clock::now();
         }
     }
+    moves.settle();
     return records;
 }
 

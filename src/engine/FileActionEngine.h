@@ -28,6 +28,9 @@ using ProgressHandler = std::function<void(const ActionProgress&)>;
 // A replacement for the move to the Trash; it gets the file's path and throws on failure.
 // Records made through it carry no trash path.
 using TrashFunction = std::function<void(const std::string& path)>;
+// Told, on the running thread, how many files the run has dealt with after each one; the
+// model's history checkpoints follow it, whatever the pace of the progress reports.
+using CountHandler = std::function<void(int64_t completed)>;
 
 // Moves the selected files of `files` (in list order) to the Trash, one record per file
 // dealt with. Each file is checked again first: a selected duplicate must leave an unchanged
@@ -36,12 +39,13 @@ using TrashFunction = std::function<void(const std::string& path)>;
 // Never throws: refusals and failures are records with success false. A stop request ends
 // the run with the records made so far (none while duplicate groups are being re-checked).
 // Progress: (0, total, "正在复核重复内容") first, then at most every 0.1 s and after the
-// last file.
+// last file. The journal write that announces a move also settles the one before it.
 std::vector<Operation> execute(const std::vector<FileEntry>& files, const std::string& root,
                                const std::vector<DuplicateGroup>& groups,
                                const std::unordered_set<std::string>& selection,
                                const ProgressHandler& progress = {}, const TrashFunction& trash = {},
-                               OperationJournal* journal = nullptr, std::stop_token stop = {});
+                               OperationJournal* journal = nullptr, std::stop_token stop = {},
+                               const CountHandler& counted = {});
 
 // Puts a trashed item back at `operation.path` after proving that the item in the Trash is
 // the one that was moved (by kind: plain file, "application", "related-directory"), that it

@@ -2,6 +2,7 @@
 
 #include "engine/Dates.h"
 #include "engine/Errors.h"
+#include "platform/ResolvedPath.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -20,9 +21,7 @@ std::optional<FileEntry> entry(const std::string& path, const struct stat& info)
 
 std::string canonicalURL(const std::string& path)
 {
-    std::unique_ptr<char, decltype(&std::free)> resolved(realpath(path.c_str(), nullptr), &std::free);
-    if (!resolved) throwErrno();
-    return std::string(resolved.get());
+    return resolvedPath(path);
 }
 
 std::optional<FileEntry> snapshot(const std::string& path)

@@ -84,6 +84,22 @@ void HistoryStore::mergeFromFile(const std::string& contents)
                      [](const Operation& a, const Operation& b) { return a.date > b.date; });
 }
 
+bool HistoryStore::holdsWritten() const
+{
+    if (!written_ || AtomicFile::version(historyPath_) != written_) return false;
+    size_t found = 0;
+    std::unordered_map<std::string, const Operation*> held;
+    for (const Operation& op : history_) held.try_emplace(op.id, &op);
+    for (const auto& [id, restoredAt] : writtenRecords_) {
+        auto it = held.find(id);
+        if (it == held.end()) return false;
+        const auto& ours = it->second->restoredAt;
+        if (restoredAt && (!ours || *ours < *restoredAt)) return false;
+        ++found;
+    }
+    return found == writtenRecords_.size();
+}
+
 int64_t HistoryStore::checkpointInterval(size_t records)
 {
     return std::max<int64_t>(64, std::llround(std::sqrt(static_cast<double>(records))));
@@ -101,10 +117,18 @@ std::optional<std::string> HistoryStore::saveHistory(bool replacing)
                 if (copyUnreadableAside()) merge = false; // what we hold replaces it
                 else needsBackup_ = false;
             }
-            if (merge) {
+            if (merge && holdsWritten()) {
+                std::stable_sort(history_.begin(), history_.end(),
+                                 [](const Operation& a, const Operation& b) { return a.date > b.date; });
+            } else if (merge) {
                 if (auto contents = AtomicFile::read(historyPath_)) mergeFromFile(*contents);
             }
+            written_.reset();
+            writtenRecords_.clear();
             AtomicFile::replace(historyPath_, encodeHistory(history_));
+            written_ = AtomicFile::version(historyPath_);
+            writtenRecords_.clear();
+            for (const Operation& op : history_) writtenRecords_.try_emplace(op.id, op.restoredAt);
             lastSaveWritten_ = true;
             // Only once the unreadable file has been replaced may later saves merge again;
             // a failed write keeps it aside and replaces it next time.

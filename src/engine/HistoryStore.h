@@ -1,4 +1,5 @@
 #pragma once
+#include "engine/AtomicFile.h"
 #include "engine/Operation.h"
 #include "engine/OperationJournal.h"
 
@@ -6,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // The history file "operations.json" and the list it holds, newest first. The model owns
@@ -55,6 +57,12 @@ private:
     std::vector<Operation> history_;
     bool needsBackup_ = false;
     bool lastSaveWritten_ = false;
+    // The file as this store last wrote it, and what it held (id, restore date): while that
+    // file is still there and the list still holds all of it, a merge would add nothing,
+    // so a save need not read the file back.
+    bool holdsWritten() const;
+    std::optional<AtomicFile::Version> written_;
+    std::unordered_map<std::string, std::optional<double>> writtenRecords_;
 };
 
 // The history file's JSON: an array of records.

@@ -5,6 +5,7 @@
 #include "engine/LocalStoreLock.h"
 #include "engine/SearchKey.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <nlohmann/json.hpp>
 #include <sys/stat.h>
@@ -43,19 +44,46 @@ std::vector<OperationJournal::Entry> decodeJournal(std::string_view text)
     return entries;
 }
 
-std::vector<OperationJournal::Entry> OperationJournal::readLocked() const
+namespace {
+
+std::string entryText(const OperationJournal::Entry& entry)
 {
-    auto text = AtomicFile::read(path_);
-    if (!text) return {};
-    return decodeJournal(*text);
+    return dumpStoreJson(json{{"operation", entry.operation}, {"phase", entry.phase}});
 }
 
-void OperationJournal::writeLocked(const std::vector<Entry>& entries) const
+// The entry as a later read of its text gives it (ids in their stored form, say).
+OperationJournal::Entry asStored(const std::string& text) { return entryFromJson(parseStoreJson(text)); }
+
+} // namespace
+
+std::vector<OperationJournal::Stored>& OperationJournal::loadLocked()
 {
-    json list = json::array();
-    for (const Entry& entry : entries)
-        list.push_back(json{{"operation", entry.operation}, {"phase", entry.phase}});
-    AtomicFile::replace(path_, dumpStoreJson(list));
+    auto text = AtomicFile::read(path_);
+    // Reading the small file is cheap; decoding it is what the comparison spares.
+    if (text && written_ && *text == *written_) return stored_;
+    written_.reset();
+    stored_.clear();
+    if (!text) return stored_;
+    std::vector<Entry> entries = decodeJournal(*text);
+    for (Entry& entry : entries) {
+        std::string encoded = entryText(entry);
+        stored_.push_back({std::move(entry), std::move(encoded)});
+    }
+    written_ = std::move(text);
+    return stored_;
+}
+
+void OperationJournal::writeLocked()
+{
+    written_.reset();
+    std::string out = "[";
+    for (size_t i = 0; i < stored_.size(); ++i) {
+        if (i) out += ',';
+        out += stored_[i].text;
+    }
+    out += ']';
+    AtomicFile::replace(path_, out);
+    written_ = std::move(out);
 }
 
 std::vector<OperationJournal::Entry> OperationJournal::entries()
@@ -63,20 +91,42 @@ std::vector<OperationJournal::Entry> OperationJournal::entries()
     std::lock_guard guard(lock_);
     struct stat info {};
     if (stat(path_.c_str(), &info) != 0 && errno == ENOENT) return {};
-    return LocalStoreLock::perform(path_, [&] { return readLocked(); });
+    return LocalStoreLock::perform(path_, [&] {
+        std::vector<Entry> entries;
+        for (const Stored& stored : loadLocked()) entries.push_back(stored.entry);
+        return entries;
+    });
 }
 
 void OperationJournal::record(const Operation& operation, const std::string& phase)
 {
+    record(std::vector<Entry>{{operation, phase}});
+}
+
+void OperationJournal::record(const std::vector<Entry>& changes)
+{
     // A record that cannot be stored fails before the lock file is touched.
-    checkStorable(operation);
-    if (!isValidUtf8(phase)) throw posixError(EILSEQ);
+    for (const Entry& change : changes) {
+        checkStorable(change.operation);
+        if (!isValidUtf8(change.phase)) throw posixError(EILSEQ);
+    }
     std::lock_guard guard(lock_);
+    // Encoded first: an entry that cannot be written changes nothing.
+    std::vector<std::string> texts;
+    for (const Entry& change : changes) texts.push_back(entryText(change));
     LocalStoreLock::perform(path_, [&] {
-        std::vector<Entry> entries = readLocked();
-        std::erase_if(entries, [&](const Entry& e) { return e.operation.id == operation.id; });
-        entries.push_back({operation, phase});
-        writeLocked(entries);
+        std::vector<Stored>& entries = loadLocked();
+        try {
+            std::erase_if(entries, [&](const Stored& e) {
+                return std::any_of(changes.begin(), changes.end(),
+                                   [&](const Entry& c) { return c.operation.id == e.entry.operation.id; });
+            });
+            for (std::string& text : texts) entries.push_back({asStored(text), std::move(text)});
+            writeLocked();
+        } catch (...) {
+            written_.reset(); // what is held may differ from the file now
+            throw;
+        }
     });
 }
 
@@ -86,8 +136,9 @@ void OperationJournal::acknowledge(const std::vector<Operation>& history)
     LocalStoreLock::perform(path_, [&] {
         std::unordered_map<std::string, const Operation*> index;
         for (const Operation& op : history) index.try_emplace(op.id, &op);
-        std::vector<Entry> entries = readLocked();
-        std::erase_if(entries, [&](const Entry& e) {
+        std::vector<Stored>& entries = loadLocked();
+        std::erase_if(entries, [&](const Stored& stored) {
+            const Entry& e = stored.entry;
             auto it = index.find(e.operation.id);
             if (it == index.end()) return false;
             const Operation& settled = *it->second;
@@ -96,7 +147,12 @@ void OperationJournal::acknowledge(const std::vector<Operation>& history)
             if (e.phase == kRestoring) return settled.restoredAt.has_value();
             return false;
         });
-        writeLocked(entries);
+        try {
+            writeLocked();
+        } catch (...) {
+            written_.reset();
+            throw;
+        }
     });
 }
 
@@ -104,10 +160,72 @@ void OperationJournal::discardPending()
 {
     std::lock_guard guard(lock_);
     LocalStoreLock::perform(path_, [&] {
-        std::vector<Entry> entries = readLocked();
-        std::erase_if(entries, [](const Entry& e) { return e.phase != kFinished; });
-        writeLocked(entries);
+        std::vector<Stored>& entries = loadLocked();
+        std::erase_if(entries, [](const Stored& e) { return e.entry.phase != kFinished; });
+        try {
+            writeLocked();
+        } catch (...) {
+            written_.reset();
+            throw;
+        }
     });
+}
+
+namespace {
+
+// The outcome of a move that ran: moved with its trash path, or failed with the error's text.
+Operation outcomeOf(const Operation& prepared, const std::function<std::optional<std::string>()>& body)
+{
+    Operation result = prepared;
+    try {
+        result.trashPath = body();
+        result.success = true;
+        result.detail = kMovedDetail;
+    } catch (const std::exception& error) {
+        result.success = false;
+        result.detail = errorDescription(error);
+    }
+    return result;
+}
+
+} // namespace
+
+OperationJournal::MoveSequence::MoveSequence(OperationJournal* journal, std::vector<Operation>& records)
+    : journal_(journal), records_(records)
+{
+}
+
+OperationJournal::MoveSequence::~MoveSequence() { settle(); }
+
+void OperationJournal::MoveSequence::settle()
+{
+    if (!open_) return;
+    Operation& result = records_[*open_];
+    open_.reset();
+    try {
+        journal_->record(result, kFinished);
+    } catch (const std::exception& error) {
+        if (result.success) result.detail = std::string(kMovedDetail) + kReceiptFailed + errorDescription(error);
+    }
+}
+
+void OperationJournal::MoveSequence::move(const Operation& prepared,
+                                          const std::function<std::optional<std::string>()>& body)
+{
+    if (journal_) {
+        std::vector<Entry> changes;
+        if (open_) changes.push_back({records_[*open_], kFinished});
+        changes.push_back({prepared, kMoving});
+        try {
+            journal_->record(changes);
+        } catch (const std::exception&) {
+            settle();
+            throw;
+        }
+        open_.reset();
+    }
+    records_.push_back(outcomeOf(prepared, body));
+    if (journal_) open_ = records_.size() - 1;
 }
 
 Operation OperationJournal::move(const Operation& prepared, OperationJournal* journal,

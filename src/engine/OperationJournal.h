@@ -1,6 +1,8 @@
 #pragma once
+#include "engine/AtomicFile.h"
 #include "engine/Operation.h"
 
+#include <array>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -38,6 +40,8 @@ public:
     std::vector<Entry> entries();
     // Drops every entry of the operation's id and appends a new entry at the end.
     void record(const Operation& operation, const std::string& phase);
+    // The same for several operations in one write, appended in the order given.
+    void record(const std::vector<Entry>& changes);
     // Drops the entries the saved history settles. Always writes, also when nothing changed.
     void acknowledge(const std::vector<Operation>& history);
     // Keeps only the "finished" entries. Always writes.
@@ -49,12 +53,48 @@ public:
     static Operation move(const Operation& prepared, OperationJournal* journal,
                           const std::function<std::optional<std::string>()>& body);
 
+    // A run of journalled moves in which one write both settles a move ("finished") and
+    // announces the next ("moving"), so each move costs one journal write, and at any moment
+    // at most the last move is left "moving" without its outcome.
+    class MoveSequence {
+    public:
+        // Results go to the end of `records`; journal may be null.
+        MoveSequence(OperationJournal* journal, std::vector<Operation>& records);
+        MoveSequence(const MoveSequence&) = delete;
+        MoveSequence& operator=(const MoveSequence&) = delete;
+        // Settles what is still open; a failure there is left in the record's detail.
+        ~MoveSequence();
+
+        // As move() below, but the outcome of the previous move is written together with
+        // "moving" of this one, and this outcome only with the next move or settle(). A
+        // failed write refuses this move (rethrown, body not run) after settling the
+        // previous one on its own. The result is appended to the records.
+        void move(const Operation& prepared, const std::function<std::optional<std::string>()>& body);
+        // Writes the outcome of the last move, if not written yet. Never throws.
+        void settle();
+
+    private:
+        OperationJournal* journal_;
+        std::vector<Operation>& records_;
+        std::optional<size_t> open_; // the record whose outcome is not yet in the journal
+    };
+
 private:
-    std::vector<Entry> readLocked() const;
-    void writeLocked(const std::vector<Entry>& entries) const;
+    // An entry with its JSON text, so a write encodes only what it adds.
+    struct Stored {
+        Entry entry;
+        std::string text;
+    };
+    // The entries on disk: those this instance last read or wrote while the file still
+    // holds that very text, else decoded afresh.
+    std::vector<Stored>& loadLocked();
+    void writeLocked();
 
     std::string path_;
     std::mutex lock_;
+    std::vector<Stored> stored_;
+    std::optional<std::string> written_; // the text stored_ was read from or written as
+
 };
 
 // The journal file's JSON: an array of {"operation", "phase"} objects. Throws the store's

@@ -29,6 +29,13 @@ namespace {
 
 const char kDuplicateFilter[] = "重复文件";
 
+// The report's records, kept alive by whoever holds them; none without a report.
+ReportRows::Records recordsOf(const std::shared_ptr<const ScanReport>& report)
+{
+    if (!report) return nullptr;
+    return ReportRows::Records(report, &report->files);
+}
+
 // Post a call to the model's thread; dropped when the model is gone by then.
 template <class Fn>
 void post(QObject* model, Fn&& fn)
@@ -141,7 +148,6 @@ struct AppModel::ActionRun {
     std::string id;
     PathSet targets;          // paths of the files handed to the engine
     double startDate = 0;     // records of this run are made after it
-    int64_t checkpointAt = 0; // completed count at the last checkpoint
     int64_t selectedCount = 0;
     // Records saved at checkpoints: the journal no longer holds them, so until the run
     // publishes its records the history file is their only trace.
@@ -547,10 +553,13 @@ void AppModel::startQuery()
                 for (const FileEntry& file : group.files) duplicatePaths.insert(file.path);
 
         auto result = std::make_shared<QueryResults>();
-        result->files = FileQuery::apply(entries, shared->filter, shared->search, shared->threshold, duplicatePaths,
-                                         shared->sort, stop);
+        // Positions into the report, which the results keep alive, rather than copies.
+        result->files = ReportRows(recordsOf(shared->report),
+                                   FileQuery::positions(entries, shared->filter, shared->search, shared->threshold,
+                                                        duplicatePaths, shared->sort, stop));
         size_t shown = std::min(kPresentedRows, result->files.size());
-        result->presentation = FileQuery::presentation(std::span<const FileEntry>(result->files.data(), shown), stop);
+        std::vector<FileEntry> head(result->files.begin(), result->files.begin() + static_cast<std::ptrdiff_t>(shown));
+        result->presentation = FileQuery::presentation(head, stop);
         if (duplicateFilter && shared->duplicates) {
             if (shared->search.empty()) {
                 result->groups = shared->duplicates->groups;
@@ -578,16 +587,17 @@ void AppModel::startQuery()
 
 void AppModel::refreshSelection()
 {
-    std::vector<FileEntry> files;
+    std::vector<uint32_t> positions;
     int64_t size = 0;
     if (!selection_.empty() && report_) {
-        for (const FileEntry& file : report_->files) {
+        for (size_t i = 0; i < report_->files.size(); ++i) {
+            const FileEntry& file = report_->files[i];
             if (!selection_.count(file.path)) continue;
-            files.push_back(file);
+            positions.push_back(static_cast<uint32_t>(i));
             size += file.size;
         }
     }
-    selectedFiles_ = std::move(files);
+    selectedFiles_ = ReportRows(recordsOf(report_), std::move(positions));
     emit selectedFilesChanged();
     selectedSize_ = size;
     emit selectedSizeChanged();
@@ -652,7 +662,7 @@ std::optional<std::string> AppModel::saveHistory(bool replacing)
 QFuture<void> AppModel::trashSelected()
 {
     if (!root_ || processing_ || scanning_ || detectingDuplicates_) return Completion::now();
-    std::vector<FileEntry> files = selectedFiles_;
+    std::vector<FileEntry> files = selectedFiles_.toVector();
     std::vector<DuplicateGroup> groups = duplicateReport_ ? duplicateReport_->groups : std::vector<DuplicateGroup>{};
     PathSet selection = selection_;
     auto selectedCount = static_cast<int64_t>(files.size());
@@ -671,14 +681,26 @@ QFuture<void> AppModel::trashSelected()
     std::stop_source source;
     actionTask_ = source;
     std::shared_ptr<OperationJournal> journal = journal_;
+    size_t historyAtStart = historyStore_.history().size();
     Completion done;
     actionJobs_.start(source, [this, id, files = std::move(files), root = *root_, groups = std::move(groups),
-                               selection = std::move(selection), journal, done](std::stop_token stop) {
+                               selection = std::move(selection), journal, historyAtStart, done](std::stop_token stop) {
         auto progress = [this, id](const ActionProgress& value) {
             post(this, [this, id, value] { applyActionProgress(id, value); });
         };
-        std::vector<Operation> records =
-            FileActionEngine::execute(files, root, groups, selection, progress, {}, journal.get(), stop);
+        // Checkpoints follow the count of files, so the journal stays as short as planned
+        // however fast the files go.
+        int64_t lastCheckpoint = 0;
+        auto counted = [this, id, historyAtStart, &lastCheckpoint](int64_t completed) {
+            auto batch = HistoryStore::checkpointInterval(historyAtStart + static_cast<size_t>(completed));
+            if (completed - lastCheckpoint < batch) return;
+            lastCheckpoint = completed;
+            post(this, [this, id] {
+                if (processing_ && actionRun_ && actionRun_->id == id) checkpointAction();
+            });
+        };
+        std::vector<Operation> records = FileActionEngine::execute(files, root, groups, selection, progress, {},
+                                                                   journal.get(), stop, counted);
         post(this, [this, id, records = std::move(records), done]() mutable {
             finishAction(id, std::move(records));
             done.finish();
@@ -696,19 +718,15 @@ void AppModel::applyActionProgress(const std::string& id, const ActionProgress& 
 {
     if (!processing_ || actionID_ != id) return;
     setActionProgress(progress);
-    if (!actionRun_ || actionRun_->id != id) return;
-    auto batch = HistoryStore::checkpointInterval(historyStore_.history().size() + progress.completed);
-    if (progress.completed - actionRun_->checkpointAt >= batch) checkpointAction();
 }
 
 // Saves the history with the moves of the running trash action that the journal holds as
 // finished, so the journal can drop them. Without this every finished entry stays in the
-// journal until the run ends, and the journal, rewritten whole twice per file, grows with
+// journal until the run ends, and the journal, rewritten whole once per file, grows with
 // the run. The published history is left as it was: the run's records join it at the end.
 void AppModel::checkpointAction()
 {
     ActionRun& run = *actionRun_;
-    run.checkpointAt = actionProgress_.completed;
     std::vector<OperationJournal::Entry> entries;
     try {
         entries = journal_->entries();

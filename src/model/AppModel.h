@@ -6,6 +6,7 @@
 #include "engine/HistoryStore.h"
 #include "engine/Operation.h"
 #include "engine/OperationJournal.h"
+#include "engine/ReportRows.h"
 #include "engine/ScanReport.h"
 #include "model/Completion.h"
 #include "model/JobThreads.h"
@@ -54,7 +55,7 @@ public:
 
     // The published result of the file query.
     struct QueryResults {
-        std::vector<FileEntry> files;                                   // in the query's order
+        ReportRows files;                                               // in the query's order
         std::unordered_map<std::string, FilePresentation> presentation; // the first 200 files only
         std::vector<DuplicateGroup> groups;                             // only under "重复文件"
     };
@@ -136,7 +137,8 @@ public:
     const PathSet& selection() const { return selection_; }
     // Observer: the selection summaries, only when the set changed.
     void setSelection(PathSet paths);
-    const std::vector<FileEntry>& selectedFiles() const { return selectedFiles_; }
+    // The selected records of the report, in report order.
+    const ReportRows& selectedFiles() const { return selectedFiles_; }
     qint64 selectedSize() const { return selectedSize_; }
 
     // "全部文件", "大文件", "旧下载候选", "重复文件" or a category name. Observer: query at once.
@@ -354,7 +356,7 @@ private:
     // Query and selection.
     bool processing_ = false;
     PathSet selection_;
-    std::vector<FileEntry> selectedFiles_;
+    ReportRows selectedFiles_;
     qint64 selectedSize_ = 0;
     std::string filter_ = "全部文件";
     std::string search_;

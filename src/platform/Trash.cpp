@@ -3,6 +3,7 @@
 
 #include "platform/Locations.h"
 #include "platform/MountTable.h"
+#include "platform/ResolvedPath.h"
 #include "platform/TrashInfo.h"
 
 #include "engine/Errors.h"
@@ -15,6 +16,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
+#include <optional>
 #include <pwd.h>
 #include <sys/file.h>
 #include <random>
@@ -65,12 +67,7 @@ std::string lastComponent(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::string canonical(const std::string& path)
-{
-    std::unique_ptr<char, decltype(&std::free)> resolved(realpath(path.c_str(), nullptr), &std::free);
-    if (!resolved) throwErrno();
-    return resolved.get();
-}
+std::string canonical(const std::string& path) { return resolvedPath(path); }
 
 // Creates a folder with mode 0700 unless one is there. `followLink` accepts a link to a
 // folder (allowed above the home Trash); Trash folders themselves must be real folders.
@@ -180,7 +177,7 @@ std::string truncateUtf8(const std::string& text, size_t limit)
 
 // The name to try on attempt `n`: the item's own name first, then "stem 2.ext" ... and
 // finally random suffixes, each cut so that "<name>.trashinfo" fits in one file name.
-std::string candidateName(const std::string& name, int attempt, std::mt19937_64& random)
+std::string candidateName(const std::string& name, int attempt, std::optional<std::mt19937_64>& random)
 {
     std::string stem = name, ext;
     auto dot = name.rfind('.');
@@ -193,7 +190,8 @@ std::string candidateName(const std::string& name, int attempt, std::mt19937_64&
         suffix = " " + std::to_string(attempt + 1);
     } else if (attempt > 8) {
         char buf[24];
-        snprintf(buf, sizeof buf, " %016llx", static_cast<unsigned long long>(random()));
+        if (!random) random.emplace(std::random_device{}());
+        snprintf(buf, sizeof buf, " %016llx", static_cast<unsigned long long>((*random)()));
         suffix = buf;
     }
     size_t room = kNameMax - kInfoSuffix.size();
@@ -248,8 +246,128 @@ namespace Trash {
 
 std::string homeFilesDirectory() { return homeTrashDirectory() + "/files"; }
 
-std::string trashItem(const std::string& path, const ItemCheck& check)
+std::string trashItem(const std::string& path, const ItemCheck& check) { return Mover().move(path, check); }
+
+namespace {
+
+struct Identity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool operator==(const Identity&) const = default;
+};
+
+Identity identityOf(const struct stat& st) { return {st.st_dev, st.st_ino}; }
+
+// An open folder, kept to flush it without looking it up again.
+struct FolderHandle {
+    int fd = -1;
+    Identity identity;
+    std::string path;
+    FolderHandle() = default;
+    FolderHandle(const FolderHandle&) = delete;
+    FolderHandle& operator=(const FolderHandle&) = delete;
+    ~FolderHandle() { reset(); }
+    void reset()
+    {
+        if (fd >= 0) close(fd);
+        fd = -1;
+    }
+    // Opens the real folder at path (no link); false when that fails.
+    bool open(const std::string& folder)
+    {
+        reset();
+        path = folder;
+        fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        struct stat st {};
+        if (fd < 0 || fstat(fd, &st) != 0) {
+            reset();
+            return false;
+        }
+        identity = identityOf(st);
+        return true;
+    }
+    void sync() const
+    {
+        if (fd >= 0) fsync(fd);
+        else syncDirectory(path);
+    }
+};
+
+// A Trash folder found and made sure of for an earlier item.
+struct Place {
+    std::string key; // "home", or the top folder of the volume
+    std::string trashDir;
+    FolderHandle files, info;
+    // Still the folders found then: what sits at their paths now is the same folder.
+    bool current() const
+    {
+        struct stat st {};
+        if (lstat((trashDir + "/files").c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || identityOf(st) != files.identity)
+            return false;
+        return lstat((trashDir + "/info").c_str(), &st) == 0 && S_ISDIR(st.st_mode) && identityOf(st) == info.identity;
+    }
+};
+
+} // namespace
+
+struct Mover::State {
+    std::optional<dev_t> homeDevice;
+    std::vector<std::unique_ptr<Place>> places;
+    FolderHandle folder; // the last item's folder
+    std::string folderPath;
+    std::optional<std::mt19937_64> random;
+
+    void forget()
+    {
+        homeDevice.reset();
+        places.clear();
+        folder.reset();
+        folderPath.clear();
+    }
+    Place* find(const std::string& key)
+    {
+        for (auto& place : places)
+            if (place->key == key) return place->current() ? place.get() : nullptr;
+        return nullptr;
+    }
+    Place& keep(const std::string& key, const std::string& trashDir)
+    {
+        std::erase_if(places, [&](const auto& place) { return place->key == key; });
+        auto place = std::make_unique<Place>();
+        place->key = key;
+        place->trashDir = trashDir;
+        place->files.open(trashDir + "/files");
+        place->info.open(trashDir + "/info");
+        places.push_back(std::move(place));
+        return *places.back();
+    }
+    void syncFolder(const std::string& path, const struct stat& identity)
+    {
+        if (folderPath != path || folder.identity != identityOf(identity) || folder.fd < 0) {
+            folderPath = path;
+            folder.open(path);
+        }
+        folder.sync();
+    }
+};
+
+Mover::Mover() : state_(new State) {}
+
+Mover::~Mover() { delete state_; }
+
+std::string Mover::move(const std::string& path, const ItemCheck& check)
 {
+    try {
+        return moveOnce(path, check);
+    } catch (...) {
+        state_->forget();
+        throw;
+    }
+}
+
+std::string Mover::moveOnce(const std::string& path, const ItemCheck& check)
+{
+    State& state = *state_;
     std::string absolute = absolutePath(path);
     std::string name = lastComponent(absolute);
     if (name.empty() || name == "." || name == ".." || absolute == "/") throwPosix(EINVAL);
@@ -271,27 +389,32 @@ std::string trashItem(const std::string& path, const ItemCheck& check)
     struct stat homeTrash {};
     if (lstat(homeTrashDirectory().c_str(), &homeTrash) == 0 && !S_ISDIR(homeTrash.st_mode)) throw trashNotRealRefusal();
 
-    std::string trashDir;
-    std::string recordedPath;
-    if (item.st_dev == deviceOfNearest(homeFilesDirectory())) {
-        if (!isValidUtf8(homeTrashDirectory())) throw invalidUtf8Error();
-        ensureDirectories(homeTrashDirectory(), true);
-        trashDir = canonical(homeTrashDirectory());
-        recordedPath = original;
-    } else {
-        std::string topdir = mountTop(folder, parent.st_dev);
-        trashDir = volumeTrash(topdir);
-        recordedPath = topdir == "/" ? original.substr(1) : original.substr(topdir.size() + 1);
+    if (!state.homeDevice) state.homeDevice = deviceOfNearest(homeFilesDirectory());
+    bool home = item.st_dev == *state.homeDevice;
+    std::string topdir = home ? std::string() : mountTop(folder, parent.st_dev);
+    std::string key = home ? "home" : topdir;
+    Place* place = state.find(key);
+    if (!place) {
+        std::string trashDir;
+        if (home) {
+            if (!isValidUtf8(homeTrashDirectory())) throw invalidUtf8Error();
+            ensureDirectories(homeTrashDirectory(), true);
+            trashDir = canonical(homeTrashDirectory());
+        } else {
+            trashDir = volumeTrash(topdir);
+        }
+        ensureDirectory(trashDir + "/files", false);
+        ensureDirectory(trashDir + "/info", false);
+        if (!isValidUtf8(trashDir)) throw invalidUtf8Error();
+        place = &state.keep(key, trashDir);
     }
-    ensureDirectory(trashDir + "/files", false);
-    ensureDirectory(trashDir + "/info", false);
-    if (!isValidUtf8(trashDir)) throw invalidUtf8Error();
+    const std::string& trashDir = place->trashDir;
+    std::string recordedPath = home ? original : topdir == "/" ? original.substr(1) : original.substr(topdir.size() + 1);
 
     const std::string contents = TrashInfo::contents(recordedPath, localTimestamp());
-    std::mt19937_64 random(std::random_device{}());
     constexpr int kAttempts = 200;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        std::string candidate = candidateName(name, attempt, random);
+        std::string candidate = candidateName(name, attempt, state.random);
         std::string infoPath = trashDir + "/info/" + candidate + kInfoSuffix;
         std::string target = trashDir + "/files/" + candidate;
 
@@ -317,10 +440,11 @@ std::string trashItem(const std::string& path, const ItemCheck& check)
             }
             if (errno != ENOENT) throwErrno();
             writeAll(fd, contents);
-            if (fsync(fd) != 0) throwErrno();
+            // A new file: fdatasync flushes its size along with its text.
+            if (fdatasync(fd) != 0) throwErrno();
             // The info file's name must be durable before the item moves, so a power loss
             // never leaves an item in files/ that nothing describes.
-            syncDirectory(trashDir + "/info");
+            place->info.sync();
 
             // The steps above take time (two flushes); whatever sits at the path now is what
             // the rename takes, so it is checked once more right here.
@@ -357,8 +481,8 @@ std::string trashItem(const std::string& path, const ItemCheck& check)
                 }
             }
             // The move itself has happened; flushing both folders only makes it durable.
-            syncDirectory(trashDir + "/files");
-            syncDirectory(folder);
+            place->files.sync();
+            state.syncFolder(folder, parent);
             return target;
         } catch (...) {
             int saved = errno;

@@ -22,6 +22,24 @@ namespace Trash {
 using ItemCheck = std::function<void(const std::string& path, const struct stat& item, bool moved)>;
 std::string trashItem(const std::string& path, const ItemCheck& check = {});
 
+// trashItem for a run of items: the Trash folders found for the first item of a volume are
+// kept with their identity and only that identity is checked for the next ones (a folder
+// replaced meanwhile fails the check and is looked up afresh); any failure drops what was
+// kept, so the next item looks everything up again. One instance per thread.
+class Mover {
+public:
+    Mover();
+    ~Mover();
+    Mover(const Mover&) = delete;
+    Mover& operator=(const Mover&) = delete;
+    std::string move(const std::string& path, const ItemCheck& check = {});
+
+private:
+    struct State;
+    std::string moveOnce(const std::string& path, const ItemCheck& check);
+    State* state_;
+};
+
 // Moves a trashed item back to where it came from, then removes its .trashinfo. Never
 // replaces anything at originalPath (not even a dangling link) and refuses when the file
 // system cannot promise that. Refusals are TessynError of domain "TessynRestore";

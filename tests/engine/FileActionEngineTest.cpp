@@ -482,3 +482,37 @@ TEST(FileActionEngine, FilesSwappedDuringTheirMoveAreRefusedAndPutBack)
         EXPECT_TRUE(exists(ws.home.dataHome() + "/Trash/files/" + name.substr(0, name.size() - 10))) << name;
     }
 }
+
+// While file k moves, the journal holds every earlier move as settled and only file k as
+// under way, whatever happened to the earlier ones; the last is settled when the run ends.
+TEST(FileActionEngine, OneMoveAtATimeIsUnsettled)
+{
+    Workspace ws;
+    std::vector<FileEntry> files;
+    for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt"}) files.push_back(ws.file(name, name));
+    std::vector<std::vector<OperationJournal::Entry>> seen;
+    int calls = 0;
+    auto trash = [&](const std::string& path) {
+        seen.push_back(ws.journal->entries());
+        if (++calls == 2) throw std::runtime_error("refused: " + path); // a failed move in between
+    };
+    auto records = ws.run(files, pathsOf(files), {}, trash);
+    ASSERT_EQ(records.size(), 4u);
+    ASSERT_EQ(seen.size(), 4u);
+    for (size_t k = 0; k < seen.size(); ++k) {
+        SCOPED_TRACE("move " + std::to_string(k));
+        size_t moving = 0;
+        for (const auto& entry : seen[k]) {
+            if (entry.phase == OperationJournal::kMoving) {
+                ++moving;
+                EXPECT_EQ(entry.operation.path, files[k].path);
+            } else {
+                EXPECT_EQ(entry.phase, OperationJournal::kFinished);
+            }
+        }
+        EXPECT_EQ(moving, 1u);
+        EXPECT_EQ(seen[k].size(), k + 1) << "the earlier moves are settled, not dropped";
+    }
+    EXPECT_FALSE(records[1].success);
+    for (const auto& entry : ws.journal->entries()) EXPECT_EQ(entry.phase, OperationJournal::kFinished);
+}

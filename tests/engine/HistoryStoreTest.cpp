@@ -370,3 +370,37 @@ TEST(HistoryStore, WritesRemoveTemporaryFilesOfKilledWriters)
     EXPECT_TRUE(std::filesystem::exists(unrelated));
     EXPECT_TRUE(std::filesystem::exists(longer));
 }
+
+// A save after the list lost records it had written (a checkpoint puts its records back
+// aside) or after another copy replaced the file still merges what the file holds.
+TEST(HistoryStore, SavesKeepWhatTheFileHoldsBeyondTheList)
+{
+    struct Case {
+        const char* name;
+        std::function<void(Stores&, HistoryStore&)> between;
+        std::vector<std::string> expected;
+    };
+    const std::vector<Case> cases{
+        {"nothing changed", [](Stores&, HistoryStore&) {}, {"/c", "/b", "/a"}},
+        {"list lost a record", [](Stores&, HistoryStore& store) { store.history().erase(store.history().begin()); },
+         {"/c", "/b", "/a"}},
+        {"another copy wrote", [](Stores& s, HistoryStore&) {
+             HistoryStore other = s.store();
+             ASSERT_EQ(other.load(), std::nullopt);
+             other.history().insert(other.history().begin(), record("/x", 2.5));
+             ASSERT_EQ(other.saveHistory(false), std::nullopt);
+         }, {"/c", "/x", "/b", "/a"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Stores s;
+        HistoryStore store = s.store();
+        store.history() = {record("/b", 2), record("/a", 1)};
+        ASSERT_EQ(store.saveHistory(false), std::nullopt);
+        c.between(s, store);
+        store.history().insert(store.history().begin(), record("/c", 3));
+        ASSERT_EQ(store.saveHistory(false), std::nullopt);
+        EXPECT_EQ(paths(s.onDisk()), c.expected);
+        EXPECT_EQ(paths(store.history()), c.expected);
+    }
+}

@@ -417,3 +417,39 @@ TEST(OperationJournal, PipesInPlaceOfStoresAreRefusedWithoutWaiting)
     EXPECT_NO_THROW(journal.record(makeOperation("/b"), "moving"));
     EXPECT_EQ(journal.entries().size(), 1u);
 }
+
+// Two instances on one file (two running copies): each sees what the other wrote, although
+// each keeps what it last wrote to spare itself the reading.
+TEST(OperationJournal, WritersTakeTurnsWithoutLosingEntries)
+{
+    TempHome home;
+    const std::string file = home.path("pending-actions.json");
+    OperationJournal first(file), second(file);
+    std::vector<Operation> ops;
+    for (int i = 0; i < 6; ++i) ops.push_back(makeOperation("/data/" + std::to_string(i)));
+    struct Step {
+        OperationJournal* writer;
+        size_t op;
+        const char* phase;
+    };
+    for (const Step& step : std::vector<Step>{{&first, 0, "moving"}, {&second, 1, "moving"}, {&first, 0, "finished"},
+                                              {&first, 2, "moving"}, {&second, 3, "moving"}, {&second, 1, "finished"}})
+        step.writer->record(ops[step.op], step.phase);
+    auto phases = [](OperationJournal& journal) {
+        std::vector<std::pair<std::string, std::string>> out;
+        for (const auto& e : journal.entries()) out.emplace_back(e.operation.path, e.phase);
+        return out;
+    };
+    const std::vector<std::pair<std::string, std::string>> expected{
+        {"/data/0", "finished"}, {"/data/2", "moving"}, {"/data/3", "moving"}, {"/data/1", "finished"}};
+    EXPECT_EQ(phases(first), expected);
+    EXPECT_EQ(phases(second), expected);
+
+    // A file replaced behind both (same size, new text) is read again, not taken from memory.
+    std::string text = readFile(file);
+    std::string changed = text;
+    changed.replace(changed.find("\"moving\""), 8, "\"rstart\"");
+    writeFile(file, changed);
+    EXPECT_EQ(first.entries()[1].phase, "rstart");
+    EXPECT_EQ(second.entries()[1].phase, "rstart");
+}

@@ -413,3 +413,44 @@ TEST(AppModelFreeSpace, WindowAndStaleQueries)
     ASSERT_TRUE(waitFor([&] { return real.availableSpace().has_value(); }));
     EXPECT_GT(*real.availableSpace(), 0);
 }
+
+// Query results and selection summaries are the report's own records, not copies, and stay
+// readable after the model has moved on to another report.
+TEST(AppModelQuery, ResultsReferToTheReportsRecords)
+{
+    ModelHome env;
+    std::string tree = env.home.path("tree");
+    makeFiles(tree, 30);
+    auto model = env.model(env.services(tree));
+    chooseAndScan(*model);
+    model->setFilter("全部文件");
+    QTRY_VERIFY(!model->filtering());
+    AppModel::ReportRef report = model->report();
+    const auto& rows = model->queryResults().files;
+    ASSERT_EQ(rows.size(), report->files.size());
+    auto inReport = [&](const FileEntry& file) {
+        return &file >= report->files.data() && &file < report->files.data() + report->files.size();
+    };
+    for (const FileEntry& file : rows) EXPECT_TRUE(inReport(file)) << file.path;
+    model->setSelection(set({report->files[3].path, report->files[1].path}));
+    ASSERT_EQ(model->selectedFiles().size(), 2u);
+    EXPECT_EQ(&model->selectedFiles()[0], &report->files[1]) << "report order, the report's record";
+    EXPECT_EQ(&model->selectedFiles()[1], &report->files[3]);
+
+    ReportRows kept = model->queryResults().files;
+    ReportRows keptSelection = model->selectedFiles();
+    std::vector<FileEntry> before = kept.toVector();
+    std::string firstSelected = keptSelection[0].path;
+    std::weak_ptr<const ScanReport> old = report;
+    report.reset();
+    model->setReport(std::make_shared<ScanReport>());
+    QTRY_VERIFY(!model->filtering());
+    EXPECT_TRUE(model->queryResults().files.empty());
+    EXPECT_TRUE(model->selectedFiles().empty());
+    EXPECT_FALSE(old.expired()) << "kept alive by the rows still held";
+    EXPECT_EQ(kept.toVector(), before);
+    EXPECT_EQ(keptSelection[0].path, firstSelected);
+    kept = {};
+    keptSelection = {};
+    QTRY_VERIFY2(old.expired(), "and freed with the last of them");
+}

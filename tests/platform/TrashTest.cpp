@@ -9,6 +9,7 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <regex>
 #include <sched.h>
@@ -468,4 +469,39 @@ TEST(Trash, OrphanInfoFilesOfAnItemAreRemoved)
     close(held);
     EXPECT_EQ(Trash::removeOrphanInfo(item), 1) << "once the mover is gone";
     EXPECT_EQ(readFile(item), "a");
+}
+
+// A mover keeps the Trash folders it found, but a folder replaced or removed between two
+// moves is noticed: a link in its place is refused, a removed Trash is made again, and
+// after a failure everything is looked up afresh.
+TEST(Trash, MoverNoticesTrashFoldersChangedBetweenMoves)
+{
+    TempHome home;
+    const std::string trash = home.dataHome() + "/Trash";
+    const std::string elsewhere = home.path("elsewhere");
+    makeDirs(elsewhere);
+    Trash::Mover mover;
+    std::string a = writeFile(home.path("docs/a.txt"), "a");
+    EXPECT_EQ(mover.move(a), trash + "/files/a.txt");
+
+    // files/ swapped for a link to another folder: nothing goes through it.
+    ASSERT_EQ(rename((trash + "/files").c_str(), (trash + "/files-aside").c_str()), 0);
+    ASSERT_EQ(symlink(elsewhere.c_str(), (trash + "/files").c_str()), 0);
+    std::string b = writeFile(home.path("docs/b.txt"), "b");
+    EXPECT_EQ(errnoOf([&] { mover.move(b); }), ENOTDIR);
+    EXPECT_TRUE(exists(b));
+    EXPECT_TRUE(namesIn(elsewhere).empty());
+    EXPECT_EQ(namesIn(trash + "/info"), std::vector<std::string>{"a.txt.trashinfo"}) << "no info file left";
+
+    // The real folder back: the next move looks everything up again and goes on.
+    ASSERT_EQ(unlink((trash + "/files").c_str()), 0);
+    ASSERT_EQ(rename((trash + "/files-aside").c_str(), (trash + "/files").c_str()), 0);
+    EXPECT_EQ(mover.move(b), trash + "/files/b.txt");
+
+    // The whole Trash removed (emptied by hand): made again, with the info file in it.
+    std::filesystem::remove_all(trash);
+    std::string c = writeFile(home.path("docs/c.txt"), "c");
+    EXPECT_EQ(mover.move(c), trash + "/files/c.txt");
+    EXPECT_EQ(readFile(trash + "/files/c.txt"), "c");
+    EXPECT_EQ(pathLineOf(trash + "/files/c.txt"), home.path("docs/c.txt"));
 }

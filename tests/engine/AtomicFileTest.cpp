@@ -1,0 +1,68 @@
+#include "engine/AtomicFile.h"
+
+#include "TestSupport.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+ino_t inodeOf(const std::string& path)
+{
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0) throw std::runtime_error("lstat failed: " + path);
+    return st.st_ino;
+}
+
+} // namespace
+
+// Replacements reuse the file they replaced; whatever sits at the reuse name that is not
+// solely that old file (the store itself after a crash, a link, a folder) is never written
+// into, and every replacement still leaves the complete new text.
+TEST(AtomicFile, ReplacementsReuseOnlyTheirOwnOldFile)
+{
+    struct Case {
+        const char* name;
+        std::function<void(const std::string& store, const std::string& spare, const std::string& other)> prepare;
+    };
+    const std::vector<Case> cases{
+        {"the old file", [](const std::string&, const std::string&, const std::string&) {}},
+        {"a second name of the store",
+         [](const std::string& store, const std::string& spare, const std::string&) {
+             std::filesystem::remove(spare);
+             ASSERT_EQ(link(store.c_str(), spare.c_str()), 0);
+         }},
+        {"a link to another file",
+         [](const std::string&, const std::string& spare, const std::string& other) {
+             std::filesystem::remove(spare);
+             std::filesystem::create_symlink(other, spare);
+         }},
+        {"a folder",
+         [](const std::string&, const std::string& spare, const std::string&) {
+             std::filesystem::remove(spare);
+             makeDirs(spare + "/inside");
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempHome home;
+        const std::string store = home.path("store.json");
+        const std::string spare = home.path(".store.json.spare");
+        const std::string other = writeFile(home.path("other.txt"), "someone else's");
+        AtomicFile::replace(store, "first");
+        AtomicFile::replace(store, "second");
+        ASSERT_EQ(readFile(spare), "first") << "the replaced file is kept for the next write";
+        ino_t kept = inodeOf(spare);
+        c.prepare(store, spare, other);
+        AtomicFile::replace(store, "third");
+        EXPECT_EQ(readFile(store), "third");
+        EXPECT_EQ(readFile(other), "someone else's");
+        if (std::string(c.name) == "the old file") EXPECT_EQ(inodeOf(store), kept);
+        AtomicFile::replace(store, "fourth");
+        EXPECT_EQ(readFile(store), "fourth");
+        for (const auto& e : std::filesystem::directory_iterator(home.root()))
+            EXPECT_EQ(e.path().filename().string().find(".tmp-"), std::string::npos) << e.path();
+    }
+}
