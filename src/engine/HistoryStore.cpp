@@ -84,9 +84,25 @@ void HistoryStore::mergeFromFile(const std::string& contents)
                      [](const Operation& a, const Operation& b) { return a.date > b.date; });
 }
 
+namespace {
+
+Sha256::Digest digestOf(std::string_view text)
+{
+    Sha256 hash;
+    hash.update(text.data(), text.size());
+    return hash.finish();
+}
+
+} // namespace
+
 bool HistoryStore::holdsWritten() const
 {
-    if (!written_ || AtomicFile::version(historyPath_) != written_) return false;
+    if (!written_ || !writtenDigest_ || AtomicFile::version(historyPath_) != written_) return false;
+    // Another running copy may have rewritten the file within one timestamp tick and reused
+    // the same inode: only the bytes themselves prove it is still ours. Reading is cheap next
+    // to decoding.
+    auto contents = AtomicFile::read(historyPath_);
+    if (!contents || digestOf(*contents) != *writtenDigest_) return false;
     size_t found = 0;
     std::unordered_map<std::string, const Operation*> held;
     for (const Operation& op : history_) held.try_emplace(op.id, &op);
@@ -124,9 +140,12 @@ std::optional<std::string> HistoryStore::saveHistory(bool replacing)
                 if (auto contents = AtomicFile::read(historyPath_)) mergeFromFile(*contents);
             }
             written_.reset();
+            writtenDigest_.reset();
             writtenRecords_.clear();
-            AtomicFile::replace(historyPath_, encodeHistory(history_));
+            std::string encoded = encodeHistory(history_);
+            AtomicFile::replace(historyPath_, encoded);
             written_ = AtomicFile::version(historyPath_);
+            writtenDigest_ = digestOf(encoded);
             writtenRecords_.clear();
             for (const Operation& op : history_) writtenRecords_.try_emplace(op.id, op.restoredAt);
             lastSaveWritten_ = true;

@@ -1,5 +1,6 @@
 #pragma once
 #include "engine/AtomicFile.h"
+#include "engine/Sha256.h"
 #include "engine/Operation.h"
 #include "engine/OperationJournal.h"
 
@@ -58,10 +59,11 @@ private:
     bool needsBackup_ = false;
     bool lastSaveWritten_ = false;
     // The file as this store last wrote it, and what it held (id, restore date): while that
-    // file is still there and the list still holds all of it, a merge would add nothing,
-    // so a save need not read the file back.
+    // file is still there byte for byte and the list still holds all of it, a merge would add
+    // nothing, so a save need not decode the file again.
     bool holdsWritten() const;
     std::optional<AtomicFile::Version> written_;
+    std::optional<Sha256::Digest> writtenDigest_;
     std::unordered_map<std::string, std::optional<double>> writtenRecords_;
 };
 

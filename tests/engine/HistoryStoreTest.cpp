@@ -4,7 +4,9 @@
 #include "HeldLock.h"
 #include "TestSupport.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
@@ -390,6 +392,20 @@ TEST(HistoryStore, SavesKeepWhatTheFileHoldsBeyondTheList)
              other.history().insert(other.history().begin(), record("/x", 2.5));
              ASSERT_EQ(other.saveHistory(false), std::nullopt);
          }, {"/c", "/x", "/b", "/a"}},
+        // Rewritten at once in place, same size: the same inode, and its times may not have
+        // moved on within the clock's tick.
+        {"another copy rewrote it in place", [](Stores& s, HistoryStore& store) {
+             std::string text = readFile(s.historyPath);
+             std::string id = store.history().front().id;
+             auto at = text.find(id);
+             ASSERT_NE(at, std::string::npos);
+             char& last = text[at + id.size() - 1];
+             last = last == '0' ? '1' : '0';
+             int fd = open(s.historyPath.c_str(), O_WRONLY);
+             ASSERT_GE(fd, 0);
+             ASSERT_EQ(pwrite(fd, text.data(), text.size(), 0), static_cast<ssize_t>(text.size()));
+             close(fd);
+         }, {"/c", "/b", "/b", "/a"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
