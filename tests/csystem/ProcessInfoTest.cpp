@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstdlib>
@@ -242,4 +243,26 @@ TEST(ProcessInfo, ContainsComparesBytes)
     EXPECT_FALSE(ts_contains_utf8("ab", "abc"));
     EXPECT_TRUE(ts_contains_utf8("文件名.txt", "件名"));
     EXPECT_FALSE(ts_contains_utf8("ABC", "b"));
+}
+
+TEST(ProcessInfo, SmallFileReadsAreCutToTheBufferAndTerminated)
+{
+    TempHome home;
+    std::string path = writeFile(home.path("small"), "abcdef");
+    struct Case {
+        size_t size;
+        int64_t length;
+        const char* text;
+    } cases[] = {{64, 6, "abcdef"}, {7, 6, "abcdef"}, {4, 3, "abc"}, {1, 0, ""}};
+    for (const Case& c : cases) {
+        char buf[64];
+        std::memset(buf, 'x', sizeof buf);
+        EXPECT_EQ(ts_read_small_file(path.c_str(), buf, c.size), c.length) << "size " << c.size;
+        EXPECT_STREQ(buf, c.text) << "size " << c.size;
+    }
+    char buf[8];
+    errno = 0;
+    EXPECT_EQ(ts_read_small_file(home.path("missing").c_str(), buf, sizeof buf), -1);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(ts_read_small_file(path.c_str(), buf, 0), -1) << "no room for the terminator";
 }
