@@ -9,7 +9,7 @@
 #include "pages/RoundedPanel.h"
 #include "pages/SpaceSummaryView.h"
 #include "shell/SymbolView.h"
-#include "shell/ActionStyle.h"
+#include "shell/TessynStyle.h"
 #include "shell/AppSettings.h"
 #include "shell/ContentUnavailableView.h"
 #include "shell/LocalizedText.h"
@@ -19,7 +19,7 @@
 #include "shell/SectionCard.h"
 #include "shell/SymbolIcon.h"
 #include "shell/SymbolView.h"
-#include "shell/Typography.h"
+#include "shell/StyledLabel.h"
 
 #include <QDoubleValidator>
 #include <QFile>

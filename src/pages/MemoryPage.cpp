@@ -16,7 +16,7 @@
 #include "model/Completion.h"
 #include "shell/SectionCard.h"
 #include "shell/SymbolIcon.h"
-#include "shell/Typography.h"
+#include "shell/StyledLabel.h"
 
 #include <QDateTime>
 #include <QDialog>

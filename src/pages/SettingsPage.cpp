@@ -10,7 +10,7 @@
 #include "shell/NativeActionButton.h"
 #include "shell/SectionCard.h"
 #include "shell/SegmentedControl.h"
-#include "shell/Typography.h"
+#include "shell/StyledLabel.h"
 #include "update/SoftwareUpdateController.h"
 #include "update/SoftwareUpdateView.h"
 

@@ -1,5 +1,5 @@
 #pragma once
-#include "shell/Typography.h"
+#include "shell/StyledLabel.h"
 
 class QProgressBar;
 

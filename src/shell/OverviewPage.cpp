@@ -4,12 +4,12 @@
 #include "engine/Dates.h"
 #include "model/AppModel.h"
 #include "services/MemoryAdvice.h"
-#include "shell/ActionStyle.h"
+#include "shell/TessynStyle.h"
 #include "shell/AppSettings.h"
 #include "shell/LocalizedText.h"
 #include "shell/PageDestinations.h"
 #include "shell/SectionCard.h"
-#include "shell/Typography.h"
+#include "shell/StyledLabel.h"
 
 #include <QEvent>
 #include <QFile>
