@@ -1,0 +1,12 @@
+#pragma once
+
+class QScrollArea;
+class QVBoxLayout;
+class QWidget;
+
+// Sets a scroll area up as the scrolling body of a page: the content follows the width, no
+// frame, no horizontal scrolling, and a viewport that lets the window's background show.
+void setUpPageScrollArea(QScrollArea* area);
+
+// A vertical layout on `owner` with `spacing` between items and `margin` on every side.
+QVBoxLayout* column(QWidget* owner, int spacing, int margin = 0);
