@@ -376,7 +376,6 @@ QWidget* FilesPage::buildEmptyState()
 {
     auto* outer = new QWidget();
     outer->setObjectName(QStringLiteral("empty-state"));
-    auto* centre = column(outer, 0);
     auto* inner = new QWidget();
     inner->setMaximumWidth(560);
     auto* stack = column(inner, 16, 24);
@@ -413,13 +412,7 @@ QWidget* FilesPage::buildEmptyState()
     hint->setAlignment(Qt::AlignHCenter);
     hint->setWordWrap(true);
     stack->addWidget(hint);
-    centre->addStretch(1);
-    auto* middle = new QHBoxLayout();
-    middle->addStretch(1);
-    middle->addWidget(inner, 100);
-    middle->addStretch(1);
-    centre->addLayout(middle);
-    centre->addStretch(1);
+    placeCentred(outer, inner);
     return outer;
 }
 

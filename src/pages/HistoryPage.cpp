@@ -132,8 +132,6 @@ QWidget* HistoryPage::makeEmptyArea()
 {
     auto* area = new QWidget();
     area->setObjectName(QStringLiteral("history-empty"));
-    auto* centre = new QVBoxLayout(area);
-    centre->setContentsMargins(0, 0, 0, 0);
 
     auto* card = new RoundedPanel(20);
     card->setObjectName(QStringLiteral("history-empty-card"));
@@ -158,13 +156,7 @@ QWidget* HistoryPage::makeEmptyArea()
     open->setObjectName(QStringLiteral("history-empty-open-trash"));
     column->addWidget(open, 0, Qt::AlignHCenter);
 
-    centre->addStretch(1);
-    auto* row = new QHBoxLayout();
-    row->addStretch(1);
-    row->addWidget(card, 100);
-    row->addStretch(1);
-    centre->addLayout(row);
-    centre->addStretch(1);
+    placeCentred(area, card);
     return area;
 }
 

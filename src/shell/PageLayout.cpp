@@ -1,5 +1,6 @@
 #include "shell/PageLayout.h"
 
+#include <QHBoxLayout>
 #include <QScrollArea>
 #include <QVBoxLayout>
 
@@ -18,4 +19,16 @@ QVBoxLayout* column(QWidget* owner, int spacing, int margin)
     layout->setContentsMargins(margin, margin, margin, margin);
     layout->setSpacing(spacing);
     return layout;
+}
+
+void placeCentred(QWidget* area, QWidget* content)
+{
+    auto* centre = column(area, 0);
+    centre->addStretch(1);
+    auto* middle = new QHBoxLayout();
+    middle->addStretch(1);
+    middle->addWidget(content, 100);
+    middle->addStretch(1);
+    centre->addLayout(middle);
+    centre->addStretch(1);
 }
