@@ -10,7 +10,8 @@ extern "C" {
 #endif
 
 /* Reads a small file (a /proc entry) whole into buf, NUL-terminated, keeping at most size - 1
- * bytes; the length kept, or -1 with errno set. Longer files are cut silently. */
+ * bytes; the length kept, or -1 with errno set (EINVAL for anything but a regular file).
+ * Longer files are cut silently. */
 int64_t ts_read_small_file(const char* path, char* buf, size_t size);
 /* Resident and footprint bytes of one process; 0 on success, outputs untouched otherwise. */
 int32_t ts_process_usage(int32_t pid, uint64_t* resident, uint64_t* footprint);

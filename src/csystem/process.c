@@ -8,6 +8,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 int64_t ts_read_small_file(const char* path, char* buf, size_t size)
@@ -16,8 +17,16 @@ int64_t ts_read_small_file(const char* path, char* buf, size_t size)
         errno = EINVAL;
         return -1;
     }
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    /* A FIFO or device put where a /proc or sysfs file is expected is refused, never waited on. */
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return -1;
+    struct stat info;
+    int failure = fstat(fd, &info) != 0 ? errno : S_ISREG(info.st_mode) ? 0 : EINVAL;
+    if (failure) {
+        close(fd);
+        errno = failure;
+        return -1;
+    }
     size_t used = 0;
     while (used + 1 < size) {
         ssize_t n = read(fd, buf + used, size - 1 - used);

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <grp.h>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -265,4 +266,13 @@ TEST(ProcessInfo, SmallFileReadsAreCutToTheBufferAndTerminated)
     EXPECT_EQ(ts_read_small_file(home.path("missing").c_str(), buf, sizeof buf), -1);
     EXPECT_EQ(errno, ENOENT);
     EXPECT_EQ(ts_read_small_file(path.c_str(), buf, 0), -1) << "no room for the terminator";
+
+    // Neither a FIFO without a writer nor a device is read: the call returns at once.
+    std::string fifo = home.path("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& odd : {fifo, std::string("/dev/zero")}) {
+        errno = 0;
+        EXPECT_EQ(ts_read_small_file(odd.c_str(), buf, sizeof buf), -1) << odd;
+        EXPECT_EQ(errno, EINVAL) << odd;
+    }
 }
