@@ -8,13 +8,25 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-/* Reads a small /proc file into buf (NUL-terminated); its length, or -1. */
-static ssize_t read_proc_file(const char* path, char* buf, size_t size)
+int64_t ts_read_small_file(const char* path, char* buf, size_t size)
 {
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (size == 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    /* A FIFO or device put where a /proc or sysfs file is expected is refused, never waited on. */
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return -1;
+    struct stat info;
+    int failure = fstat(fd, &info) != 0 ? errno : S_ISREG(info.st_mode) ? 0 : EINVAL;
+    if (failure) {
+        close(fd);
+        errno = failure;
+        return -1;
+    }
     size_t used = 0;
     while (used + 1 < size) {
         ssize_t n = read(fd, buf + used, size - 1 - used);
@@ -30,7 +42,7 @@ static ssize_t read_proc_file(const char* path, char* buf, size_t size)
     }
     close(fd);
     buf[used] = '\0';
-    return (ssize_t)used;
+    return (int64_t)used;
 }
 
 /* The whole of a /proc file in a growing heap buffer (NUL-terminated, caller frees); NULL with
@@ -169,7 +181,7 @@ int32_t ts_parent_pid(int32_t pid)
     char path[64];
     char buf[1024];
     snprintf(path, sizeof path, "/proc/%d/stat", (int)pid);
-    if (read_proc_file(path, buf, sizeof buf) < 0) return -1;
+    if (ts_read_small_file(path, buf, sizeof buf) < 0) return -1;
     /* The command name may hold spaces and parentheses: the fields resume after the last ')'. */
     const char* p = strrchr(buf, ')');
     if (!p) return -1;

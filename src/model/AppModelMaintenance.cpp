@@ -5,7 +5,7 @@
 #include "engine/Dates.h"
 #include "engine/Errors.h"
 #include "services/CachePlan.h"
-#include "services/MaintenanceEngine.h"
+#include "services/InstalledAppInventory.h"
 #include "services/RelatedFiles.h"
 #include "services/Uninstall.h"
 

@@ -9,7 +9,7 @@
 #include "shell/ActionConfirmation.h"
 #include "shell/LocalizedText.h"
 #include "shell/NativeActionButton.h"
-#include "shell/Typography.h"
+#include "shell/StyledLabel.h"
 
 #include <QCheckBox>
 #include <QDateTime>

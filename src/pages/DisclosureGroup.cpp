@@ -1,7 +1,7 @@
 #include "pages/DisclosureGroup.h"
 
 #include "shell/LocalizedText.h"
-#include "shell/Typography.h"
+#include "shell/StyledLabel.h"
 
 #include <QToolButton>
 #include <QVBoxLayout>

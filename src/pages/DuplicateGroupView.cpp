@@ -7,7 +7,7 @@
 #include "shell/DisplayText.h"
 #include "shell/LocalizedText.h"
 #include "shell/SymbolIcon.h"
-#include "shell/Typography.h"
+#include "shell/StyledLabel.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -4,13 +4,13 @@
 #include "pages/DisclosureGroup.h"
 #include "pages/DuplicateGroupView.h"
 #include "shell/SymbolView.h"
-#include "shell/ActionStyle.h"
+#include "shell/TessynStyle.h"
 #include "shell/ContentUnavailableView.h"
 #include "shell/LocalizedText.h"
 #include "shell/Palette.h"
 #include "shell/SymbolIcon.h"
 #include "shell/SymbolView.h"
-#include "shell/Typography.h"
+#include "shell/StyledLabel.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

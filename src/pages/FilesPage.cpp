@@ -7,19 +7,21 @@
 #include "pages/MiddleElidedLabel.h"
 #include "pages/MoveConfirmationSheet.h"
 #include "pages/RoundedPanel.h"
+#include "pages/SheetWidgets.h"
 #include "pages/SpaceSummaryView.h"
 #include "shell/SymbolView.h"
-#include "shell/ActionStyle.h"
+#include "shell/TessynStyle.h"
 #include "shell/AppSettings.h"
 #include "shell/ContentUnavailableView.h"
 #include "shell/LocalizedText.h"
+#include "shell/PageLayout.h"
 #include "shell/NativeActionButton.h"
 #include "shell/NativeFileTable.h"
 #include "shell/Palette.h"
 #include "shell/SectionCard.h"
 #include "shell/SymbolIcon.h"
 #include "shell/SymbolView.h"
-#include "shell/Typography.h"
+#include "shell/StyledLabel.h"
 
 #include <QDoubleValidator>
 #include <QFile>
@@ -49,14 +51,6 @@ QString q(const std::string& text) { return QString::fromStdString(text); }
 QString q(const char* text) { return QString::fromUtf8(text); }
 QString sizeText(int64_t bytes) { return q(formatFileSize(bytes)); }
 QString pathText(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
-
-QVBoxLayout* column(QWidget* owner, int spacing, int margin = 0)
-{
-    auto* layout = new QVBoxLayout(owner);
-    layout->setContentsMargins(margin, margin, margin, margin);
-    layout->setSpacing(spacing);
-    return layout;
-}
 
 QHBoxLayout* row(QWidget* owner, int spacing, int margin = 0)
 {
@@ -99,16 +93,6 @@ QWidget* symbolLabel(const QString& symbol, const QString& text, StyledLabel::To
     holder->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     if (textOut) *textOut = words;
     return holder;
-}
-
-// An indeterminate progress indicator of the given size.
-QProgressBar* spinner(QSize size)
-{
-    auto* bar = new QProgressBar();
-    bar->setRange(0, 0);
-    bar->setTextVisible(false);
-    bar->setFixedSize(size);
-    return bar;
 }
 
 // A category chip: a plain button whose text and wash show whether it is the current filter.
@@ -175,10 +159,7 @@ FilesPage::FilesPage(AppModel& model, PageFactory::Navigate navigate, QWidget* p
       seenSearch_(model.search())
 {
     setObjectName(QStringLiteral("files"));
-    setWidgetResizable(true);
-    setFrameShape(QFrame::NoFrame);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    viewport()->setAutoFillBackground(false);
+    setUpPageScrollArea(this);
 
     auto* body = new QWidget();
     body->setAutoFillBackground(false);
@@ -395,7 +376,6 @@ QWidget* FilesPage::buildEmptyState()
 {
     auto* outer = new QWidget();
     outer->setObjectName(QStringLiteral("empty-state"));
-    auto* centre = column(outer, 0);
     auto* inner = new QWidget();
     inner->setMaximumWidth(560);
     auto* stack = column(inner, 16, 24);
@@ -432,13 +412,7 @@ QWidget* FilesPage::buildEmptyState()
     hint->setAlignment(Qt::AlignHCenter);
     hint->setWordWrap(true);
     stack->addWidget(hint);
-    centre->addStretch(1);
-    auto* middle = new QHBoxLayout();
-    middle->addStretch(1);
-    middle->addWidget(inner, 100);
-    middle->addStretch(1);
-    centre->addLayout(middle);
-    centre->addStretch(1);
+    placeCentred(outer, inner);
     return outer;
 }
 
@@ -456,7 +430,7 @@ QWidget* FilesPage::buildResults()
     header->addWidget(matches_);
     filteringBadge_ = new QWidget();
     auto* filtering = row(filteringBadge_, 5);
-    filtering->addWidget(spinner(QSize(28, 6)));
+    filtering->addWidget(SheetWidgets::spinner(28, 6));
     filtering->addWidget(label(Typography::caption(), StyledLabel::Tone::ink, L(QStringLiteral("筛选中"))));
     header->addWidget(filteringBadge_);
     header->addStretch(1);
@@ -523,7 +497,7 @@ QWidget* FilesPage::buildSelectionBar()
     line->addStretch(1);
     actionGroup_ = new QWidget();
     auto* progress = row(actionGroup_, 8);
-    progress->addWidget(spinner(QSize(36, 8)));
+    progress->addWidget(SheetWidgets::spinner(36, 8));
     counter_ = label(Typography::caption());
     progress->addWidget(counter_);
     stopAction_ = button(QStringLiteral("停止后续处理"));

@@ -4,12 +4,14 @@
 #include "pages/HistoryRecordList.h"
 #include "shell/ActionConfirmation.h"
 #include "shell/DesktopServices.h"
+#include "shell/DisplayText.h"
 #include "shell/LocalizedText.h"
 #include "shell/NativeActionButton.h"
+#include "shell/PageLayout.h"
 #include "shell/Palette.h"
 #include "shell/SymbolIcon.h"
 #include "shell/SymbolView.h"
-#include "shell/Typography.h"
+#include "shell/StyledLabel.h"
 
 #include <QFutureWatcher>
 #include <QHBoxLayout>
@@ -25,11 +27,6 @@ namespace {
 
 // Notes past this height scroll, so a pile of them never pushes the records off the page.
 constexpr int kNotesMaxHeight = 160;
-
-QString fromBytes(const std::string& bytes)
-{
-    return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
-}
 
 QColor warningColour() { return QColor(0xf0, 0x8c, 0x00); }
 
@@ -89,21 +86,14 @@ private:
 HistoryPage::HistoryPage(AppModel& model, QWidget* parent) : QWidget(parent), model_(model)
 {
     setObjectName(QStringLiteral("history-page"));
-    auto* stack = new QVBoxLayout(this);
-    stack->setContentsMargins(0, 0, 0, 0);
-    stack->setSpacing(16);
+    auto* stack = column(this, 16);
 
     notesArea_ = new QScrollArea();
     notesArea_->setObjectName(QStringLiteral("history-notes"));
-    notesArea_->setWidgetResizable(true);
-    notesArea_->setFrameShape(QFrame::NoFrame);
-    notesArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    notesArea_->viewport()->setAutoFillBackground(false);
+    setUpPageScrollArea(notesArea_);
     notes_ = new QWidget();
     notes_->setAutoFillBackground(false);
-    notesLayout_ = new QVBoxLayout(notes_);
-    notesLayout_->setContentsMargins(0, 0, 0, 0);
-    notesLayout_->setSpacing(16);
+    notesLayout_ = column(notes_, 16);
     notesArea_->setWidget(notes_);
     stack->addWidget(notesArea_);
 
@@ -142,8 +132,6 @@ QWidget* HistoryPage::makeEmptyArea()
 {
     auto* area = new QWidget();
     area->setObjectName(QStringLiteral("history-empty"));
-    auto* centre = new QVBoxLayout(area);
-    centre->setContentsMargins(0, 0, 0, 0);
 
     auto* card = new RoundedPanel(20);
     card->setObjectName(QStringLiteral("history-empty-card"));
@@ -168,13 +156,7 @@ QWidget* HistoryPage::makeEmptyArea()
     open->setObjectName(QStringLiteral("history-empty-open-trash"));
     column->addWidget(open, 0, Qt::AlignHCenter);
 
-    centre->addStretch(1);
-    auto* row = new QHBoxLayout();
-    row->addStretch(1);
-    row->addWidget(card, 100);
-    row->addStretch(1);
-    centre->addLayout(row);
-    centre->addStretch(1);
+    placeCentred(area, card);
     return area;
 }
 
@@ -205,7 +187,7 @@ void HistoryPage::showNotes()
     }
     const std::vector<std::string>& notes = model_.recoveryNotes();
     for (const std::string& note : notes) {
-        auto* line = new QLabel(L(fromBytes(note)));
+        auto* line = new QLabel(L(textFromBytes(note)));
         line->setObjectName(QStringLiteral("history-note"));
         line->setFont(Typography::callout());
         line->setTextFormat(Qt::PlainText);

@@ -1,6 +1,5 @@
 #include "pages/HistoryRecordList.h"
 
-#include "engine/Dates.h"
 #include "shell/ActionConfirmation.h"
 #include "shell/DisplayText.h"
 #include "shell/LocalizedText.h"
@@ -10,7 +9,6 @@
 
 #include <QAbstractListModel>
 #include <QApplication>
-#include <QDateTime>
 #include <QHelpEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -23,7 +21,6 @@
 #include <algorithm>
 #include <map>
 #include <memory>
-#include <unicode/datefmt.h>
 
 namespace {
 
@@ -33,11 +30,6 @@ constexpr int kIconSide = 18;
 constexpr int kIconGap = 10;
 constexpr int kLineGap = 4;
 constexpr int kTrailingGap = 16;  // between the texts and the date column
-
-QString fromBytes(const std::string& bytes)
-{
-    return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
-}
 
 // The last component of a path, as a file URL names it ("/a/b/" gives "b").
 QString lastComponent(const std::string& path)
@@ -49,21 +41,9 @@ QString lastComponent(const std::string& path)
     return HistoryRecordList::oneLine(path.substr(begin, end + 1 - begin));
 }
 
-// The user's numeric date with short time (main thread only: the formatter is shared).
-QString dateTime(double date)
-{
-    static std::unique_ptr<icu::DateFormat> format(
-        icu::DateFormat::createDateTimeInstance(icu::DateFormat::kShort, icu::DateFormat::kShort));
-    double unixSeconds = unixTimeFromDate(date);
-    if (!format) return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(unixSeconds * 1000.0)).toString(Qt::ISODate);
-    icu::UnicodeString text;
-    format->format(unixSeconds * 1000.0, text);
-    return QString(reinterpret_cast<const QChar*>(text.getBuffer()), text.length());
-}
-
 QString subtitleOf(const Operation& record)
 {
-    return record.restoredAt ? L(QStringLiteral("已恢复到原位置")) : L(fromBytes(record.detail));
+    return record.restoredAt ? L(QStringLiteral("已恢复到原位置")) : L(textFromBytes(record.detail));
 }
 
 QColor successColour() { return Palette::isDark() ? QColor(0x4c, 0xd9, 0x64) : QColor(0x1f, 0x9d, 0x3f); }
@@ -123,7 +103,7 @@ public:
         case Qt::EditRole: return HistoryRecordList::oneLine(r->path);
         case Qt::AccessibleTextRole:
             return lastComponent(r->path) + QLatin1Char('\n') + HistoryRecordList::oneLine(r->path) + QLatin1Char('\n') + subtitleOf(*r) +
-                   QLatin1Char('\n') + L(dateTime(r->date));
+                   QLatin1Char('\n') + L(numericDateTime(r->date));
         default: return {};
         }
     }
@@ -166,7 +146,7 @@ public:
         QFontMetrics caption(captionFont_);
         int captionLine = caption.lineSpacing();
         int titleLine = QFontMetrics(titleFont_).lineSpacing();
-        QString date = L(dateTime(record.date));
+        QString date = L(numericDateTime(record.date));
         bool restorable = HistoryRecordList::isRestorable(record);
         int trailing = std::max(caption.horizontalAdvance(date), restorable ? buttonSize_.width() : 0);
         out.date = QRect(content.right() - trailing + 1, content.top(), trailing, captionLine);
@@ -214,7 +194,7 @@ public:
 
         // Date and restore button.
         painter->setPen(Palette::ink());
-        painter->drawText(parts.date, Qt::AlignRight | Qt::AlignVCenter, L(dateTime(record->date)));
+        painter->drawText(parts.date, Qt::AlignRight | Qt::AlignVCenter, L(numericDateTime(record->date)));
         if (!parts.button.isNull()) paintButton(painter, option, parts.button, index.row());
 
         // Divider below every row but the last.
@@ -395,7 +375,7 @@ QString HistoryRecordList::subtitle(int row) const
 QString HistoryRecordList::dateText(int row) const
 {
     const Operation* record = model_->record(row);
-    return record ? L(dateTime(record->date)) : QString();
+    return record ? L(numericDateTime(record->date)) : QString();
 }
 
 std::optional<int> HistoryRecordList::buttonAt(const QPoint& viewportPos) const

@@ -14,8 +14,9 @@
 #include "shell/ContentUnavailableView.h"
 #include "shell/LocalizedText.h"
 #include "shell/NativeActionButton.h"
+#include "shell/PageLayout.h"
 #include "shell/Palette.h"
-#include "shell/Typography.h"
+#include "shell/StyledLabel.h"
 
 #include <QHBoxLayout>
 #include <QLineEdit>
@@ -81,12 +82,10 @@ protected:
 MaintenancePage::MaintenancePage(AppModel& model, QWidget* parent) : QWidget(parent), model_(model)
 {
     setObjectName(QStringLiteral("maintenance-page"));
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(14);
-    column->addWidget(buildHeader());
-    column->addWidget(buildContent(), 1);
-    column->addWidget(buildRules());
+    auto* stack = column(this, 14);
+    stack->addWidget(buildHeader());
+    stack->addWidget(buildContent(), 1);
+    stack->addWidget(buildRules());
 
     connect(&model_, &AppModel::installedAppsChanged, this, [this] {
         refreshCount();

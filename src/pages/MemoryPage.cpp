@@ -14,9 +14,10 @@
 #include "shell/LocalizedText.h"
 #include "shell/NativeActionButton.h"
 #include "model/Completion.h"
+#include "shell/PageLayout.h"
 #include "shell/SectionCard.h"
 #include "shell/SymbolIcon.h"
-#include "shell/Typography.h"
+#include "shell/StyledLabel.h"
 
 #include <QDateTime>
 #include <QDialog>
@@ -31,14 +32,6 @@
 namespace {
 
 int32_t ownProcess() { return static_cast<int32_t>(getpid()); }
-
-QVBoxLayout* column(QWidget* owner, int spacing)
-{
-    auto* layout = new QVBoxLayout(owner);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(spacing);
-    return layout;
-}
 
 StyledLabel* text(const QString& chinese, const QFont& font, StyledLabel::Tone tone = StyledLabel::Tone::ink)
 {
@@ -73,11 +66,7 @@ QString adviceSymbol(int severity)
 MemoryPage::MemoryPage(AppModel& model, QWidget* parent) : QScrollArea(parent), model_(model)
 {
     setObjectName(QStringLiteral("memory-page"));
-    setWidgetResizable(true);
-    setFrameShape(QFrame::NoFrame);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    viewport()->setAutoFillBackground(false);
+    setUpPageScrollArea(this);
 
     auto* body = new QWidget();
     body->setAutoFillBackground(false);

@@ -2,7 +2,7 @@
 
 #include "engine/ByteFormat.h"
 #include "shell/LocalizedText.h"
-#include "shell/Typography.h"
+#include "shell/StyledLabel.h"
 
 #include <QVBoxLayout>
 

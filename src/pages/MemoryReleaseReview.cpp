@@ -7,7 +7,7 @@
 #include "shell/NativeActionButton.h"
 #include "shell/Palette.h"
 #include "shell/SymbolView.h"
-#include "shell/Typography.h"
+#include "shell/StyledLabel.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -1,5 +1,5 @@
 #pragma once
-#include "shell/Typography.h"
+#include "shell/StyledLabel.h"
 
 // One line of text shortened in the middle to the width it gets; the full text is its tooltip.
 class MiddleElidedLabel : public StyledLabel {

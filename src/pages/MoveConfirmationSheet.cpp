@@ -6,7 +6,7 @@
 #include "shell/LocalizedText.h"
 #include "shell/NativeActionButton.h"
 #include "shell/Palette.h"
-#include "shell/Typography.h"
+#include "shell/StyledLabel.h"
 
 #include <QAbstractListModel>
 #include <QHBoxLayout>

@@ -1,5 +1,6 @@
 #include "pages/RoundedPanel.h"
 
+#include "shell/PageLayout.h"
 #include "shell/Palette.h"
 
 #include <QPainter>
@@ -28,10 +29,7 @@ RoundedPanel* scrollingPanel(double radius, QVBoxLayout*& rows)
     auto* column = new QVBoxLayout(panel);
     column->setContentsMargins(1, 1, 1, 1);
     auto* scroll = new QScrollArea();
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->viewport()->setAutoFillBackground(false);
+    setUpPageScrollArea(scroll);
     auto* content = new QWidget();
     rows = new QVBoxLayout(content);
     rows->addStretch(1);

@@ -8,9 +8,10 @@
 #include "shell/LanguagePicker.h"
 #include "shell/LocalizedText.h"
 #include "shell/NativeActionButton.h"
+#include "shell/PageLayout.h"
 #include "shell/SectionCard.h"
 #include "shell/SegmentedControl.h"
-#include "shell/Typography.h"
+#include "shell/StyledLabel.h"
 #include "update/SoftwareUpdateController.h"
 #include "update/SoftwareUpdateView.h"
 
@@ -19,15 +20,6 @@
 #include <QVBoxLayout>
 
 namespace {
-
-QWidget* column(int spacing, QVBoxLayout** layout)
-{
-    auto* content = new QWidget();
-    *layout = new QVBoxLayout(content);
-    (*layout)->setContentsMargins(0, 0, 0, 0);
-    (*layout)->setSpacing(spacing);
-    return content;
-}
 
 StyledLabel* caption(const QString& text)
 {
@@ -56,19 +48,15 @@ SettingsPage::SettingsPage(AppModel& model, SoftwareUpdateController& updates, Q
     : QScrollArea(parent), model_(model)
 {
     setObjectName(QStringLiteral("settings"));
-    setWidgetResizable(true);
-    setFrameShape(QFrame::NoFrame);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    viewport()->setAutoFillBackground(false);
+    setUpPageScrollArea(this);
 
-    QVBoxLayout* stack = nullptr;
-    QWidget* body = column(20, &stack);
+    auto* body = new QWidget();
+    QVBoxLayout* stack = column(body, 20);
     body->setAutoFillBackground(false);
 
     // Appearance: one segment per appearance, in their order.
-    QVBoxLayout* appearanceColumn = nullptr;
-    QWidget* appearanceContent = column(10, &appearanceColumn);
+    auto* appearanceContent = new QWidget();
+    QVBoxLayout* appearanceColumn = column(appearanceContent, 10);
     appearance_ = new SegmentedControl(
         {L(QStringLiteral("跟随系统")), L(QStringLiteral("浅色（白天）")), L(QStringLiteral("深色（夜间）"))});
     appearance_->setObjectName(QStringLiteral("appearance-picker"));
@@ -91,15 +79,15 @@ SettingsPage::SettingsPage(AppModel& model, SoftwareUpdateController& updates, Q
     stack->addWidget(card(QStringLiteral("外观"), QStringLiteral("circle.lefthalf.filled"), appearanceContent));
 
     // Language.
-    QVBoxLayout* languageColumn = nullptr;
-    QWidget* languageContent = column(10, &languageColumn);
+    auto* languageContent = new QWidget();
+    QVBoxLayout* languageColumn = column(languageContent, 10);
     languageColumn->addWidget(new LanguagePicker());
     languageColumn->addWidget(caption(QStringLiteral("切换立即生效，重启后保留。默认英文。")));
     stack->addWidget(card(QStringLiteral("语言"), QStringLiteral("globe"), languageContent));
 
     // About.
-    QVBoxLayout* aboutColumn = nullptr;
-    QWidget* aboutContent = column(6, &aboutColumn);
+    auto* aboutContent = new QWidget();
+    QVBoxLayout* aboutColumn = column(aboutContent, 6);
     aboutColumn->addWidget(line(L(QStringLiteral("版本 ") + AppVersion::version() + QStringLiteral("（构建 ") +
                                   AppVersion::build() + QStringLiteral("）"))));
     aboutColumn->addWidget(line(L(QStringLiteral("独立窗口 · 本地处理 · 官网分发"))));
@@ -109,8 +97,8 @@ SettingsPage::SettingsPage(AppModel& model, SoftwareUpdateController& updates, Q
     stack->addWidget(updateCard_);
 
     // Privacy and records.
-    QVBoxLayout* privacyColumn = nullptr;
-    QWidget* privacyContent = column(10, &privacyColumn);
+    auto* privacyContent = new QWidget();
+    QVBoxLayout* privacyColumn = column(privacyContent, 10);
     privacyColumn->addWidget(
         line(L(QStringLiteral("扫描和文件处理无需联网。操作记录包含本地路径，可随时清除。扫描结果在退出后不保留。"))));
     clearButton_ = new NativeActionButton(QStringLiteral("清除操作记录"), NativeActionButton::Emphasis::destructive,

@@ -12,12 +12,12 @@ StyledLabel* text(const QFont& font, StyledLabel::Tone tone)
     return label;
 }
 
-QProgressBar* spinner(int width)
+QProgressBar* spinner(int width, int height)
 {
     auto* bar = new QProgressBar();
     bar->setRange(0, 0);
     bar->setTextVisible(false);
-    bar->setFixedSize(width, 6);
+    bar->setFixedSize(width, height);
     return bar;
 }
 

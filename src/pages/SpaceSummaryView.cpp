@@ -4,7 +4,7 @@
 #include "pages/DisclosureGroup.h"
 #include "shell/LocalizedText.h"
 #include "shell/Palette.h"
-#include "shell/Typography.h"
+#include "shell/StyledLabel.h"
 
 #include <QHBoxLayout>
 #include <QPainter>

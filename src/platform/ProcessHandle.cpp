@@ -1,5 +1,7 @@
 #include "platform/ProcessHandle.h"
 
+#include "csystem/csystem.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -32,18 +34,10 @@ std::shared_ptr<ProcessHandle> ProcessHandle::open(int32_t pid)
 
 std::optional<std::string> ProcessHandle::readProcFile(const std::string& path)
 {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::nullopt;
-    char buf[4096];
-    size_t used = 0;
-    while (used < sizeof buf) {
-        ssize_t n = read(fd, buf + used, sizeof buf - used);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        used += static_cast<size_t>(n);
-    }
-    close(fd);
-    return std::string(buf, used);
+    char buf[4096 + 1];
+    int64_t used = ts_read_small_file(path.c_str(), buf, sizeof buf);
+    if (used < 0) return std::nullopt;
+    return std::string(buf, static_cast<size_t>(used));
 }
 
 std::optional<uint64_t> ProcessHandle::readStartTime(int32_t pid)

@@ -1,5 +1,6 @@
 #include "services/MemorySnapshot.h"
 
+#include "csystem/csystem.h"
 #include "platform/TextLines.h"
 
 #include "engine/Dates.h"
@@ -12,26 +13,6 @@
 #include <unistd.h>
 
 namespace {
-
-// Reads a small file whole into buf; its length, or -1. Stops silently when buf is full.
-ssize_t readSmall(const std::string& path, char* buf, size_t size)
-{
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return -1;
-    size_t used = 0;
-    while (used < size) {
-        ssize_t n = ::read(fd, buf + used, size - used);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            close(fd);
-            return -1;
-        }
-        if (n == 0) break;
-        used += static_cast<size_t>(n);
-    }
-    close(fd);
-    return static_cast<ssize_t>(used);
-}
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -156,7 +137,7 @@ uint64_t zramTotal(const std::string& root)
     if (fd < 0) return 0;
     uint64_t total = 0;
     alignas(8) char entries[4096];
-    char stat[512];
+    char stat[512 + 1];
     for (;;) {
         ssize_t n = getdents64(fd, entries, sizeof entries);
         if (n < 0 && errno == EINTR) continue;
@@ -165,7 +146,7 @@ uint64_t zramTotal(const std::string& root)
             auto* d = reinterpret_cast<struct dirent64*>(entries + off);
             off += d->d_reclen;
             if (std::strncmp(d->d_name, "zram", 4) != 0) continue;
-            ssize_t len = readSmall(dir + "/" + d->d_name + "/mm_stat", stat, sizeof stat);
+            int64_t len = ts_read_small_file((dir + "/" + d->d_name + "/mm_stat").c_str(), stat, sizeof stat);
             if (len <= 0) continue;
             if (auto used = zramUsed(std::string_view(stat, static_cast<size_t>(len))))
                 total = saturatingAdd(total, *used);
@@ -182,8 +163,8 @@ std::optional<MemorySnapshot> MemorySnapshot::read(const std::string& rootFolder
     std::string root = rootFolder;
     if (root.empty() || root.back() != '/') root += '/';
 
-    char buf[16384];
-    ssize_t len = readSmall(root + "proc/meminfo", buf, sizeof buf);
+    char buf[16384 + 1];
+    int64_t len = ts_read_small_file((root + "proc/meminfo").c_str(), buf, sizeof buf);
     if (len < 0) return std::nullopt;
     std::optional<uint64_t> mem[KeyCount];
     parseMemInfo(std::string_view(buf, static_cast<size_t>(len)), mem);
@@ -191,7 +172,7 @@ std::optional<MemorySnapshot> MemorySnapshot::read(const std::string& rootFolder
 
     // The swap-out counter is part of the statistics: without it the growth over time of a
     // later reading would be meaningless, so a reading without it is no reading.
-    len = readSmall(root + "proc/vmstat", buf, sizeof buf);
+    len = ts_read_small_file((root + "proc/vmstat").c_str(), buf, sizeof buf);
     if (len < 0) return std::nullopt;
     auto pswpout = vmstatValue(std::string_view(buf, static_cast<size_t>(len)), "pswpout");
     if (!pswpout) return std::nullopt;
@@ -211,7 +192,7 @@ std::optional<MemorySnapshot> MemorySnapshot::read(const std::string& rootFolder
     s.date = dateNow();
 
     std::optional<uint32_t> level;
-    len = readSmall(root + "proc/pressure/memory", buf, sizeof buf);
+    len = ts_read_small_file((root + "proc/pressure/memory").c_str(), buf, sizeof buf);
     if (len >= 0) level = psiLevel(std::string_view(buf, static_cast<size_t>(len)));
     s.pressure = SystemPressure::decode(level);
     return s;

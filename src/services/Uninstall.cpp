@@ -6,6 +6,7 @@
 #include "engine/SearchKey.h"
 #include "engine/Uuid.h"
 #include "platform/Trash.h"
+#include "services/InstalledAppInventory.h"
 #include "services/MaintenanceEngine.h"
 
 #include <cerrno>

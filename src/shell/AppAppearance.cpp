@@ -1,6 +1,6 @@
 #include "shell/AppAppearance.h"
 
-#include "shell/ActionStyle.h"
+#include "shell/TessynStyle.h"
 #include "shell/AppSettings.h"
 
 #include <QApplication>

@@ -5,6 +5,7 @@
 #include "shell/LocalizedText.h"
 #include "shell/NavigationBus.h"
 #include "shell/PageDestinations.h"
+#include "shell/VisibleWindows.h"
 #include "update/SoftwareUpdateController.h"
 
 #include <QAction>
@@ -129,11 +130,5 @@ QWidget* AppMenus::navigationTarget(QWidget* mainWindow)
 {
     if (QWidget* active = QApplication::activeWindow()) return active;
     if (mainWindow && mainWindow->isVisible()) return mainWindow;
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (!widget->isWindow() || !widget->isVisible()) continue;
-        Qt::WindowType type = widget->windowType();
-        if (type == Qt::Popup || type == Qt::ToolTip || type == Qt::Desktop) continue;
-        return widget;
-    }
-    return nullptr;
+    return firstVisibleWindow();
 }

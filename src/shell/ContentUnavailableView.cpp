@@ -2,7 +2,7 @@
 
 #include "shell/LocalizedText.h"
 #include "shell/SymbolView.h"
-#include "shell/Typography.h"
+#include "shell/StyledLabel.h"
 
 #include <QVBoxLayout>
 

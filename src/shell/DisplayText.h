@@ -8,3 +8,11 @@
 // bidirectional embeddings, overrides and isolates) shown as U+FFFD. A name such as
 // "invoice<RLO>fdp.exe" then cannot pass for "invoiceexe.pdf" in a list the user confirms.
 QString displayLine(std::string_view bytes);
+
+// Bytes read as UTF-8, for texts that are not shown as a single line.
+QString textFromBytes(std::string_view bytes);
+
+// The user's short numeric date of `date` (seconds since 2001), without and with the short
+// time; ISO 8601 when the locale gives no formatter. Main thread only: the formatters are shared.
+QString numericDate(double date);
+QString numericDateTime(double date);

@@ -15,7 +15,7 @@
 #include "shell/Palette.h"
 #include "shell/SymbolIcon.h"
 #include "shell/SymbolView.h"
-#include "shell/Typography.h"
+#include "shell/StyledLabel.h"
 #include "update/SoftwareUpdateController.h"
 
 #include <QCoreApplication>

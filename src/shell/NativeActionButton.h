@@ -1,5 +1,5 @@
 #pragma once
-#include "shell/ActionStyle.h"
+#include "shell/TessynStyle.h"
 
 #include <QPushButton>
 #include <functional>

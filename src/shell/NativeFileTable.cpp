@@ -1,7 +1,6 @@
 #include "shell/NativeFileTable.h"
 
 #include "engine/ByteFormat.h"
-#include "engine/Dates.h"
 #include "shell/AppSettings.h"
 #include "shell/DesktopServices.h"
 #include "shell/DisplayText.h"
@@ -10,7 +9,6 @@
 #include "shell/SymbolIcon.h"
 
 #include <QAbstractTableModel>
-#include <QDateTime>
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QMouseEvent>
@@ -22,7 +20,6 @@
 #include <QToolTip>
 #include <algorithm>
 #include <cmath>
-#include <unicode/datefmt.h>
 
 namespace {
 
@@ -43,24 +40,6 @@ const char* const kButtonTitles[] = {"预览", "在 Finder 显示"};
 const char* const kButtonSymbols[] = {"eye", "folder"};
 
 constexpr int ParentRole = NativeFileTable::parentRole;
-
-QString fromBytes(std::string_view bytes)
-{
-    return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
-}
-
-// The user's short numeric date, without time (main thread only: the formatter is shared).
-QString numericDate(double unixSeconds)
-{
-    static std::unique_ptr<icu::DateFormat> format(icu::DateFormat::createDateInstance(icu::DateFormat::kShort));
-    if (!format) {
-        auto ms = static_cast<qint64>(unixSeconds * 1000.0);
-        return QDateTime::fromMSecsSinceEpoch(ms).date().toString(Qt::ISODate);
-    }
-    icu::UnicodeString text;
-    format->format(unixSeconds * 1000.0, text);
-    return QString(reinterpret_cast<const QChar*>(text.getBuffer()), text.length());
-}
 
 using Interval = std::pair<int, int>;  // first and last row, inclusive
 
@@ -180,7 +159,7 @@ public:
     QString dateText(const FileEntry& e) const
     {
         if (const FilePresentation* p = presentationFor(e)) return QString::fromStdString(p->date);
-        return numericDate(unixTimeFromDate(e.modified));
+        return numericDate(e.modified);
     }
 
     QString parentText(const FileEntry& e) const
@@ -205,9 +184,9 @@ public:
         case Qt::ToolTipRole:
             return column == NativeFileTable::actionsColumn ? QVariant() : QVariant(displayLine(e->path));
         case Qt::AccessibleTextRole:
-            if (column == NativeFileTable::fileColumn) return fromBytes(e->name()) + QLatin1Char('\n') + parentText(*e);
+            if (column == NativeFileTable::fileColumn) return textFromBytes(e->name()) + QLatin1Char('\n') + parentText(*e);
             if (column == NativeFileTable::actionsColumn) {
-                QString name = fromBytes(e->name());
+                QString name = textFromBytes(e->name());
                 return L(QString::fromUtf8(kButtonTitles[0]), language_) + QLatin1Char(' ') + name + QStringLiteral("; ") +
                        L(QString::fromUtf8(kButtonTitles[1]), language_) + QLatin1Char(' ') + name;
             }

@@ -4,12 +4,13 @@
 #include "engine/Dates.h"
 #include "model/AppModel.h"
 #include "services/MemoryAdvice.h"
-#include "shell/ActionStyle.h"
+#include "shell/PageLayout.h"
+#include "shell/TessynStyle.h"
 #include "shell/AppSettings.h"
 #include "shell/LocalizedText.h"
 #include "shell/PageDestinations.h"
 #include "shell/SectionCard.h"
-#include "shell/Typography.h"
+#include "shell/StyledLabel.h"
 
 #include <QEvent>
 #include <QFile>
@@ -28,14 +29,6 @@ QPushButton* makeButton(const QString& title)
     return button;
 }
 
-QVBoxLayout* column(QWidget* owner, int spacing)
-{
-    auto* layout = new QVBoxLayout(owner);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(spacing);
-    return layout;
-}
-
 QString unavailable() { return QStringLiteral("暂不可获取"); }
 
 } // namespace
@@ -44,11 +37,7 @@ OverviewPage::OverviewPage(AppModel& model, Navigate navigate, QWidget* parent)
     : QScrollArea(parent), model_(model), navigate_(std::move(navigate))
 {
     setObjectName(QStringLiteral("overview"));
-    setWidgetResizable(true);
-    setFrameShape(QFrame::NoFrame);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    viewport()->setAutoFillBackground(false);
+    setUpPageScrollArea(this);
 
     auto* body = new QWidget();
     body->setAutoFillBackground(false);

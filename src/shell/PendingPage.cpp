@@ -1,7 +1,7 @@
 #include "shell/PendingPage.h"
 
 #include "shell/LocalizedText.h"
-#include "shell/Typography.h"
+#include "shell/StyledLabel.h"
 
 #include <QEvent>
 #include <QVBoxLayout>

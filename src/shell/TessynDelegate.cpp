@@ -1,13 +1,12 @@
 #include "shell/TessynDelegate.h"
 
 #include "model/AppModel.h"
+#include "shell/VisibleWindows.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QMenu>
 #include <QSocketNotifier>
 #include <QTimer>
-#include <QWidget>
 
 #include <cerrno>
 #include <csignal>
@@ -31,11 +30,7 @@ void TessynDelegate::applicationDidFinishLaunching(const QList<QMenu*>& menus)
 
 void TessynDelegate::reopenCheck(const QList<QMenu*>& menus)
 {
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        Qt::WindowType type = widget->windowType();
-        if (type == Qt::Popup || type == Qt::ToolTip || type == Qt::Desktop) continue;
-        if (widget->isWindow() && widget->isVisible()) return;
-    }
+    if (firstVisibleWindow()) return;
     for (QMenu* menu : menus) {
         for (QAction* action : menu->actions()) {
             if (action->menu() || action->isSeparator()) continue;

@@ -2,7 +2,7 @@
 
 #include "shell/AppVersion.h"
 #include "shell/LocalizedText.h"
-#include "shell/Typography.h"
+#include "shell/StyledLabel.h"
 #include "update/SoftwareUpdateController.h"
 
 #include <QHBoxLayout>

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstdlib>
@@ -14,6 +15,7 @@
 #include <fstream>
 #include <grp.h>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -242,4 +244,35 @@ TEST(ProcessInfo, ContainsComparesBytes)
     EXPECT_FALSE(ts_contains_utf8("ab", "abc"));
     EXPECT_TRUE(ts_contains_utf8("文件名.txt", "件名"));
     EXPECT_FALSE(ts_contains_utf8("ABC", "b"));
+}
+
+TEST(ProcessInfo, SmallFileReadsAreCutToTheBufferAndTerminated)
+{
+    TempHome home;
+    std::string path = writeFile(home.path("small"), "abcdef");
+    struct Case {
+        size_t size;
+        int64_t length;
+        const char* text;
+    } cases[] = {{64, 6, "abcdef"}, {7, 6, "abcdef"}, {4, 3, "abc"}, {1, 0, ""}};
+    for (const Case& c : cases) {
+        char buf[64];
+        std::memset(buf, 'x', sizeof buf);
+        EXPECT_EQ(ts_read_small_file(path.c_str(), buf, c.size), c.length) << "size " << c.size;
+        EXPECT_STREQ(buf, c.text) << "size " << c.size;
+    }
+    char buf[8];
+    errno = 0;
+    EXPECT_EQ(ts_read_small_file(home.path("missing").c_str(), buf, sizeof buf), -1);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(ts_read_small_file(path.c_str(), buf, 0), -1) << "no room for the terminator";
+
+    // Neither a FIFO without a writer nor a device is read: the call returns at once.
+    std::string fifo = home.path("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& odd : {fifo, std::string("/dev/zero")}) {
+        errno = 0;
+        EXPECT_EQ(ts_read_small_file(odd.c_str(), buf, sizeof buf), -1) << odd;
+        EXPECT_EQ(errno, EINVAL) << odd;
+    }
 }

@@ -3,10 +3,13 @@
 #include "TestSupport.h"
 
 #include <cerrno>
+#include <chrono>
+#include <ctime>
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -19,6 +22,21 @@ int errorCode(const std::function<void()>& body)
         return e.code().value();
     }
     return 0;
+}
+
+// Waits until the clock files are stamped with has passed the file's status-change time, so
+// that the next change of its status gets a later one.
+void waitPastStatusChange(const std::string& path)
+{
+    struct stat info {};
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    auto passed = [&] {
+        timespec now{};
+        clock_gettime(CLOCK_REALTIME_COARSE, &now);
+        return now.tv_sec > info.st_ctim.tv_sec ||
+               (now.tv_sec == info.st_ctim.tv_sec && now.tv_nsec > info.st_ctim.tv_nsec);
+    };
+    while (!passed()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 bool isValidationError(const std::function<void()>& body)
@@ -79,7 +97,7 @@ TEST(FileEngine, ValidateRefusesEveryKindOfChange)
 
     // Only the status changed (permissions): the status-change date tells.
     record = *FileEngine::snapshot(file);
-    usleep(20000);
+    waitPastStatusChange(file);
     chmod(file.c_str(), 0600);
     EXPECT_TRUE(isValidationError([&] { FileEngine::validate(record, root); }));
 

@@ -5,7 +5,7 @@
 #include "engine/Uuid.h"
 #include "platform/Locations.h"
 #include "platform/Trash.h"
-#include "services/MaintenanceEngine.h"
+#include "services/InstalledAppInventory.h"
 #include "services/RelatedFiles.h"
 #include "TestSupport.h"
 

@@ -150,7 +150,7 @@ TEST(AppModelScan, ChoosingAnotherFolderDropsTheRunningJobsResults)
     chosen = first;
     model->choose();
     model->scan();
-    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // the queue is not served meanwhile
+    ASSERT_TRUE(waitForWorkersEnded()) << "the queue is not served meanwhile";
     chosen = second;
     model->choose();
     ASSERT_TRUE(waitFor([&] { return !model->scanning(); }));
@@ -166,7 +166,7 @@ TEST(AppModelScan, ChoosingAnotherFolderDropsTheRunningJobsResults)
     ASSERT_TRUE(waitFor([&] { return !model->scanning(); }));
     ASSERT_EQ(model->report()->files.size(), 2000u);
     model->detectDuplicates();
-    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // the queue is not served meanwhile
+    ASSERT_TRUE(waitForWorkersEnded()) << "the queue is not served meanwhile";
     chosen = second;
     model->choose();
     ASSERT_TRUE(waitFor([&] { return !model->detectingDuplicates(); }));
@@ -242,7 +242,7 @@ TEST(AppModelQuery, RefreshesAndDebounce)
         if (i < 4) QTest::qWait(20);
     }
     ASSERT_TRUE(waitFor([&] { return !model->filtering(); }));
-    QTest::qWait(150); // anything still pending would have published by now
+    ASSERT_TRUE(settleWorkers()) << "anything still pending has published now";
     EXPECT_EQ(published.count(), 1) << "a burst of edits publishes once";
     ASSERT_EQ(model->queryResults().files.size(), 1u);
     EXPECT_EQ(model->queryResults().files[0].path, tree + "/f00005.txt") << "computed from the last value";
@@ -258,7 +258,7 @@ TEST(AppModelQuery, RefreshesAndDebounce)
     model->setSearch("");
     model->setSort("名称");
     ASSERT_TRUE(waitFor([&] { return !model->filtering(); }));
-    QTest::qWait(150);
+    ASSERT_TRUE(settleWorkers());
     EXPECT_EQ(published.count(), 1);
     EXPECT_EQ(model->queryResults().files.size(), 250u);
     EXPECT_EQ(model->queryResults().files[0].path, tree + "/f00000.txt");
@@ -398,13 +398,13 @@ TEST(AppModelFreeSpace, WindowAndStaleQueries)
     EXPECT_EQ(*model->availableSpace(), static_cast<int64_t>(env.home.path("bb").size()));
     QSignalSpy space(model.get(), &AppModel::availableSpaceChanged);
     slow->open();
-    QTest::qWait(100);
+    ASSERT_TRUE(settleWorkers());
     EXPECT_EQ(space.count(), 0);
     EXPECT_EQ(*model->availableSpace(), static_cast<int64_t>(env.home.path("bb").size()));
 
     model->setRoot(env.home.path("fails"));
     ASSERT_TRUE(waitFor([&] { return readCount() == 7; }));
-    QTest::qWait(50);
+    ASSERT_TRUE(settleWorkers());
     EXPECT_FALSE(model->availableSpace().has_value()) << "a failed read publishes nothing";
 
     // The real reading: statvfs of the folder's volume.

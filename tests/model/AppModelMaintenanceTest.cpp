@@ -4,7 +4,7 @@
 #include "ChildProcess.h"
 #include "HeldLock.h"
 #include "engine/FileEngine.h"
-#include "services/MaintenanceEngine.h"
+#include "services/InstalledAppInventory.h"
 #include "services/RelatedFiles.h"
 
 #include "engine/HistoryStore.h"

@@ -5,7 +5,12 @@
 #include <QCoreApplication>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -94,6 +99,48 @@ std::vector<std::string> historyPaths(const std::vector<Operation>& history)
     std::vector<std::string> out;
     for (const Operation& op : history) out.push_back(op.path);
     return out;
+}
+
+namespace {
+std::string threadName(const std::string& task)
+{
+    std::ifstream in("/proc/self/task/" + task + "/comm");
+    std::string name;
+    std::getline(in, name);
+    return name;
+}
+
+// Threads other than the main one that still carry the main thread's name.
+int unnamedWorkerThreads()
+{
+    std::string main = std::to_string(getpid());
+    std::string mainName = threadName(main);
+    int count = 0;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task", error)) {
+        std::string task = entry.path().filename().string();
+        if (task != main && threadName(task) == mainName) ++count;
+    }
+    return count;
+}
+} // namespace
+
+bool waitForWorkersEnded(int milliseconds)
+{
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    while (unnamedWorkerThreads() > 0) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+bool settleWorkers(int milliseconds)
+{
+    if (!waitForWorkersEnded(milliseconds)) return false;
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+    return true;
 }
 
 void chooseAndScan(AppModel& model)

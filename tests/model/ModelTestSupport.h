@@ -20,6 +20,15 @@ inline bool waitFor(const std::function<bool()>& condition, int milliseconds = 3
     return QTest::qWaitFor(condition, milliseconds);
 }
 
+// Waits, without serving the event queue, until every worker thread the model started has
+// ended, so whatever they post waits in the queue. Worker threads keep the main thread's
+// name; Qt's own threads name themselves.
+bool waitForWorkersEnded(int milliseconds = 30000);
+
+// Waits for the workers to end, then delivers all they posted: afterwards nothing started
+// before can still publish.
+bool settleWorkers(int milliseconds = 30000);
+
 RunningApplication runningApp(int32_t pid, std::optional<std::string> name, std::optional<std::string> bundlePath,
                               std::optional<std::string> bundleID = std::nullopt, bool regular = true);
 

@@ -4,7 +4,7 @@
 #include "model/AppModel.h"
 #include "pages/FilesPage.h"
 
-#include "shell/Typography.h"
+#include "shell/StyledLabel.h"
 
 #include <QAbstractButton>
 #include <QWidget>

@@ -13,7 +13,7 @@
 #include "shell/MainView.h"
 #include "shell/MainWindow.h"
 #include "shell/NativeActionButton.h"
-#include "shell/Typography.h"
+#include "shell/StyledLabel.h"
 
 #include <QLabel>
 #include <QLineEdit>

@@ -7,7 +7,7 @@
 #include "shell/LocalizedText.h"
 #include "shell/NativeActionButton.h"
 #include "shell/NativeRelatedCheckbox.h"
-#include "shell/Typography.h"
+#include "shell/StyledLabel.h"
 
 #include <QCheckBox>
 #include <QLabel>

@@ -13,7 +13,7 @@
 #include "shell/NativeActionButton.h"
 #include "shell/PageDestinations.h"
 #include "shell/SettingsWindow.h"
-#include "shell/Typography.h"
+#include "shell/StyledLabel.h"
 #include "update/SoftwareUpdateView.h"
 
 #include <QDialog>

@@ -4,7 +4,6 @@
 #include "TestSupport.h"
 #include "engine/Dates.h"
 #include "engine/FileEngine.h"
-#include "services/MaintenanceEngine.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

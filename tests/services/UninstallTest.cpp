@@ -6,7 +6,7 @@
 #include "engine/FileEngine.h"
 #include "platform/Trash.h"
 #include "services/Localization.h"
-#include "services/MaintenanceEngine.h"
+#include "services/InstalledAppInventory.h"
 #include "services/RelatedFiles.h"
 
 #include <fcntl.h>

@@ -80,6 +80,7 @@ struct Gallery {
     std::unique_ptr<QWidget> window;
     SectionCard* firstCard = nullptr;
     NativeFileTable* table = nullptr;
+    ApplicationIconView* icon = nullptr;
 };
 
 Gallery buildGallery()
@@ -103,6 +104,7 @@ Gallery buildGallery()
     auto* icon = new ApplicationIconView();
     icon->setFixedSize(38, 38);
     icon->setApplication(QStringLiteral("/Applications/Missing.app"), 1);
+    g.icon = icon;
     brandRow->addWidget(brand);
     brandRow->addWidget(name);
     brandRow->addStretch(1);
@@ -178,7 +180,7 @@ TEST_F(GalleryTest, ControlsPaintWithTheLivePalette)
             Gallery g = buildGallery();
             g.window->show();
             ASSERT_TRUE(QTest::qWaitForWindowExposed(g.window.get()));
-            QTest::qWait(150);  // the row icon's 60 ms wait and 25 ms read
+            ASSERT_TRUE(QTest::qWaitFor([&] { return g.icon->hasLoadedIcon(); })) << "the row icon's wait and read";
             QImage shot = g.window->grab().toImage();
             std::string where = std::string(appearance) + "/" + language;
 
@@ -207,7 +209,7 @@ TEST_F(GalleryTest, ControlsPaintWithTheLivePalette)
                     QStringLiteral("12 项。清理可能导致重新下载。可在操作记录恢复；原位置已有文件不会覆盖。"),
                     QStringLiteral("移入废纸篓"), [](bool) {}, g.window.get(), [&shown](QDialog* d) { shown = d; });
                 ASSERT_TRUE(shown);
-                QTest::qWait(50);
+                ASSERT_TRUE(QTest::qWaitForWindowExposed(shown));
                 shown->grab().save(base + QStringLiteral("-confirmation.png"));
                 shown->reject();
             }

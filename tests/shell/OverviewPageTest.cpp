@@ -9,7 +9,7 @@
 #include "shell/MainWindow.h"
 #include "shell/OverviewPage.h"
 #include "shell/Palette.h"
-#include "shell/Typography.h"
+#include "shell/StyledLabel.h"
 
 #include <QLabel>
 #include <QPushButton>

@@ -1,4 +1,4 @@
-#include "services/MaintenanceEngine.h"
+#include "services/InstalledAppInventory.h"
 
 #include "engine/Dates.h"
 #include "engine/FileEngine.h"

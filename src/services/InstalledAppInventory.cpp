@@ -1,3 +1,4 @@
+#include "services/InstalledAppInventory.h"
 #include "services/MaintenanceEngine.h"
 #include "platform/PathText.h"
 
@@ -39,8 +40,6 @@ bool isPlainComponent(const std::string& text)
 } // namespace
 
 namespace MaintenanceEngine {
-
-TessynError error(const std::string& message) { return TessynError("TessynMaintenance", 1, message); }
 
 std::string readBoundedFile(const std::string& path, const FileEntry& expected, size_t limit)
 {

@@ -1,4 +1,4 @@
-#include "shell/ActionStyle.h"
+#include "shell/TessynStyle.h"
 
 #include "shell/Palette.h"
 
