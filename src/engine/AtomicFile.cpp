@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -85,6 +86,18 @@ std::string spareOf(const std::string& folder, const std::string& name)
     return (folder == "/" ? "" : folder) + "/." + name + ".spare";
 }
 
+// A reader that opened the store before it was replaced (another running copy reads without
+// the lock) may still be reading the spare; rewriting it would hand that reader a mix of two
+// versions. A write lease is granted only while no other descriptor has the file open.
+bool openedOnlyHere(int fd)
+{
+    // A lease broken in the short time it is held signals its holder: not with SIGIO,
+    // which would end the process, but with a signal ignored by default.
+    if (fcntl(fd, F_SETSIG, SIGURG) != 0 || fcntl(fd, F_SETLEASE, F_WRLCK) != 0) return false;
+    fcntl(fd, F_SETLEASE, F_UNLCK);
+    return true;
+}
+
 // Moves the spare to a fresh temporary name and opens it emptied; -1 when there is no
 // spare or it is not solely ours (a second link, say to the store itself after a crash).
 int takeSpare(const std::string& spare, std::string& temp)
@@ -106,10 +119,10 @@ int takeSpare(const std::string& spare, std::string& temp)
     int fd = open(temp.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     struct stat info {};
     if (fd >= 0 && fstat(fd, &info) == 0 && solelyOurs(info) && info.st_ino == before.st_ino &&
-        info.st_dev == before.st_dev && ftruncate(fd, 0) == 0)
+        info.st_dev == before.st_dev && openedOnlyHere(fd) && ftruncate(fd, 0) == 0)
         return fd;
     if (fd >= 0) close(fd);
-    unlink(temp.c_str()); // only this name: any other link keeps its file
+    unlink(temp.c_str()); // only this name: any other link or open reader keeps its file
     return -1;
 }
 

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -65,4 +66,26 @@ TEST(AtomicFile, ReplacementsReuseOnlyTheirOwnOldFile)
         for (const auto& e : std::filesystem::directory_iterator(home.root()))
             EXPECT_EQ(e.path().filename().string().find(".tmp-"), std::string::npos) << e.path();
     }
+}
+
+// Another running copy reads the store without the lock: a reader that opened the file
+// before it was replaced must go on reading that whole version, not a mix with later ones.
+TEST(AtomicFile, ReaderOfAReplacedFileKeepsItsVersion)
+{
+    TempHome home;
+    const std::string store = home.path("store.json");
+    const std::string old(100000, 'a');
+    AtomicFile::replace(store, "before");
+    AtomicFile::replace(store, old);
+    int fd = open(store.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    std::string seen(4096, '\0');
+    ASSERT_EQ(read(fd, seen.data(), seen.size()), 4096);
+    AtomicFile::replace(store, std::string(50000, 'b'));
+    AtomicFile::replace(store, std::string(100000, 'c'));
+    char buffer[65536];
+    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) seen.append(buffer, static_cast<size_t>(n));
+    close(fd);
+    EXPECT_TRUE(seen == old) << "the reader saw " << seen.size() << " bytes, not its version";
+    EXPECT_EQ(readFile(store), std::string(100000, 'c'));
 }
