@@ -40,6 +40,16 @@ TEST(AtomicFile, ReplacementsReuseOnlyTheirOwnOldFile)
              std::filesystem::remove(spare);
              std::filesystem::create_symlink(other, spare);
          }},
+        {"a second name of someone else's file",
+         [](const std::string&, const std::string& spare, const std::string& other) {
+             std::filesystem::remove(spare);
+             ASSERT_EQ(link(other.c_str(), spare.c_str()), 0);
+         }},
+        {"a pipe",
+         [](const std::string&, const std::string& spare, const std::string&) {
+             std::filesystem::remove(spare);
+             ASSERT_EQ(mkfifo(spare.c_str(), 0600), 0);
+         }},
         {"a folder",
          [](const std::string&, const std::string& spare, const std::string&) {
              std::filesystem::remove(spare);
