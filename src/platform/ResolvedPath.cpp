@@ -34,7 +34,9 @@ bool resolvesWithoutLinks(const std::string& path)
 
 bool isPlainAbsolutePath(const std::string& path)
 {
-    if (path.empty() || path[0] != '/') return false;
+    // The kernel sees the text up to a NUL: returned whole, it would name another file than
+    // the one the system calls on it reach.
+    if (path.empty() || path[0] != '/' || path.find('\0') != std::string::npos) return false;
     if (path == "/") return true;
     if (path.back() == '/') return false;
     size_t start = 1;

@@ -31,7 +31,7 @@ std::string byResolver(const std::string& path)
 } // namespace
 
 // The resolver answers as realpath does for plain paths, links anywhere, dots, missing
-// components, loops and overlong names.
+// components, loops, overlong names and a NUL inside the text (from a decoded record).
 TEST(ResolvedPath, AnswersAsRealpath)
 {
     TempHome home;
@@ -46,7 +46,8 @@ TEST(ResolvedPath, AnswersAsRealpath)
         base + "/real/sub/file.txt", base + "/linked/sub/file.txt", base + "/real/sub/alias.txt",
         base + "/real/./sub/../sub/file.txt", base + "/real//sub/", base + "/real/sub/missing.txt",
         base + "/missing/file.txt", base + "/loop-a/x", base + "/real/sub/file.txt/inside",
-        base + "/" + std::string(300, 'n'), "/", "relative/path"};
+        base + "/" + std::string(300, 'n'), "/", "relative/path",
+        base + "/real/sub" + std::string(1, '\0') + "/file.txt"};
     for (const std::string& path : paths) EXPECT_EQ(byResolver(path), byRealpath(path)) << path;
 
     EXPECT_TRUE(isPlainAbsolutePath(base + "/real/sub"));
