@@ -70,7 +70,9 @@ TEST(AtomicFile, ReplacementsReuseOnlyTheirOwnOldFile)
         AtomicFile::replace(store, "third");
         EXPECT_EQ(readFile(store), "third");
         EXPECT_EQ(readFile(other), "someone else's");
-        if (std::string(c.name) == "the old file") EXPECT_EQ(inodeOf(store), kept);
+        if (std::string(c.name) == "the old file") {
+            EXPECT_EQ(inodeOf(store), kept);
+        }
         AtomicFile::replace(store, "fourth");
         EXPECT_EQ(readFile(store), "fourth");
         for (const auto& e : std::filesystem::directory_iterator(home.root()))
