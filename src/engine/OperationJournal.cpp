@@ -3,7 +3,7 @@
 #include "engine/AtomicFile.h"
 #include "engine/Errors.h"
 #include "engine/LocalStoreLock.h"
-#include "engine/SearchKey.h"
+#include "platform/TextValidity.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -4,10 +4,10 @@
 #include "platform/Locations.h"
 #include "platform/MountTable.h"
 #include "platform/ResolvedPath.h"
+#include "platform/TextValidity.h"
 #include "platform/TrashInfo.h"
 
 #include "engine/Errors.h"
-#include "engine/SearchKey.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -218,11 +218,6 @@ void writeAll(int fd, const std::string& text)
     }
 }
 
-TessynError invalidUtf8Error()
-{
-    return TessynError("Tessyn", 4, "路径不是有效的 UTF-8 文本，无法写入操作记录，请重命名后再试。");
-}
-
 TessynError swappedItemStays()
 {
     return TessynError("Tessyn", 5, "移动时原位置的项目被替换，换入的项目已在废纸篓中且无法放回，请在 Finder 废纸篓中检查。");
@@ -247,6 +242,12 @@ namespace Trash {
 std::string homeFilesDirectory() { return homeTrashDirectory() + "/files"; }
 
 std::string trashItem(const std::string& path, const ItemCheck& check) { return Mover().move(path, check); }
+
+void requireRecordablePath(const std::string& path)
+{
+    if (!isValidUtf8(path))
+        throw TessynError("Tessyn", 4, "路径不是有效的 UTF-8 文本，无法写入操作记录，请重命名后再试。");
+}
 
 namespace {
 
@@ -375,7 +376,7 @@ std::string Mover::moveOnce(const std::string& path, const ItemCheck& check)
     // The folder holding the item is resolved; the item itself is not (a link moves as a link).
     std::string folder = canonical(parentOf(absolute));
     std::string original = joinPath(folder, name);
-    if (!isValidUtf8(original)) throw invalidUtf8Error();
+    requireRecordablePath(original);
 
     struct stat item {}, parent {};
     if (lstat(original.c_str(), &item) != 0) throwErrno();
@@ -397,7 +398,7 @@ std::string Mover::moveOnce(const std::string& path, const ItemCheck& check)
     if (!place) {
         std::string trashDir;
         if (home) {
-            if (!isValidUtf8(homeTrashDirectory())) throw invalidUtf8Error();
+            requireRecordablePath(homeTrashDirectory());
             ensureDirectories(homeTrashDirectory(), true);
             trashDir = canonical(homeTrashDirectory());
         } else {
@@ -405,7 +406,7 @@ std::string Mover::moveOnce(const std::string& path, const ItemCheck& check)
         }
         ensureDirectory(trashDir + "/files", false);
         ensureDirectory(trashDir + "/info", false);
-        if (!isValidUtf8(trashDir)) throw invalidUtf8Error();
+        requireRecordablePath(trashDir);
         place = &state.keep(key, trashDir);
     }
     const std::string& trashDir = place->trashDir;

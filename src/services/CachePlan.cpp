@@ -5,8 +5,8 @@
 #include "engine/Errors.h"
 #include "engine/FileActionEngine.h"
 #include "engine/FileEngine.h"
-#include "engine/SearchKey.h"
 #include "engine/Uuid.h"
+#include "platform/TextValidity.h"
 #include "services/MaintenanceEngine.h"
 
 #include <cerrno>

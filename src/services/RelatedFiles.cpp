@@ -3,8 +3,8 @@
 #include "engine/Dates.h"
 #include "engine/Errors.h"
 #include "engine/FileActionEngine.h"
-#include "engine/SearchKey.h"
 #include "engine/Uuid.h"
+#include "platform/TextValidity.h"
 #include "platform/Trash.h"
 #include "services/MaintenanceEngine.h"
 
@@ -50,21 +50,8 @@ Operation move(const RelatedItem& item, const InstalledApp& app, const std::stri
                const std::function<bool()>& isRunning, OperationJournal* journal, const TrashFunction& trash,
                std::stop_token stop)
 {
-    auto failure = [&](const std::string& text) {
-        Operation record;
-        record.id = newUUID();
-        record.date = dateNow();
-        // Stored texts must stay valid UTF-8 for the history to be written at all.
-        record.path = displayUtf8(item.path);
-        record.size = item.size;
-        record.success = false;
-        record.detail = displayUtf8(text);
-        return record;
-    };
     try {
-        // The journal and the history hold UTF-8 text only; such an item cannot be recorded.
-        if (!isValidUtf8(item.path))
-            throw TessynError("Tessyn", 4, "路径不是有效的 UTF-8 文本，无法写入操作记录，请重命名后再试。");
+        Trash::requireRecordablePath(item.path);
         auto locations = paths(app, home);
         bool related = std::any_of(locations.begin(), locations.end(),
                                    [&](const auto& location) { return location.first == item.path; });
@@ -93,9 +80,9 @@ Operation move(const RelatedItem& item, const InstalledApp& app, const std::stri
             if (isRunning && isRunning()) throw MaintenanceEngine::error("应用刚刚启动，停止处理。");
         });
     } catch (const std::exception& error) {
-        return failure(errorDescription(error));
+        return failedOperation(item.path, item.size, errorDescription(error));
     } catch (...) {
-        return failure(errorDescription(posixError(EIO)));
+        return failedOperation(item.path, item.size, errorDescription(posixError(EIO)));
     }
 }
 
