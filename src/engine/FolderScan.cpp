@@ -3,6 +3,7 @@
 // same counts, same warnings in the same order, same order among files of equal size.
 #include "engine/FileEngine.h"
 
+#include "engine/AsciiCase.h"
 #include "engine/Dates.h"
 #include "engine/Errors.h"
 #include "platform/Locations.h"
@@ -37,11 +38,7 @@ bool isPackageName(std::string_view name)
     for (auto candidate : extensions) {
         if (candidate.size() != ext.size()) continue;
         bool same = true;
-        for (size_t i = 0; i < ext.size() && same; ++i) {
-            char c = ext[i];
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-            same = c == candidate[i];
-        }
+        for (size_t i = 0; i < ext.size() && same; ++i) same = asciiLower(ext[i]) == candidate[i];
         if (same) return true;
     }
     return false;

@@ -1,18 +1,9 @@
 #include "engine/SearchKey.h"
+#include "engine/AsciiCase.h"
 #include "platform/TextValidity.h"
 
 #include <cstdlib>
 #include <utf8proc.h>
-
-namespace {
-std::string asciiLower(std::string_view text)
-{
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-} // namespace
 
 std::string searchKey(std::string_view text)
 {
