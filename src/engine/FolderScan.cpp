@@ -7,6 +7,7 @@
 #include "engine/Dates.h"
 #include "engine/Errors.h"
 #include "platform/Locations.h"
+#include "platform/PathText.h"
 
 #include <algorithm>
 #include <atomic>
@@ -70,12 +71,6 @@ std::string childPath(const std::string& parent, std::string_view name)
     if (path.empty() || path.back() != '/') path += '/';
     path += name;
     return path;
-}
-
-std::string lastComponent(const std::string& path)
-{
-    auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 // What one directory contributed, in walk order: its files, and between them the

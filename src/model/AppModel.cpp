@@ -1,4 +1,5 @@
 #include "model/AppModel.h"
+#include "model/PostToModel.h"
 
 #include "engine/Dates.h"
 #include "engine/DuplicateEngine.h"
@@ -8,6 +9,7 @@
 #include "engine/Uuid.h"
 #include "platform/LinuxRunningApplications.h"
 #include "platform/Locations.h"
+#include "platform/PathText.h"
 #include "services/MaintenanceEngine.h"
 #include "services/ProcessMemoryReader.h"
 
@@ -34,21 +36,6 @@ ReportRows::Records recordsOf(const std::shared_ptr<const ScanReport>& report)
 {
     if (!report) return nullptr;
     return ReportRows::Records(report, &report->files);
-}
-
-// Post a call to the model's thread; dropped when the model is gone by then.
-template <class Fn>
-void post(QObject* model, Fn&& fn)
-{
-    QMetaObject::invokeMethod(model, std::forward<Fn>(fn), Qt::QueuedConnection);
-}
-
-std::string folderOf(const std::string& path)
-{
-    auto slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
 }
 
 // Whether something is found at the path, links followed.
@@ -159,7 +146,7 @@ AppModel::AppModel(std::optional<std::string> historyPath, std::optional<std::ve
     : QObject(parent),
       services_(std::move(collaborators)),
       journal_(std::make_shared<OperationJournal>(
-          folderOf(historyPath ? *historyPath : Locations::applicationSupport() + "/operations.json") +
+          parentOf(historyPath ? *historyPath : Locations::applicationSupport() + "/operations.json") +
           "/pending-actions.json")),
       historyStore_(historyPath ? *historyPath : Locations::applicationSupport() + "/operations.json", journal_)
 {
@@ -190,7 +177,7 @@ AppModel::AppModel(std::optional<std::string> historyPath, std::optional<std::ve
                                                                (home == "/" ? "" : home) + "/Applications"};
 
     std::error_code created;
-    std::filesystem::create_directories(folderOf(historyStore_.historyPath()), created);
+    std::filesystem::create_directories(parentOf(historyStore_.historyPath()), created);
     if (created) message_ = "无法创建操作记录目录：" + posixError(created.value()).code().message();
 
     // Only a file that is there is read: a store folder that could not be made leaves no file.

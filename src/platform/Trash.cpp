@@ -61,12 +61,6 @@ std::string absolutePath(const std::string& path)
     return withoutTrailingSlashes(joinPath(cwd.get(), path));
 }
 
-std::string lastComponent(const std::string& path)
-{
-    auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 std::string canonical(const std::string& path) { return resolvedPath(path); }
 
 // Creates a folder with mode 0700 unless one is there. `followLink` accepts a link to a
