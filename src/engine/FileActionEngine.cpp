@@ -9,7 +9,7 @@
 #include "engine/Uuid.h"
 #include "platform/TextValidity.h"
 #include "platform/Trash.h"
-#include "services/MaintenanceEngine.h"
+#include "services/InstalledAppInventory.h"
 #include "services/RelatedItem.h"
 
 #include <cerrno>

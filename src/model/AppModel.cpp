@@ -10,7 +10,7 @@
 #include "platform/LinuxRunningApplications.h"
 #include "platform/Locations.h"
 #include "platform/PathText.h"
-#include "services/MaintenanceEngine.h"
+#include "services/InstalledAppInventory.h"
 #include "services/ProcessMemoryReader.h"
 
 #include <QFile>
