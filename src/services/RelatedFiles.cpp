@@ -2,9 +2,7 @@
 
 #include "engine/Dates.h"
 #include "engine/Errors.h"
-#include "engine/FileActionEngine.h"
 #include "engine/Uuid.h"
-#include "platform/TextValidity.h"
 #include "platform/Trash.h"
 #include "services/MaintenanceEngine.h"
 
@@ -76,7 +74,7 @@ Operation move(const RelatedItem& item, const InstalledApp& app, const std::stri
         if (item.directory) prepared.kind = "related-directory";
         prepared.bundleID = app.bundleID;
         prepared.treeSignature = item.signature;
-        return journalledMove(prepared, journal, trash, [&] {
+        return MaintenanceEngine::moveToTrashJournalled(prepared, journal, trash, [&] {
             if (isRunning && isRunning()) throw MaintenanceEngine::error("应用刚刚启动，停止处理。");
         });
     } catch (const std::exception& error) {
@@ -84,18 +82,6 @@ Operation move(const RelatedItem& item, const InstalledApp& app, const std::stri
     } catch (...) {
         return failedOperation(item.path, item.size, errorDescription(posixError(EIO)));
     }
-}
-
-Operation journalledMove(const Operation& prepared, OperationJournal* journal, const TrashFunction& trash,
-                         const std::function<void()>& beforeMove)
-{
-    Operation record = OperationJournal::move(prepared, journal, [&]() -> std::optional<std::string> {
-        if (beforeMove) beforeMove();
-        if (trash) return trash(prepared.path);
-        return Trash::trashItem(prepared.path, FileActionEngine::sameItem(prepared));
-    });
-    record.detail = displayUtf8(record.detail);
-    return record;
 }
 
 } // namespace RelatedFiles

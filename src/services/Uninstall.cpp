@@ -13,7 +13,7 @@
 namespace MaintenanceEngine {
 
 Operation uninstall(const InstalledApp& app, const std::vector<std::string>& roots,
-                    const std::function<bool()>& isRunning, const RelatedFiles::TrashFunction& trash,
+                    const std::function<bool()>& isRunning, const TrashFunction& trash,
                     OperationJournal* journal, std::stop_token stop)
 {
     try {
@@ -36,7 +36,7 @@ Operation uninstall(const InstalledApp& app, const std::vector<std::string>& roo
         prepared.modified = app.modified;
         prepared.kind = "application";
         prepared.bundleID = app.bundleID;
-        return RelatedFiles::journalledMove(prepared, journal, trash);
+        return moveToTrashJournalled(prepared, journal, trash);
     } catch (const std::exception& error) {
         return failedOperation(app.path, 0, errorDescription(error));
     } catch (...) {
