@@ -1,6 +1,6 @@
 #include "engine/AtomicFile.h"
 
-#include "engine/Errors.h"
+#include "platform/Errors.h"
 #include "platform/RegularFile.h"
 
 #include <cerrno>

@@ -5,7 +5,7 @@
 
 #include "engine/AsciiCase.h"
 #include "engine/Dates.h"
-#include "engine/Errors.h"
+#include "platform/Errors.h"
 #include "platform/Locations.h"
 #include "platform/PathText.h"
 

@@ -1,9 +1,9 @@
 #include "engine/HistoryStore.h"
 
 #include "engine/AtomicFile.h"
-#include "engine/Errors.h"
 #include "engine/LocalStoreLock.h"
 #include "engine/Uuid.h"
+#include "platform/Errors.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,8 +1,8 @@
 #include "engine/Operation.h"
 
 #include "engine/Dates.h"
-#include "engine/Errors.h"
 #include "engine/Uuid.h"
+#include "platform/Errors.h"
 #include "platform/TextValidity.h"
 
 #include <cerrno>

@@ -1,8 +1,8 @@
 #include "engine/OperationJournal.h"
 
 #include "engine/AtomicFile.h"
-#include "engine/Errors.h"
 #include "engine/LocalStoreLock.h"
+#include "platform/Errors.h"
 #include "platform/TextValidity.h"
 
 #include <algorithm>

@@ -3,10 +3,10 @@
 
 #include "engine/Dates.h"
 #include "engine/DuplicateEngine.h"
-#include "engine/Errors.h"
 #include "engine/FileEngine.h"
 #include "engine/FileQuery.h"
 #include "engine/Uuid.h"
+#include "platform/Errors.h"
 #include "platform/LinuxRunningApplications.h"
 #include "platform/Locations.h"
 #include "platform/PathText.h"

@@ -4,7 +4,7 @@
 #include "model/PostToModel.h"
 
 #include "engine/Dates.h"
-#include "engine/Errors.h"
+#include "platform/Errors.h"
 #include "services/CachePlan.h"
 #include "services/InstalledAppInventory.h"
 #include "services/RelatedFiles.h"

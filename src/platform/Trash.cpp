@@ -1,13 +1,12 @@
 #include "platform/Trash.h"
 #include "platform/PathText.h"
 
+#include "platform/Errors.h"
 #include "platform/Locations.h"
 #include "platform/MountTable.h"
 #include "platform/ResolvedPath.h"
 #include "platform/TextValidity.h"
 #include "platform/TrashInfo.h"
-
-#include "engine/Errors.h"
 
 #include <cerrno>
 #include <cstdio>

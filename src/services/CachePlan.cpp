@@ -2,10 +2,10 @@
 #include "platform/PathText.h"
 
 #include "engine/Dates.h"
-#include "engine/Errors.h"
 #include "engine/FileActionEngine.h"
 #include "engine/FileEngine.h"
 #include "engine/Uuid.h"
+#include "platform/Errors.h"
 #include "platform/TextValidity.h"
 #include "services/MaintenanceEngine.h"
 

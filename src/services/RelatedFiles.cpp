@@ -1,8 +1,8 @@
 #include "services/RelatedFiles.h"
 
 #include "engine/Dates.h"
-#include "engine/Errors.h"
 #include "engine/Uuid.h"
+#include "platform/Errors.h"
 #include "platform/Trash.h"
 #include "services/MaintenanceEngine.h"
 

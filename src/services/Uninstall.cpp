@@ -2,8 +2,8 @@
 
 #include "engine/CancellationError.h"
 #include "engine/Dates.h"
-#include "engine/Errors.h"
 #include "engine/Uuid.h"
+#include "platform/Errors.h"
 #include "platform/Trash.h"
 #include "services/InstalledAppInventory.h"
 #include "services/MaintenanceEngine.h"

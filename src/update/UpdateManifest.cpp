@@ -2,8 +2,8 @@
 
 #include "engine/AsciiCase.h"
 #include "engine/ContentReader.h"
-#include "engine/Errors.h"
 #include "engine/Sha256.h"
+#include "platform/Errors.h"
 
 #include <algorithm>
 #include <cerrno>
