@@ -2,6 +2,7 @@
 #include "platform/PathText.h"
 
 #include "platform/Errors.h"
+#include "platform/FileWrites.h"
 #include "platform/Locations.h"
 #include "platform/MountTable.h"
 #include "platform/ResolvedPath.h"
@@ -24,15 +25,6 @@
 #include <vector>
 
 namespace {
-
-// Best-effort fsync of a folder's entries.
-void syncDirectory(const std::string& folder)
-{
-    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    fsync(fd);
-    close(fd);
-}
 
 constexpr size_t kNameMax = 255;
 const std::string kInfoSuffix = ".trashinfo";
@@ -198,19 +190,6 @@ std::string candidateName(const std::string& name, int attempt, std::optional<st
     return stem + suffix + ext;
 }
 
-void writeAll(int fd, const std::string& text)
-{
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            throwErrno();
-        }
-        done += static_cast<size_t>(n);
-    }
-}
-
 TessynError swappedItemStays()
 {
     return TessynError("Tessyn", 5, "移动时原位置的项目被替换，换入的项目已在废纸篓中且无法放回，请在 Finder 废纸篓中检查。");
@@ -283,7 +262,7 @@ struct FolderHandle {
     void sync() const
     {
         if (fd >= 0) fsync(fd);
-        else syncDirectory(path);
+        else syncFolder(path);
     }
 };
 
@@ -470,7 +449,7 @@ std::string Mover::moveOnce(const std::string& path, const ItemCheck& check)
                         keepInfo = lstat(target.c_str(), &left) == 0;
                         throw swappedItemStays();
                     }
-                    syncDirectory(folder);
+                    syncFolder(folder);
                     throw;
                 }
             }
@@ -530,7 +509,7 @@ int removeOrphanInfo(const std::string& originalPath)
         if (lstat(item.c_str(), &described) == 0 || errno != ENOENT) continue;
         if (unlink(infoPath.c_str()) == 0) ++removed;
     }
-    if (removed) syncDirectory(infoDir);
+    if (removed) syncFolder(infoDir);
     return removed;
 }
 
