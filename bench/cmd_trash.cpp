@@ -6,8 +6,8 @@
 #include "engine/FileEngine.h"
 #include "engine/HistoryStore.h"
 #include "engine/OperationJournal.h"
-#include "engine/SearchKey.h"
 #include "platform/Locations.h"
+#include "platform/TextValidity.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,6 +1,8 @@
 #include "engine/AtomicFile.h"
 
-#include "engine/Errors.h"
+#include "platform/Errors.h"
+#include "platform/FileWrites.h"
+#include "platform/PathText.h"
 #include "platform/RegularFile.h"
 
 #include <cerrno>
@@ -18,32 +20,6 @@
 namespace AtomicFile {
 
 namespace {
-
-
-void writeAll(int fd, std::string_view contents)
-{
-    const char* p = contents.data();
-    size_t left = contents.size();
-    while (left > 0) {
-        ssize_t n = write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            throwErrno();
-        }
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
-}
-
-// Once the rename has happened the new contents are in place; a failed flush of the folder
-// only weakens durability and must not be reported as a failed write.
-void syncFolder(const std::string& folder)
-{
-    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    fsync(fd);
-    close(fd);
-}
 
 // Temporary files of a writer killed before its rename. Callers hold the store's lock, so
 // no live writer of this store can own one.
@@ -130,9 +106,8 @@ int takeSpare(const std::string& spare, std::string& temp)
 
 void replace(const std::string& path, std::string_view contents)
 {
-    const std::string folder = folderOf(path);
-    auto slash = path.rfind('/');
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::string folder = parentOf(path);
+    const std::string name = lastComponent(path);
     std::string temp = (folder == "/" ? "" : folder) + "/." + name + ".tmp-XXXXXX";
     const std::string spare = spareOf(folder, name);
 
@@ -173,14 +148,6 @@ std::optional<Version> version(const std::string& path)
     return Version{static_cast<int64_t>(info.st_dev), static_cast<int64_t>(info.st_ino), info.st_size,
                    info.st_mtim.tv_sec * 1000000000LL + info.st_mtim.tv_nsec,
                    info.st_ctim.tv_sec * 1000000000LL + info.st_ctim.tv_nsec, static_cast<int64_t>(info.st_nlink)};
-}
-
-std::string folderOf(const std::string& path)
-{
-    auto slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
 }
 
 } // namespace AtomicFile

@@ -25,7 +25,4 @@ void replace(const std::string& path, std::string_view contents);
 using Version = std::array<int64_t, 6>;
 std::optional<Version> version(const std::string& path);
 
-// The folder part of a path: "." without a "/", "/" for a file in the root.
-std::string folderOf(const std::string& path);
-
 } // namespace AtomicFile

@@ -1,7 +1,7 @@
 #include "engine/ContentReader.h"
 
 #include "engine/CancellationError.h"
-#include "engine/Errors.h"
+#include "platform/Errors.h"
 
 #include <algorithm>
 #include <cerrno>

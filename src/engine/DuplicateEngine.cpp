@@ -3,9 +3,9 @@
 #include "engine/CancellationError.h"
 #include "engine/ContentReader.h"
 #include "engine/Dates.h"
-#include "engine/Errors.h"
 #include "engine/FileEngine.h"
 #include "engine/Sha256.h"
+#include "platform/Errors.h"
 
 #include <algorithm>
 #include <atomic>

@@ -4,12 +4,12 @@
 #include "engine/CancellationError.h"
 #include "engine/Dates.h"
 #include "engine/DuplicateEngine.h"
-#include "engine/Errors.h"
 #include "engine/FileEngine.h"
-#include "engine/SearchKey.h"
 #include "engine/Uuid.h"
+#include "platform/Errors.h"
+#include "platform/TextValidity.h"
 #include "platform/Trash.h"
-#include "services/MaintenanceEngine.h"
+#include "services/InstalledAppInventory.h"
 #include "services/RelatedItem.h"
 
 #include <cerrno>
@@ -25,7 +25,6 @@ constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 const char kCheckingDuplicates[] = "正在复核重复内容";
 const char kPreparedDetail[] = "准备移入废纸篓";
 const char kCopyChanged[] = "副本内容已变化，请重新检测。";
-const char kNotUtf8[] = "路径不是有效的 UTF-8 文本，无法写入操作记录，请重命名后再试。";
 
 // Refusals of a move whose item was replaced or changed in the last moments before it.
 const char kMovedFileChanged[] = "文件已变化、已移动或超出扫描范围，请重新扫描。";
@@ -42,18 +41,6 @@ const char kPlaceOccupied[] = "原位置已有文件，恢复不会覆盖它。�
 const char kParentMoved[] = "原目录已移动、删除或变化，请在 Finder 中手动恢复。";
 
 TessynError restoreError(const char* text) { return TessynError("TessynRestore", 1, text); }
-
-Operation refusedRecordOf(const FileEntry& target, const std::string& text)
-{
-    Operation record;
-    record.id = newUUID();
-    record.date = dateNow();
-    record.path = displayUtf8(target.path);
-    record.size = target.size;
-    record.success = false;
-    record.detail = displayUtf8(text);
-    return record;
-}
 
 // What the pre-pass found out about a selected copy of a duplicate group.
 struct DuplicateCheck {
@@ -109,7 +96,7 @@ std::vector<Operation> execute(const std::vector<FileEntry>& files, const std::s
         size_t before = records.size();
         try {
             // The journal and the history hold UTF-8 text only; such a file cannot be recorded.
-            if (!isValidUtf8(target->path)) throw TessynError("Tessyn", 4, kNotUtf8);
+            Trash::requireRecordablePath(target->path);
             if (auto check = checks.find(target->path); check != checks.end()) {
                 if (check->second.block) throw TessynError("Tessyn", 2, *check->second.block);
                 if (check->second.keeper) {
@@ -141,9 +128,9 @@ std::vector<Operation> execute(const std::vector<FileEntry>& files, const std::s
             });
             records.back().detail = displayUtf8(records.back().detail);
         } catch (const std::exception& error) {
-            if (records.size() == before) records.push_back(refusedRecordOf(*target, errorDescription(error)));
+            if (records.size() == before) records.push_back(refusedRecord(*target, errorDescription(error)));
         } catch (...) {
-            if (records.size() == before) records.push_back(refusedRecordOf(*target, errorDescription(posixError(EIO))));
+            if (records.size() == before) records.push_back(refusedRecord(*target, errorDescription(posixError(EIO))));
         }
 
         if (counted) counted(static_cast<int64_t>(records.size()));
@@ -270,6 +257,9 @@ void removeInterruptedInfo(const Operation& prepared)
     }
 }
 
-Operation refusedRecord(const FileEntry& file, const std::string& text) { return refusedRecordOf(file, text); }
+Operation refusedRecord(const FileEntry& file, const std::string& text)
+{
+    return failedOperation(file.path, file.size, text);
+}
 
 } // namespace FileActionEngine

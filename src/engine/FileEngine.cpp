@@ -1,7 +1,7 @@
 #include "engine/FileEngine.h"
 
 #include "engine/Dates.h"
-#include "engine/Errors.h"
+#include "platform/Errors.h"
 #include "platform/ResolvedPath.h"
 
 #include <cerrno>

@@ -1,5 +1,6 @@
 #include "engine/FileEntry.h"
 
+#include "engine/AsciiCase.h"
 #include "engine/SearchKey.h"
 
 #include <cstring>
@@ -39,10 +40,7 @@ std::string FileEntry::extensionLowercase() const
     std::string_view n = name();
     auto dot = n.rfind('.');
     if (dot == std::string_view::npos) return {};
-    std::string ext(n.substr(dot + 1));
-    for (char& c : ext)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return ext;
+    return asciiLower(n.substr(dot + 1));
 }
 
 std::string FileEntry::resourceID() const { return identityString(device, inode); }
@@ -143,9 +141,6 @@ size_t categoryIndexOfName(std::string_view fileName)
     // Every listed extension fits in eight bytes.
     if (ext.size() > 8) return kCategoryCount - 1;
     char lower[8];
-    for (size_t i = 0; i < ext.size(); ++i) {
-        char ch = ext[i];
-        lower[i] = (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch - 'A' + 'a') : ch;
-    }
+    asciiLowerInto(ext, lower);
     return categoryIndexOfExtension(std::string_view(lower, ext.size()));
 }

@@ -1,6 +1,7 @@
 #include "engine/FileQuery.h"
 
 #include "csystem/csystem.h"
+#include "engine/AsciiCase.h"
 #include "engine/ByteFormat.h"
 #include "engine/Dates.h"
 #include "engine/SearchKey.h"
@@ -189,10 +190,7 @@ std::string_view extensionOf(const FileEntry& file, char (&buffer)[16], std::str
         spill = file.extensionLowercase();
         return spill;
     }
-    for (size_t i = 0; i < extension.size(); ++i) {
-        char c = extension[i];
-        buffer[i] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    }
+    asciiLowerInto(extension, buffer);
     return std::string_view(buffer, extension.size());
 }
 

@@ -3,9 +3,11 @@
 // same counts, same warnings in the same order, same order among files of equal size.
 #include "engine/FileEngine.h"
 
+#include "engine/AsciiCase.h"
 #include "engine/Dates.h"
-#include "engine/Errors.h"
+#include "platform/Errors.h"
 #include "platform/Locations.h"
+#include "platform/PathText.h"
 
 #include <algorithm>
 #include <atomic>
@@ -37,11 +39,7 @@ bool isPackageName(std::string_view name)
     for (auto candidate : extensions) {
         if (candidate.size() != ext.size()) continue;
         bool same = true;
-        for (size_t i = 0; i < ext.size() && same; ++i) {
-            char c = ext[i];
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-            same = c == candidate[i];
-        }
+        for (size_t i = 0; i < ext.size() && same; ++i) same = asciiLower(ext[i]) == candidate[i];
         if (same) return true;
     }
     return false;
@@ -73,12 +71,6 @@ std::string childPath(const std::string& parent, std::string_view name)
     if (path.empty() || path.back() != '/') path += '/';
     path += name;
     return path;
-}
-
-std::string lastComponent(const std::string& path)
-{
-    auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 // What one directory contributed, in walk order: its files, and between them the

@@ -1,9 +1,10 @@
 #include "engine/HistoryStore.h"
 
 #include "engine/AtomicFile.h"
-#include "engine/Errors.h"
 #include "engine/LocalStoreLock.h"
 #include "engine/Uuid.h"
+#include "platform/Errors.h"
+#include "platform/PathText.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -58,7 +59,7 @@ bool HistoryStore::copyUnreadableAside()
 {
     auto contents = AtomicFile::read(historyPath_);
     if (!contents) return false;
-    std::string backup = AtomicFile::folderOf(historyPath_) + "/operations-unreadable-" + newUUID() + ".json";
+    std::string backup = parentOf(historyPath_) + "/operations-unreadable-" + newUUID() + ".json";
     AtomicFile::replace(backup, *contents);
     return true;
 }

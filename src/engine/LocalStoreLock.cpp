@@ -1,6 +1,6 @@
 #include "engine/LocalStoreLock.h"
 
-#include "engine/Errors.h"
+#include "platform/Errors.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,8 +1,9 @@
 #include "engine/Operation.h"
 
-#include "engine/Errors.h"
-#include "engine/SearchKey.h"
+#include "engine/Dates.h"
 #include "engine/Uuid.h"
+#include "platform/Errors.h"
+#include "platform/TextValidity.h"
 
 #include <cerrno>
 #include <charconv>
@@ -15,6 +16,18 @@ using nlohmann::json;
 StoreFormatError::StoreFormatError(std::string reason)
     : std::runtime_error("数据格式不正确，无法读取。"), reason_(std::move(reason))
 {
+}
+
+Operation failedOperation(std::string_view path, int64_t size, std::string_view detail)
+{
+    Operation record;
+    record.id = newUUID();
+    record.date = dateNow();
+    record.path = displayUtf8(path);
+    record.size = size;
+    record.success = false;
+    record.detail = displayUtf8(detail);
+    return record;
 }
 
 namespace {

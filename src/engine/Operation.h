@@ -37,6 +37,10 @@ private:
     std::string reason_;
 };
 
+// The record of a move refused or failed before it began: a fresh id, the present date, and
+// path and text shown with ill-formed bytes replaced, so that the history can store it.
+Operation failedOperation(std::string_view path, int64_t size, std::string_view detail);
+
 // Throws std::system_error unless the record can be written and read back unchanged:
 // EINVAL for an id that is not a UUID, EILSEQ for a text that is not valid UTF-8, EDOM for
 // a date that is not a finite number.

@@ -1,9 +1,9 @@
 #include "engine/OperationJournal.h"
 
 #include "engine/AtomicFile.h"
-#include "engine/Errors.h"
 #include "engine/LocalStoreLock.h"
-#include "engine/SearchKey.h"
+#include "platform/Errors.h"
+#include "platform/TextValidity.h"
 
 #include <algorithm>
 #include <cerrno>

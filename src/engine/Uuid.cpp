@@ -1,6 +1,6 @@
 #include "engine/Uuid.h"
 
-#include "engine/Errors.h"
+#include "platform/Errors.h"
 
 #include <cerrno>
 #include <cstdint>

@@ -1,14 +1,16 @@
 #include "model/AppModel.h"
+#include "model/PostToModel.h"
 
 #include "engine/Dates.h"
 #include "engine/DuplicateEngine.h"
-#include "engine/Errors.h"
 #include "engine/FileEngine.h"
 #include "engine/FileQuery.h"
 #include "engine/Uuid.h"
+#include "platform/Errors.h"
 #include "platform/LinuxRunningApplications.h"
 #include "platform/Locations.h"
-#include "services/MaintenanceEngine.h"
+#include "platform/PathText.h"
+#include "services/InstalledAppInventory.h"
 #include "services/ProcessMemoryReader.h"
 
 #include <QFile>
@@ -34,21 +36,6 @@ ReportRows::Records recordsOf(const std::shared_ptr<const ScanReport>& report)
 {
     if (!report) return nullptr;
     return ReportRows::Records(report, &report->files);
-}
-
-// Post a call to the model's thread; dropped when the model is gone by then.
-template <class Fn>
-void post(QObject* model, Fn&& fn)
-{
-    QMetaObject::invokeMethod(model, std::forward<Fn>(fn), Qt::QueuedConnection);
-}
-
-std::string folderOf(const std::string& path)
-{
-    auto slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
 }
 
 // Whether something is found at the path, links followed.
@@ -159,7 +146,7 @@ AppModel::AppModel(std::optional<std::string> historyPath, std::optional<std::ve
     : QObject(parent),
       services_(std::move(collaborators)),
       journal_(std::make_shared<OperationJournal>(
-          folderOf(historyPath ? *historyPath : Locations::applicationSupport() + "/operations.json") +
+          parentOf(historyPath ? *historyPath : Locations::applicationSupport() + "/operations.json") +
           "/pending-actions.json")),
       historyStore_(historyPath ? *historyPath : Locations::applicationSupport() + "/operations.json", journal_)
 {
@@ -190,7 +177,7 @@ AppModel::AppModel(std::optional<std::string> historyPath, std::optional<std::ve
                                                                (home == "/" ? "" : home) + "/Applications"};
 
     std::error_code created;
-    std::filesystem::create_directories(folderOf(historyStore_.historyPath()), created);
+    std::filesystem::create_directories(parentOf(historyStore_.historyPath()), created);
     if (created) message_ = "无法创建操作记录目录：" + posixError(created.value()).code().message();
 
     // Only a file that is there is read: a store folder that could not be made leaves no file.
@@ -873,119 +860,6 @@ void AppModel::acknowledgeInterruptedActions()
     }
     setRecoveryNotes({});
     setMessage("已清除已核对的中断提示，文件未改变。");
-}
-
-// ---------------------------------------------------------------------------------------------
-// Memory and running applications
-
-void AppModel::sampleMemory()
-{
-    if (!samplingEnabled_) return;
-    refreshAvailableSpace(false);
-    setMemory(services_.readMemory());
-    if (memory_) {
-        memorySamples_.push_back(*memory_);
-        if (memorySamples_.size() > kKeptSamples)
-            memorySamples_.erase(memorySamples_.begin(),
-                                 memorySamples_.begin() + static_cast<std::ptrdiff_t>(memorySamples_.size() - kKeptSamples));
-        emit memorySamplesChanged();
-    }
-    if (samplingApplications_) return;
-    samplingApplications_ = true;
-
-    std::vector<RunningApplication> running = services_.runningApplications->list();
-    updateRunningApplicationSnapshot(running);
-    std::vector<ApplicationIdentity> identities;
-    for (const RunningApplication& app : running)
-        if (app.regular) identities.push_back({app.pid, app.name.value_or("未知应用"), app.bundlePath.value_or("")});
-
-    auto read = services_.readApplicationMemory;
-    memoryJobs_.start(std::stop_source(), [this, identities = std::move(identities), read](std::stop_token) {
-        std::vector<ApplicationMemory> result = read(identities);
-        post(this, [this, result = std::move(result)]() mutable {
-            applications_ = std::move(result);
-            emit applicationsChanged();
-            applicationsDate_ = dateNow();
-            emit applicationsDateChanged();
-            samplingApplications_ = false;
-        });
-    });
-}
-
-void AppModel::updateRunningApplicationSnapshot(const std::vector<RunningApplication>& applications)
-{
-    PathSet ids;
-    PathSet paths;
-    for (const RunningApplication& app : applications) {
-        if (app.bundleIdentifier) ids.insert(*app.bundleIdentifier);
-        if (app.bundlePath) paths.insert(*app.bundlePath);
-    }
-    if (ids != runningApplicationIDs_) {
-        runningApplicationIDs_ = std::move(ids);
-        emit runningApplicationIDsChanged();
-    }
-    if (paths != runningApplicationPaths_) {
-        runningApplicationPaths_ = std::move(paths);
-        emit runningApplicationPathsChanged();
-    }
-}
-
-bool AppModel::appAppearsRunning(const InstalledApp& app) const
-{
-    return runningApplicationIDs_.count(app.bundleID) > 0 || runningApplicationPaths_.count(app.path) > 0;
-}
-
-void AppModel::requestQuit(const ApplicationMemory& row)
-{
-    const char* changed = "应用已变化或无法确认身份，请刷新后重试。";
-    if (row.id == static_cast<int32_t>(getpid()) || row.bundlePath.empty()) return setMessage(changed);
-    std::optional<RunningApplication> app = services_.runningApplications->lookup(row.id);
-    if (!app || !app->regular || app->bundlePath != row.bundlePath || app->name != row.name) return setMessage(changed);
-    if (services_.runningApplications->requestQuit(*app))
-        setMessage("已请求正常退出。应用可能正在等待保存确认，请检查它的窗口。");
-    else
-        setMessage("应用未接受退出请求，请在应用中保存并退出。");
-}
-
-void AppModel::quickLook(const std::string& path)
-{
-    if (auto failure = services_.preview(path)) setMessage(*failure);
-}
-
-QFuture<void> AppModel::releaseMemory(const std::vector<ApplicationMemory>& candidates)
-{
-    if (memoryReleasing_ || maintenanceBusy() || candidates.empty()) return Completion::now();
-    setMemoryReleasing(true);
-    memoryReleaseOutcome_.reset();
-    emit memoryReleaseOutcomeChanged();
-
-    std::shared_ptr<RunningApplications> apps = services_.runningApplications;
-    auto sample = services_.readMemory;
-    Completion done;
-    releaseJobs_.start(std::stop_source(), [this, candidates, apps, sample, done](std::stop_token stop) {
-        // Only the processes asked here are polled, pinned when they were looked up.
-        std::map<int32_t, RunningApplication> asked;
-        auto request = [&](const ApplicationMemory& candidate) {
-            std::optional<RunningApplication> app = apps->lookup(candidate.id);
-            if (!app || !app->regular || app->bundlePath != candidate.bundlePath || app->name != candidate.name)
-                return false;
-            asked[candidate.id] = *app;
-            return apps->requestQuit(*app);
-        };
-        auto running = [&](const ApplicationMemory& candidate) {
-            auto found = asked.find(candidate.id);
-            return found != asked.end() && !apps->hasTerminated(found->second);
-        };
-        MemoryReleaseOutcome outcome = MemoryReleaseEngine::run(candidates, request, running, sample, kReleaseTimeout, stop);
-        post(this, [this, outcome = std::move(outcome), done]() mutable {
-            memoryReleaseOutcome_ = std::move(outcome);
-            emit memoryReleaseOutcomeChanged();
-            sampleMemory();
-            setMemoryReleasing(false);
-            done.finish();
-        });
-    });
-    return done.future();
 }
 
 // ---------------------------------------------------------------------------------------------

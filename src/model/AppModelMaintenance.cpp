@@ -1,9 +1,10 @@
 // The applications-and-caches operations of the model: cache inspection and clean-up,
 // uninstalling an application with its related items, and retrying those items.
 #include "model/AppModel.h"
+#include "model/PostToModel.h"
 
 #include "engine/Dates.h"
-#include "engine/Errors.h"
+#include "platform/Errors.h"
 #include "services/CachePlan.h"
 #include "services/InstalledAppInventory.h"
 #include "services/RelatedFiles.h"
@@ -13,12 +14,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-template <class Fn>
-void post(QObject* model, Fn&& fn)
-{
-    QMetaObject::invokeMethod(model, std::forward<Fn>(fn), Qt::QueuedConnection);
-}
 
 // The engine steps' running check: any running application with the bundle identifier.
 // Asked from the worker, so it answers for the moment of each check.

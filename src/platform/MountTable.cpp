@@ -1,6 +1,6 @@
 #include "platform/MountTable.h"
 
-#include "engine/Errors.h"
+#include "platform/Errors.h"
 #include "platform/RegularFile.h"
 #include "platform/TextLines.h"
 

@@ -1,6 +1,6 @@
 #include "platform/RegularFile.h"
 
-#include "engine/Errors.h"
+#include "platform/Errors.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,6 +1,6 @@
 #include "platform/ResolvedPath.h"
 
-#include "engine/Errors.h"
+#include "platform/Errors.h"
 
 #include <cerrno>
 #include <cstdlib>

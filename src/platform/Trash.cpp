@@ -1,13 +1,13 @@
 #include "platform/Trash.h"
 #include "platform/PathText.h"
 
+#include "platform/Errors.h"
+#include "platform/FileWrites.h"
 #include "platform/Locations.h"
 #include "platform/MountTable.h"
 #include "platform/ResolvedPath.h"
+#include "platform/TextValidity.h"
 #include "platform/TrashInfo.h"
-
-#include "engine/Errors.h"
-#include "engine/SearchKey.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -25,15 +25,6 @@
 #include <vector>
 
 namespace {
-
-// Best-effort fsync of a folder's entries.
-void syncDirectory(const std::string& folder)
-{
-    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    fsync(fd);
-    close(fd);
-}
 
 constexpr size_t kNameMax = 255;
 const std::string kInfoSuffix = ".trashinfo";
@@ -59,12 +50,6 @@ std::string absolutePath(const std::string& path)
     std::unique_ptr<char, decltype(&std::free)> cwd(getcwd(nullptr, 0), &std::free);
     if (!cwd) throwErrno();
     return withoutTrailingSlashes(joinPath(cwd.get(), path));
-}
-
-std::string lastComponent(const std::string& path)
-{
-    auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 std::string canonical(const std::string& path) { return resolvedPath(path); }
@@ -205,24 +190,6 @@ std::string candidateName(const std::string& name, int attempt, std::optional<st
     return stem + suffix + ext;
 }
 
-void writeAll(int fd, const std::string& text)
-{
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            throwErrno();
-        }
-        done += static_cast<size_t>(n);
-    }
-}
-
-TessynError invalidUtf8Error()
-{
-    return TessynError("Tessyn", 4, "路径不是有效的 UTF-8 文本，无法写入操作记录，请重命名后再试。");
-}
-
 TessynError swappedItemStays()
 {
     return TessynError("Tessyn", 5, "移动时原位置的项目被替换，换入的项目已在废纸篓中且无法放回，请在 Finder 废纸篓中检查。");
@@ -247,6 +214,12 @@ namespace Trash {
 std::string homeFilesDirectory() { return homeTrashDirectory() + "/files"; }
 
 std::string trashItem(const std::string& path, const ItemCheck& check) { return Mover().move(path, check); }
+
+void requireRecordablePath(const std::string& path)
+{
+    if (!isValidUtf8(path))
+        throw TessynError("Tessyn", 4, "路径不是有效的 UTF-8 文本，无法写入操作记录，请重命名后再试。");
+}
 
 namespace {
 
@@ -289,7 +262,7 @@ struct FolderHandle {
     void sync() const
     {
         if (fd >= 0) fsync(fd);
-        else syncDirectory(path);
+        else syncFolder(path);
     }
 };
 
@@ -375,7 +348,7 @@ std::string Mover::moveOnce(const std::string& path, const ItemCheck& check)
     // The folder holding the item is resolved; the item itself is not (a link moves as a link).
     std::string folder = canonical(parentOf(absolute));
     std::string original = joinPath(folder, name);
-    if (!isValidUtf8(original)) throw invalidUtf8Error();
+    requireRecordablePath(original);
 
     struct stat item {}, parent {};
     if (lstat(original.c_str(), &item) != 0) throwErrno();
@@ -397,7 +370,7 @@ std::string Mover::moveOnce(const std::string& path, const ItemCheck& check)
     if (!place) {
         std::string trashDir;
         if (home) {
-            if (!isValidUtf8(homeTrashDirectory())) throw invalidUtf8Error();
+            requireRecordablePath(homeTrashDirectory());
             ensureDirectories(homeTrashDirectory(), true);
             trashDir = canonical(homeTrashDirectory());
         } else {
@@ -405,7 +378,7 @@ std::string Mover::moveOnce(const std::string& path, const ItemCheck& check)
         }
         ensureDirectory(trashDir + "/files", false);
         ensureDirectory(trashDir + "/info", false);
-        if (!isValidUtf8(trashDir)) throw invalidUtf8Error();
+        requireRecordablePath(trashDir);
         place = &state.keep(key, trashDir);
     }
     const std::string& trashDir = place->trashDir;
@@ -476,7 +449,7 @@ std::string Mover::moveOnce(const std::string& path, const ItemCheck& check)
                         keepInfo = lstat(target.c_str(), &left) == 0;
                         throw swappedItemStays();
                     }
-                    syncDirectory(folder);
+                    syncFolder(folder);
                     throw;
                 }
             }
@@ -536,7 +509,7 @@ int removeOrphanInfo(const std::string& originalPath)
         if (lstat(item.c_str(), &described) == 0 || errno != ENOENT) continue;
         if (unlink(infoPath.c_str()) == 0) ++removed;
     }
-    if (removed) syncDirectory(infoDir);
+    if (removed) syncFolder(infoDir);
     return removed;
 }
 

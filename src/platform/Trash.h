@@ -22,6 +22,10 @@ namespace Trash {
 using ItemCheck = std::function<void(const std::string& path, const struct stat& item, bool moved)>;
 std::string trashItem(const std::string& path, const ItemCheck& check = {});
 
+// Throws TessynError when the path is not valid UTF-8: the journal and the history hold
+// UTF-8 text only, so a move of such an item could not be recorded.
+void requireRecordablePath(const std::string& path);
+
 // trashItem for a run of items: the Trash folders found for the first item of a volume are
 // kept with their identity and only that identity is checked for the next ones (a folder
 // replaced meanwhile fails the check and is looked up afresh); any failure drops what was

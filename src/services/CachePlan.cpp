@@ -2,11 +2,11 @@
 #include "platform/PathText.h"
 
 #include "engine/Dates.h"
-#include "engine/Errors.h"
 #include "engine/FileActionEngine.h"
 #include "engine/FileEngine.h"
-#include "engine/SearchKey.h"
 #include "engine/Uuid.h"
+#include "platform/Errors.h"
+#include "platform/TextValidity.h"
 #include "services/MaintenanceEngine.h"
 
 #include <cerrno>

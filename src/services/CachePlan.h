@@ -1,5 +1,5 @@
 #pragma once
-#include "engine/Errors.h"
+#include "platform/Errors.h"
 #include "engine/FileEntry.h"
 #include "engine/Operation.h"
 #include "engine/OperationJournal.h"

@@ -4,8 +4,8 @@
 
 #include "engine/Dates.h"
 #include "engine/FileEngine.h"
-#include "engine/SearchKey.h"
 #include "platform/PropertyList.h"
+#include "platform/TextValidity.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,5 +1,5 @@
 #pragma once
-#include "engine/Errors.h"
+#include "platform/Errors.h"
 #include "engine/FileEntry.h"
 #include "services/InstalledApp.h"
 

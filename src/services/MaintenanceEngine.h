@@ -1,7 +1,5 @@
 #pragma once
-#include "engine/Errors.h"
-// The inventory is reached through this header by callers that have not yet moved over.
-#include "services/InstalledAppInventory.h"
+#include "platform/Errors.h"
 
 #include <string>
 

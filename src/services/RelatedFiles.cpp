@@ -1,10 +1,8 @@
 #include "services/RelatedFiles.h"
 
 #include "engine/Dates.h"
-#include "engine/Errors.h"
-#include "engine/FileActionEngine.h"
-#include "engine/SearchKey.h"
 #include "engine/Uuid.h"
+#include "platform/Errors.h"
 #include "platform/Trash.h"
 #include "services/MaintenanceEngine.h"
 
@@ -50,21 +48,8 @@ Operation move(const RelatedItem& item, const InstalledApp& app, const std::stri
                const std::function<bool()>& isRunning, OperationJournal* journal, const TrashFunction& trash,
                std::stop_token stop)
 {
-    auto failure = [&](const std::string& text) {
-        Operation record;
-        record.id = newUUID();
-        record.date = dateNow();
-        // Stored texts must stay valid UTF-8 for the history to be written at all.
-        record.path = displayUtf8(item.path);
-        record.size = item.size;
-        record.success = false;
-        record.detail = displayUtf8(text);
-        return record;
-    };
     try {
-        // The journal and the history hold UTF-8 text only; such an item cannot be recorded.
-        if (!isValidUtf8(item.path))
-            throw TessynError("Tessyn", 4, "路径不是有效的 UTF-8 文本，无法写入操作记录，请重命名后再试。");
+        Trash::requireRecordablePath(item.path);
         auto locations = paths(app, home);
         bool related = std::any_of(locations.begin(), locations.end(),
                                    [&](const auto& location) { return location.first == item.path; });
@@ -89,26 +74,14 @@ Operation move(const RelatedItem& item, const InstalledApp& app, const std::stri
         if (item.directory) prepared.kind = "related-directory";
         prepared.bundleID = app.bundleID;
         prepared.treeSignature = item.signature;
-        return journalledMove(prepared, journal, trash, [&] {
+        return MaintenanceEngine::moveToTrashJournalled(prepared, journal, trash, [&] {
             if (isRunning && isRunning()) throw MaintenanceEngine::error("应用刚刚启动，停止处理。");
         });
     } catch (const std::exception& error) {
-        return failure(errorDescription(error));
+        return failedOperation(item.path, item.size, errorDescription(error));
     } catch (...) {
-        return failure(errorDescription(posixError(EIO)));
+        return failedOperation(item.path, item.size, errorDescription(posixError(EIO)));
     }
-}
-
-Operation journalledMove(const Operation& prepared, OperationJournal* journal, const TrashFunction& trash,
-                         const std::function<void()>& beforeMove)
-{
-    Operation record = OperationJournal::move(prepared, journal, [&]() -> std::optional<std::string> {
-        if (beforeMove) beforeMove();
-        if (trash) return trash(prepared.path);
-        return Trash::trashItem(prepared.path, FileActionEngine::sameItem(prepared));
-    });
-    record.detail = displayUtf8(record.detail);
-    return record;
 }
 
 } // namespace RelatedFiles

@@ -2,6 +2,7 @@
 #include "engine/Operation.h"
 #include "engine/OperationJournal.h"
 #include "services/InstalledApp.h"
+#include "services/JournalledTrashMove.h"
 #include "services/RelatedItem.h"
 
 #include <functional>
@@ -23,20 +24,13 @@ std::vector<std::pair<std::string, std::string>> paths(const InstalledApp& app, 
 std::vector<RelatedItem> discover(const InstalledApp& app, const std::string& home,
                                   const std::vector<InstalledApp>& installed, std::stop_token stop = {});
 
-// A replacement for the move to the Trash: gets the item's path, returns its path in the
-// Trash (or none) and throws on failure.
-using TrashFunction = std::function<std::optional<std::string>(const std::string& path)>;
+using TrashFunction = MaintenanceEngine::TrashFunction;
 
 // Moves one related item the user reviewed to the Trash through the journal, after checking
 // that it is still one of the application's related locations, that the application is not
 // running and that the item is unchanged since the review. Never throws: a refusal, or a
 // failed "moving" entry, gives a failure record; otherwise the record the journal's move
 // returns (kind "related-directory" for a folder), restorable when it succeeded.
-// Moves the prepared record's item to the Trash under the journal; `beforeMove` runs just
-// before the move and refuses it by throwing. Throws what the journal's move throws.
-Operation journalledMove(const Operation& prepared, OperationJournal* journal, const TrashFunction& trash,
-                         const std::function<void()>& beforeMove = {});
-
 Operation move(const RelatedItem& item, const InstalledApp& app, const std::string& home,
                const std::function<bool()>& isRunning, OperationJournal* journal,
                const TrashFunction& trash = {}, std::stop_token stop = {});

@@ -1,9 +1,9 @@
 #include "services/RelatedItem.h"
 
 #include "engine/Dates.h"
-#include "engine/Errors.h"
 #include "engine/FileEngine.h"
 #include "engine/FileEntry.h"
+#include "platform/Errors.h"
 #include "services/MaintenanceEngine.h"
 
 #include <algorithm>

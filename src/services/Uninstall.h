@@ -2,7 +2,7 @@
 #include "engine/Operation.h"
 #include "engine/OperationJournal.h"
 #include "services/InstalledApp.h"
-#include "services/RelatedFiles.h"
+#include "services/JournalledTrashMove.h"
 
 #include <functional>
 #include <stop_token>
@@ -18,7 +18,7 @@ namespace MaintenanceEngine {
 // request or a failed "moving" entry gives a failure record; otherwise the record of kind
 // "application" the journal's move returns. `trash` replaces the move to the Trash.
 Operation uninstall(const InstalledApp& app, const std::vector<std::string>& roots,
-                    const std::function<bool()>& isRunning, const RelatedFiles::TrashFunction& trash,
+                    const std::function<bool()>& isRunning, const TrashFunction& trash,
                     OperationJournal* journal, std::stop_token stop = {});
 
 } // namespace MaintenanceEngine

@@ -1,8 +1,9 @@
 #include "update/UpdateManifest.h"
 
+#include "engine/AsciiCase.h"
 #include "engine/ContentReader.h"
-#include "engine/Errors.h"
 #include "engine/Sha256.h"
+#include "platform/Errors.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -24,7 +25,6 @@ bool isAsciiAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= '
 bool isAsciiDigit(char c) { return c >= '0' && c <= '9'; }
 bool isAsciiHex(char c) { return isAsciiDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
-char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // RFC 3986: a scheme, a colon, and only characters a URI may hold, with well-formed escapes.
 bool isAbsoluteUrl(std::string_view text)
@@ -156,7 +156,7 @@ std::string stringField(const nlohmann::json& object, const char* key)
 void checkDigest(const UpdateManifest& manifest, const Sha256::Digest& digest)
 {
     std::string expected = manifest.sha256;
-    std::transform(expected.begin(), expected.end(), expected.begin(), asciiLower);
+    std::transform(expected.begin(), expected.end(), expected.begin(), [](char c) { return asciiLower(c); });
     if (Sha256::hex(digest) != expected) throw UpdateError(UpdateFailure::checksum);
 }
 

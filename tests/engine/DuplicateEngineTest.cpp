@@ -1,9 +1,9 @@
 #include "engine/CancellationError.h"
+#include "TestSupport.h"
 #include "engine/DuplicateEngine.h"
-#include "engine/Errors.h"
 #include "engine/FileEngine.h"
 #include "engine/Sha256.h"
-#include "TestSupport.h"
+#include "platform/Errors.h"
 
 #include <chrono>
 #include <fcntl.h>

@@ -1,13 +1,13 @@
 #include "engine/FileActionEngine.h"
 
+#include "TestSupport.h"
 #include "engine/DuplicateEngine.h"
-#include "engine/Errors.h"
 #include "engine/FileEngine.h"
 #include "engine/HistoryStore.h"
 #include "engine/Uuid.h"
+#include "platform/Errors.h"
 #include "platform/Locations.h"
 #include "platform/Trash.h"
-#include "TestSupport.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,4 +1,4 @@
-#include "engine/Errors.h"
+#include "platform/Errors.h"
 #include "engine/FileEngine.h"
 #include "TestSupport.h"
 

@@ -1,7 +1,7 @@
 #include "engine/FileEngine.h"
-#include "engine/Errors.h"
-#include "engine/SearchKey.h"
 #include "TestSupport.h"
+#include "engine/SearchKey.h"
+#include "platform/Errors.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,10 +1,10 @@
 #include "engine/OperationJournal.h"
 
-#include "engine/Errors.h"
-#include "engine/HistoryStore.h"
-#include "engine/Uuid.h"
 #include "HeldLock.h"
 #include "TestSupport.h"
+#include "engine/HistoryStore.h"
+#include "engine/Uuid.h"
+#include "platform/Errors.h"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,13 @@
 #include "engine/Dates.h"
-#include "engine/Errors.h"
+#include "TestSupport.h"
 #include "engine/FileActionEngine.h"
 #include "engine/FileEngine.h"
 #include "engine/Uuid.h"
+#include "platform/Errors.h"
 #include "platform/Locations.h"
 #include "platform/Trash.h"
 #include "services/InstalledAppInventory.h"
 #include "services/RelatedFiles.h"
-#include "TestSupport.h"
 
 #include <cstdio>
 #include <gtest/gtest.h>

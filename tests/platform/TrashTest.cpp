@@ -1,7 +1,7 @@
 #include "platform/Trash.h"
 
-#include "engine/Errors.h"
 #include "TestSupport.h"
+#include "platform/Errors.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,9 +1,9 @@
 #include "services/RelatedFiles.h"
 #include "services/RelatedItem.h"
 
-#include "engine/Dates.h"
-#include "engine/Errors.h"
 #include "TestSupport.h"
+#include "engine/Dates.h"
+#include "platform/Errors.h"
 
 #include <fcntl.h>
 #include <filesystem>

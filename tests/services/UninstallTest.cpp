@@ -253,7 +253,7 @@ TEST(Uninstall, ItemsSwappedJustBeforeTheMoveAreRefused)
         auto swap = [&] {
             ASSERT_EQ(renameat2(AT_FDCWD, c.prepared.path.c_str(), AT_FDCWD, stranger.c_str(), RENAME_EXCHANGE), 0);
         };
-        Operation record = RelatedFiles::journalledMove(c.prepared, f.journal.get(), {}, swap);
+        Operation record = MaintenanceEngine::moveToTrashJournalled(c.prepared, f.journal.get(), {}, swap);
         EXPECT_FALSE(record.success) << c.prepared.path;
         EXPECT_EQ(record.detail, c.refusal);
         EXPECT_FALSE(record.trashPath);

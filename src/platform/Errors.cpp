@@ -1,4 +1,4 @@
-#include "engine/Errors.h"
+#include "platform/Errors.h"
 
 #include <cerrno>
 #include <cstring>
