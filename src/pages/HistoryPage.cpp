@@ -2,6 +2,7 @@
 
 #include "model/AppModel.h"
 #include "pages/HistoryRecordList.h"
+#include "pages/RoundedPanel.h"
 #include "shell/ActionConfirmation.h"
 #include "shell/DesktopServices.h"
 #include "shell/DisplayText.h"
@@ -17,7 +18,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
-#include <QPainterPath>
 #include <QPointer>
 #include <QScrollArea>
 #include <QVBoxLayout>
@@ -29,27 +29,6 @@ namespace {
 constexpr int kNotesMaxHeight = 160;
 
 QColor warningColour() { return QColor(0xf0, 0x8c, 0x00); }
-
-// A surface-coloured rounded rectangle outlined with the line colour, behind its children.
-class RoundedPanel : public QWidget {
-public:
-    RoundedPanel(qreal radius, QWidget* parent = nullptr) : QWidget(parent), radius_(radius) {}
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing);
-        QPainterPath outline;
-        outline.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), radius_, radius_);
-        p.fillPath(outline, Palette::surface());
-        p.setPen(QPen(Palette::line(), 1));
-        p.drawPath(outline);
-    }
-
-private:
-    qreal radius_;
-};
 
 // A symbol in the accent colour on a faint accent disc.
 class AccentBadge : public QWidget {
@@ -107,7 +86,7 @@ HistoryPage::HistoryPage(AppModel& model, QWidget* parent) : QWidget(parent), mo
     header_ = makeHeader();
     stack->addWidget(header_);
 
-    listPanel_ = new RoundedPanel(12);
+    listPanel_ = new RoundedPanel(12, true);
     listPanel_->setObjectName(QStringLiteral("history-list-panel"));
     auto* panelLayout = new QVBoxLayout(listPanel_);
     panelLayout->setContentsMargins(1, 4, 1, 4);
@@ -133,7 +112,7 @@ QWidget* HistoryPage::makeEmptyArea()
     auto* area = new QWidget();
     area->setObjectName(QStringLiteral("history-empty"));
 
-    auto* card = new RoundedPanel(20);
+    auto* card = new RoundedPanel(20, true);
     card->setObjectName(QStringLiteral("history-empty-card"));
     card->setMaximumWidth(520);
     auto* column = new QVBoxLayout(card);
