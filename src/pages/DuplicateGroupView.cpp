@@ -20,8 +20,6 @@
 
 namespace {
 
-QString fromBytes(std::string_view bytes) { return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size())); }
-
 QToolButton* iconButton(const QString& symbol, const QString& tip, const QString& accessible)
 {
     auto* button = new QToolButton();
@@ -173,10 +171,10 @@ void DuplicateGroupView::rebuildPicker()
     QSignalBlocker quiet(picker_);
     picker_->clear();
     for (const FileEntry* file : entries) {
-        QString path = fromBytes(file->path);
+        QString path = textFromBytes(file->path);
         picker_->addItem(displayLine(file->path), path);
     }
-    picker_->setCurrentIndex(picker_->findData(fromBytes(keep_)));
+    picker_->setCurrentIndex(picker_->findData(textFromBytes(keep_)));
 }
 
 DuplicateGroupView::Row DuplicateGroupView::makeRow(const FileEntry& file)
