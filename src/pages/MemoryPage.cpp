@@ -7,6 +7,7 @@
 #include "pages/MemoryReleaseResultView.h"
 #include "pages/MemoryReleaseReview.h"
 #include "pages/MemoryTrendChart.h"
+#include "pages/SheetWidgets.h"
 #include "services/MemoryReleaseEngine.h"
 #include "shell/ActionConfirmation.h"
 #include "shell/ContentUnavailableView.h"
@@ -35,9 +36,7 @@ int32_t ownProcess() { return static_cast<int32_t>(getpid()); }
 
 StyledLabel* text(const QString& chinese, const QFont& font, StyledLabel::Tone tone = StyledLabel::Tone::ink)
 {
-    auto* label = new StyledLabel(font, tone);
-    label->setWordWrap(true);
-    label->setTextFormat(Qt::PlainText);
+    auto* label = SheetWidgets::text(font, tone);
     label->setText(L(chinese));
     return label;
 }
