@@ -546,9 +546,10 @@ void MainView::showEvent(QShowEvent* event)
         if (onAppear_) onAppear_();
         pageDidChange();
         memoryTimer_.start();
+        // The shared controller leaves idle with its first check, so later windows skip it.
+        SoftwareUpdateController& updates = SoftwareUpdateController::shared();
+        if (updates.state() == SoftwareUpdateController::State::idle) updates.check();
     }
-    SoftwareUpdateController& updates = SoftwareUpdateController::shared();
-    if (updates.state() == SoftwareUpdateController::State::idle) updates.check();
 }
 
 void MainView::memoryTick()

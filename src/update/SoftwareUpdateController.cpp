@@ -1,5 +1,6 @@
 #include "update/SoftwareUpdateController.h"
 
+#include "platform/FileWrites.h"
 #include "platform/Locations.h"
 #include "shell/AppSettings.h"
 #include "shell/AppVersion.h"
@@ -18,8 +19,8 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QUrl>
-#include <cerrno>
 #include <cstdio>
+#include <system_error>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -38,26 +39,15 @@ bool neverResolves(const QUrl& url)
     return host == QLatin1String("invalid") || host.endsWith(QLatin1String(".invalid"));
 }
 
-bool writeAll(int fd, const char* data, qint64 length)
+// The bytes all land in the file, or the transfer is refused.
+bool writeChunk(int fd, const QByteArray& chunk)
 {
-    while (length > 0) {
-        ssize_t written = ::write(fd, data, static_cast<size_t>(length));
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += written;
-        length -= written;
+    try {
+        writeAll(fd, std::string_view(chunk.constData(), static_cast<size_t>(chunk.size())));
+        return true;
+    } catch (const std::system_error&) {
+        return false;
     }
-    return true;
-}
-
-void syncFolder(const std::string& folder)
-{
-    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
 }
 
 void presentAlert(const QString& title, const QString& text)
@@ -316,7 +306,7 @@ QFuture<void> SoftwareUpdateController::download()
         QByteArray chunk = reply->readAll();
         transfer_->received += chunk.size();
         // More than the manifest's size is not the image: stop at once.
-        if (transfer_->received > transfer_->limit || !writeAll(transfer_->fd, chunk.constData(), chunk.size())) {
+        if (transfer_->received > transfer_->limit || !writeChunk(transfer_->fd, chunk)) {
             transfer_->refused = true;
             reply->abort();
         }
@@ -334,7 +324,7 @@ void SoftwareUpdateController::finishDownload()
     if (!transfer.refused && reply->isOpen()) {
         QByteArray rest = reply->readAll();
         transfer.received += rest.size();
-        if (transfer.received > transfer.limit || !writeAll(transfer.fd, rest.constData(), rest.size()))
+        if (transfer.received > transfer.limit || !writeChunk(transfer.fd, rest))
             transfer.refused = true;
     }
     const QUrl final = reply->url();

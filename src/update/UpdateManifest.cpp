@@ -155,9 +155,7 @@ std::string stringField(const nlohmann::json& object, const char* key)
 
 void checkDigest(const UpdateManifest& manifest, const Sha256::Digest& digest)
 {
-    std::string expected = manifest.sha256;
-    std::transform(expected.begin(), expected.end(), expected.begin(), [](char c) { return asciiLower(c); });
-    if (Sha256::hex(digest) != expected) throw UpdateError(UpdateFailure::checksum);
+    if (Sha256::hex(digest) != asciiLower(manifest.sha256)) throw UpdateError(UpdateFailure::checksum);
 }
 
 } // namespace
