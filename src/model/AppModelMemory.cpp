@@ -8,6 +8,19 @@
 #include <algorithm>
 #include <unistd.h>
 
+namespace {
+
+// The running application a memory row names, looked up again; none when it is gone or no
+// longer the same application.
+std::optional<RunningApplication> confirmedApplication(RunningApplications& apps, const ApplicationMemory& row)
+{
+    std::optional<RunningApplication> app = apps.lookup(row.id);
+    if (!app || !app->regular || app->bundlePath != row.bundlePath || app->name != row.name) return std::nullopt;
+    return app;
+}
+
+} // namespace
+
 void AppModel::sampleMemory()
 {
     if (!samplingEnabled_) return;
@@ -69,8 +82,8 @@ void AppModel::requestQuit(const ApplicationMemory& row)
 {
     const char* changed = "应用已变化或无法确认身份，请刷新后重试。";
     if (row.id == static_cast<int32_t>(getpid()) || row.bundlePath.empty()) return setMessage(changed);
-    std::optional<RunningApplication> app = services_.runningApplications->lookup(row.id);
-    if (!app || !app->regular || app->bundlePath != row.bundlePath || app->name != row.name) return setMessage(changed);
+    std::optional<RunningApplication> app = confirmedApplication(*services_.runningApplications, row);
+    if (!app) return setMessage(changed);
     if (services_.runningApplications->requestQuit(*app))
         setMessage("已请求正常退出。应用可能正在等待保存确认，请检查它的窗口。");
     else
@@ -96,9 +109,8 @@ QFuture<void> AppModel::releaseMemory(const std::vector<ApplicationMemory>& cand
         // Only the processes asked here are polled, pinned when they were looked up.
         std::map<int32_t, RunningApplication> asked;
         auto request = [&](const ApplicationMemory& candidate) {
-            std::optional<RunningApplication> app = apps->lookup(candidate.id);
-            if (!app || !app->regular || app->bundlePath != candidate.bundlePath || app->name != candidate.name)
-                return false;
+            std::optional<RunningApplication> app = confirmedApplication(*apps, candidate);
+            if (!app) return false;
             asked[candidate.id] = *app;
             return apps->requestQuit(*app);
         };

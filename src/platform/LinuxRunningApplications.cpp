@@ -19,7 +19,6 @@
 namespace {
 constexpr int32_t kMaxProcesses = 16384;
 constexpr int32_t kPathBuffer = 4096;
-constexpr size_t kMaxInfoPlist = 4 * 1024 * 1024;
 
 using WindowsByPid = std::map<int32_t, std::vector<TopLevelWindow>>;
 
@@ -140,7 +139,7 @@ LinuxRunningApplications::BundleInfo LinuxRunningApplications::readBundleInfo(co
     std::string folder = bundlePath.substr(bundlePath.rfind('/') + 1);
     info.name = folder.ends_with(".app") ? folder.substr(0, folder.size() - 4) : folder;
 
-    PropertyList::Ptr parsed = PropertyList::readFile(bundlePath + "/Contents/Info.plist", kMaxInfoPlist);
+    PropertyList::Ptr parsed = PropertyList::readFile(bundlePath + "/Contents/Info.plist");
     plist_t root = parsed.get();
     if (!root) return info;
     if (plist_get_node_type(root) == PLIST_DICT) {

@@ -16,3 +16,9 @@ inline std::string lastComponent(const std::string& path)
     auto slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
+
+// A name inside a folder, without doubling the root's slash.
+inline std::string joinPath(const std::string& dir, const std::string& name)
+{
+    return dir == "/" ? "/" + name : dir + "/" + name;
+}

@@ -15,6 +15,8 @@ namespace PropertyList {
 inline constexpr size_t kDepthLimit = 512;
 // Most nodes the parsed tree may hold (a binary object counts once per reference).
 inline constexpr size_t kNodeLimit = 1000000;
+// Largest property list file that is read.
+inline constexpr size_t kFileLimit = 4 * 1024 * 1024;
 
 struct Deleter {
     void operator()(plist_t node) const { plist_free(node); }
@@ -30,7 +32,7 @@ Ptr parse(std::string_view data);
 
 // A regular file of at most `limit` bytes, opened without following a link or waiting on a
 // pipe or device, parsed as above; null otherwise.
-Ptr readFile(const std::string& path, size_t limit = 4 * 1024 * 1024);
+Ptr readFile(const std::string& path, size_t limit = kFileLimit);
 
 // The string value of a dictionary's key, or none when missing or not a string. Embedded
 // NULs are kept.

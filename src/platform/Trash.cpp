@@ -31,12 +31,6 @@ const std::string kInfoSuffix = ".trashinfo";
 // Far above any info file Tessyn or a file manager writes.
 constexpr off_t kInfoLimit = 64 * 1024;
 
-
-std::string joinPath(const std::string& dir, const std::string& name)
-{
-    return dir == "/" ? "/" + name : dir + "/" + name;
-}
-
 std::string withoutTrailingSlashes(std::string path)
 {
     while (path.size() > 1 && path.back() == '/') path.pop_back();

@@ -25,11 +25,6 @@ const char* const kNotAFolder = "应用包不是普通目录。";
 const char* const kUnrecognised = "不处理系统应用、Tessyn自身或无法识别的应用包。";
 const char* const kOwnBundleID = "local.tessyn.preview";
 
-std::string joinPath(const std::string& dir, const std::string& name)
-{
-    return dir == "/" ? "/" + name : dir + "/" + name;
-}
-
 // Rules shared by the identifier and the executable name: a single, real path component.
 bool isPlainComponent(const std::string& text)
 {

@@ -1,6 +1,7 @@
 #pragma once
 #include "platform/Errors.h"
 #include "engine/FileEntry.h"
+#include "platform/PropertyList.h"
 #include "services/InstalledApp.h"
 
 #include <cstddef>
@@ -12,7 +13,7 @@
 namespace MaintenanceEngine {
 
 // Largest Info.plist that is read.
-inline constexpr size_t kInfoPlistLimit = 4 * 1024 * 1024;
+inline constexpr size_t kInfoPlistLimit = PropertyList::kFileLimit;
 
 // The single gate for bundles: the application bundle at `path` if it lies directly in one of
 // `roots` and may be acted on. Throws a "TessynMaintenance" refusal, or the system error of
