@@ -1,10 +1,10 @@
 #include "model/AppModel.h"
+#include "model/AppModelState.h"
 #include "model/PostToModel.h"
 
 #include "engine/Dates.h"
 #include "engine/DuplicateEngine.h"
 #include "engine/FileEngine.h"
-#include "engine/FileQuery.h"
 #include "engine/Uuid.h"
 #include "platform/Errors.h"
 #include "platform/LinuxRunningApplications.h"
@@ -19,24 +19,11 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <filesystem>
-#include <map>
-#include <span>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <unistd.h>
 
 namespace {
-
-const char kDuplicateFilter[] = "重复文件";
-
-// The report's records, kept alive by whoever holds them; none without a report.
-ReportRows::Records recordsOf(const std::shared_ptr<const ScanReport>& report)
-{
-    if (!report) return nullptr;
-    return ReportRows::Records(report, &report->files);
-}
 
 // Whether something is found at the path, links followed.
 bool fileExists(const std::string& path)
@@ -117,29 +104,6 @@ double steadySeconds()
 }
 
 } // namespace
-
-// The inputs of one query, taken when it was started.
-struct AppModel::QueryInput {
-    std::string id;
-    std::stop_source source;
-    ReportRef report;
-    DuplicateReportRef duplicates;
-    std::string filter;
-    std::string search;
-    double threshold = 0;
-    std::string sort;
-};
-
-// The trash run in progress, for the journal checkpoints made while it runs.
-struct AppModel::ActionRun {
-    std::string id;
-    PathSet targets;          // paths of the files handed to the engine
-    double startDate = 0;     // records of this run are made after it
-    int64_t selectedCount = 0;
-    // Records saved at checkpoints: the journal no longer holds them, so until the run
-    // publishes its records the history file is their only trace.
-    std::vector<Operation> settled;
-};
 
 AppModel::AppModel(std::optional<std::string> historyPath, std::optional<std::vector<std::string>> appRoots,
                    std::optional<std::string> userHome, Collaborators collaborators, QObject* parent)
@@ -235,6 +199,23 @@ void AppModel::mergeJournalAtStart()
             notes.push_back("已从操作回执补全记录；请核对后再恢复。");
     }
     recoveryNotes_ = std::move(notes);
+}
+
+// ---------------------------------------------------------------------------------------------
+// History
+
+// A save that wrote the history and failed only at the journal step after it says so, rather
+// than that the history was not saved.
+std::string AppModel::saveFailureText(const std::string& words, const std::string& failure) const
+{
+    return (historyStore_.lastSaveWritten() ? "操作记录已保存，但操作日志未能更新：" : words) + failure;
+}
+
+std::optional<std::string> AppModel::saveHistory(bool replacing)
+{
+    std::optional<std::string> failure = historyStore_.saveHistory(replacing);
+    emit historyChanged(); // the merge may have added records and sorted them
+    return failure;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -499,109 +480,6 @@ void AppModel::cancelScanJobs()
 }
 
 // ---------------------------------------------------------------------------------------------
-// Query and selection
-
-void AppModel::refreshResults(bool debounce)
-{
-    if (queryTask_) queryTask_->request_stop();
-    queryDebounce_.stop();
-    queryID_ = newUUID();
-
-    auto input = std::make_unique<QueryInput>();
-    input->id = queryID_;
-    input->report = report_;
-    input->duplicates = duplicateReport_;
-    input->filter = filter_;
-    input->search = search_;
-    input->threshold = threshold_;
-    input->sort = sort_;
-    queryTask_ = input->source;
-    setFiltering(true);
-
-    pendingQuery_ = std::move(input);
-    if (debounce)
-        queryDebounce_.start();
-    else
-        startQuery();
-}
-
-void AppModel::startQuery()
-{
-    std::unique_ptr<QueryInput> input = std::move(pendingQuery_);
-    if (!input || input->source.stop_requested()) return;
-    std::shared_ptr<const QueryInput> shared(std::move(input));
-    queryJobs_.start(shared->source, [this, shared](std::stop_token stop) {
-        static const std::vector<FileEntry> none;
-        const std::vector<FileEntry>& entries = shared->report ? shared->report->files : none;
-        bool duplicateFilter = shared->filter == kDuplicateFilter;
-        PathSet duplicatePaths;
-        if (duplicateFilter && shared->duplicates)
-            for (const DuplicateGroup& group : shared->duplicates->groups)
-                for (const FileEntry& file : group.files) duplicatePaths.insert(file.path);
-
-        auto result = std::make_shared<QueryResults>();
-        // Positions into the report, which the results keep alive, rather than copies.
-        result->files = ReportRows(recordsOf(shared->report),
-                                   FileQuery::positions(entries, shared->filter, shared->search, shared->threshold,
-                                                        duplicatePaths, shared->sort, stop));
-        size_t shown = std::min(kPresentedRows, result->files.size());
-        std::vector<FileEntry> head(result->files.begin(), result->files.begin() + static_cast<std::ptrdiff_t>(shown));
-        result->presentation = FileQuery::presentation(head, stop);
-        if (duplicateFilter && shared->duplicates) {
-            if (shared->search.empty()) {
-                result->groups = shared->duplicates->groups;
-            } else {
-                PathSet found;
-                for (const FileEntry& file : result->files) found.insert(file.path);
-                for (const DuplicateGroup& group : shared->duplicates->groups)
-                    if (std::any_of(group.files.begin(), group.files.end(),
-                                    [&](const FileEntry& file) { return found.count(file.path) > 0; }))
-                        result->groups.push_back(group);
-            }
-        }
-        post(this, [this, shared, result] {
-            if (shared->source.stop_requested() || queryID_ != shared->id) return;
-            // Freeing a million old rows takes tens of milliseconds: a worker does it, so the
-            // window keeps answering while the user types or switches filters.
-            auto previous = std::make_shared<QueryResults>(std::move(queryResults_));
-            queryResults_ = std::move(*result);
-            emit queryResultsChanged();
-            setFiltering(false);
-            queryJobs_.start(std::stop_source(), [previous = std::move(previous)](std::stop_token) mutable { previous.reset(); });
-        });
-    });
-}
-
-void AppModel::refreshSelection()
-{
-    std::vector<uint32_t> positions;
-    int64_t size = 0;
-    if (!selection_.empty() && report_) {
-        for (size_t i = 0; i < report_->files.size(); ++i) {
-            const FileEntry& file = report_->files[i];
-            if (!selection_.count(file.path)) continue;
-            positions.push_back(static_cast<uint32_t>(i));
-            size += file.size;
-        }
-    }
-    selectedFiles_ = ReportRows(recordsOf(report_), std::move(positions));
-    emit selectedFilesChanged();
-    selectedSize_ = size;
-    emit selectedSizeChanged();
-}
-
-void AppModel::selectCopies(const DuplicateGroup& group, const std::string& keeping, std::optional<int> limit)
-{
-    PathSet next = selection_;
-    for (const FileEntry& file : group.files) next.erase(file.path);
-    size_t count = group.files.size();
-    if (limit) count = std::min(count, static_cast<size_t>(std::max(*limit, 0)));
-    for (size_t i = 0; i < count; ++i)
-        if (group.files[i].path != keeping) next.insert(group.files[i].path);
-    setSelection(std::move(next));
-}
-
-// ---------------------------------------------------------------------------------------------
 // Free space
 
 void AppModel::refreshAvailableSpace(bool force)
@@ -627,239 +505,6 @@ void AppModel::refreshAvailableSpace(bool force)
             setAvailableSpace(value);
         });
     });
-}
-
-// ---------------------------------------------------------------------------------------------
-// File actions
-
-// A save that wrote the history and failed only at the journal step after it says so, rather
-// than that the history was not saved.
-std::string AppModel::saveFailureText(const std::string& words, const std::string& failure) const
-{
-    return (historyStore_.lastSaveWritten() ? "操作记录已保存，但操作日志未能更新：" : words) + failure;
-}
-
-std::optional<std::string> AppModel::saveHistory(bool replacing)
-{
-    std::optional<std::string> failure = historyStore_.saveHistory(replacing);
-    emit historyChanged(); // the merge may have added records and sorted them
-    return failure;
-}
-
-QFuture<void> AppModel::trashSelected()
-{
-    if (!root_ || processing_ || scanning_ || detectingDuplicates_) return Completion::now();
-    std::vector<FileEntry> files = selectedFiles_.toVector();
-    std::vector<DuplicateGroup> groups = duplicateReport_ ? duplicateReport_->groups : std::vector<DuplicateGroup>{};
-    PathSet selection = selection_;
-    auto selectedCount = static_cast<int64_t>(files.size());
-
-    setProcessing(true);
-    setActionProgress({0, selectedCount, "正在复核所选文件"});
-    actionID_ = newUUID();
-    std::string id = actionID_;
-
-    actionRun_ = std::make_unique<ActionRun>();
-    actionRun_->id = id;
-    for (const FileEntry& file : files) actionRun_->targets.insert(file.path);
-    actionRun_->startDate = dateNow();
-    actionRun_->selectedCount = selectedCount;
-
-    std::stop_source source;
-    actionTask_ = source;
-    std::shared_ptr<OperationJournal> journal = journal_;
-    size_t historyAtStart = historyStore_.history().size();
-    Completion done;
-    actionJobs_.start(source, [this, id, files = std::move(files), root = *root_, groups = std::move(groups),
-                               selection = std::move(selection), journal, historyAtStart, done](std::stop_token stop) {
-        auto progress = [this, id](const ActionProgress& value) {
-            post(this, [this, id, value] { applyActionProgress(id, value); });
-        };
-        // Checkpoints follow the count of files, so the journal stays as short as planned
-        // however fast the files go.
-        int64_t lastCheckpoint = 0;
-        auto counted = [this, id, historyAtStart, &lastCheckpoint](int64_t completed) {
-            auto batch = HistoryStore::checkpointInterval(historyAtStart + static_cast<size_t>(completed));
-            if (completed - lastCheckpoint < batch) return;
-            lastCheckpoint = completed;
-            post(this, [this, id] {
-                if (processing_ && actionRun_ && actionRun_->id == id) checkpointAction();
-            });
-        };
-        std::vector<Operation> records = FileActionEngine::execute(files, root, groups, selection, progress, {},
-                                                                   journal.get(), stop, counted);
-        post(this, [this, id, records = std::move(records), done]() mutable {
-            finishAction(id, std::move(records));
-            done.finish();
-        });
-    });
-    return done.future();
-}
-
-void AppModel::cancelAction()
-{
-    if (actionTask_) actionTask_->request_stop();
-}
-
-void AppModel::applyActionProgress(const std::string& id, const ActionProgress& progress)
-{
-    if (!processing_ || actionID_ != id) return;
-    setActionProgress(progress);
-}
-
-// Saves the history with the moves of the running trash action that the journal holds as
-// finished, so the journal can drop them. Without this every finished entry stays in the
-// journal until the run ends, and the journal, rewritten whole once per file, grows with
-// the run. The published history is left as it was: the run's records join it at the end.
-void AppModel::checkpointAction()
-{
-    ActionRun& run = *actionRun_;
-    std::vector<OperationJournal::Entry> entries;
-    try {
-        entries = journal_->entries();
-    } catch (const std::exception&) {
-        return; // every move fails while the journal cannot be read; nothing to settle
-    }
-    std::vector<Operation> settled;
-    for (OperationJournal::Entry& entry : entries)
-        if (entry.phase == OperationJournal::kFinished && entry.operation.date >= run.startDate &&
-            run.targets.count(entry.operation.path))
-            settled.push_back(std::move(entry.operation));
-    if (settled.empty()) return;
-    std::vector<Operation>& history = historyStore_.history();
-    std::vector<Operation> published = history;
-    run.settled.insert(run.settled.end(), settled.begin(), settled.end());
-    history.insert(history.begin(), std::make_move_iterator(settled.begin()), std::make_move_iterator(settled.end()));
-    // A failure leaves the entries in the journal, which is as safe; the final save reports.
-    (void)historyStore_.saveHistory(false);
-    history = std::move(published);
-}
-
-void AppModel::finishAction(const std::string& id, std::vector<Operation> records)
-{
-    auto selectedCount = actionProgress_.total;
-    if (actionRun_ && actionRun_->id == id) {
-        selectedCount = actionRun_->selectedCount;
-    }
-    actionRun_.reset();
-    actionTask_.reset();
-
-    std::vector<Operation>& history = historyStore_.history();
-    history.insert(history.begin(), records.begin(), records.end());
-    emit historyChanged();
-    // Always a merge: after checkpoints the file exists, and another running copy may have
-    // added records to it since.
-    std::optional<std::string> saveFailure = saveHistory(false);
-
-    PathSet trashed;
-    for (const Operation& record : records)
-        if (record.success) trashed.insert(record.path);
-    auto trashedCount = static_cast<int64_t>(trashed.size());
-
-    if (report_) {
-        auto kept = std::make_shared<ScanReport>(*report_);
-        std::erase_if(kept->files, [&](const FileEntry& file) { return trashed.count(file.path) > 0; });
-        setReport(kept);
-        // Only the totals change here, never the files a running query reads.
-        kept->rebuildStatistics();
-        setReport(kept);
-    } else {
-        setReport(nullptr);
-        setReport(nullptr);
-    }
-
-    if (duplicateReport_) {
-        auto rebuilt = std::make_shared<DuplicateReport>();
-        rebuilt->warnings = duplicateReport_->warnings;
-        rebuilt->cancelled = duplicateReport_->cancelled;
-        for (const DuplicateGroup& group : duplicateReport_->groups) {
-            DuplicateGroup left{group.id, {}};
-            for (const FileEntry& file : group.files)
-                if (!trashed.count(file.path)) left.files.push_back(file);
-            if (left.files.size() >= 2) rebuilt->groups.push_back(std::move(left));
-        }
-        setDuplicateReport(rebuilt);
-    } else {
-        setDuplicateReport(nullptr);
-    }
-
-    PathSet remaining = selection_;
-    for (const std::string& path : trashed) remaining.erase(path);
-    setSelection(std::move(remaining));
-
-    setProcessing(false);
-
-    auto recordCount = static_cast<int64_t>(records.size());
-    std::string text = "已处理 " + std::to_string(trashedCount) + " 项，失败 " +
-                       std::to_string(recordCount - trashedCount) + " 项。移入废纸篓不会立即释放磁盘空间。";
-    if (recordCount < selectedCount)
-        text += "\n已停止后续处理，" + std::to_string(selectedCount - recordCount) + " 项未处理。";
-    if (trashedCount < selectedCount) text += "\n失败或未处理项仍保持选择，可核对原因后重试。";
-    if (saveFailure) text += "\n" + saveFailureText("操作记录保存失败：", *saveFailure);
-    setMessage(std::move(text));
-}
-
-QFuture<void> AppModel::restore(const Operation& record)
-{
-    if (processing_ || scanning_ || detectingDuplicates_ || record.restoredAt) return Completion::now();
-    setProcessing(true);
-    setRestoring(true);
-    std::shared_ptr<OperationJournal> journal = journal_;
-    // A restore is short and is never cancelled: the journal must say how it ended.
-    Completion done;
-    restoreJobs_.start(std::stop_source(), [this, record, journal, done](std::stop_token) {
-        std::optional<std::string> failure = FileActionEngine::restoreTask(record, *journal);
-        post(this, [this, id = record.id, failure, done] {
-            finishRestore(id, failure);
-            done.finish();
-        });
-    });
-    return done.future();
-}
-
-void AppModel::finishRestore(const std::string& id, std::optional<std::string> error)
-{
-    if (error) {
-        setMessage("恢复失败：" + *error);
-    } else {
-        std::vector<Operation>& history = historyStore_.history();
-        auto same = std::find_if(history.begin(), history.end(), [&](const Operation& op) { return op.id == id; });
-        if (same != history.end()) {
-            same->restoredAt = dateNow();
-            emit historyChanged();
-        }
-        std::string text = "已恢复到原位置。请重新扫描以更新文件列表。";
-        if (auto failure = saveHistory(false)) text += "\n" + saveFailureText("记录保存失败：", *failure);
-        setMessage(std::move(text));
-    }
-    setProcessing(false);
-    setRestoring(false);
-}
-
-void AppModel::clearHistory()
-{
-    std::vector<Operation>& history = historyStore_.history();
-    history.clear();
-    emit historyChanged();
-    // Moves a running trash action has already settled at its checkpoints are no longer in
-    // the journal; they stay in the file until the run publishes them with its records.
-    if (actionRun_) history = actionRun_->settled;
-    std::optional<std::string> failure = historyStore_.saveHistory(true);
-    history.clear();
-    if (failure) setMessage(saveFailureText("记录清除保存失败：", *failure));
-}
-
-void AppModel::acknowledgeInterruptedActions()
-{
-    if (maintenanceBusy()) return;
-    try {
-        journal_->discardPending();
-    } catch (const std::exception& error) {
-        setMessage("无法清除中断日志，原文件已保留：" + errorDescription(error));
-        return;
-    }
-    setRecoveryNotes({});
-    setMessage("已清除已核对的中断提示，文件未改变。");
 }
 
 // ---------------------------------------------------------------------------------------------

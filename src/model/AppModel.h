@@ -272,6 +272,7 @@ signals:
     void recoveryNotesChanged();
 
 private:
+    // Job states: the first two in AppModelState.h, the others beside their operations.
     struct QueryInput;
     struct ActionRun;
     struct CacheRun;

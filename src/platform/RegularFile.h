@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <limits>
 #include <optional>
 #include <string>
@@ -10,11 +11,24 @@ namespace RegularFile {
 
 inline constexpr size_t kUnbounded = std::numeric_limits<size_t>::max() - 1;
 
+// The file object a path named when it was measured: device (as the records keep it) and inode.
+struct Identity {
+    int32_t device = 0;
+    uint64_t inode = 0;
+    bool operator==(const Identity&) const = default;
+};
+
 // The whole content of the regular file at `path`, or none when nothing exists there. The
 // file is opened non-blocking and checked before reading; a link at the path itself is not
 // followed unless `followLink`. Throws std::system_error(EISDIR) for a folder, TessynError ("TessynStore", 1, "不是普通文件。") for
 // anything but a regular file, std::system_error(EFBIG) past `limit` bytes, and
 // std::system_error with errno for other failures.
 std::optional<std::string> read(const std::string& path, size_t limit = kUnbounded, bool followLink = false);
+
+// The content of the file at `path` only while it is still `expected`: opened as above without
+// following a link, the descriptor itself must be a regular file with that identity and hold
+// at most `limit` bytes, also if it grew after it was measured. None when it is not; throws
+// std::system_error with errno when it cannot be opened (a link: ELOOP) or read.
+std::optional<std::string> readSame(const std::string& path, const Identity& expected, size_t limit);
 
 } // namespace RegularFile

@@ -5,18 +5,16 @@
 #include "engine/Dates.h"
 #include "engine/FileEngine.h"
 #include "platform/PropertyList.h"
+#include "platform/RegularFile.h"
 #include "platform/TextValidity.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <dirent.h>
-#include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
 #include <unicode/coll.h>
 #include <unicode/locid.h>
-#include <unistd.h>
 
 namespace {
 
@@ -38,35 +36,9 @@ namespace MaintenanceEngine {
 
 std::string readBoundedFile(const std::string& path, const FileEntry& expected, size_t limit)
 {
-    int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) throwErrno();
-    std::string data;
-    try {
-        struct stat st {};
-        if (fstat(fd, &st) != 0) throwErrno();
-        if (!S_ISREG(st.st_mode) || static_cast<int32_t>(st.st_dev) != expected.device ||
-            static_cast<uint64_t>(st.st_ino) != expected.inode)
-            throw error(kUnrecognised);
-        // One byte past the limit tells a file that grew since it was measured.
-        data.resize(limit + 1);
-        size_t done = 0;
-        while (done < data.size()) {
-            ssize_t n = read(fd, data.data() + done, data.size() - done);
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                throwErrno();
-            }
-            if (n == 0) break;
-            done += static_cast<size_t>(n);
-        }
-        if (done > limit) throw error(kUnrecognised);
-        data.resize(done);
-    } catch (...) {
-        close(fd);
-        throw;
-    }
-    close(fd);
-    return data;
+    std::optional<std::string> data = RegularFile::readSame(path, {expected.device, expected.inode}, limit);
+    if (!data) throw error(kUnrecognised);
+    return std::move(*data);
 }
 
 InstalledApp app(const std::string& path, const std::vector<std::string>& roots)

@@ -1,0 +1,228 @@
+// The file actions of the model: moving the selection to the Trash under the journal with its
+// checkpoints, restoring a record, clearing the history and the interrupted-action notes.
+#include "model/AppModel.h"
+#include "model/AppModelState.h"
+#include "model/PostToModel.h"
+
+#include "engine/Dates.h"
+#include "engine/Uuid.h"
+#include "platform/Errors.h"
+
+#include <algorithm>
+#include <iterator>
+
+QFuture<void> AppModel::trashSelected()
+{
+    if (!root_ || processing_ || scanning_ || detectingDuplicates_) return Completion::now();
+    std::vector<FileEntry> files = selectedFiles_.toVector();
+    std::vector<DuplicateGroup> groups = duplicateReport_ ? duplicateReport_->groups : std::vector<DuplicateGroup>{};
+    PathSet selection = selection_;
+    auto selectedCount = static_cast<int64_t>(files.size());
+
+    setProcessing(true);
+    setActionProgress({0, selectedCount, "正在复核所选文件"});
+    actionID_ = newUUID();
+    std::string id = actionID_;
+
+    actionRun_ = std::make_unique<ActionRun>();
+    actionRun_->id = id;
+    for (const FileEntry& file : files) actionRun_->targets.insert(file.path);
+    actionRun_->startDate = dateNow();
+    actionRun_->selectedCount = selectedCount;
+
+    std::stop_source source;
+    actionTask_ = source;
+    std::shared_ptr<OperationJournal> journal = journal_;
+    size_t historyAtStart = historyStore_.history().size();
+    Completion done;
+    actionJobs_.start(source, [this, id, files = std::move(files), root = *root_, groups = std::move(groups),
+                               selection = std::move(selection), journal, historyAtStart, done](std::stop_token stop) {
+        auto progress = [this, id](const ActionProgress& value) {
+            post(this, [this, id, value] { applyActionProgress(id, value); });
+        };
+        // Checkpoints follow the count of files, so the journal stays as short as planned
+        // however fast the files go.
+        int64_t lastCheckpoint = 0;
+        auto counted = [this, id, historyAtStart, &lastCheckpoint](int64_t completed) {
+            auto batch = HistoryStore::checkpointInterval(historyAtStart + static_cast<size_t>(completed));
+            if (completed - lastCheckpoint < batch) return;
+            lastCheckpoint = completed;
+            post(this, [this, id] {
+                if (processing_ && actionRun_ && actionRun_->id == id) checkpointAction();
+            });
+        };
+        std::vector<Operation> records = FileActionEngine::execute(files, root, groups, selection, progress, {},
+                                                                   journal.get(), stop, counted);
+        post(this, [this, id, records = std::move(records), done]() mutable {
+            finishAction(id, std::move(records));
+            done.finish();
+        });
+    });
+    return done.future();
+}
+
+void AppModel::cancelAction()
+{
+    if (actionTask_) actionTask_->request_stop();
+}
+
+void AppModel::applyActionProgress(const std::string& id, const ActionProgress& progress)
+{
+    if (!processing_ || actionID_ != id) return;
+    setActionProgress(progress);
+}
+
+// Saves the history with the moves of the running trash action that the journal holds as
+// finished, so the journal can drop them. Without this every finished entry stays in the
+// journal until the run ends, and the journal, rewritten whole once per file, grows with
+// the run. The published history is left as it was: the run's records join it at the end.
+void AppModel::checkpointAction()
+{
+    ActionRun& run = *actionRun_;
+    std::vector<OperationJournal::Entry> entries;
+    try {
+        entries = journal_->entries();
+    } catch (const std::exception&) {
+        return; // every move fails while the journal cannot be read; nothing to settle
+    }
+    std::vector<Operation> settled;
+    for (OperationJournal::Entry& entry : entries)
+        if (entry.phase == OperationJournal::kFinished && entry.operation.date >= run.startDate &&
+            run.targets.count(entry.operation.path))
+            settled.push_back(std::move(entry.operation));
+    if (settled.empty()) return;
+    std::vector<Operation>& history = historyStore_.history();
+    std::vector<Operation> published = history;
+    run.settled.insert(run.settled.end(), settled.begin(), settled.end());
+    history.insert(history.begin(), std::make_move_iterator(settled.begin()), std::make_move_iterator(settled.end()));
+    // A failure leaves the entries in the journal, which is as safe; the final save reports.
+    (void)historyStore_.saveHistory(false);
+    history = std::move(published);
+}
+
+void AppModel::finishAction(const std::string& id, std::vector<Operation> records)
+{
+    auto selectedCount = actionProgress_.total;
+    if (actionRun_ && actionRun_->id == id) {
+        selectedCount = actionRun_->selectedCount;
+    }
+    actionRun_.reset();
+    actionTask_.reset();
+
+    std::vector<Operation>& history = historyStore_.history();
+    history.insert(history.begin(), records.begin(), records.end());
+    emit historyChanged();
+    // Always a merge: after checkpoints the file exists, and another running copy may have
+    // added records to it since.
+    std::optional<std::string> saveFailure = saveHistory(false);
+
+    PathSet trashed;
+    for (const Operation& record : records)
+        if (record.success) trashed.insert(record.path);
+    auto trashedCount = static_cast<int64_t>(trashed.size());
+
+    if (report_) {
+        auto kept = std::make_shared<ScanReport>(*report_);
+        std::erase_if(kept->files, [&](const FileEntry& file) { return trashed.count(file.path) > 0; });
+        setReport(kept);
+        // Only the totals change here, never the files a running query reads.
+        kept->rebuildStatistics();
+        setReport(kept);
+    } else {
+        setReport(nullptr);
+        setReport(nullptr);
+    }
+
+    if (duplicateReport_) {
+        auto rebuilt = std::make_shared<DuplicateReport>();
+        rebuilt->warnings = duplicateReport_->warnings;
+        rebuilt->cancelled = duplicateReport_->cancelled;
+        for (const DuplicateGroup& group : duplicateReport_->groups) {
+            DuplicateGroup left{group.id, {}};
+            for (const FileEntry& file : group.files)
+                if (!trashed.count(file.path)) left.files.push_back(file);
+            if (left.files.size() >= 2) rebuilt->groups.push_back(std::move(left));
+        }
+        setDuplicateReport(rebuilt);
+    } else {
+        setDuplicateReport(nullptr);
+    }
+
+    PathSet remaining = selection_;
+    for (const std::string& path : trashed) remaining.erase(path);
+    setSelection(std::move(remaining));
+
+    setProcessing(false);
+
+    auto recordCount = static_cast<int64_t>(records.size());
+    std::string text = "已处理 " + std::to_string(trashedCount) + " 项，失败 " +
+                       std::to_string(recordCount - trashedCount) + " 项。移入废纸篓不会立即释放磁盘空间。";
+    if (recordCount < selectedCount)
+        text += "\n已停止后续处理，" + std::to_string(selectedCount - recordCount) + " 项未处理。";
+    if (trashedCount < selectedCount) text += "\n失败或未处理项仍保持选择，可核对原因后重试。";
+    if (saveFailure) text += "\n" + saveFailureText("操作记录保存失败：", *saveFailure);
+    setMessage(std::move(text));
+}
+
+QFuture<void> AppModel::restore(const Operation& record)
+{
+    if (processing_ || scanning_ || detectingDuplicates_ || record.restoredAt) return Completion::now();
+    setProcessing(true);
+    setRestoring(true);
+    std::shared_ptr<OperationJournal> journal = journal_;
+    // A restore is short and is never cancelled: the journal must say how it ended.
+    Completion done;
+    restoreJobs_.start(std::stop_source(), [this, record, journal, done](std::stop_token) {
+        std::optional<std::string> failure = FileActionEngine::restoreTask(record, *journal);
+        post(this, [this, id = record.id, failure, done] {
+            finishRestore(id, failure);
+            done.finish();
+        });
+    });
+    return done.future();
+}
+
+void AppModel::finishRestore(const std::string& id, std::optional<std::string> error)
+{
+    if (error) {
+        setMessage("恢复失败：" + *error);
+    } else {
+        std::vector<Operation>& history = historyStore_.history();
+        auto same = std::find_if(history.begin(), history.end(), [&](const Operation& op) { return op.id == id; });
+        if (same != history.end()) {
+            same->restoredAt = dateNow();
+            emit historyChanged();
+        }
+        std::string text = "已恢复到原位置。请重新扫描以更新文件列表。";
+        if (auto failure = saveHistory(false)) text += "\n" + saveFailureText("记录保存失败：", *failure);
+        setMessage(std::move(text));
+    }
+    setProcessing(false);
+    setRestoring(false);
+}
+
+void AppModel::clearHistory()
+{
+    std::vector<Operation>& history = historyStore_.history();
+    history.clear();
+    emit historyChanged();
+    // Moves a running trash action has already settled at its checkpoints are no longer in
+    // the journal; they stay in the file until the run publishes them with its records.
+    if (actionRun_) history = actionRun_->settled;
+    std::optional<std::string> failure = historyStore_.saveHistory(true);
+    history.clear();
+    if (failure) setMessage(saveFailureText("记录清除保存失败：", *failure));
+}
+
+void AppModel::acknowledgeInterruptedActions()
+{
+    if (maintenanceBusy()) return;
+    try {
+        journal_->discardPending();
+    } catch (const std::exception& error) {
+        setMessage("无法清除中断日志，原文件已保留：" + errorDescription(error));
+        return;
+    }
+    setRecoveryNotes({});
+    setMessage("已清除已核对的中断提示，文件未改变。");
+}

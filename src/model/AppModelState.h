@@ -1,0 +1,31 @@
+#pragma once
+// Private to src/model: the run states several of the model's sources need complete (the
+// members holding them are destroyed in AppModel.cpp, filled in the query and action files).
+#include "model/AppModel.h"
+
+#include <stop_token>
+#include <string>
+#include <vector>
+
+// The inputs of one query, taken when it was started.
+struct AppModel::QueryInput {
+    std::string id;
+    std::stop_source source;
+    ReportRef report;
+    DuplicateReportRef duplicates;
+    std::string filter;
+    std::string search;
+    double threshold = 0;
+    std::string sort;
+};
+
+// The trash run in progress, for the journal checkpoints made while it runs.
+struct AppModel::ActionRun {
+    std::string id;
+    PathSet targets;          // paths of the files handed to the engine
+    double startDate = 0;     // records of this run are made after it
+    int64_t selectedCount = 0;
+    // Records saved at checkpoints: the journal no longer holds them, so until the run
+    // publishes its records the history file is their only trace.
+    std::vector<Operation> settled;
+};
