@@ -1,12 +1,18 @@
 #!/bin/sh
 # Moves N small files to the Trash through the model in an isolated home and reports the
 # time, peak memory, the bytes written to the journal, the history and the Trash info files,
-# and the flushes (fsync, fdatasync), per file.
+# and the flushes (fsync, fdatasync), per file; then moves the same files with `gio trash`
+# and `trash-put` (one invocation each) on the same file system for comparison.
 #   measure-workflow.sh N [BENCH]   (BENCH defaults to build/bench/tessyn-bench)
+#   PEERS=0: Tessyn only.  SETTLE=s: seconds to wait before each timed run (default 35).
 # The byte counts come from a second run under strace, so they do not slow the timed run.
+# Before each timed run the script waits: ext4 without a journal skips recently freed inodes
+# one by one when it makes a file, so files deleted just before (an earlier run's tree) would
+# slow every .trashinfo created, whichever tool makes it.
 set -eu
 count=${1:?usage: measure-workflow.sh N [BENCH]}
 bench=${2:-build/bench/tessyn-bench}
+settle=${SETTLE:-35}
 work=$(mktemp -d /tmp/tessyn-measure.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
@@ -22,14 +28,24 @@ for i in range(n):
     with open(os.path.join(d, "file%06d.txt" % i), "w") as f:
         f.write("small file %d\n" % i)
 PY
+    sync
+    sleep "$settle"
+}
+
+in_home() {
+    HOME="$work/home" XDG_DATA_HOME="$work/home/.local/share" "$@"
 }
 
 run() {
-    HOME="$work/home" XDG_DATA_HOME="$work/home/.local/share" "$@" workflow "$work/tree" --select all
+    in_home "$@" workflow "$work/tree" --select all
+}
+
+trashed() {
+    find "$work/home/.local/share/Trash/files" -mindepth 1 -maxdepth 1 2> /dev/null | wc -l
 }
 
 make_tree
-echo "== timed run, $count files"
+echo "== tessyn, timed run, $count files"
 run "$bench"
 
 make_tree
@@ -43,3 +59,23 @@ awk -v n="$count" '
                  journal, journal / n, history, history / n
           printf "trash info bytes written: %d (%.0f per file)\nflushes: %d (%.1f per file)\n",
                  info, info / n, flushes, flushes / n }' "$work/trace"
+
+[ "${PEERS:-1}" = 1 ] || exit 0
+peer() { # name command...
+    name=$1
+    shift
+    if ! command -v "$1" > /dev/null; then
+        echo "== $name: missing"
+        return
+    fi
+    make_tree
+    find "$work/tree" -type f -print0 | sort -z > "$work/list"
+    start=$(date +%s.%N)
+    xargs -0 -s 1900000 -a "$work/list" sh -c 'HOME="$0" XDG_DATA_HOME="$0/.local/share" exec "$@"' "$work/home" "$@"
+    end=$(date +%s.%N)
+    moved=$(trashed)
+    echo "== $name: $(echo "scale=3; ($end - $start) * 1000 / $count" | bc) ms per file, $moved of $count in the Trash"
+    [ "$moved" -eq "$count" ] || { echo "$name: not every file moved"; exit 1; }
+}
+peer "gio trash" gio trash --
+peer trash-put trash-put --

@@ -74,8 +74,10 @@ bool openedOnlyHere(int fd)
     return true;
 }
 
-// Moves the spare to a fresh temporary name and opens it emptied; -1 when there is no
-// spare or it is not solely ours (a second link, say to the store itself after a crash).
+// Moves the spare to a fresh temporary name and opens it; -1 when there is no spare or it
+// is not solely ours (a second link, say to the store itself after a crash). The caller
+// writes over the old text from the start and cuts what is left: blocks rewritten in place
+// cost less than blocks freed and allocated again.
 int takeSpare(const std::string& spare, std::string& temp)
 {
     static std::atomic<unsigned> counter{0};
@@ -95,7 +97,7 @@ int takeSpare(const std::string& spare, std::string& temp)
     int fd = open(temp.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     struct stat info {};
     if (fd >= 0 && fstat(fd, &info) == 0 && solelyOurs(info) && info.st_ino == before.st_ino &&
-        info.st_dev == before.st_dev && openedOnlyHere(fd) && ftruncate(fd, 0) == 0)
+        info.st_dev == before.st_dev && openedOnlyHere(fd))
         return fd;
     if (fd >= 0) close(fd);
     unlink(temp.c_str()); // only this name: any other link or open reader keeps its file
@@ -113,6 +115,7 @@ void replace(const std::string& path, std::string_view contents)
 
     if (firstWriteOf(path)) removeLeftovers(folder, "." + name + ".tmp-");
     int fd = takeSpare(spare, temp);
+    const bool reused = fd >= 0;
     if (fd < 0) {
         temp.replace(temp.size() - 6, 6, "XXXXXX");
         fd = mkostemp(temp.data(), O_CLOEXEC);
@@ -120,6 +123,7 @@ void replace(const std::string& path, std::string_view contents)
     if (fd < 0) throwErrno();
     try {
         writeAll(fd, contents);
+        if (reused && ftruncate(fd, static_cast<off_t>(contents.size())) != 0) throwErrno();
         // Only the contents and the size change: fdatasync flushes both.
         if (fdatasync(fd) != 0) throwErrno();
         int rc = close(fd);

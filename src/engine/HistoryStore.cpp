@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cmath>
 #include <nlohmann/json.hpp>
+#include <span>
 #include <unordered_map>
 
 using nlohmann::json;
@@ -19,11 +20,20 @@ namespace {
 
 } // namespace
 
-std::string encodeHistory(const std::vector<Operation>& history)
+namespace {
+
+std::string encodeRecords(std::span<const Operation> records)
 {
     json list = json::array();
-    for (const Operation& op : history) list.push_back(op);
+    for (const Operation& op : records) list.push_back(op);
     return dumpStoreJson(list);
+}
+
+} // namespace
+
+std::string encodeHistory(const std::vector<Operation>& history)
+{
+    return encodeRecords(history);
 }
 
 std::vector<Operation> decodeHistory(std::string_view text)
@@ -96,25 +106,44 @@ Sha256::Digest digestOf(std::string_view text)
 
 } // namespace
 
-bool HistoryStore::holdsWritten() const
+std::optional<std::string> HistoryStore::stillWritten() const
 {
-    if (!written_ || !writtenDigest_ || AtomicFile::version(historyPath_) != written_) return false;
+    if (!written_ || !writtenDigest_ || AtomicFile::version(historyPath_) != written_) return std::nullopt;
     // Another running copy may have rewritten the file within one timestamp tick and reused
     // the same inode: only the bytes themselves prove it is still ours. Reading is cheap next
     // to decoding.
     auto contents = AtomicFile::read(historyPath_);
-    if (!contents || digestOf(*contents) != *writtenDigest_) return false;
-    size_t found = 0;
-    std::unordered_map<std::string, const Operation*> held;
+    if (!contents || digestOf(*contents) != *writtenDigest_) return std::nullopt;
+    std::unordered_map<std::string_view, const Operation*> held;
     for (const Operation& op : history_) held.try_emplace(op.id, &op);
     for (const auto& [id, restoredAt] : writtenRecords_) {
         auto it = held.find(id);
-        if (it == held.end()) return false;
+        if (it == held.end()) return std::nullopt;
         const auto& ours = it->second->restoredAt;
-        if (restoredAt && (!ours || *ours < *restoredAt)) return false;
-        ++found;
+        if (restoredAt && (!ours || *ours < *restoredAt)) return std::nullopt;
     }
-    return found == writtenRecords_.size();
+    return contents;
+}
+
+std::string HistoryStore::encodeAfter(const std::optional<std::string>& previous) const
+{
+    // Records are only ever added in front or stamped with a restore date, so when the list
+    // ends with exactly the records last written, unchanged, their text is reused and only
+    // the new ones are encoded: a long run's checkpoints stay cheap however long the history.
+    if (!previous || previous->size() < 2 || history_.size() < writtenRecords_.size())
+        return encodeHistory(history_);
+    size_t fresh = history_.size() - writtenRecords_.size();
+    for (size_t i = 0; i < writtenRecords_.size(); ++i) {
+        const Operation& op = history_[fresh + i];
+        if (op.id != writtenRecords_[i].first || op.restoredAt != writtenRecords_[i].second)
+            return encodeHistory(history_);
+    }
+    if (fresh == 0) return *previous;
+    std::string head = encodeRecords(std::span(history_).first(fresh));
+    if (writtenRecords_.empty()) return head;
+    head.back() = ',';
+    head.append(*previous, 1);
+    return head;
 }
 
 int64_t HistoryStore::checkpointInterval(size_t records)
@@ -134,21 +163,24 @@ std::optional<std::string> HistoryStore::saveHistory(bool replacing)
                 if (copyUnreadableAside()) merge = false; // what we hold replaces it
                 else needsBackup_ = false;
             }
-            if (merge && holdsWritten()) {
+            std::optional<std::string> previous = merge ? stillWritten() : std::nullopt;
+            if (previous) {
                 std::stable_sort(history_.begin(), history_.end(),
                                  [](const Operation& a, const Operation& b) { return a.date > b.date; });
             } else if (merge) {
                 if (auto contents = AtomicFile::read(historyPath_)) mergeFromFile(*contents);
             }
+            std::string encoded = encodeAfter(previous);
+            previous.reset();
             written_.reset();
             writtenDigest_.reset();
             writtenRecords_.clear();
-            std::string encoded = encodeHistory(history_);
             AtomicFile::replace(historyPath_, encoded);
             written_ = AtomicFile::version(historyPath_);
             writtenDigest_ = digestOf(encoded);
             writtenRecords_.clear();
-            for (const Operation& op : history_) writtenRecords_.try_emplace(op.id, op.restoredAt);
+            writtenRecords_.reserve(history_.size());
+            for (const Operation& op : history_) writtenRecords_.emplace_back(op.id, op.restoredAt);
             lastSaveWritten_ = true;
             // Only once the unreadable file has been replaced may later saves merge again;
             // a failed write keeps it aside and replaces it next time.

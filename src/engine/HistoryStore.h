@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 // The history file "operations.json" and the list it holds, newest first. The model owns
@@ -58,13 +59,15 @@ private:
     std::vector<Operation> history_;
     bool needsBackup_ = false;
     bool lastSaveWritten_ = false;
-    // The file as this store last wrote it, and what it held (id, restore date): while that
-    // file is still there byte for byte and the list still holds all of it, a merge would add
-    // nothing, so a save need not decode the file again.
-    bool holdsWritten() const;
+    // The file as this store last wrote it, and what it held (id, restore date) in order:
+    // while that file is still there byte for byte and the list still holds all of it, a
+    // merge would add nothing, so a save need not decode the file again. Gives the file's text.
+    std::optional<std::string> stillWritten() const;
+    // The text of the list, reusing `previous` (the text last written) where it still holds.
+    std::string encodeAfter(const std::optional<std::string>& previous) const;
     std::optional<AtomicFile::Version> written_;
     std::optional<Sha256::Digest> writtenDigest_;
-    std::unordered_map<std::string, std::optional<double>> writtenRecords_;
+    std::vector<std::pair<std::string, std::optional<double>>> writtenRecords_;
 };
 
 // The history file's JSON: an array of records.

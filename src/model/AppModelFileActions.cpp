@@ -93,8 +93,11 @@ void AppModel::checkpointAction()
     if (settled.empty()) return;
     std::vector<Operation>& history = historyStore_.history();
     std::vector<Operation> published = history;
-    run.settled.insert(run.settled.end(), settled.begin(), settled.end());
-    history.insert(history.begin(), std::make_move_iterator(settled.begin()), std::make_move_iterator(settled.end()));
+    run.settled.insert(run.settled.end(), std::make_move_iterator(settled.begin()),
+                       std::make_move_iterator(settled.end()));
+    // Every record this run has settled goes in, not only the new ones: the list then holds
+    // all the store wrote last time, and the save need not read the file back and decode it.
+    history.insert(history.begin(), run.settled.begin(), run.settled.end());
     // A failure leaves the entries in the journal, which is as safe; the final save reports.
     (void)historyStore_.saveHistory(false);
     history = std::move(published);

@@ -62,13 +62,14 @@ TEST(AtomicFile, ReplacementsReuseOnlyTheirOwnOldFile)
         const std::string store = home.path("store.json");
         const std::string spare = home.path(".store.json.spare");
         const std::string other = writeFile(home.path("other.txt"), "someone else's");
-        AtomicFile::replace(store, "first");
+        // Lengths differ so a reused file that kept its old tail would show.
+        AtomicFile::replace(store, "the first and longest text");
         AtomicFile::replace(store, "second");
-        ASSERT_EQ(readFile(spare), "first") << "the replaced file is kept for the next write";
+        ASSERT_EQ(readFile(spare), "the first and longest text") << "the replaced file is kept for the next write";
         ino_t kept = inodeOf(spare);
         c.prepare(store, spare, other);
-        AtomicFile::replace(store, "third");
-        EXPECT_EQ(readFile(store), "third");
+        AtomicFile::replace(store, "3");
+        EXPECT_EQ(readFile(store), "3");
         EXPECT_EQ(readFile(other), "someone else's");
         if (std::string(c.name) == "the old file") {
             EXPECT_EQ(inodeOf(store), kept);

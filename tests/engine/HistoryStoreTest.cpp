@@ -420,3 +420,43 @@ TEST(HistoryStore, SavesKeepWhatTheFileHoldsBeyondTheList)
         EXPECT_EQ(paths(store.history()), c.expected);
     }
 }
+
+// Saves reuse the text of records already written; whatever the list went through, the
+// file must be exactly the list's own encoding.
+TEST(HistoryStore, EachSaveWritesExactlyTheList)
+{
+    struct Step {
+        const char* name;
+        std::function<void(std::vector<Operation>&)> change;
+        bool replacing = false;
+    };
+    const std::vector<Step> steps{
+        {"first save of an empty list", [](auto&) {}},
+        {"records added to an empty file", [](auto& h) { h = {record("/b", 20), record("/a", 10)}; }},
+        {"nothing changed", [](auto&) {}},
+        {"one newer record in front", [](auto& h) { h.insert(h.begin(), record("/c", 30)); }},
+        {"several newer records, unsorted", [](auto& h) {
+             h.insert(h.begin(), {record("/d", 40), record("/f", 60), record("/e", 50)});
+         }},
+        {"a written record restored", [](auto& h) { h[3].restoredAt = 70; }},
+        {"a record older than the written ones", [](auto& h) { h.insert(h.begin(), record("/z", 5)); }},
+        {"a written record dropped from the list", [](auto& h) { h.erase(h.begin() + 1); }},
+        {"newer record after the fallbacks", [](auto& h) { h.insert(h.begin(), record("/g", 80)); }},
+        {"cleared", [](auto& h) { h.clear(); }, true},
+        {"a record after clearing", [](auto& h) { h.insert(h.begin(), record("/h", 90)); }},
+    };
+    Stores s;
+    HistoryStore store = s.store();
+    ASSERT_EQ(store.load(), std::nullopt);
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        step.change(store.history());
+        ASSERT_EQ(store.saveHistory(step.replacing), std::nullopt);
+        EXPECT_EQ(readFile(s.historyPath), encodeHistory(store.history()));
+        std::vector<Operation> sorted = store.history();
+        std::stable_sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) { return a.date > b.date; });
+        EXPECT_EQ(store.history(), sorted);
+    }
+    // The record dropped from the list was still in the file, so the merge kept it.
+    EXPECT_EQ(paths(s.onDisk()), (Paths{"/h"}));
+}
