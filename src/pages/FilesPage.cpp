@@ -314,7 +314,6 @@ QWidget* FilesPage::buildFilterBar()
     thresholdLine->addWidget(label(Typography::caption(), StyledLabel::Tone::ink, L(QStringLiteral("MB 以上"))));
     line->addWidget(thresholdGroup_);
     sortMenu_ = button(QString(), QStringLiteral("arrow.up.arrow.down"));
-    sortMenu_->setFixedWidth(120);
     auto* sortChoices = new QMenu(sortMenu_);
     for (const char* sort : kSorts) {
         std::string value = sort;
@@ -602,6 +601,14 @@ void FilesPage::refreshFilterBar()
     double typed = QLocale().toDouble(threshold_->text(), &ok);
     if (!(threshold_->hasFocus() && ok && typed == model_.threshold()))
         threshold_->setText(QLocale().toString(model_.threshold(), 'f', QLocale::FloatingPointShortest));
+    // 120 wide unless a label needs more: a longer translation is shown whole, not cut.
+    // Measured here, once the page's style and fonts apply.
+    int sortWidth = 120;
+    for (const char* sort : kSorts) {
+        sortMenu_->setText(plainTitle(L(q(sort))));
+        sortWidth = std::max(sortWidth, sortMenu_->sizeHint().width());
+    }
+    sortMenu_->setFixedWidth(sortWidth);
     sortMenu_->setText(plainTitle(L(q(model_.sort()))));
     oldDownloads_->setVisible(filter == kOldDownloads);
     bool kind = filter != kAllFiles && filter != kLargeFiles && filter != kOldDownloads && filter != kDuplicates;

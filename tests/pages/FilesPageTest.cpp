@@ -9,6 +9,7 @@
 #include "pages/SpaceSummaryView.h"
 #include "shell/AppSettings.h"
 #include "shell/CachedPageHost.h"
+#include "shell/LocalizedText.h"
 #include "shell/MainView.h"
 #include "shell/MainWindow.h"
 #include "shell/NativeActionButton.h"
@@ -548,5 +549,21 @@ TEST_F(FilesPageTest, AFolderNamedLikeACatalogTextKeepsItsName)
         auto* title = h.page->header()->findChild<MiddleElidedLabel*>();
         EXPECT_EQ(title->fullText(), QString::fromUtf8(name));
         EXPECT_EQ(title->toolTip(), QString::fromUtf8(name));
+    }
+}
+
+TEST_F(FilesPageTest, EverySortLabelFitsItsButton)
+{
+    FilesPageHarness h;
+    std::string folder = h.home.path("Downloads");
+    writeFiles(folder, 3);
+    ASSERT_NO_FATAL_FAILURE(h.chooseAndScan(folder));
+    for (const char* sort : {"大小", "最近修改", "名称"}) {
+        SCOPED_TRACE(sort);
+        h.model->setSort(sort);
+        QPushButton* button = h.page->sortButton();
+        ASSERT_EQ(button->text(), plainTitle(L(QString::fromUtf8(sort))));
+        EXPECT_GE(button->width(), button->sizeHint().width()) << button->text().toStdString();
+        EXPECT_GE(button->width(), 120);
     }
 }
