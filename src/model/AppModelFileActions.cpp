@@ -9,7 +9,6 @@
 #include "platform/Errors.h"
 
 #include <algorithm>
-#include <iterator>
 
 QFuture<void> AppModel::trashSelected()
 {
@@ -85,16 +84,18 @@ void AppModel::checkpointAction()
     } catch (const std::exception&) {
         return; // every move fails while the journal cannot be read; nothing to settle
     }
-    std::vector<Operation> settled;
+    // A checkpoint whose save failed left its moves in the journal: they are found again,
+    // saved again, but listed once.
+    bool found = false;
     for (OperationJournal::Entry& entry : entries)
         if (entry.phase == OperationJournal::kFinished && entry.operation.date >= run.startDate &&
-            run.targets.count(entry.operation.path))
-            settled.push_back(std::move(entry.operation));
-    if (settled.empty()) return;
+            run.targets.count(entry.operation.path)) {
+            found = true;
+            if (run.settledIDs.insert(entry.operation.id).second) run.settled.push_back(std::move(entry.operation));
+        }
+    if (!found) return;
     std::vector<Operation>& history = historyStore_.history();
     std::vector<Operation> published = history;
-    run.settled.insert(run.settled.end(), std::make_move_iterator(settled.begin()),
-                       std::make_move_iterator(settled.end()));
     // Every record this run has settled goes in, not only the new ones: the list then holds
     // all the store wrote last time, and the save need not read the file back and decode it.
     history.insert(history.begin(), run.settled.begin(), run.settled.end());

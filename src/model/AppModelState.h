@@ -5,6 +5,7 @@
 
 #include <stop_token>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 // The inputs of one query, taken when it was started.
@@ -28,4 +29,5 @@ struct AppModel::ActionRun {
     // Records saved at checkpoints: the journal no longer holds them, so until the run
     // publishes its records the history file is their only trace.
     std::vector<Operation> settled;
+    std::unordered_set<std::string> settledIDs;
 };

@@ -5,7 +5,11 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace {
@@ -101,4 +105,46 @@ TEST(AtomicFile, ReaderOfAReplacedFileKeepsItsVersion)
     close(fd);
     EXPECT_TRUE(seen == old) << "the reader saw " << seen.size() << " bytes, not its version";
     EXPECT_EQ(readFile(store), std::string(100000, 'c'));
+}
+
+// A write that fails part way into the reused old file (a full disk, here a file size limit
+// in a child) throws and leaves the store as it was, with no temporary file behind.
+TEST(AtomicFile, FailedWriteIntoTheReusedFileLeavesTheStore)
+{
+    struct Case {
+        const char* name;
+        rlim_t limit;
+    } cases[] = {
+        {"fails at the first bytes", 10},
+        {"fails within the old file's length", 20000},
+        {"fails past the old file's length", 40000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempHome home;
+        const std::string store = home.path("store.json");
+        AtomicFile::replace(store, std::string(30000, 'a'));
+        AtomicFile::replace(store, "kept");
+        ASSERT_EQ(readFile(home.path(".store.json.spare")).size(), 30000u);
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            signal(SIGXFSZ, SIG_IGN);
+            struct rlimit limit {c.limit, c.limit};
+            if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(10);
+            try {
+                AtomicFile::replace(store, std::string(50000, 'b'));
+            } catch (const std::system_error& e) {
+                _exit(e.code().value() == EFBIG ? 0 : 11);
+            }
+            _exit(12);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "10: no limit, 11: another error, 12: no error";
+        EXPECT_TRUE(readFile(store) == "kept") << "the store was replaced by the failed write";
+        for (const auto& e : std::filesystem::directory_iterator(home.root()))
+            EXPECT_EQ(e.path().filename().string().find(".tmp-"), std::string::npos) << e.path();
+    }
 }

@@ -397,3 +397,35 @@ TEST(AppModelFileActions, SaveMessagesSayWhetherTheHistoryWasWritten)
         EXPECT_EQ(storedHistory(env.historyPath()).size(), c.stored) << c.name;
     }
 }
+
+// Checkpoints the history lock refused leave their moves in the journal, where the next
+// checkpoint finds them again; the file must still hold each record once at every moment,
+// since a crash then would leave it as it is.
+TEST(AppModelFileActions, CheckpointsAfterRefusedSavesWriteEachRecordOnce)
+{
+    ModelHome env;
+    std::string tree = env.home.path("tree");
+    makeFiles(tree, 1000, "e");
+    auto model = env.model(env.services(tree));
+    chooseAndScan(*model);
+    selectAll(*model);
+    auto held = std::make_unique<HeldLock>(env.historyPath());
+    size_t checkedAfterRelease = 0, mostRepeated = 0;
+    QObject::connect(model.get(), &AppModel::actionProgressChanged, model.get(), [&] {
+        // Checkpoints are posted before the progress that follows them: by 200 moves three
+        // have been refused.
+        if (held && model->actionProgress().completed >= 200) held.reset();
+        if (held || !std::filesystem::exists(env.historyPath())) return;
+        std::vector<Operation> stored = storedHistory(env.historyPath());
+        std::set<std::string> ids;
+        for (const Operation& op : stored) ids.insert(op.id);
+        mostRepeated = std::max(mostRepeated, stored.size() - ids.size());
+        ++checkedAfterRelease;
+    });
+    runTrash(*model);
+    ASSERT_FALSE(held) << "the lock was released during the run";
+    ASSERT_GT(checkedAfterRelease, 0u) << "a checkpoint wrote the history after the release";
+    EXPECT_EQ(mostRepeated, 0u) << "no record is written twice";
+    EXPECT_EQ(model->message(), processed(1000, 0));
+    EXPECT_EQ(storedHistory(env.historyPath()), model->history());
+}
