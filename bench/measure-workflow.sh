@@ -49,8 +49,10 @@ echo "== tessyn, timed run, $count files"
 run "$bench"
 
 make_tree
-run strace -f --seccomp-bpf -e trace=write,fsync,fdatasync -y -o "$work/trace" "$bench" > /dev/null
-awk -v n="$count" '
+# One trace file per thread: with one file, calls of two threads split into "unfinished" and
+# "resumed" lines and the resumed half, which holds the count, names no file.
+run strace -ff --seccomp-bpf -e trace=write,fsync,fdatasync -y -o "$work/trace" "$bench" > /dev/null
+cat "$work"/trace.* | awk -v n="$count" '
     /fsync\(|fdatasync\(/  { flushes++; next }
     /pending-actions\.json/ { if (match($0, /= [0-9]+$/)) journal += substr($0, RSTART + 2) }
     /operations\.json/      { if (match($0, /= [0-9]+$/)) history += substr($0, RSTART + 2) }
@@ -58,7 +60,7 @@ awk -v n="$count" '
     END { printf "journal bytes written: %d (%.0f per file)\nhistory bytes written: %d (%.0f per file)\n",
                  journal, journal / n, history, history / n
           printf "trash info bytes written: %d (%.0f per file)\nflushes: %d (%.1f per file)\n",
-                 info, info / n, flushes, flushes / n }' "$work/trace"
+                 info, info / n, flushes, flushes / n }'
 
 [ "${PEERS:-1}" = 1 ] || exit 0
 peer() { # name command...
