@@ -405,6 +405,7 @@ TEST_F(ReviewSheetsTest, OddNamesShowOnOneLineInEveryMaintenanceText)
     QTRY_VERIFY(f.page->cacheSheet());
     CacheReviewView* cache = f.page->cacheSheet();
     ASSERT_EQ(cache->listedRows(), static_cast<int>(pieces.size()));
+    saveShot(cache, "odd-cache");
     // Each file's name and path.
     expectOneLine(shownTexts(cache), marker, 2 * static_cast<int>(pieces.size()));
     cache->closeButton()->click();
