@@ -7,6 +7,7 @@
 #include "pages/RoundedPanel.h"
 #include "pages/SheetWidgets.h"
 #include "shell/ActionConfirmation.h"
+#include "shell/DisplayText.h"
 #include "shell/LocalizedText.h"
 #include "shell/NativeActionButton.h"
 #include "shell/StyledLabel.h"
@@ -22,8 +23,6 @@
 #include <algorithm>
 
 namespace {
-
-QString qs(const std::string& text) { return QString::fromStdString(text); }
 
 QString dateText(double modified)
 {
@@ -130,14 +129,14 @@ QWidget* CacheReviewView::buildButtons()
 void CacheReviewView::rebuildPlan()
 {
     const auto& app = model_.cacheApp();
-    title_->setText(L((app ? qs(app->name) : QStringLiteral("应用")) + QStringLiteral(" · 缓存候选")));
+    title_->setText(L((app ? displayLine(app->name) : QStringLiteral("应用")) + QStringLiteral(" · 缓存候选")));
     const auto& plan = model_.cachePlan();
     planArea_->setVisible(plan.has_value());
 
     for (QCheckBox* check : checks_) delete check->parentWidget();
     checks_.clear();
     if (plan) {
-        root_->setText(L(qs(plan->root)));
+        root_->setText(displayLine(plan->root));
         const int files = static_cast<int>(plan->files.size());
         const int listed = std::min(limit_, files);
         for (int i = 0; i < listed; ++i) {
@@ -146,7 +145,7 @@ void CacheReviewView::rebuildPlan()
             auto* line = new QHBoxLayout(row);
             line->setContentsMargins(0, 0, 0, 0);
             auto* check = new QCheckBox();
-            check->setObjectName(qs(file.path));
+            check->setObjectName(textFromBytes(file.path));
             connect(check, &QCheckBox::clicked, this, [this, path = file.path](bool on) {
                 AppModel::PathSet chosen = model_.cacheSelection();
                 if (on) chosen.insert(path);
@@ -157,10 +156,10 @@ void CacheReviewView::rebuildPlan()
             auto* texts = new QVBoxLayout();
             texts->setSpacing(2);
             auto* name = SheetWidgets::text(Typography::body());
-            name->setText(L(qs(std::string(file.name())) + QStringLiteral(" · ") + qs(formatFileSize(file.size))));
+            name->setText(displayLine(file.name()) + QStringLiteral(" · ") + L(textFromBytes(formatFileSize(file.size))));
             texts->addWidget(name);
             auto* path = SheetWidgets::text(Typography::caption());
-            path->setText(qs(file.path));
+            path->setText(displayLine(file.path));
             texts->addWidget(path);
             auto* date = SheetWidgets::text(Typography::caption2(), StyledLabel::Tone::muted);
             date->setText(L(dateText(file.modified)));
@@ -175,7 +174,7 @@ void CacheReviewView::rebuildPlan()
 
         delete notes_;
         QStringList warnings;
-        for (const std::string& warning : plan->report.warnings) warnings << qs(warning);
+        for (const std::string& warning : plan->report.warnings) warnings << textFromBytes(warning);
         notes_ = new DisclosureGroup(
             L(QStringLiteral("扫描说明：跳过 ") + QString::number(plan->report.skipped) + QStringLiteral(" 项")),
             L(warnings.join(QLatin1Char('\n'))), Typography::caption());
@@ -224,7 +223,7 @@ void CacheReviewView::refreshMessage()
 {
     const auto& message = model_.message();
     message_->setVisible(message.has_value());
-    message_->setText(message ? L(qs(*message)) : QString());
+    message_->setText(message ? L(textFromBytes(*message)) : QString());
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -9,6 +9,7 @@
 #include "pages/RoundedPanel.h"
 #include "pages/SheetWidgets.h"
 #include "pages/SpaceSummaryView.h"
+#include "shell/DisplayText.h"
 #include "shell/SymbolView.h"
 #include "shell/TessynStyle.h"
 #include "shell/AppSettings.h"
@@ -24,7 +25,6 @@
 #include "shell/StyledLabel.h"
 
 #include <QDoubleValidator>
-#include <QFile>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -50,7 +50,6 @@ const char* const kSorts[] = {"大小", "最近修改", "名称"};
 QString q(const std::string& text) { return QString::fromStdString(text); }
 QString q(const char* text) { return QString::fromUtf8(text); }
 QString sizeText(int64_t bytes) { return q(formatFileSize(bytes)); }
-QString pathText(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
 
 QHBoxLayout* row(QWidget* owner, int spacing, int margin = 0)
 {
@@ -550,7 +549,7 @@ void FilesPage::refreshHeader()
 {
     const auto& root = model_.root();
     if (root) {
-        QString path = pathText(*root);
+        QString path = displayLine(*root);
         QString name = path.section(QLatin1Char('/'), -1, -1, QString::SectionSkipEmpty);
         folderName_->setFullText(name.isEmpty() ? path : name);
         // Names and paths are the user's, never catalog texts: a folder named 文档 stays 文档.
@@ -571,7 +570,7 @@ void FilesPage::refreshScanProgress()
     scanCounts_->setText(L(QStringLiteral("已检查 ") + QString::number(progress.inspected) + QStringLiteral(" 个文件 · 跳过 ") +
                            QString::number(progress.skipped) + QStringLiteral(" 项")));
     scanBytes_->setText(L(QStringLiteral("已发现文件大小：") + sizeText(progress.bytes)));
-    scanCurrent_->setFullText(pathText(progress.current));
+    scanCurrent_->setFullText(displayLine(progress.current));
 }
 
 void FilesPage::refreshDuplicateProgress()
@@ -582,7 +581,7 @@ void FilesPage::refreshDuplicateProgress()
     duplicateBar_->setValue(static_cast<int>(std::clamp(double(progress.completed) / total, 0.0, 1.0) * 1000));
     duplicateCounts_->setText(L(QString::number(progress.completed) + QStringLiteral(" / ") + QString::number(progress.total) +
                                 QStringLiteral(" 个同大小候选")));
-    duplicateCurrent_->setFullText(pathText(progress.current));
+    duplicateCurrent_->setFullText(displayLine(progress.current));
 }
 
 void FilesPage::refreshFilterBar()

@@ -12,6 +12,7 @@
 #include "services/CachePlan.h"
 #include "shell/ApplicationIcons.h"
 #include "shell/ContentUnavailableView.h"
+#include "shell/DisplayText.h"
 #include "shell/LocalizedText.h"
 #include "shell/NativeActionButton.h"
 #include "shell/PageLayout.h"
@@ -32,8 +33,6 @@
 #include <unordered_set>
 
 namespace {
-
-QString qs(const std::string& text) { return QString::fromStdString(text); }
 
 // One line of user data shortened to the room it has (a path in the middle, a name at the
 // end); the whole text is its tooltip.
@@ -109,7 +108,8 @@ std::vector<InstalledApp> MaintenancePage::visibleApps(const std::vector<Install
     if (search.isEmpty()) return apps;
     std::vector<InstalledApp> out;
     for (const InstalledApp& app : apps)
-        if (qs(app.name).contains(search, Qt::CaseInsensitive) || qs(app.bundleID).contains(search, Qt::CaseInsensitive))
+        if (textFromBytes(app.name).contains(search, Qt::CaseInsensitive) ||
+            textFromBytes(app.bundleID).contains(search, Qt::CaseInsensitive))
             out.push_back(app);
     return out;
 }
@@ -192,7 +192,7 @@ MaintenancePage::Row MaintenancePage::buildRow(const InstalledApp& app)
 {
     Row row{app};
     row.widget = new QWidget();
-    row.widget->setObjectName(qs(app.path));
+    row.widget->setObjectName(textFromBytes(app.path));
     auto* line = new QHBoxLayout(row.widget);
     line->setContentsMargins(12, 10, 12, 10);
 
@@ -202,19 +202,18 @@ MaintenancePage::Row MaintenancePage::buildRow(const InstalledApp& app)
     tileLayout->setContentsMargins(5, 5, 5, 5);
     auto* icon = new ApplicationIconView();
     icon->setFixedSize(38, 38);
-    icon->setApplication(qs(app.path), app.modified);
+    icon->setApplication(textFromBytes(app.path), app.modified);
     tileLayout->addWidget(icon);
     line->addWidget(tile, 0, Qt::AlignTop);
 
     auto* texts = new QVBoxLayout();
     texts->setSpacing(5);
-    texts->addWidget(new ElidedLabel(qs(app.name), Typography::system(14, QFont::DemiBold), StyledLabel::Tone::ink,
+    texts->addWidget(new ElidedLabel(displayLine(app.name), Typography::system(14, QFont::DemiBold), StyledLabel::Tone::ink,
                                      Qt::ElideRight));
-    auto* path = new ElidedLabel(qs(app.path), Typography::caption(), StyledLabel::Tone::muted, Qt::ElideMiddle);
-    path->setToolTip(qs(app.path));
+    auto* path = new ElidedLabel(displayLine(app.path), Typography::caption(), StyledLabel::Tone::muted, Qt::ElideMiddle);
     path->setTextInteractionFlags(Qt::TextSelectableByMouse);
     texts->addWidget(path);
-    texts->addWidget(new ElidedLabel(qs(app.bundleID), Typography::caption2(), StyledLabel::Tone::muted, Qt::ElideRight));
+    texts->addWidget(new ElidedLabel(displayLine(app.bundleID), Typography::caption2(), StyledLabel::Tone::muted, Qt::ElideRight));
     line->addLayout(texts, 1);
 
     row.running = new StyledLabel(Typography::caption(), StyledLabel::Tone::muted);

@@ -1,6 +1,7 @@
 #include "pages/MemoryApplicationList.h"
 
 #include "engine/ByteFormat.h"
+#include "shell/DisplayText.h"
 #include "shell/LocalizedText.h"
 #include "shell/Palette.h"
 #include "shell/Typography.h"
@@ -53,7 +54,7 @@ public:
                 counts += QStringLiteral(" · ") + QString::number(application.unavailableCount) + QStringLiteral(" 个不可读取");
             QString footprint = application.footprint >= 1 ? QString::fromStdString(formatFileSize(application.footprint))
                                                            : QStringLiteral("不可获取");
-            rows.push_back({application, QString::fromStdString(application.name), L(counts), L(footprint)});
+            rows.push_back({application, displayLine(application.name), L(counts), L(footprint)});
         }
         bool sameIds = rows.size() == rows_.size() &&
                        std::equal(rows.begin(), rows.end(), rows_.begin(),

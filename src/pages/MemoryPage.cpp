@@ -12,6 +12,7 @@
 #include "shell/ActionConfirmation.h"
 #include "shell/ContentUnavailableView.h"
 #include "shell/DesktopServices.h"
+#include "shell/DisplayText.h"
 #include "shell/LocalizedText.h"
 #include "shell/NativeActionButton.h"
 #include "model/Completion.h"
@@ -299,7 +300,7 @@ void MemoryPage::confirmQuit(const ApplicationMemory& application)
 {
     if (quitTarget_) return;  // one quit request awaits confirmation at a time
     quitTarget_ = application;
-    QString detail = QStringLiteral("请先保存 ") + QString::fromStdString(application.name) +
+    QString detail = QStringLiteral("请先保存 ") + displayLine(application.name) +
                      QStringLiteral(" 中的工作。应用可能显示自己的保存确认；Tessyn不会强制结束进程。");
     QPointer<MemoryPage> page(this);
     ActionConfirmation::present(

@@ -1,6 +1,7 @@
 #include "pages/MemoryReleaseResultView.h"
 
 #include "engine/ByteFormat.h"
+#include "shell/DisplayText.h"
 #include "shell/LocalizedText.h"
 #include "shell/StyledLabel.h"
 
@@ -11,7 +12,7 @@ namespace {
 QString names(const std::vector<ApplicationMemory>& applications)
 {
     QStringList out;
-    for (const ApplicationMemory& application : applications) out << QString::fromStdString(application.name);
+    for (const ApplicationMemory& application : applications) out << displayLine(application.name);
     return out.join(QStringLiteral("、"));
 }
 

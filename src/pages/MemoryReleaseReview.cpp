@@ -3,6 +3,7 @@
 #include "engine/ByteFormat.h"
 #include "model/AppModel.h"
 #include "pages/NativeMemoryCheckbox.h"
+#include "shell/DisplayText.h"
 #include "shell/LocalizedText.h"
 #include "shell/NativeActionButton.h"
 #include "shell/Palette.h"
@@ -86,7 +87,7 @@ MemoryReleaseReview::Row MemoryReleaseReview::makeRow(const ApplicationMemory& a
     line->setContentsMargins(0, 4, 0, 4);
     line->setSpacing(8);
     Key key = keyOf(application);
-    row.checkbox = new NativeMemoryCheckbox(QString::fromStdString(application.name), selected_.count(key) > 0);
+    row.checkbox = new NativeMemoryCheckbox(displayLine(application.name), selected_.count(key) > 0);
     connect(row.checkbox, &NativeMemoryCheckbox::valueWritten, this, [this, key](bool on) {
         if (on) selected_.insert(key);
         else selected_.erase(key);

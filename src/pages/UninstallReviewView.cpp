@@ -7,6 +7,7 @@
 #include "pages/SheetWidgets.h"
 #include "services/RelatedFiles.h"
 #include "shell/ActionConfirmation.h"
+#include "shell/DisplayText.h"
 #include "shell/LocalizedText.h"
 #include "shell/NativeActionButton.h"
 #include "shell/NativeRelatedCheckbox.h"
@@ -24,8 +25,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-QString qs(const std::string& text) { return QString::fromStdString(text); }
 
 bool movedAndKept(const Operation& record) { return record.success && !record.restoredAt; }
 
@@ -48,10 +47,10 @@ UninstallReviewView::UninstallReviewView(AppModel& model, InstalledApp app, QWid
 {
     setObjectName(QStringLiteral("uninstall-review"));
     auto* title = SheetWidgets::text(Typography::system(17, QFont::Bold));
-    title->setText(L(QStringLiteral("卸载 ") + qs(app_.name)));
+    title->setText(L(QStringLiteral("卸载 ") + displayLine(app_.name)));
     column()->addWidget(title);
     auto* path = SheetWidgets::text(Typography::caption());
-    path->setText(qs(app_.path));
+    path->setText(displayLine(app_.path));
     path->setTextInteractionFlags(Qt::TextSelectableByMouse);
     column()->addWidget(path);
     explanation_ = SheetWidgets::text(Typography::body());
@@ -170,7 +169,7 @@ void UninstallReviewView::confirmAndRun()
     std::vector<RelatedItem> chosen;
     for (const RelatedItem& item : items_)
         if (selection_.count(item.path)) chosen.push_back(item);
-    const QString detail = qs(app_.path) + QLatin1Char('\n') + QStringLiteral("关联项 ") + QString::number(chosen.size()) +
+    const QString detail = displayLine(app_.path) + QLatin1Char('\n') + QStringLiteral("关联项 ") + QString::number(chosen.size()) +
                            QStringLiteral(" 个。支持数据可能不可重建；失败项不会自动重试。应用移走失败时会保留全部关联项。");
     QPointer<UninstallReviewView> self(this);
     ActionConfirmation::present(QStringLiteral("将应用及选中的关联项移入废纸篓？"), detail, QStringLiteral("移入废纸篓"),
@@ -237,7 +236,7 @@ void UninstallReviewView::rebuildRows()
         auto* line = new QHBoxLayout(row.widget);
         line->setContentsMargins(0, 0, 0, 0);
         line->setAlignment(Qt::AlignTop);
-        row.check = new NativeRelatedCheckbox(qs(item.path));
+        row.check = new NativeRelatedCheckbox(textFromBytes(item.path));
         row.check->setSelected(selection_.count(item.path) > 0);
         connect(row.check, &NativeRelatedCheckbox::selectionWritten, this,
                 [this, path = item.path](bool on) { setSelected(path, on); });
@@ -245,10 +244,10 @@ void UninstallReviewView::rebuildRows()
         auto* texts = new QVBoxLayout();
         texts->setSpacing(3);
         auto* label = SheetWidgets::text(Typography::system(13, QFont::Bold));
-        label->setText(L(qs(item.label)));
+        label->setText(L(displayLine(item.label)));
         texts->addWidget(label);
         auto* path = SheetWidgets::text(Typography::caption());
-        path->setText(qs(item.path));
+        path->setText(displayLine(item.path));
         path->setTextInteractionFlags(Qt::TextSelectableByMouse);
         texts->addWidget(path);
         if (item.directory) {
@@ -278,7 +277,7 @@ void UninstallReviewView::refreshNotes()
 {
     for (Row& row : rows_) {
         const std::string note = failureNote(model_.history(), row.item.path);
-        row.note->setText(note.empty() ? QString() : L(qs(note)));
+        row.note->setText(note.empty() ? QString() : L(textFromBytes(note)));
         row.note->setVisible(!note.empty());
     }
 }
@@ -290,7 +289,7 @@ void UninstallReviewView::refreshTexts()
     emptyNote_->setVisible(!loading_ && items_.empty());
     const auto& message = model_.message();
     message_->setVisible(message.has_value());
-    message_->setText(message ? L(qs(*message)) : QString());
+    message_->setText(message ? L(textFromBytes(*message)) : QString());
 }
 
 void UninstallReviewView::refreshStates()

@@ -1,3 +1,4 @@
+#include "shell/DisplayText.h"
 #include "shell/OverviewPage.h"
 
 #include "engine/ByteFormat.h"
@@ -13,7 +14,6 @@
 #include "shell/StyledLabel.h"
 
 #include <QEvent>
-#include <QFile>
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -173,7 +173,7 @@ void OverviewPage::refreshContent()
     }
     const auto& root = model_.root();
     rootPath_->setVisible(bool(root));
-    rootPath_->setText(root ? QFile::decodeName(QByteArray::fromStdString(*root)) : QString());
+    rootPath_->setText(root ? displayLine(*root) : QString());
 
     for (QPushButton* button : {memoryButton_, filesButton_}) button->setText(plainTitle(L(button->property("tessynTitle").toString())));
     for (const auto& [value, button] : shortcutButtons_)

@@ -567,3 +567,19 @@ TEST_F(FilesPageTest, EverySortLabelFitsItsButton)
         EXPECT_GE(button->width(), 120);
     }
 }
+
+TEST_F(FilesPageTest, AnOddFolderNameShowsOnOneLineInTheHeader)
+{
+    FilesPageHarness h;
+    const QString marker = QStringLiteral("odd_");
+    for (size_t i = 0; i < oddPieces().size(); ++i) {
+        SCOPED_TRACE(oddPieces()[i].what);
+        std::string folder = h.home.path("odd_" + oddPieces()[i].bytes + std::to_string(i));
+        writeFiles(folder, 1);
+        ASSERT_NO_FATAL_FAILURE(h.chooseAndScan(folder));
+        QStringList shown = shownTexts(h.page->header());
+        for (MiddleElidedLabel* label : h.page->header()->findChildren<MiddleElidedLabel*>()) shown << label->fullText();
+        // The folder's name and path, each in full and as its tooltip.
+        expectOneLine(shown, marker, 4);
+    }
+}

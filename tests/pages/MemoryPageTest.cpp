@@ -9,6 +9,7 @@
 #include "pages/MemoryApplicationList.h"
 #include "pages/MemoryPage.h"
 #include "pages/MemoryReleaseResultView.h"
+#include "pages/MemoryReleaseReview.h"
 #include "pages/MemoryTrendChart.h"
 #include "pages/NativeMemoryCheckbox.h"
 #include "platform/LinuxRunningApplications.h"
@@ -465,4 +466,41 @@ TEST_F(MemoryPageTest, RowQuitReachesOnlyTheSameRunningApplication)
     int status = child.wait(10);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "it quit normally";
     EXPECT_TRUE(waitForFile(term, 1)) << "by the normal termination request";
+}
+
+// A running application's name may carry any bytes: its row, its tick in the release review,
+// the quit confirmation and the release result each show it on one line.
+TEST_F(MemoryPageTest, OddApplicationNamesShowOnOneLine)
+{
+    const QString marker = QStringLiteral("odd_");
+    open(scripted());
+    std::vector<ApplicationMemory> odd;
+    for (size_t i = 0; i < oddPieces().size(); ++i)
+        odd.push_back(row(700 + int32_t(i), "odd_" + oddPieces()[i].bytes + std::to_string(i), 1000 - int64_t(i)));
+    publish(odd);
+
+    QAbstractItemModel* rows = page->applicationList()->model();
+    MemoryReleaseReview review(*model, odd, [](std::vector<ApplicationMemory>) {});
+    for (size_t i = 0; i < odd.size(); ++i) {
+        SCOPED_TRACE(oddPieces()[i].what);
+        QModelIndex index = rows->index(rowOf(odd[i].id), 0);
+        QStringList shown;
+        for (int role : {int(Qt::DisplayRole), int(Qt::ToolTipRole), int(Qt::AccessibleTextRole)})
+            shown << rows->data(index, role).toString();
+        NativeMemoryCheckbox* tick = review.checkbox(odd[i]);
+        ASSERT_TRUE(tick);
+        shown << tick->title() << tick->toolTip() << tick->accessibleName();
+        expectOneLine(shown, marker, 6);
+
+        page->confirmQuit(odd[i]);
+        QPointer<QDialog> dialog;
+        QTRY_VERIFY((dialog = page->quitConfirmation()));
+        expectOneLine(shownTexts(dialog), marker, 1);
+        ActionConfirmation::cancelButton(dialog)->click();
+        QTRY_VERIFY(dialog.isNull() || !dialog->isVisible());
+    }
+    EXPECT_TRUE(apps->quitRequests().empty());
+
+    MemoryReleaseResultView result({odd, odd, {}, std::nullopt, std::nullopt});
+    expectOneLine(result.lines(), marker, 2);
 }

@@ -3,6 +3,7 @@
 #include "pages/CacheReviewView.h"
 #include "pages/RoundedPanel.h"
 #include "pages/UninstallReviewView.h"
+#include "shell/ActionConfirmation.h"
 #include "shell/AppSettings.h"
 #include "shell/LocalizedText.h"
 #include "shell/NativeActionButton.h"
@@ -10,6 +11,7 @@
 #include "shell/StyledLabel.h"
 
 #include <QCheckBox>
+#include <QDialog>
 #include <QLabel>
 #include <QThreadPool>
 #include <filesystem>
@@ -333,4 +335,79 @@ TEST_F(ReviewSheetsTest, SheetsOfferTheirRunOnlyWhileTheModelWouldStartIt)
     QTRY_VERIFY(listing.isFinished());
     EXPECT_TRUE(uninstall->primaryButton()->isEnabled());
     EXPECT_TRUE(exists(f.installed("VLC").path)) << "nothing ran";
+}
+
+// A bundle, its related items and cache files may carry any bytes in their names: the list row,
+// the uninstall sheet, its confirmation and the cache sheet show each on one line, so what the
+// user confirms cannot read as another name.
+TEST_F(ReviewSheetsTest, OddNamesShowOnOneLineInEveryMaintenanceText)
+{
+    const QString marker = QStringLiteral("odd_");
+    MaintenanceFixture f;
+    const std::vector<OddPiece>& pieces = oddPieces();
+    std::vector<std::string> names;
+    for (size_t i = 0; i < pieces.size(); ++i) {
+        const std::string& piece = pieces[i].bytes;
+        names.push_back("odd_" + piece + "App" + std::to_string(i));
+        // An identifier must be UTF-8; where the piece is, the related paths carry it too.
+        const bool utf8 = QString::fromUtf8(piece).toUtf8().toStdString() == piece;
+        const std::string id = utf8 ? "org.example.odd_" + std::to_string(i) + piece : "org.example.plain" + std::to_string(i);
+        f.bundle(names.back(), id);
+        f.relatedItems(id);
+        setAge(writeFile(f.homeFolder + "/Library/Caches/org.videolan.vlc/odd_" + piece + std::to_string(i), "cache"),
+               10 * 86400.0);
+    }
+    f.bundle("VLC", "org.videolan.vlc");
+    f.start();
+    ASSERT_TRUE(f.settle());
+
+    for (size_t i = 0; i < pieces.size(); ++i) {
+        SCOPED_TRACE(pieces[i].what);
+        const InstalledApp app = f.installed(names[i]);
+        QWidget* row = f.page->row(app.path);
+        ASSERT_TRUE(row);
+        // Name and path, each as text and tooltip.
+        expectOneLine(shownTexts(row), marker, 4);
+
+        f.page->uninstall(app);
+        UninstallReviewView* sheet = f.page->uninstallSheet();
+        ASSERT_TRUE(sheet);
+        QSignalSpy discovered(sheet, &UninstallReviewView::itemsDiscovered);
+        QTRY_COMPARE_WITH_TIMEOUT(discovered.count(), 1, 10000);
+        ASSERT_EQ(sheet->items().size(), 3u);
+        if (i == 0) saveShot(sheet, "odd-uninstall");
+        // The title, the bundle path and, where the identifier carries the piece, the three
+        // related paths.
+        const bool relatedOdd = app.bundleID.find("odd_") != std::string::npos;
+        expectOneLine(shownTexts(sheet), marker, relatedOdd ? 5 : 2);
+
+        sheet->primaryButton()->click();
+        QDialog* alert = nullptr;
+        QTRY_VERIFY((alert = sheet->findChild<QDialog*>(QStringLiteral("action-confirmation"))));
+        // The detail is the bundle path on its own line, then the count of related items.
+        int details = 0;
+        for (const QString& text : shownTexts(alert)) {
+            if (!text.contains(marker)) continue;
+            ++details;
+            const QStringList lines = text.split(QLatin1Char('\n'));
+            EXPECT_EQ(lines.size(), 2) << text.toStdString();
+            expectOneLine(lines, marker, 1);
+        }
+        EXPECT_GE(details, 1);
+        ActionConfirmation::cancelButton(alert)->click();
+        sheet->closeButton()->click();
+        QTRY_VERIFY(!f.page->uninstallSheet());
+        EXPECT_TRUE(exists(app.path)) << "nothing moved";
+    }
+    saveShot(f.page, "odd-list");
+
+    f.page->inspect(f.installed("VLC"));
+    QTRY_VERIFY(f.page->cacheSheet());
+    CacheReviewView* cache = f.page->cacheSheet();
+    ASSERT_EQ(cache->listedRows(), static_cast<int>(pieces.size()));
+    saveShot(cache, "odd-cache");
+    // Each file's name and path.
+    expectOneLine(shownTexts(cache), marker, 2 * static_cast<int>(pieces.size()));
+    cache->closeButton()->click();
+    QTRY_VERIFY(!f.page->cacheSheet());
 }

@@ -185,3 +185,17 @@ TEST_F(OverviewPageTest, MutedTextFollowsTheAppearance)
     }
     setSetting(AppSettings::appearanceKey, "system");
 }
+
+TEST_F(OverviewPageTest, AnOddFolderNameShowsOnOneLine)
+{
+    ShellHarness shell;
+    OverviewPage* overview = overviewOf(shell.openWindow());
+    ASSERT_NE(overview, nullptr);
+    for (size_t i = 0; i < oddPieces().size(); ++i) {
+        SCOPED_TRACE(oddPieces()[i].what);
+        shell.chosenFolder = shell.folder("odd_" + oddPieces()[i].bytes + std::to_string(i));
+        shell.model().choose();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return shell.model().root() == shell.chosenFolder; }, 5000));
+        expectOneLine(shownTexts(overview), QStringLiteral("odd_"), 1);
+    }
+}

@@ -3,6 +3,9 @@
 #include "shell/AppAppearance.h"
 #include "shell/AppSettings.h"
 
+#include <QAbstractButton>
+#include <QLabel>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <cstdlib>
@@ -33,4 +36,48 @@ void ShellTest::SetUp()
 extern "C" const char* __lsan_default_suppressions()
 {
     return "leak:libfontconfig.so\n";
+}
+
+const std::vector<OddPiece>& oddPieces()
+{
+    static const std::vector<OddPiece> pieces = {
+        {"newline", "\n"},          {"tab", "\t"},
+        {"line separator", "\u2028"}, {"paragraph separator", "\u2029"},
+        {"right-to-left override", "\u202E"}, {"isolate", "\u2067"},
+        {"invalid UTF-8", "\xff\xfe"},
+    };
+    return pieces;
+}
+
+bool breaksItsLine(const QString& text)
+{
+    static const QRegularExpression breaking(
+        QStringLiteral("[\\x{0}-\\x{1f}\\x{7f}-\\x{9f}\\x{2028}\\x{2029}\\x{202a}-\\x{202e}\\x{2066}-\\x{2069}]"));
+    return text.contains(breaking);
+}
+
+QStringList shownTexts(const QWidget* root)
+{
+    QStringList out;
+    QList<const QWidget*> widgets{root};
+    for (const QWidget* child : root->findChildren<QWidget*>()) widgets << child;
+    for (const QWidget* widget : widgets) {
+        if (auto* label = qobject_cast<const QLabel*>(widget)) out << label->text();
+        if (auto* button = qobject_cast<const QAbstractButton*>(widget)) out << button->text();
+        out << widget->toolTip() << widget->accessibleName() << widget->accessibleDescription();
+    }
+    out.removeAll(QString());
+    return out;
+}
+
+void expectOneLine(const QStringList& shown, const QString& marker, int least)
+{
+    int named = 0;
+    for (const QString& text : shown) {
+        if (!text.contains(marker)) continue;
+        ++named;
+        EXPECT_FALSE(breaksItsLine(text)) << text.toStdString();
+        EXPECT_TRUE(text.contains(QChar::ReplacementCharacter)) << text.toStdString();
+    }
+    EXPECT_GE(named, least) << "texts naming " << marker.toStdString();
 }

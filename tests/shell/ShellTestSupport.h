@@ -1,7 +1,10 @@
 #pragma once
 #include <QApplication>
 #include <QString>
+#include <QStringList>
 #include <gtest/gtest.h>
+#include <string>
+#include <vector>
 
 // The one QApplication of the interface tests, made on first use: offscreen unless a platform
 // is chosen, with the stored settings in a temporary folder and the application style and
@@ -18,3 +21,23 @@ protected:
     static void SetUpTestSuite() { ensureShellApp(); }
     void SetUp() override;
 };
+
+// A name with one character that breaks a line or reorders what follows, or with bytes that
+// are not UTF-8, for checking that a page shows it on one line.
+struct OddPiece {
+    const char* what;
+    std::string bytes;
+};
+const std::vector<OddPiece>& oddPieces();
+
+// Whether `text` holds a control, a line or paragraph separator or a bidirectional
+// embedding, override or isolate.
+bool breaksItsLine(const QString& text);
+
+// What the widget and everything in it show or read out: label and button texts, tooltips
+// and accessible names and descriptions.
+QStringList shownTexts(const QWidget* root);
+
+// Every text in `shown` naming something marked `marker` reads as one line with the odd part
+// shown as U+FFFD; at least `least` of them are shown.
+void expectOneLine(const QStringList& shown, const QString& marker, int least);
