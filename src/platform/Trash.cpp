@@ -17,7 +17,6 @@
 #include <fcntl.h>
 #include <memory>
 #include <optional>
-#include <pwd.h>
 #include <sys/file.h>
 #include <random>
 #include <sys/stat.h>
@@ -45,8 +44,6 @@ std::string absolutePath(const std::string& path)
     if (!cwd) throwErrno();
     return withoutTrailingSlashes(joinPath(cwd.get(), path));
 }
-
-std::string canonical(const std::string& path) { return resolvedPath(path); }
 
 // Creates a folder with mode 0700 unless one is there. `followLink` accepts a link to a
 // folder (allowed above the home Trash); Trash folders themselves must be real folders.
@@ -183,6 +180,12 @@ std::string candidateName(const std::string& name, int attempt, std::optional<st
     }
     return stem + suffix + ext;
 }
+
+// Closes an open descriptor when the scope ends, on every path out of it.
+struct ClosedOnExit {
+    int fd;
+    ~ClosedOnExit() { close(fd); }
+};
 
 TessynError swappedItemStays()
 {
@@ -340,7 +343,7 @@ std::string Mover::moveOnce(const std::string& path, const ItemCheck& check)
     if (name.empty() || name == "." || name == ".." || absolute == "/") throwPosix(EINVAL);
 
     // The folder holding the item is resolved; the item itself is not (a link moves as a link).
-    std::string folder = canonical(parentOf(absolute));
+    std::string folder = resolvedPath(parentOf(absolute));
     std::string original = joinPath(folder, name);
     requireRecordablePath(original);
 
@@ -366,7 +369,7 @@ std::string Mover::moveOnce(const std::string& path, const ItemCheck& check)
         if (home) {
             requireRecordablePath(homeTrashDirectory());
             ensureDirectories(homeTrashDirectory(), true);
-            trashDir = canonical(homeTrashDirectory());
+            trashDir = resolvedPath(homeTrashDirectory());
         } else {
             trashDir = volumeTrash(topdir);
         }
@@ -394,10 +397,7 @@ std::string Mover::moveOnce(const std::string& path, const ItemCheck& check)
         }
         // Locked until the move is over (the kernel drops the lock of a mover that dies): the
         // start-up clean-up of info files left by an interrupted move skips a locked one.
-        struct InfoFile {
-            int fd;
-            ~InfoFile() { close(fd); }
-        } info{fd};
+        ClosedOnExit info{fd};
         flock(fd, LOCK_EX);
         try {
             struct stat existing {};
@@ -488,10 +488,7 @@ int removeOrphanInfo(const std::string& originalPath)
         std::string item = files + "/" + name.substr(0, name.size() - kInfoSuffix.size());
         int fd = open(infoPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) continue;
-        struct InfoFile {
-            int fd;
-            ~InfoFile() { close(fd); }
-        } info{fd};
+        ClosedOnExit info{fd};
         // A move still under way holds the lock.
         if (flock(fd, LOCK_EX | LOCK_NB) != 0) continue;
         struct stat st {};
@@ -548,8 +545,8 @@ void restoreItem(const std::string& trashPath, const std::string& originalPath)
 {
     std::string absolute = absolutePath(trashPath);
     std::string name = lastComponent(absolute);
-    std::string filesDir = canonical(filesDirectoryFor(absolute));
-    std::string folder = canonical(parentOf(absolute));
+    std::string filesDir = resolvedPath(filesDirectoryFor(absolute));
+    std::string folder = resolvedPath(parentOf(absolute));
     if (folder != filesDir) throw restoreRefusal("恢复来源不是当前卷的废纸篓。");
 
     std::string source = joinPath(folder, name);
