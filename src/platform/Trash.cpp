@@ -2,6 +2,7 @@
 #include "platform/PathText.h"
 
 #include "platform/Errors.h"
+#include "platform/FdCloser.h"
 #include "platform/FileWrites.h"
 #include "platform/Locations.h"
 #include "platform/MountTable.h"
@@ -180,12 +181,6 @@ std::string candidateName(const std::string& name, int attempt, std::optional<st
     }
     return stem + suffix + ext;
 }
-
-// Closes an open descriptor when the scope ends, on every path out of it.
-struct ClosedOnExit {
-    int fd;
-    ~ClosedOnExit() { close(fd); }
-};
 
 TessynError swappedItemStays()
 {
@@ -397,7 +392,7 @@ std::string Mover::moveOnce(const std::string& path, const ItemCheck& check)
         }
         // Locked until the move is over (the kernel drops the lock of a mover that dies): the
         // start-up clean-up of info files left by an interrupted move skips a locked one.
-        ClosedOnExit info{fd};
+        FdCloser info{fd};
         flock(fd, LOCK_EX);
         try {
             struct stat existing {};
@@ -488,7 +483,7 @@ int removeOrphanInfo(const std::string& originalPath)
         std::string item = files + "/" + name.substr(0, name.size() - kInfoSuffix.size());
         int fd = open(infoPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) continue;
-        ClosedOnExit info{fd};
+        FdCloser info{fd};
         // A move still under way holds the lock.
         if (flock(fd, LOCK_EX | LOCK_NB) != 0) continue;
         struct stat st {};

@@ -4,6 +4,7 @@
 #include "engine/FileEngine.h"
 #include "engine/FileEntry.h"
 #include "platform/Errors.h"
+#include "platform/FdCloser.h"
 #include "services/MaintenanceEngine.h"
 
 #include <algorithm>
@@ -63,11 +64,6 @@ struct DirCloser {
     void operator()(DIR* dir) const { closedir(dir); }
 };
 using OpenDir = std::unique_ptr<DIR, DirCloser>;
-
-struct FdCloser {
-    int fd;
-    ~FdCloser() { close(fd); }
-};
 
 // A folder still to be read: its path below the signed folder and the identity its line
 // recorded, which the folder opened later must still have.
