@@ -279,7 +279,6 @@ struct Mover::State {
     std::optional<dev_t> homeDevice;
     std::vector<std::unique_ptr<Place>> places;
     FolderHandle folder; // the last item's folder
-    std::string folderPath;
     std::optional<std::mt19937_64> random;
 
     void forget()
@@ -287,7 +286,6 @@ struct Mover::State {
         homeDevice.reset();
         places.clear();
         folder.reset();
-        folderPath.clear();
     }
     Place* find(const std::string& key)
     {
@@ -308,10 +306,7 @@ struct Mover::State {
     }
     void syncFolder(const std::string& path, const struct stat& identity)
     {
-        if (folderPath != path || folder.identity != identityOf(identity) || folder.fd < 0) {
-            folderPath = path;
-            folder.open(path);
-        }
+        if (folder.fd < 0 || folder.path != path || folder.identity != identityOf(identity)) folder.open(path);
         folder.sync();
     }
 };
