@@ -6,6 +6,7 @@
 #include "platform/FileWrites.h"
 #include "platform/Locations.h"
 #include "platform/MountTable.h"
+#include "platform/RegularFile.h"
 #include "platform/ResolvedPath.h"
 #include "platform/TextValidity.h"
 #include "platform/TrashInfo.h"
@@ -21,6 +22,7 @@
 #include <sys/file.h>
 #include <random>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 #include <vector>
 
@@ -29,7 +31,7 @@ namespace {
 constexpr size_t kNameMax = 255;
 const std::string kInfoSuffix = ".trashinfo";
 // Far above any info file Tessyn or a file manager writes.
-constexpr off_t kInfoLimit = 64 * 1024;
+constexpr size_t kInfoLimit = 64 * 1024;
 
 std::string withoutTrailingSlashes(std::string path)
 {
@@ -481,11 +483,13 @@ int removeOrphanInfo(const std::string& originalPath)
         FdCloser info{fd};
         // A move still under way holds the lock.
         if (flock(fd, LOCK_EX | LOCK_NB) != 0) continue;
-        struct stat st {};
-        if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kInfoLimit) continue;
-        std::string text(static_cast<size_t>(st.st_size), '\0');
-        if (read(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) continue;
-        if (TrashInfo::pathOf(text) != recorded) continue;
+        std::optional<std::string> text;
+        try {
+            text = RegularFile::readOpened(fd, kInfoLimit);
+        } catch (const std::system_error&) {
+            continue;
+        }
+        if (!text || TrashInfo::pathOf(*text) != recorded) continue;
         struct stat described {};
         if (lstat(item.c_str(), &described) == 0 || errno != ENOENT) continue;
         if (unlink(infoPath.c_str()) == 0) ++removed;
