@@ -225,29 +225,10 @@ void OperationJournal::MoveSequence::move(const Operation& prepared,
 Operation OperationJournal::move(const Operation& prepared, OperationJournal* journal,
                                  const std::function<std::optional<std::string>()>& body)
 {
-    if (journal) journal->record(prepared, kMoving);
-    Operation result = prepared;
-    try {
-        std::optional<std::string> trashPath = body();
-        result.trashPath = std::move(trashPath);
-        result.success = true;
-        result.detail = kMovedDetail;
-        if (journal) {
-            try {
-                journal->record(result, kFinished);
-            } catch (const std::exception& error) {
-                result.detail = std::string(kMovedDetail) + kReceiptFailed + errorDescription(error);
-            }
-        }
-    } catch (const std::exception& error) {
-        result.success = false;
-        result.detail = errorDescription(error);
-        if (journal) {
-            try {
-                journal->record(result, kFinished);
-            } catch (const std::exception&) {
-            }
-        }
-    }
-    return result;
+    // A sequence of one: "moving" before the body, its outcome as "finished" right after.
+    std::vector<Operation> records;
+    MoveSequence moves(journal, records);
+    moves.move(prepared, body);
+    moves.settle();
+    return records.front();
 }
