@@ -21,9 +21,6 @@ int32_t ts_list_pids(int32_t* buffer, int32_t capacity);
 int32_t ts_parent_pid(int32_t pid);
 /* NUL-terminated path of the process's executable; its length, 0 or less on failure. */
 int32_t ts_process_path(int32_t pid, char* buffer, int32_t size);
-/* The number of a "<key>:" line of /proc/<pid>/status text (NUL-terminated); 1 when found on
- * a complete line, 0 otherwise. */
-int ts_status_kb(const char* text, const char* key, uint64_t* value);
 /* Whether needle occurs in haystack, comparing bytes; an empty needle is always found. */
 bool ts_contains_utf8(const char* haystack, const char* needle);
 

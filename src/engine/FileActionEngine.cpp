@@ -172,8 +172,7 @@ void restore(const Operation& operation)
             !operation.modified || *operation.modified != app.modified)
             throw restoreError(kAppChanged);
     } else if (*operation.kind == "related-directory") {
-        std::string identity =
-            identityString(static_cast<int32_t>(item.st_dev), static_cast<uint64_t>(item.st_ino));
+        std::string identity = identityString(item);
         if (!S_ISDIR(item.st_mode) || identity != *operation.resourceID || !operation.modified ||
             *operation.modified != dateFromTimespec(item.st_mtim) || !operation.treeSignature ||
             RelatedItem::treeSignature(trashPath, {}, identity) != *operation.treeSignature)
@@ -226,7 +225,7 @@ Trash::ItemCheck sameItem(const Operation& prepared)
         const char* refusal = prepared.kind == "application" ? kMovedAppChanged
                               : prepared.bundleID              ? kMovedItemChanged
                                                                : kMovedFileChanged;
-        std::string identity = identityString(static_cast<int32_t>(item.st_dev), static_cast<uint64_t>(item.st_ino));
+        std::string identity = identityString(item);
         if (!prepared.resourceID || identity != *prepared.resourceID ||
             (prepared.modified && *prepared.modified != dateFromTimespec(item.st_mtim)))
             throw TessynError("Tessyn", 1, refusal);
@@ -247,8 +246,7 @@ Trash::ItemCheck sameItem(const Operation& prepared)
 void removeInterruptedInfo(const Operation& prepared)
 {
     struct stat item {};
-    if (!prepared.resourceID || lstat(prepared.path.c_str(), &item) != 0 ||
-        identityString(static_cast<int32_t>(item.st_dev), static_cast<uint64_t>(item.st_ino)) != *prepared.resourceID)
+    if (!prepared.resourceID || lstat(prepared.path.c_str(), &item) != 0 || identityString(item) != *prepared.resourceID)
         return;
     try {
         Trash::removeOrphanInfo(prepared.path);

@@ -4,6 +4,7 @@
 #include "engine/SearchKey.h"
 
 #include <cstring>
+#include <sys/stat.h>
 #include <vector>
 
 
@@ -66,6 +67,11 @@ std::string identityString(int32_t device, uint64_t inode)
     out += ':';
     out += std::to_string(inode);
     return out;
+}
+
+std::string identityString(const struct stat& st)
+{
+    return identityString(static_cast<int32_t>(st.st_dev), static_cast<uint64_t>(st.st_ino));
 }
 
 namespace {

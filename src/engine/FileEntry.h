@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+struct stat;
+
 // One scanned regular file, taken from lstat. Kept small: millions of these live at once,
 // so name and extension are views into the path and the folded search key is stored only
 // when it differs from the path.
@@ -45,6 +47,8 @@ private:
 };
 
 std::string identityString(int32_t device, uint64_t inode);
+// The same for what lstat or stat found at a path.
+std::string identityString(const struct stat& st);
 // Category of a lower-cased extension.
 std::string_view categoryForExtension(std::string_view extensionLowercase);
 

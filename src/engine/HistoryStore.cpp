@@ -17,11 +17,6 @@ using nlohmann::json;
 
 namespace {
 
-
-} // namespace
-
-namespace {
-
 std::string encodeRecords(std::span<const Operation> records)
 {
     json list = json::array();
@@ -178,7 +173,6 @@ std::optional<std::string> HistoryStore::saveHistory(bool replacing)
             AtomicFile::replace(historyPath_, encoded);
             written_ = AtomicFile::version(historyPath_);
             writtenDigest_ = digestOf(encoded);
-            writtenRecords_.clear();
             writtenRecords_.reserve(history_.size());
             for (const Operation& op : history_) writtenRecords_.emplace_back(op.id, op.restoredAt);
             lastSaveWritten_ = true;

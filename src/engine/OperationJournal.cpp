@@ -73,9 +73,15 @@ std::vector<OperationJournal::Stored>& OperationJournal::loadLocked()
     return stored_;
 }
 
+std::vector<OperationJournal::Stored>& OperationJournal::changeLocked()
+{
+    std::vector<Stored>& entries = loadLocked();
+    written_.reset(); // what is held differs from the file until writeLocked stores it
+    return entries;
+}
+
 void OperationJournal::writeLocked()
 {
-    written_.reset();
     std::string out = "[";
     for (size_t i = 0; i < stored_.size(); ++i) {
         if (i) out += ',';
@@ -110,23 +116,21 @@ void OperationJournal::record(const std::vector<Entry>& changes)
         checkStorable(change.operation);
         if (!isValidUtf8(change.phase)) throw posixError(EILSEQ);
     }
-    std::lock_guard guard(lock_);
     // Encoded first: an entry that cannot be written changes nothing.
-    std::vector<std::string> texts;
-    for (const Entry& change : changes) texts.push_back(entryText(change));
+    std::vector<Stored> added;
+    for (const Entry& change : changes) {
+        std::string text = entryText(change);
+        added.push_back({asStored(text), std::move(text)});
+    }
+    std::lock_guard guard(lock_);
     LocalStoreLock::perform(path_, [&] {
-        std::vector<Stored>& entries = loadLocked();
-        try {
-            std::erase_if(entries, [&](const Stored& e) {
-                return std::any_of(changes.begin(), changes.end(),
-                                   [&](const Entry& c) { return c.operation.id == e.entry.operation.id; });
-            });
-            for (std::string& text : texts) entries.push_back({asStored(text), std::move(text)});
-            writeLocked();
-        } catch (...) {
-            written_.reset(); // what is held may differ from the file now
-            throw;
-        }
+        std::vector<Stored>& entries = changeLocked();
+        std::erase_if(entries, [&](const Stored& e) {
+            return std::any_of(changes.begin(), changes.end(),
+                               [&](const Entry& c) { return c.operation.id == e.entry.operation.id; });
+        });
+        entries.insert(entries.end(), std::make_move_iterator(added.begin()), std::make_move_iterator(added.end()));
+        writeLocked();
     });
 }
 
@@ -136,7 +140,7 @@ void OperationJournal::acknowledge(const std::vector<Operation>& history)
     LocalStoreLock::perform(path_, [&] {
         std::unordered_map<std::string, const Operation*> index;
         for (const Operation& op : history) index.try_emplace(op.id, &op);
-        std::vector<Stored>& entries = loadLocked();
+        std::vector<Stored>& entries = changeLocked();
         std::erase_if(entries, [&](const Stored& stored) {
             const Entry& e = stored.entry;
             auto it = index.find(e.operation.id);
@@ -147,12 +151,7 @@ void OperationJournal::acknowledge(const std::vector<Operation>& history)
             if (e.phase == kRestoring) return settled.restoredAt.has_value();
             return false;
         });
-        try {
-            writeLocked();
-        } catch (...) {
-            written_.reset();
-            throw;
-        }
+        writeLocked();
     });
 }
 
@@ -160,14 +159,9 @@ void OperationJournal::discardPending()
 {
     std::lock_guard guard(lock_);
     LocalStoreLock::perform(path_, [&] {
-        std::vector<Stored>& entries = loadLocked();
+        std::vector<Stored>& entries = changeLocked();
         std::erase_if(entries, [](const Stored& e) { return e.entry.phase != kFinished; });
-        try {
-            writeLocked();
-        } catch (...) {
-            written_.reset();
-            throw;
-        }
+        writeLocked();
     });
 }
 
@@ -231,29 +225,10 @@ void OperationJournal::MoveSequence::move(const Operation& prepared,
 Operation OperationJournal::move(const Operation& prepared, OperationJournal* journal,
                                  const std::function<std::optional<std::string>()>& body)
 {
-    if (journal) journal->record(prepared, kMoving);
-    Operation result = prepared;
-    try {
-        std::optional<std::string> trashPath = body();
-        result.trashPath = std::move(trashPath);
-        result.success = true;
-        result.detail = kMovedDetail;
-        if (journal) {
-            try {
-                journal->record(result, kFinished);
-            } catch (const std::exception& error) {
-                result.detail = std::string(kMovedDetail) + kReceiptFailed + errorDescription(error);
-            }
-        }
-    } catch (const std::exception& error) {
-        result.success = false;
-        result.detail = errorDescription(error);
-        if (journal) {
-            try {
-                journal->record(result, kFinished);
-            } catch (const std::exception&) {
-            }
-        }
-    }
-    return result;
+    // A sequence of one: "moving" before the body, its outcome as "finished" right after.
+    std::vector<Operation> records;
+    MoveSequence moves(journal, records);
+    moves.move(prepared, body);
+    moves.settle();
+    return records.front();
 }

@@ -1,8 +1,6 @@
 #pragma once
-#include "engine/AtomicFile.h"
 #include "engine/Operation.h"
 
-#include <array>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -88,13 +86,14 @@ private:
     // The entries on disk: those this instance last read or wrote while the file still
     // holds that very text, else decoded afresh.
     std::vector<Stored>& loadLocked();
+    // The same, for a caller that changes them and then stores them with writeLocked.
+    std::vector<Stored>& changeLocked();
     void writeLocked();
 
     std::string path_;
     std::mutex lock_;
     std::vector<Stored> stored_;
     std::optional<std::string> written_; // the text stored_ was read from or written as
-
 };
 
 // The journal file's JSON: an array of {"operation", "phase"} objects. Throws the store's

@@ -9,6 +9,26 @@
 
 namespace {
 
+// Everything left to read, or none past `limit` bytes: the size measured first, then the
+// bytes themselves, so a file that grows while it is read stops at the limit too.
+std::optional<std::string> contentsOf(int fd, const struct stat& info, size_t limit)
+{
+    if (static_cast<uint64_t>(info.st_size) > limit) return std::nullopt;
+    std::string contents;
+    contents.reserve(static_cast<size_t>(info.st_size));
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            throwErrno();
+        }
+        if (n == 0) return contents;
+        if (static_cast<size_t>(n) > limit - contents.size()) return std::nullopt;
+        contents.append(buffer, static_cast<size_t>(n));
+    }
+}
+
 // A descriptor opened without waiting on a pipe or device, closed when it goes; -1 with errno
 // set when the open failed.
 struct Descriptor {
@@ -31,24 +51,9 @@ struct Descriptor {
         return info;
     }
 
-    // Everything left to read, or none past `limit` bytes: the size measured first, then the
-    // bytes themselves, so a file that grows while it is read stops at the limit too.
     std::optional<std::string> contents(const struct stat& info, size_t limit) const
     {
-        if (static_cast<uint64_t>(info.st_size) > limit) return std::nullopt;
-        std::string contents;
-        contents.reserve(static_cast<size_t>(info.st_size));
-        char buffer[65536];
-        for (;;) {
-            ssize_t n = ::read(fd, buffer, sizeof buffer);
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                throwErrno();
-            }
-            if (n == 0) return contents;
-            if (static_cast<size_t>(n) > limit - contents.size()) return std::nullopt;
-            contents.append(buffer, static_cast<size_t>(n));
-        }
+        return contentsOf(fd, info, limit);
     }
 };
 
@@ -81,6 +86,14 @@ std::optional<std::string> readSame(const std::string& path, const Identity& exp
     Identity opened{static_cast<int32_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
     if (!S_ISREG(info.st_mode) || opened != expected) return std::nullopt;
     return file.contents(info, limit);
+}
+
+std::optional<std::string> readOpened(int fd, size_t limit)
+{
+    struct stat info {};
+    if (fstat(fd, &info) != 0) throwErrno();
+    if (!S_ISREG(info.st_mode)) return std::nullopt;
+    return contentsOf(fd, info, limit);
 }
 
 } // namespace RegularFile

@@ -31,4 +31,9 @@ std::optional<std::string> read(const std::string& path, size_t limit = kUnbound
 // std::system_error with errno when it cannot be opened (a link: ELOOP) or read.
 std::optional<std::string> readSame(const std::string& path, const Identity& expected, size_t limit);
 
+// The content of a descriptor the caller opened (non-blocking, as above) and may hold a lock
+// on: none when it is not a regular file or holds more than `limit` bytes. Throws
+// std::system_error with errno when it cannot be read.
+std::optional<std::string> readOpened(int fd, size_t limit);
+
 } // namespace RegularFile

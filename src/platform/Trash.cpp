@@ -2,9 +2,11 @@
 #include "platform/PathText.h"
 
 #include "platform/Errors.h"
+#include "platform/FdCloser.h"
 #include "platform/FileWrites.h"
 #include "platform/Locations.h"
 #include "platform/MountTable.h"
+#include "platform/RegularFile.h"
 #include "platform/ResolvedPath.h"
 #include "platform/TextValidity.h"
 #include "platform/TrashInfo.h"
@@ -17,10 +19,10 @@
 #include <fcntl.h>
 #include <memory>
 #include <optional>
-#include <pwd.h>
 #include <sys/file.h>
 #include <random>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 #include <vector>
 
@@ -29,7 +31,7 @@ namespace {
 constexpr size_t kNameMax = 255;
 const std::string kInfoSuffix = ".trashinfo";
 // Far above any info file Tessyn or a file manager writes.
-constexpr off_t kInfoLimit = 64 * 1024;
+constexpr size_t kInfoLimit = 64 * 1024;
 
 std::string withoutTrailingSlashes(std::string path)
 {
@@ -45,8 +47,6 @@ std::string absolutePath(const std::string& path)
     if (!cwd) throwErrno();
     return withoutTrailingSlashes(joinPath(cwd.get(), path));
 }
-
-std::string canonical(const std::string& path) { return resolvedPath(path); }
 
 // Creates a folder with mode 0700 unless one is there. `followLink` accepts a link to a
 // folder (allowed above the home Trash); Trash folders themselves must be real folders.
@@ -281,7 +281,6 @@ struct Mover::State {
     std::optional<dev_t> homeDevice;
     std::vector<std::unique_ptr<Place>> places;
     FolderHandle folder; // the last item's folder
-    std::string folderPath;
     std::optional<std::mt19937_64> random;
 
     void forget()
@@ -289,7 +288,6 @@ struct Mover::State {
         homeDevice.reset();
         places.clear();
         folder.reset();
-        folderPath.clear();
     }
     Place* find(const std::string& key)
     {
@@ -310,10 +308,7 @@ struct Mover::State {
     }
     void syncFolder(const std::string& path, const struct stat& identity)
     {
-        if (folderPath != path || folder.identity != identityOf(identity) || folder.fd < 0) {
-            folderPath = path;
-            folder.open(path);
-        }
+        if (folder.fd < 0 || folder.path != path || folder.identity != identityOf(identity)) folder.open(path);
         folder.sync();
     }
 };
@@ -340,7 +335,7 @@ std::string Mover::moveOnce(const std::string& path, const ItemCheck& check)
     if (name.empty() || name == "." || name == ".." || absolute == "/") throwPosix(EINVAL);
 
     // The folder holding the item is resolved; the item itself is not (a link moves as a link).
-    std::string folder = canonical(parentOf(absolute));
+    std::string folder = resolvedPath(parentOf(absolute));
     std::string original = joinPath(folder, name);
     requireRecordablePath(original);
 
@@ -366,7 +361,7 @@ std::string Mover::moveOnce(const std::string& path, const ItemCheck& check)
         if (home) {
             requireRecordablePath(homeTrashDirectory());
             ensureDirectories(homeTrashDirectory(), true);
-            trashDir = canonical(homeTrashDirectory());
+            trashDir = resolvedPath(homeTrashDirectory());
         } else {
             trashDir = volumeTrash(topdir);
         }
@@ -394,10 +389,7 @@ std::string Mover::moveOnce(const std::string& path, const ItemCheck& check)
         }
         // Locked until the move is over (the kernel drops the lock of a mover that dies): the
         // start-up clean-up of info files left by an interrupted move skips a locked one.
-        struct InfoFile {
-            int fd;
-            ~InfoFile() { close(fd); }
-        } info{fd};
+        FdCloser info{fd};
         flock(fd, LOCK_EX);
         try {
             struct stat existing {};
@@ -488,17 +480,16 @@ int removeOrphanInfo(const std::string& originalPath)
         std::string item = files + "/" + name.substr(0, name.size() - kInfoSuffix.size());
         int fd = open(infoPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) continue;
-        struct InfoFile {
-            int fd;
-            ~InfoFile() { close(fd); }
-        } info{fd};
+        FdCloser info{fd};
         // A move still under way holds the lock.
         if (flock(fd, LOCK_EX | LOCK_NB) != 0) continue;
-        struct stat st {};
-        if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kInfoLimit) continue;
-        std::string text(static_cast<size_t>(st.st_size), '\0');
-        if (read(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) continue;
-        if (TrashInfo::pathOf(text) != recorded) continue;
+        std::optional<std::string> text;
+        try {
+            text = RegularFile::readOpened(fd, kInfoLimit);
+        } catch (const std::system_error&) {
+            continue;
+        }
+        if (!text || TrashInfo::pathOf(*text) != recorded) continue;
         struct stat described {};
         if (lstat(item.c_str(), &described) == 0 || errno != ENOENT) continue;
         if (unlink(infoPath.c_str()) == 0) ++removed;
@@ -548,8 +539,8 @@ void restoreItem(const std::string& trashPath, const std::string& originalPath)
 {
     std::string absolute = absolutePath(trashPath);
     std::string name = lastComponent(absolute);
-    std::string filesDir = canonical(filesDirectoryFor(absolute));
-    std::string folder = canonical(parentOf(absolute));
+    std::string filesDir = resolvedPath(filesDirectoryFor(absolute));
+    std::string folder = resolvedPath(parentOf(absolute));
     if (folder != filesDir) throw restoreRefusal("恢复来源不是当前卷的废纸篓。");
 
     std::string source = joinPath(folder, name);

@@ -96,7 +96,7 @@ InstalledApp app(const std::string& path, const std::vector<std::string>& roots)
     auto displayName = PropertyList::stringValue(root.get(), "CFBundleDisplayName");
     result.name = displayName ? *displayName : folderName.substr(0, folderName.size() - extension.size());
     result.bundleID = *bundleID;
-    result.identity = identityString(static_cast<int32_t>(bundle.st_dev), static_cast<uint64_t>(bundle.st_ino));
+    result.identity = identityString(bundle);
     result.modified = dateFromTimespec(bundle.st_mtim);
     return result;
 }

@@ -4,6 +4,7 @@
 #include "engine/FileEngine.h"
 #include "engine/FileEntry.h"
 #include "platform/Errors.h"
+#include "platform/FdCloser.h"
 #include "services/MaintenanceEngine.h"
 
 #include <algorithm>
@@ -31,7 +32,7 @@ std::string signatureLine(const std::string& relative, const struct stat& st)
 {
     std::string line = relative;
     line += '|';
-    line += identityString(static_cast<int32_t>(st.st_dev), static_cast<uint64_t>(st.st_ino));
+    line += identityString(st);
     line += '|';
     line += std::to_string(static_cast<uint16_t>(st.st_mode));
     line += '|';
@@ -63,11 +64,6 @@ struct DirCloser {
     void operator()(DIR* dir) const { closedir(dir); }
 };
 using OpenDir = std::unique_ptr<DIR, DirCloser>;
-
-struct FdCloser {
-    int fd;
-    ~FdCloser() { close(fd); }
-};
 
 // A folder still to be read: its path below the signed folder and the identity its line
 // recorded, which the folder opened later must still have.
@@ -131,7 +127,7 @@ std::string RelatedItem::treeSignature(const std::string& folder, std::stop_toke
     struct stat rootSt {};
     if (fstat(rootFd, &rootSt) != 0) throw MaintenanceEngine::error("无法遍历关联目录。");
     // The folder opened must be the one examined before, not one put in its place since.
-    if (identity && identityString(static_cast<int32_t>(rootSt.st_dev), static_cast<uint64_t>(rootSt.st_ino)) != *identity)
+    if (identity && identityString(rootSt) != *identity)
         throw MaintenanceEngine::error("无法遍历关联目录。");
 
     // Each folder's names are read and its descriptor closed before any subfolder is opened,
@@ -228,7 +224,7 @@ RelatedItem RelatedItem::snapshot(const std::string& path, const std::string& la
     RelatedItem item;
     item.path = path;
     item.label = label;
-    item.identity = identityString(static_cast<int32_t>(st.st_dev), static_cast<uint64_t>(st.st_ino));
+    item.identity = identityString(st);
     item.modified = dateFromTimespec(st.st_mtim);
     item.changed = dateFromTimespec(st.st_ctim);
     item.directory = S_ISDIR(st.st_mode);

@@ -1,5 +1,5 @@
 // Lines of /proc/<pid>/status and /proc/self/mountinfo.
-#include "csystem/csystem.h"
+#include "csystem/procstatus.h"
 #include "platform/MountTable.h"
 
 #include <cstdint>
