@@ -302,30 +302,35 @@ void AppModel::setMemoryReleasing(bool value)
 {
     memoryReleasing_ = value;
     emit memoryReleasingChanged();
+    emit maintenanceBusyChanged();
 }
 
 void AppModel::setMaintenanceScanning(bool value)
 {
     maintenanceScanning_ = value;
     emit maintenanceScanningChanged();
+    emit maintenanceBusyChanged();
 }
 
 void AppModel::setScanning(bool value)
 {
     scanning_ = value;
     emit scanningChanged();
+    emit maintenanceBusyChanged();
 }
 
 void AppModel::setDetectingDuplicates(bool value)
 {
     detectingDuplicates_ = value;
     emit detectingDuplicatesChanged();
+    emit maintenanceBusyChanged();
 }
 
 void AppModel::setProcessing(bool value)
 {
     processing_ = value;
     emit processingChanged();
+    emit maintenanceBusyChanged();
 }
 
 void AppModel::setRestoring(bool value)
