@@ -128,12 +128,11 @@ void AppModel::finishAction(const std::string& id, std::vector<Operation> record
     if (report_) {
         auto kept = std::make_shared<ScanReport>(*report_);
         std::erase_if(kept->files, [&](const FileEntry& file) { return trashed.count(file.path) > 0; });
-        setReport(kept);
-        // Only the totals change here, never the files a running query reads.
+        // The totals are right before the report is published: each publication starts a
+        // query and walks the whole report for the selection.
         kept->rebuildStatistics();
         setReport(kept);
     } else {
-        setReport(nullptr);
         setReport(nullptr);
     }
 
