@@ -22,7 +22,6 @@ public:
         void return_void() {}
         // The bodies catch what they expect; anything else is a fault of the program.
         void unhandled_exception() { std::terminate(); }
-        bool running = false;
     };
     using Handle = std::coroutine_handle<promise_type>;
 
@@ -30,14 +29,15 @@ public:
     MainThreadTask(const MainThreadTask&) = delete;
     MainThreadTask& operator=(const MainThreadTask&) = delete;
     MainThreadTask& operator=(MainThreadTask&&) = delete;
+    // The owner goes from the event loop (its run ends with deleteLater), so the frame is
+    // suspended here, never running.
     ~MainThreadTask()
     {
-        // Only a frame that is suspended may go; one still running is left to finish.
-        if (handle_ && !handle_.promise().running) handle_.destroy();
+        if (handle_) handle_.destroy();
     }
 
     // Runs the body up to its first suspension.
-    void start() { resume(handle_); }
+    void start() { handle_.resume(); }
     bool done() const { return !handle_ || handle_.done(); }
 
     // Suspends for `milliseconds` (0: one turn of the event loop, after the work already queued).
@@ -47,7 +47,7 @@ public:
         bool await_ready() const noexcept { return false; }
         void await_suspend(Handle handle) const
         {
-            QTimer::singleShot(milliseconds, Qt::PreciseTimer, owner, [handle] { resume(handle); });
+            QTimer::singleShot(milliseconds, Qt::PreciseTimer, owner, [handle] { handle.resume(); });
         }
         void await_resume() const noexcept {}
     };
@@ -64,7 +64,7 @@ public:
             auto* watcher = new QFutureWatcher<void>(owner);
             QObject::connect(watcher, &QFutureWatcherBase::finished, owner, [watcher, handle] {
                 watcher->deleteLater();
-                resume(handle);
+                handle.resume();
             });
             watcher->setFuture(*future);
         }
@@ -74,13 +74,4 @@ public:
 private:
     explicit MainThreadTask(std::coroutine_handle<promise_type> handle) : handle_(handle) {}
     std::coroutine_handle<promise_type> handle_;
-    static inline bool running_ = false;
-
-    static void resume(Handle handle)
-    {
-        bool outer = running_;
-        running_ = true;
-        handle.resume();
-        running_ = outer;
-    }
 };

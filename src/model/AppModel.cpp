@@ -103,16 +103,20 @@ double steadySeconds()
     return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
+// The history file: the one given, or the user's own.
+std::string historyFile(const std::optional<std::string>& given)
+{
+    return given ? *given : Locations::applicationSupport() + "/operations.json";
+}
+
 } // namespace
 
 AppModel::AppModel(std::optional<std::string> historyPath, std::optional<std::vector<std::string>> appRoots,
                    std::optional<std::string> userHome, Collaborators collaborators, QObject* parent)
     : QObject(parent),
       services_(std::move(collaborators)),
-      journal_(std::make_shared<OperationJournal>(
-          parentOf(historyPath ? *historyPath : Locations::applicationSupport() + "/operations.json") +
-          "/pending-actions.json")),
-      historyStore_(historyPath ? *historyPath : Locations::applicationSupport() + "/operations.json", journal_)
+      journal_(std::make_shared<OperationJournal>(parentOf(historyFile(historyPath)) + "/pending-actions.json")),
+      historyStore_(historyFile(historyPath), journal_)
 {
     if (!services_.preview) services_.preview = openWithDesktop;
     if (!services_.runningApplications) services_.runningApplications = std::make_shared<LinuxRunningApplications>();
@@ -302,30 +306,35 @@ void AppModel::setMemoryReleasing(bool value)
 {
     memoryReleasing_ = value;
     emit memoryReleasingChanged();
+    emit maintenanceBusyChanged();
 }
 
 void AppModel::setMaintenanceScanning(bool value)
 {
     maintenanceScanning_ = value;
     emit maintenanceScanningChanged();
+    emit maintenanceBusyChanged();
 }
 
 void AppModel::setScanning(bool value)
 {
     scanning_ = value;
     emit scanningChanged();
+    emit maintenanceBusyChanged();
 }
 
 void AppModel::setDetectingDuplicates(bool value)
 {
     detectingDuplicates_ = value;
     emit detectingDuplicatesChanged();
+    emit maintenanceBusyChanged();
 }
 
 void AppModel::setProcessing(bool value)
 {
     processing_ = value;
     emit processingChanged();
+    emit maintenanceBusyChanged();
 }
 
 void AppModel::setRestoring(bool value)

@@ -233,6 +233,8 @@ public:
 
 signals:
     void memoryReleasingChanged();
+    // After any of the flags maintenanceBusy() reads was set.
+    void maintenanceBusyChanged();
     void memoryReleaseOutcomeChanged();
     void installedAppsChanged();
     void maintenanceScanningChanged();

@@ -115,9 +115,8 @@ void AppModel::finishAction(const std::string& id, std::vector<Operation> record
 
     std::vector<Operation>& history = historyStore_.history();
     history.insert(history.begin(), records.begin(), records.end());
-    emit historyChanged();
     // Always a merge: after checkpoints the file exists, and another running copy may have
-    // added records to it since.
+    // added records to it since. The save announces the history.
     std::optional<std::string> saveFailure = saveHistory(false);
 
     PathSet trashed;
@@ -128,12 +127,11 @@ void AppModel::finishAction(const std::string& id, std::vector<Operation> record
     if (report_) {
         auto kept = std::make_shared<ScanReport>(*report_);
         std::erase_if(kept->files, [&](const FileEntry& file) { return trashed.count(file.path) > 0; });
-        setReport(kept);
-        // Only the totals change here, never the files a running query reads.
+        // The totals are right before the report is published: each publication starts a
+        // query and walks the whole report for the selection.
         kept->rebuildStatistics();
         setReport(kept);
     } else {
-        setReport(nullptr);
         setReport(nullptr);
     }
 
@@ -193,10 +191,7 @@ void AppModel::finishRestore(const std::string& id, std::optional<std::string> e
     } else {
         std::vector<Operation>& history = historyStore_.history();
         auto same = std::find_if(history.begin(), history.end(), [&](const Operation& op) { return op.id == id; });
-        if (same != history.end()) {
-            same->restoredAt = dateNow();
-            emit historyChanged();
-        }
+        if (same != history.end()) same->restoredAt = dateNow();
         std::string text = "已恢复到原位置。请重新扫描以更新文件列表。";
         if (auto failure = saveHistory(false)) text += "\n" + saveFailureText("记录保存失败：", *failure);
         setMessage(std::move(text));

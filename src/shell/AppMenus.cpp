@@ -57,9 +57,7 @@ AppMenus::AppMenus(AppModel& model, Commands commands, QObject* parent)
         AppSettings::shared().setValue(AppSettings::layoutKey, QStringLiteral("top"));
     });
 
-    for (auto signal : {&AppModel::rootChanged, &AppModel::processingChanged, &AppModel::scanningChanged,
-                        &AppModel::detectingDuplicatesChanged, &AppModel::maintenanceScanningChanged,
-                        &AppModel::memoryReleasingChanged})
+    for (auto signal : {&AppModel::rootChanged, &AppModel::maintenanceBusyChanged})
         connect(&model_, signal, this, &AppMenus::refreshEnabled);
     connect(&AppSettings::shared(), &AppSettings::changed, this, [this](const QString& key) {
         if (key == AppSettings::languageKey) retranslate();

@@ -1,10 +1,10 @@
-#include "shell/DisplayText.h"
 #include "shell/OverviewPage.h"
 
 #include "engine/ByteFormat.h"
 #include "engine/Dates.h"
 #include "model/AppModel.h"
 #include "services/MemoryAdvice.h"
+#include "shell/DisplayText.h"
 #include "shell/PageLayout.h"
 #include "shell/TessynStyle.h"
 #include "shell/AppSettings.h"

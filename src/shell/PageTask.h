@@ -29,4 +29,3 @@ void runOffMainThread(QObject* owner, Work work, Done done)
             Qt::QueuedConnection);
     });
 }
-

@@ -25,7 +25,6 @@ bool isAsciiAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= '
 bool isAsciiDigit(char c) { return c >= '0' && c <= '9'; }
 bool isAsciiHex(char c) { return isAsciiDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
-
 // RFC 3986: a scheme, a colon, and only characters a URI may hold, with well-formed escapes.
 bool isAbsoluteUrl(std::string_view text)
 {

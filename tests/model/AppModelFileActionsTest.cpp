@@ -162,10 +162,8 @@ TEST(AppModelFileActions, TrashRunRestoreAndClear)
 TEST(AppModelFileActions, StoppedRunAndSaveFailure)
 {
     ModelHome env;
-    std::string tree = env.home.path("tree");
-    makeFiles(tree, 400);
-    auto model = env.model(env.services(tree));
-    chooseAndScan(*model);
+    auto model = env.scannedModel(400);
+    std::string tree = env.tree();
     selectAll(*model);
     model->trashSelected();
     model->cancelAction();
@@ -282,10 +280,7 @@ TEST(AppModelFileActions, LongRunKeepsTheJournalShort)
 TEST(AppModelFileActions, ClearingTheHistoryDuringALongRunKeepsSettledMoves)
 {
     ModelHome env;
-    std::string tree = env.home.path("tree");
-    makeFiles(tree, 600, "c");
-    auto model = env.model(env.services(tree));
-    chooseAndScan(*model);
+    auto model = env.scannedModel(600, "c");
     selectAll(*model);
     std::string trashFiles = env.home.dataHome() + "/Trash/files";
     bool cleared = false;
@@ -337,11 +332,8 @@ TEST(AppModelFileActions, LongRunAfterAnUnreadableHistory)
 TEST(AppModelFileActions, RecordsOfAnotherCopyDuringALongRunAreKept)
 {
     ModelHome env;
-    std::string tree = env.home.path("tree");
-    makeFiles(tree, 400, "d");
-    auto model = env.model(env.services(tree));
+    auto model = env.scannedModel(400, "d");
     ASSERT_FALSE(std::filesystem::exists(env.historyPath()));
-    chooseAndScan(*model);
     selectAll(*model);
     Operation theirs = movedRecord("/elsewhere/theirs.txt", 900000000.0);
     bool saved = false;
@@ -368,10 +360,7 @@ TEST(AppModelFileActions, RecordsOfAnotherCopyDuringALongRunAreKept)
 TEST(AppModelFileActions, SaveMessagesSayWhetherTheHistoryWasWritten)
 {
     ModelHome env;
-    std::string tree = env.home.path("tree");
-    makeFiles(tree, 3);
-    auto model = env.model(env.services(tree));
-    chooseAndScan(*model);
+    auto model = env.scannedModel(3);
     selectAll(*model);
     runTrash(*model);
     ASSERT_EQ(model->history().size(), 3u);
@@ -404,10 +393,7 @@ TEST(AppModelFileActions, SaveMessagesSayWhetherTheHistoryWasWritten)
 TEST(AppModelFileActions, CheckpointsAfterRefusedSavesWriteEachRecordOnce)
 {
     ModelHome env;
-    std::string tree = env.home.path("tree");
-    makeFiles(tree, 1000, "e");
-    auto model = env.model(env.services(tree));
-    chooseAndScan(*model);
+    auto model = env.scannedModel(1000, "e");
     selectAll(*model);
     auto held = std::make_unique<HeldLock>(env.historyPath());
     size_t checkedAfterRelease = 0, mostRepeated = 0;

@@ -226,10 +226,8 @@ TEST(AppModelScan, RefusedFolders)
 TEST(AppModelQuery, RefreshesAndDebounce)
 {
     ModelHome env;
-    std::string tree = env.home.path("tree");
-    makeFiles(tree, 250);
-    auto model = env.model(env.services(tree));
-    chooseAndScan(*model);
+    auto model = env.scannedModel(250);
+    std::string tree = env.tree();
     EXPECT_EQ(model->queryResults().files.size(), 250u);
     EXPECT_EQ(model->queryResults().presentation.size(), 200u) << "only the first 200 rows are formatted";
     for (size_t i = 0; i < 200; ++i)
@@ -419,10 +417,7 @@ TEST(AppModelFreeSpace, WindowAndStaleQueries)
 TEST(AppModelQuery, ResultsReferToTheReportsRecords)
 {
     ModelHome env;
-    std::string tree = env.home.path("tree");
-    makeFiles(tree, 30);
-    auto model = env.model(env.services(tree));
-    chooseAndScan(*model);
+    auto model = env.scannedModel(30);
     model->setFilter("全部文件");
     QTRY_VERIFY(!model->filtering());
     AppModel::ReportRef report = model->report();

@@ -145,10 +145,7 @@ TEST(AppModelMemory, QuitRequestsAndQuitDecision)
     EXPECT_EQ(env.apps->quitRequests(), (std::vector<int32_t>{100, 100}));
 
     // The shell's quit decision.
-    std::string tree = env.home.path("tree");
-    makeFiles(tree, 200);
-    auto files = env.model(env.services(tree));
-    chooseAndScan(*files);
+    auto files = env.scannedModel(200);
     AppModel::PathSet all;
     for (const FileEntry& file : files->report()->files) all.insert(file.path);
     files->setSelection(all);

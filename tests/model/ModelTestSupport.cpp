@@ -68,6 +68,14 @@ std::unique_ptr<AppModel> ModelHome::model(AppModel::Collaborators services) con
                                       std::move(services));
 }
 
+std::unique_ptr<AppModel> ModelHome::scannedModel(int count, const std::string& prefix) const
+{
+    makeFiles(tree(), count, prefix);
+    auto scanned = model(services(tree()));
+    chooseAndScan(*scanned);
+    return scanned;
+}
+
 Operation movedRecord(const std::string& path, double date, bool success)
 {
     Operation op;

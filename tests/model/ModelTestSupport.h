@@ -53,6 +53,11 @@ struct ModelHome {
     AppModel::Collaborators services(std::optional<std::string> chosen = std::nullopt) const;
     std::unique_ptr<AppModel> model(AppModel::Collaborators services) const;
     std::unique_ptr<AppModel> model() const { return model(services()); }
+
+    // The folder the scanned models choose.
+    std::string tree() const { return home.path("tree"); }
+    // `count` files made in tree() (see makeFiles), and a model that chose it and scanned it.
+    std::unique_ptr<AppModel> scannedModel(int count, const std::string& prefix = "f") const;
 };
 
 // A record as the trash engine makes it.

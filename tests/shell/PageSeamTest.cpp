@@ -16,6 +16,7 @@
 #include <QTest>
 #include <QThreadPool>
 #include <atomic>
+#include <vector>
 
 namespace {
 
@@ -26,6 +27,37 @@ protected:
         installPageFactory({});
         DesktopServices::setLauncher({});
         ShellTest::TearDown();
+    }
+};
+
+// A desktop that records what it is asked: the file manager answers while `fileManager`
+// holds, and only the `installed` programs are found.
+struct RecordingDesktop {
+    QStringList shown;
+    std::vector<QUrl> opened;
+    QStringList started;
+    bool fileManager = true;
+    QStringList installed;
+
+    void install()
+    {
+        DesktopServices::Launcher launcher;
+        launcher.showItems = [this](const QStringList& uris) {
+            shown += uris;
+            return fileManager;
+        };
+        launcher.openUrl = [this](const QUrl& url) {
+            opened.push_back(url);
+            return true;
+        };
+        launcher.startProgram = [this](const QString& program) {
+            started << program;
+            return true;
+        };
+        launcher.findProgram = [this](const QString& name) {
+            return installed.contains(name) ? QStringLiteral("/usr/bin/") + name : QString();
+        };
+        DesktopServices::setLauncher(launcher);
     }
 };
 
@@ -113,28 +145,9 @@ TEST_F(PageSeamTest, SidebarShieldFollowsTheAppearance)
 TEST_F(PageSeamTest, DesktopServicesRevealOpenTrashAndStartTheMonitor)
 {
     TempHome home;
-    QStringList shown;
-    std::vector<QUrl> opened;
-    QStringList started;
-    bool fileManager = true;
-    QStringList installed;
-    DesktopServices::Launcher launcher;
-    launcher.showItems = [&](const QStringList& uris) {
-        shown += uris;
-        return fileManager;
-    };
-    launcher.openUrl = [&](const QUrl& url) {
-        opened.push_back(url);
-        return true;
-    };
-    launcher.startProgram = [&](const QString& program) {
-        started << program;
-        return true;
-    };
-    launcher.findProgram = [&](const QString& name) {
-        return installed.contains(name) ? QStringLiteral("/usr/bin/") + name : QString();
-    };
-    DesktopServices::setLauncher(launcher);
+    RecordingDesktop desktop;
+    desktop.install();
+    auto& [shown, opened, started, fileManager, installed] = desktop;
 
     DesktopServices::reveal("/data/季度 报告.pdf");
     EXPECT_EQ(shown, QStringList{"file:///data/%E5%AD%A3%E5%BA%A6%20%E6%8A%A5%E5%91%8A.pdf"});
@@ -198,18 +211,11 @@ TEST_F(PageSeamTest, OffMainThreadWorkReachesOnlyALivingOwner)
 
 TEST_F(PageSeamTest, RevealNamesTheSameFileWhateverBytesItsPathHolds)
 {
-    QStringList shown;
-    std::vector<QUrl> opened;
-    DesktopServices::Launcher launcher;
-    launcher.showItems = [&](const QStringList& uris) {
-        shown += uris;
-        return false;
-    };
-    launcher.openUrl = [&](const QUrl& url) {
-        opened.push_back(url);
-        return true;
-    };
-    DesktopServices::setLauncher(launcher);
+    RecordingDesktop desktop;
+    desktop.fileManager = false;
+    desktop.install();
+    QStringList& shown = desktop.shown;
+    std::vector<QUrl>& opened = desktop.opened;
     struct Case {
         std::string path, item, folder;
     } cases[] = {
