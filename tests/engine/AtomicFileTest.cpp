@@ -12,17 +12,6 @@
 #include <system_error>
 #include <unistd.h>
 
-namespace {
-
-ino_t inodeOf(const std::string& path)
-{
-    struct stat st {};
-    if (lstat(path.c_str(), &st) != 0) throw std::runtime_error("lstat failed: " + path);
-    return st.st_ino;
-}
-
-} // namespace
-
 // Replacements reuse the file they replaced; whatever sits at the reuse name that is not
 // solely that old file (the store itself after a crash, a link, a folder) is never written
 // into, and every replacement still leaves the complete new text.

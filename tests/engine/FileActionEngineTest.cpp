@@ -33,13 +33,6 @@ bool exists(const std::string& path)
     return lstat(path.c_str(), &st) == 0;
 }
 
-ino_t inodeOf(const std::string& path)
-{
-    struct stat st {};
-    if (lstat(path.c_str(), &st) != 0) throw std::runtime_error("lstat failed: " + path);
-    return st.st_ino;
-}
-
 FileEntry recordOf(const std::string& path)
 {
     auto entry = FileEngine::snapshot(path);

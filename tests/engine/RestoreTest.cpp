@@ -31,13 +31,6 @@ bool exists(const std::string& path)
     return lstat(path.c_str(), &st) == 0;
 }
 
-ino_t inodeOf(const std::string& path)
-{
-    struct stat st {};
-    if (lstat(path.c_str(), &st) != 0) throw std::runtime_error("lstat failed: " + path);
-    return st.st_ino;
-}
-
 // The refusal text of a restore ("TessynRestore" refusals bare), "domain:text" for other
 // refusals, "errno:<n>" for system errors, "restored" when it went through.
 std::string restoreOutcome(const Operation& record)

@@ -78,6 +78,13 @@ std::string readFile(const std::string& path)
     return s.str();
 }
 
+ino_t inodeOf(const std::string& path)
+{
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0) throw std::runtime_error("lstat failed: " + path);
+    return st.st_ino;
+}
+
 void setAge(const std::string& path, double secondsAgo)
 {
     timespec now{};

@@ -27,6 +27,8 @@ private:
 // Writes a file (creating parent folders) and returns its path.
 std::string writeFile(const std::string& path, const std::string& contents);
 std::string readFile(const std::string& path);
+// The inode at `path` itself (links not followed); throws when there is nothing there.
+ino_t inodeOf(const std::string& path);
 void makeDirs(const std::string& path);
 // Sets a file's modification time to `secondsAgo` before now.
 void setAge(const std::string& path, double secondsAgo);
