@@ -74,8 +74,10 @@ CacheReviewView::CacheReviewView(AppModel& model, QWidget* parent) : ReviewSheet
     column()->addWidget(planArea_, 1);
     column()->addStretch(0);
 
+    // The model changes the application before the plan: rebuilding the rows then would make
+    // the old plan's rows only to drop them at once.
     connect(&model_, &AppModel::cachePlanChanged, this, &CacheReviewView::rebuildPlan);
-    connect(&model_, &AppModel::cacheAppChanged, this, &CacheReviewView::rebuildPlan);
+    connect(&model_, &AppModel::cacheAppChanged, this, &CacheReviewView::refreshTitle);
     connect(&model_, &AppModel::cacheSelectionChanged, this, [this] {
         refreshChecks();
         refreshSummary();
@@ -128,8 +130,7 @@ QWidget* CacheReviewView::buildButtons()
 
 void CacheReviewView::rebuildPlan()
 {
-    const auto& app = model_.cacheApp();
-    title_->setText(L((app ? displayLine(app->name) : QStringLiteral("应用")) + QStringLiteral(" · 缓存候选")));
+    refreshTitle();
     const auto& plan = model_.cachePlan();
     planArea_->setVisible(plan.has_value());
 
@@ -184,6 +185,12 @@ void CacheReviewView::rebuildPlan()
     refreshSummary();
     refreshMessage();
     refreshStates();
+}
+
+void CacheReviewView::refreshTitle()
+{
+    const auto& app = model_.cacheApp();
+    title_->setText(L((app ? displayLine(app->name) : QStringLiteral("应用")) + QStringLiteral(" · 缓存候选")));
 }
 
 void CacheReviewView::refreshChecks()
