@@ -1,7 +1,6 @@
 #include "pages/CacheReviewView.h"
 
 #include "engine/ByteFormat.h"
-#include "engine/Dates.h"
 #include "model/AppModel.h"
 #include "pages/DisclosureGroup.h"
 #include "pages/RoundedPanel.h"
@@ -13,24 +12,12 @@
 #include "shell/StyledLabel.h"
 
 #include <QCheckBox>
-#include <QDateTime>
 #include <QHBoxLayout>
-#include <QLocale>
 #include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
-
-namespace {
-
-QString dateText(double modified)
-{
-    QDateTime date = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(unixTimeFromDate(modified) * 1000));
-    return QLocale().toString(date, QLocale::ShortFormat);
-}
-
-} // namespace
 
 CacheReviewView::CacheReviewView(AppModel& model, QWidget* parent) : ReviewSheet(model, parent)
 {
@@ -163,7 +150,7 @@ void CacheReviewView::rebuildPlan()
             path->setText(displayLine(file.path));
             texts->addWidget(path);
             auto* date = SheetWidgets::text(Typography::caption2(), StyledLabel::Tone::muted);
-            date->setText(L(dateText(file.modified)));
+            date->setText(L(numericDateTime(file.modified)));
             texts->addWidget(date);
             line->addLayout(texts, 1);
             rows_->insertWidget(i, row);
