@@ -182,8 +182,12 @@ void CacheReviewView::refreshTitle()
 
 void CacheReviewView::refreshChecks()
 {
+    // Row i lists the plan's file i. The path is taken from the plan, not from the check's
+    // name: a name whose bytes are not UTF-8 does not come back from text unchanged.
+    const auto& plan = model_.cachePlan();
     const AppModel::PathSet& chosen = model_.cacheSelection();
-    for (QCheckBox* check : checks_) check->setChecked(chosen.count(check->objectName().toStdString()) > 0);
+    for (size_t i = 0; i < checks_.size(); ++i)
+        checks_[i]->setChecked(plan && i < plan->files.size() && chosen.count(plan->files[i].path) > 0);
 }
 
 void CacheReviewView::refreshSummary()
