@@ -1,7 +1,6 @@
 #include "pages/CacheReviewView.h"
 
 #include "engine/ByteFormat.h"
-#include "engine/Dates.h"
 #include "model/AppModel.h"
 #include "pages/DisclosureGroup.h"
 #include "pages/RoundedPanel.h"
@@ -13,24 +12,12 @@
 #include "shell/StyledLabel.h"
 
 #include <QCheckBox>
-#include <QDateTime>
 #include <QHBoxLayout>
-#include <QLocale>
 #include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
-
-namespace {
-
-QString dateText(double modified)
-{
-    QDateTime date = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(unixTimeFromDate(modified) * 1000));
-    return QLocale().toString(date, QLocale::ShortFormat);
-}
-
-} // namespace
 
 CacheReviewView::CacheReviewView(AppModel& model, QWidget* parent) : ReviewSheet(model, parent)
 {
@@ -74,8 +61,10 @@ CacheReviewView::CacheReviewView(AppModel& model, QWidget* parent) : ReviewSheet
     column()->addWidget(planArea_, 1);
     column()->addStretch(0);
 
+    // The model changes the application before the plan: rebuilding the rows then would make
+    // the old plan's rows only to drop them at once.
     connect(&model_, &AppModel::cachePlanChanged, this, &CacheReviewView::rebuildPlan);
-    connect(&model_, &AppModel::cacheAppChanged, this, &CacheReviewView::rebuildPlan);
+    connect(&model_, &AppModel::cacheAppChanged, this, &CacheReviewView::refreshTitle);
     connect(&model_, &AppModel::cacheSelectionChanged, this, [this] {
         refreshChecks();
         refreshSummary();
@@ -128,8 +117,7 @@ QWidget* CacheReviewView::buildButtons()
 
 void CacheReviewView::rebuildPlan()
 {
-    const auto& app = model_.cacheApp();
-    title_->setText(L((app ? displayLine(app->name) : QStringLiteral("应用")) + QStringLiteral(" · 缓存候选")));
+    refreshTitle();
     const auto& plan = model_.cachePlan();
     planArea_->setVisible(plan.has_value());
 
@@ -162,7 +150,7 @@ void CacheReviewView::rebuildPlan()
             path->setText(displayLine(file.path));
             texts->addWidget(path);
             auto* date = SheetWidgets::text(Typography::caption2(), StyledLabel::Tone::muted);
-            date->setText(L(dateText(file.modified)));
+            date->setText(L(numericDateTime(file.modified)));
             texts->addWidget(date);
             line->addLayout(texts, 1);
             rows_->insertWidget(i, row);
@@ -186,10 +174,20 @@ void CacheReviewView::rebuildPlan()
     refreshStates();
 }
 
+void CacheReviewView::refreshTitle()
+{
+    const auto& app = model_.cacheApp();
+    title_->setText(L((app ? displayLine(app->name) : QStringLiteral("应用")) + QStringLiteral(" · 缓存候选")));
+}
+
 void CacheReviewView::refreshChecks()
 {
+    // Row i lists the plan's file i. The path is taken from the plan, not from the check's
+    // name: a name whose bytes are not UTF-8 does not come back from text unchanged.
+    const auto& plan = model_.cachePlan();
     const AppModel::PathSet& chosen = model_.cacheSelection();
-    for (QCheckBox* check : checks_) check->setChecked(chosen.count(check->objectName().toStdString()) > 0);
+    for (size_t i = 0; i < checks_.size(); ++i)
+        checks_[i]->setChecked(plan && i < plan->files.size() && chosen.count(plan->files[i].path) > 0);
 }
 
 void CacheReviewView::refreshSummary()

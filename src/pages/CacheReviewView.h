@@ -73,6 +73,7 @@ private:
     QWidget* buildButtons();
     // After a new plan, application or limit.
     void rebuildPlan();
+    void refreshTitle();
     void refreshChecks();
     void refreshSummary();
     void refreshStates();

@@ -30,7 +30,6 @@
 #include <QVBoxLayout>
 
 #include <memory>
-#include <unordered_set>
 
 namespace {
 

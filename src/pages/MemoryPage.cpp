@@ -85,13 +85,17 @@ MemoryPage::MemoryPage(AppModel& model, QWidget* parent) : QScrollArea(parent), 
     stack_->addStretch(1);
     setWidget(body);
 
-    for (auto signal : {&AppModel::memorySamplesChanged, &AppModel::memoryChanged}) {
-        connect(&model_, signal, this, [this] {
-            refreshAdvice();
-            refreshCounters();
-            refreshTrend();
-        });
-    }
+    // Every sample changes the latest reading and then the kept samples: the counters follow
+    // the one, the trend the other. The advice also ages with the clock, so it is weighed on
+    // both (it rebuilds its card only when it changed).
+    connect(&model_, &AppModel::memoryChanged, this, [this] {
+        refreshCounters();
+        refreshAdvice();
+    });
+    connect(&model_, &AppModel::memorySamplesChanged, this, [this] {
+        refreshAdvice();
+        refreshTrend();
+    });
     connect(&model_, &AppModel::applicationsChanged, this, &MemoryPage::refreshApplications);
     for (auto signal : {&AppModel::memoryReleasingChanged, &AppModel::memoryReleaseOutcomeChanged,
                         &AppModel::processingChanged, &AppModel::scanningChanged, &AppModel::detectingDuplicatesChanged,

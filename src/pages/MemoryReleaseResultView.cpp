@@ -1,6 +1,7 @@
 #include "pages/MemoryReleaseResultView.h"
 
 #include "engine/ByteFormat.h"
+#include "pages/SheetWidgets.h"
 #include "shell/DisplayText.h"
 #include "shell/LocalizedText.h"
 #include "shell/StyledLabel.h"
@@ -28,9 +29,7 @@ MemoryReleaseResultView::MemoryReleaseResultView(const MemoryReleaseOutcome& out
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(8);
     auto line = [&](const QString& text, const QFont& font, StyledLabel::Tone tone = StyledLabel::Tone::ink) {
-        auto* label = new StyledLabel(font, tone);
-        label->setTextFormat(Qt::PlainText);
-        label->setWordWrap(true);
+        auto* label = SheetWidgets::text(font, tone);
         label->setTextInteractionFlags(Qt::TextSelectableByMouse);
         label->setText(text);
         column->addWidget(label);

@@ -6,7 +6,6 @@
 #include "shell/DisplayText.h"
 #include "shell/LocalizedText.h"
 #include "shell/NativeActionButton.h"
-#include "shell/Palette.h"
 #include "shell/SymbolView.h"
 #include "shell/StyledLabel.h"
 

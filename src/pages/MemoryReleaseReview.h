@@ -2,7 +2,6 @@
 #include "services/ApplicationMemory.h"
 
 #include <QDialog>
-#include <QPointer>
 
 #include <functional>
 #include <map>

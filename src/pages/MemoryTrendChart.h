@@ -20,7 +20,6 @@ public:
 
     QLineSeries* compressedSeries() const { return compressed_; }
     QLineSeries* swapSeries() const { return swap_; }
-    QDateTimeAxis* timeAxis() const { return time_; }
     QValueAxis* valueAxis() const { return value_; }
 
 protected:

@@ -17,16 +17,6 @@ NativeMemoryCheckbox::NativeMemoryCheckbox(const QString& title, bool value, QWi
     connect(this, &QCheckBox::clicked, this, &NativeMemoryCheckbox::valueWritten);
 }
 
-void NativeMemoryCheckbox::setTitle(const QString& title)
-{
-    if (title == title_) return;
-    title_ = title;
-    setAccessibleName(title_);
-    setToolTip(title_);
-    updateGeometry();
-    elide();
-}
-
 QSize NativeMemoryCheckbox::sizeHint() const
 {
     QStyleOptionButton option;

@@ -11,7 +11,6 @@ public:
     NativeMemoryCheckbox(const QString& title, bool value, QWidget* parent = nullptr);
 
     QString title() const { return title_; }
-    void setTitle(const QString& title);
     void setValue(bool value) { setChecked(value); }
     bool value() const { return isChecked(); }
 

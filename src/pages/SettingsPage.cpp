@@ -1,6 +1,7 @@
 #include "pages/SettingsPage.h"
 
 #include "model/AppModel.h"
+#include "pages/SheetWidgets.h"
 #include "shell/ActionConfirmation.h"
 #include "shell/AppAppearance.h"
 #include "shell/AppSettings.h"
@@ -23,16 +24,14 @@ namespace {
 
 StyledLabel* caption(const QString& text)
 {
-    auto* label = new StyledLabel(Typography::caption(), StyledLabel::Tone::muted);
-    label->setWordWrap(true);
+    auto* label = SheetWidgets::text(Typography::caption(), StyledLabel::Tone::muted);
     label->setText(L(text));
     return label;
 }
 
 StyledLabel* line(const QString& text)
 {
-    auto* label = new StyledLabel(Typography::body());
-    label->setWordWrap(true);
+    auto* label = SheetWidgets::text(Typography::body());
     label->setText(text);
     return label;
 }

@@ -3,8 +3,6 @@
 #include "services/InstalledApp.h"
 #include "services/RelatedItem.h"
 
-#include <QFuture>
-
 #include <set>
 #include <string>
 #include <unordered_set>
@@ -40,7 +38,6 @@ public:
     NativeRelatedCheckbox* checkbox(const std::string& path) const;
     QLabel* note(const std::string& path) const;
     StyledLabel* explanation() const { return explanation_; }
-    StyledLabel* emptyNote() const { return emptyNote_; }
     NativeActionButton* closeButton() const { return close_; }
     NativeActionButton* recheckButton() const { return recheck_; }
     NativeActionButton* stopButton() const { return stop_; }

@@ -408,6 +408,12 @@ TEST_F(ReviewSheetsTest, OddNamesShowOnOneLineInEveryMaintenanceText)
     saveShot(cache, "odd-cache");
     // Each file's name and path.
     expectOneLine(shownTexts(cache), marker, 2 * static_cast<int>(pieces.size()));
+    // A tick stays shown for every name, also one whose bytes are not UTF-8.
+    for (int i = 0; i < cache->listedRows(); ++i) {
+        cache->check(i)->click();
+        EXPECT_EQ(f.model->cacheSelection().size(), static_cast<size_t>(i + 1));
+        for (int j = 0; j <= i; ++j) EXPECT_TRUE(cache->check(j)->isChecked()) << "row " << j << " after " << i;
+    }
     cache->closeButton()->click();
     QTRY_VERIFY(!f.page->cacheSheet());
 }
