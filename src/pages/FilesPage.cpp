@@ -10,7 +10,6 @@
 #include "pages/SheetWidgets.h"
 #include "pages/SpaceSummaryView.h"
 #include "shell/DisplayText.h"
-#include "shell/SymbolView.h"
 #include "shell/TessynStyle.h"
 #include "shell/AppSettings.h"
 #include "shell/ContentUnavailableView.h"
@@ -153,9 +152,8 @@ protected:
 
 } // namespace
 
-FilesPage::FilesPage(AppModel& model, PageFactory::Navigate navigate, QWidget* parent)
-    : QScrollArea(parent), model_(model), navigate_(std::move(navigate)), seenFilter_(model.filter()),
-      seenSearch_(model.search())
+FilesPage::FilesPage(AppModel& model, QWidget* parent)
+    : QScrollArea(parent), model_(model), seenFilter_(model.filter()), seenSearch_(model.search())
 {
     setObjectName(QStringLiteral("files"));
     setUpPageScrollArea(this);
@@ -182,12 +180,12 @@ FilesPage::FilesPage(AppModel& model, PageFactory::Navigate navigate, QWidget* p
     connect(m, &AppModel::scanProgressChanged, this, &FilesPage::refreshScanProgress);
     connect(m, &AppModel::duplicateProgressChanged, this, &FilesPage::refreshDuplicateProgress);
     connect(m, &AppModel::filterChanged, this, [this] {
-        filterOrSearchMayHaveChanged();
+        resetLimitOnNewQuery();
         refreshFilterBar();
         refreshResults();
     });
     connect(m, &AppModel::searchChanged, this, [this] {
-        filterOrSearchMayHaveChanged();
+        if (resetLimitOnNewQuery()) refreshResults();
         refreshFilterBar();
     });
     connect(m, &AppModel::thresholdChanged, this, &FilesPage::refreshFilterBar);
@@ -700,13 +698,13 @@ void FilesPage::refreshSelectionBar()
 // ---------------------------------------------------------------------------------------------
 // Actions
 
-void FilesPage::filterOrSearchMayHaveChanged()
+bool FilesPage::resetLimitOnNewQuery()
 {
-    if (model_.filter() == seenFilter_ && model_.search() == seenSearch_) return;
+    if (model_.filter() == seenFilter_ && model_.search() == seenSearch_) return false;
     seenFilter_ = model_.filter();
     seenSearch_ = model_.search();
     limit_ = kPageRows;
-    refreshResults();
+    return true;
 }
 
 void FilesPage::selectCurrentPage()

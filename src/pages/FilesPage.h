@@ -1,6 +1,5 @@
 #pragma once
 #include "pages/MoveConfirmationSheet.h"
-#include "shell/PageContent.h"
 
 #include <QPointer>
 #include <QScrollArea>
@@ -30,7 +29,7 @@ class FilesPage : public QScrollArea {
 public:
     static constexpr int kPageRows = 100;
 
-    FilesPage(AppModel& model, PageFactory::Navigate navigate = {}, QWidget* parent = nullptr);
+    explicit FilesPage(AppModel& model, QWidget* parent = nullptr);
 
     int limit() const { return limit_; }
     MoveConfirmationSheet* sheet() const { return sheet_; }
@@ -74,7 +73,6 @@ public:
 
 private:
     AppModel& model_;
-    PageFactory::Navigate navigate_;
     int limit_ = kPageRows;
     std::string seenFilter_;
     std::string seenSearch_;
@@ -158,7 +156,8 @@ private:
     void refreshScanNotes();
     void refreshSelectionBar();
 
-    void filterOrSearchMayHaveChanged();
+    // A new filter or search starts again at the first page of rows; true when it did.
+    bool resetLimitOnNewQuery();
     void selectCurrentPage();
     void tableSelectionChanged();
     void openConfirmation();
