@@ -180,10 +180,11 @@ DuplicateGroupView::Row DuplicateGroupView::makeRow(const FileEntry& file)
 {
     Row made;
     made.path = file.path;
+    made.shownName = displayLine(file.name());
+    const QString& name = made.shownName;
     made.widget = new QWidget();
     auto* line = new QHBoxLayout(made.widget);
     line->setContentsMargins(0, 0, 0, 0);
-    QString name = displayLine(file.name());
 
     made.check = new QCheckBox();
     made.check->setAccessibleName(QStringLiteral("选择 ") + name);
@@ -227,8 +228,7 @@ void DuplicateGroupView::refreshMarks()
             QSignalBlocker quiet(row.check);
             row.check->setChecked(selected);
         }
-        QString name = displayLine(std::string_view(row.path).substr(row.path.rfind('/') + 1));
-        row.name->setFullText(row.path == keep_ && !selected ? name + L(QStringLiteral(" · 保留")) : name);
+        row.name->setFullText(row.path == keep_ && !selected ? row.shownName + L(QStringLiteral(" · 保留")) : row.shownName);
         row.keep->setVisible(row.path != keep_);
     }
     bool whole = std::all_of(group_.files.begin(), group_.files.end(),
