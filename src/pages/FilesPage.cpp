@@ -192,7 +192,7 @@ FilesPage::FilesPage(AppModel& model, QWidget* parent)
     connect(m, &AppModel::sortChanged, this, &FilesPage::refreshFilterBar);
     connect(m, &AppModel::queryResultsChanged, this, &FilesPage::refreshResults);
     connect(m, &AppModel::filteringChanged, this, &FilesPage::refreshResults);
-    connect(m, &AppModel::selectionChanged, this, &FilesPage::refreshTable);
+    connect(m, &AppModel::selectionChanged, this, &FilesPage::refreshTableSelection);
     connect(m, &AppModel::selectedSizeChanged, this, &FilesPage::refreshSelectionBar);
     connect(m, &AppModel::actionProgressChanged, this, &FilesPage::refreshSelectionBar);
     refreshAreas();
@@ -646,14 +646,27 @@ void FilesPage::refreshTable()
     const auto& results = model_.queryResults();
     size_t shown = std::min(results.files.size(), static_cast<size_t>(limit_));
     auto rows = std::make_shared<std::vector<FileEntry>>(results.files.begin(), results.files.begin() + static_cast<std::ptrdiff_t>(shown));
-    // The table only needs to know which of its own rows are selected; the page merges its
-    // answers back into the whole selection.
+    PathSelection selected = selectedAmong(*rows);
+    table_->apply(std::move(rows), results.presentation, std::move(selected), model_.processing(), currentLanguage());
+}
+
+// Only the selection changed: the table keeps its rows, so they are neither copied nor compared.
+void FilesPage::refreshTableSelection()
+{
+    if (!tableFrame_->isVisibleTo(this)) return;
+    table_->setPathSelection(selectedAmong(table_->files()));
+}
+
+// The table only needs to know which of its own rows are selected; the page merges its
+// answers back into the whole selection.
+PathSelection FilesPage::selectedAmong(const std::vector<FileEntry>& rows) const
+{
     PathSelection selected;
     const auto& selection = model_.selection();
     if (!selection.empty())
-        for (const FileEntry& file : *rows)
+        for (const FileEntry& file : rows)
             if (selection.count(file.path)) selected.insert(file.path);
-    table_->apply(std::move(rows), results.presentation, std::move(selected), model_.processing(), currentLanguage());
+    return selected;
 }
 
 void FilesPage::refreshScanNotes()

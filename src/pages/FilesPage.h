@@ -4,11 +4,14 @@
 #include <QPointer>
 #include <QScrollArea>
 #include <map>
+#include <set>
 #include <string>
+#include <vector>
 
 class AppModel;
 class DisclosureGroup;
 class DuplicatesSection;
+struct FileEntry;
 class MiddleElidedLabel;
 class NativeActionButton;
 class NativeFileTable;
@@ -153,6 +156,8 @@ private:
     void refreshDuplicateProgress();
     void refreshResults();
     void refreshTable();
+    void refreshTableSelection();
+    std::set<std::string> selectedAmong(const std::vector<FileEntry>& rows) const;
     void refreshScanNotes();
     void refreshSelectionBar();
 
