@@ -232,7 +232,7 @@ public:
         QString tip;
         QRect area;
         if (parts.path.contains(event->pos()) || parts.title.contains(event->pos())) {
-            tip = L(texts.path);
+            tip = texts.path;  // the user's path, never a catalog text
             area = parts.title.united(parts.path);
         } else if (parts.subtitle.contains(event->pos())) {
             const QString& text = texts.subtitle;
