@@ -549,11 +549,10 @@ void FilesPage::refreshHeader()
     if (root) {
         QString path = displayLine(*root);
         QString name = path.section(QLatin1Char('/'), -1, -1, QString::SectionSkipEmpty);
-        folderName_->setFullText(name.isEmpty() ? path : name);
         // Names and paths are the user's, never catalog texts: a folder named 文档 stays 文档.
-        folderName_->setToolTip(folderName_->fullText());
+        // Each label's tooltip is its whole text.
+        folderName_->setFullText(name.isEmpty() ? path : name);
         folderPath_->setFullText(path);
-        folderPath_->setToolTip(path);
     }
     changeFolder_->setEnabled(!busy());
     scan_->setEnabled(!busy());
