@@ -25,7 +25,6 @@
 
 #include <QDoubleValidator>
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QMenu>
@@ -320,10 +319,10 @@ QWidget* FilesPage::buildFilterBar()
     line->addWidget(sortMenu_);
     stack->addWidget(searchRow_);
 
-    oldDownloads_ = label(Typography::caption(), StyledLabel::Tone::muted,
-                          L(QStringLiteral("修改超过 30 天的安装包和压缩包，请先检查是否仍需保留。")));
-    static_cast<QLabel*>(oldDownloads_)->setWordWrap(true);
-    stack->addWidget(oldDownloads_);
+    auto* oldDownloads = label(Typography::caption(), StyledLabel::Tone::muted,
+                               L(QStringLiteral("修改超过 30 天的安装包和压缩包，请先检查是否仍需保留。")));
+    oldDownloads->setWordWrap(true);
+    stack->addWidget(oldDownloads_ = oldDownloads);
     kindLabel_ = symbolLabel(QStringLiteral("line.3.horizontal.decrease.circle"), QString(), StyledLabel::Tone::accent,
                              &kindText_);
     stack->addWidget(kindLabel_);
@@ -703,8 +702,7 @@ void FilesPage::refreshSelectionBar()
     counter_->setVisible(!model_.restoring());
     stopAction_->setVisible(!model_.restoring());
     counter_->setText(QString::number(progress.completed) + QStringLiteral("/") + QString::number(progress.total));
-    review_->setEnabled(!model_.selectedFiles().empty() && !processing && !model_.scanning() &&
-                        !model_.detectingDuplicates());
+    review_->setEnabled(!model_.selectedFiles().empty() && !busy());
 }
 
 // ---------------------------------------------------------------------------------------------
