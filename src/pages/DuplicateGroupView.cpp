@@ -61,7 +61,7 @@ DuplicateGroupView::DuplicateGroupView(AppModel& model, DuplicateGroup group, QW
     picker_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     pickerLabel->setBuddy(picker_);
     connect(picker_, &QComboBox::activated, this, [this](int index) {
-        setKeep(picker_->itemData(index).toString().toStdString());
+        setKeep(picker_->itemData(index).toByteArray().toStdString());
     });
     selectShown_ = new QPushButton(plainTitle(L(QStringLiteral("选择显示的副本"))));
     selectShown_->setAutoDefault(false);
@@ -168,23 +168,23 @@ void DuplicateGroupView::rebuildPicker()
         for (const FileEntry& file : group_.files)
             if (file.path == keep_) entries.push_back(&file);
 
+    // Each option carries the path's bytes: a name that is not UTF-8 would not survive a
+    // round trip through QString, and the kept copy would match no file of the group.
     QSignalBlocker quiet(picker_);
     picker_->clear();
-    for (const FileEntry* file : entries) {
-        QString path = textFromBytes(file->path);
-        picker_->addItem(displayLine(file->path), path);
-    }
-    picker_->setCurrentIndex(picker_->findData(textFromBytes(keep_)));
+    for (const FileEntry* file : entries) picker_->addItem(displayLine(file->path), QByteArray::fromStdString(file->path));
+    picker_->setCurrentIndex(picker_->findData(QByteArray::fromStdString(keep_)));
 }
 
 DuplicateGroupView::Row DuplicateGroupView::makeRow(const FileEntry& file)
 {
     Row made;
     made.path = file.path;
+    made.shownName = displayLine(file.name());
+    const QString& name = made.shownName;
     made.widget = new QWidget();
     auto* line = new QHBoxLayout(made.widget);
     line->setContentsMargins(0, 0, 0, 0);
-    QString name = displayLine(file.name());
 
     made.check = new QCheckBox();
     made.check->setAccessibleName(QStringLiteral("选择 ") + name);
@@ -228,8 +228,7 @@ void DuplicateGroupView::refreshMarks()
             QSignalBlocker quiet(row.check);
             row.check->setChecked(selected);
         }
-        QString name = displayLine(std::string_view(row.path).substr(row.path.rfind('/') + 1));
-        row.name->setFullText(row.path == keep_ && !selected ? name + L(QStringLiteral(" · 保留")) : name);
+        row.name->setFullText(row.path == keep_ && !selected ? row.shownName + L(QStringLiteral(" · 保留")) : row.shownName);
         row.keep->setVisible(row.path != keep_);
     }
     bool whole = std::all_of(group_.files.begin(), group_.files.end(),

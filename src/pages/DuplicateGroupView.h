@@ -51,6 +51,7 @@ public:
 private:
     struct Row {
         std::string path;
+        QString shownName;  // the file name as one line, made once with the row
         QWidget* widget = nullptr;
         QCheckBox* check = nullptr;
         MiddleElidedLabel* name = nullptr;

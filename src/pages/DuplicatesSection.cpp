@@ -3,17 +3,14 @@
 #include "model/AppModel.h"
 #include "pages/DisclosureGroup.h"
 #include "pages/DuplicateGroupView.h"
-#include "shell/SymbolView.h"
 #include "shell/TessynStyle.h"
 #include "shell/ContentUnavailableView.h"
 #include "shell/LocalizedText.h"
 #include "shell/Palette.h"
-#include "shell/SymbolIcon.h"
 #include "shell/SymbolView.h"
 #include "shell/StyledLabel.h"
 
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>

@@ -9,7 +9,6 @@ class AppModel;
 class ContentUnavailableView;
 class DisclosureGroup;
 class DuplicateGroupView;
-class QLabel;
 class QPushButton;
 class QVBoxLayout;
 class StyledLabel;

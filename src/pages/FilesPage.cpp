@@ -10,7 +10,6 @@
 #include "pages/SheetWidgets.h"
 #include "pages/SpaceSummaryView.h"
 #include "shell/DisplayText.h"
-#include "shell/SymbolView.h"
 #include "shell/TessynStyle.h"
 #include "shell/AppSettings.h"
 #include "shell/ContentUnavailableView.h"
@@ -26,7 +25,6 @@
 
 #include <QDoubleValidator>
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QMenu>
@@ -153,9 +151,8 @@ protected:
 
 } // namespace
 
-FilesPage::FilesPage(AppModel& model, PageFactory::Navigate navigate, QWidget* parent)
-    : QScrollArea(parent), model_(model), navigate_(std::move(navigate)), seenFilter_(model.filter()),
-      seenSearch_(model.search())
+FilesPage::FilesPage(AppModel& model, QWidget* parent)
+    : QScrollArea(parent), model_(model), seenFilter_(model.filter()), seenSearch_(model.search())
 {
     setObjectName(QStringLiteral("files"));
     setUpPageScrollArea(this);
@@ -182,19 +179,19 @@ FilesPage::FilesPage(AppModel& model, PageFactory::Navigate navigate, QWidget* p
     connect(m, &AppModel::scanProgressChanged, this, &FilesPage::refreshScanProgress);
     connect(m, &AppModel::duplicateProgressChanged, this, &FilesPage::refreshDuplicateProgress);
     connect(m, &AppModel::filterChanged, this, [this] {
-        filterOrSearchMayHaveChanged();
+        resetLimitOnNewQuery();
         refreshFilterBar();
         refreshResults();
     });
     connect(m, &AppModel::searchChanged, this, [this] {
-        filterOrSearchMayHaveChanged();
+        if (resetLimitOnNewQuery()) refreshResults();
         refreshFilterBar();
     });
     connect(m, &AppModel::thresholdChanged, this, &FilesPage::refreshFilterBar);
     connect(m, &AppModel::sortChanged, this, &FilesPage::refreshFilterBar);
     connect(m, &AppModel::queryResultsChanged, this, &FilesPage::refreshResults);
     connect(m, &AppModel::filteringChanged, this, &FilesPage::refreshResults);
-    connect(m, &AppModel::selectionChanged, this, &FilesPage::refreshTable);
+    connect(m, &AppModel::selectionChanged, this, &FilesPage::refreshTableSelection);
     connect(m, &AppModel::selectedSizeChanged, this, &FilesPage::refreshSelectionBar);
     connect(m, &AppModel::actionProgressChanged, this, &FilesPage::refreshSelectionBar);
     refreshAreas();
@@ -322,10 +319,10 @@ QWidget* FilesPage::buildFilterBar()
     line->addWidget(sortMenu_);
     stack->addWidget(searchRow_);
 
-    oldDownloads_ = label(Typography::caption(), StyledLabel::Tone::muted,
-                          L(QStringLiteral("修改超过 30 天的安装包和压缩包，请先检查是否仍需保留。")));
-    static_cast<QLabel*>(oldDownloads_)->setWordWrap(true);
-    stack->addWidget(oldDownloads_);
+    auto* oldDownloads = label(Typography::caption(), StyledLabel::Tone::muted,
+                               L(QStringLiteral("修改超过 30 天的安装包和压缩包，请先检查是否仍需保留。")));
+    oldDownloads->setWordWrap(true);
+    stack->addWidget(oldDownloads_ = oldDownloads);
     kindLabel_ = symbolLabel(QStringLiteral("line.3.horizontal.decrease.circle"), QString(), StyledLabel::Tone::accent,
                              &kindText_);
     stack->addWidget(kindLabel_);
@@ -551,11 +548,10 @@ void FilesPage::refreshHeader()
     if (root) {
         QString path = displayLine(*root);
         QString name = path.section(QLatin1Char('/'), -1, -1, QString::SectionSkipEmpty);
-        folderName_->setFullText(name.isEmpty() ? path : name);
         // Names and paths are the user's, never catalog texts: a folder named 文档 stays 文档.
-        folderName_->setToolTip(folderName_->fullText());
+        // Each label's tooltip is its whole text.
+        folderName_->setFullText(name.isEmpty() ? path : name);
         folderPath_->setFullText(path);
-        folderPath_->setToolTip(path);
     }
     changeFolder_->setEnabled(!busy());
     scan_->setEnabled(!busy());
@@ -648,14 +644,27 @@ void FilesPage::refreshTable()
     const auto& results = model_.queryResults();
     size_t shown = std::min(results.files.size(), static_cast<size_t>(limit_));
     auto rows = std::make_shared<std::vector<FileEntry>>(results.files.begin(), results.files.begin() + static_cast<std::ptrdiff_t>(shown));
-    // The table only needs to know which of its own rows are selected; the page merges its
-    // answers back into the whole selection.
+    PathSelection selected = selectedAmong(*rows);
+    table_->apply(std::move(rows), results.presentation, std::move(selected), model_.processing(), currentLanguage());
+}
+
+// Only the selection changed: the table keeps its rows, so they are neither copied nor compared.
+void FilesPage::refreshTableSelection()
+{
+    if (!tableFrame_->isVisibleTo(this)) return;
+    table_->setPathSelection(selectedAmong(table_->files()));
+}
+
+// The table only needs to know which of its own rows are selected; the page merges its
+// answers back into the whole selection.
+PathSelection FilesPage::selectedAmong(const std::vector<FileEntry>& rows) const
+{
     PathSelection selected;
     const auto& selection = model_.selection();
     if (!selection.empty())
-        for (const FileEntry& file : *rows)
+        for (const FileEntry& file : rows)
             if (selection.count(file.path)) selected.insert(file.path);
-    table_->apply(std::move(rows), results.presentation, std::move(selected), model_.processing(), currentLanguage());
+    return selected;
 }
 
 void FilesPage::refreshScanNotes()
@@ -693,20 +702,19 @@ void FilesPage::refreshSelectionBar()
     counter_->setVisible(!model_.restoring());
     stopAction_->setVisible(!model_.restoring());
     counter_->setText(QString::number(progress.completed) + QStringLiteral("/") + QString::number(progress.total));
-    review_->setEnabled(!model_.selectedFiles().empty() && !processing && !model_.scanning() &&
-                        !model_.detectingDuplicates());
+    review_->setEnabled(!model_.selectedFiles().empty() && !busy());
 }
 
 // ---------------------------------------------------------------------------------------------
 // Actions
 
-void FilesPage::filterOrSearchMayHaveChanged()
+bool FilesPage::resetLimitOnNewQuery()
 {
-    if (model_.filter() == seenFilter_ && model_.search() == seenSearch_) return;
+    if (model_.filter() == seenFilter_ && model_.search() == seenSearch_) return false;
     seenFilter_ = model_.filter();
     seenSearch_ = model_.search();
     limit_ = kPageRows;
-    refreshResults();
+    return true;
 }
 
 void FilesPage::selectCurrentPage()

@@ -1,15 +1,17 @@
 #pragma once
 #include "pages/MoveConfirmationSheet.h"
-#include "shell/PageContent.h"
 
 #include <QPointer>
 #include <QScrollArea>
 #include <map>
+#include <set>
 #include <string>
+#include <vector>
 
 class AppModel;
 class DisclosureGroup;
 class DuplicatesSection;
+struct FileEntry;
 class MiddleElidedLabel;
 class NativeActionButton;
 class NativeFileTable;
@@ -30,7 +32,7 @@ class FilesPage : public QScrollArea {
 public:
     static constexpr int kPageRows = 100;
 
-    FilesPage(AppModel& model, PageFactory::Navigate navigate = {}, QWidget* parent = nullptr);
+    explicit FilesPage(AppModel& model, QWidget* parent = nullptr);
 
     int limit() const { return limit_; }
     MoveConfirmationSheet* sheet() const { return sheet_; }
@@ -74,7 +76,6 @@ public:
 
 private:
     AppModel& model_;
-    PageFactory::Navigate navigate_;
     int limit_ = kPageRows;
     std::string seenFilter_;
     std::string seenSearch_;
@@ -155,10 +156,13 @@ private:
     void refreshDuplicateProgress();
     void refreshResults();
     void refreshTable();
+    void refreshTableSelection();
+    std::set<std::string> selectedAmong(const std::vector<FileEntry>& rows) const;
     void refreshScanNotes();
     void refreshSelectionBar();
 
-    void filterOrSearchMayHaveChanged();
+    // A new filter or search starts again at the first page of rows; true when it did.
+    bool resetLimitOnNewQuery();
     void selectCurrentPage();
     void tableSelectionChanged();
     void openConfirmation();

@@ -1,6 +1,7 @@
 #include "pages/HistoryPage.h"
 
 #include "model/AppModel.h"
+#include "model/Completion.h"
 #include "pages/HistoryRecordList.h"
 #include "pages/RoundedPanel.h"
 #include "shell/ActionConfirmation.h"
@@ -14,7 +15,6 @@
 #include "shell/SymbolView.h"
 #include "shell/StyledLabel.h"
 
-#include <QFutureWatcher>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -229,16 +229,7 @@ void HistoryPage::confirmRestore(const Operation& record)
                                     for (const Operation& op : model->history())
                                         if (op.id == record.id) current = op;
                                     QFuture<void> done = model->restore(current);
-                                    if (!self) return;
-                                    // A watcher owned by the page, not then(page, ...): Qt 6.4
-                                    // asserts when that context dies before the future ends.
-                                    auto* watcher = new QFutureWatcher<void>(self.data());
-                                    QObject::connect(watcher, &QFutureWatcherBase::finished, self.data(),
-                                                     [self, watcher] {
-                                                         watcher->deleteLater();
-                                                         emit self->restoreFinished();
-                                                     });
-                                    watcher->setFuture(done);
+                                    if (self) whenFinished(self, done, [self] { emit self->restoreFinished(); });
                                 });
 }
 

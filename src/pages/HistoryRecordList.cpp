@@ -46,6 +46,12 @@ QString subtitleOf(const Operation& record)
     return record.restoredAt ? L(QStringLiteral("已恢复到原位置")) : L(textFromBytes(record.detail));
 }
 
+// What a row shows, formatted when the row is first drawn rather than on every paint and
+// pointer move: the date goes through the locale's formatter, the path through a full scan.
+struct RowTexts {
+    QString title, path, subtitle, date;
+};
+
 QColor successColour() { return Palette::isDark() ? QColor(0x4c, 0xd9, 0x64) : QColor(0x1f, 0x9d, 0x3f); }
 QColor warningColour() { return QColor(0xf0, 0x8c, 0x00); }
 
@@ -60,6 +66,16 @@ public:
     {
         return row >= 0 && static_cast<size_t>(row) < records_.size() ? &records_[static_cast<size_t>(row)] : nullptr;
     }
+    // The texts of a row that exists.
+    const RowTexts& texts(int row) const
+    {
+        std::optional<RowTexts>& made = texts_[static_cast<size_t>(row)];
+        if (!made) {
+            const Operation& r = records_[static_cast<size_t>(row)];
+            made = RowTexts{lastComponent(r.path), HistoryRecordList::oneLine(r.path), subtitleOf(r), L(numericDateTime(r.date))};
+        }
+        return *made;
+    }
 
     // True when only record contents changed (same ids in the same order); those rows are
     // updated in place.
@@ -71,12 +87,14 @@ public:
         if (!sameRows) {
             beginResetModel();
             records_ = records;
+            texts_.assign(records_.size(), std::nullopt);
             endResetModel();
             return false;
         }
         for (size_t i = 0; i < records.size(); ++i) {
             if (records[i] == records_[i]) continue;
             records_[i] = records[i];
+            texts_[i].reset();
             QModelIndex changed = index(static_cast<int>(i));
             emit dataChanged(changed, changed);
         }
@@ -96,14 +114,13 @@ public:
 
     QVariant data(const QModelIndex& index, int role) const override
     {
-        const Operation* r = record(index.row());
-        if (!r) return {};
+        if (!record(index.row())) return {};
+        const RowTexts& row = texts(index.row());
         switch (role) {
-        case Qt::DisplayRole: return lastComponent(r->path);
-        case Qt::EditRole: return HistoryRecordList::oneLine(r->path);
+        case Qt::DisplayRole: return row.title;
+        case Qt::EditRole: return row.path;
         case Qt::AccessibleTextRole:
-            return lastComponent(r->path) + QLatin1Char('\n') + HistoryRecordList::oneLine(r->path) + QLatin1Char('\n') + subtitleOf(*r) +
-                   QLatin1Char('\n') + L(numericDateTime(r->date));
+            return row.title + QLatin1Char('\n') + row.path + QLatin1Char('\n') + row.subtitle + QLatin1Char('\n') + row.date;
         default: return {};
         }
     }
@@ -112,6 +129,7 @@ public:
 
 private:
     std::vector<Operation> records_;
+    mutable std::vector<std::optional<RowTexts>> texts_;  // one per record, made on first use
 };
 
 class HistoryRecordDelegate : public QStyledItemDelegate {
@@ -123,7 +141,7 @@ public:
 
     explicit HistoryRecordDelegate(HistoryRecordList* list)
         : QStyledItemDelegate(list), list_(list), titleFont_(Typography::system(13, QFont::Bold)),
-          captionFont_(Typography::caption()), buttonFont_(QApplication::font()),
+          captionFont_(Typography::caption()), buttonFont_(QApplication::font()), title_(titleFont_), caption_(captionFont_),
           buttonTitle_(plainTitle(L(QStringLiteral("恢复到原位置"))))
     {
         QStyleOptionButton probe;
@@ -131,24 +149,22 @@ public:
         QFontMetrics fm(buttonFont_);
         buttonSize_ = list->style()->sizeFromContents(QStyle::CT_PushButton, &probe,
                                                       QSize(fm.horizontalAdvance(buttonTitle_), fm.height()), list);
-        int caption = QFontMetrics(captionFont_).lineSpacing();
-        int texts = QFontMetrics(titleFont_).lineSpacing() + 2 * (kLineGap + caption);
+        int caption = caption_.lineSpacing();
+        int texts = title_.lineSpacing() + 2 * (kLineGap + caption);
         int trailing = caption + kLineGap + buttonSize_.height();
         rowHeight_ = 2 * kInset + std::max(texts, trailing);
     }
 
     int rowHeight() const { return rowHeight_; }
 
-    RowLayout layout(const QRect& rect, const Operation& record) const
+    RowLayout layout(const QRect& rect, const HistoryRecordModel& model, int row) const
     {
         RowLayout out;
         QRect content = rect.adjusted(kSide, kInset, -kSide, -kInset);
-        QFontMetrics caption(captionFont_);
-        int captionLine = caption.lineSpacing();
-        int titleLine = QFontMetrics(titleFont_).lineSpacing();
-        QString date = L(numericDateTime(record.date));
-        bool restorable = HistoryRecordList::isRestorable(record);
-        int trailing = std::max(caption.horizontalAdvance(date), restorable ? buttonSize_.width() : 0);
+        int captionLine = caption_.lineSpacing();
+        int titleLine = title_.lineSpacing();
+        bool restorable = HistoryRecordList::isRestorable(*model.record(row));
+        int trailing = std::max(caption_.horizontalAdvance(model.texts(row).date), restorable ? buttonSize_.width() : 0);
         out.date = QRect(content.right() - trailing + 1, content.top(), trailing, captionLine);
         if (restorable)
             out.button = QRect(content.right() - buttonSize_.width() + 1, out.date.bottom() + 1 + kLineGap,
@@ -169,7 +185,8 @@ public:
         auto* model = static_cast<const HistoryRecordModel*>(index.model());
         const Operation* record = model->record(index.row());
         if (!record) return;
-        RowLayout parts = layout(option.rect, *record);
+        const RowTexts& texts = model->texts(index.row());
+        RowLayout parts = layout(option.rect, *model, index.row());
         painter->save();
         painter->setRenderHint(QPainter::Antialiasing);
 
@@ -179,22 +196,20 @@ public:
         painter->drawPixmap(parts.icon, statusPixmap(success, ratio));
 
         // Name, path and outcome.
-        QFontMetrics title(titleFont_);
-        QFontMetrics caption(captionFont_);
         painter->setPen(Palette::ink());
         painter->setFont(titleFont_);
         painter->drawText(parts.title, Qt::AlignLeft | Qt::AlignVCenter,
-                          title.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideRight, parts.title.width()));
+                          title_.elidedText(texts.title, Qt::ElideRight, parts.title.width()));
         painter->setFont(captionFont_);
         painter->drawText(parts.path, Qt::AlignLeft | Qt::AlignVCenter,
-                          caption.elidedText(HistoryRecordList::oneLine(record->path), Qt::ElideMiddle, parts.path.width()));
+                          caption_.elidedText(texts.path, Qt::ElideMiddle, parts.path.width()));
         painter->setPen(Palette::muted());
         painter->drawText(parts.subtitle, Qt::AlignLeft | Qt::AlignVCenter,
-                          caption.elidedText(subtitleOf(*record), Qt::ElideRight, parts.subtitle.width()));
+                          caption_.elidedText(texts.subtitle, Qt::ElideRight, parts.subtitle.width()));
 
         // Date and restore button.
         painter->setPen(Palette::ink());
-        painter->drawText(parts.date, Qt::AlignRight | Qt::AlignVCenter, L(numericDateTime(record->date)));
+        painter->drawText(parts.date, Qt::AlignRight | Qt::AlignVCenter, texts.date);
         if (!parts.button.isNull()) paintButton(painter, option, parts.button, index.row());
 
         // Divider below every row but the last.
@@ -212,16 +227,17 @@ public:
         auto* model = static_cast<const HistoryRecordModel*>(index.model());
         const Operation* record = model ? model->record(index.row()) : nullptr;
         if (event->type() != QEvent::ToolTip || !record) return QStyledItemDelegate::helpEvent(event, view, option, index);
-        RowLayout parts = layout(option.rect, *record);
+        RowLayout parts = layout(option.rect, *model, index.row());
+        const RowTexts& texts = model->texts(index.row());
         QString tip;
         QRect area;
         if (parts.path.contains(event->pos()) || parts.title.contains(event->pos())) {
-            tip = L(HistoryRecordList::oneLine(record->path));
+            tip = texts.path;  // the user's path, never a catalog text
             area = parts.title.united(parts.path);
         } else if (parts.subtitle.contains(event->pos())) {
-            QString text = subtitleOf(*record);
+            const QString& text = texts.subtitle;
             // Only an outcome that does not fit needs its whole text shown.
-            if (QFontMetrics(captionFont_).horizontalAdvance(text) > parts.subtitle.width()) tip = text;
+            if (caption_.horizontalAdvance(text) > parts.subtitle.width()) tip = text;
             area = parts.subtitle;
         }
         if (tip.isEmpty()) {
@@ -254,8 +270,8 @@ public:
     void updateEditorGeometry(QWidget* editor, const QStyleOptionViewItem& option, const QModelIndex& index) const override
     {
         auto* model = static_cast<const HistoryRecordModel*>(index.model());
-        if (const Operation* record = model->record(index.row())) {
-            QRect line = layout(option.rect, *record).path;
+        if (model->record(index.row())) {
+            QRect line = layout(option.rect, *model, index.row()).path;
             int height = std::max(line.height() + 6, editor->sizeHint().height());
             editor->setGeometry(QRect(line.left() - 3, line.center().y() - height / 2, line.width() + 6, height));
         }
@@ -266,6 +282,8 @@ private:
     QFont titleFont_;
     QFont captionFont_;
     QFont buttonFont_;
+    QFontMetrics title_;
+    QFontMetrics caption_;
     QString buttonTitle_;
     QSize buttonSize_;
     int rowHeight_ = 0;
@@ -359,23 +377,20 @@ void HistoryRecordList::setRestoreBlocked(bool blocked)
 
 QRect HistoryRecordList::restoreButtonRect(int row) const
 {
-    const Operation* record = model_->record(row);
-    if (!record) return {};
+    if (!model_->record(row)) return {};
     QRect rect = visualRect(model_->index(row));
     if (!rect.isValid()) return {};
-    return delegate_->layout(rect, *record).button;
+    return delegate_->layout(rect, *model_, row).button;
 }
 
 QString HistoryRecordList::subtitle(int row) const
 {
-    const Operation* record = model_->record(row);
-    return record ? subtitleOf(*record) : QString();
+    return model_->record(row) ? model_->texts(row).subtitle : QString();
 }
 
 QString HistoryRecordList::dateText(int row) const
 {
-    const Operation* record = model_->record(row);
-    return record ? L(numericDateTime(record->date)) : QString();
+    return model_->record(row) ? model_->texts(row).date : QString();
 }
 
 std::optional<int> HistoryRecordList::buttonAt(const QPoint& viewportPos) const

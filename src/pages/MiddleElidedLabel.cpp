@@ -10,6 +10,8 @@ MiddleElidedLabel::MiddleElidedLabel(const QFont& font, Tone tone, QWidget* pare
 
 void MiddleElidedLabel::setFullText(const QString& text)
 {
+    // Pages hand their texts over again on every redraw; an unchanged one needs no new layout.
+    if (text == full_) return;
     full_ = text;
     setToolTip(text);
     elide();

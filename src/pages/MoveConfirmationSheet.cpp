@@ -138,9 +138,10 @@ MoveConfirmationSheet::MoveConfirmationSheet(AppModel& model, QWidget* parent) :
     buttons->addWidget(move_);
     column->addLayout(buttons);
 
-    // Another window or the menu may scan or move while the sheet is open.
-    for (auto changed : {&AppModel::selectedSizeChanged, &AppModel::selectedFilesChanged, &AppModel::processingChanged,
-                         &AppModel::scanningChanged, &AppModel::detectingDuplicatesChanged})
+    // Another window or the menu may scan or move while the sheet is open. The model publishes
+    // the selected size right after the selected files, so that one signal covers both.
+    for (auto changed : {&AppModel::selectedSizeChanged, &AppModel::processingChanged, &AppModel::scanningChanged,
+                         &AppModel::detectingDuplicatesChanged})
         connect(&model_, changed, this, &MoveConfirmationSheet::refresh);
     refresh();
 }

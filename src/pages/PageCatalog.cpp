@@ -10,9 +10,9 @@
 PageFactory tessynPages()
 {
     PageFactory factory;
-    factory.page = [](const QString& page, AppModel& model, const PageFactory::Navigate& navigate) -> QWidget* {
+    factory.page = [](const QString& page, AppModel& model, const PageFactory::Navigate&) -> QWidget* {
         if (page == Pages::memory) return new MemoryPage(model);
-        if (page == Pages::files) return new FilesPage(model, navigate);
+        if (page == Pages::files) return new FilesPage(model);
         if (page == Pages::maintenance) return new MaintenancePage(model);
         if (page == Pages::history) return new HistoryPage(model);
         if (page == Pages::settings) return new SettingsPage(model);

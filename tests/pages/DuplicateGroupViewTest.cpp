@@ -153,6 +153,24 @@ TEST_F(DuplicateGroupViewTest, KeepingAndSelectingShownCopiesGiveTheGroupsSelect
     EXPECT_EQ(h.model->selection(), pathsOf(twentyFive, 0, 20, large->keep()));
 }
 
+// A copy whose name is not UTF-8, chosen in the picker, is the very copy kept and left out.
+TEST_F(DuplicateGroupViewTest, ACopyWithANameThatIsNotUtf8CanBeKeptFromThePicker)
+{
+    FilesPageHarness h;
+    DuplicateGroup group = groupOf("u", 3);
+    group.files[2].path = "/data/u/dir002/copy\xff\xfe.bin";
+    const std::string odd = group.files[2].path;
+    ASSERT_NO_FATAL_FAILURE(showGroups(h, {group}));
+    DuplicateGroupView* view = h.page->duplicates()->groupView(group.id);
+    ASSERT_NE(view, nullptr);
+    ASSERT_EQ(view->picker()->count(), 3);
+    emit view->picker()->activated(2);
+    EXPECT_EQ(view->keep(), odd);
+    EXPECT_EQ(view->picker()->currentIndex(), 2);
+    click(view->selectShownButton());
+    EXPECT_EQ(h.model->selection(), pathsOf(group, 0, 3, odd));
+}
+
 TEST_F(DuplicateGroupViewTest, SelectingEveryCopyWarnsUntilOneIsDeselected)
 {
     FilesPageHarness h;

@@ -94,6 +94,7 @@ TEST_F(FilesPageTest, RowsComeAHundredAtATimeAndSelectingThemKeepsOtherSelection
     expected.insert(paths[0]);
     EXPECT_EQ(h.model->selection(), expected) << "the shown rows join the hidden selection";
     EXPECT_EQ(h.page->selectedLabel()->text().left(13), "101 selected ");
+    EXPECT_EQ(table->pathSelection(), PathSelection(shown.begin(), shown.end())) << "the table follows the model's selection";
 
     // A click in the table replaces the shown rows' part of the selection only.
     clickRow(table, 3);
