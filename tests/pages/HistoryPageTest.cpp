@@ -27,12 +27,6 @@
 
 namespace {
 
-ino_t inodeOf(const std::string& path)
-{
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0 ? st.st_ino : 0;
-}
-
 Operation record(const std::string& path, bool success, std::optional<std::string> trashPath = std::nullopt,
                  std::optional<double> restoredAt = std::nullopt, const std::string& detail = "已移入废纸篓")
 {
