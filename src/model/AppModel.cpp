@@ -305,36 +305,36 @@ void AppModel::setMessage(std::optional<std::string> text)
 void AppModel::setMemoryReleasing(bool value)
 {
     memoryReleasing_ = value;
-    emit memoryReleasingChanged();
     emit maintenanceBusyChanged();
+    emit memoryReleasingChanged();
 }
 
 void AppModel::setMaintenanceScanning(bool value)
 {
     maintenanceScanning_ = value;
-    emit maintenanceScanningChanged();
     emit maintenanceBusyChanged();
+    emit maintenanceScanningChanged();
 }
 
 void AppModel::setScanning(bool value)
 {
     scanning_ = value;
-    emit scanningChanged();
     emit maintenanceBusyChanged();
+    emit scanningChanged();
 }
 
 void AppModel::setDetectingDuplicates(bool value)
 {
     detectingDuplicates_ = value;
-    emit detectingDuplicatesChanged();
     emit maintenanceBusyChanged();
+    emit detectingDuplicatesChanged();
 }
 
 void AppModel::setProcessing(bool value)
 {
     processing_ = value;
-    emit processingChanged();
     emit maintenanceBusyChanged();
+    emit processingChanged();
 }
 
 void AppModel::setRestoring(bool value)

@@ -233,7 +233,8 @@ public:
 
 signals:
     void memoryReleasingChanged();
-    // After any of the flags maintenanceBusy() reads was set.
+    // After any of the flags maintenanceBusy() reads was set, and before that flag's own signal,
+    // so what follows the busy state is current for whoever listens to the flag.
     void maintenanceBusyChanged();
     void memoryReleaseOutcomeChanged();
     void installedAppsChanged();

@@ -72,9 +72,7 @@ CacheReviewView::CacheReviewView(AppModel& model, QWidget* parent) : ReviewSheet
     });
     connect(&model_, &AppModel::messageChanged, this, &CacheReviewView::refreshMessage);
     connect(&model_, &AppModel::actionProgressChanged, this, &CacheReviewView::refreshStates);
-    for (auto signal : {&AppModel::processingChanged, &AppModel::scanningChanged, &AppModel::detectingDuplicatesChanged,
-                        &AppModel::maintenanceScanningChanged, &AppModel::memoryReleasingChanged})
-        connect(&model_, signal, this, &CacheReviewView::refreshStates);
+    connect(&model_, &AppModel::maintenanceBusyChanged, this, &CacheReviewView::refreshStates);
     rebuildPlan();
 }
 

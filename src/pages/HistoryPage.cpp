@@ -98,9 +98,7 @@ HistoryPage::HistoryPage(AppModel& model, QWidget* parent) : QWidget(parent), mo
     connect(&model_, &AppModel::historyChanged, this, &HistoryPage::showHistory);
     connect(&model_, &AppModel::recoveryNotesChanged, this, &HistoryPage::showNotes);
     // Restoring waits for every file job; clearing the notes for every job at all.
-    for (auto changed : {&AppModel::processingChanged, &AppModel::scanningChanged, &AppModel::detectingDuplicatesChanged,
-                         &AppModel::maintenanceScanningChanged, &AppModel::memoryReleasingChanged})
-        connect(&model_, changed, this, &HistoryPage::showBlocking);
+    connect(&model_, &AppModel::maintenanceBusyChanged, this, &HistoryPage::showBlocking);
 
     showNotes();
     showHistory();

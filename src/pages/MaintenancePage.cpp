@@ -90,9 +90,8 @@ MaintenancePage::MaintenancePage(AppModel& model, QWidget* parent) : QWidget(par
         rebuildRows();
     });
     connect(searchField_, &QLineEdit::textChanged, this, &MaintenancePage::applySearch);
-    for (auto signal : {&AppModel::processingChanged, &AppModel::scanningChanged, &AppModel::detectingDuplicatesChanged,
-                        &AppModel::maintenanceScanningChanged, &AppModel::memoryReleasingChanged,
-                        &AppModel::runningApplicationIDsChanged, &AppModel::runningApplicationPathsChanged})
+    for (auto signal : {&AppModel::maintenanceBusyChanged, &AppModel::runningApplicationIDsChanged,
+                        &AppModel::runningApplicationPathsChanged})
         connect(&model_, signal, this, &MaintenancePage::refreshStates);
 
     refreshCount();

@@ -97,9 +97,7 @@ MemoryPage::MemoryPage(AppModel& model, QWidget* parent) : QScrollArea(parent), 
         refreshTrend();
     });
     connect(&model_, &AppModel::applicationsChanged, this, &MemoryPage::refreshApplications);
-    for (auto signal : {&AppModel::memoryReleasingChanged, &AppModel::memoryReleaseOutcomeChanged,
-                        &AppModel::processingChanged, &AppModel::scanningChanged, &AppModel::detectingDuplicatesChanged,
-                        &AppModel::maintenanceScanningChanged})
+    for (auto signal : {&AppModel::maintenanceBusyChanged, &AppModel::memoryReleaseOutcomeChanged})
         connect(&model_, signal, this, &MemoryPage::refreshRelease);
     refreshContent();
 }

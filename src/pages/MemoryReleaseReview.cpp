@@ -67,9 +67,7 @@ MemoryReleaseReview::MemoryReleaseReview(AppModel& model, std::vector<Applicatio
     buttons->addWidget(confirm_);
     column->addLayout(buttons);
 
-    for (auto signal : {&AppModel::processingChanged, &AppModel::scanningChanged, &AppModel::detectingDuplicatesChanged,
-                        &AppModel::maintenanceScanningChanged, &AppModel::memoryReleasingChanged})
-        connect(&model_, signal, this, &MemoryReleaseReview::refreshConfirm);
+    connect(&model_, &AppModel::maintenanceBusyChanged, this, &MemoryReleaseReview::refreshConfirm);
     setCandidates(std::move(candidates));
 }
 

@@ -73,9 +73,7 @@ UninstallReviewView::UninstallReviewView(AppModel& model, InstalledApp app, QWid
     column()->addWidget(message_);
     column()->addWidget(buildButtons());
 
-    for (auto changed : {&AppModel::processingChanged, &AppModel::scanningChanged, &AppModel::detectingDuplicatesChanged,
-                         &AppModel::maintenanceScanningChanged, &AppModel::memoryReleasingChanged})
-        connect(&model_, changed, this, &UninstallReviewView::refreshStates);
+    connect(&model_, &AppModel::maintenanceBusyChanged, this, &UninstallReviewView::refreshStates);
     connect(&model_, &AppModel::historyChanged, this, &UninstallReviewView::refreshNotes);
     connect(&model_, &AppModel::messageChanged, this, &UninstallReviewView::refreshTexts);
     rebuildRows();
