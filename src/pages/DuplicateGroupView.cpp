@@ -8,6 +8,7 @@
 #include "shell/LocalizedText.h"
 #include "shell/SymbolIcon.h"
 #include "shell/StyledLabel.h"
+#include "shell/WheelGuard.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -59,6 +60,7 @@ DuplicateGroupView::DuplicateGroupView(AppModel& model, DuplicateGroup group, QW
     picker_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     picker_->setMinimumContentsLength(24);
     picker_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    WheelGuard::install(picker_);  // a pass of the wheel over the list must not change the kept copy
     pickerLabel->setBuddy(picker_);
     connect(picker_, &QComboBox::activated, this, [this](int index) {
         setKeep(picker_->itemData(index).toByteArray().toStdString());

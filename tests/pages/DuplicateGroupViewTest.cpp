@@ -9,6 +9,9 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QWheelEvent>
 #include <cstdio>
 
 namespace {
@@ -221,4 +224,60 @@ TEST_F(DuplicateGroupViewTest, TheSectionShowsCountsStopNoteWarningsAndBuildsLon
     EXPECT_TRUE(section->groupViews().empty());
     EXPECT_FALSE(section->nothingFound()->isVisible());
     EXPECT_EQ(section->countLabel()->text().left(4), "120 ");
+}
+
+namespace {
+
+QScrollArea* groupList(FilesPageHarness& h) { return qobject_cast<QScrollArea*>(h.page->duplicates()->groupList()); }
+
+// One notch of the wheel, down, over the middle of `over`.
+void wheel(QWidget* over)
+{
+    QPointF at = QRectF(over->rect()).center();
+    QWheelEvent event(at, over->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(over, &event);
+}
+
+} // namespace
+
+// A pass of the wheel over the list scrolls it; the kept copy changes only by a choice made
+// in the picker itself.
+TEST_F(DuplicateGroupViewTest, TheWheelOverAnUnfocusedPickerScrollsTheListAndKeepsTheChoice)
+{
+    FilesPageHarness h(QSize(900, 600));
+    ASSERT_TRUE(activate(h.window.get()));
+    std::vector<DuplicateGroup> groups;
+    for (char tag = 'a'; tag <= 'l'; ++tag) groups.push_back(groupOf(std::string(1, tag), 3));
+    ASSERT_NO_FATAL_FAILURE(showGroups(h, groups));
+    DuplicateGroupView* view = h.page->duplicates()->groupView(groups[1].id);
+    ASSERT_NE(view, nullptr);
+    // A group being selected: a changed choice would re-apply its selection.
+    click(view->rowCheckbox(2));
+    const AppModel::PathSet selected = h.model->selection();
+    const std::string kept = view->keep();
+    QComboBox* picker = view->picker();
+    const int index = picker->currentIndex();
+    ASSERT_FALSE(picker->hasFocus());
+    ASSERT_NE(groupList(h), nullptr);
+    QScrollBar* bar = groupList(h)->verticalScrollBar();
+    ASSERT_GT(bar->maximum(), 0) << "the list must be long enough to scroll";
+    const int top = bar->value();
+
+    wheel(picker);
+    EXPECT_EQ(view->keep(), kept);
+    EXPECT_EQ(picker->currentIndex(), index);
+    EXPECT_EQ(h.model->selection(), selected);
+    EXPECT_GT(bar->value(), top) << "the wheel scrolls the list instead";
+
+    // Focused, by a click or the keyboard, the picker takes the wheel and the keys.
+    picker->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return picker->hasFocus(); }));
+    const int scrolled = bar->value();
+    QTest::keyClick(picker, Qt::Key_Down);
+    EXPECT_EQ(view->keep(), groups[1].files[1].path);
+    EXPECT_EQ(h.model->selection(), pathsOf(groups[1], 0, 3, groups[1].files[1].path));
+    wheel(picker);
+    EXPECT_EQ(view->keep(), groups[1].files[2].path);
+    EXPECT_EQ(bar->value(), scrolled);
 }
