@@ -118,6 +118,11 @@ void DuplicateGroupView::setGroup(DuplicateGroup group)
     if (group == group_) return;
     group_ = std::move(group);
     rebuild();
+    // The kept copy left the group (moved to the Trash): the suggestion takes its place, as
+    // in a group shown for the first time, so the group is never left without a kept copy.
+    bool kept = std::any_of(group_.files.begin(), group_.files.end(),
+                            [&](const FileEntry& file) { return file.path == keep_; });
+    if (!kept) setKeep(group_.suggestedKeep().path);
 }
 
 void DuplicateGroupView::setKeep(const std::string& path)

@@ -281,3 +281,35 @@ TEST_F(DuplicateGroupViewTest, TheWheelOverAnUnfocusedPickerScrollsTheListAndKee
     EXPECT_EQ(view->keep(), groups[1].files[2].path);
     EXPECT_EQ(bar->value(), scrolled);
 }
+
+TEST_F(DuplicateGroupViewTest, AGroupWhoseKeptCopyWasMovedKeepsItsSuggestedCopy)
+{
+    FilesPageHarness h;
+    std::string folder = h.home.path("Copies");
+    std::vector<std::string> copies;
+    for (const char* path : {"/a.bin", "/sub/bb.bin", "/sub/deeper/ccc.bin", "/sub/deeper/dddd.bin"})
+        copies.push_back(writeFile(folder + path, std::string(300, 'd')));
+    ASSERT_NO_FATAL_FAILURE(h.chooseAndScan(folder));
+    click(h.page->chip("重复文件"));
+    click(h.page->duplicates()->detectButton());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !h.model->detectingDuplicates(); }, 30000));
+    ASSERT_TRUE(h.settled());
+    ASSERT_EQ(h.page->duplicates()->groupViews().size(), 1u);
+    DuplicateGroupView* view = h.page->duplicates()->groupViews().front();
+    ASSERT_EQ(view->keep(), copies[0]);
+
+    // The kept copy ticked by hand and moved, with a copy of the group still selected.
+    h.model->setSelection(AppModel::PathSet{copies[0], copies[3]});
+    QFuture<void> moved = h.model->trashSelected();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return moved.isFinished(); }, 30000));
+    ASSERT_TRUE(h.settled());
+    ASSERT_EQ(view->group().files.size(), 2u);
+    EXPECT_EQ(view->keep(), copies[1]) << "the suggestion of what is left";
+    EXPECT_EQ(view->picker()->currentText().toStdString(), copies[1]);
+    EXPECT_FALSE(view->rowKeepButton(0)->isVisible());
+    EXPECT_TRUE(h.model->selection().empty()) << "the moved copy left the selection, and the suggestion is not selected";
+
+    click(view->selectShownButton());
+    EXPECT_EQ(h.model->selection(), AppModel::PathSet{copies[2]});
+    EXPECT_FALSE(view->wholeGroupWarning()->isVisible());
+}
