@@ -153,12 +153,17 @@ void DuplicateGroupView::rebuild()
         rows_.resize(i);
         break;
     }
+    size_t firstNew = rows_.size();
     for (size_t i = rows_.size(); i < shown; ++i) {
         rows_.push_back(makeRow(group_.files[i]));
         rowList_->addWidget(rows_.back().widget);
         rows_.back().widget->show();  // at once, not on the layout's next turn
     }
-    loadMore_->setVisible(group_.files.size() > static_cast<size_t>(visibleCount_));
+    bool more = group_.files.size() > static_cast<size_t>(visibleCount_);
+    // The pressed button goes with the last page: its focus stays where it stood, on the first
+    // new row, because focus that travels on makes the list scroll to wherever it lands.
+    if (!more && loadMore_->hasFocus() && firstNew < rows_.size()) rows_[firstNew].check->setFocus();
+    loadMore_->setVisible(more);
     loadMore_->setText(plainTitle(L(QStringLiteral("加载更多副本（已显示 ") + QString::number(shown) + QStringLiteral("/") +
                                     QString::number(group_.files.size()) + QStringLiteral("）"))));
     rebuildPicker();
@@ -236,6 +241,9 @@ void DuplicateGroupView::refreshMarks()
             row.check->setChecked(selected);
         }
         row.name->setFullText(row.path == keep_ && !selected ? row.shownName + L(QStringLiteral(" · 保留")) : row.shownName);
+        // A pressed keep button goes away; its focus stays in the row, because focus that
+        // travels on makes the list scroll to wherever it lands.
+        if (row.path == keep_ && row.keep->hasFocus()) row.check->setFocus();
         row.keep->setVisible(row.path != keep_);
     }
     bool whole = std::all_of(group_.files.begin(), group_.files.end(),

@@ -230,6 +230,13 @@ namespace {
 
 QScrollArea* groupList(FilesPageHarness& h) { return qobject_cast<QScrollArea*>(h.page->duplicates()->groupList()); }
 
+// Where a widget stands in the window, after the layouts have settled.
+QPoint placeOf(const QWidget* widget)
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    return widget->mapTo(widget->window(), QPoint(0, 0));
+}
+
 // One notch of the wheel, down, over the middle of `over`.
 void wheel(QWidget* over)
 {
@@ -312,4 +319,48 @@ TEST_F(DuplicateGroupViewTest, AGroupWhoseKeptCopyWasMovedKeepsItsSuggestedCopy)
     click(view->selectShownButton());
     EXPECT_EQ(h.model->selection(), AppModel::PathSet{copies[2]});
     EXPECT_FALSE(view->wholeGroupWarning()->isVisible());
+}
+
+// What is under the pointer stays there when a copy is kept or more copies are listed, also
+// when the pressed button stood at the bottom edge of the list.
+TEST_F(DuplicateGroupViewTest, KeepingACopyOrListingMoreLeavesTheListWhereItWas)
+{
+    FilesPageHarness h(QSize(900, 600));
+    ASSERT_TRUE(activate(h.window.get()));
+    std::vector<DuplicateGroup> groups;
+    for (char tag = 'a'; tag <= 'h'; ++tag)
+        groups.push_back(groupOf(std::string(1, tag), tag == 'c' ? 25 : tag == 'd' ? 45 : 3));
+    ASSERT_NO_FATAL_FAILURE(showGroups(h, groups));
+    QScrollArea* list = groupList(h);
+    ASSERT_NE(list, nullptr);
+    QScrollBar* bar = list->verticalScrollBar();
+    // Scrolls the list so that `button` is the last thing in view, and presses it there.
+    auto pressAtBottom = [&](QPushButton* button, QWidget* steady) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        int bottom = button->mapTo(list->widget(), QPoint(0, button->height())).y();
+        bar->setValue(bottom - list->viewport()->height() + 2);
+        ASSERT_TRUE(button->isVisible());
+        const QPoint before = placeOf(steady);
+        const int value = bar->value();
+        QTest::mouseClick(button, Qt::LeftButton);
+        EXPECT_EQ(placeOf(steady), before);
+        EXPECT_EQ(bar->value(), value);
+    };
+
+    // "保留此份" on the last copy of a group with a selected copy.
+    DuplicateGroupView* view = h.page->duplicates()->groupView(groups[5].id);
+    h.model->setSelection({groups[5].files[1].path});
+    ASSERT_NO_FATAL_FAILURE(pressAtBottom(view->rowKeepButton(2), view->rowCheckbox(2)));
+    EXPECT_EQ(view->keep(), groups[5].files[2].path);
+    EXPECT_EQ(h.model->selection(), pathsOf(groups[5], 0, 3, groups[5].files[2].path));
+
+    // "加载更多副本": the rows listed so far stay put and the new ones follow below them; the
+    // button either goes (25 copies) or moves on past them (45).
+    for (size_t g : {2u, 3u}) {
+        SCOPED_TRACE(g);
+        DuplicateGroupView* longer = h.page->duplicates()->groupView(groups[g].id);
+        const int shown = longer->shownRows();
+        ASSERT_NO_FATAL_FAILURE(pressAtBottom(longer->loadMoreButton(), longer->rowCheckbox(shown - 1)));
+        EXPECT_GT(longer->shownRows(), shown);
+    }
 }
