@@ -6,6 +6,9 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
+#include <map>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -221,6 +224,49 @@ TEST(AppModelScan, RefusedFolders)
     QSignalSpy root(other.get(), &AppModel::rootChanged);
     other->choose();
     EXPECT_EQ(root.count(), 0);
+}
+
+// Tessyn's own store folder is refused however it is named, and a folder that holds it is
+// scanned without it: its history, journal and lock files are never offered for a move.
+TEST(AppModelScan, OwnDataFolderIsRefusedAndSkipped)
+{
+    ModelHome env;
+    std::string chosen;
+    AppModel::Collaborators services = env.services();
+    services.chooseFolder = [&] { return std::optional<std::string>(chosen); };
+    auto model = env.model(services);
+    const std::string refusal = "请选择普通文件夹，如下载或文稿。Tessyn 不扫描自己的记录文件夹。";
+    // Its stores as a running copy leaves them, locks included.
+    model->clearHistory();
+    env.journal()->record(movedRecord("/data/a.txt", 10), OperationJournal::kMoving);
+    makeDirs(env.storeFolder() + "/inside");
+    ASSERT_TRUE(std::filesystem::exists(env.historyPath() + ".lock"));
+
+    std::filesystem::create_directory_symlink(env.storeFolder(), env.home.path("store-link"));
+    std::filesystem::create_directory_symlink(env.home.dataHome(), env.home.path("data-link"));
+    const std::string store = env.storeFolder();
+    for (const std::string& folder :
+         {store, store + "/", store + "/inside", env.home.path("store-link"), env.home.path("data-link/Tessyn"),
+          env.home.dataHome() + "/nowhere/../Tessyn", store + "/missing/..", env.home.path("data-link/Tessyn/inside")}) {
+        SCOPED_TRACE(folder);
+        model->setMessage(std::nullopt);
+        chosen = folder;
+        model->choose();
+        EXPECT_EQ(model->message(), refusal);
+        EXPECT_FALSE(model->root().has_value());
+    }
+
+    writeFile(env.home.dataHome() + "/notes/Tessyn/kept.txt", "another folder of that name");
+    writeFile(env.home.dataHome() + "/plain.txt", "plain");
+    model->setMessage(std::nullopt);
+    chosen = env.home.dataHome();
+    chooseAndScan(*model);
+    EXPECT_FALSE(model->message().has_value()) << "a folder holding the store is accepted";
+    std::vector<std::string> found;
+    for (const FileEntry& file : model->report()->files) found.push_back(file.path);
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found, (std::vector<std::string>{env.home.dataHome() + "/notes/Tessyn/kept.txt",
+                                                env.home.dataHome() + "/plain.txt"}));
 }
 
 TEST(AppModelQuery, RefreshesAndDebounce)
