@@ -512,7 +512,12 @@ void AppModel::cancelScanJobs()
 
 void AppModel::refreshAvailableSpace(bool force)
 {
-    std::optional<std::string> target = root_ ? root_ : services_.documentsFolder();
+    std::optional<std::string> target = root_;
+    if (!target) {
+        target = services_.documentsFolder();
+        // A fresh account often has no Documents folder; its volume is then the home's.
+        if (target && !fileExists(*target)) target = maintenanceHome_;
+    }
     if (!target) return;
     double now = services_.clock();
     if (!force && capacityURL_ == target && capacityDate_ && now - *capacityDate_ < kCapacityWindow) return;

@@ -410,6 +410,7 @@ TEST(AppModelFreeSpace, WindowAndStaleQueries)
     };
     std::string chosen;
     services.chooseFolder = [&] { return std::optional<std::string>(chosen); };
+    makeDirs(env.home.path("Documents"));
     auto model = env.model(services);
 
     model->refreshAvailableSpace(false);
@@ -456,6 +457,37 @@ TEST(AppModelFreeSpace, WindowAndStaleQueries)
     real.choose();
     ASSERT_TRUE(waitFor([&] { return real.availableSpace().has_value(); }));
     EXPECT_GT(*real.availableSpace(), 0);
+}
+
+// A fresh account often has no Documents folder: before a folder is chosen the home's volume
+// is measured then, so the free space is known.
+TEST(AppModelFreeSpace, WithoutDocumentsTheHomeVolumeIsMeasured)
+{
+    for (bool documents : {true, false}) {
+        SCOPED_TRACE(documents ? "with Documents" : "without Documents");
+        ModelHome env;
+        if (documents) makeDirs(env.home.path("Documents"));
+        std::mutex mutex;
+        std::vector<std::string> reads;
+        AppModel::Collaborators services = env.services();
+        services.readAvailableSpace = [&](const std::string& folder) -> std::optional<int64_t> {
+            std::lock_guard lock(mutex);
+            reads.push_back(folder);
+            return 1;
+        };
+        auto model = env.model(services);
+        model->refreshAvailableSpace(true);
+        ASSERT_TRUE(settleWorkers());
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(reads, std::vector<std::string>{documents ? env.home.path("Documents") : model->maintenanceHome()});
+
+        // The real reading: statvfs of that volume.
+        AppModel real(std::nullopt, std::nullopt, std::nullopt, env.services());
+        real.refreshAvailableSpace(true);
+        ASSERT_TRUE(settleWorkers());
+        ASSERT_TRUE(real.availableSpace().has_value());
+        EXPECT_GT(*real.availableSpace(), 0);
+    }
 }
 
 // Query results and selection summaries are the report's own records, not copies, and stay
