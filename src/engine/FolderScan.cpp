@@ -115,7 +115,10 @@ std::vector<uint32_t> sortedSlots(const std::vector<std::vector<DirNode*>>& byWo
 
 class Walk {
 public:
-    Walk(std::stop_token stop, std::string homeTrash) : stop_(std::move(stop)), homeTrash_(std::move(homeTrash)) {}
+    Walk(std::stop_token stop, std::string homeTrash, std::string ownData)
+        : stop_(std::move(stop)), homeTrash_(std::move(homeTrash)), ownData_(std::move(ownData))
+    {
+    }
 
     // Lists the tree, then lets `plan` place every file in `out`; each worker then builds the
     // records of the folders it listed itself. Building them on the thread whose allocator
@@ -311,7 +314,8 @@ private:
                 skipped.fetch_add(1, std::memory_order_relaxed);
             } else if (S_ISDIR(info.st_mode)) {
                 std::string path = childPath(task.path, name);
-                if (isSkippedFolderName(name) || isPackageName(name) || (name == "Trash" && path == homeTrash_)) {
+                if (isSkippedFolderName(name) || isPackageName(name) || (name == "Trash" && path == homeTrash_) ||
+                    path == ownData_) {
                     skipped.fetch_add(1, std::memory_order_relaxed);
                 } else {
                     auto child = std::make_unique<DirNode>();
@@ -346,6 +350,7 @@ private:
 
     std::stop_token stop_;
     std::string homeTrash_;
+    std::string ownData_;
     std::mutex mutex_;
     std::condition_variable queueCv_, progressCv_;
     std::vector<Task> tasks_;
@@ -442,16 +447,20 @@ ScanReport scan(const std::string& rootPath, const ScanProgressHandler& progress
         report.warnings = {"无法读取所选目录。"};
         return report;
     }
-    std::string homeTrash;
-    try {
-        homeTrash = canonicalURL(Locations::homeTrash());
-    } catch (const std::exception&) {
-        homeTrash = Locations::homeTrash();
-    }
+    auto resolved = [](const std::string& folder) {
+        try {
+            return canonicalURL(folder);
+        } catch (const std::exception&) {
+            return folder;
+        }
+    };
+    // Tessyn's own stores (history, journal, lock files) are never offered for a move.
+    std::string homeTrash = resolved(Locations::homeTrash());
+    std::string ownData = resolved(Locations::applicationSupport());
 
     DirNode tree;
     tree.path = root;
-    Walk walk(stop, homeTrash);
+    Walk walk(stop, homeTrash, ownData);
     walk.run(&tree, root, descriptor, progress,
              [&] { return placeFiles(tree, report, workerCount()); },
              report.files);

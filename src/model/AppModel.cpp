@@ -72,6 +72,21 @@ bool isRefusedFolder(const std::string& chosen)
     return isBelowOrSame(resolved, resolvedOrSame(Locations::homeTrash()));
 }
 
+// The path with links, "." and ".." resolved as far as it exists, the rest taken as written.
+std::string resolvedAsFarAsItExists(const std::string& path)
+{
+    std::error_code error;
+    std::filesystem::path resolved = std::filesystem::weakly_canonical(path, error);
+    return error ? std::filesystem::path(path).lexically_normal().string() : resolved.string();
+}
+
+// Tessyn's own store folder and anything in it: its history, journal and lock files must
+// never be offered for a move.
+bool isOwnDataFolder(const std::string& chosen)
+{
+    return isBelowOrSame(resolvedAsFarAsItExists(chosen), resolvedAsFarAsItExists(Locations::applicationSupport()));
+}
+
 std::optional<int64_t> statvfsAvailable(const std::string& folder)
 {
     struct statvfs info {};
@@ -402,6 +417,10 @@ void AppModel::choose()
         setMessage("请选择普通文件夹，如下载或文稿。首版不扫描系统、Library、备份或废纸篓。");
         return;
     }
+    if (isOwnDataFolder(*chosen)) {
+        setMessage("请选择普通文件夹，如下载或文稿。Tessyn 不扫描自己的记录文件夹。");
+        return;
+    }
     // Results of the old folder must not arrive under the new one: stop its jobs now; their
     // completions still clear the busy flags but publish nothing (see finishScan).
     cancelScanJobs();
@@ -493,7 +512,12 @@ void AppModel::cancelScanJobs()
 
 void AppModel::refreshAvailableSpace(bool force)
 {
-    std::optional<std::string> target = root_ ? root_ : services_.documentsFolder();
+    std::optional<std::string> target = root_;
+    if (!target) {
+        target = services_.documentsFolder();
+        // A fresh account often has no Documents folder; its volume is then the home's.
+        if (target && !fileExists(*target)) target = maintenanceHome_;
+    }
     if (!target) return;
     double now = services_.clock();
     if (!force && capacityURL_ == target && capacityDate_ && now - *capacityDate_ < kCapacityWindow) return;

@@ -54,6 +54,10 @@ namespace {
 // Far above the shipped catalog; a file larger than this is not a catalog.
 constexpr size_t kCatalogLimit = 16 * 1024 * 1024;
 
+// How deep texts filled into slots are looked up again: a message, the error inside it and
+// the text inside that error.
+constexpr int kNestedLookups = 3;
+
 size_t codePointCount(std::string_view text)
 {
     size_t count = 0;
@@ -242,7 +246,7 @@ LocalizationCatalog LocalizationCatalog::fromFile(const std::string& path)
 
 size_t LocalizationCatalog::patternCount() const { return patterns_.size(); }
 
-std::optional<std::string> LocalizationCatalog::fillPattern(std::string_view text) const
+std::optional<std::string> LocalizationCatalog::fillPattern(std::string_view text, int depth) const
 {
     if (patterns_.empty()) return std::nullopt;
     icu::UnicodeString input = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
@@ -267,6 +271,9 @@ std::optional<std::string> LocalizationCatalog::fillPattern(std::string_view tex
             if (U_FAILURE(groupStatus) || start < 0 || end < start) continue;
             std::string captured;
             input.tempSubStringBetween(start, end).toUTF8String(captured);
+            // A key made of slots alone can capture the whole text: only a shorter part is
+            // looked up again, and only a few levels deep.
+            if (depth < kNestedLookups && captured.size() < text.size()) captured = translate(captured, depth + 1);
             result.replace(it->begin, it->end - it->begin, captured);
         }
         return result;
@@ -274,14 +281,16 @@ std::optional<std::string> LocalizationCatalog::fillPattern(std::string_view tex
     return std::nullopt;
 }
 
-std::string LocalizationCatalog::translate(std::string_view text) const
+std::string LocalizationCatalog::translate(std::string_view text) const { return translate(text, 0); }
+
+std::string LocalizationCatalog::translate(std::string_view text, int depth) const
 {
     if (text.empty() || !containsCJKIdeograph(text)) return std::string(text);
     if (!entries_.empty()) {
         auto found = entries_.find(std::string(text));
         if (found != entries_.end()) return found->second;
     }
-    if (auto filled = fillPattern(text)) return *filled;
+    if (auto filled = fillPattern(text, depth)) return *filled;
 
     if (text.find('\n') == std::string_view::npos) return std::string(text);
     std::string out;
@@ -289,7 +298,7 @@ std::string LocalizationCatalog::translate(std::string_view text) const
     while (true) {
         size_t nl = text.find('\n', at);
         std::string_view line = text.substr(at, nl == std::string_view::npos ? std::string_view::npos : nl - at);
-        out += translate(line);
+        out += translate(line, depth);
         if (nl == std::string_view::npos) break;
         out += '\n';
         at = nl + 1;

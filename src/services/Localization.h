@@ -35,7 +35,9 @@ public:
     static LocalizationCatalog fromFile(const std::string& path);
 
     // English display text of `text` (exact entry, then slot patterns longest first, then
-    // line by line). Texts without a CJK ideograph come back unchanged.
+    // line by line). Texts without a CJK ideograph come back unchanged. What fills a slot is
+    // itself looked up, so an interface text inside another (an error's own words after a
+    // fixed prefix) is shown translated; paths, names and system texts stay as they are.
     std::string translate(std::string_view text) const;
 
     bool empty() const { return entries_.empty(); }
@@ -58,7 +60,8 @@ private:
     std::unordered_map<std::string, std::string> entries_;
     std::vector<std::unique_ptr<Pattern>> patterns_;
 
-    std::optional<std::string> fillPattern(std::string_view text) const;
+    std::string translate(std::string_view text, int depth) const;
+    std::optional<std::string> fillPattern(std::string_view text, int depth) const;
 };
 
 // The display text of `text` in `language`, through the shared catalog (Chinese: the source text

@@ -104,6 +104,27 @@ TEST(FolderScan, NeverEntersTheHomeTrash)
     EXPECT_EQ(report.skipped, 1);
 }
 
+// Tessyn's own store folder is skipped like the home Trash, also when the data home is named
+// through a link; a folder of the same name elsewhere is walked.
+TEST(FolderScan, NeverEntersTheOwnStoreFolder)
+{
+    for (bool linkedDataHome : {false, true}) {
+        SCOPED_TRACE(linkedDataHome ? "data home named through a link" : "plain data home");
+        TempHome home;
+        writeFile(home.dataHome() + "/Tessyn/operations.json", "[]");
+        writeFile(home.dataHome() + "/Tessyn/operations.json.lock", "");
+        writeFile(home.dataHome() + "/Tessyn/pending-actions.json", "[]");
+        writeFile(home.dataHome() + "/notes/Tessyn/kept.txt", "x");
+        if (linkedDataHome) {
+            std::filesystem::create_directory_symlink(home.dataHome(), home.path("data-link"));
+            setenv("XDG_DATA_HOME", home.path("data-link").c_str(), 1);
+        }
+        auto report = FileEngine::scan(home.root());
+        EXPECT_EQ(names(report, home.root()), std::vector<std::string>{"data/notes/Tessyn/kept.txt"});
+        EXPECT_EQ(report.skipped, linkedDataHome ? 2 : 1) << "the store folder (and the link)";
+    }
+}
+
 TEST(FolderScan, OrderIsBySizeThenDepthFirstNameOrder)
 {
     TempHome home;

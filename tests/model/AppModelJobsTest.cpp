@@ -6,6 +6,9 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
+#include <map>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -223,6 +226,49 @@ TEST(AppModelScan, RefusedFolders)
     EXPECT_EQ(root.count(), 0);
 }
 
+// Tessyn's own store folder is refused however it is named, and a folder that holds it is
+// scanned without it: its history, journal and lock files are never offered for a move.
+TEST(AppModelScan, OwnDataFolderIsRefusedAndSkipped)
+{
+    ModelHome env;
+    std::string chosen;
+    AppModel::Collaborators services = env.services();
+    services.chooseFolder = [&] { return std::optional<std::string>(chosen); };
+    auto model = env.model(services);
+    const std::string refusal = "请选择普通文件夹，如下载或文稿。Tessyn 不扫描自己的记录文件夹。";
+    // Its stores as a running copy leaves them, locks included.
+    model->clearHistory();
+    env.journal()->record(movedRecord("/data/a.txt", 10), OperationJournal::kMoving);
+    makeDirs(env.storeFolder() + "/inside");
+    ASSERT_TRUE(std::filesystem::exists(env.historyPath() + ".lock"));
+
+    std::filesystem::create_directory_symlink(env.storeFolder(), env.home.path("store-link"));
+    std::filesystem::create_directory_symlink(env.home.dataHome(), env.home.path("data-link"));
+    const std::string store = env.storeFolder();
+    for (const std::string& folder :
+         {store, store + "/", store + "/inside", env.home.path("store-link"), env.home.path("data-link/Tessyn"),
+          env.home.dataHome() + "/nowhere/../Tessyn", store + "/missing/..", env.home.path("data-link/Tessyn/inside")}) {
+        SCOPED_TRACE(folder);
+        model->setMessage(std::nullopt);
+        chosen = folder;
+        model->choose();
+        EXPECT_EQ(model->message(), refusal);
+        EXPECT_FALSE(model->root().has_value());
+    }
+
+    writeFile(env.home.dataHome() + "/notes/Tessyn/kept.txt", "another folder of that name");
+    writeFile(env.home.dataHome() + "/plain.txt", "plain");
+    model->setMessage(std::nullopt);
+    chosen = env.home.dataHome();
+    chooseAndScan(*model);
+    EXPECT_FALSE(model->message().has_value()) << "a folder holding the store is accepted";
+    std::vector<std::string> found;
+    for (const FileEntry& file : model->report()->files) found.push_back(file.path);
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found, (std::vector<std::string>{env.home.dataHome() + "/notes/Tessyn/kept.txt",
+                                                env.home.dataHome() + "/plain.txt"}));
+}
+
 TEST(AppModelQuery, RefreshesAndDebounce)
 {
     ModelHome env;
@@ -364,6 +410,7 @@ TEST(AppModelFreeSpace, WindowAndStaleQueries)
     };
     std::string chosen;
     services.chooseFolder = [&] { return std::optional<std::string>(chosen); };
+    makeDirs(env.home.path("Documents"));
     auto model = env.model(services);
 
     model->refreshAvailableSpace(false);
@@ -410,6 +457,37 @@ TEST(AppModelFreeSpace, WindowAndStaleQueries)
     real.choose();
     ASSERT_TRUE(waitFor([&] { return real.availableSpace().has_value(); }));
     EXPECT_GT(*real.availableSpace(), 0);
+}
+
+// A fresh account often has no Documents folder: before a folder is chosen the home's volume
+// is measured then, so the free space is known.
+TEST(AppModelFreeSpace, WithoutDocumentsTheHomeVolumeIsMeasured)
+{
+    for (bool documents : {true, false}) {
+        SCOPED_TRACE(documents ? "with Documents" : "without Documents");
+        ModelHome env;
+        if (documents) makeDirs(env.home.path("Documents"));
+        std::mutex mutex;
+        std::vector<std::string> reads;
+        AppModel::Collaborators services = env.services();
+        services.readAvailableSpace = [&](const std::string& folder) -> std::optional<int64_t> {
+            std::lock_guard lock(mutex);
+            reads.push_back(folder);
+            return 1;
+        };
+        auto model = env.model(services);
+        model->refreshAvailableSpace(true);
+        ASSERT_TRUE(settleWorkers());
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(reads, std::vector<std::string>{documents ? env.home.path("Documents") : model->maintenanceHome()});
+
+        // The real reading: statvfs of that volume.
+        AppModel real(std::nullopt, std::nullopt, std::nullopt, env.services());
+        real.refreshAvailableSpace(true);
+        ASSERT_TRUE(settleWorkers());
+        ASSERT_TRUE(real.availableSpace().has_value());
+        EXPECT_GT(*real.availableSpace(), 0);
+    }
 }
 
 // Query results and selection summaries are the report's own records, not copies, and stay

@@ -85,6 +85,39 @@ TEST(Localization, PlaceholderPatterns)
     EXPECT_EQ(L("共 {0} 项", en, c), "{0} items") << "captured text is inserted verbatim";
 }
 
+// A fixed text followed by an error's own words: what fills the slot is looked up again, so
+// the whole message reads in English; paths, system texts and unknown texts stay as captured.
+TEST(Localization, SlotsHoldingInterfaceTextsAreTranslated)
+{
+    auto c = catalog(R"({
+        "操作记录无法读取；下次保存前会保留原文件副本。{0}": "The history can't be read. {0}",
+        "数据格式不正确，无法读取。": "The data isn't in the correct format.",
+        "恢复失败：{0}": "Restore failed: {0}",
+        "已移入废纸篓；回执保存失败：{0}": "Moved; the receipt failed: {0}",
+        "{0}；关联文件已保留。": "{0}; related files kept.",
+        "文件": "Files"
+    })");
+    struct Case {
+        const char* text;
+        const char* shown;
+    } cases[] = {
+        {"操作记录无法读取；下次保存前会保留原文件副本。数据格式不正确，无法读取。",
+         "The history can't be read. The data isn't in the correct format."},
+        {"操作记录无法读取；下次保存前会保留原文件副本。Permission denied", "The history can't be read. Permission denied"},
+        {"已移入废纸篓；回执保存失败：数据格式不正确，无法读取。；关联文件已保留。",
+         "Moved; the receipt failed: The data isn't in the correct format.; related files kept."},
+        {"恢复失败：文件\n数据格式不正确，无法读取。", "Restore failed: Files\nThe data isn't in the correct format."},
+        {"恢复失败：/home/u/文件", "Restore failed: /home/u/文件"},
+        {"恢复失败：未知的原因", "Restore failed: 未知的原因"},
+    };
+    for (const auto& [text, shown] : cases) EXPECT_EQ(L(text, en, c), shown) << text;
+    EXPECT_EQ(L("恢复失败：文件", zh, c), "恢复失败：文件") << "Chinese shows the text itself";
+
+    // A key of slots alone can capture the whole text, which is not looked up again.
+    auto slotsOnly = catalog(R"({"{0}{1}": "<{0}|{1}>"})");
+    EXPECT_EQ(L("乙丙", en, slotsOnly), "<|乙丙>");
+}
+
 // Found by fuzzing: filling a slot with a long capture grows the text, and the slots before
 // it must still be read from the translation, not from the text that moved.
 TEST(Localization, LongCapturesFillEverySlot)
@@ -106,9 +139,12 @@ TEST(Localization, LongestKeyFirstAndStableOrder)
     EXPECT_EQ(L("路径 a 大小 b", en, c), "long a/b");
     auto reversed = catalog(R"({"路径 {0} 大小 {1}": "long {0}/{1}", "路径 {0}": "short {0}"})");
     EXPECT_EQ(L("路径 a 大小 b", en, reversed), "long a/b");
-    // Equal lengths: the catalog's own order decides.
+    // Equal lengths: the catalog's own order decides (the captured "乙" is itself the second
+    // key with an empty slot, and "甲" the first).
     auto tie = catalog(R"({"甲{0}": "first {0}", "{0}乙": "second {0}"})");
-    EXPECT_EQ(L("甲乙", en, tie), "first 乙");
+    EXPECT_EQ(L("甲乙", en, tie), "first second ");
+    auto swapped = catalog(R"({"{0}乙": "second {0}", "甲{0}": "first {0}"})");
+    EXPECT_EQ(L("甲乙", en, swapped), "second first ");
 }
 
 TEST(Localization, LineFallback)
