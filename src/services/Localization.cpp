@@ -17,6 +17,8 @@ struct LocalizationCatalog::Pattern {
     std::string translation;
     // The slot number of each group, in the order the slots stand in the key.
     std::vector<std::optional<long long>> groupSlots;
+    // Per group: whether the slot holds a message of Tessyn's own, to be translated in turn.
+    std::vector<bool> groupMessages;
 };
 
 LocalizationCatalog::~LocalizationCatalog() = default;
@@ -84,6 +86,21 @@ struct Slot {
     size_t end;
     std::optional<long long> number;
 };
+
+std::vector<Slot> findSlots(std::string_view text);
+
+// A slot set off by full-width punctuation ("失败：{0}", "{0}；已保留") holds a message or an
+// error; one set off by spaces or a dot holds a name ("卸载 {0}"), which is shown as it is even
+// when it happens to read like one of our texts.
+bool holdsMessage(std::string_view key, const Slot& slot)
+{
+    static constexpr std::string_view marks[] = {"：", "；", "。", "，"};
+    for (std::string_view mark : marks)
+        if ((slot.begin >= mark.size() && key.substr(slot.begin - mark.size(), mark.size()) == mark) ||
+            key.substr(slot.end, mark.size()) == mark)
+            return true;
+    return false;
+}
 
 std::vector<Slot> findSlots(std::string_view text)
 {
@@ -227,7 +244,10 @@ LocalizationCatalog LocalizationCatalog::fromJson(std::string_view json)
         auto pattern = std::make_unique<Pattern>();
         pattern->regex = std::move(regex);
         pattern->translation = catalog.entries_[key];
-        for (const Slot& slot : findSlots(key)) pattern->groupSlots.push_back(slot.number);
+        for (const Slot& slot : findSlots(key)) {
+            pattern->groupSlots.push_back(slot.number);
+            pattern->groupMessages.push_back(holdsMessage(key, slot));
+        }
         catalog.patterns_.push_back(std::move(pattern));
     }
     return catalog;
@@ -272,8 +292,10 @@ std::optional<std::string> LocalizationCatalog::fillPattern(std::string_view tex
             std::string captured;
             input.tempSubStringBetween(start, end).toUTF8String(captured);
             // A key made of slots alone can capture the whole text: only a shorter part is
-            // looked up again, and only a few levels deep.
-            if (depth < kNestedLookups && captured.size() < text.size()) captured = translate(captured, depth + 1);
+            // looked up again, and only a few levels deep. A path is never a text of ours.
+            if (pattern->groupMessages[static_cast<size_t>(g - 1)] && depth < kNestedLookups &&
+                captured.size() < text.size() && !captured.starts_with('/'))
+                captured = translate(captured, depth + 1);
             result.replace(it->begin, it->end - it->begin, captured);
         }
         return result;

@@ -95,6 +95,8 @@ TEST(Localization, SlotsHoldingInterfaceTextsAreTranslated)
         "恢复失败：{0}": "Restore failed: {0}",
         "已移入废纸篓；回执保存失败：{0}": "Moved; the receipt failed: {0}",
         "{0}；关联文件已保留。": "{0}; related files kept.",
+        "卸载 {0}": "Uninstall {0}",
+        "{0} · 缓存候选": "{0} · Cache Candidates",
         "文件": "Files"
     })");
     struct Case {
@@ -109,6 +111,9 @@ TEST(Localization, SlotsHoldingInterfaceTextsAreTranslated)
         {"恢复失败：文件\n数据格式不正确，无法读取。", "Restore failed: Files\nThe data isn't in the correct format."},
         {"恢复失败：/home/u/文件", "Restore failed: /home/u/文件"},
         {"恢复失败：未知的原因", "Restore failed: 未知的原因"},
+        // A name is shown as it is, even one that reads like an interface text.
+        {"卸载 文件", "Uninstall 文件"},
+        {"文件 · 缓存候选", "文件 · Cache Candidates"},
     };
     for (const auto& [text, shown] : cases) EXPECT_EQ(L(text, en, c), shown) << text;
     EXPECT_EQ(L("恢复失败：文件", zh, c), "恢复失败：文件") << "Chinese shows the text itself";
@@ -139,12 +144,11 @@ TEST(Localization, LongestKeyFirstAndStableOrder)
     EXPECT_EQ(L("路径 a 大小 b", en, c), "long a/b");
     auto reversed = catalog(R"({"路径 {0} 大小 {1}": "long {0}/{1}", "路径 {0}": "short {0}"})");
     EXPECT_EQ(L("路径 a 大小 b", en, reversed), "long a/b");
-    // Equal lengths: the catalog's own order decides (the captured "乙" is itself the second
-    // key with an empty slot, and "甲" the first).
+    // Equal lengths: the catalog's own order decides.
     auto tie = catalog(R"({"甲{0}": "first {0}", "{0}乙": "second {0}"})");
-    EXPECT_EQ(L("甲乙", en, tie), "first second ");
+    EXPECT_EQ(L("甲乙", en, tie), "first 乙");
     auto swapped = catalog(R"({"{0}乙": "second {0}", "甲{0}": "first {0}"})");
-    EXPECT_EQ(L("甲乙", en, swapped), "second first ");
+    EXPECT_EQ(L("甲乙", en, swapped), "second 甲");
 }
 
 TEST(Localization, LineFallback)
