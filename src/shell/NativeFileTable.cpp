@@ -7,6 +7,7 @@
 #include "shell/LocalizedText.h"
 #include "shell/Palette.h"
 #include "shell/SymbolIcon.h"
+#include "shell/Typography.h"
 
 #include <QAbstractTableModel>
 #include <QHeaderView>
@@ -16,10 +17,8 @@
 #include <QPainterPath>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
-#include <QTextLayout>
 #include <QToolTip>
 #include <algorithm>
-#include <cmath>
 
 namespace {
 
@@ -264,17 +263,6 @@ public:
 private:
     NativeFileTable* table_;
 
-    // The height of one line of `text` with every font it falls back to.
-    static int usedLineHeight(const QString& text, const QFont& font)
-    {
-        if (text.isEmpty()) return 0;
-        QTextLayout layout(text, font);
-        layout.beginLayout();
-        QTextLine line = layout.createLine();
-        layout.endLayout();
-        return line.isValid() ? int(std::ceil(line.height())) : 0;
-    }
-
     void paintText(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index, bool selected) const
     {
         const QPalette& pal = option.palette;
@@ -291,7 +279,8 @@ private:
             second = fm.elidedText(second, Qt::ElideMiddle, area.width());
             // A name in CJK is drawn in a fallback font taller than the table's own; the line
             // must be as tall as the fonts actually used, or descenders are cut off.
-            int line = std::max({fm.lineSpacing(), usedLineHeight(first, option.font), usedLineHeight(second, option.font)});
+            int line = std::max({fm.lineSpacing(), Typography::lineHeight(first, option.font),
+                                 Typography::lineHeight(second, option.font)});
             int top = area.top() + (area.height() - 2 * line) / 2;
             painter->setPen(primary);
             painter->drawText(QRect(area.left(), top, area.width(), line), Qt::AlignLeft | Qt::AlignVCenter, first);
