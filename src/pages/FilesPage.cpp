@@ -32,6 +32,8 @@
 #include <QPainterPath>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QResizeEvent>
+#include <QScrollArea>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -140,6 +142,86 @@ private:
     bool current_ = false;
 };
 
+// A scrolling box as tall as its content up to a cap, from where it scrolls; when the page is
+// short it gives up height too, down to two lines.
+class FittedScroller : public QScrollArea {
+public:
+    explicit FittedScroller(int cap) : cap_(cap)
+    {
+        setWidgetResizable(true);
+        setFrameShape(QFrame::NoFrame);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+        setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
+    }
+    QSize sizeHint() const override { return {QScrollArea::sizeHint().width(), std::min(cap_, contentHeight())}; }
+    QSize minimumSizeHint() const override
+    {
+        int twoLines = 2 * fontMetrics().lineSpacing();
+        return {QScrollArea::minimumSizeHint().width(), std::min(sizeHint().height(), twoLines)};
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override
+    {
+        QScrollArea::resizeEvent(event);
+        // Wrapped lines need another height at another width.
+        if (event->oldSize().width() != event->size().width()) updateGeometry();
+    }
+
+private:
+    int cap_;
+
+    int contentHeight() const
+    {
+        QWidget* content = widget();
+        if (!content) return 0;
+        int width = contentsRect().width();
+        int height = content->hasHeightForWidth() ? content->heightForWidth(width) : content->sizeHint().height();
+        const QMargins frame = contentsMargins();
+        return height + frame.top() + frame.bottom();
+    }
+};
+
+// The areas above the selection bar, made exactly as tall as the room there, or as their least
+// height when that is more: the results table (or the duplicate list) then takes only what
+// the other areas leave, and only a window too short for every area at its least height makes
+// them scroll. The selection bar under them stays in the window even then.
+class AreasScroller : public QScrollArea {
+public:
+    explicit AreasScroller(QWidget* body)
+    {
+        setUpPageScrollArea(this);
+        setWidgetResizable(false);
+        setWidget(body);
+        body->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        // Filters run after the body's own layout has taken the request: an area shown or
+        // hidden changes the least height.
+        if (watched == widget() && event->type() == QEvent::LayoutRequest) fit();
+        return QScrollArea::eventFilter(watched, event);
+    }
+    bool viewportEvent(QEvent* event) override
+    {
+        if (event->type() == QEvent::Resize) fit();
+        return QScrollArea::viewportEvent(event);
+    }
+
+private:
+    void fit()
+    {
+        QWidget* body = widget();
+        QLayout* layout = body->layout();
+        int width = viewport()->width();
+        int least = layout->hasHeightForWidth() ? layout->totalMinimumHeightForWidth(width) : layout->totalMinimumSize().height();
+        body->resize(width, std::max(viewport()->height(), least));
+    }
+};
+
 // The one-pixel rule above the selection bar.
 class Divider : public QWidget {
 public:
@@ -152,10 +234,9 @@ protected:
 } // namespace
 
 FilesPage::FilesPage(AppModel& model, QWidget* parent)
-    : QScrollArea(parent), model_(model), seenFilter_(model.filter()), seenSearch_(model.search())
+    : QWidget(parent), model_(model), seenFilter_(model.filter()), seenSearch_(model.search())
 {
     setObjectName(QStringLiteral("files"));
-    setUpPageScrollArea(this);
 
     auto* body = new QWidget();
     body->setAutoFillBackground(false);
@@ -166,10 +247,14 @@ FilesPage::FilesPage(AppModel& model, QWidget* parent)
     stack->addWidget(duplicateCard_ = buildDuplicateCard());
     stack->addWidget(empty_ = buildEmptyState(), 1);
     stack->addWidget(results_ = buildResults(), 1);
-    stack->addWidget(selectionBar_ = buildSelectionBar());
     // Cards keep to the top while the central area is short.
     stack->addStretch(0);
-    setWidget(body);
+    areas_ = new AreasScroller(body);
+    areas_->setObjectName(QStringLiteral("files-areas"));
+
+    auto* page = column(this, 10);
+    page->addWidget(areas_, 1);
+    page->addWidget(selectionBar_ = buildSelectionBar());
 
     auto* m = &model_;
     for (auto signal : {&AppModel::rootChanged, &AppModel::reportChanged, &AppModel::scanningChanged,
@@ -461,16 +546,11 @@ QWidget* FilesPage::buildResults()
                                           QStringLiteral("尝试更改分类或搜索条件。未扫描和跳过的项目不计入结果。"));
     stack->addWidget(noMatch_, 1);
 
-    auto* notesScroller = new QScrollArea();
-    notesScroller->setWidgetResizable(true);
-    notesScroller->setMaximumHeight(90);
-    notesScroller->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    notesScroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    notesScroller->setFrameShape(QFrame::NoFrame);
+    scanNotesBox_ = new FittedScroller(90);
     scanNoteLines_ = new QWidget();
-    column(scanNoteLines_, 3);
-    notesScroller->setWidget(scanNoteLines_);
-    scanNotes_ = new DisclosureGroup(notesScroller);
+    column(scanNoteLines_, 3)->setAlignment(Qt::AlignTop);
+    scanNotesBox_->setWidget(scanNoteLines_);
+    scanNotes_ = new DisclosureGroup(scanNotesBox_);
     stack->addWidget(scanNotes_);
     return area;
 }
@@ -504,10 +584,10 @@ QWidget* FilesPage::buildSelectionBar()
                                      [this] { openConfirmation(); });
     line->addWidget(review_);
     stack->addLayout(line);
-    auto* caption = label(Typography::caption(), StyledLabel::Tone::muted,
-                          L(QStringLiteral("⌘ / ⇧ 多选 · 移入废纸篓后可恢复，清空前仍占用空间。")));
-    caption->setWordWrap(true);
-    stack->addWidget(caption);
+    selectionCaption_ = label(Typography::caption(), StyledLabel::Tone::muted,
+                              L(QStringLiteral("⌘ / ⇧ 多选 · 移入废纸篓后可恢复，清空前仍占用空间。")));
+    selectionCaption_->setWordWrap(true);
+    stack->addWidget(selectionCaption_);
     return bar;
 }
 
@@ -689,6 +769,7 @@ void FilesPage::refreshScanNotes()
         line->setTextInteractionFlags(Qt::TextSelectableByMouse);
         layout->addWidget(line);
     }
+    scanNotesBox_->updateGeometry();
 }
 
 void FilesPage::refreshSelectionBar()

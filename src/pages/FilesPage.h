@@ -2,7 +2,7 @@
 #include "pages/MoveConfirmationSheet.h"
 
 #include <QPointer>
-#include <QScrollArea>
+#include <QWidget>
 #include <map>
 #include <set>
 #include <string>
@@ -18,6 +18,7 @@ class NativeFileTable;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
+class QScrollArea;
 class QToolButton;
 class SectionCard;
 class SpaceSummaryView;
@@ -27,7 +28,9 @@ class StyledLabel;
 // for duplicate content, select files and move them to the Trash after a confirmation. Its
 // own state is presentation only: whether the confirmation is open and how many result rows
 // the table gets; everything else is read from the model and redrawn when the model says so.
-class FilesPage : public QScrollArea {
+// The page fits the window and never scrolls as a whole: the results table (or the duplicate
+// list) takes the height the other areas leave and does the scrolling.
+class FilesPage : public QWidget {
     Q_OBJECT
 public:
     static constexpr int kPageRows = 100;
@@ -45,6 +48,9 @@ public:
     QWidget* duplicateCard() const { return duplicateCard_; }
     QWidget* resultsArea() const { return results_; }
     QWidget* selectionBar() const { return selectionBar_; }
+    // The areas above the selection bar; they scroll only in a window too short for all of them.
+    QScrollArea* areas() const { return areas_; }
+    StyledLabel* selectionCaption() const { return selectionCaption_; }
     QWidget* noMatch() const { return noMatch_; }
     DisclosureGroup* scanNotes() const { return scanNotes_; }
     SpaceSummaryView* spaceSummary() const { return summary_; }
@@ -81,6 +87,7 @@ private:
     std::string seenSearch_;
     QPointer<MoveConfirmationSheet> sheet_;
 
+    QScrollArea* areas_ = nullptr;
     QWidget* header_ = nullptr;
     MiddleElidedLabel* folderName_ = nullptr;
     MiddleElidedLabel* folderPath_ = nullptr;
@@ -128,6 +135,7 @@ private:
     QPushButton* loadMore_ = nullptr;
     QWidget* noMatch_ = nullptr;
     DisclosureGroup* scanNotes_ = nullptr;
+    QScrollArea* scanNotesBox_ = nullptr;
     QWidget* scanNoteLines_ = nullptr;
 
     QWidget* selectionBar_ = nullptr;
@@ -137,6 +145,7 @@ private:
     StyledLabel* counter_ = nullptr;
     QPushButton* stopAction_ = nullptr;
     NativeActionButton* review_ = nullptr;
+    StyledLabel* selectionCaption_ = nullptr;
 
     bool busy() const;
 

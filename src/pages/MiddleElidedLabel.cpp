@@ -1,6 +1,9 @@
 #include "pages/MiddleElidedLabel.h"
 
+#include "shell/Typography.h"
+
 #include <QResizeEvent>
+#include <algorithm>
 
 MiddleElidedLabel::MiddleElidedLabel(const QFont& font, Tone tone, QWidget* parent) : StyledLabel(font, tone, parent)
 {
@@ -18,12 +21,13 @@ void MiddleElidedLabel::setFullText(const QString& text)
     updateGeometry();
 }
 
-QSize MiddleElidedLabel::minimumSizeHint() const { return QSize(40, fontMetrics().height()); }
+// As tall as the fonts the text is drawn in: a path with Chinese in it is partly drawn in a
+// taller fallback font than the label's own.
+int MiddleElidedLabel::lineHeight() const { return std::max(fontMetrics().height(), Typography::lineHeight(full_, font())); }
 
-QSize MiddleElidedLabel::sizeHint() const
-{
-    return QSize(fontMetrics().horizontalAdvance(full_) + 2, fontMetrics().height());
-}
+QSize MiddleElidedLabel::minimumSizeHint() const { return QSize(40, lineHeight()); }
+
+QSize MiddleElidedLabel::sizeHint() const { return QSize(fontMetrics().horizontalAdvance(full_) + 2, lineHeight()); }
 
 void MiddleElidedLabel::resizeEvent(QResizeEvent* event)
 {

@@ -18,5 +18,6 @@ protected:
 
 private:
     QString full_;
+    int lineHeight() const;
     void elide();
 };

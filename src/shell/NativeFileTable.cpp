@@ -7,19 +7,22 @@
 #include "shell/LocalizedText.h"
 #include "shell/Palette.h"
 #include "shell/SymbolIcon.h"
+#include "shell/Typography.h"
 
 #include <QAbstractTableModel>
+#include <QAction>
+#include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QHelpEvent>
+#include <QKeyEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
-#include <QTextLayout>
 #include <QToolTip>
 #include <algorithm>
-#include <cmath>
 
 namespace {
 
@@ -264,17 +267,6 @@ public:
 private:
     NativeFileTable* table_;
 
-    // The height of one line of `text` with every font it falls back to.
-    static int usedLineHeight(const QString& text, const QFont& font)
-    {
-        if (text.isEmpty()) return 0;
-        QTextLayout layout(text, font);
-        layout.beginLayout();
-        QTextLine line = layout.createLine();
-        layout.endLayout();
-        return line.isValid() ? int(std::ceil(line.height())) : 0;
-    }
-
     void paintText(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index, bool selected) const
     {
         const QPalette& pal = option.palette;
@@ -291,7 +283,8 @@ private:
             second = fm.elidedText(second, Qt::ElideMiddle, area.width());
             // A name in CJK is drawn in a fallback font taller than the table's own; the line
             // must be as tall as the fonts actually used, or descenders are cut off.
-            int line = std::max({fm.lineSpacing(), usedLineHeight(first, option.font), usedLineHeight(second, option.font)});
+            int line = std::max({fm.lineSpacing(), Typography::lineHeight(first, option.font),
+                                 Typography::lineHeight(second, option.font)});
             int top = area.top() + (area.height() - 2 * line) / 2;
             painter->setPen(primary);
             painter->drawText(QRect(area.left(), top, area.width(), line), Qt::AlignLeft | Qt::AlignVCenter, first);
@@ -347,6 +340,19 @@ NativeFileTable::NativeFileTable(QWidget* parent) : QTableView(parent)
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setMouseTracking(true);
     setFrameShape(QFrame::NoFrame);
+    // One stop in the focus chain: Tab goes on to the page's next control instead of walking
+    // through every cell of every row.
+    setTabKeyNavigation(false);
+    const QList<QKeySequence> shortcuts[] = {{QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)},
+                                             {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)}};
+    for (auto b : {previewButton, revealButton}) {
+        auto* action = new QAction(SymbolIcon::icon(QString::fromLatin1(kButtonSymbols[b])), QString(), this);
+        action->setShortcuts(shortcuts[b]);
+        action->setShortcutContext(Qt::WidgetShortcut);
+        connect(action, &QAction::triggered, this, [this, b] { trigger(menuRow_ ? *menuRow_ : currentIndex().row(), b); });
+        addAction(action);
+        rowActions_[b] = action;
+    }
 
     QHeaderView* rows = verticalHeader();
     rows->hide();
@@ -373,6 +379,7 @@ NativeFileTable::NativeFileTable(QWidget* parent) : QTableView(parent)
         if (key == AppSettings::languageKey) setLanguage(currentLanguage());
     });
     setAccessibleName(L(QStringLiteral("文件"), model_->language()));
+    retitleRowActions();
 }
 
 NativeFileTable::~NativeFileTable() = default;
@@ -408,6 +415,7 @@ void NativeFileTable::apply(FileList files, FilePresentationMap presentation, Pa
     }
     model_->retitle();
     setAccessibleName(L(QStringLiteral("文件"), language));
+    retitleRowActions();
     syncSelection();
     updating_ = false;
 }
@@ -440,6 +448,14 @@ void NativeFileTable::setProcessing(bool processing)
 void NativeFileTable::setLanguage(AppLanguage language)
 {
     apply(model_->files(), model_->presentation(), selection_, model_->processing(), language);
+}
+
+void NativeFileTable::retitleRowActions()
+{
+    for (auto b : {previewButton, revealButton}) {
+        rowActions_[b]->setText(plainTitle(L(rowButtonTitle(b), model_->language())));
+        rowActions_[b]->setEnabled(!model_->processing());
+    }
 }
 
 void NativeFileTable::ensureIndex()
@@ -535,7 +551,72 @@ void NativeFileTable::userSelectionChanged()
 QItemSelectionModel::SelectionFlags NativeFileTable::selectionCommand(const QModelIndex& index, const QEvent* event) const
 {
     if (model_->processing()) return QItemSelectionModel::NoUpdate;
+    if (event && event->type() == QEvent::KeyPress) {
+        // Moving through the rows leaves the selection as it is, so that files picked with
+        // Space stay picked; with Shift the move extends the selection as usual.
+        auto* key = static_cast<const QKeyEvent*>(event);
+        switch (key->key()) {
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+        case Qt::Key_Left:
+        case Qt::Key_Right:
+        case Qt::Key_Home:
+        case Qt::Key_End:
+        case Qt::Key_PageUp:
+        case Qt::Key_PageDown:
+            if (!(key->modifiers() & Qt::ShiftModifier)) return QItemSelectionModel::NoUpdate;
+            break;
+        default: break;
+        }
+    }
     return QTableView::selectionCommand(index, event);
+}
+
+void NativeFileTable::keyPressEvent(QKeyEvent* event)
+{
+    // Space picks the current row in or out of the selection, whatever else is selected.
+    if (event->key() == Qt::Key_Space && !(event->modifiers() & Qt::ShiftModifier)) {
+        QModelIndex current = currentIndex();
+        if (current.isValid() && !model_->processing())
+            selectionModel()->select(current, QItemSelectionModel::Toggle | QItemSelectionModel::Rows);
+        event->accept();
+        return;
+    }
+    QTableView::keyPressEvent(event);
+}
+
+QModelIndex NativeFileTable::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers)
+{
+    // Rows are what the table lists: Home and End go to the first and the last one.
+    if (action == MoveHome || action == MoveEnd) modifiers |= Qt::ControlModifier;
+    return QTableView::moveCursor(action, modifiers);
+}
+
+void NativeFileTable::focusInEvent(QFocusEvent* event)
+{
+    QTableView::focusInEvent(event);
+    // Reached from the keyboard, the table starts on its first row, so Space and Return act
+    // on a row at once; the selection stays as it is.
+    if (event->reason() != Qt::MouseFocusReason && !currentIndex().isValid() && model_->rowCount() > 0)
+        selectionModel()->setCurrentIndex(model_->index(0, fileColumn), QItemSelectionModel::NoUpdate);
+}
+
+void NativeFileTable::contextMenuEvent(QContextMenuEvent* event)
+{
+    bool mouse = event->reason() == QContextMenuEvent::Mouse;
+    // The event comes from the viewport or from the table itself: the global position is
+    // the one both agree on.
+    QPoint inViewport = viewport()->mapFromGlobal(event->globalPos());
+    int row = !mouse ? currentIndex().row() : viewport()->rect().contains(inViewport) ? rowAt(inViewport.y()) : -1;
+    if (!model_->entry(row)) return;
+    QMenu menu(this);
+    menu.addAction(rowActions_[previewButton]);
+    menu.addAction(rowActions_[revealButton]);
+    QPoint at = mouse ? event->globalPos()
+                      : viewport()->mapToGlobal(visualRect(model_->index(row, fileColumn)).bottomLeft());
+    menuRow_ = row;
+    menu.exec(at);
+    menuRow_.reset();
 }
 
 void NativeFileTable::selectAll()

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFontInfo>
+#include <QTextLayout>
 #include <algorithm>
 #include <cmath>
 
@@ -23,5 +24,15 @@ QFont caption() { return system(11); }
 QFont caption2() { return system(11); }
 QFont headline() { return system(13, QFont::DemiBold); }
 QFont title3() { return system(15); }
+
+int lineHeight(const QString& text, const QFont& font)
+{
+    if (text.isEmpty()) return 0;
+    QTextLayout layout(text, font);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    layout.endLayout();
+    return line.isValid() ? static_cast<int>(std::ceil(line.height())) : 0;
+}
 
 } // namespace Typography

@@ -1,7 +1,13 @@
 #include "FilesPageHarness.h"
 
 #include "../../bench/SyntheticReport.h"
+#include "pages/PageCatalog.h"
+#include "shell/CachedPageHost.h"
+#include "shell/MainView.h"
+#include "shell/MainWindow.h"
 #include "shell/NativeFileTable.h"
+#include "shell/PageContent.h"
+#include "shell/PageDestinations.h"
 
 #include <QAbstractButton>
 #include <QPushButton>
@@ -9,8 +15,19 @@
 #include <QVBoxLayout>
 #include <cstdio>
 
-FilesPageHarness::FilesPageHarness(QSize size) : home(shell.home), chosen(shell.chosenFolder), model(&shell.model())
+FilesPageHarness::FilesPageHarness(QSize size, Host host)
+    : home(shell.home), chosen(shell.chosenFolder), model(&shell.model())
 {
+    if (host == Host::mainWindow) {
+        installPageFactory(tessynPages());
+        mainWindow = shell.openWindow();
+        mainWindow->resize(size);
+        mainWindow->view()->setPage(Pages::files);
+        EXPECT_TRUE(waitReady(mainWindow->view(), Pages::files));
+        page = qobject_cast<FilesPage*>(mainWindow->view()->pageHost()->page(Pages::files));
+        EXPECT_NE(page, nullptr);
+        return;
+    }
     window = std::make_unique<QWidget>();
     auto* layout = new QVBoxLayout(window.get());
     page = new FilesPage(*model);
@@ -22,8 +39,14 @@ FilesPageHarness::FilesPageHarness(QSize size) : home(shell.home), chosen(shell.
 
 FilesPageHarness::~FilesPageHarness()
 {
+    if (mainWindow) installPageFactory({});
     window.reset();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+QWidget* FilesPageHarness::shownWindow() const
+{
+    return mainWindow ? static_cast<QWidget*>(mainWindow) : window.get();
 }
 
 void FilesPageHarness::chooseAndScan(const std::string& folder)

@@ -13,18 +13,27 @@
 #include <string>
 #include <vector>
 
-// A files page in a window of its own, over the model of a program whose stores, Trash and
-// folder chooser stay inside a temporary home. The window goes before the program.
+class MainWindow;
+
+// A files page over the model of a program whose stores, Trash and folder chooser stay inside
+// a temporary home: in a window of its own, or in a main window of the program with its
+// header and message banner. The window goes before the program.
 struct FilesPageHarness {
+    enum class Host { ownWindow, mainWindow };
+
     ShellHarness shell;
     TempHome& home;
     std::optional<std::string>& chosen;  // what the folder chooser answers
     AppModel* model;
     std::unique_ptr<QWidget> window;
+    MainWindow* mainWindow = nullptr;
     FilesPage* page = nullptr;
 
-    explicit FilesPageHarness(QSize size = QSize(1000, 760));
+    explicit FilesPageHarness(QSize size = QSize(1000, 760), Host host = Host::ownWindow);
     ~FilesPageHarness();
+
+    // The window the page is shown in.
+    QWidget* shownWindow() const;
 
     std::string trashFiles() const { return home.dataHome() + "/Trash/files"; }
     // Chooses the folder and scans it through the page's buttons, waiting for the result.

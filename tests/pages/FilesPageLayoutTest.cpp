@@ -4,11 +4,16 @@
 #include "pages/MoveConfirmationSheet.h"
 #include "pages/SpaceSummaryView.h"
 #include "shell/AppSettings.h"
+#include "shell/MainView.h"
+#include "shell/MainWindow.h"
 #include "shell/NativeActionButton.h"
+#include "shell/NativeFileTable.h"
 
 #include <QAbstractButton>
 #include <QDir>
 #include <QLabel>
+#include <QScrollArea>
+#include <QScrollBar>
 
 // The files page in its main states, in both languages and both appearances: every visible
 // one-line label and button gets the width its text needs. With TESSYN_SHOT_DIR set, the
@@ -30,6 +35,33 @@ QStringList clipped(QWidget* root)
             out << QStringLiteral("label '%1' %2 < %3").arg(label->text()).arg(label->contentsRect().width()).arg(needed);
     }
     return out;
+}
+
+// Where `widget` is cut off on its way up to `top`: empty when every ancestor shows all of it.
+std::string cutOff(QWidget* widget, QWidget* top)
+{
+    for (QWidget* up = widget->parentWidget(); up; up = up->parentWidget()) {
+        QRect inside = QRect(widget->mapTo(up, QPoint(0, 0)), widget->size());
+        if (!up->rect().contains(inside))
+            return QStringLiteral("%1 at y %2-%3 outside %4 (height %5)")
+                .arg(widget->metaObject()->className())
+                .arg(inside.top())
+                .arg(inside.bottom())
+                .arg(up->objectName().isEmpty() ? QString::fromUtf8(up->metaObject()->className()) : up->objectName())
+                .arg(up->height())
+                .toStdString();
+        if (up == top) break;
+    }
+    return {};
+}
+
+// Lets every nested layout take its turn; each one that changes asks its parent on a later turn.
+void settleLayout()
+{
+    for (int turn = 0; turn < 8; ++turn) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        QCoreApplication::processEvents();
+    }
 }
 
 void save(QWidget* widget, const QString& name)
@@ -113,6 +145,91 @@ TEST_F(FilesPageLayoutTest, EveryStateFitsInBothLanguagesAndAppearances)
             for (const FileEntry& file : duplicates->groups[0].files) whole.insert(file.path);
             h.model->setSelection(whole);
             check("duplicates");
+        }
+    }
+}
+
+TEST_F(FilesPageLayoutTest, SelectionBarStaysInTheWindowAndTheTableGivesWayFirst)
+{
+    // Results with scan notes long enough to fill their box, shown at the window's default and
+    // least sizes, with and without a message over the page.
+    auto report = syntheticReport(5000);
+    report->skipped = 4;
+    for (int i = 0; i < 20; ++i) report->warnings.push_back("locked-" + std::to_string(i) + ".db：Permission denied");
+    for (const char* language : {"en", "zh-Hans"}) {
+        setSetting(AppSettings::languageKey, language);
+        for (QSize size : {QSize(1080, 720), QSize(860, 600)}) {
+            FilesPageHarness h(size, FilesPageHarness::Host::mainWindow);
+            ASSERT_NE(h.page, nullptr);
+            ASSERT_EQ(h.mainWindow->size(), size);
+            h.model->setRoot(h.home.path("Downloads"));
+            h.model->setReport(report);
+            ASSERT_TRUE(h.settled());
+            NativeFileTable* table = h.page->table();
+            QWidget* notes = h.page->scanNotes()->content();
+            for (bool message : {false, true}) {
+                if (message) h.model->setMessage(std::string("文件处理尚未完成，请等待结果保存后再退出。"));
+                for (bool open : {false, true}) {
+                    SCOPED_TRACE(std::string(language) + " " + std::to_string(size.width()) + "x" +
+                                 std::to_string(size.height()) + (message ? " message" : "") + (open ? " notes open" : ""));
+                    h.page->scanNotes()->setExpanded(open);
+                    settleLayout();
+                    for (QWidget* shown : {static_cast<QWidget*>(h.page->selectionCaption()),
+                                           static_cast<QWidget*>(h.page->reviewButton())}) {
+                        ASSERT_TRUE(shown->isVisible());
+                        EXPECT_EQ(cutOff(shown, h.mainWindow), "");
+                    }
+                    EXPECT_EQ(h.mainWindow->view()->banner()->isVisible(), message);
+                    EXPECT_GE(table->height(), 80);
+                    if (size == QSize(1080, 720)) {
+                        EXPECT_EQ(cutOff(table, h.mainWindow), "");
+                        if (!message) {
+                            EXPECT_EQ(h.page->areas()->verticalScrollBar()->maximum(), 0) << "the page fits the window";
+                        }
+                    }
+                    if (open && notes->height() < notes->sizeHint().height()) {
+                        EXPECT_EQ(table->height(), 80) << "the notes gave way before the table";
+                    }
+                    save(h.mainWindow, QStringLiteral("window-%1x%2%3%4-%5")
+                                           .arg(size.width())
+                                           .arg(size.height())
+                                           .arg(message ? "-message" : "")
+                                           .arg(open ? "-notes" : "")
+                                           .arg(language));
+                }
+            }
+        }
+    }
+}
+
+TEST_F(FilesPageLayoutTest, ScanNotesBoxIsAsTallAsItsLinesUpToItsCap)
+{
+    FilesPageHarness h(QSize(1000, 760));
+    auto report = syntheticReport(50);
+    report->skipped = 3;
+    struct Case {
+        size_t warnings;
+        bool capped;
+    };
+    for (Case c : {Case{0, false}, Case{1, false}, Case{20, true}}) {
+        SCOPED_TRACE(std::to_string(c.warnings) + " warnings");
+        auto shown = std::make_shared<ScanReport>(*report);
+        for (size_t i = 0; i < c.warnings; ++i) shown->warnings.push_back("w" + std::to_string(i) + "：Permission denied");
+        h.model->setReport(shown);
+        ASSERT_TRUE(h.settled());
+        h.page->scanNotes()->setExpanded(true);
+        settleLayout();
+        QWidget* box = h.page->scanNotes()->content();
+        QList<QLabel*> lines = box->findChildren<QLabel*>();
+        ASSERT_EQ(lines.size(), static_cast<qsizetype>(c.warnings + 1));
+        QRect first(lines.front()->mapTo(box, QPoint(0, 0)), lines.front()->size());
+        EXPECT_EQ(first.top(), 0) << "no gap above the first line";
+        if (c.capped) {
+            EXPECT_EQ(box->height(), 90);
+        } else {
+            QRect last(lines.back()->mapTo(box, QPoint(0, 0)), lines.back()->size());
+            EXPECT_EQ(box->height(), last.bottom() + 1) << "the box ends with its last line";
+            EXPECT_EQ(lines.back()->height(), lines.back()->heightForWidth(lines.back()->width()));
         }
     }
 }

@@ -584,3 +584,40 @@ TEST_F(FilesPageTest, AnOddFolderNameShowsOnOneLineInTheHeader)
         expectOneLine(shown, marker, 4);
     }
 }
+
+TEST_F(FilesPageTest, TheKeyboardGoesThroughTheTableInOneStepAndSpacePicksARow)
+{
+    FilesPageHarness h;
+    h.model->setRoot(h.home.path("Downloads"));
+    auto report = syntheticReport(5000);
+    h.model->setReport(report);
+    ASSERT_TRUE(h.settled());
+    NativeFileTable* table = h.page->table();
+    ASSERT_EQ(table->files().size(), 100u);
+    ASSERT_TRUE(activate(h.window.get()));
+
+    // Tab presses from the focused widget until `target` has the focus; -1 past a handful.
+    auto tabsTo = [](QWidget* target) {
+        for (int presses = 1; presses <= 12; ++presses) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            if (QApplication::focusWidget() == target) return presses;
+        }
+        return -1;
+    };
+    h.page->searchField()->setFocus(Qt::TabFocusReason);
+    int intoTable = tabsTo(table);
+    EXPECT_GT(intoTable, 0) << "the table is reached from the search field";
+    EXPECT_LE(intoTable, 5);
+
+    QTest::keyClick(table, Qt::Key_Space);
+    EXPECT_EQ(h.model->selection(), AppModel::PathSet{report->files[0].path}) << "Space picks the first row";
+    QTest::keyClick(table, Qt::Key_Down);
+    QTest::keyClick(table, Qt::Key_Space);
+    QTest::keyClick(table, Qt::Key_Up);
+    QTest::keyClick(table, Qt::Key_Space);
+    EXPECT_EQ(h.model->selection(), AppModel::PathSet{report->files[1].path}) << "and leaves it out again";
+
+    int toReview = tabsTo(h.page->reviewButton());
+    EXPECT_GT(toReview, 0) << "Review Selected is reached from the table";
+    EXPECT_LE(toReview, 4) << "past Load More and Deselect All, not through every cell";
+}

@@ -5,10 +5,13 @@
 #include "shell/NativeFileTable.h"
 #include "shell/Palette.h"
 
+#include <QContextMenuEvent>
 #include <QHeaderView>
+#include <QMenu>
 #include <QPainter>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -294,4 +297,83 @@ TEST_F(NativeFileTableTest, CjkNamesKeepTheirDescenders)
         }
         EXPECT_GE(inkRows(cellImage), inkRows(free)) << "the name line is cut off at " << pixels << " px";
     }
+}
+
+TEST_F(NativeFileTableTest, KeyboardMovesPicksAndActsOnTheCurrentRow)
+{
+    table->apply(std::make_shared<std::vector<FileEntry>>(sixFiles()), {}, {"/e/e.pdf"}, false, AppLanguage::english);
+    QSignalSpy spy(table.get(), &NativeFileTable::pathSelectionChanged);
+    table->activateWindow();
+    QApplication::setActiveWindow(table.get());
+    table->clearFocus();
+    table->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return table->hasFocus(); }));
+    EXPECT_FALSE(table->tabKeyNavigation()) << "the table is one stop in the focus chain";
+    EXPECT_EQ(table->currentIndex().row(), 0) << "reached from the keyboard, the table starts on its first row";
+
+    struct Step {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        int current;
+        std::vector<int> selected;
+    };
+    const Step steps[] = {
+        {Qt::Key_Down, Qt::NoModifier, 1, {4}},      // moving leaves the selection alone
+        {Qt::Key_Space, Qt::NoModifier, 1, {1, 4}},  // Space picks the row ...
+        {Qt::Key_Down, Qt::NoModifier, 2, {1, 4}},
+        {Qt::Key_End, Qt::NoModifier, 5, {1, 4}},
+        {Qt::Key_Space, Qt::NoModifier, 5, {1, 4, 5}},
+        {Qt::Key_Up, Qt::NoModifier, 4, {1, 4, 5}},
+        {Qt::Key_Space, Qt::NoModifier, 4, {1, 5}},  // ... and leaves it out again
+        {Qt::Key_Home, Qt::NoModifier, 0, {1, 5}},
+    };
+    for (const Step& step : steps) {
+        QTest::keyClick(table.get(), step.key, step.modifiers);
+        EXPECT_EQ(table->currentIndex().row(), step.current) << QKeySequence(step.key).toString().toStdString();
+        EXPECT_EQ(selectedRows(), step.selected) << QKeySequence(step.key).toString().toStdString();
+    }
+    EXPECT_EQ(table->pathSelection(), (PathSelection{"/d/b.zip", "f-without-folder"}));
+    EXPECT_EQ(spy.count(), 3) << "each pick is announced once";
+
+    // Return previews the current row, Ctrl+Return shows it in the file manager.
+    QTest::keyClick(table.get(), Qt::Key_Down);
+    QTest::keyClick(table.get(), Qt::Key_Return);
+    QTest::keyClick(table.get(), Qt::Key_Return, Qt::ControlModifier);
+    EXPECT_EQ(previewed, std::vector<std::string>{"/d/b.zip"});
+    EXPECT_EQ(revealed, std::vector<std::string>{"/d/b.zip"});
+
+    // Nothing of it while a file action runs.
+    table->setProcessing(true);
+    QTest::keyClick(table.get(), Qt::Key_Space);
+    QTest::keyClick(table.get(), Qt::Key_Return);
+    QTest::keyClick(table.get(), Qt::Key_Return, Qt::ControlModifier);
+    EXPECT_EQ(table->pathSelection(), (PathSelection{"/d/b.zip", "f-without-folder"}));
+    EXPECT_EQ(previewed.size(), 1u);
+    EXPECT_EQ(revealed.size(), 1u);
+}
+
+TEST_F(NativeFileTableTest, ContextMenuOffersTheRowButtonsForTheRowItWasOpenedOn)
+{
+    table->apply(std::make_shared<std::vector<FileEntry>>(sixFiles()), {}, {}, false, AppLanguage::english);
+    table->selectionModel()->setCurrentIndex(table->model()->index(0, 0), QItemSelectionModel::NoUpdate);
+    for (auto [button, title] : {std::pair{NativeFileTable::previewButton, QString("Preview")},
+                                 std::pair{NativeFileTable::revealButton, QString("Show in File Manager")}}) {
+        QStringList offered;
+        QTimer::singleShot(0, [&, title = title] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (!menu) return;
+            for (QAction* action : menu->actions()) {
+                offered << action->text();
+                if (action->text() == title) action->trigger();
+            }
+            menu->close();
+        });
+        QPoint at = rowPoint(3);
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, table->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(table->viewport(), &event);
+        EXPECT_EQ(offered, (QStringList{"Preview", "Show in File Manager"}));
+    }
+    EXPECT_EQ(previewed, std::vector<std::string>{"/d/sub/d.png"}) << "the row under the pointer, not the current one";
+    EXPECT_EQ(revealed, std::vector<std::string>{"/d/sub/d.png"});
+    EXPECT_EQ(selectedRows(), std::vector<int>{}) << "the menu leaves the selection alone";
 }
