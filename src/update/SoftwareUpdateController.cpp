@@ -148,8 +148,9 @@ void SoftwareUpdateController::setState(State state)
     emit stateChanged();
 }
 
-QNetworkReply* SoftwareUpdateController::start(const QString& text, int timeoutMs, bool acceptJson)
+QNetworkReply* SoftwareUpdateController::start(const QString& text, int timeoutMs, Fetch fetch)
 {
+    const bool acceptJson = fetch == Fetch::manifest;
     const QUrl url(text, QUrl::StrictMode);
     if (!url.isValid() || url.scheme() != QLatin1String("https") || url.host().isEmpty() || neverResolves(url))
         return nullptr;
@@ -163,9 +164,14 @@ QNetworkReply* SoftwareUpdateController::start(const QString& text, int timeoutM
     request.setSslConfiguration(environment_.tls);
     QNetworkReply* reply = network_->get(request);
     reply->setReadBufferSize(readBuffer);
-    // Every hop stays on https; where the last one may lie is checked when the reply ends.
-    connect(reply, &QNetworkReply::redirected, this, [this, reply](const QUrl& next) {
-        if (next.scheme() == QLatin1String("https") && !neverResolves(next)) {
+    // Every hop stays on https. The image's hops also stay under the base by the manifest's own
+    // rule, checked before they are followed: a server resolves "%2E%2E" where the text shows
+    // none. The manifest's last hop is checked for its host when the reply ends.
+    connect(reply, &QNetworkReply::redirected, this, [this, reply, fetch](const QUrl& next) {
+        const bool underBase =
+            fetch == Fetch::manifest ||
+            UpdateManifest::liesUnder(next.toString(QUrl::FullyEncoded).toStdString(), downloadBase().toStdString());
+        if (next.scheme() == QLatin1String("https") && !neverResolves(next) && underBase) {
             emit reply->redirectAllowed();
         } else if (transfer_ && transfer_->reply == reply) {
             transfer_->refused = true;
@@ -204,7 +210,7 @@ QFuture<void> SoftwareUpdateController::check()
 
     QNetworkReply* reply =
         start(QString::fromStdString(UpdateManifest::manifestUrl(downloadBase().toStdString())),
-              environment_.checkTimeoutMs, true);
+              environment_.checkTimeoutMs, Fetch::manifest);
     if (!reply) {
         QTimer::singleShot(0, this, [this] { endTransfer(State::failed); });
         return done;
@@ -298,7 +304,7 @@ QFuture<void> SoftwareUpdateController::download()
     transfer_->fd = fd;
     transfer_->temporary = pattern;
 
-    QNetworkReply* reply = start(QString::fromStdString(manifest_->url), environment_.downloadTimeoutMs, false);
+    QNetworkReply* reply = start(QString::fromStdString(manifest_->url), environment_.downloadTimeoutMs, Fetch::image);
     if (!reply) return fail();
     transfer_->reply = reply;
     connect(reply, &QNetworkReply::readyRead, this, [this, reply] {
@@ -331,9 +337,8 @@ void SoftwareUpdateController::finishDownload()
     const std::string finalText = final.toString(QUrl::FullyEncoded).toStdString();
     const bool answered = !transfer.refused && reply->error() == QNetworkReply::NoError &&
                           reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200;
-    // Redirect targets arrive resolved, their dot segments removed, so the prefix test holds.
     const bool insideBase = final.isValid() && final.scheme() == QLatin1String("https") &&
-                            std::string_view(finalText).starts_with(downloadBase().toStdString());
+                            UpdateManifest::liesUnder(finalText, downloadBase().toStdString());
     if (!answered || !insideBase) return endTransfer(State::failed);
 
     // Written through, then read back and checked as it lies on disk.

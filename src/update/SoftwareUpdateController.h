@@ -78,7 +78,8 @@ private:
 
     QString runningVersion() const;
     void setState(State state);
-    QNetworkReply* start(const QString& url, int timeoutMs, bool acceptJson);
+    enum class Fetch { manifest, image };
+    QNetworkReply* start(const QString& url, int timeoutMs, Fetch fetch);
     void endTransfer(State state);
     void finishCheck();
     void finishDownload();

@@ -140,12 +140,6 @@ TEST_F(SoftwareUpdateControllerTest, DownloadStoresOnlyAVerifiedImage)
              on.answer(imagePath, TestAnswer::redirect(302, on.origin().toUtf8() + "/elsewhere/T.dmg"));
          },
          State::failed},
-        {"redirect to an encoded parent",
-         [&](auto& on, auto&) {
-             on.answer("/tessyn/downloads/%2E%2E/T.dmg", TestAnswer::ok(image));
-             on.answer(imagePath, TestAnswer::redirect(302, on.base().toUtf8() + "%2E%2E/T.dmg"));
-         },
-         State::failed},
         {"redirect to http",
          [&](auto& on, auto& plain) {
              plain.answer(imagePath, TestAnswer::ok(image));
@@ -173,6 +167,45 @@ TEST_F(SoftwareUpdateControllerTest, DownloadStoresOnlyAVerifiedImage)
         EXPECT_EQ(on.requests().back().userAgent, "Tessyn/1.0.0");
         EXPECT_LT(on.fillerSent(imagePath), 64 << 20) << item.name << ": reading stops at the declared size";
         EXPECT_TRUE(plain.requests().isEmpty()) << item.name;
+        QDir(updates()).removeRecursively();
+    }
+}
+
+TEST_F(SoftwareUpdateControllerTest, RedirectLeavingTheBaseIsRefusedBeforeItIsFollowed)
+{
+    // Each hop is relative to the base. The server hands out the image on every path it is
+    // asked for, the places it resolves these hops to included, so only the controller's
+    // refusal keeps the image out.
+    struct Case {
+        const char* name;
+        QByteArray hop;
+        State expected = State::failed;
+    };
+    const std::vector<Case> cases = {
+        {"redirect to an encoded parent", "%2E%2E/%2E%2E/Tessyn-1.4.0.dmg"},
+        {"encoded parent in lower case", "%2e%2e/%2e%2e/Tessyn-1.4.0.dmg"},
+        {"half-encoded parents", ".%2e/%2E./Tessyn-1.4.0.dmg"},
+        {"encoded parents below a folder", "mirror/%2E%2E/%2E%2E/%2E%2E/Tessyn-1.4.0.dmg"},
+        {"plain parents", "../../Tessyn-1.4.0.dmg"},
+        {"encoded slashes", "..%2F..%2FTessyn-1.4.0.dmg"},
+        {"encoded slashes in lower case", "..%2f..%2fTessyn-1.4.0.dmg"},
+        {"encoded backslashes", "..%5C..%5CTessyn-1.4.0.dmg"},
+        {"encoded backslashes in lower case", "..%5c..%5cTessyn-1.4.0.dmg"},
+        {"backslashes", "..\\..\\Tessyn-1.4.0.dmg"},
+        {"a folder inside the base", "mirror/Tessyn-1.4.0.dmg", State::ready},
+    };
+    for (const Case& item : cases) {
+        UpdateTestServer on(&certificate());
+        publish(on, image);
+        on.answerElsewhere(TestAnswer::ok(image));
+        on.answer(imagePath, TestAnswer::redirect(302, on.base().toUtf8() + item.hop));
+        auto controller = controllerFor(on);
+        ASSERT_TRUE(finish(controller->check())) << item.name;
+        ASSERT_TRUE(finish(controller->download())) << item.name;
+        const bool ready = item.expected == State::ready;
+        EXPECT_EQ(controller->state(), item.expected) << item.name;
+        EXPECT_EQ(on.requests().size(), ready ? 3 : 2) << item.name << ": a refused hop is never asked";
+        EXPECT_EQ(leftovers(), ready ? QStringList{"Tessyn-1.4.0.dmg"} : QStringList{}) << item.name;
         QDir(updates()).removeRecursively();
     }
 }
