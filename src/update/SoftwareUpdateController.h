@@ -61,6 +61,10 @@ public:
 
     QString downloadBase() const;
     QString updatesFolder() const;
+    // Removes from the updates folder the hidden partial images (".Tessyn-<version>.dmg.part-"
+    // and six letters or digits) that runs ended by force left; one that a running Tessyn is
+    // still storing stays.
+    void removeAbandonedDownloads() const;
 
 signals:
     // The state, the manifest or the installer changed.

@@ -237,7 +237,17 @@ void UpdateManifest::verifyFile(const std::string& path) const
 {
     int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) throwErrno();
+    ContentReader owner(fd, 0);  // closes it
+    verifyOpenFile(fd);
+}
+
+void UpdateManifest::verifyOpenFile(int fd) const
+{
     ContentReader reader(fd, 0);
+    struct Borrowed {
+        ContentReader& reader;
+        ~Borrowed() { reader.release(); }
+    } borrowed{reader};
     struct stat info {};
     if (::fstat(fd, &info) != 0) throwErrno();
     if (!S_ISREG(info.st_mode) || info.st_size != bytes) throw UpdateError(UpdateFailure::checksum);

@@ -60,6 +60,8 @@ struct UpdateManifest {
     // The same for a stored file, read without following a link or blocking on a pipe.
     // A file that cannot be opened or read throws std::system_error.
     void verifyFile(const std::string& path) const;
+    // The same for the file open at `fd`, read from its start; the descriptor stays open.
+    void verifyOpenFile(int fd) const;
 
     // The three numbers of an "N.N.N" version text; nothing for any other text.
     static std::optional<std::array<int64_t, 3>> components(std::string_view version);

@@ -1,13 +1,19 @@
 #include "UpdateTestSupport.h"
 
+#include "ChildProcess.h"
 #include "shell/AppSettings.h"
 #include "TestSupport.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QAbstractButton>
 #include <QMessageBox>
+#include <QProcess>
 #include <QTimer>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 using State = SoftwareUpdateController::State;
@@ -161,6 +167,7 @@ TEST_F(SoftwareUpdateControllerTest, DownloadStoresOnlyAVerifiedImage)
         const bool ready = item.expected == State::ready;
         EXPECT_EQ(controller->installer(), ready ? updates() + "/Tessyn-1.4.0.dmg" : QString()) << item.name;
         EXPECT_EQ(leftovers(), ready ? QStringList{"Tessyn-1.4.0.dmg"} : QStringList{}) << item.name << ": no temporary file";
+        EXPECT_EQ(QFileInfo::exists(updates()), ready) << item.name << ": the folder is made for a verified image only";
         if (ready) {
             EXPECT_EQ(stored(controller->installer()), image) << item.name;
         }
@@ -206,6 +213,7 @@ TEST_F(SoftwareUpdateControllerTest, RedirectLeavingTheBaseIsRefusedBeforeItIsFo
         EXPECT_EQ(controller->state(), item.expected) << item.name;
         EXPECT_EQ(on.requests().size(), ready ? 3 : 2) << item.name << ": a refused hop is never asked";
         EXPECT_EQ(leftovers(), ready ? QStringList{"Tessyn-1.4.0.dmg"} : QStringList{}) << item.name;
+        EXPECT_EQ(QFileInfo::exists(updates()), ready) << item.name;
         QDir(updates()).removeRecursively();
     }
 }
@@ -351,10 +359,80 @@ TEST_F(SoftwareUpdateControllerTest, ControllerGoneMidDownloadLeavesNothingBehin
     ASSERT_TRUE(finish(controller->check()));
     QFuture<void> downloading = controller->download();
     ASSERT_TRUE(QTest::qWaitFor([&] { return server.requests().size() == 2; }));
-    EXPECT_EQ(leftovers().size(), 1) << "the image is being written";
+    EXPECT_EQ(QDir(scratch.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{})
+        << "the image is written to a file without a name, and the updates folder waits for a verified one";
     controller.reset();
     EXPECT_TRUE(downloading.isFinished());
-    EXPECT_EQ(leftovers(), QStringList{});
+    EXPECT_FALSE(QFileInfo::exists(updates()));
+}
+
+namespace {
+// Every file or folder under `root` whose name holds "Tessyn-", hidden ones included.
+QStringList imageFilesUnder(const QString& root)
+{
+    QStringList found;
+    QDirIterator walk(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                      QDirIterator::Subdirectories);
+    while (walk.hasNext())
+        if (const QString path = walk.next(); walk.fileName().contains(QLatin1String("Tessyn-"))) found.append(path);
+    return found;
+}
+} // namespace
+
+TEST_F(SoftwareUpdateControllerTest, QuittingTheProgramMidDownloadLeavesNoFileBehind)
+{
+    const QString trusted = scratch.path() + "/trusted.pem";
+    writeFile(localPath(trusted), certificate().certificate.toPem().toStdString());
+    for (const std::string how : {"SIGTERM", "quit command"}) {
+        TempHome home;
+        UpdateTestServer on(&certificate());
+        publish(on, image);
+        on.answer(imagePath, TestAnswer::stalled(image, 20000));
+        QProcess program;
+        program.start(QString::fromStdString(fixturePath("ui_update_quit")), {on.base(), trusted});
+        ASSERT_TRUE(QTest::qWaitFor([&] { return on.requests().size() == 2; }, 20000))
+            << how << ": the image is being fetched";
+        ASSERT_EQ(on.requests().back().path, imagePath);
+        if (how == "SIGTERM") program.terminate();
+        else program.write("quit\n");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return program.state() == QProcess::NotRunning; }, 20000)) << how;
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << how;
+        EXPECT_EQ(program.exitCode(), 0) << how << ": it quit through the shell";
+        EXPECT_EQ(imageFilesUnder(QString::fromStdString(home.root())), QStringList{}) << how;
+        EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(home.dataHome()) + "/local.tessyn.preview/updates")) << how;
+    }
+}
+
+TEST_F(SoftwareUpdateControllerTest, AStartRemovesOnlyTheCopiesKilledRunsLeft)
+{
+    TempHome home;
+    const std::string folder = home.dataHome() + "/local.tessyn.preview/updates";
+    const std::string abandoned = writeFile(folder + "/.Tessyn-1.4.0.dmg.part-a1B2c3", "partial");
+    const std::vector<std::string> kept = {
+        writeFile(folder + "/Tessyn-1.4.0.dmg", "the stored image"),
+        writeFile(folder + "/.Tessyn-1.4.0.dmg.part-a1B2c", "five letters"),
+        writeFile(folder + "/.Tessyn-1.4.0.dmg.part-a1B2c3.txt", "a suffix"),
+        writeFile(folder + "/.Tessyn-1.4.dmg.part-a1B2c3", "no version"),
+        writeFile(folder + "/Tessyn-1.4.0.dmg.part-a1B2c3", "not hidden"),
+        writeFile(home.dataHome() + "/local.tessyn.preview/.Tessyn-1.4.0.dmg.part-a1B2c3", "outside the folder"),
+        writeFile(folder + "/.Tessyn-1.4.0.dmg.part-folder/inside", "a folder"),
+    };
+    // A copy that a running Tessyn is storing is locked by it.
+    const std::string held = writeFile(folder + "/.Tessyn-1.4.0.dmg.part-Held01", "being stored");
+    const int holder = ::open(held.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+
+    QProcess program;
+    program.start(QStringLiteral(TESSYN_PROGRAM), {});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !QFileInfo::exists(QString::fromStdString(abandoned)); }, 20000))
+        << "the copy of a killed run is removed at start";
+    // The model's store folder is made after the sweep has ended.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QFileInfo::exists(QString::fromStdString(home.dataHome() + "/Tessyn")); }, 20000));
+    program.kill();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return program.state() == QProcess::NotRunning; }, 20000));
+    for (const std::string& path : kept) EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(path))) << path;
+    EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(held))) << "a held copy stays";
+    ::close(holder);
 }
 
 TEST_F(SoftwareUpdateControllerTest, MenuCheckEndsInAModalAlertWithTheStatus)
