@@ -350,6 +350,12 @@ void SoftwareUpdateController::finishCheck()
     endTransfer(newer ? State::available : State::current);
 }
 
+QFuture<void> SoftwareUpdateController::checkAtLaunch()
+{
+    if (state_ != State::idle || neverResolves(QUrl(downloadBase()))) return QtFuture::makeReadyFuture();
+    return check();
+}
+
 QFuture<void> SoftwareUpdateController::checkFromMenu()
 {
     auto promise = std::make_shared<QPromise<void>>();

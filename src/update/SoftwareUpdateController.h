@@ -52,6 +52,9 @@ public:
     // Each operation's completion finishes when it has ended, also when it refused to start.
     // Fetches and checks the update manifest; refused while a check or download runs.
     QFuture<void> check();
+    // The check a start makes by itself: only from idle, and none while the download base is
+    // the shipped placeholder that no host serves, which could only end in a network failure.
+    QFuture<void> checkAtLaunch();
     // check(), then an alert with the status.
     QFuture<void> checkFromMenu();
     // Downloads, verifies and stores the image of a manifest newer than the running version.

@@ -1,7 +1,9 @@
 #include "UpdateTestSupport.h"
 
+#include "../shell/MainWindowTestSupport.h"
 #include "ChildProcess.h"
 #include "shell/AppSettings.h"
+#include "shell/LocalizedText.h"
 #include "TestSupport.h"
 
 #include <QDir>
@@ -433,6 +435,34 @@ TEST_F(SoftwareUpdateControllerTest, AStartRemovesOnlyTheCopiesKilledRunsLeft)
     for (const std::string& path : kept) EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(path))) << path;
     EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(held))) << "a held copy stays";
     ::close(holder);
+}
+
+TEST_F(SoftwareUpdateControllerTest, StartChecksOnlyWhenAHostServesTheBase)
+{
+    {
+        ShellHarness shell;
+        ASSERT_TRUE(shell.openWindow());
+        QCoreApplication::processEvents();
+        EXPECT_EQ(SoftwareUpdateController::shared().state(), State::idle)
+            << "the shipped base is a placeholder: the card stays idle";
+    }
+    SoftwareUpdateEnvironment shipped;
+    shipped.alert = [this](const QString& title, const QString& text) { alerts.append(title + "|" + text); };
+    SoftwareUpdateController placeholder(shipped);
+    EXPECT_TRUE(placeholder.checkAtLaunch().isFinished());
+    EXPECT_EQ(placeholder.state(), State::idle);
+    ASSERT_TRUE(finish(placeholder.checkFromMenu()));
+    EXPECT_EQ(placeholder.state(), State::failed) << "a check the user asks for reports what happened";
+    EXPECT_EQ(alerts, QStringList{L("软件更新") + "|" + placeholder.status()});
+
+    publish(server, image);
+    auto served = controllerFor(server);
+    QFuture<void> launched = served->checkAtLaunch();
+    EXPECT_EQ(served->state(), State::checking);
+    ASSERT_TRUE(finish(launched));
+    EXPECT_EQ(served->state(), State::available);
+    EXPECT_TRUE(served->checkAtLaunch().isFinished()) << "only from idle";
+    EXPECT_EQ(server.requests().size(), 1);
 }
 
 TEST_F(SoftwareUpdateControllerTest, MenuCheckEndsInAModalAlertWithTheStatus)
