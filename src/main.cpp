@@ -3,6 +3,7 @@
 #include "shell/BrandArtwork.h"
 #include "shell/LocalizedText.h"
 #include "shell/TessynApp.h"
+#include "update/SoftwareUpdateController.h"
 
 #include <QApplication>
 
@@ -17,6 +18,7 @@ int main(int argc, char** argv)
     AppAppearanceModifier::install();
     QApplication::setWindowIcon(BrandArtwork::image());
     installPageFactory(tessynPages());
+    SoftwareUpdateController::shared().removeAbandonedDownloads();
 
     TessynApp tessyn;
     tessyn.handleTerminationSignals();

@@ -547,8 +547,7 @@ void MainView::showEvent(QShowEvent* event)
         pageDidChange();
         memoryTimer_.start();
         // The shared controller leaves idle with its first check, so later windows skip it.
-        SoftwareUpdateController& updates = SoftwareUpdateController::shared();
-        if (updates.state() == SoftwareUpdateController::State::idle) updates.check();
+        SoftwareUpdateController::shared().checkAtLaunch();
     }
 }
 

@@ -19,9 +19,14 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
 #include <cstdio>
+#include <dirent.h>
 #include <system_error>
+#include <vector>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -37,6 +42,80 @@ bool neverResolves(const QUrl& url)
 {
     const QString host = url.host();
     return host == QLatin1String("invalid") || host.endsWith(QLatin1String(".invalid"));
+}
+
+// The nearest folder at or above `path` that exists.
+std::string existingFolderAt(std::string path)
+{
+    while (true) {
+        struct stat info {};
+        if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return path;
+        const size_t slash = path.find_last_of('/');
+        if (slash == std::string::npos) return ".";
+        if (slash == 0) return "/";
+        path.resize(slash);
+    }
+}
+
+// The download goes to a file without a name, on the file system of the updates folder but
+// without creating that folder: nothing is left of it however the program ends, and the
+// folder appears only once there is a verified image to store.
+int unnamedFileNear(const std::string& folder)
+{
+    const std::string parent = existingFolderAt(folder);
+    int fd = ::open(parent.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0) return fd;
+    // A file system without unnamed files: a hidden name, unlinked at once.
+    std::string pattern = parent + "/.Tessyn-download-XXXXXX";
+    fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd >= 0) ::unlink(pattern.c_str());
+    return fd;
+}
+
+constexpr std::string_view partialPrefix = ".Tessyn-";
+constexpr std::string_view partialInfix = ".dmg.part-";
+
+// The name of a partial copy: ".Tessyn-", a version, ".dmg.part-" and the six letters or
+// digits that mkostemp chose.
+bool isPartialCopyName(std::string_view name)
+{
+    if (!name.starts_with(partialPrefix)) return false;
+    const size_t infix = name.rfind(partialInfix);
+    if (infix == std::string_view::npos || infix < partialPrefix.size()) return false;
+    const std::string_view version = name.substr(partialPrefix.size(), infix - partialPrefix.size());
+    const std::string_view suffix = name.substr(infix + partialInfix.size());
+    auto alphanumeric = [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+    return UpdateManifest::components(version) && suffix.size() == 6 &&
+           std::all_of(suffix.begin(), suffix.end(), alphanumeric);
+}
+
+// Copies the verified image beside its final place under a hidden name and renames the copy
+// over `destination`, so an image of the same version is only ever replaced by a whole one.
+// The copy is locked while it has a name, so that a Tessyn starting meanwhile leaves it alone,
+// and it is removed on every way out.
+bool storeImage(int image, int64_t bytes, const std::string& folder, const std::string& version,
+                const std::string& destination)
+{
+    std::string partial = folder + "/" + std::string(partialPrefix) + version + std::string(partialInfix) + "XXXXXX";
+    const int fd = ::mkostemp(partial.data(), O_CLOEXEC);
+    if (fd < 0) return false;
+    bool stored = false;
+    try {
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) throw std::system_error(errno, std::generic_category());
+        std::vector<char> buffer(1 << 20);
+        for (int64_t offset = 0; offset < bytes;) {
+            const ssize_t count = ::pread(image, buffer.data(), std::min<int64_t>(buffer.size(), bytes - offset), offset);
+            if (count < 0 && errno == EINTR) continue;
+            if (count <= 0) throw std::system_error(count < 0 ? errno : EIO, std::generic_category());
+            writeAll(fd, std::string_view(buffer.data(), static_cast<size_t>(count)));
+            offset += count;
+        }
+        stored = ::fsync(fd) == 0 && ::rename(partial.c_str(), destination.c_str()) == 0;
+    } catch (const std::system_error&) {
+    }
+    if (!stored) ::unlink(partial.c_str());
+    ::close(fd);
+    return stored;
 }
 
 // The bytes all land in the file, or the transfer is refused.
@@ -65,13 +144,12 @@ void presentAlert(const QString& title, const QString& text)
 } // namespace
 
 // One request in flight with what it has produced so far. Whatever way it ends, the reply is
-// aborted, the temporary file removed and the completion finished.
+// aborted, the image's unnamed file closed and the completion finished.
 struct SoftwareUpdateController::Transfer {
     QPointer<QNetworkReply> reply;
     QPromise<void> promise;
     QByteArray body;          // the manifest
-    std::string temporary;    // the image, until it is renamed into place
-    int fd = -1;
+    int fd = -1;              // the image, until it is verified and stored
     qint64 received = 0;
     qint64 limit = 0;         // the most bytes the body may have
     bool refused = false;     // ended by the controller itself
@@ -85,7 +163,6 @@ struct SoftwareUpdateController::Transfer {
             reply->deleteLater();
         }
         if (fd >= 0) ::close(fd);
-        if (!temporary.empty()) ::unlink(temporary.c_str());
         promise.finish();
     }
 };
@@ -118,6 +195,24 @@ QString SoftwareUpdateController::updatesFolder() const
            QStringLiteral("/local.tessyn.preview/updates");
 }
 
+void SoftwareUpdateController::removeAbandonedDownloads() const
+{
+    DIR* folder = ::opendir(localPath(updatesFolder()).c_str());
+    if (!folder) return;
+    const int at = ::dirfd(folder);
+    while (const dirent* entry = ::readdir(folder)) {
+        if (!isPartialCopyName(entry->d_name)) continue;
+        const int fd = ::openat(at, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat info {};
+        // A copy that a running Tessyn is storing is locked.
+        if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            ::unlinkat(at, entry->d_name, 0);
+        ::close(fd);
+    }
+    ::closedir(folder);
+}
+
 QString SoftwareUpdateController::runningVersion() const
 {
     return environment_.runningVersion.isEmpty() ? AppVersion::version() : environment_.runningVersion;
@@ -148,8 +243,9 @@ void SoftwareUpdateController::setState(State state)
     emit stateChanged();
 }
 
-QNetworkReply* SoftwareUpdateController::start(const QString& text, int timeoutMs, bool acceptJson)
+QNetworkReply* SoftwareUpdateController::start(const QString& text, int timeoutMs, Fetch fetch)
 {
+    const bool acceptJson = fetch == Fetch::manifest;
     const QUrl url(text, QUrl::StrictMode);
     if (!url.isValid() || url.scheme() != QLatin1String("https") || url.host().isEmpty() || neverResolves(url))
         return nullptr;
@@ -163,9 +259,14 @@ QNetworkReply* SoftwareUpdateController::start(const QString& text, int timeoutM
     request.setSslConfiguration(environment_.tls);
     QNetworkReply* reply = network_->get(request);
     reply->setReadBufferSize(readBuffer);
-    // Every hop stays on https; where the last one may lie is checked when the reply ends.
-    connect(reply, &QNetworkReply::redirected, this, [this, reply](const QUrl& next) {
-        if (next.scheme() == QLatin1String("https") && !neverResolves(next)) {
+    // Every hop stays on https. The image's hops also stay under the base by the manifest's own
+    // rule, checked before they are followed: a server resolves "%2E%2E" where the text shows
+    // none. The manifest's last hop is checked for its host when the reply ends.
+    connect(reply, &QNetworkReply::redirected, this, [this, reply, fetch](const QUrl& next) {
+        const bool underBase =
+            fetch == Fetch::manifest ||
+            UpdateManifest::liesUnder(next.toString(QUrl::FullyEncoded).toStdString(), downloadBase().toStdString());
+        if (next.scheme() == QLatin1String("https") && !neverResolves(next) && underBase) {
             emit reply->redirectAllowed();
         } else if (transfer_ && transfer_->reply == reply) {
             transfer_->refused = true;
@@ -204,7 +305,7 @@ QFuture<void> SoftwareUpdateController::check()
 
     QNetworkReply* reply =
         start(QString::fromStdString(UpdateManifest::manifestUrl(downloadBase().toStdString())),
-              environment_.checkTimeoutMs, true);
+              environment_.checkTimeoutMs, Fetch::manifest);
     if (!reply) {
         QTimer::singleShot(0, this, [this] { endTransfer(State::failed); });
         return done;
@@ -249,6 +350,12 @@ void SoftwareUpdateController::finishCheck()
     endTransfer(newer ? State::available : State::current);
 }
 
+QFuture<void> SoftwareUpdateController::checkAtLaunch()
+{
+    if (state_ != State::idle || neverResolves(QUrl(downloadBase()))) return QtFuture::makeReadyFuture();
+    return check();
+}
+
 QFuture<void> SoftwareUpdateController::checkFromMenu()
 {
     auto promise = std::make_shared<QPromise<void>>();
@@ -289,16 +396,11 @@ QFuture<void> SoftwareUpdateController::download()
     } catch (...) {
         return fail();
     }
-    // The image is written beside its final place, so storing it is one rename.
-    const QString folder = updatesFolder();
-    if (!QDir().mkpath(folder)) return fail();
-    std::string pattern = localPath(folder) + "/.Tessyn-" + manifest_->version + ".dmg.part-XXXXXX";
-    int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    const int fd = unnamedFileNear(localPath(updatesFolder()));
     if (fd < 0) return fail();
     transfer_->fd = fd;
-    transfer_->temporary = pattern;
 
-    QNetworkReply* reply = start(QString::fromStdString(manifest_->url), environment_.downloadTimeoutMs, false);
+    QNetworkReply* reply = start(QString::fromStdString(manifest_->url), environment_.downloadTimeoutMs, Fetch::image);
     if (!reply) return fail();
     transfer_->reply = reply;
     connect(reply, &QNetworkReply::readyRead, this, [this, reply] {
@@ -331,26 +433,23 @@ void SoftwareUpdateController::finishDownload()
     const std::string finalText = final.toString(QUrl::FullyEncoded).toStdString();
     const bool answered = !transfer.refused && reply->error() == QNetworkReply::NoError &&
                           reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200;
-    // Redirect targets arrive resolved, their dot segments removed, so the prefix test holds.
     const bool insideBase = final.isValid() && final.scheme() == QLatin1String("https") &&
-                            std::string_view(finalText).starts_with(downloadBase().toStdString());
+                            UpdateManifest::liesUnder(finalText, downloadBase().toStdString());
     if (!answered || !insideBase) return endTransfer(State::failed);
 
-    // Written through, then read back and checked as it lies on disk.
-    const int fd = std::exchange(transfer.fd, -1);
-    const bool written = ::fsync(fd) == 0;
-    if (::close(fd) != 0 || !written) return endTransfer(State::failed);
+    // Read back from its file and checked before anything is stored.
     try {
-        manifest_->verifyFile(transfer.temporary);
+        manifest_->verifyOpenFile(transfer.fd);
     } catch (...) {
         return endTransfer(State::failed);
     }
-    // Renamed over any image of the same version: the old one stays until the new one is in place.
-    const QString destination = updatesFolder() + QStringLiteral("/Tessyn-") +
-                                QString::fromStdString(manifest_->version) + QStringLiteral(".dmg");
-    if (::rename(transfer.temporary.c_str(), localPath(destination).c_str()) != 0) return endTransfer(State::failed);
-    transfer.temporary.clear();
-    syncFolder(localPath(updatesFolder()));
+    const QString folder = updatesFolder();
+    const QString destination =
+        folder + QStringLiteral("/Tessyn-") + QString::fromStdString(manifest_->version) + QStringLiteral(".dmg");
+    if (!QDir().mkpath(folder) ||
+        !storeImage(transfer.fd, manifest_->bytes, localPath(folder), manifest_->version, localPath(destination)))
+        return endTransfer(State::failed);
+    syncFolder(localPath(folder));
     installer_ = destination;
     endTransfer(State::ready);
 }

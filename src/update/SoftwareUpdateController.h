@@ -52,6 +52,9 @@ public:
     // Each operation's completion finishes when it has ended, also when it refused to start.
     // Fetches and checks the update manifest; refused while a check or download runs.
     QFuture<void> check();
+    // The check a start makes by itself: only from idle, and none while the download base is
+    // the shipped placeholder that no host serves, which could only end in a network failure.
+    QFuture<void> checkAtLaunch();
     // check(), then an alert with the status.
     QFuture<void> checkFromMenu();
     // Downloads, verifies and stores the image of a manifest newer than the running version.
@@ -61,6 +64,10 @@ public:
 
     QString downloadBase() const;
     QString updatesFolder() const;
+    // Removes from the updates folder the hidden partial images (".Tessyn-<version>.dmg.part-"
+    // and six letters or digits) that runs ended by force left; one that a running Tessyn is
+    // still storing stays.
+    void removeAbandonedDownloads() const;
 
 signals:
     // The state, the manifest or the installer changed.
@@ -78,7 +85,8 @@ private:
 
     QString runningVersion() const;
     void setState(State state);
-    QNetworkReply* start(const QString& url, int timeoutMs, bool acceptJson);
+    enum class Fetch { manifest, image };
+    QNetworkReply* start(const QString& url, int timeoutMs, Fetch fetch);
     void endTransfer(State state);
     void finishCheck();
     void finishDownload();

@@ -27,7 +27,8 @@ SoftwareUpdateView::SoftwareUpdateView(SoftwareUpdateController& updates, QWidge
     setObjectName(QStringLiteral("software-update"));
     auto* column = new QVBoxLayout(content());
     column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(8);
+    // The card's own spacing: the content's elements sit as far apart as the title and the first.
+    column->setSpacing(14);
     version_ = new StyledLabel(Typography::body());
     status_ = new StyledLabel(Typography::callout(), StyledLabel::Tone::muted);
     status_->setWordWrap(true);

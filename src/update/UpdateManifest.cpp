@@ -206,6 +206,11 @@ std::string UpdateManifest::encode() const
     return object.dump();
 }
 
+bool UpdateManifest::liesUnder(std::string_view url, std::string_view downloadBase)
+{
+    return !hasDotSegment(url) && url.starts_with(downloadBase);
+}
+
 void UpdateManifest::validate(std::string_view downloadBase) const
 {
     auto require = [](bool holds) {
@@ -214,10 +219,7 @@ void UpdateManifest::validate(std::string_view downloadBase) const
     require(schema == 1);
     require(platform == "macos-universal");
     require(components(version).has_value());
-    // The prefix test alone lets ".../downloads/../x.dmg" through, which a server resolves
-    // outside the base.
-    require(!hasDotSegment(url));
-    require(std::string_view(url).starts_with(downloadBase));
+    require(liesUnder(url, downloadBase));
     require(pathExtension(url) == "dmg");
     require(isDigestText(sha256));
     require(bytes >= 1 && bytes <= maximumBytes);
@@ -235,7 +237,17 @@ void UpdateManifest::verifyFile(const std::string& path) const
 {
     int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) throwErrno();
+    ContentReader owner(fd, 0);  // closes it
+    verifyOpenFile(fd);
+}
+
+void UpdateManifest::verifyOpenFile(int fd) const
+{
     ContentReader reader(fd, 0);
+    struct Borrowed {
+        ContentReader& reader;
+        ~Borrowed() { reader.release(); }
+    } borrowed{reader};
     struct stat info {};
     if (::fstat(fd, &info) != 0) throwErrno();
     if (!S_ISREG(info.st_mode) || info.st_size != bytes) throw UpdateError(UpdateFailure::checksum);

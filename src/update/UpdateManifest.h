@@ -44,6 +44,12 @@ struct UpdateManifest {
     static UpdateManifest decode(std::string_view json);
     std::string encode() const;
 
+    // True when `url` begins with the download base's text and its path holds no "." or ".."
+    // segment, plain or percent-encoded, and no encoded slash or backslash: the prefix alone
+    // lets ".../downloads/%2E%2E/x.dmg" through, which a server resolves outside the base.
+    // The image's place and every redirect on the way to it are held to this.
+    static bool liesUnder(std::string_view url, std::string_view downloadBase);
+
     // Throws UpdateError(invalidManifest) at the first rule that fails.
     void validate() const { validate(base()); }
     void validate(std::string_view downloadBase) const;
@@ -54,6 +60,8 @@ struct UpdateManifest {
     // The same for a stored file, read without following a link or blocking on a pipe.
     // A file that cannot be opened or read throws std::system_error.
     void verifyFile(const std::string& path) const;
+    // The same for the file open at `fd`, read from its start; the descriptor stays open.
+    void verifyOpenFile(int fd) const;
 
     // The three numbers of an "N.N.N" version text; nothing for any other text.
     static std::optional<std::array<int64_t, 3>> components(std::string_view version);

@@ -159,6 +159,27 @@ TEST_F(SettingsPageTest, UpdateCardButtonsDriveTheController)
     EXPECT_EQ(opened.size(), 1);
 }
 
+TEST_F(SettingsPageTest, UpdateCardElementsAreFourteenApart)
+{
+    publish(server, image);
+    auto controller = controllerFor(server);
+    auto* page = new SettingsPage(shell.model(), *controller);
+    auto frame = framed(page);
+    SoftwareUpdateView* card = page->updateCard();
+    auto top = [&](QWidget* widget) { return widget->mapTo(card, QPoint(0, 0)).y(); };
+    auto gap = [&](QWidget* above, QWidget* below) { return top(below) - (top(above) + above->height()); };
+    auto expectColumn = [&](const char* state) {
+        EXPECT_EQ(gap(card->versionLine(), card->statusLine()), 14) << state;
+        EXPECT_EQ(gap(card->statusLine(), card->checkButton()), 14) << state;
+        EXPECT_EQ(gap(card->checkButton(), card->note()), 14) << state;
+    };
+    expectColumn("idle");
+    ASSERT_TRUE(finish(controller->check()));
+    ASSERT_TRUE(card->downloadButton()->isVisible());
+    frame->layout()->activate();
+    expectColumn("available");
+}
+
 TEST_F(SettingsPageTest, AppearanceChoiceAppliesAtOnceEverywhere)
 {
     auto* first = new SettingsPage(shell.model());

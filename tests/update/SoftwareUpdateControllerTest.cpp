@@ -1,13 +1,21 @@
 #include "UpdateTestSupport.h"
 
+#include "../shell/MainWindowTestSupport.h"
+#include "ChildProcess.h"
 #include "shell/AppSettings.h"
+#include "shell/LocalizedText.h"
 #include "TestSupport.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QAbstractButton>
 #include <QMessageBox>
+#include <QProcess>
 #include <QTimer>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 using State = SoftwareUpdateController::State;
@@ -140,12 +148,6 @@ TEST_F(SoftwareUpdateControllerTest, DownloadStoresOnlyAVerifiedImage)
              on.answer(imagePath, TestAnswer::redirect(302, on.origin().toUtf8() + "/elsewhere/T.dmg"));
          },
          State::failed},
-        {"redirect to an encoded parent",
-         [&](auto& on, auto&) {
-             on.answer("/tessyn/downloads/%2E%2E/T.dmg", TestAnswer::ok(image));
-             on.answer(imagePath, TestAnswer::redirect(302, on.base().toUtf8() + "%2E%2E/T.dmg"));
-         },
-         State::failed},
         {"redirect to http",
          [&](auto& on, auto& plain) {
              plain.answer(imagePath, TestAnswer::ok(image));
@@ -167,12 +169,53 @@ TEST_F(SoftwareUpdateControllerTest, DownloadStoresOnlyAVerifiedImage)
         const bool ready = item.expected == State::ready;
         EXPECT_EQ(controller->installer(), ready ? updates() + "/Tessyn-1.4.0.dmg" : QString()) << item.name;
         EXPECT_EQ(leftovers(), ready ? QStringList{"Tessyn-1.4.0.dmg"} : QStringList{}) << item.name << ": no temporary file";
+        EXPECT_EQ(QFileInfo::exists(updates()), ready) << item.name << ": the folder is made for a verified image only";
         if (ready) {
             EXPECT_EQ(stored(controller->installer()), image) << item.name;
         }
         EXPECT_EQ(on.requests().back().userAgent, "Tessyn/1.0.0");
         EXPECT_LT(on.fillerSent(imagePath), 64 << 20) << item.name << ": reading stops at the declared size";
         EXPECT_TRUE(plain.requests().isEmpty()) << item.name;
+        QDir(updates()).removeRecursively();
+    }
+}
+
+TEST_F(SoftwareUpdateControllerTest, RedirectLeavingTheBaseIsRefusedBeforeItIsFollowed)
+{
+    // Each hop is relative to the base. The server hands out the image on every path it is
+    // asked for, the places it resolves these hops to included, so only the controller's
+    // refusal keeps the image out.
+    struct Case {
+        const char* name;
+        QByteArray hop;
+        State expected = State::failed;
+    };
+    const std::vector<Case> cases = {
+        {"redirect to an encoded parent", "%2E%2E/%2E%2E/Tessyn-1.4.0.dmg"},
+        {"encoded parent in lower case", "%2e%2e/%2e%2e/Tessyn-1.4.0.dmg"},
+        {"half-encoded parents", ".%2e/%2E./Tessyn-1.4.0.dmg"},
+        {"encoded parents below a folder", "mirror/%2E%2E/%2E%2E/%2E%2E/Tessyn-1.4.0.dmg"},
+        {"plain parents", "../../Tessyn-1.4.0.dmg"},
+        {"encoded slashes", "..%2F..%2FTessyn-1.4.0.dmg"},
+        {"encoded slashes in lower case", "..%2f..%2fTessyn-1.4.0.dmg"},
+        {"encoded backslashes", "..%5C..%5CTessyn-1.4.0.dmg"},
+        {"encoded backslashes in lower case", "..%5c..%5cTessyn-1.4.0.dmg"},
+        {"backslashes", "..\\..\\Tessyn-1.4.0.dmg"},
+        {"a folder inside the base", "mirror/Tessyn-1.4.0.dmg", State::ready},
+    };
+    for (const Case& item : cases) {
+        UpdateTestServer on(&certificate());
+        publish(on, image);
+        on.answerElsewhere(TestAnswer::ok(image));
+        on.answer(imagePath, TestAnswer::redirect(302, on.base().toUtf8() + item.hop));
+        auto controller = controllerFor(on);
+        ASSERT_TRUE(finish(controller->check())) << item.name;
+        ASSERT_TRUE(finish(controller->download())) << item.name;
+        const bool ready = item.expected == State::ready;
+        EXPECT_EQ(controller->state(), item.expected) << item.name;
+        EXPECT_EQ(on.requests().size(), ready ? 3 : 2) << item.name << ": a refused hop is never asked";
+        EXPECT_EQ(leftovers(), ready ? QStringList{"Tessyn-1.4.0.dmg"} : QStringList{}) << item.name;
+        EXPECT_EQ(QFileInfo::exists(updates()), ready) << item.name;
         QDir(updates()).removeRecursively();
     }
 }
@@ -318,10 +361,108 @@ TEST_F(SoftwareUpdateControllerTest, ControllerGoneMidDownloadLeavesNothingBehin
     ASSERT_TRUE(finish(controller->check()));
     QFuture<void> downloading = controller->download();
     ASSERT_TRUE(QTest::qWaitFor([&] { return server.requests().size() == 2; }));
-    EXPECT_EQ(leftovers().size(), 1) << "the image is being written";
+    EXPECT_EQ(QDir(scratch.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{})
+        << "the image is written to a file without a name, and the updates folder waits for a verified one";
     controller.reset();
     EXPECT_TRUE(downloading.isFinished());
-    EXPECT_EQ(leftovers(), QStringList{});
+    EXPECT_FALSE(QFileInfo::exists(updates()));
+}
+
+namespace {
+// Every file or folder under `root` whose name holds "Tessyn-", hidden ones included.
+QStringList imageFilesUnder(const QString& root)
+{
+    QStringList found;
+    QDirIterator walk(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                      QDirIterator::Subdirectories);
+    while (walk.hasNext())
+        if (const QString path = walk.next(); walk.fileName().contains(QLatin1String("Tessyn-"))) found.append(path);
+    return found;
+}
+} // namespace
+
+TEST_F(SoftwareUpdateControllerTest, QuittingTheProgramMidDownloadLeavesNoFileBehind)
+{
+    const QString trusted = scratch.path() + "/trusted.pem";
+    writeFile(localPath(trusted), certificate().certificate.toPem().toStdString());
+    for (const std::string how : {"SIGTERM", "quit command"}) {
+        TempHome home;
+        UpdateTestServer on(&certificate());
+        publish(on, image);
+        on.answer(imagePath, TestAnswer::stalled(image, 20000));
+        QProcess program;
+        program.start(QString::fromStdString(fixturePath("ui_update_quit")), {on.base(), trusted});
+        ASSERT_TRUE(QTest::qWaitFor([&] { return on.requests().size() == 2; }, 20000))
+            << how << ": the image is being fetched";
+        ASSERT_EQ(on.requests().back().path, imagePath);
+        if (how == "SIGTERM") program.terminate();
+        else program.write("quit\n");
+        ASSERT_TRUE(QTest::qWaitFor([&] { return program.state() == QProcess::NotRunning; }, 20000)) << how;
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << how;
+        EXPECT_EQ(program.exitCode(), 0) << how << ": it quit through the shell";
+        EXPECT_EQ(imageFilesUnder(QString::fromStdString(home.root())), QStringList{}) << how;
+        EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(home.dataHome()) + "/local.tessyn.preview/updates")) << how;
+    }
+}
+
+TEST_F(SoftwareUpdateControllerTest, AStartRemovesOnlyTheCopiesKilledRunsLeft)
+{
+    TempHome home;
+    const std::string folder = home.dataHome() + "/local.tessyn.preview/updates";
+    const std::string abandoned = writeFile(folder + "/.Tessyn-1.4.0.dmg.part-a1B2c3", "partial");
+    const std::vector<std::string> kept = {
+        writeFile(folder + "/Tessyn-1.4.0.dmg", "the stored image"),
+        writeFile(folder + "/.Tessyn-1.4.0.dmg.part-a1B2c", "five letters"),
+        writeFile(folder + "/.Tessyn-1.4.0.dmg.part-a1B2c3.txt", "a suffix"),
+        writeFile(folder + "/.Tessyn-1.4.dmg.part-a1B2c3", "no version"),
+        writeFile(folder + "/Tessyn-1.4.0.dmg.part-a1B2c3", "not hidden"),
+        writeFile(home.dataHome() + "/local.tessyn.preview/.Tessyn-1.4.0.dmg.part-a1B2c3", "outside the folder"),
+        writeFile(folder + "/.Tessyn-1.4.0.dmg.part-folder/inside", "a folder"),
+    };
+    // A copy that a running Tessyn is storing is locked by it.
+    const std::string held = writeFile(folder + "/.Tessyn-1.4.0.dmg.part-Held01", "being stored");
+    const int holder = ::open(held.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+
+    QProcess program;
+    program.start(QStringLiteral(TESSYN_PROGRAM), {});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !QFileInfo::exists(QString::fromStdString(abandoned)); }, 20000))
+        << "the copy of a killed run is removed at start";
+    // The model's store folder is made after the sweep has ended.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QFileInfo::exists(QString::fromStdString(home.dataHome() + "/Tessyn")); }, 20000));
+    program.kill();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return program.state() == QProcess::NotRunning; }, 20000));
+    for (const std::string& path : kept) EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(path))) << path;
+    EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(held))) << "a held copy stays";
+    ::close(holder);
+}
+
+TEST_F(SoftwareUpdateControllerTest, StartChecksOnlyWhenAHostServesTheBase)
+{
+    {
+        ShellHarness shell;
+        ASSERT_TRUE(shell.openWindow());
+        QCoreApplication::processEvents();
+        EXPECT_EQ(SoftwareUpdateController::shared().state(), State::idle)
+            << "the shipped base is a placeholder: the card stays idle";
+    }
+    SoftwareUpdateEnvironment shipped;
+    shipped.alert = [this](const QString& title, const QString& text) { alerts.append(title + "|" + text); };
+    SoftwareUpdateController placeholder(shipped);
+    EXPECT_TRUE(placeholder.checkAtLaunch().isFinished());
+    EXPECT_EQ(placeholder.state(), State::idle);
+    ASSERT_TRUE(finish(placeholder.checkFromMenu()));
+    EXPECT_EQ(placeholder.state(), State::failed) << "a check the user asks for reports what happened";
+    EXPECT_EQ(alerts, QStringList{L("软件更新") + "|" + placeholder.status()});
+
+    publish(server, image);
+    auto served = controllerFor(server);
+    QFuture<void> launched = served->checkAtLaunch();
+    EXPECT_EQ(served->state(), State::checking);
+    ASSERT_TRUE(finish(launched));
+    EXPECT_EQ(served->state(), State::available);
+    EXPECT_TRUE(served->checkAtLaunch().isFinished()) << "only from idle";
+    EXPECT_EQ(server.requests().size(), 1);
 }
 
 TEST_F(SoftwareUpdateControllerTest, MenuCheckEndsInAModalAlertWithTheStatus)

@@ -156,7 +156,7 @@ void UpdateTestServer::serve(QTcpSocket* socket, const QByteArray& head)
     }
     requests_.append(request);
 
-    const TestAnswer answer = answers_.value(request.path, TestAnswer::ok("missing", 404));
+    const TestAnswer answer = answers_.value(request.path, elsewhere_);
     const qint64 length = answer.filler > 0 ? answer.filler : answer.body.size();
     QByteArray response = "HTTP/1.1 " + QByteArray::number(answer.status) + " X\r\nConnection: close\r\n";
     if (!answer.location.isEmpty()) response += "Location: " + answer.location + "\r\n";

@@ -58,6 +58,8 @@ public:
     // The download base on this server: <origin>/tessyn/downloads/.
     QString base() const { return origin() + QStringLiteral("/tessyn/downloads/"); }
     void answer(const QByteArray& path, const TestAnswer& answer) { answers_[path] = answer; }
+    // The answer on every path not in the table; 404 unless set.
+    void answerElsewhere(const TestAnswer& answer) { elsewhere_ = answer; }
 
     const QList<Request>& requests() const { return requests_; }
     // Filler bytes handed to the socket for a path so far.
@@ -66,6 +68,7 @@ public:
 private:
     std::unique_ptr<QTcpServer> server_;
     QHash<QByteArray, TestAnswer> answers_;
+    TestAnswer elsewhere_ = TestAnswer::ok("missing", 404);
     QHash<QByteArray, qint64> fillerSent_;
     QList<Request> requests_;
 
