@@ -15,6 +15,7 @@
 #include <QHBoxLayout>
 #include <QPointer>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -46,6 +47,8 @@ CacheReviewView::CacheReviewView(AppModel& model, QWidget* parent) : ReviewSheet
     loadMore_ = new QPushButton();
     loadMore_->setObjectName(QStringLiteral("cache-load-more"));
     loadMore_->setAutoDefault(false);
+    // The rows below stay put, and so does the list's height, once every file is listed.
+    SheetWidgets::keepPlaceWhenHidden(loadMore_);
     connect(loadMore_, &QPushButton::clicked, this, &CacheReviewView::loadMore);
     plan->addWidget(loadMore_, 0, Qt::AlignLeft);
     notesSlot_ = new QVBoxLayout();
@@ -54,7 +57,9 @@ CacheReviewView::CacheReviewView(AppModel& model, QWidget* parent) : ReviewSheet
     message_ = SheetWidgets::text(Typography::caption());
     message_->setObjectName(QStringLiteral("cache-message"));
     message_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    plan->addWidget(message_);
+    // The model clears its message as a clean starts and writes one as it ends: the list must
+    // not grow and shrink with it.
+    plan->addWidget(SheetWidgets::fixedLines(message_, 3));
     plan->addStretch(0);
     plan->addWidget(buildButtons());
     // Without a plan (while a rescan runs, after a failed one) the title stands alone.
@@ -165,6 +170,8 @@ void CacheReviewView::rebuildPlan()
             L(QStringLiteral("扫描说明：跳过 ") + QString::number(plan->report.skipped) + QStringLiteral(" 项")),
             L(warnings.join(QLatin1Char('\n'))), Typography::caption());
         notesSlot_->addWidget(notes_);
+        // Shown now, not on the next pass of the event loop: the rows must not jump meanwhile.
+        notes_->show();
     }
     refreshChecks();
     refreshSummary();
@@ -192,9 +199,15 @@ void CacheReviewView::refreshSummary()
 {
     const auto& plan = model_.cachePlan();
     if (!plan) return;
-    summary_->setText(L(QString::number(plan->files.size()) + QStringLiteral(" 项超过 7 天 · 已选 ") +
-                        QString::number(model_.cacheSelection().size()) +
-                        QStringLiteral(" 项；修改日期不能证明文件未被使用。清理可能导致重新下载或首次使用变慢。")));
+    auto summary = [](size_t files, size_t chosen) {
+        return L(QString::number(files) + QStringLiteral(" 项超过 7 天 · 已选 ") + QString::number(chosen) +
+                 QStringLiteral(" 项；修改日期不能证明文件未被使用。清理可能导致重新下载或首次使用变慢。"));
+    };
+    const size_t files = plan->files.size();
+    summary_->setText(summary(files, model_.cacheSelection().size()));
+    // Room for the longest count the plan allows, so a choice never rewraps the list away.
+    summary_->setMinimumHeight(SheetWidgets::tallestText(summary_, {summary(files, files), summary_->text()},
+                                                         kWidth - 2 * kMargin));
 }
 
 void CacheReviewView::refreshStates()

@@ -312,7 +312,9 @@ void MemoryPage::confirmQuit(const ApplicationMemory& application)
             std::optional<ApplicationMemory> target = std::exchange(page->quitTarget_, std::nullopt);
             if (confirmed && target) page->model_.requestQuit(*target);
         },
-        window(), [page](QDialog* dialog) {
+        window(),
+        [page](QDialog* dialog) {
             if (page) page->quitConfirmation_ = dialog;
-        });
+        },
+        ActionConfirmation::ReturnKey::confirms);
 }

@@ -13,7 +13,7 @@ ReviewSheet::ReviewSheet(AppModel& model, QWidget* parent) : QDialog(parent), mo
     setBackgroundRole(QPalette::Window);
     setAutoFillBackground(true);
     column_ = new QVBoxLayout(this);
-    column_->setContentsMargins(24, 24, 24, 24);
+    column_->setContentsMargins(kMargin, kMargin, kMargin, kMargin);
     column_->setSpacing(14);
 }
 

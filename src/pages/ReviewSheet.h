@@ -12,6 +12,7 @@ class ReviewSheet : public QDialog {
 public:
     static constexpr int kWidth = 740;
     static constexpr int kHeight = 540;
+    static constexpr int kMargin = 24;
 
     ReviewSheet(AppModel& model, QWidget* parent);
 

@@ -1,6 +1,13 @@
 #include "pages/SheetWidgets.h"
 
+#include "shell/PageLayout.h"
+
+#include <QFontMetrics>
 #include <QProgressBar>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace SheetWidgets {
 
@@ -19,6 +26,37 @@ QProgressBar* spinner(int width, int height)
     bar->setTextVisible(false);
     bar->setFixedSize(width, height);
     return bar;
+}
+
+QScrollArea* fixedLines(StyledLabel* label, int lines)
+{
+    auto* area = new QScrollArea();
+    setUpPageScrollArea(area);
+    auto* content = new QWidget();
+    auto* column = new QVBoxLayout(content);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->addWidget(label);
+    column->addStretch(1);
+    area->setWidget(content);
+    content->setAutoFillBackground(false);
+    area->setFixedHeight(QFontMetrics(label->font()).lineSpacing() * lines + 2);
+    return area;
+}
+
+void keepPlaceWhenHidden(QWidget* widget)
+{
+    QSizePolicy policy = widget->sizePolicy();
+    policy.setRetainSizeWhenHidden(true);
+    widget->setSizePolicy(policy);
+}
+
+int tallestText(const StyledLabel* label, const QStringList& texts, int width)
+{
+    const QFontMetrics metrics(label->font());
+    int tallest = 0;
+    for (const QString& text : texts)
+        tallest = std::max(tallest, metrics.boundingRect(QRect(0, 0, width, 100000), Qt::TextWordWrap, text).height());
+    return tallest;
 }
 
 } // namespace SheetWidgets

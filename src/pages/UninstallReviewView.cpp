@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -57,20 +58,23 @@ UninstallReviewView::UninstallReviewView(AppModel& model, InstalledApp app, QWid
     explanation_->setObjectName(QStringLiteral("uninstall-explanation"));
     column()->addWidget(explanation_);
     loadingIndicator_ = SheetWidgets::spinner(80);
+    // Loading, the empty note and the message come and go; the list keeps its height.
+    SheetWidgets::keepPlaceWhenHidden(loadingIndicator_);
     column()->addWidget(loadingIndicator_);
 
-    RoundedPanel* list = scrollingPanel(12, rowColumn_);
+    list_ = scrollingPanel(12, rowColumn_);
     rowColumn_->setContentsMargins(12, 8, 12, 8);
     rowColumn_->setSpacing(12);
-    column()->addWidget(list, 1);
+    column()->addWidget(list_, 1);
 
     emptyNote_ = SheetWidgets::text(Typography::caption());
     emptyNote_->setObjectName(QStringLiteral("uninstall-empty"));
     emptyNote_->setText(L(QStringLiteral("没有可确认的精确关联项；同 bundle ID 的多个应用不会归属关联文件。")));
+    SheetWidgets::keepPlaceWhenHidden(emptyNote_);
     column()->addWidget(emptyNote_);
     message_ = SheetWidgets::text(Typography::caption());
     message_->setObjectName(QStringLiteral("uninstall-message"));
-    column()->addWidget(message_);
+    column()->addWidget(SheetWidgets::fixedLines(message_, 3));
     column()->addWidget(buildButtons());
 
     connect(&model_, &AppModel::maintenanceBusyChanged, this, &UninstallReviewView::refreshStates);
@@ -91,7 +95,7 @@ QWidget* UninstallReviewView::buildButtons()
     row->addWidget(close_);
     row->addWidget(recheck_);
     row->addStretch(1);
-    runIndicator_ = SheetWidgets::spinner(80);
+    runIndicator_ = SheetWidgets::spinner(48);
     row->addWidget(runIndicator_);
     stop_ = new NativeActionButton(QStringLiteral("停止后续关联项"), NativeActionButton::Emphasis::standard,
                                    [this] { model_.setMaintenanceStop(true); });
@@ -283,6 +287,9 @@ void UninstallReviewView::refreshNotes()
 void UninstallReviewView::refreshTexts()
 {
     explanation_->setText(L((packageRemoved_ ? kRetryExplanation : kExplanation) + kScopeNote));
+    // The retry text is longer: room for it from the start keeps the list where it is.
+    explanation_->setMinimumHeight(SheetWidgets::tallestText(
+        explanation_, {L(kExplanation + kScopeNote), L(kRetryExplanation + kScopeNote)}, kWidth - 2 * kMargin));
     primary_->setTitle(packageRemoved_ ? QStringLiteral("重试所选关联项…") : QStringLiteral("卸载并检查…"));
     emptyNote_->setVisible(!loading_ && items_.empty());
     const auto& message = model_.message();

@@ -13,6 +13,7 @@ class NativeRelatedCheckbox;
 class QLabel;
 class QProgressBar;
 class QVBoxLayout;
+class RoundedPanel;
 class StyledLabel;
 struct Operation;
 
@@ -38,6 +39,7 @@ public:
     NativeRelatedCheckbox* checkbox(const std::string& path) const;
     QLabel* note(const std::string& path) const;
     StyledLabel* explanation() const { return explanation_; }
+    RoundedPanel* list() const { return list_; }
     NativeActionButton* closeButton() const { return close_; }
     NativeActionButton* recheckButton() const { return recheck_; }
     NativeActionButton* stopButton() const { return stop_; }
@@ -73,6 +75,7 @@ private:
     std::vector<Row> rows_;
 
     StyledLabel* explanation_ = nullptr;
+    RoundedPanel* list_ = nullptr;
     QProgressBar* loadingIndicator_ = nullptr;
     QVBoxLayout* rowColumn_ = nullptr;
     StyledLabel* emptyNote_ = nullptr;

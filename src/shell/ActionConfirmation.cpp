@@ -26,7 +26,8 @@ QWidget* sourceWindow() { return recordedWindow().data(); }
 
 void setSourceWindow(QWidget* window) { recordedWindow() = window; }
 
-QDialog* alert(const QString& title, const QString& detail, const QString& action, QWidget* parent)
+QDialog* alert(const QString& title, const QString& detail, const QString& action, QWidget* parent,
+               ReturnKey returnKey)
 {
     auto* dialog = new QDialog(parent);
     dialog->setObjectName(QStringLiteral("action-confirmation"));
@@ -63,10 +64,11 @@ QDialog* alert(const QString& title, const QString& detail, const QString& actio
     auto* confirm = new QPushButton(plainTitle(L(action)), dialog);
     confirm->setObjectName(QStringLiteral("confirmation-action"));
     for (QPushButton* b : {cancel, confirm}) {
-        // Return and Enter must not press anything.
+        // Return and Enter press nothing, or only the action when it has the default role.
         b->setAutoDefault(false);
         b->setDefault(false);
     }
+    confirm->setDefault(returnKey == ReturnKey::confirms);
     QObject::connect(cancel, &QPushButton::clicked, dialog, &QDialog::reject);
     QObject::connect(confirm, &QPushButton::clicked, dialog, &QDialog::accept);
 
@@ -111,14 +113,15 @@ QWidget* targetWindow(QWidget* window)
 }
 
 void present(const QString& title, const QString& detail, const QString& action,
-             std::function<void(bool)> completion, QWidget* window, std::function<void(QDialog*)> didPresent)
+             std::function<void(bool)> completion, QWidget* window, std::function<void(QDialog*)> didPresent,
+             ReturnKey returnKey)
 {
     QWidget* target = targetWindow(window);
     if (!target || !target->isVisible()) {
         if (completion) completion(false);
         return;
     }
-    QDialog* dialog = alert(title, detail, action, target);
+    QDialog* dialog = alert(title, detail, action, target, returnKey);
     dialog->setWindowModality(Qt::WindowModal);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
 

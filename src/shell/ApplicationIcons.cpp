@@ -150,10 +150,12 @@ QImage readBundleIcon(const QString& bundlePath)
     return reader.read();
 }
 
+// The generic application symbol in the accent colour, whatever the desktop's theme offers:
+// a bundle without artwork must still read as an application, not as a blank tile.
 static QIcon genericIcon()
 {
-    QIcon themed = QIcon::fromTheme(QStringLiteral("application-x-executable"));
-    return themed.isNull() ? placeholder() : themed;
+    QIcon symbol = SymbolIcon::accented(QStringLiteral("app.generic"));
+    return symbol.isNull() ? placeholder() : symbol;
 }
 
 QIcon image(const QString& path, double modified)

@@ -1,6 +1,7 @@
 #include "shell/SymbolIcon.h"
 
 #include "shell/LocalizedText.h"
+#include "shell/Palette.h"
 
 #include <QFile>
 #include <QGuiApplication>
@@ -13,10 +14,14 @@
 
 namespace {
 
-// Renders the shipped drawing as an alpha mask and colours it with the live palette.
+// Renders the shipped drawing as an alpha mask and colours it with the live palette: its text
+// colour, or its accent colour for symbols that stand in for a picture.
 class TintedSymbolEngine : public QIconEngine {
 public:
-    explicit TintedSymbolEngine(QString resource) : resource_(std::move(resource)) {}
+    explicit TintedSymbolEngine(QString resource, bool accent = false)
+        : resource_(std::move(resource)), accent_(accent)
+    {
+    }
 
     void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override
     {
@@ -40,7 +45,7 @@ public:
         QImage tinted = mask;
         QPainter p(&tinted);
         p.setCompositionMode(QPainter::CompositionMode_SourceIn);
-        p.fillRect(tinted.rect(), colourFor(mode));
+        p.fillRect(tinted.rect(), accent_ ? accentFor(mode) : colourFor(mode));
         p.end();
         QPixmap pm = QPixmap::fromImage(tinted);
         pm.setDevicePixelRatio(scale);
@@ -49,11 +54,12 @@ public:
 
     QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State) override { return size; }
     QString key() const override { return QStringLiteral("TessynSymbol"); }
-    QIconEngine* clone() const override { return new TintedSymbolEngine(resource_); }
+    QIconEngine* clone() const override { return new TintedSymbolEngine(resource_, accent_); }
     bool isNull() override { return !QFile::exists(resource_); }
 
 private:
     QString resource_;
+    bool accent_ = false;
     QHash<quint64, QImage> masks_;
 
     QImage maskFor(const QSize& device)
@@ -78,6 +84,13 @@ private:
         case QIcon::Selected: return palette.color(QPalette::Active, QPalette::HighlightedText);
         default: return palette.color(QPalette::Active, QPalette::WindowText);
         }
+    }
+
+    static QColor accentFor(QIcon::Mode mode)
+    {
+        QColor colour = Palette::accent();
+        if (mode == QIcon::Disabled) colour.setAlphaF(0.45);
+        return colour;
     }
 };
 
@@ -122,6 +135,16 @@ QIcon shipped(const QString& symbol)
     auto found = icons.constFind(symbol);
     if (found != icons.constEnd()) return *found;
     QIcon icon = isShipped(symbol) ? QIcon(new TintedSymbolEngine(resourceFor(symbol))) : QIcon();
+    icons.insert(symbol, icon);
+    return icon;
+}
+
+QIcon accented(const QString& symbol)
+{
+    static QHash<QString, QIcon> icons;
+    auto found = icons.constFind(symbol);
+    if (found != icons.constEnd()) return *found;
+    QIcon icon = isShipped(symbol) ? QIcon(new TintedSymbolEngine(resourceFor(symbol), true)) : QIcon();
     icons.insert(symbol, icon);
     return icon;
 }

@@ -12,6 +12,9 @@ namespace SymbolIcon {
 QIcon icon(const QString& symbol);
 // The shipped drawing only, never the theme's.
 QIcon shipped(const QString& symbol);
+// The shipped drawing in the palette's accent colour, read when painted (pictures that stand
+// in for a missing one, such as an application without an icon).
+QIcon accented(const QString& symbol);
 // Whether a drawing for the symbol ships with the program.
 bool isShipped(const QString& symbol);
 // The shipped drawing in one colour, for symbols with a colour of their own (warnings).

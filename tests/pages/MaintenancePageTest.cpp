@@ -13,6 +13,7 @@
 #include "shell/MainView.h"
 #include "shell/MainWindow.h"
 #include "shell/NativeActionButton.h"
+#include "shell/Palette.h"
 #include "shell/StyledLabel.h"
 
 #include <QLabel>
@@ -90,7 +91,7 @@ TEST_F(MaintenancePageTest, ListsFixtureBundlesWithStatesCountAndRows)
     EXPECT_TRUE(f.page->refreshButton()->isEnabled());
     EXPECT_FALSE(f.page->busyIndicator()->isVisible());
     EXPECT_EQ(names(f.page->shownApps()), (std::vector<std::string>{"Editor", "Notes", "VLC"}));
-    EXPECT_EQ(f.page->countLine()->text(), "3 applications · 1 with caches to check");
+    EXPECT_EQ(f.page->countLine()->text(), "Applications: 3 · with caches to check: 1");
     for (const char* name : {"Editor", "Notes", "VLC"}) {
         QWidget* row = f.page->row(f.installed(name).path);
         ASSERT_NE(row, nullptr) << name;
@@ -111,7 +112,7 @@ TEST_F(MaintenancePageTest, ListsFixtureBundlesWithStatesCountAndRows)
 
     f.page->searchField()->setText("ZZZ");
     EXPECT_EQ(f.page->content(), Content::noMatch);
-    EXPECT_EQ(f.page->countLine()->text(), "3 applications · 1 with caches to check") << "counts ignore the search";
+    EXPECT_EQ(f.page->countLine()->text(), "Applications: 3 · with caches to check: 1") << "counts ignore the search";
     f.page->searchField()->setText("note");
     EXPECT_EQ(names(f.page->shownApps()), std::vector<std::string>{"Notes"});
 
@@ -131,7 +132,7 @@ TEST_F(MaintenancePageTest, AMachineWithoutBundlesShowsTheEmptyState)
     QTRY_VERIFY(f.page->startupListing().isFinished());
     ASSERT_TRUE(f.settle());
     EXPECT_EQ(f.page->content(), Content::noApplications);
-    EXPECT_EQ(f.page->countLine()->text(), "0 applications · 0 with caches to check");
+    EXPECT_EQ(f.page->countLine()->text(), "Applications: 0 · with caches to check: 0");
 
     // A very long name and identifier are shortened; the row's buttons stay inside the window.
     const std::string longName(200, 'N');
@@ -279,4 +280,55 @@ TEST_F(MaintenancePageTest, TypingInTheSearchKeepsTheRowsItHas)
     EXPECT_TRUE(uninstallButton(shown)->isEnabled());
     f.page->searchField()->clear();
     EXPECT_EQ(f.page->row(f.installed("App0").path), first.data()) << "the row was rebuilt";
+}
+
+// A bundle without artwork shows the generic application symbol in the accent colour, in
+// either appearance: a drawn shape, not a tile of one colour.
+TEST_F(MaintenancePageTest, BundleWithoutIconShowsTheAccentSymbol)
+{
+    for (const char* language : {"en", "zh-Hans"}) {
+        for (const char* appearance : {"light", "dark"}) {
+            SCOPED_TRACE(std::string(language) + " " + appearance);
+            setSetting(AppSettings::languageKey, language);
+            setSetting(AppSettings::appearanceKey, appearance);
+            MaintenanceFixture f;
+            f.bundle("Plain", "org.example.plain");
+            f.start();
+            ASSERT_TRUE(f.settle());
+            ASSERT_TRUE(waitFor([&] { return f.page->row(f.installed("Plain").path) != nullptr; }));
+            auto* icon = f.page->row(f.installed("Plain").path)->findChild<ApplicationIconView*>();
+            ASSERT_TRUE(icon);
+            ASSERT_TRUE(waitFor([&] { return icon->hasLoadedIcon(); }, 5000));
+            saveShot(f.page, std::string("iconless-row-") + language + "-" + appearance);
+
+            QImage drawn(icon->size(), QImage::Format_ARGB32_Premultiplied);
+            drawn.fill(Qt::transparent);
+            icon->render(&drawn, QPoint(), QRegion(), QWidget::DrawChildren);
+            drawn = drawn.convertToFormat(QImage::Format_ARGB32);
+            const QColor accent = Palette::accent();
+            int opaque = 0, offAccent = 0, clear = 0;
+            QRect shape;
+            for (int y = 0; y < drawn.height(); ++y)
+                for (int x = 0; x < drawn.width(); ++x)
+                    if (qAlpha(drawn.pixel(x, y)) > 200) shape |= QRect(x, y, 1, 1);
+            for (int y = shape.top(); y <= shape.bottom(); ++y) {
+                for (int x = shape.left(); x <= shape.right(); ++x) {
+                    const QColor c = QColor::fromRgba(drawn.pixel(x, y));
+                    if (c.alpha() < 40) {
+                        ++clear;
+                    } else if (c.alpha() > 200) {
+                        ++opaque;
+                        const int distance = std::abs(c.red() - accent.red()) + std::abs(c.green() - accent.green()) +
+                                             std::abs(c.blue() - accent.blue());
+                        if (distance > 30) ++offAccent;
+                    }
+                }
+            }
+            ASSERT_FALSE(shape.isEmpty()) << "something is drawn";
+            const int area = shape.width() * shape.height();
+            EXPECT_GT(clear, area / 3) << "a shape with open space, not a filled tile";
+            EXPECT_GT(opaque, area / 10);
+            EXPECT_EQ(offAccent, 0) << "drawn in the accent colour " << accent.name().toStdString();
+        }
+    }
 }

@@ -383,6 +383,28 @@ TEST_F(MemoryPageTest, ReleaseButtonFollowsCandidatesAndBusyState)
 }
 
 // A tick belongs to the application the user chose, not to whatever holds its process id later.
+// The quit alert's action has the default role: Escape cancels, Return asks the application.
+TEST_F(MemoryPageTest, QuitAlertAnswersReturnAndEscape)
+{
+    open(scripted());
+    ApplicationMemory alpha = row(610, "Alpha", 300);
+    publish({alpha});
+    struct Case {
+        Qt::Key key;
+        std::vector<int32_t> requests;
+    };
+    for (const Case& c : std::vector<Case>{{Qt::Key_Escape, {}}, {Qt::Key_Return, {610}}}) {
+        SCOPED_TRACE(QTest::toString(c.key));
+        page->confirmQuit(alpha);
+        QPointer<QDialog> dialog = page->quitConfirmation();
+        ASSERT_TRUE(dialog && dialog->isVisible());
+        QTest::keyClick(dialog, c.key);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.isNull() || !dialog->isVisible(); }, 5000)) << "still asking";
+        EXPECT_EQ(apps->quitRequests(), c.requests);
+        EXPECT_FALSE(page->quitTarget().has_value());
+    }
+}
+
 TEST_F(MemoryPageTest, TicksStayWithTheirApplicationWhenAnIdIsReused)
 {
     open(scripted());

@@ -13,9 +13,12 @@
 #include <QCheckBox>
 #include <QDialog>
 #include <QLabel>
+#include <QLayout>
 #include <QThreadPool>
 #include <filesystem>
 #include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
 #include <sys/stat.h>
 
 namespace {
@@ -33,6 +36,40 @@ const Operation* newestRecord(const AppModel& model, const std::string& path)
     for (const Operation& record : model.history())
         if (record.path == path) return &record;
     return nullptr;
+}
+
+// What one look at a sheet finds: the height of its list, and every button outside the list
+// that is narrower than its title needs or not wholly inside the sheet.
+struct SheetLook {
+    int listHeight = 0;
+    std::vector<std::string> cut;
+};
+
+SheetLook lookAt(QWidget* sheet, QWidget* list, const std::string& state)
+{
+    for (int i = 0; i < 3; ++i) QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    sheet->layout()->activate();
+    SheetLook look;
+    look.listHeight = list->height();
+    for (QPushButton* button : sheet->findChildren<QPushButton*>()) {
+        if (!button->isVisibleTo(sheet) || list->isAncestorOf(button)) continue;
+        const QRect frame(button->mapTo(sheet, QPoint()), button->size());
+        if (button->width() < button->sizeHint().width() || !sheet->rect().contains(frame))
+            look.cut.push_back(state + ": \"" + button->text().toStdString() + "\" " + std::to_string(button->width()) +
+                               " of " + std::to_string(button->sizeHint().width()));
+    }
+    return look;
+}
+
+// Every look fits, and the list keeps the height of the first.
+void expectSteady(const std::vector<std::pair<std::string, SheetLook>>& looks)
+{
+    ASSERT_FALSE(looks.empty());
+    for (const auto& [state, look] : looks) {
+        EXPECT_TRUE(look.cut.empty()) << ::testing::PrintToString(look.cut);
+        EXPECT_EQ(look.listHeight, looks.front().second.listHeight) << state << " against " << looks.front().first;
+        EXPECT_GT(look.listHeight, 0) << state;
+    }
 }
 
 } // namespace
@@ -129,6 +166,98 @@ TEST_F(ReviewSheetsTest, CacheSheetPagesSelectsAndCleans)
         EXPECT_EQ(sheet->listedRows(), 449) << "the row limit survives a rescan";
         sheet->reject();
         QTRY_VERIFY(!f.page->cacheSheet());
+    }
+}
+
+// Every state of the cache sheet, in both languages, keeps its buttons whole and its list at one
+// height: reviewing, with a choice, cleaning, after the clean with its message, everything listed.
+TEST_F(ReviewSheetsTest, CacheSheetStatesFitWithASteadyList)
+{
+    for (const std::string pass : {"en light", "en dark", "zh-Hans light", "zh-Hans dark"}) {
+        SCOPED_TRACE(pass);
+        const std::string language = pass.substr(0, pass.find(' ')), appearance = pass.substr(pass.find(' ') + 1);
+        setSetting(AppSettings::languageKey, QString::fromStdString(language));
+        setSetting(AppSettings::appearanceKey, QString::fromStdString(appearance));
+        MaintenanceFixture f;
+        f.bundle("VLC", "org.videolan.vlc");
+        f.oldCacheFiles("org.videolan.vlc", 210);
+        f.start();
+        ASSERT_TRUE(f.settle());
+        f.page->inspect(f.installed("VLC"));
+        ASSERT_TRUE(waitFor([&] { return f.page->cacheSheet() != nullptr; }));
+        CacheReviewView* sheet = f.page->cacheSheet();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(sheet));
+        QWidget* list = sheet->list();
+        std::vector<std::pair<std::string, SheetLook>> looks;
+        auto note = [&](const std::string& state) { looks.emplace_back(state, lookAt(sheet, list, state)); };
+        note("reviewing");
+        for (int row : {0, 1, 2}) sheet->check(row)->click();
+        note("chosen");
+        bool seenCleaning = false;
+        QMetaObject::Connection cleaning = QObject::connect(f.model.get(), &AppModel::actionProgressChanged, sheet, [&] {
+            if (!f.model->processing() || seenCleaning) return;
+            seenCleaning = true;
+            note("cleaning");
+            saveShot(sheet, "cache-cleaning-" + language + "-" + appearance);
+        });
+        sheet->cleanButton()->click();
+        ASSERT_TRUE(confirmOn(sheet));
+        ASSERT_TRUE(waitFor([&] { return !f.model->processing() && f.model->message(); }));
+        QObject::disconnect(cleaning);
+        ASSERT_TRUE(seenCleaning);
+        note("cleaned, with its message");
+        sheet->loadMoreButton()->click();
+        ASSERT_FALSE(sheet->loadMoreButton()->isVisible());
+        note("everything listed");
+        expectSteady(looks);
+        sheet->closeButton()->click();
+    }
+}
+
+// Every state of the uninstall sheet, in both languages: loading, reviewing, running, the retry
+// mode with its longer texts and the model's message.
+TEST_F(ReviewSheetsTest, UninstallSheetStatesFitWithASteadyList)
+{
+    for (const char* language : {"en", "zh-Hans"}) {
+        SCOPED_TRACE(language);
+        setSetting(AppSettings::languageKey, language);
+        setSetting(AppSettings::appearanceKey, "light");
+        MaintenanceFixture f;
+        f.bundle("Editor", "org.example.editor");
+        std::vector<std::string> related = f.relatedItems("org.example.editor");
+        f.start();
+        ASSERT_TRUE(f.settle());
+        f.page->uninstall(f.installed("Editor"));
+        UninstallReviewView* sheet = f.page->uninstallSheet();
+        ASSERT_TRUE(sheet && sheet->loading());
+        QSignalSpy discovered(sheet, &UninstallReviewView::itemsDiscovered);
+        QWidget* list = sheet->list();
+        std::vector<std::pair<std::string, SheetLook>> looks;
+        auto note = [&](const std::string& state) { looks.emplace_back(state, lookAt(sheet, list, state)); };
+        note("loading");
+        ASSERT_TRUE(waitFor([&] { return discovered.count() == 1; }, 10000));
+        note("reviewing");
+        for (const std::string& path : related) sheet->checkbox(path)->click();
+        // The cache folder changes after the review: its move is refused and the sheet stays.
+        writeFile(related[1] + "/late-blob", "more");
+        bool seenRunning = false;
+        QMetaObject::Connection running = QObject::connect(f.model.get(), &AppModel::historyChanged, sheet, [&] {
+            if (!f.model->processing() || seenRunning) return;
+            seenRunning = true;
+            note("running");
+        });
+        QSignalSpy reconciled(sheet, &UninstallReviewView::reconciled);
+        sheet->primaryButton()->click();
+        ASSERT_TRUE(confirmOn(sheet));
+        ASSERT_TRUE(reconciled.wait(15000));
+        QObject::disconnect(running);
+        ASSERT_TRUE(seenRunning);
+        ASSERT_TRUE(sheet->packageRemoved());
+        ASSERT_TRUE(f.model->message());
+        note("retry, with the message");
+        saveShot(sheet, std::string("uninstall-retry-fit-") + language);
+        expectSteady(looks);
+        sheet->closeButton()->click();
     }
 }
 

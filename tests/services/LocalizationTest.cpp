@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <future>
+#include <regex>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -282,4 +283,27 @@ TEST(Localization, SlotsAreFilledByTheirNumberWhereverTheKeyPlacesThem)
         {text, expected},
     };
     for (const auto& [source, shown] : cases) EXPECT_EQ(L(source, en, c), shown) << source;
+}
+
+// Counts on the applications, cache, uninstall and memory views read right in English for one
+// item as for many, without a plural the count does not match ("1 related items").
+TEST(Localization, EnglishCountTextsNeedNoPlural)
+{
+    const LocalizationCatalog shipped =
+        LocalizationCatalog::fromFile(std::string(TESSYN_SOURCE_DIR) + "/resources/Localization/en.json");
+    const std::regex plural(R"(\b1 [A-Za-z ]*s\b)");
+    for (const char* source : {
+             "1 个应用 · 1 个可检查缓存",
+             "1 项超过 7 天 · 已选 1 项；修改日期不能证明文件未被使用。清理可能导致重新下载或首次使用变慢。",
+             "1 项。清理可能导致重新下载。可在操作记录恢复；原位置已有文件不会覆盖。",
+             "关联项 1 个。支持数据可能不可重建；失败项不会自动重试。应用移走失败时会保留全部关联项。",
+             "扫描说明：跳过 1 项",
+             "缓存处理完成：成功 1 项，失败 1 项。可在操作记录恢复；废纸篓仍占空间。",
+             "1 个进程 · 1 个不可读取",
+             "1 个进程",
+         }) {
+        const std::string shown = L(source, en, shipped);
+        EXPECT_FALSE(containsCJKIdeograph(shown)) << source << " has an English entry";
+        EXPECT_FALSE(std::regex_search(shown, plural)) << shown;
+    }
 }
