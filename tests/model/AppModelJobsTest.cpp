@@ -10,6 +10,7 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include "QtWaits.h"
 
 namespace {
 

@@ -24,6 +24,7 @@
 #include <filesystem>
 #include <functional>
 #include <sys/stat.h>
+#include "QtWaits.h"
 
 namespace {
 

@@ -24,6 +24,7 @@
 #include <QToolButton>
 #include <filesystem>
 #include <signal.h>
+#include "QtWaits.h"
 
 namespace {
 

@@ -33,6 +33,7 @@
 #include <atomic>
 #include <sys/wait.h>
 #include <unistd.h>
+#include "QtWaits.h"
 
 namespace {
 

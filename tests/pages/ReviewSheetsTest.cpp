@@ -20,6 +20,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <sys/stat.h>
+#include "QtWaits.h"
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include <QTest>
 #include <QVBoxLayout>
 #include <optional>
+#include "QtWaits.h"
 
 namespace {
 

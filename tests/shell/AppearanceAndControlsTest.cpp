@@ -21,6 +21,7 @@
 #include <QStyleFactory>
 #include <QTest>
 #include <QVBoxLayout>
+#include "QtWaits.h"
 
 using AppearanceTest = ShellTest;
 using ControlsTest = ShellTest;

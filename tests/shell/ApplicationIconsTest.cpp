@@ -7,6 +7,7 @@
 #include <QImageWriter>
 #include <QTest>
 #include <QVBoxLayout>
+#include "QtWaits.h"
 
 namespace {
 

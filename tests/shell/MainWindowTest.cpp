@@ -27,6 +27,7 @@
 #include <QVBoxLayout>
 
 #include <csignal>
+#include "QtWaits.h"
 
 namespace {
 

@@ -17,6 +17,7 @@
 #include <QThreadPool>
 #include <atomic>
 #include <vector>
+#include "QtWaits.h"
 
 namespace {
 
