@@ -1,8 +1,11 @@
+#include "audit/RuntimeAudit.h"
 #include "pages/PageCatalog.h"
 #include "shell/AppAppearance.h"
 #include "shell/BrandArtwork.h"
 #include "shell/LocalizedText.h"
+#include "shell/ShellHooks.h"
 #include "shell/TessynApp.h"
+#include "update/UpdateHooks.h"
 
 #include <QApplication>
 
@@ -17,6 +20,7 @@ int main(int argc, char** argv)
     AppAppearanceModifier::install();
     QApplication::setWindowIcon(BrandArtwork::image());
     installPageFactory(tessynPages());
+    installShellHooks({updateHooks(), RuntimeAudit::shellHooks()});
 
     TessynApp tessyn;
     tessyn.handleTerminationSignals();

@@ -5,8 +5,8 @@
 #include "shell/LocalizedText.h"
 #include "shell/NavigationBus.h"
 #include "shell/PageDestinations.h"
+#include "shell/ShellHooks.h"
 #include "shell/VisibleWindows.h"
-#include "update/SoftwareUpdateController.h"
 
 #include <QAction>
 #include <QApplication>
@@ -23,7 +23,9 @@ AppMenus::AppMenus(AppModel& model, Commands commands, QObject* parent)
     app->addSeparator();
     addItem(app, QStringLiteral("检查更新…"), QKeySequence(), [] {
         // Started on a later turn, as its own task of the main thread.
-        QTimer::singleShot(0, qApp, [] { SoftwareUpdateController::shared().checkFromMenu(); });
+        QTimer::singleShot(0, qApp, [] {
+            if (const auto& check = shellHooks().update.checkFromMenu) check();
+        });
     });
     addItem(app, QStringLiteral("设置…"), QKeySequence(Qt::CTRL | Qt::Key_Comma), [this] {
         if (commands_.showSettings) commands_.showSettings();

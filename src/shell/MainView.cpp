@@ -1,6 +1,5 @@
 #include "shell/MainView.h"
 
-#include "audit/RuntimeAudit.h"
 #include "model/AppModel.h"
 #include "shell/AppSettings.h"
 #include "shell/AppVersion.h"
@@ -13,10 +12,10 @@
 #include "shell/PageContent.h"
 #include "shell/PageDestinations.h"
 #include "shell/Palette.h"
+#include "shell/ShellHooks.h"
 #include "shell/SymbolIcon.h"
 #include "shell/SymbolView.h"
 #include "shell/StyledLabel.h"
-#include "update/SoftwareUpdateController.h"
 
 #include <QCoreApplication>
 #include <QHBoxLayout>
@@ -479,8 +478,7 @@ void MainView::pageDidChange()
     std::optional<QString> ready = loaded ? std::optional<QString>(page_) : std::nullopt;
     mountingPage_ = ready;
     setReadyPage(ready);
-    RuntimeAudit::visiblePage = page_;
-    RuntimeAudit::contentPage = readyPage_;
+    reportPage();
     refreshChrome();
     updateHost();
     startMount();
@@ -516,8 +514,13 @@ void MainView::setReadyPage(std::optional<QString> page)
 {
     if (readyPage_ == page) return;
     readyPage_ = std::move(page);
-    RuntimeAudit::contentPage = readyPage_;
+    reportPage();
     emit readyPageChanged();
+}
+
+void MainView::reportPage()
+{
+    if (const auto& pageShown = shellHooks().audit.pageShown) pageShown(page_, readyPage_);
 }
 
 void MainView::updateHost()
@@ -542,13 +545,11 @@ void MainView::showEvent(QShowEvent* event)
     if (!appeared_) {
         appeared_ = true;
         model_.sampleMemory();
-        RuntimeAudit::startIfRequested(model_);
+        if (const auto& startAudit = shellHooks().audit.start) startAudit(model_);
         if (onAppear_) onAppear_();
         pageDidChange();
         memoryTimer_.start();
-        // The shared controller leaves idle with its first check, so later windows skip it.
-        SoftwareUpdateController& updates = SoftwareUpdateController::shared();
-        if (updates.state() == SoftwareUpdateController::State::idle) updates.check();
+        if (const auto& checkForUpdates = shellHooks().update.checkAtStartUp) checkForUpdates();
     }
 }
 

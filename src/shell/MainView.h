@@ -128,6 +128,8 @@ private:
     void mountTimerFired();
     void didMount(const QString& page);
     void setReadyPage(std::optional<QString> page);
+    // Tells the audit which page is shown and which is ready.
+    void reportPage();
     void updateHost();
     void refreshChrome();
     void refreshBanner();
