@@ -3,6 +3,7 @@
 #include "audit/RuntimeAudit.h"
 #include "shell/AppMenus.h"
 #include "shell/AppSettings.h"
+#include "shell/AppVersion.h"
 #include "shell/CachedPageHost.h"
 #include "shell/LocalizedText.h"
 #include "shell/MainView.h"
@@ -16,6 +17,8 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
+#include <QTimer>
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
@@ -558,6 +561,68 @@ TEST_F(MainWindowTest, SettingsWindowShowsTheSettingsPage)
     EXPECT_EQ(settings->layout()->contentsMargins(), QMargins(28, 28, 28, 28));
     EXPECT_EQ(shell.app->showSettings(), settings) << "one settings window";
     EXPECT_EQ(settings->windowTitle(), "Settings");
+}
+
+TEST_F(MainWindowTest, SettingsWindowTakesTheCommandsForTheLastMainWindow)
+{
+    ShellHarness shell;
+    MainWindow* window = shell.openWindow();
+    AppModel& model = shell.model();
+    SettingsWindow* settings = shell.app->showSettings();
+    std::string folder = shell.folder("Downloads");
+    writeFile(folder + "/a.txt", "alpha");
+    shell.chosenFolder = folder;
+
+    // A page command switches the main window's page and brings it to the front.
+    ASSERT_TRUE(activate(settings));
+    press(settings, pageKey(3));
+    EXPECT_EQ(viewOf(window)->page(), "文件");
+    EXPECT_TRUE(QTest::qWaitForWindowActive(window));
+
+    ASSERT_TRUE(activate(settings));
+    press(settings, QKeySequence(Qt::CTRL | Qt::Key_O));
+    EXPECT_EQ(model.root(), std::optional<std::string>(folder));
+    press(settings, QKeySequence(Qt::CTRL | Qt::Key_R));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return model.report() && !model.scanning(); }, 10000));
+    EXPECT_EQ(model.report()->inspected, 1);
+
+    ASSERT_TRUE(activate(settings));
+    press(settings, QKeySequence(Qt::CTRL | Qt::Key_N));
+    EXPECT_EQ(shell.app->mainWindows().size(), 2);
+
+    ASSERT_TRUE(activate(settings));
+    press(settings, QKeySequence(Qt::CTRL | Qt::Key_Q));
+    EXPECT_EQ(shell.exits, 1);
+    EXPECT_FALSE(window->isVisible()) << "quitting closes the windows";
+}
+
+TEST_F(MainWindowTest, AboutItemShowsNameVersionAndBuild)
+{
+    ShellHarness shell;
+    MainWindow* window = shell.openWindow();
+    AppMenus& menus = shell.app->menus();
+    QAction* about = menus.action("关于 Tessyn");
+    ASSERT_NE(about, nullptr);
+    QList<QAction*> items = menus.menu("Tessyn")->actions();
+    EXPECT_EQ(items.indexOf(about) + 1, items.indexOf(menus.action("检查更新…"))) << "the update check follows it";
+    EXPECT_EQ(about->text(), "About Tessyn");
+
+    QString title, text;
+    QWidget* parent = nullptr;
+    // Reads and closes the box from inside its own event loop.
+    std::function<void()> answer = [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return QTimer::singleShot(10, answer);
+        title = box->windowTitle();
+        text = box->text();
+        parent = box->parentWidget();
+        box->buttons().front()->click();
+    };
+    QTimer::singleShot(0, answer);
+    about->trigger();
+    EXPECT_EQ(title, "About Tessyn");
+    EXPECT_EQ(text, QStringLiteral("Tessyn\nVersion %1 (build %2)").arg(AppVersion::version(), AppVersion::build()));
+    EXPECT_EQ(parent, window);
 }
 
 TEST_F(MainWindowTest, SettingsAreStoredInTessynConf)
