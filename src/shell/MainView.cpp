@@ -105,20 +105,6 @@ private:
     QString symbol_;
 };
 
-// A label that shows its text only when there is room for all of it; the top bar gives its
-// room to the navigation first.
-class FittingLabel : public StyledLabel {
-public:
-    using StyledLabel::StyledLabel;
-    QSize minimumSizeHint() const override { return {0, StyledLabel::minimumSizeHint().height()}; }
-
-protected:
-    void paintEvent(QPaintEvent* event) override
-    {
-        if (width() >= sizeHint().width()) StyledLabel::paintEvent(event);
-    }
-};
-
 QString versionLine(bool withSuffix)
 {
     return QStringLiteral("v") + AppVersion::version() + (withSuffix ? QStringLiteral(" · 开发预览") : QString());
@@ -293,7 +279,9 @@ QWidget* MainView::buildTopNavigation()
         entries->addWidget(entry);
     }
     row->addLayout(entries);
-    topVersion_ = new FittingLabel(Typography::caption2(), StyledLabel::Tone::muted);
+    // The version is always whole: when space is short the entries give way (Qt's labels are
+    // never narrower than their text).
+    topVersion_ = new StyledLabel(Typography::caption2(), StyledLabel::Tone::muted);
     topVersion_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     topVersion_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     row->addWidget(topVersion_, 1);
@@ -400,6 +388,7 @@ void MainView::buildToolBar()
 
 QLabel* MainView::bannerText() const { return bannerText_; }
 QLabel* MainView::headerTitle() const { return title_; }
+QLabel* MainView::topVersionLabel() const { return topVersion_; }
 
 std::vector<NavigationItem*> MainView::navigationItems() const
 {

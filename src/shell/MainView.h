@@ -66,6 +66,8 @@ public:
     QWidget* loadingPlaceholder() const { return placeholder_; }
     std::vector<NavigationItem*> navigationItems() const;
     QToolButton* layoutMenuButton() const { return layoutButton_; }
+    // The version at the end of the top bar.
+    QLabel* topVersionLabel() const;
 
     // One tick of the 3-second memory timer: samples only while the window is active.
     void memoryTick();

@@ -17,6 +17,7 @@ static constexpr int kIconFrame = 20;
 static constexpr int kIconSide = 16;
 static constexpr int kSpacing = 9;
 static constexpr int kNarrowPadding = 4;
+static constexpr int kNarrowSpacing = 5;
 
 NavigationItem::NavigationItem(const QString& page, const QString& symbol, bool horizontal, QWidget* parent)
     : QAbstractButton(parent), page_(page), symbol_(symbol), horizontal_(horizontal)
@@ -73,8 +74,9 @@ QSize NavigationItem::minimumSizeHint() const
 {
     QSize full = sizeHint();
     if (!horizontal_) return full;
-    // A narrow top bar takes its room from the entries' side padding, never from the titles.
-    return {full.width() - 2 * (horizontalPadding() - kNarrowPadding), full.height()};
+    // A narrow top bar takes its room from the entries' side padding, then from the gap after
+    // the symbol, and only then from the end of the title.
+    return {2 * kNarrowPadding + kIconFrame + kNarrowSpacing, full.height()};
 }
 
 void NavigationItem::changeEvent(QEvent* event)
@@ -102,8 +104,10 @@ void NavigationItem::paintEvent(QPaintEvent*)
         p.fillPath(path, fill);
     }
 
-    int content = kIconFrame + kSpacing + titleWidth();
+    int title = titleWidth();
+    int content = kIconFrame + kSpacing + title;
     int x = std::clamp((width() - content) / 2, std::min(kNarrowPadding, horizontalPadding()), horizontalPadding());
+    int gap = std::clamp(width() - 2 * x - kIconFrame - title, kNarrowSpacing, kSpacing);
     QRect iconFrame(x, (height() - kIconFrame) / 2, kIconFrame, kIconFrame);
     QIcon icon = SymbolIcon::icon(symbol_);
     QRect iconRect(QPoint(0, 0), QSize(kIconSide, kIconSide));
@@ -112,7 +116,7 @@ void NavigationItem::paintEvent(QPaintEvent*)
 
     p.setFont(titleFont());
     p.setPen(Palette::ink());
-    QRect textRect(iconFrame.right() + 1 + kSpacing, 0, width() - iconFrame.right() - 1 - kSpacing - x, height());
+    QRect textRect(iconFrame.right() + 1 + gap, 0, width() - iconFrame.right() - 1 - gap - x, height());
     QString shown = QFontMetrics(titleFont()).elidedText(text(), Qt::ElideRight, textRect.width());
     p.drawText(textRect, Qt::AlignVCenter | Qt::AlignLeft, shown);
 }

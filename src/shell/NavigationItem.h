@@ -14,7 +14,8 @@ public:
     void retranslate();
 
     QSize sizeHint() const override;
-    // In the top bar a narrow window takes room from the side padding.
+    // In the top bar a narrow window takes room from the side padding, then from the gap
+    // after the symbol, and last elides the title.
     QSize minimumSizeHint() const override;
 
 protected:

@@ -25,6 +25,7 @@
 #include <QScrollBar>
 #include <QSettings>
 #include <QFile>
+#include <QImage>
 #include <QSignalSpy>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -270,6 +271,25 @@ TEST_F(MainWindowTest, LayoutSwitchKeepsPagesAndState)
             QCoreApplication::processEvents();
             EXPECT_EQ(window->size(), QSize(MainWindow::minimumWidth, MainWindow::minimumHeight)) << language << " " << layout;
             EXPECT_LE(view->topNavigation()->minimumSizeHint().width(), MainWindow::minimumWidth) << language << " " << layout;
+        }
+        // The top bar ends with the whole version; every entry keeps its place inside the bar.
+        QWidget* bar = view->topNavigation();
+        if (const QString shots = qEnvironmentVariable("TESSYN_SHOTS_DIR"); !shots.isEmpty())
+            bar->grab().save(shots + "/top-bar-860-" + language + ".png");
+        QLabel* version = view->topVersionLabel();
+        EXPECT_EQ(version->text(), "v" + AppVersion::version());
+        EXPECT_GE(version->width(), version->sizeHint().width()) << language;
+        EXPECT_LE(version->mapTo(bar, QPoint(version->width(), 0)).x(), bar->width()) << language;
+        QImage drawn = version->grab().toImage();
+        bool inked = false;
+        for (int y = 0; y < drawn.height() && !inked; ++y)
+            for (int x = 0; x < drawn.width() && !inked; ++x) inked = drawn.pixel(x, y) != drawn.pixel(0, 0);
+        EXPECT_TRUE(inked) << language << ": the version is drawn";
+        for (NavigationItem* item : view->navigationItems()) {
+            if (item->parentWidget() != bar) continue;
+            QRect place(item->mapTo(bar, QPoint(0, 0)), item->size());
+            EXPECT_TRUE(bar->rect().contains(place)) << language << " " << item->page().toStdString();
+            EXPECT_LT(place.right(), version->mapTo(bar, QPoint(0, 0)).x()) << language;
         }
     }
     setSetting(AppSettings::languageKey, "en");
