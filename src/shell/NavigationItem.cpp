@@ -7,6 +7,7 @@
 #include "shell/Typography.h"
 
 #include <QEvent>
+#include <QKeyEvent>
 #include <algorithm>
 #include <cmath>
 #include <QFontMetrics>
@@ -24,8 +25,8 @@ NavigationItem::NavigationItem(const QString& page, const QString& symbol, bool 
 {
     setCheckable(true);
     setAutoExclusive(false);
-    // Pages are reached from the keyboard through Ctrl+1 to Ctrl+6, as with plain sidebar buttons.
-    setFocusPolicy(Qt::NoFocus);
+    // Tab reaches the entries; a click leaves the focus where it was.
+    setFocusPolicy(Qt::TabFocus);
     setCursor(Qt::PointingHandCursor);
     setAttribute(Qt::WA_Hover);
     setSizePolicy(horizontal ? QSizePolicy::Maximum : QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -79,6 +80,46 @@ QSize NavigationItem::minimumSizeHint() const
     return {2 * kNarrowPadding + kIconFrame + kNarrowSpacing, full.height()};
 }
 
+void NavigationItem::nextCheckState()
+{
+    // The view marks the shown page; pressing an entry only asks for it.
+}
+
+void NavigationItem::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (event->modifiers() & ~Qt::KeypadModifier) break;
+        click();
+        return;
+    case Qt::Key_Up:
+    case Qt::Key_Left:
+        moveFocus(-1);
+        return;
+    case Qt::Key_Down:
+    case Qt::Key_Right:
+        moveFocus(1);
+        return;
+    default:
+        break;
+    }
+    QAbstractButton::keyPressEvent(event);
+}
+
+void NavigationItem::moveFocus(int step)
+{
+    // The entries beside this one, in the order they are shown; the ends do not wrap.
+    QList<NavigationItem*> row;
+    for (NavigationItem* item : parentWidget()->findChildren<NavigationItem*>(Qt::FindDirectChildrenOnly))
+        if (item->isVisible() && item->isEnabled()) row.append(item);
+    std::stable_sort(row.begin(), row.end(), [](const NavigationItem* a, const NavigationItem* b) {
+        return std::pair(a->y(), a->x()) < std::pair(b->y(), b->x());
+    });
+    qsizetype next = row.indexOf(this) + step;
+    if (next >= 0 && next < row.size()) row[next]->setFocus(step < 0 ? Qt::BacktabFocusReason : Qt::TabFocusReason);
+}
+
 void NavigationItem::changeEvent(QEvent* event)
 {
     if (event->type() == QEvent::LanguageChange) retranslate();
@@ -113,6 +154,13 @@ void NavigationItem::paintEvent(QPaintEvent*)
     QRect iconRect(QPoint(0, 0), QSize(kIconSide, kIconSide));
     iconRect.moveCenter(iconFrame.center());
     icon.paint(&p, iconRect, Qt::AlignCenter, isEnabled() ? QIcon::Normal : QIcon::Disabled);
+
+    if (hasFocus()) {
+        QColor ring = Palette::accent();
+        ring.setAlphaF(0.55f);
+        p.setPen(QPen(ring, 1.5));
+        p.drawRoundedRect(area.adjusted(0.75, 0.75, -0.75, -0.75), 9.5, 9.5);
+    }
 
     p.setFont(titleFont());
     p.setPen(Palette::ink());

@@ -2,7 +2,9 @@
 #include <QAbstractButton>
 
 // One entry of the sidebar or the top bar: the page's symbol and translated title, filled with
-// the accent at low opacity when it is the shown page. The whole rectangle is clickable.
+// the accent at low opacity when it is the shown page. The whole rectangle is clickable. Tab
+// reaches it (drawn with a focus ring), the arrow keys move to the entries beside it, and
+// Return or Space opens its page.
 class NavigationItem : public QAbstractButton {
     Q_OBJECT
 public:
@@ -21,6 +23,8 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void nextCheckState() override;
 
 private:
     QString page_;
@@ -31,4 +35,5 @@ private:
     int verticalPadding() const { return horizontal_ ? 9 : 8; }
     QFont titleFont() const;
     int titleWidth() const;
+    void moveFocus(int step);
 };

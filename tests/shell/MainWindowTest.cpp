@@ -616,6 +616,63 @@ TEST_F(MainWindowTest, SettingsWindowTakesTheCommandsForTheLastMainWindow)
     EXPECT_FALSE(window->isVisible()) << "quitting closes the windows";
 }
 
+TEST_F(MainWindowTest, KeyboardReachesTheNavigationAndOpensPages)
+{
+    // Presses a key where the keyboard focus is.
+    auto key = [](QWidget* window, Qt::Key code) {
+        QWidget* focus = QApplication::focusWidget();
+        QTest::keyClick(focus ? focus : window, code);
+    };
+    const std::pair<const char*, Qt::Key> layouts[] = {{"sidebar", Qt::Key_Down}, {"top", Qt::Key_Right}};
+    for (const auto& [layout, forward] : layouts) {
+        SCOPED_TRACE(layout);
+        setSetting(AppSettings::layoutKey, layout);
+        ShellHarness shell;
+        MainWindow* window = shell.openWindow();
+        MainView* view = viewOf(window);
+        QWidget* bar = std::string(layout) == "top" ? view->topNavigation() : view->sidebar();
+
+        // From the toolbar, Tab goes round the window to the entries.
+        view->layoutMenuButton()->setFocus(Qt::TabFocusReason);
+        NavigationItem* entry = nullptr;
+        for (int presses = 0; presses < 30 && !entry; ++presses) {
+            key(window, Qt::Key_Tab);
+            entry = qobject_cast<NavigationItem*>(QApplication::focusWidget());
+        }
+        ASSERT_NE(entry, nullptr) << "Tab reaches a navigation entry";
+        EXPECT_EQ(entry->parentWidget(), bar);
+        EXPECT_EQ(entry->page(), "概览");
+
+        // Space on the shown page keeps it shown and marked.
+        key(window, Qt::Key_Space);
+        EXPECT_EQ(view->page(), "概览");
+        EXPECT_TRUE(entry->isSelected());
+
+        // The arrows move between the entries without opening pages; the first has none before it.
+        QImage focused = entry->grab().toImage();
+        key(window, forward == Qt::Key_Down ? Qt::Key_Up : Qt::Key_Left);
+        EXPECT_EQ(QApplication::focusWidget(), entry);
+        key(window, forward);
+        key(window, forward);
+        auto* third = qobject_cast<NavigationItem*>(QApplication::focusWidget());
+        ASSERT_NE(third, nullptr);
+        EXPECT_EQ(third->page(), "文件");
+        EXPECT_EQ(view->page(), "概览");
+        EXPECT_NE(entry->grab().toImage(), focused) << "the focus ring goes with the focus";
+
+        key(window, Qt::Key_Return);
+        EXPECT_EQ(view->page(), "文件");
+        ASSERT_TRUE(waitReady(view, "文件"));
+        EXPECT_TRUE(third->isSelected());
+        EXPECT_FALSE(entry->isSelected());
+        EXPECT_EQ(QApplication::focusWidget(), third) << "opening a page leaves the focus on its entry";
+
+        key(window, forward);
+        key(window, Qt::Key_Space);
+        EXPECT_EQ(view->page(), "应用与缓存");
+    }
+}
+
 TEST_F(MainWindowTest, AboutItemShowsNameVersionAndBuild)
 {
     ShellHarness shell;
