@@ -26,6 +26,7 @@ signals:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QButtonGroup* group_ = nullptr;
