@@ -155,7 +155,8 @@ void NavigationItem::paintEvent(QPaintEvent*)
     iconRect.moveCenter(iconFrame.center());
     icon.paint(&p, iconRect, Qt::AlignCenter, isEnabled() ? QIcon::Normal : QIcon::Disabled);
 
-    if (hasFocus()) {
+    // The ring shows once the keyboard has moved the focus in this window, as Qt's own controls do.
+    if (hasFocus() && window()->testAttribute(Qt::WA_KeyboardFocusChange)) {
         QColor ring = Palette::accent();
         ring.setAlphaF(0.55f);
         p.setPen(QPen(ring, 1.5));
