@@ -96,12 +96,13 @@ bool SegmentedControl::eventFilter(QObject* watched, QEvent* event)
     // The arrows go to the next segment and, from the chosen one, choose it, as radio buttons
     // do; the focus moves first, so whatever the choice rebuilds finds it on the new segment.
     qsizetype next = (at - segments_.begin()) + step;
-    if (next >= 0 && next < qsizetype(segments_.size()) && segments_[size_t(next)]->isEnabled()) {
-        QPushButton* target = segments_[size_t(next)];
-        bool choose = (*at)->isChecked();
-        target->setFocus(step < 0 ? Qt::BacktabFocusReason : Qt::TabFocusReason);
-        if (choose) target->click();
-    }
+    // At either end the key goes on to the button and its parents, as before.
+    if (next < 0 || next >= qsizetype(segments_.size()) || !segments_[size_t(next)]->isEnabled())
+        return QWidget::eventFilter(watched, event);
+    QPushButton* target = segments_[size_t(next)];
+    bool choose = (*at)->isChecked();
+    target->setFocus(step < 0 ? Qt::BacktabFocusReason : Qt::TabFocusReason);
+    if (choose) target->click();
     return true;
 }
 
