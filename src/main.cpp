@@ -1,9 +1,12 @@
+#include "audit/RuntimeAudit.h"
 #include "pages/PageCatalog.h"
 #include "shell/AppAppearance.h"
 #include "shell/BrandArtwork.h"
 #include "shell/LocalizedText.h"
+#include "shell/ShellHooks.h"
 #include "shell/TessynApp.h"
 #include "update/SoftwareUpdateController.h"
+#include "update/UpdateHooks.h"
 
 #include <QApplication>
 
@@ -19,6 +22,7 @@ int main(int argc, char** argv)
     QApplication::setWindowIcon(BrandArtwork::image());
     installPageFactory(tessynPages());
     SoftwareUpdateController::shared().removeAbandonedDownloads();
+    installShellHooks({updateHooks(), RuntimeAudit::shellHooks()});
 
     TessynApp tessyn;
     tessyn.handleTerminationSignals();

@@ -362,4 +362,15 @@ void startIfRequested(AppModel& model)
     run(model, *request);
 }
 
+ShellHooks::Audit shellHooks()
+{
+    ShellHooks::Audit hooks;
+    hooks.start = [](AppModel& model) { startIfRequested(model); };
+    hooks.pageShown = [](const QString& visible, const std::optional<QString>& content) {
+        visiblePage = visible;
+        contentPage = content;
+    };
+    return hooks;
+}
+
 } // namespace RuntimeAudit

@@ -1,4 +1,6 @@
 #pragma once
+#include "shell/ShellHooks.h"
+
 #include <QFuture>
 #include <QString>
 #include <QStringList>
@@ -24,6 +26,10 @@ extern std::optional<QString> contentPage;
 
 // Starts the audit run once per process when the arguments ask for it; returns at once.
 void startIfRequested(AppModel& model);
+
+// The audit's part in the main views: startIfRequested on the first show, and the two page
+// values kept current.
+ShellHooks::Audit shellHooks();
 
 // What the arguments ask for.
 struct Request {

@@ -135,6 +135,7 @@ QWidget* MaintenancePage::buildHeader()
     searchField_ = new QLineEdit();
     searchField_->setObjectName(QStringLiteral("app-search"));
     searchField_->setPlaceholderText(L(QStringLiteral("搜索应用")));
+    searchField_->setAccessibleName(L(QStringLiteral("搜索应用")));
     searchField_->setFixedWidth(180);
     row->addWidget(searchField_, 0, Qt::AlignVCenter);
     return header;

@@ -2,15 +2,18 @@
 
 #include "model/AppModel.h"
 #include "shell/AppSettings.h"
+#include "shell/AppVersion.h"
 #include "shell/LocalizedText.h"
+#include "shell/MainWindow.h"
 #include "shell/NavigationBus.h"
 #include "shell/PageDestinations.h"
+#include "shell/ShellHooks.h"
 #include "shell/VisibleWindows.h"
-#include "update/SoftwareUpdateController.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QMenu>
+#include <QMessageBox>
 #include <QTimer>
 
 AppMenus::AppMenus(AppModel& model, Commands commands, QObject* parent)
@@ -21,9 +24,13 @@ AppMenus::AppMenus(AppModel& model, Commands commands, QObject* parent)
         if (commands_.newWindow) commands_.newWindow();
     });
     app->addSeparator();
+    QAction* about = addItem(app, QStringLiteral("关于 Tessyn"), QKeySequence(), [this] { showAbout(); });
+    about->setMenuRole(QAction::AboutRole);
     addItem(app, QStringLiteral("检查更新…"), QKeySequence(), [] {
         // Started on a later turn, as its own task of the main thread.
-        QTimer::singleShot(0, qApp, [] { SoftwareUpdateController::shared().checkFromMenu(); });
+        QTimer::singleShot(0, qApp, [] {
+            if (const auto& check = shellHooks().update.checkFromMenu) check();
+        });
     });
     addItem(app, QStringLiteral("设置…"), QKeySequence(Qt::CTRL | Qt::Key_Comma), [this] {
         if (commands_.showSettings) commands_.showSettings();
@@ -45,7 +52,13 @@ AppMenus::AppMenus(AppModel& model, Commands commands, QObject* parent)
         addItem(pages, destination.title, QKeySequence(Qt::CTRL | (Qt::Key_0 + digit)),
                 [this, page = destination.title] {
                     QWidget* main = commands_.mainWindow ? commands_.mainWindow() : nullptr;
-                    NavigationBus::shared().post(navigationTarget(main), page);
+                    QWidget* target = navigationTarget(main);
+                    NavigationBus::shared().post(target, page);
+                    // Asked from another window (the settings window): the page comes to the front.
+                    if (target && target != QApplication::activeWindow()) {
+                        target->raise();
+                        target->activateWindow();
+                    }
                 });
     }
 
@@ -84,6 +97,9 @@ QAction* AppMenus::addItem(QMenu* menu, const QString& title, const QKeySequence
     QAction* action = menu->addAction(QString());
     action->setObjectName(title);
     action->setShortcut(shortcut);
+    // The menu bar belongs to the main windows; the commands work in every window of the
+    // program, the settings window too.
+    action->setShortcutContext(Qt::ApplicationShortcut);
     action->setMenuRole(QAction::NoRole);
     connect(action, &QAction::triggered, this, [run = std::move(run)] { run(); });
     actions_.emplace_back(action, title);
@@ -124,9 +140,21 @@ void AppMenus::refreshEnabled()
     action(QStringLiteral("扫描所选目录"))->setEnabled(model_.root().has_value() && !busy);
 }
 
+void AppMenus::showAbout()
+{
+    QWidget* parent = QApplication::activeWindow();
+    if (!parent && commands_.mainWindow) parent = commands_.mainWindow();
+    QString version = L(QStringLiteral("版本 ") + AppVersion::version() + QStringLiteral("（构建 ") + AppVersion::build() +
+                        QStringLiteral("）"));
+    QMessageBox::about(parent, L(QStringLiteral("关于 Tessyn")), QStringLiteral("Tessyn\n") + version);
+}
+
 QWidget* AppMenus::navigationTarget(QWidget* mainWindow)
 {
-    if (QWidget* active = QApplication::activeWindow()) return active;
+    QWidget* active = QApplication::activeWindow();
+    if (qobject_cast<MainWindow*>(active)) return active;
+    // Only main windows show pages; from another window the main window last active is meant.
     if (mainWindow && mainWindow->isVisible()) return mainWindow;
+    if (active) return active;
     return firstVisibleWindow();
 }

@@ -1,5 +1,7 @@
 #include "shell/CachedPageHost.h"
 
+#include "shell/FocusSpot.h"
+
 #include <QLayout>
 #include <QTimer>
 
@@ -39,9 +41,13 @@ void CachedPageHost::apply(const std::optional<QString>& destination, const QStr
 {
     if (languageRevision_ != languageRevision) {
         languageRevision_ = languageRevision;
+        // The control that had the focus on the shown page has it again on the rebuilt one.
+        FocusSpot focus = FocusSpot::in(active_ ? pages_.value(*active_) : nullptr);
         dropPages();
         if (active_ && destination && *active_ == *destination) {
-            build(*active_)->show();
+            QWidget* rebuilt = build(*active_);
+            rebuilt->show();
+            focus.restore(rebuilt);
             return;
         }
     }

@@ -17,7 +17,8 @@ public:
 // A page is built on its first placement and kept while others are shown; after each placement
 // the host lays the page out and reports it on a later turn of the event loop, unless another
 // placement happened meanwhile. Pages draw their texts once, so a language change drops every
-// kept page and builds the shown one again at once; the others are built when next shown.
+// kept page and builds the shown one again at once, with the focus back on the same control;
+// the others are built when next shown.
 class CachedPageHost : public QWidget {
     Q_OBJECT
 public:

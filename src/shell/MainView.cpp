@@ -1,6 +1,5 @@
 #include "shell/MainView.h"
 
-#include "audit/RuntimeAudit.h"
 #include "model/AppModel.h"
 #include "shell/AppSettings.h"
 #include "shell/AppVersion.h"
@@ -13,10 +12,10 @@
 #include "shell/PageContent.h"
 #include "shell/PageDestinations.h"
 #include "shell/Palette.h"
+#include "shell/ShellHooks.h"
 #include "shell/SymbolIcon.h"
 #include "shell/SymbolView.h"
 #include "shell/StyledLabel.h"
-#include "update/SoftwareUpdateController.h"
 
 #include <QCoreApplication>
 #include <QHBoxLayout>
@@ -104,20 +103,6 @@ protected:
 
 private:
     QString symbol_;
-};
-
-// A label that shows its text only when there is room for all of it; the top bar gives its
-// room to the navigation first.
-class FittingLabel : public StyledLabel {
-public:
-    using StyledLabel::StyledLabel;
-    QSize minimumSizeHint() const override { return {0, StyledLabel::minimumSizeHint().height()}; }
-
-protected:
-    void paintEvent(QPaintEvent* event) override
-    {
-        if (width() >= sizeHint().width()) StyledLabel::paintEvent(event);
-    }
 };
 
 QString versionLine(bool withSuffix)
@@ -294,7 +279,9 @@ QWidget* MainView::buildTopNavigation()
         entries->addWidget(entry);
     }
     row->addLayout(entries);
-    topVersion_ = new FittingLabel(Typography::caption2(), StyledLabel::Tone::muted);
+    // The version is always whole: when space is short the entries give way (Qt's labels are
+    // never narrower than their text).
+    topVersion_ = new StyledLabel(Typography::caption2(), StyledLabel::Tone::muted);
     topVersion_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     topVersion_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     row->addWidget(topVersion_, 1);
@@ -401,6 +388,7 @@ void MainView::buildToolBar()
 
 QLabel* MainView::bannerText() const { return bannerText_; }
 QLabel* MainView::headerTitle() const { return title_; }
+QLabel* MainView::topVersionLabel() const { return topVersion_; }
 
 std::vector<NavigationItem*> MainView::navigationItems() const
 {
@@ -479,8 +467,7 @@ void MainView::pageDidChange()
     std::optional<QString> ready = loaded ? std::optional<QString>(page_) : std::nullopt;
     mountingPage_ = ready;
     setReadyPage(ready);
-    RuntimeAudit::visiblePage = page_;
-    RuntimeAudit::contentPage = readyPage_;
+    reportPage();
     refreshChrome();
     updateHost();
     startMount();
@@ -516,8 +503,13 @@ void MainView::setReadyPage(std::optional<QString> page)
 {
     if (readyPage_ == page) return;
     readyPage_ = std::move(page);
-    RuntimeAudit::contentPage = readyPage_;
+    reportPage();
     emit readyPageChanged();
+}
+
+void MainView::reportPage()
+{
+    if (const auto& pageShown = shellHooks().audit.pageShown) pageShown(page_, readyPage_);
 }
 
 void MainView::updateHost()
@@ -542,12 +534,11 @@ void MainView::showEvent(QShowEvent* event)
     if (!appeared_) {
         appeared_ = true;
         model_.sampleMemory();
-        RuntimeAudit::startIfRequested(model_);
+        if (const auto& startAudit = shellHooks().audit.start) startAudit(model_);
         if (onAppear_) onAppear_();
         pageDidChange();
         memoryTimer_.start();
-        // The shared controller leaves idle with its first check, so later windows skip it.
-        SoftwareUpdateController::shared().checkAtLaunch();
+        if (const auto& checkForUpdates = shellHooks().update.checkAtStartUp) checkForUpdates();
     }
 }
 

@@ -66,6 +66,8 @@ public:
     QWidget* loadingPlaceholder() const { return placeholder_; }
     std::vector<NavigationItem*> navigationItems() const;
     QToolButton* layoutMenuButton() const { return layoutButton_; }
+    // The version at the end of the top bar.
+    QLabel* topVersionLabel() const;
 
     // One tick of the 3-second memory timer: samples only while the window is active.
     void memoryTick();
@@ -128,6 +130,8 @@ private:
     void mountTimerFired();
     void didMount(const QString& page);
     void setReadyPage(std::optional<QString> page);
+    // Tells the audit which page is shown and which is ready.
+    void reportPage();
     void updateHost();
     void refreshChrome();
     void refreshBanner();

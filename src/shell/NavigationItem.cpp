@@ -7,6 +7,7 @@
 #include "shell/Typography.h"
 
 #include <QEvent>
+#include <QKeyEvent>
 #include <algorithm>
 #include <cmath>
 #include <QFontMetrics>
@@ -17,14 +18,15 @@ static constexpr int kIconFrame = 20;
 static constexpr int kIconSide = 16;
 static constexpr int kSpacing = 9;
 static constexpr int kNarrowPadding = 4;
+static constexpr int kNarrowSpacing = 5;
 
 NavigationItem::NavigationItem(const QString& page, const QString& symbol, bool horizontal, QWidget* parent)
     : QAbstractButton(parent), page_(page), symbol_(symbol), horizontal_(horizontal)
 {
     setCheckable(true);
     setAutoExclusive(false);
-    // Pages are reached from the keyboard through Ctrl+1 to Ctrl+6, as with plain sidebar buttons.
-    setFocusPolicy(Qt::NoFocus);
+    // Tab reaches the entries; a click leaves the focus where it was.
+    setFocusPolicy(Qt::TabFocus);
     setCursor(Qt::PointingHandCursor);
     setAttribute(Qt::WA_Hover);
     setSizePolicy(horizontal ? QSizePolicy::Maximum : QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -73,8 +75,49 @@ QSize NavigationItem::minimumSizeHint() const
 {
     QSize full = sizeHint();
     if (!horizontal_) return full;
-    // A narrow top bar takes its room from the entries' side padding, never from the titles.
-    return {full.width() - 2 * (horizontalPadding() - kNarrowPadding), full.height()};
+    // A narrow top bar takes its room from the entries' side padding, then from the gap after
+    // the symbol, and only then from the end of the title.
+    return {2 * kNarrowPadding + kIconFrame + kNarrowSpacing, full.height()};
+}
+
+void NavigationItem::nextCheckState()
+{
+    // The view marks the shown page; pressing an entry only asks for it.
+}
+
+void NavigationItem::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (event->modifiers() & ~Qt::KeypadModifier) break;
+        click();
+        return;
+    case Qt::Key_Up:
+    case Qt::Key_Left:
+        moveFocus(-1);
+        return;
+    case Qt::Key_Down:
+    case Qt::Key_Right:
+        moveFocus(1);
+        return;
+    default:
+        break;
+    }
+    QAbstractButton::keyPressEvent(event);
+}
+
+void NavigationItem::moveFocus(int step)
+{
+    // The entries beside this one, in the order they are shown; the ends do not wrap.
+    QList<NavigationItem*> row;
+    for (NavigationItem* item : parentWidget()->findChildren<NavigationItem*>(Qt::FindDirectChildrenOnly))
+        if (item->isVisible() && item->isEnabled()) row.append(item);
+    std::stable_sort(row.begin(), row.end(), [](const NavigationItem* a, const NavigationItem* b) {
+        return std::pair(a->y(), a->x()) < std::pair(b->y(), b->x());
+    });
+    qsizetype next = row.indexOf(this) + step;
+    if (next >= 0 && next < row.size()) row[next]->setFocus(step < 0 ? Qt::BacktabFocusReason : Qt::TabFocusReason);
 }
 
 void NavigationItem::changeEvent(QEvent* event)
@@ -102,17 +145,27 @@ void NavigationItem::paintEvent(QPaintEvent*)
         p.fillPath(path, fill);
     }
 
-    int content = kIconFrame + kSpacing + titleWidth();
+    int title = titleWidth();
+    int content = kIconFrame + kSpacing + title;
     int x = std::clamp((width() - content) / 2, std::min(kNarrowPadding, horizontalPadding()), horizontalPadding());
+    int gap = std::clamp(width() - 2 * x - kIconFrame - title, kNarrowSpacing, kSpacing);
     QRect iconFrame(x, (height() - kIconFrame) / 2, kIconFrame, kIconFrame);
     QIcon icon = SymbolIcon::icon(symbol_);
     QRect iconRect(QPoint(0, 0), QSize(kIconSide, kIconSide));
     iconRect.moveCenter(iconFrame.center());
     icon.paint(&p, iconRect, Qt::AlignCenter, isEnabled() ? QIcon::Normal : QIcon::Disabled);
 
+    // The ring shows once the keyboard has moved the focus in this window, as Qt's own controls do.
+    if (hasFocus() && window()->testAttribute(Qt::WA_KeyboardFocusChange)) {
+        QColor ring = Palette::accent();
+        ring.setAlphaF(0.55f);
+        p.setPen(QPen(ring, 1.5));
+        p.drawRoundedRect(area.adjusted(0.75, 0.75, -0.75, -0.75), 9.5, 9.5);
+    }
+
     p.setFont(titleFont());
     p.setPen(Palette::ink());
-    QRect textRect(iconFrame.right() + 1 + kSpacing, 0, width() - iconFrame.right() - 1 - kSpacing - x, height());
+    QRect textRect(iconFrame.right() + 1 + gap, 0, width() - iconFrame.right() - 1 - gap - x, height());
     QString shown = QFontMetrics(titleFont()).elidedText(text(), Qt::ElideRight, textRect.width());
     p.drawText(textRect, Qt::AlignVCenter | Qt::AlignLeft, shown);
 }

@@ -4,10 +4,13 @@
 #include "shell/Palette.h"
 
 #include <QButtonGroup>
+#include <QEvent>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QStyleOptionFocusRect>
+#include <algorithm>
 
 namespace {
 
@@ -72,12 +75,35 @@ SegmentedControl::SegmentedControl(const QStringList& labels, QWidget* parent) :
     for (int i = 0; i < labels.size(); ++i) {
         auto* button = new SegmentButton(labels[i], this);
         group_->addButton(button, i);
+        button->installEventFilter(this);
         row->addWidget(button);
         segments_.push_back(button);
     }
     connect(group_, &QButtonGroup::idClicked, this, &SegmentedControl::segmentChosen);
     setAttribute(Qt::WA_Hover);
     setMinimumHeight(24);
+}
+
+bool SegmentedControl::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::KeyPress) return QWidget::eventFilter(watched, event);
+    auto* key = static_cast<QKeyEvent*>(event);
+    int step = key->key() == Qt::Key_Left || key->key() == Qt::Key_Up      ? -1
+               : key->key() == Qt::Key_Right || key->key() == Qt::Key_Down ? 1
+                                                                            : 0;
+    auto at = std::find(segments_.begin(), segments_.end(), watched);
+    if (step == 0 || key->modifiers() != Qt::NoModifier || at == segments_.end()) return QWidget::eventFilter(watched, event);
+    // The arrows go to the next segment and, from the chosen one, choose it, as radio buttons
+    // do; the focus moves first, so whatever the choice rebuilds finds it on the new segment.
+    qsizetype next = (at - segments_.begin()) + step;
+    // At either end the key goes on to the button and its parents, as before.
+    if (next < 0 || next >= qsizetype(segments_.size()) || !segments_[size_t(next)]->isEnabled())
+        return QWidget::eventFilter(watched, event);
+    QPushButton* target = segments_[size_t(next)];
+    bool choose = (*at)->isChecked();
+    target->setFocus(step < 0 ? Qt::BacktabFocusReason : Qt::TabFocusReason);
+    if (choose) target->click();
+    return true;
 }
 
 int SegmentedControl::selectedIndex() const { return group_->checkedId(); }

@@ -8,7 +8,7 @@ class QButtonGroup;
 
 // A row of exclusive segments drawn as one rounded track with the chosen segment filled in
 // the accent colour. Each segment is a real checkable button, so keyboard focus and the
-// accessibility tree see them.
+// accessibility tree see them; the arrow keys move between them as between radio buttons.
 class SegmentedControl : public QWidget {
     Q_OBJECT
 public:
@@ -26,6 +26,7 @@ signals:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QButtonGroup* group_ = nullptr;

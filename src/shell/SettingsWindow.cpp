@@ -2,6 +2,7 @@
 
 #include "shell/AppSettings.h"
 #include "shell/BrandArtwork.h"
+#include "shell/FocusSpot.h"
 #include "shell/LocalizedText.h"
 #include "shell/PageContent.h"
 
@@ -32,12 +33,15 @@ void SettingsWindow::rebuild(AppModel& model)
     // The content draws its texts once; the old one may hold the control that changed the
     // language, so it goes later.
     QWidget* old = content_;
+    FocusSpot focus = FocusSpot::in(old);
     content_ = makeSettingsContent(model);
     // The layout hands back the item that held the old content; it is the caller's.
     delete layout()->replaceWidget(old, content_);
     old->hide();
     old->setParent(nullptr);
     old->deleteLater();
+    content_->show();
+    focus.restore(content_);
 }
 
 void SettingsWindow::retitle() { setWindowTitle(L(QStringLiteral("设置"))); }

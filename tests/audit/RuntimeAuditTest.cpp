@@ -118,7 +118,8 @@ TEST_F(RuntimeAuditTest, CompleteRunWritesEveryReportAndPutsTheLayoutBack)
     EXPECT_EQ(window->view()->page(), QStringLiteral("设置"));
 
     EXPECT_EQ(contents(out + "/menus.txt"),
-              QByteArray("Tessyn : New Window enabled=true,  enabled=true, Check for Updates… enabled=true, "
+              QByteArray("Tessyn : New Window enabled=true,  enabled=true, About Tessyn enabled=true, "
+                         "Check for Updates… enabled=true, "
                          "Settings… enabled=true,  enabled=true, Quit Tessyn enabled=true\n"
                          "Organise : Choose Folder… enabled=true, Scan Chosen Folder enabled=false\n"
                          "Pages : Overview enabled=true, Memory enabled=true, Files enabled=true, "
@@ -247,7 +248,8 @@ TEST_F(RuntimeAuditTest, FailedRunsLeaveTheirErrorAndTheLayoutAsItWas)
         EXPECT_EQ(storedLayout(), QVariant(QStringLiteral("top")));
         if (!c.chinese) continue;
         EXPECT_EQ(contents(out + "/menus.txt"),
-                      QByteArray("Tessyn : 新建窗口 enabled=true,  enabled=true, 检查更新… enabled=true, "
+                      QByteArray("Tessyn : 新建窗口 enabled=true,  enabled=true, 关于 Tessyn enabled=true, "
+                                 "检查更新… enabled=true, "
                                  "设置… enabled=true,  enabled=true, 退出 Tessyn enabled=true\n"
                                  "整理 : 选择文件夹… enabled=true, 扫描所选目录 enabled=false\n"
                                  "页面 : 概览 enabled=true, 内存 enabled=false, 文件 enabled=true, "

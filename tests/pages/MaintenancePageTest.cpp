@@ -16,6 +16,7 @@
 #include "shell/Palette.h"
 #include "shell/StyledLabel.h"
 
+#include <QAccessible>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -111,6 +112,10 @@ TEST_F(MaintenancePageTest, ListsFixtureBundlesWithStatesCountAndRows)
     EXPECT_TRUE(qobject_cast<QLabel*>(f.page->rules()->content())->text().startsWith("Only third-party application bundles"));
     saveShot(f.page, "list-en");
 
+    // The search field is named for assistive technology, not only by its placeholder.
+    QAccessibleInterface* search = QAccessible::queryAccessibleInterface(f.page->searchField());
+    ASSERT_NE(search, nullptr);
+    EXPECT_EQ(search->text(QAccessible::Name), "Search applications");
     f.page->searchField()->setText("ZZZ");
     EXPECT_EQ(f.page->content(), Content::noMatch);
     EXPECT_EQ(f.page->countLine()->text(), "Applications: 3 · with caches to check: 1") << "counts ignore the search";

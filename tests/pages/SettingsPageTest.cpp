@@ -242,6 +242,38 @@ TEST_F(SettingsPageTest, LanguageChoiceRedrawsEveryWindowAtOnce)
     installPageFactory({});
 }
 
+TEST_F(SettingsPageTest, LanguageSwitchFromTheKeyboardKeepsTheFocusOnThePicker)
+{
+    installPageFactory(tessynPages());
+    MainWindow* window = shell.openWindow();
+    MainView* view = viewOf(window);
+    view->setPage(Pages::settings);
+    ASSERT_TRUE(waitReady(view, Pages::settings));
+    auto pickerIn = [](QWidget* page) { return page ? page->findChild<LanguagePicker*>() : nullptr; };
+
+    // In the main window: the arrow moves from "English" to "简体中文" and chooses it.
+    QWidget* before = view->pageHost()->page(Pages::settings);
+    pickerIn(before)->segment(1)->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Left);
+    ASSERT_EQ(AppSettings::shared().languageRaw(), "zh-Hans");
+    QWidget* rebuilt = view->pageHost()->page(Pages::settings);
+    ASSERT_NE(rebuilt, before);
+    EXPECT_EQ(QApplication::focusWidget(), pickerIn(rebuilt)->segment(0));
+
+    // In the settings window: Space on "English".
+    SettingsWindow* settings = shell.app->showSettings();
+    ASSERT_TRUE(activate(settings));
+    QWidget* content = settings->content();
+    pickerIn(content)->segment(1)->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    ASSERT_EQ(AppSettings::shared().languageRaw(), "en");
+    ASSERT_NE(settings->content(), content);
+    EXPECT_EQ(QApplication::focusWidget(), pickerIn(settings->content())->segment(1));
+    // The main window's page was rebuilt too and keeps its own focus where it was.
+    EXPECT_EQ(window->focusWidget(), pickerIn(view->pageHost()->page(Pages::settings))->segment(0));
+    installPageFactory({});
+}
+
 TEST_F(SettingsPageTest, ClearingTheHistoryWaitsForTheConfirmation)
 {
     const std::string folder = shell.folder("Docs");

@@ -3,6 +3,7 @@
 #include "audit/RuntimeAudit.h"
 #include "shell/AppMenus.h"
 #include "shell/AppSettings.h"
+#include "shell/AppVersion.h"
 #include "shell/CachedPageHost.h"
 #include "shell/LocalizedText.h"
 #include "shell/MainView.h"
@@ -16,12 +17,15 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
+#include <QTimer>
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSettings>
 #include <QFile>
+#include <QImage>
 #include <QSignalSpy>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -268,6 +272,25 @@ TEST_F(MainWindowTest, LayoutSwitchKeepsPagesAndState)
             QCoreApplication::processEvents();
             EXPECT_EQ(window->size(), QSize(MainWindow::minimumWidth, MainWindow::minimumHeight)) << language << " " << layout;
             EXPECT_LE(view->topNavigation()->minimumSizeHint().width(), MainWindow::minimumWidth) << language << " " << layout;
+        }
+        // The top bar ends with the whole version; every entry keeps its place inside the bar.
+        QWidget* bar = view->topNavigation();
+        if (const QString shots = qEnvironmentVariable("TESSYN_SHOTS_DIR"); !shots.isEmpty())
+            bar->grab().save(shots + "/top-bar-860-" + language + ".png");
+        QLabel* version = view->topVersionLabel();
+        EXPECT_EQ(version->text(), "v" + AppVersion::version());
+        EXPECT_GE(version->width(), version->sizeHint().width()) << language;
+        EXPECT_LE(version->mapTo(bar, QPoint(version->width(), 0)).x(), bar->width()) << language;
+        QImage drawn = version->grab().toImage();
+        bool inked = false;
+        for (int y = 0; y < drawn.height() && !inked; ++y)
+            for (int x = 0; x < drawn.width() && !inked; ++x) inked = drawn.pixel(x, y) != drawn.pixel(0, 0);
+        EXPECT_TRUE(inked) << language << ": the version is drawn";
+        for (NavigationItem* item : view->navigationItems()) {
+            if (item->parentWidget() != bar) continue;
+            QRect place(item->mapTo(bar, QPoint(0, 0)), item->size());
+            EXPECT_TRUE(bar->rect().contains(place)) << language << " " << item->page().toStdString();
+            EXPECT_LT(place.right(), version->mapTo(bar, QPoint(0, 0)).x()) << language;
         }
     }
     setSetting(AppSettings::languageKey, "en");
@@ -559,6 +582,125 @@ TEST_F(MainWindowTest, SettingsWindowShowsTheSettingsPage)
     EXPECT_EQ(settings->layout()->contentsMargins(), QMargins(28, 28, 28, 28));
     EXPECT_EQ(shell.app->showSettings(), settings) << "one settings window";
     EXPECT_EQ(settings->windowTitle(), "Settings");
+}
+
+TEST_F(MainWindowTest, SettingsWindowTakesTheCommandsForTheLastMainWindow)
+{
+    ShellHarness shell;
+    MainWindow* window = shell.openWindow();
+    AppModel& model = shell.model();
+    SettingsWindow* settings = shell.app->showSettings();
+    std::string folder = shell.folder("Downloads");
+    writeFile(folder + "/a.txt", "alpha");
+    shell.chosenFolder = folder;
+
+    // A page command switches the main window's page and brings it to the front.
+    ASSERT_TRUE(activate(settings));
+    press(settings, pageKey(3));
+    EXPECT_EQ(viewOf(window)->page(), "文件");
+    EXPECT_TRUE(QTest::qWaitForWindowActive(window));
+
+    ASSERT_TRUE(activate(settings));
+    press(settings, QKeySequence(Qt::CTRL | Qt::Key_N));
+    EXPECT_EQ(shell.app->mainWindows().size(), 2);
+
+    ASSERT_TRUE(activate(settings));
+    press(settings, QKeySequence(Qt::CTRL | Qt::Key_O));
+    EXPECT_EQ(model.root(), std::optional<std::string>(folder));
+    press(settings, QKeySequence(Qt::CTRL | Qt::Key_R));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return model.report() && !model.scanning(); }, 5000));
+    EXPECT_EQ(model.report() ? model.report()->inspected : 0, 1);
+
+    ASSERT_TRUE(activate(settings));
+    press(settings, QKeySequence(Qt::CTRL | Qt::Key_Q));
+    EXPECT_EQ(shell.exits, 1);
+    EXPECT_FALSE(window->isVisible()) << "quitting closes the windows";
+}
+
+TEST_F(MainWindowTest, KeyboardReachesTheNavigationAndOpensPages)
+{
+    // Presses a key where the keyboard focus is.
+    auto key = [](QWidget* window, Qt::Key code) {
+        QWidget* focus = QApplication::focusWidget();
+        QTest::keyClick(focus ? focus : window, code);
+    };
+    const std::pair<const char*, Qt::Key> layouts[] = {{"sidebar", Qt::Key_Down}, {"top", Qt::Key_Right}};
+    for (const auto& [layout, forward] : layouts) {
+        SCOPED_TRACE(layout);
+        setSetting(AppSettings::layoutKey, layout);
+        ShellHarness shell;
+        MainWindow* window = shell.openWindow();
+        MainView* view = viewOf(window);
+        QWidget* bar = std::string(layout) == "top" ? view->topNavigation() : view->sidebar();
+
+        // From the toolbar, Tab goes round the window to the entries.
+        view->layoutMenuButton()->setFocus(Qt::TabFocusReason);
+        NavigationItem* entry = nullptr;
+        for (int presses = 0; presses < 30 && !entry; ++presses) {
+            key(window, Qt::Key_Tab);
+            entry = qobject_cast<NavigationItem*>(QApplication::focusWidget());
+        }
+        ASSERT_NE(entry, nullptr) << "Tab reaches a navigation entry";
+        EXPECT_EQ(entry->parentWidget(), bar);
+        EXPECT_EQ(entry->page(), "概览");
+
+        // Space on the shown page keeps it shown and marked.
+        key(window, Qt::Key_Space);
+        EXPECT_EQ(view->page(), "概览");
+        EXPECT_TRUE(entry->isSelected());
+
+        // The arrows move between the entries without opening pages; the first has none before it.
+        QImage focused = entry->grab().toImage();
+        key(window, forward == Qt::Key_Down ? Qt::Key_Up : Qt::Key_Left);
+        EXPECT_EQ(QApplication::focusWidget(), entry);
+        key(window, forward);
+        key(window, forward);
+        auto* third = qobject_cast<NavigationItem*>(QApplication::focusWidget());
+        ASSERT_NE(third, nullptr);
+        EXPECT_EQ(third->page(), "文件");
+        EXPECT_EQ(view->page(), "概览");
+        EXPECT_NE(entry->grab().toImage(), focused) << "the focus ring goes with the focus";
+
+        key(window, Qt::Key_Return);
+        EXPECT_EQ(view->page(), "文件");
+        ASSERT_TRUE(waitReady(view, "文件"));
+        EXPECT_TRUE(third->isSelected());
+        EXPECT_FALSE(entry->isSelected());
+        EXPECT_EQ(QApplication::focusWidget(), third) << "opening a page leaves the focus on its entry";
+
+        key(window, forward);
+        key(window, Qt::Key_Space);
+        EXPECT_EQ(view->page(), "应用与缓存");
+    }
+}
+
+TEST_F(MainWindowTest, AboutItemShowsNameVersionAndBuild)
+{
+    ShellHarness shell;
+    MainWindow* window = shell.openWindow();
+    AppMenus& menus = shell.app->menus();
+    QAction* about = menus.action("关于 Tessyn");
+    ASSERT_NE(about, nullptr);
+    QList<QAction*> items = menus.menu("Tessyn")->actions();
+    EXPECT_EQ(items.indexOf(about) + 1, items.indexOf(menus.action("检查更新…"))) << "the update check follows it";
+    EXPECT_EQ(about->text(), "About Tessyn");
+
+    QString title, text;
+    QWidget* parent = nullptr;
+    // Reads and closes the box from inside its own event loop.
+    std::function<void()> answer = [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return QTimer::singleShot(10, answer);
+        title = box->windowTitle();
+        text = box->text();
+        parent = box->parentWidget();
+        box->buttons().front()->click();
+    };
+    QTimer::singleShot(0, answer);
+    about->trigger();
+    EXPECT_EQ(title, "About Tessyn");
+    EXPECT_EQ(text, QStringLiteral("Tessyn\nVersion %1 (build %2)").arg(AppVersion::version(), AppVersion::build()));
+    EXPECT_EQ(parent, window);
 }
 
 TEST_F(MainWindowTest, SettingsAreStoredInTessynConf)

@@ -1,7 +1,10 @@
 #include "ShellTestSupport.h"
 
+#include "audit/RuntimeAudit.h"
 #include "shell/AppAppearance.h"
 #include "shell/AppSettings.h"
+#include "shell/ShellHooks.h"
+#include "update/UpdateHooks.h"
 
 #include <QAbstractButton>
 #include <QLabel>
@@ -21,6 +24,8 @@ QApplication* ensureShellApp()
     static char* argv[] = {name, nullptr};
     auto* app = new QApplication(argc, argv);
     AppAppearanceModifier::install();
+    // The update and the audit take part as in the program.
+    installShellHooks({updateHooks(), RuntimeAudit::shellHooks()});
     return app;
 }
 

@@ -8,7 +8,7 @@
 
 // The one QApplication of the interface tests, made on first use: offscreen unless a platform
 // is chosen, with the stored settings in a temporary folder and the application style and
-// appearance installed as the program does.
+// appearance, the update and the audit installed as the program does.
 QApplication* ensureShellApp();
 
 // Stores a setting through the program's settings object.
