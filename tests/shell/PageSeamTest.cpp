@@ -11,8 +11,14 @@
 #include "shell/SettingsWindow.h"
 #include "shell/SymbolView.h"
 
+#include <QDBusError>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QPointer>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTest>
 #include <QThreadPool>
 #include <atomic>
@@ -42,9 +48,9 @@ struct RecordingDesktop {
     void install()
     {
         DesktopServices::Launcher launcher;
-        launcher.showItems = [this](const QStringList& uris) {
+        launcher.showItems = [this](const QStringList& uris, std::function<void(bool)> answered) {
             shown += uris;
-            return fileManager;
+            answered(fileManager);
         };
         launcher.openUrl = [this](const QUrl& url) {
             opened.push_back(url);
@@ -58,6 +64,25 @@ struct RecordingDesktop {
             return installed.contains(name) ? QStringLiteral("/usr/bin/") + name : QString();
         };
         DesktopServices::setLauncher(launcher);
+    }
+};
+
+// A file manager on a test bus that takes every ShowItems call and answers it, declines it,
+// or leaves it unanswered.
+class FakeFileManager : public QDBusVirtualObject {
+public:
+    enum class Way { answers, declines, silent };
+    Way way = Way::silent;
+    int calls = 0;
+
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override
+    {
+        if (message.member() != QLatin1String("ShowItems")) return false;
+        ++calls;
+        if (way == Way::answers) connection.send(message.createReply());
+        if (way == Way::declines) connection.send(message.createErrorReply(QDBusError::Failed, QStringLiteral("no")));
+        return true;
     }
 };
 
@@ -172,6 +197,71 @@ TEST_F(PageSeamTest, DesktopServicesRevealOpenTrashAndStartTheMonitor)
     EXPECT_NE(QCoreApplication::translate("QFileDialog", lookIn), lookIn);
     DesktopServices::applyQtTranslations(AppLanguage::english);
     EXPECT_EQ(QCoreApplication::translate("QFileDialog", lookIn), lookIn);
+}
+
+// Revealing never holds the window for the file manager: one that declines or never answers
+// gets the folder opened instead, the silent one after about a second.
+TEST_F(PageSeamTest, RevealDoesNotWaitForTheFileManager)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty()) GTEST_SKIP() << "no dbus-daemon";
+    QProcess daemon;
+    daemon.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address=1"});
+    ASSERT_TRUE(daemon.waitForReadyRead(5000)) << daemon.errorString().toStdString();
+    const QString address = QString::fromUtf8(daemon.readLine()).trimmed();
+    QDBusConnection service = QDBusConnection::connectToBus(address, QStringLiteral("test-file-manager"));
+    QDBusConnection caller = QDBusConnection::connectToBus(address, QStringLiteral("test-caller"));
+    FakeFileManager fileManager;
+    ASSERT_TRUE(service.registerVirtualObject(QStringLiteral("/org/freedesktop/FileManager1"), &fileManager));
+    ASSERT_TRUE(service.registerService(QStringLiteral("org.freedesktop.FileManager1")));
+
+    std::vector<QUrl> opened;
+    DesktopServices::Launcher launcher;
+    launcher.showItems = [caller](const QStringList& uris, std::function<void(bool)> answered) {
+        DesktopServices::showItemsOver(caller, uris, std::move(answered));
+    };
+    launcher.openUrl = [&opened](const QUrl& url) {
+        opened.push_back(url);
+        return true;
+    };
+    DesktopServices::setLauncher(launcher);
+
+    using Way = FakeFileManager::Way;
+    const int wait = DesktopServices::fileManagerWait;
+    struct Case {
+        Way way;
+        bool folderOpens;
+        int atLeast, below; // when the outcome is known, in milliseconds after the reveal
+    } cases[] = {
+        {Way::answers, false, 0, wait},
+        {Way::declines, true, 0, wait},
+        {Way::silent, true, wait - 100, 2 * wait},
+    };
+    for (const auto& [way, folderOpens, atLeast, below] : cases) {
+        SCOPED_TRACE(static_cast<int>(way));
+        fileManager.way = way;
+        fileManager.calls = 0;
+        opened.clear();
+        QElapsedTimer clock;
+        clock.start();
+        DesktopServices::reveal("/data/sub/a.txt");
+        EXPECT_LT(clock.elapsed(), 200) << "reveal returns at once";
+        ASSERT_TRUE(QTest::qWaitFor([&] { return fileManager.calls == 1; }, 3000)) << "the call reaches the file manager";
+        if (folderOpens) {
+            ASSERT_TRUE(QTest::qWaitFor([&] { return !opened.empty(); }, 3000));
+            EXPECT_GE(clock.elapsed(), atLeast);
+            EXPECT_LT(clock.elapsed(), below);
+            ASSERT_EQ(opened.size(), 1u);
+            EXPECT_EQ(opened[0], QUrl::fromLocalFile(QStringLiteral("/data/sub")));
+        } else {
+            QTest::qWait(below); // the answer has long arrived: nothing else happens
+            EXPECT_TRUE(opened.empty()) << "the file manager showed it";
+        }
+    }
+    service.unregisterObject(QStringLiteral("/org/freedesktop/FileManager1"));
+    QDBusConnection::disconnectFromBus(QStringLiteral("test-caller"));
+    QDBusConnection::disconnectFromBus(QStringLiteral("test-file-manager"));
+    daemon.terminate();
+    daemon.waitForFinished(5000);
 }
 
 TEST_F(PageSeamTest, OffMainThreadWorkReachesOnlyALivingOwner)
