@@ -90,7 +90,7 @@ TEST_F(MaintenancePageTest, ListsFixtureBundlesWithStatesCountAndRows)
     EXPECT_TRUE(f.page->refreshButton()->isEnabled());
     EXPECT_FALSE(f.page->busyIndicator()->isVisible());
     EXPECT_EQ(names(f.page->shownApps()), (std::vector<std::string>{"Editor", "Notes", "VLC"}));
-    EXPECT_EQ(f.page->countLine()->text(), "3 applications · 1 with caches to check");
+    EXPECT_EQ(f.page->countLine()->text(), "Applications: 3 · with caches to check: 1");
     for (const char* name : {"Editor", "Notes", "VLC"}) {
         QWidget* row = f.page->row(f.installed(name).path);
         ASSERT_NE(row, nullptr) << name;
@@ -111,7 +111,7 @@ TEST_F(MaintenancePageTest, ListsFixtureBundlesWithStatesCountAndRows)
 
     f.page->searchField()->setText("ZZZ");
     EXPECT_EQ(f.page->content(), Content::noMatch);
-    EXPECT_EQ(f.page->countLine()->text(), "3 applications · 1 with caches to check") << "counts ignore the search";
+    EXPECT_EQ(f.page->countLine()->text(), "Applications: 3 · with caches to check: 1") << "counts ignore the search";
     f.page->searchField()->setText("note");
     EXPECT_EQ(names(f.page->shownApps()), std::vector<std::string>{"Notes"});
 
@@ -131,7 +131,7 @@ TEST_F(MaintenancePageTest, AMachineWithoutBundlesShowsTheEmptyState)
     QTRY_VERIFY(f.page->startupListing().isFinished());
     ASSERT_TRUE(f.settle());
     EXPECT_EQ(f.page->content(), Content::noApplications);
-    EXPECT_EQ(f.page->countLine()->text(), "0 applications · 0 with caches to check");
+    EXPECT_EQ(f.page->countLine()->text(), "Applications: 0 · with caches to check: 0");
 
     // A very long name and identifier are shortened; the row's buttons stay inside the window.
     const std::string longName(200, 'N');

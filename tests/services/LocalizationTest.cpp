@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <fstream>
 #include <future>
+#include <nlohmann/json.hpp>
+#include <regex>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -242,4 +245,42 @@ TEST(Localization, SlotsAreFilledByTheirNumberWhereverTheKeyPlacesThem)
         {text, expected},
     };
     for (const auto& [source, shown] : cases) EXPECT_EQ(L(source, en, c), shown) << source;
+}
+
+// Counts in the shipped English are worded so that one reads as well as many: a count of 1 is
+// never followed by a plural noun ("1 items"), whatever the catalog says about larger counts.
+TEST(Localization, ShippedCountsReadRightForOne)
+{
+    LocalizationCatalog shipped =
+        LocalizationCatalog::fromFile(std::string(TESSYN_SOURCE_DIR) + "/resources/Localization/en.json");
+    ASSERT_FALSE(shipped.empty());
+    std::ifstream file(std::string(TESSYN_SOURCE_DIR) + "/resources/Localization/en.json");
+    nlohmann::ordered_json entries = nlohmann::ordered_json::parse(file);
+    // A slot that a Chinese measure word follows holds a count; the other slots get a name.
+    const std::regex slot(R"(\{(\d+)\}(\s*(?:项|个|条|份|组))?)"); // bytes: no character classes
+    const std::regex oneThenWords(R"((?:^|[^\w.])1 ([A-Za-z]+)(?: ([A-Za-z]+))?)");
+    auto plural = [](const std::string& word) {
+        return word.size() >= 4 && word.back() == 's' && word[word.size() - 2] != 's';
+    };
+    int counted = 0;
+    for (const auto& [key, value] : entries.items()) {
+        std::string text;
+        bool counts = false;
+        auto at = key.cbegin();
+        for (std::sregex_iterator it(key.begin(), key.end(), slot), end; it != end; ++it) {
+            text.append(at, (*it)[0].first);
+            counts = counts || (*it)[2].matched;
+            text += (*it)[2].matched ? "1" + (*it)[2].str() : std::string("Name");
+            at = (*it)[0].second;
+        }
+        if (!counts) continue;
+        text.append(at, key.cend());
+        ++counted;
+        std::string english = L(text, AppLanguage::english, shipped);
+        EXPECT_FALSE(containsCJKIdeograph(english)) << text << " -> " << english;
+        for (std::sregex_iterator it(english.begin(), english.end(), oneThenWords), end; it != end; ++it)
+            for (int word : {1, 2})
+                EXPECT_FALSE(plural((*it)[word].str())) << key << " -> " << english;
+    }
+    EXPECT_GE(counted, 15) << "the count texts were found";
 }
