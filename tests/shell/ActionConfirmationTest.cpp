@@ -163,7 +163,7 @@ TEST_F(ActionConfirmationTest, TextsFollowTheLanguage)
     auto* detail = english->findChild<QLabel*>(QStringLiteral("confirmation-detail"));
     ASSERT_TRUE(title && detail);
     EXPECT_EQ(title->text(), QStringLiteral("Move the selected cache files to the Trash?"));
-    EXPECT_TRUE(detail->text().startsWith(QStringLiteral("3 items."))) << detail->text().toStdString();
+    EXPECT_TRUE(detail->text().startsWith(QStringLiteral("Items: 3."))) << detail->text().toStdString();
     QTest::keyClick(english, Qt::Key_Escape);
     QTRY_COMPARE(answer.calls, 1);
 
