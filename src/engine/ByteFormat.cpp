@@ -3,17 +3,28 @@
 #include <charconv>
 #include <clocale>
 #include <cmath>
+#include <cstring>
+#include <unicode/uloc.h>
 
-std::string formatFileSize(int64_t bytes, const std::string& decimalPoint)
+ByteCountWords systemByteCountWords()
 {
-    if (bytes == 0) return "Zero KB";
+    char language[ULOC_LANG_CAPACITY] = {};
+    UErrorCode status = U_ZERO_ERROR;
+    uloc_getLanguage(uloc_getDefault(), language, sizeof language, &status);
+    return U_SUCCESS(status) && std::strcmp(language, "zh") == 0 ? ByteCountWords::chinese : ByteCountWords::english;
+}
+
+std::string formatFileSize(int64_t bytes, const std::string& decimalPoint, ByteCountWords words)
+{
+    bool chinese = words == ByteCountWords::chinese;
+    if (bytes == 0) return chinese ? "零 KB" : "Zero KB";
     bool negative = bytes < 0;
     // Work in double: the magnitude of INT64_MIN is not representable as int64.
     double magnitude = std::fabs(static_cast<double>(bytes));
     std::string sign = negative ? "-" : "";
     if (magnitude < 1000) {
         auto n = static_cast<long long>(magnitude);
-        return sign + std::to_string(n) + (n == 1 ? " byte" : " bytes");
+        return sign + std::to_string(n) + (chinese ? " 字节" : n == 1 ? " byte" : " bytes");
     }
     static const char* units[] = {"KB", "MB", "GB", "TB", "PB", "EB"};
     static const int decimals[] = {0, 1, 2, 2, 2, 2};
@@ -42,5 +53,5 @@ std::string formatFileSize(int64_t bytes, const std::string& decimalPoint)
 std::string formatFileSize(int64_t bytes)
 {
     const char* point = localeconv()->decimal_point;
-    return formatFileSize(bytes, point && *point ? point : ".");
+    return formatFileSize(bytes, point && *point ? point : ".", systemByteCountWords());
 }

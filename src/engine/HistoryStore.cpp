@@ -86,8 +86,14 @@ void HistoryStore::mergeFromFile(const std::string& contents)
         Operation& m = history_[found->second];
         if (d.restoredAt && (!m.restoredAt || *d.restoredAt > *m.restoredAt)) m.restoredAt = d.restoredAt;
     }
-    std::stable_sort(history_.begin(), history_.end(),
-                     [](const Operation& a, const Operation& b) { return a.date > b.date; });
+}
+
+void HistoryStore::sortNewestFirst()
+{
+    auto newer = [](const Operation& a, const Operation& b) { return a.date > b.date; };
+    // Usually sorted already: the check is one pass, the stable sort copies every record.
+    if (!std::is_sorted(history_.begin(), history_.end(), newer))
+        std::stable_sort(history_.begin(), history_.end(), newer);
 }
 
 namespace {
@@ -159,12 +165,12 @@ std::optional<std::string> HistoryStore::saveHistory(bool replacing)
                 else needsBackup_ = false;
             }
             std::optional<std::string> previous = merge ? stillWritten() : std::nullopt;
-            if (previous) {
-                std::stable_sort(history_.begin(), history_.end(),
-                                 [](const Operation& a, const Operation& b) { return a.date > b.date; });
-            } else if (merge) {
+            if (merge && !previous) {
                 if (auto contents = AtomicFile::read(historyPath_)) mergeFromFile(*contents);
             }
+            // The first save of all, with no file yet, sorts too: the file is newest first
+            // from the start.
+            if (merge) sortNewestFirst();
             std::string encoded = encodeAfter(previous);
             previous.reset();
             written_.reset();

@@ -34,8 +34,8 @@ public:
     std::optional<std::string> load();
 
     // Writes the history under the history lock file: copies an unreadable file aside first
-    // ("operations-unreadable-<UUID>.json", then no merge), else, unless replacing or with no
-    // file, merges records written by another running copy and sorts newest first; writes
+    // ("operations-unreadable-<UUID>.json", then no merge), else, unless replacing, merges
+    // records written by another running copy, if there is a file, and sorts newest first; writes
     // atomically; then lets the journal drop what the history settles. Returns nothing on
     // success, else the failing error's description.
     std::optional<std::string> saveHistory(bool replacing);
@@ -52,6 +52,8 @@ private:
     // Copies the history file aside; false when there is no file to copy.
     bool copyUnreadableAside();
     void mergeFromFile(const std::string& contents);
+    // By date, newest first; equal dates keep their order.
+    void sortNewestFirst();
 
     std::string historyPath_;
     std::shared_ptr<OperationJournal> journal_;

@@ -10,6 +10,17 @@
 
 #include <algorithm>
 
+namespace {
+
+// A run's records come in the order the files were done, oldest first; the history lists
+// the newest first, from the first run on.
+void putInFront(std::vector<Operation>& history, const std::vector<Operation>& records)
+{
+    history.insert(history.begin(), records.rbegin(), records.rend());
+}
+
+} // namespace
+
 QFuture<void> AppModel::trashSelected()
 {
     if (!root_ || processing_ || scanning_ || detectingDuplicates_) return Completion::now();
@@ -98,7 +109,7 @@ void AppModel::checkpointAction()
     std::vector<Operation> published = history;
     // Every record this run has settled goes in, not only the new ones: the list then holds
     // all the store wrote last time, and the save need not read the file back and decode it.
-    history.insert(history.begin(), run.settled.begin(), run.settled.end());
+    putInFront(history, run.settled);
     // A failure leaves the entries in the journal, which is as safe; the final save reports.
     (void)historyStore_.saveHistory(false);
     history = std::move(published);
@@ -114,7 +125,7 @@ void AppModel::finishAction(const std::string& id, std::vector<Operation> record
     actionTask_.reset();
 
     std::vector<Operation>& history = historyStore_.history();
-    history.insert(history.begin(), records.begin(), records.end());
+    putInFront(history, records);
     // Always a merge: after checkpoints the file exists, and another running copy may have
     // added records to it since. The save announces the history.
     std::optional<std::string> saveFailure = saveHistory(false);
@@ -207,7 +218,7 @@ void AppModel::clearHistory()
     emit historyChanged();
     // Moves a running trash action has already settled at its checkpoints are no longer in
     // the journal; they stay in the file until the run publishes them with its records.
-    if (actionRun_) history = actionRun_->settled;
+    if (actionRun_) putInFront(history, actionRun_->settled);
     std::optional<std::string> failure = historyStore_.saveHistory(true);
     history.clear();
     if (failure) setMessage(saveFailureText("记录清除保存失败：", *failure));

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
@@ -19,23 +20,12 @@
 namespace DesktopServices {
 namespace {
 
-bool dbusShowItems(const QStringList& uris)
-{
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) return false;
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
-        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
-    call << uris << QString();
-    // A short wait: an absent file manager must not hold the window up.
-    QDBusMessage reply = bus.call(call, QDBus::Block, 2000);
-    return reply.type() == QDBusMessage::ReplyMessage;
-}
-
 Launcher systemLauncher()
 {
     Launcher launcher;
-    launcher.showItems = dbusShowItems;
+    launcher.showItems = [](const QStringList& uris, std::function<void(bool)> answered) {
+        showItemsOver(QDBusConnection::sessionBus(), uris, std::move(answered));
+    };
     launcher.openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     launcher.startProgram = [](const QString& program) { return QProcess::startDetached(program, {}); };
     launcher.findProgram = [](const QString& name) { return QStandardPaths::findExecutable(name); };
@@ -60,6 +50,23 @@ QByteArray fileUri(QByteArray path)
 
 } // namespace
 
+void showItemsOver(const QDBusConnection& bus, const QStringList& uris, std::function<void(bool shown)> answered)
+{
+    if (!bus.isConnected()) return answered(false);
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+    call << uris << QString();
+    // Asynchronous and bounded: a file manager that takes the call and never answers must
+    // hold neither the window nor the fallback.
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, fileManagerWait), QCoreApplication::instance());
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
+                     [answered = std::move(answered)](QDBusPendingCallWatcher* done) {
+                         done->deleteLater();
+                         answered(!done->isError());
+                     });
+}
+
 void setLauncher(Launcher launcher)
 {
     Launcher system = systemLauncher();
@@ -73,9 +80,10 @@ void setLauncher(Launcher launcher)
 void reveal(const std::string& path)
 {
     QByteArray item = fileUri(QByteArray::fromStdString(path));
-    if (current().showItems({QString::fromLatin1(item)})) return;
     QByteArray folder = item.left(std::max<qsizetype>(item.lastIndexOf('/'), qsizetype(sizeof "file:///") - 1));
-    current().openUrl(QUrl::fromEncoded(folder, QUrl::StrictMode));
+    current().showItems({QString::fromLatin1(item)}, [folder](bool shown) {
+        if (!shown) current().openUrl(QUrl::fromEncoded(folder, QUrl::StrictMode));
+    });
 }
 
 bool openTrash()

@@ -1,6 +1,7 @@
 #pragma once
 #include "services/Localization.h"
 
+#include <QDBusConnection>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -14,8 +15,10 @@ namespace DesktopServices {
 
 // How the desktop is reached; every member can be replaced (tests record instead of launching).
 struct Launcher {
-    // org.freedesktop.FileManager1.ShowItems with the items' URIs; false when no file manager answered.
-    std::function<bool(const QStringList& uris)> showItems;
+    // org.freedesktop.FileManager1.ShowItems with the items' URIs. Returns at once; `answered`
+    // follows on the main thread, true when a file manager showed them, false when none
+    // answered within fileManagerWait.
+    std::function<void(const QStringList& uris, std::function<void(bool shown)> answered)> showItems;
     // The desktop's opener for a URL; false when it could not be started.
     std::function<bool(const QUrl& url)> openUrl;
     // Starts a program without waiting for it; false when it could not be started.
@@ -26,7 +29,13 @@ struct Launcher {
 // Installs a launcher (an empty one restores the desktop's own).
 void setLauncher(Launcher launcher);
 
-// Selects the item in the file manager, else opens the folder holding it.
+// How long a file manager has to answer before the folder opens instead.
+inline constexpr int fileManagerWait = 1000; // milliseconds
+// The desktop's own showItems, over `bus` (the session bus for the launcher).
+void showItemsOver(const QDBusConnection& bus, const QStringList& uris, std::function<void(bool shown)> answered);
+
+// Selects the item in the file manager, else opens the folder holding it. Never waits for the
+// file manager: the folder opens when it declines or does not answer in time.
 void reveal(const std::string& path);
 // Opens the files folder of the home Trash.
 bool openTrash();

@@ -117,13 +117,13 @@ TEST(HistoryStore, SaveWritesAndAcknowledgesTheJournal)
     HistoryStore store = s.store();
     store.load();
     Operation older = record("/older", 100), newer = record("/newer", 200);
-    // No file yet, replacing false: written in memory order, not sorted.
+    // No file yet, replacing false: the first file is sorted newest first too.
     store.history() = {older, newer};
     s.journal->record(older, "finished");
     Operation pending = record("/pending", 150);
     s.journal->record(pending, "moving");
     EXPECT_EQ(store.saveHistory(false), std::nullopt);
-    EXPECT_EQ(paths(s.onDisk()), (Paths{"/older", "/newer"}));
+    EXPECT_EQ(paths(s.onDisk()), (Paths{"/newer", "/older"}));
     EXPECT_EQ(s.onDisk(), store.history());
     ASSERT_EQ(s.journal->entries().size(), 1u) << "the finished entry is settled, the unknown one kept";
     EXPECT_EQ(s.journal->entries()[0].operation.path, "/pending");

@@ -233,6 +233,40 @@ TEST(AppModelFileActions, AcknowledgeInterruptedActions)
     EXPECT_EQ(readFile(broken.journalPath()), "garbage");
 }
 
+// With no history file yet, the first run's records are listed and saved newest first, as
+// every later run's are: by the model here, and by the program in a fresh home.
+TEST(AppModelFileActions, FirstRunHistoryIsNewestFirst)
+{
+    auto expectNewestFirst = [](const std::vector<Operation>& history, const std::string& where) {
+        ASSERT_EQ(history.size(), 5u) << where;
+        for (size_t i = 1; i < history.size(); ++i)
+            EXPECT_GE(history[i - 1].date, history[i].date) << where << ", record " << i;
+        EXPECT_GT(history.front().date, history.back().date) << where << ": one move after another";
+    };
+    {
+        ModelHome env;
+        auto model = env.scannedModel(5);
+        selectAll(*model);
+        std::vector<std::vector<Operation>> published;
+        QObject::connect(model.get(), &AppModel::historyChanged, model.get(),
+                         [&] { published.push_back(model->history()); });
+        ASSERT_FALSE(std::filesystem::exists(env.historyPath()));
+        runTrash(*model);
+        ASSERT_FALSE(published.empty());
+        for (const auto& history : published) expectNewestFirst(history, "published");
+        expectNewestFirst(storedHistory(env.historyPath()), "saved");
+        EXPECT_EQ(storedHistory(env.historyPath()), model->history());
+    }
+    {
+        ModelHome env;
+        makeFiles(env.tree(), 5);
+        CommandResult run = runCommand(shellQuote(TESSYN_BENCH_BIN) + " workflow " + shellQuote(env.tree()) +
+                                       " --select all 2>&1");
+        ASSERT_EQ(run.status, 0) << run.output;
+        expectNewestFirst(storedHistory(env.historyPath()), "written by tessyn-bench workflow");
+    }
+}
+
 // A long run keeps the journal short: the finished moves are settled into the history while
 // the run goes on, and the history ends newest first.
 TEST(AppModelFileActions, LongRunKeepsTheJournalShort)

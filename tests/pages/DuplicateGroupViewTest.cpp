@@ -87,7 +87,7 @@ TEST_F(DuplicateGroupViewTest, LongGroupsShowTwentyCopiesAtATimeAndAtMostAHundre
         SCOPED_TRACE(c.group.files.size());
         DuplicateGroupView* view = section->groupView(c.group.id);
         ASSERT_NE(view, nullptr);
-        EXPECT_EQ(view->heading()->text(), QString::number(c.group.files.size()) + " copies of identical content · 4 KB each");
+        EXPECT_EQ(view->heading()->text(), "Copies of identical content: " + QString::number(c.group.files.size()) + " · 4 KB each");
         for (const QString& title : c.steps) {
             EXPECT_EQ(view->loadMoreButton()->text(), title);
             click(view->loadMoreButton());
@@ -197,12 +197,12 @@ TEST_F(DuplicateGroupViewTest, TheSectionShowsCountsStopNoteWarningsAndBuildsLon
     ASSERT_NO_FATAL_FAILURE(showGroups(h, {}, true, {"a.bin：Permission denied", "b.bin：Input/output error"}));
     DuplicatesSection* section = h.page->duplicates();
     EXPECT_FALSE(section->startForm()->isVisible());
-    EXPECT_EQ(section->countLabel()->text().left(38), "0 groups of identical content · keep a");
+    EXPECT_EQ(section->countLabel()->text().left(39), "Groups of identical content: 0 · keep a");
     EXPECT_TRUE(section->cancelledLabel()->isVisible());
     EXPECT_TRUE(section->nothingFound()->isVisible());
     EXPECT_FALSE(section->groupList()->isVisible());
     EXPECT_TRUE(section->warnings()->isVisible());
-    EXPECT_EQ(section->warnings()->label(), "2 items failed or were skipped (at most 20 shown)");
+    EXPECT_EQ(section->warnings()->label(), "Failed or skipped: 2 (at most 20 shown)");
 
     std::vector<DuplicateGroup> many;
     for (int i = 0; i < 120; ++i) {
@@ -223,7 +223,7 @@ TEST_F(DuplicateGroupViewTest, TheSectionShowsCountsStopNoteWarningsAndBuildsLon
     ASSERT_TRUE(h.settled());
     EXPECT_TRUE(section->groupViews().empty());
     EXPECT_FALSE(section->nothingFound()->isVisible());
-    EXPECT_EQ(section->countLabel()->text().left(4), "120 ");
+    EXPECT_EQ(section->countLabel()->text().left(33), "Groups of identical content: 120 ");
 }
 
 namespace {

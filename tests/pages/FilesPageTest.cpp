@@ -263,7 +263,7 @@ TEST_F(FilesPageTest, ConfirmedFilesMoveToTheTrashAndChangedOnesStaySelected)
         names << sheet->list()->model()->index(row, 0).data().toString();
     EXPECT_EQ(names.size(), 5);
     EXPECT_TRUE(names.contains(QString::fromUtf8("bad-\xef\xbf\xbd-name.txt"))) << names.join(" | ").toStdString();
-    EXPECT_EQ(sheet->summary().left(8), "5 files ");
+    EXPECT_EQ(sheet->summary().left(11), "Files: 5 · ");
     click(sheet->cancelButton());
     ASSERT_TRUE(QTest::qWaitFor([&] { return !h.page->sheet(); }));
     EXPECT_EQ(h.model->selection(), setOf(paths));
@@ -356,13 +356,13 @@ TEST_F(FilesPageTest, AreasFollowTheModel)
     ASSERT_TRUE(h.settled());
     EXPECT_TRUE(page->resultsArea()->isVisible());
     EXPECT_TRUE(page->selectionBar()->isVisible());
-    EXPECT_EQ(page->spaceSummary()->group()->label(), "Space by category · 2 items · file size 1 GB · 12.3 s");
+    EXPECT_EQ(page->spaceSummary()->group()->label(), "Space by category · items: 2 · file size 1 GB · 12.3 s");
     auto bars = page->spaceSummary()->bars();
     ASSERT_EQ(bars.size(), 2u);
     EXPECT_EQ(bars[0], std::make_pair(QString("视频"), 1.0));
     EXPECT_EQ(bars[1], std::make_pair(QString("图片"), 0.25));
     EXPECT_TRUE(page->scanNotes()->isVisible());
-    EXPECT_EQ(page->scanNotes()->label(), "3 items skipped / scan notes");
+    EXPECT_EQ(page->scanNotes()->label(), "Items skipped: 3 / scan notes");
     EXPECT_TRUE(page->partialBadge()->isVisible());
     EXPECT_FALSE(page->reviewButton()->isEnabled());
     EXPECT_FALSE(page->clearSelectionButton()->isEnabled());

@@ -154,7 +154,7 @@ TEST_F(HistoryPageTest, RestoreRoundTripAndItsCancellation)
     ASSERT_EQ(model->history().size(), 1u);
     std::string inTrash = *model->history()[0].trashPath;
     EXPECT_EQ(list()->subtitle(0), QStringLiteral("Moved to the Trash"));
-    EXPECT_EQ(label("history-count")->text(), QStringLiteral("1 records"));
+    EXPECT_EQ(label("history-count")->text(), QStringLiteral("Records: 1"));
 
     // Cancelled: nothing changes, on disk or in the model.
     model->setMessage(std::nullopt);
@@ -357,7 +357,7 @@ TEST_F(HistoryPageTest, RowsHeaderAndEmptyState)
         installPageFactory({});
         EXPECT_TRUE(qobject_cast<HistoryPage*>(registered.get())) << "the program's factory builds this page";
 
-        EXPECT_EQ(label("history-count")->text(), chinese ? QStringLiteral("5 条处理记录") : QStringLiteral("5 records"));
+        EXPECT_EQ(label("history-count")->text(), chinese ? QStringLiteral("5 条处理记录") : QStringLiteral("Records: 5"));
         EXPECT_FALSE(page->findChild<QWidget*>(QStringLiteral("history-empty"))->isVisible());
         ASSERT_EQ(list()->model()->rowCount(), int(rows.size()));
         for (int i = 0; i < int(rows.size()); ++i) {
@@ -413,7 +413,7 @@ TEST_F(HistoryPageTest, TenThousandRecords)
     QCoreApplication::processEvents();
     page->grab();
     ASSERT_EQ(list()->model()->rowCount(), 10000) << "every record, not a page of them";
-    EXPECT_EQ(label("history-count")->text(), QStringLiteral("10000 records"));
+    EXPECT_EQ(label("history-count")->text(), QStringLiteral("Records: 10000"));
 
     // One list drawn a screen at a time: only the rows in view are painted.
     QScrollBar* bar = list()->verticalScrollBar();

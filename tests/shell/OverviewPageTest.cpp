@@ -110,7 +110,7 @@ TEST_F(OverviewPageTest, ShowsMemoryFreeSpaceAndTheLastScan)
     shell.model().scan();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !shell.model().scanning() && shell.model().report(); }, 10000));
     texts = shownTexts(overview);
-    EXPECT_TRUE(texts.contains("Checked 2 files, skipped 0 items")) << texts.join(" | ").toStdString();
+    EXPECT_TRUE(texts.contains("Files checked: 2, items skipped: 0")) << texts.join(" | ").toStdString();
     EXPECT_TRUE(texts.contains("Scan complete; only the chosen folder is covered"));
     EXPECT_FALSE(texts.contains("Not scanned yet. Choose a folder to begin; no file is selected by default."));
     EXPECT_TRUE(overview->shortcutButton("大文件")->isVisibleTo(overview));

@@ -11,8 +11,14 @@
 #include "shell/SettingsWindow.h"
 #include "shell/SymbolView.h"
 
+#include <QDBusError>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QPointer>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTest>
 #include <QThreadPool>
 #include <atomic>
@@ -43,9 +49,9 @@ struct RecordingDesktop {
     void install()
     {
         DesktopServices::Launcher launcher;
-        launcher.showItems = [this](const QStringList& uris) {
+        launcher.showItems = [this](const QStringList& uris, std::function<void(bool)> answered) {
             shown += uris;
-            return fileManager;
+            answered(fileManager);
         };
         launcher.openUrl = [this](const QUrl& url) {
             opened.push_back(url);
@@ -59,6 +65,25 @@ struct RecordingDesktop {
             return installed.contains(name) ? QStringLiteral("/usr/bin/") + name : QString();
         };
         DesktopServices::setLauncher(launcher);
+    }
+};
+
+// A file manager on a test bus that takes every ShowItems call and answers it, declines it,
+// or leaves it unanswered.
+class FakeFileManager : public QDBusVirtualObject {
+public:
+    enum class Way { answers, declines, silent };
+    Way way = Way::silent;
+    int calls = 0;
+
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override
+    {
+        if (message.member() != QLatin1String("ShowItems")) return false;
+        ++calls;
+        if (way == Way::answers) connection.send(message.createReply());
+        if (way == Way::declines) connection.send(message.createErrorReply(QDBusError::Failed, QStringLiteral("no")));
+        return true;
     }
 };
 
@@ -173,6 +198,72 @@ TEST_F(PageSeamTest, DesktopServicesRevealOpenTrashAndStartTheMonitor)
     EXPECT_NE(QCoreApplication::translate("QFileDialog", lookIn), lookIn);
     DesktopServices::applyQtTranslations(AppLanguage::english);
     EXPECT_EQ(QCoreApplication::translate("QFileDialog", lookIn), lookIn);
+}
+
+// Revealing never holds the window for the file manager: one that declines or never answers
+// gets the folder opened instead, the silent one after about a second.
+TEST_F(PageSeamTest, RevealDoesNotWaitForTheFileManager)
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty()) GTEST_SKIP() << "no dbus-daemon";
+    QProcess daemon;
+    daemon.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address=1"});
+    ASSERT_TRUE(daemon.waitForReadyRead(5000)) << daemon.errorString().toStdString();
+    const QString address = QString::fromUtf8(daemon.readLine()).trimmed();
+    QDBusConnection service = QDBusConnection::connectToBus(address, QStringLiteral("test-file-manager"));
+    QDBusConnection caller = QDBusConnection::connectToBus(address, QStringLiteral("test-caller"));
+    FakeFileManager fileManager;
+    ASSERT_TRUE(service.registerVirtualObject(QStringLiteral("/org/freedesktop/FileManager1"), &fileManager));
+    ASSERT_TRUE(service.registerService(QStringLiteral("org.freedesktop.FileManager1")));
+
+    std::vector<QUrl> opened;
+    std::vector<bool> answers;
+    DesktopServices::Launcher launcher;
+    launcher.showItems = [caller, &answers](const QStringList& uris, std::function<void(bool)> answered) {
+        DesktopServices::showItemsOver(caller, uris, [&answers, answered](bool shown) {
+            answers.push_back(shown);
+            answered(shown);
+        });
+    };
+    launcher.openUrl = [&opened](const QUrl& url) {
+        opened.push_back(url);
+        return true;
+    };
+    DesktopServices::setLauncher(launcher);
+
+    using Way = FakeFileManager::Way;
+    const int wait = DesktopServices::fileManagerWait;
+    struct Case {
+        Way way;
+        bool shown;
+        int atLeast, below; // when the answer comes, in milliseconds after the reveal
+    } cases[] = {
+        {Way::answers, true, 0, wait},
+        {Way::declines, false, 0, wait},
+        {Way::silent, false, wait - 100, 2 * wait},
+    };
+    for (const auto& [way, shown, atLeast, below] : cases) {
+        SCOPED_TRACE(static_cast<int>(way));
+        fileManager.way = way;
+        fileManager.calls = 0;
+        opened.clear();
+        answers.clear();
+        QElapsedTimer clock;
+        clock.start();
+        DesktopServices::reveal("/data/sub/a.txt");
+        EXPECT_LT(clock.elapsed(), 200) << "reveal returns at once";
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !answers.empty(); }, 3000));
+        EXPECT_GE(clock.elapsed(), atLeast);
+        EXPECT_LT(clock.elapsed(), below);
+        EXPECT_EQ(fileManager.calls, 1) << "the call reached the file manager";
+        EXPECT_EQ(answers, std::vector<bool>{shown});
+        EXPECT_EQ(opened, shown ? std::vector<QUrl>{} : std::vector<QUrl>{QUrl::fromLocalFile(QStringLiteral("/data/sub"))})
+            << "the folder opens unless the file manager showed the item";
+    }
+    service.unregisterObject(QStringLiteral("/org/freedesktop/FileManager1"));
+    QDBusConnection::disconnectFromBus(QStringLiteral("test-caller"));
+    QDBusConnection::disconnectFromBus(QStringLiteral("test-file-manager"));
+    daemon.terminate();
+    daemon.waitForFinished(5000);
 }
 
 TEST_F(PageSeamTest, OffMainThreadWorkReachesOnlyALivingOwner)
