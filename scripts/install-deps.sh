@@ -9,7 +9,7 @@ packages=(
   nlohmann-json3-dev libutf8proc-dev libplist-dev libxcb1-dev libssl-dev libicu-dev
   libgtest-dev libgmock-dev
   clang libclang-rt-14-dev
-  xvfb xauth fonts-noto-cjk libglib2.0-bin locales qt6-translations-l10n
+  xvfb xauth fonts-noto-cjk libglib2.0-bin locales qt6-translations-l10n dbus-daemon
   hyperfine fdupes jdupes rmlint gdu trash-cli findutils time python3
 )
 
