@@ -201,6 +201,8 @@ TEST_F(SoftwareUpdateControllerTest, RedirectLeavingTheBaseIsRefusedBeforeItIsFo
         {"encoded backslashes", "..%5C..%5CTessyn-1.4.0.dmg"},
         {"encoded backslashes in lower case", "..%5c..%5cTessyn-1.4.0.dmg"},
         {"backslashes", "..\\..\\Tessyn-1.4.0.dmg"},
+        {"parents with path parameters", "..;/..;/Tessyn-1.4.0.dmg"},
+        {"parents with named path parameters", "mirror/..;v=1/.%2E;/..;x/Tessyn-1.4.0.dmg"},
         {"a folder inside the base", "mirror/Tessyn-1.4.0.dmg", State::ready},
     };
     for (const Case& item : cases) {
