@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using State = SoftwareUpdateController::State;
@@ -472,7 +473,13 @@ TEST_F(SoftwareUpdateControllerTest, AStartRemovesOnlyTheCopiesKilledRunsLeft)
         writeFile(folder + "/Tessyn-1.4.0.dmg.part-a1B2c3", "not hidden"),
         writeFile(home.dataHome() + "/local.tessyn.preview/.Tessyn-1.4.0.dmg.part-a1B2c3", "outside the folder"),
         writeFile(folder + "/.Tessyn-1.4.0.dmg.part-folder/inside", "a folder"),
+        writeFile(home.dataHome() + "/linked.txt", "the target of a link"),
+        folder + "/.Tessyn-1.4.0.dmg.part-Link01",
+        folder + "/.Tessyn-1.4.0.dmg.part-Pipe01",
     };
+    // A link and a pipe under a leftover's name: neither followed nor waited on.
+    ASSERT_EQ(::symlink((home.dataHome() + "/linked.txt").c_str(), kept[kept.size() - 2].c_str()), 0);
+    ASSERT_EQ(::mkfifo(kept.back().c_str(), 0600), 0);
     // A copy that a running Tessyn is storing is locked by it.
     const std::string held = writeFile(folder + "/.Tessyn-1.4.0.dmg.part-Held01", "being stored");
     const int holder = ::open(held.c_str(), O_RDONLY | O_CLOEXEC);
