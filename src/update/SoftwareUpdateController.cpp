@@ -34,6 +34,10 @@ namespace {
 // The manifest body must stay below this many bytes.
 constexpr qint64 manifestLimit = 16384;
 constexpr qint64 readBuffer = 256 * 1024;
+// As many redirects as a browser follows.
+constexpr int maximumRedirects = 20;
+
+bool isRedirect(int status) { return status == 301 || status == 302 || status == 303 || status == 307 || status == 308; }
 
 std::string localPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
@@ -152,6 +156,7 @@ struct SoftwareUpdateController::Transfer {
     int fd = -1;              // the image, until it is verified and stored
     qint64 received = 0;
     qint64 limit = 0;         // the most bytes the body may have
+    int redirects = 0;        // hops followed so far
     bool refused = false;     // ended by the controller itself
 
     Transfer() { promise.start(); }
@@ -243,46 +248,72 @@ void SoftwareUpdateController::setState(State state)
     emit stateChanged();
 }
 
-QNetworkReply* SoftwareUpdateController::start(const QString& text, int timeoutMs, Fetch fetch)
+QNetworkReply* SoftwareUpdateController::start(const QUrl& url, Fetch fetch)
 {
-    const bool acceptJson = fetch == Fetch::manifest;
-    const QUrl url(text, QUrl::StrictMode);
     if (!url.isValid() || url.scheme() != QLatin1String("https") || url.host().isEmpty() || neverResolves(url))
         return nullptr;
+    const bool manifest = fetch == Fetch::manifest;
     QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
-                         acceptJson ? QNetworkRequest::AlwaysNetwork : QNetworkRequest::PreferNetwork);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
-    request.setTransferTimeout(timeoutMs);
-    if (acceptJson) request.setRawHeader("Accept", "application/json");
+                         manifest ? QNetworkRequest::AlwaysNetwork : QNetworkRequest::PreferNetwork);
+    // Redirects are followed here, one request per hop, each checked before it is asked: Qt's
+    // user-verified following repeats the request of every hop after the first.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    request.setTransferTimeout(manifest ? environment_.checkTimeoutMs : environment_.downloadTimeoutMs);
+    if (manifest) request.setRawHeader("Accept", "application/json");
     request.setRawHeader("User-Agent", "Tessyn/" + runningVersion().toUtf8());
     request.setSslConfiguration(environment_.tls);
     QNetworkReply* reply = network_->get(request);
     reply->setReadBufferSize(readBuffer);
-    // Every hop stays on https. The image's hops also stay under the base by the manifest's own
-    // rule, checked before they are followed: a server resolves "%2E%2E" where the text shows
-    // none. The manifest's last hop is checked for its host when the reply ends.
-    connect(reply, &QNetworkReply::redirected, this, [this, reply, fetch](const QUrl& next) {
-        const bool underBase =
-            fetch == Fetch::manifest ||
-            UpdateManifest::liesUnder(next.toString(QUrl::FullyEncoded).toStdString(), downloadBase().toStdString());
-        if (next.scheme() == QLatin1String("https") && !neverResolves(next) && underBase) {
-            emit reply->redirectAllowed();
-        } else if (transfer_ && transfer_->reply == reply) {
-            transfer_->refused = true;
-            reply->abort();
-        }
+    connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply, fetch] {
+        if (transfer_ && transfer_->reply == reply) answered(reply, fetch);
     });
-    // A body announced larger than allowed is refused before it arrives.
-    connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] {
-        bool known = false;
-        qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
-        if (known && transfer_ && transfer_->reply == reply && length > transfer_->limit) {
-            transfer_->refused = true;
-            reply->abort();
-        }
+    connect(reply, &QNetworkReply::readyRead, this, [this, reply, fetch] {
+        if (!transfer_ || transfer_->reply != reply) return;
+        if (fetch == Fetch::manifest) readManifest();
+        else readImage();
+    });
+    connect(reply, &QNetworkReply::finished, this, [this, reply, fetch] {
+        if (!transfer_ || transfer_->reply != reply) return;
+        if (fetch == Fetch::manifest) finishCheck();
+        else finishDownload();
     });
     return reply;
+}
+
+void SoftwareUpdateController::answered(QNetworkReply* reply, Fetch fetch)
+{
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (isRedirect(status) && reply->hasRawHeader("Location")) return follow(reply, fetch);
+    // A body announced larger than allowed is refused before it arrives.
+    bool known = false;
+    const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
+    if (known && length > transfer_->limit) {
+        transfer_->refused = true;
+        reply->abort();
+    }
+}
+
+void SoftwareUpdateController::follow(QNetworkReply* reply, Fetch fetch)
+{
+    // Every hop stays on https. The image's hops also stay under the base by the manifest's own
+    // rule, checked before they are asked: a server resolves "%2E%2E" where the text shows
+    // none. The manifest's last hop is checked for its host when the reply ends.
+    const QUrl next = reply->url().resolved(QUrl(QString::fromUtf8(reply->rawHeader("Location"))));
+    const bool underBase =
+        fetch == Fetch::manifest ||
+        UpdateManifest::liesUnder(next.toString(QUrl::FullyEncoded).toStdString(), downloadBase().toStdString());
+    QNetworkReply* following = underBase && ++transfer_->redirects <= maximumRedirects ? start(next, fetch) : nullptr;
+    if (!following) {
+        transfer_->refused = true;
+        reply->abort();
+        return;
+    }
+    // The redirect's own body is never read.
+    transfer_->reply = following;
+    disconnect(reply, nullptr, this, nullptr);
+    reply->abort();
+    reply->deleteLater();
 }
 
 void SoftwareUpdateController::endTransfer(State state)
@@ -303,27 +334,26 @@ QFuture<void> SoftwareUpdateController::check()
     QFuture<void> done = transfer_->promise.future();
     setState(State::checking);
 
-    QNetworkReply* reply =
-        start(QString::fromStdString(UpdateManifest::manifestUrl(downloadBase().toStdString())),
-              environment_.checkTimeoutMs, Fetch::manifest);
+    QNetworkReply* reply = start(
+        QUrl(QString::fromStdString(UpdateManifest::manifestUrl(downloadBase().toStdString())), QUrl::StrictMode),
+        Fetch::manifest);
     if (!reply) {
         QTimer::singleShot(0, this, [this] { endTransfer(State::failed); });
         return done;
     }
     transfer_->reply = reply;
-    connect(reply, &QNetworkReply::readyRead, this, [this, reply] {
-        if (!transfer_ || transfer_->reply != reply) return;
-        transfer_->body += reply->readAll();
-        // Stop reading at the limit instead of measuring a body read whole.
-        if (transfer_->body.size() > transfer_->limit) {
-            transfer_->refused = true;
-            reply->abort();
-        }
-    });
-    connect(reply, &QNetworkReply::finished, this, [this, reply] {
-        if (transfer_ && transfer_->reply == reply) finishCheck();
-    });
     return done;
+}
+
+void SoftwareUpdateController::readManifest()
+{
+    QNetworkReply* reply = transfer_->reply;
+    transfer_->body += reply->readAll();
+    // Stop reading at the limit instead of measuring a body read whole.
+    if (transfer_->body.size() > transfer_->limit) {
+        transfer_->refused = true;
+        reply->abort();
+    }
 }
 
 void SoftwareUpdateController::finishCheck()
@@ -400,23 +430,22 @@ QFuture<void> SoftwareUpdateController::download()
     if (fd < 0) return fail();
     transfer_->fd = fd;
 
-    QNetworkReply* reply = start(QString::fromStdString(manifest_->url), environment_.downloadTimeoutMs, Fetch::image);
+    QNetworkReply* reply = start(QUrl(QString::fromStdString(manifest_->url), QUrl::StrictMode), Fetch::image);
     if (!reply) return fail();
     transfer_->reply = reply;
-    connect(reply, &QNetworkReply::readyRead, this, [this, reply] {
-        if (!transfer_ || transfer_->reply != reply) return;
-        QByteArray chunk = reply->readAll();
-        transfer_->received += chunk.size();
-        // More than the manifest's size is not the image: stop at once.
-        if (transfer_->received > transfer_->limit || !writeChunk(transfer_->fd, chunk)) {
-            transfer_->refused = true;
-            reply->abort();
-        }
-    });
-    connect(reply, &QNetworkReply::finished, this, [this, reply] {
-        if (transfer_ && transfer_->reply == reply) finishDownload();
-    });
     return done;
+}
+
+void SoftwareUpdateController::readImage()
+{
+    QNetworkReply* reply = transfer_->reply;
+    QByteArray chunk = reply->readAll();
+    transfer_->received += chunk.size();
+    // More than the manifest's size is not the image: stop at once.
+    if (transfer_->received > transfer_->limit || !writeChunk(transfer_->fd, chunk)) {
+        transfer_->refused = true;
+        reply->abort();
+    }
 }
 
 void SoftwareUpdateController::finishDownload()

@@ -12,6 +12,7 @@
 
 class QNetworkAccessManager;
 class QNetworkReply;
+class QUrl;
 
 // Everything the update controller talks to. Empty values stand for the shipped program's own.
 struct SoftwareUpdateEnvironment {
@@ -86,7 +87,12 @@ private:
     QString runningVersion() const;
     void setState(State state);
     enum class Fetch { manifest, image };
-    QNetworkReply* start(const QString& url, int timeoutMs, Fetch fetch);
+    // Asks for `url` with the handlers of `fetch`; null when the URL may not be asked.
+    QNetworkReply* start(const QUrl& url, Fetch fetch);
+    void answered(QNetworkReply* reply, Fetch fetch);
+    void follow(QNetworkReply* reply, Fetch fetch);
+    void readManifest();
+    void readImage();
     void endTransfer(State state);
     void finishCheck();
     void finishDownload();

@@ -106,8 +106,8 @@ bool isDigestText(std::string_view text)
     return count == 64;
 }
 
-// True when a URL's path holds a "." or ".." segment, also percent-encoded, or an encoded
-// slash or backslash that a server could decode into a separator.
+// True when a URL's path holds a "." or ".." segment, also percent-encoded or followed by ";"
+// parameters, or an encoded slash or backslash that a server could decode into a separator.
 bool hasDotSegment(std::string_view url)
 {
     std::string_view path = urlPath(url);
@@ -128,7 +128,9 @@ bool hasDotSegment(std::string_view url)
             }
             decoded += segment[i];
         }
-        if (decoded == "." || decoded == "..") return true;
+        // Servers that take ";" parameters off a segment (Tomcat, Jetty) resolve "..;x" as "..".
+        const std::string_view name = std::string_view(decoded).substr(0, decoded.find(';'));
+        if (name == "." || name == "..") return true;
         if (slash == std::string_view::npos) break;
         path.remove_prefix(slash + 1);
     }

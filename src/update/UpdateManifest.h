@@ -45,8 +45,9 @@ struct UpdateManifest {
     std::string encode() const;
 
     // True when `url` begins with the download base's text and its path holds no "." or ".."
-    // segment, plain or percent-encoded, and no encoded slash or backslash: the prefix alone
-    // lets ".../downloads/%2E%2E/x.dmg" through, which a server resolves outside the base.
+    // segment, plain, percent-encoded or with ";" parameters, and no encoded slash or
+    // backslash: the prefix alone lets ".../downloads/%2E%2E/x.dmg" through, which a server
+    // resolves outside the base.
     // The image's place and every redirect on the way to it are held to this.
     static bool liesUnder(std::string_view url, std::string_view downloadBase);
 

@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using State = SoftwareUpdateController::State;
@@ -201,6 +202,8 @@ TEST_F(SoftwareUpdateControllerTest, RedirectLeavingTheBaseIsRefusedBeforeItIsFo
         {"encoded backslashes", "..%5C..%5CTessyn-1.4.0.dmg"},
         {"encoded backslashes in lower case", "..%5c..%5cTessyn-1.4.0.dmg"},
         {"backslashes", "..\\..\\Tessyn-1.4.0.dmg"},
+        {"parents with path parameters", "..;/..;/Tessyn-1.4.0.dmg"},
+        {"parents with named path parameters", "mirror/..;v=1/.%2E;/..;x/Tessyn-1.4.0.dmg"},
         {"a folder inside the base", "mirror/Tessyn-1.4.0.dmg", State::ready},
     };
     for (const Case& item : cases) {
@@ -216,6 +219,58 @@ TEST_F(SoftwareUpdateControllerTest, RedirectLeavingTheBaseIsRefusedBeforeItIsFo
         EXPECT_EQ(on.requests().size(), ready ? 3 : 2) << item.name << ": a refused hop is never asked";
         EXPECT_EQ(leftovers(), ready ? QStringList{"Tessyn-1.4.0.dmg"} : QStringList{}) << item.name;
         EXPECT_EQ(QFileInfo::exists(updates()), ready) << item.name;
+        QDir(updates()).removeRecursively();
+    }
+}
+
+TEST_F(SoftwareUpdateControllerTest, RedirectChainsAreFollowedOneRequestPerHop)
+{
+    // Each case chains `hops` redirects on the base's host, from `first` to the place that answers.
+    struct Case {
+        const char* name;
+        QByteArray first;  // the request the chain starts at
+        int hops;
+        QByteArray last;   // where the last hop points, relative to the base; empty: the answer
+        State expected;
+    };
+    const std::vector<Case> cases = {
+        {"manifest, two hops", manifestPath, 2, {}, State::available},
+        {"manifest, four hops", manifestPath, 4, {}, State::available},
+        {"image, two hops", imagePath, 2, {}, State::ready},
+        {"image, four hops", imagePath, 4, {}, State::ready},
+        {"image, three hops then out of the base", imagePath, 3, "mirror/%2E%2E/%2E%2E/%2E%2E/Tessyn-1.4.0.dmg", State::failed},
+        {"image, a loop", imagePath, 1, "Tessyn-1.4.0.dmg", State::failed},
+    };
+    for (const Case& item : cases) {
+        UpdateTestServer on(&certificate());
+        const UpdateManifest manifest = publish(on, image);
+        on.answerElsewhere(TestAnswer::ok(image));
+        QByteArray from = item.first;
+        for (int hop = 1; hop <= item.hops; ++hop) {
+            const QByteArray to = "/tessyn/downloads/hop" + QByteArray::number(hop) + "/T.dmg";
+            const QByteArray location = hop == item.hops && !item.last.isEmpty() ? on.base().toUtf8() + item.last
+                                                                                 : on.origin().toUtf8() + to;
+            on.answer(from, TestAnswer::redirect(hop % 2 ? 302 : 307, location));
+            from = to;
+        }
+        if (item.last.isEmpty())
+            on.answer(from, TestAnswer::ok(item.first == manifestPath ? manifestJson(manifest) : image));
+        auto controller = controllerFor(on);
+        ASSERT_TRUE(finish(controller->check())) << item.name;
+        if (item.first == imagePath) {
+            ASSERT_EQ(controller->state(), State::available) << item.name;
+            ASSERT_TRUE(finish(controller->download())) << item.name;
+        }
+        EXPECT_EQ(controller->state(), item.expected) << item.name;
+        QHash<QByteArray, int> asked;
+        for (const auto& request : on.requests()) ++asked[request.path];
+        for (auto it = asked.cbegin(); it != asked.cend(); ++it)
+            if (QByteArray(item.name) != "image, a loop") EXPECT_EQ(it.value(), 1) << item.name << ": " << it.key().constData();
+        EXPECT_LE(on.requests().size(), 2 + 20 + 1) << item.name << ": a loop ends after 20 hops";
+        EXPECT_EQ(leftovers(), item.expected == State::ready ? QStringList{"Tessyn-1.4.0.dmg"} : QStringList{}) << item.name;
+        if (item.expected == State::ready) {
+            EXPECT_EQ(stored(controller->installer()), image) << item.name;
+        }
         QDir(updates()).removeRecursively();
     }
 }
@@ -418,7 +473,13 @@ TEST_F(SoftwareUpdateControllerTest, AStartRemovesOnlyTheCopiesKilledRunsLeft)
         writeFile(folder + "/Tessyn-1.4.0.dmg.part-a1B2c3", "not hidden"),
         writeFile(home.dataHome() + "/local.tessyn.preview/.Tessyn-1.4.0.dmg.part-a1B2c3", "outside the folder"),
         writeFile(folder + "/.Tessyn-1.4.0.dmg.part-folder/inside", "a folder"),
+        writeFile(home.dataHome() + "/linked.txt", "the target of a link"),
+        folder + "/.Tessyn-1.4.0.dmg.part-Link01",
+        folder + "/.Tessyn-1.4.0.dmg.part-Pipe01",
     };
+    // A link and a pipe under a leftover's name: neither followed nor waited on.
+    ASSERT_EQ(::symlink((home.dataHome() + "/linked.txt").c_str(), kept[kept.size() - 2].c_str()), 0);
+    ASSERT_EQ(::mkfifo(kept.back().c_str(), 0600), 0);
     // A copy that a running Tessyn is storing is locked by it.
     const std::string held = writeFile(folder + "/.Tessyn-1.4.0.dmg.part-Held01", "being stored");
     const int holder = ::open(held.c_str(), O_RDONLY | O_CLOEXEC);
