@@ -755,7 +755,7 @@ void FilesPage::refreshScanNotes()
     if (!shown) return;
     scanNotes_->setLabel(L(QStringLiteral("跳过 ") + QString::number(report->skipped) + QStringLiteral(" 项 / 扫描说明")));
     QStringList lines{L(QStringLiteral("跳过应用包、符号链接、云文件和保护目录；权限不足项不代表已清理。"))};
-    for (const std::string& warning : report->warnings) lines << L(q(warning));
+    for (const std::string& warning : report->warnings) lines << warningText(q(warning));
     if (scanNoteLines_->property("lines").toStringList() == lines) return;
     scanNoteLines_->setProperty("lines", lines);
     QLayout* layout = scanNoteLines_->layout();

@@ -7,6 +7,7 @@
 #include "shell/ContentUnavailableView.h"
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QComboBox>
 #include <QPushButton>
 #include <QScrollArea>
@@ -367,4 +368,31 @@ TEST_F(DuplicateGroupViewTest, KeepingACopyOrListingMoreLeavesTheListWhereItWas)
         ASSERT_NO_FATAL_FAILURE(pressAtBottom(longer->loadMoreButton(), longer->rowCheckbox(shown - 1)));
         EXPECT_GT(longer->shownRows(), shown);
     }
+}
+
+// A warning line names a file or folder and then the reason: only the reason is an interface
+// text. A name is shown as it is, even one that reads like a text of ours, and a reason of
+// ours reads in English under English.
+TEST_F(DuplicateGroupViewTest, WarningsTranslateTheReasonAndNeverTheName)
+{
+    FilesPageHarness h;
+    const std::vector<std::string> warnings = {"photo.jpg：文件已变化、已移动或超出扫描范围，请重新扫描。",
+                                               "恢复失败：Permission denied", "a：b.bin：Input/output error"};
+    const QStringList shown = {"photo.jpg: The file has changed, moved or left the scanned folder. Scan again.",
+                               "恢复失败: Permission denied", "a：b.bin: Input/output error"};
+    ASSERT_NO_FATAL_FAILURE(showGroups(h, {}, true, warnings));
+    auto* duplicateNotes = qobject_cast<QLabel*>(h.page->duplicates()->warnings()->content());
+    ASSERT_NE(duplicateNotes, nullptr);
+    EXPECT_EQ(duplicateNotes->text().toStdString(), shown.join(QLatin1Char('\n')).toStdString());
+
+    auto report = std::make_shared<ScanReport>(*h.model->report());
+    report->skipped = 3;
+    report->warnings = warnings;
+    h.model->setReport(report);
+    ASSERT_TRUE(h.settled());
+    QStringList lines;
+    for (QLabel* line : h.page->scanNotes()->content()->findChildren<QLabel*>()) lines << line->text();
+    ASSERT_EQ(lines.size(), 4);
+    EXPECT_EQ(lines.mid(1).join(QLatin1Char('\n')).toStdString(), shown.join(QLatin1Char('\n')).toStdString())
+        << "after the fixed first line";
 }
