@@ -349,7 +349,7 @@ NativeFileTable::NativeFileTable(QWidget* parent) : QTableView(parent)
         auto* action = new QAction(SymbolIcon::icon(QString::fromLatin1(kButtonSymbols[b])), QString(), this);
         action->setShortcuts(shortcuts[b]);
         action->setShortcutContext(Qt::WidgetShortcut);
-        connect(action, &QAction::triggered, this, [this, b] { trigger(menuRow_ ? *menuRow_ : currentIndex().row(), b); });
+        connect(action, &QAction::triggered, this, [this, b] { trigger(menuPath_ ? menuRow() : currentIndex().row(), b); });
         addAction(action);
         rowActions_[b] = action;
     }
@@ -614,9 +614,16 @@ void NativeFileTable::contextMenuEvent(QContextMenuEvent* event)
     menu.addAction(rowActions_[revealButton]);
     QPoint at = mouse ? event->globalPos()
                       : viewport()->mapToGlobal(visualRect(model_->index(row, fileColumn)).bottomLeft());
-    menuRow_ = row;
+    // Kept by path: a move that ends while the menu is open replaces the rows.
+    menuPath_ = model_->entry(row)->path;
     menu.exec(at);
-    menuRow_.reset();
+    menuPath_.reset();
+}
+
+int NativeFileTable::menuRow()
+{
+    ensureIndex();
+    return rowOf(*menuPath_);
 }
 
 void NativeFileTable::selectAll()

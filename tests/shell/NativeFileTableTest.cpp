@@ -377,3 +377,30 @@ TEST_F(NativeFileTableTest, ContextMenuOffersTheRowButtonsForTheRowItWasOpenedOn
     EXPECT_EQ(revealed, std::vector<std::string>{"/d/sub/d.png"});
     EXPECT_EQ(selectedRows(), std::vector<int>{}) << "the menu leaves the selection alone";
 }
+
+// A move that ends while the menu is open gives the table new rows: the menu's actions still
+// act on the file it was opened on, never on whatever row took its place.
+TEST_F(NativeFileTableTest, ContextMenuActsOnItsFileAfterTheRowsChange)
+{
+    std::vector<FileEntry> files = sixFiles();
+    table->apply(std::make_shared<std::vector<FileEntry>>(files), {}, {}, true, AppLanguage::english);
+    const std::string opened = files[3].path;
+    files.erase(files.begin());  // moved to the Trash
+    bool enabled = false;
+    QTimer::singleShot(0, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu) return;
+        table->apply(std::make_shared<std::vector<FileEntry>>(files), {}, {}, false, AppLanguage::english);
+        for (QAction* action : menu->actions())
+            if (action->text() == "Preview") {
+                enabled = action->isEnabled();
+                action->trigger();
+            }
+        menu->close();
+    });
+    QPoint at = rowPoint(3);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, table->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(table->viewport(), &event);
+    EXPECT_TRUE(enabled) << "the move has ended";
+    EXPECT_EQ(previewed, std::vector<std::string>{opened});
+}
