@@ -34,6 +34,7 @@
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -150,7 +151,8 @@ public:
     {
         setWidgetResizable(true);
         setFrameShape(QFrame::NoFrame);
-        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        // A line with nowhere to wrap (a long name of one word) is read by scrolling sideways.
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
         setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
         setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
     }
@@ -177,7 +179,10 @@ private:
         QWidget* content = widget();
         if (!content) return 0;
         int width = contentsRect().width();
-        int height = content->hasHeightForWidth() ? content->heightForWidth(width) : content->sizeHint().height();
+        int least = content->minimumSizeHint().width();
+        int height = content->hasHeightForWidth() ? content->heightForWidth(std::max(width, least)) : content->sizeHint().height();
+        // Room for the sideways scroll bar, or it covers the last line.
+        if (least > width) height += horizontalScrollBar()->sizeHint().height();
         const QMargins frame = contentsMargins();
         return height + frame.top() + frame.bottom();
     }
