@@ -527,8 +527,9 @@ void AppModel::refreshAvailableSpace(bool force)
     std::optional<std::string> target = root_;
     if (!target) {
         target = services_.documentsFolder();
-        // A fresh account often has no Documents folder; its volume is then the home's.
-        if (target && !fileExists(*target)) target = maintenanceHome_;
+        // A fresh account often has no Documents folder (or none is known); its volume is then
+        // the home's.
+        if (!target || !fileExists(*target)) target = maintenanceHome_;
     }
     if (!target) return;
     double now = services_.clock();

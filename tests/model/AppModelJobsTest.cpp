@@ -513,13 +513,17 @@ TEST(AppModelFreeSpace, WindowAndStaleQueries)
 // is measured then, so the free space is known.
 TEST(AppModelFreeSpace, WithoutDocumentsTheHomeVolumeIsMeasured)
 {
-    for (bool documents : {true, false}) {
-        SCOPED_TRACE(documents ? "with Documents" : "without Documents");
+    enum class Documents { present, missing, unknown };
+    for (Documents documents : {Documents::present, Documents::missing, Documents::unknown}) {
+        SCOPED_TRACE(documents == Documents::present ? "with Documents"
+                     : documents == Documents::missing ? "without Documents"
+                                                       : "no Documents location known");
         ModelHome env;
-        if (documents) makeDirs(env.home.path("Documents"));
+        if (documents == Documents::present) makeDirs(env.home.path("Documents"));
         std::mutex mutex;
         std::vector<std::string> reads;
         AppModel::Collaborators services = env.services();
+        if (documents == Documents::unknown) services.documentsFolder = [] { return std::optional<std::string>(); };
         services.readAvailableSpace = [&](const std::string& folder) -> std::optional<int64_t> {
             std::lock_guard lock(mutex);
             reads.push_back(folder);
@@ -529,10 +533,13 @@ TEST(AppModelFreeSpace, WithoutDocumentsTheHomeVolumeIsMeasured)
         model->refreshAvailableSpace(true);
         ASSERT_TRUE(settleWorkers());
         std::lock_guard lock(mutex);
-        EXPECT_EQ(reads, std::vector<std::string>{documents ? env.home.path("Documents") : model->maintenanceHome()});
+        EXPECT_EQ(reads, std::vector<std::string>{documents == Documents::present ? env.home.path("Documents")
+                                                                                  : model->maintenanceHome()});
 
         // The real reading: statvfs of that volume.
-        AppModel real(std::nullopt, std::nullopt, std::nullopt, env.services());
+        AppModel::Collaborators measuring = env.services();
+        measuring.documentsFolder = services.documentsFolder;
+        AppModel real(std::nullopt, std::nullopt, std::nullopt, measuring);
         real.refreshAvailableSpace(true);
         ASSERT_TRUE(settleWorkers());
         ASSERT_TRUE(real.availableSpace().has_value());
