@@ -407,6 +407,8 @@ void NativeFileTable::apply(FileList files, FilePresentationMap presentation, Pa
         if (!sameFiles) {
             slots_.clear();
             indexed_ = false;
+            // A row button held down stood for a file that may no longer be on that row.
+            pressed_.reset();
         }
         // Equal rows keep the list the index points into.
         model_->reload(sameFiles ? old : std::move(files), std::move(presentation), processing, language);

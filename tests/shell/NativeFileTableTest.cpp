@@ -404,3 +404,23 @@ TEST_F(NativeFileTableTest, ContextMenuActsOnItsFileAfterTheRowsChange)
     EXPECT_TRUE(enabled) << "the move has ended";
     EXPECT_EQ(previewed, std::vector<std::string>{opened});
 }
+
+// Rows replaced between the press on a row button and its release (a move ending meanwhile):
+// the release acts on nothing rather than on the file that took the pressed row's place.
+TEST_F(NativeFileTableTest, ARowButtonPressedBeforeTheRowsChangeDoesNotActOnAnotherFile)
+{
+    std::vector<FileEntry> files = sixFiles();
+    table->apply(std::make_shared<std::vector<FileEntry>>(files), {}, {}, false, AppLanguage::english);
+    QPoint at = table->rowButtonRect(3, NativeFileTable::previewButton).center();
+    QTest::mousePress(table->viewport(), Qt::LeftButton, {}, at);
+    files.erase(files.begin());  // moved to the Trash
+    table->apply(std::make_shared<std::vector<FileEntry>>(files), {}, {}, false, AppLanguage::english);
+    QTest::mouseRelease(table->viewport(), Qt::LeftButton, {}, at);
+    EXPECT_EQ(previewed, std::vector<std::string>{});
+
+    // The same rows again (a new selection, say) leave the press as it was.
+    QTest::mousePress(table->viewport(), Qt::LeftButton, {}, at);
+    table->apply(std::make_shared<std::vector<FileEntry>>(files), {}, {files[0].path}, false, AppLanguage::english);
+    QTest::mouseRelease(table->viewport(), Qt::LeftButton, {}, at);
+    EXPECT_EQ(previewed, std::vector<std::string>{files[3].path});
+}
