@@ -118,6 +118,9 @@ public:
     Walk(std::stop_token stop, std::string homeTrash, std::string ownData)
         : stop_(std::move(stop)), homeTrash_(std::move(homeTrash)), ownData_(std::move(ownData))
     {
+        // A bind mount shows the store folder under another path: it is known by its inode too.
+        struct stat info {};
+        if (stat(ownData_.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) ownDataId_ = {info.st_dev, info.st_ino};
     }
 
     // Lists the tree, then lets `plan` place every file in `out`; each worker then builds the
@@ -315,7 +318,7 @@ private:
             } else if (S_ISDIR(info.st_mode)) {
                 std::string path = childPath(task.path, name);
                 if (isSkippedFolderName(name) || isPackageName(name) || (name == "Trash" && path == homeTrash_) ||
-                    path == ownData_) {
+                    path == ownData_ || (ownDataId_ && *ownDataId_ == std::pair{info.st_dev, info.st_ino})) {
                     skipped.fetch_add(1, std::memory_order_relaxed);
                 } else {
                     auto child = std::make_unique<DirNode>();
@@ -351,6 +354,7 @@ private:
     std::stop_token stop_;
     std::string homeTrash_;
     std::string ownData_;
+    std::optional<std::pair<dev_t, ino_t>> ownDataId_;
     std::mutex mutex_;
     std::condition_variable queueCv_, progressCv_;
     std::vector<Task> tasks_;

@@ -84,7 +84,19 @@ std::string resolvedAsFarAsItExists(const std::string& path)
 // never be offered for a move.
 bool isOwnDataFolder(const std::string& chosen)
 {
-    return isBelowOrSame(resolvedAsFarAsItExists(chosen), resolvedAsFarAsItExists(Locations::applicationSupport()));
+    std::string store = resolvedAsFarAsItExists(Locations::applicationSupport());
+    std::filesystem::path resolved = resolvedAsFarAsItExists(chosen);
+    if (isBelowOrSame(resolved.string(), store)) return true;
+    // A bind mount shows the folder under another path: the chosen folder or one above it is
+    // the store when it is the same directory on the same device.
+    struct stat own {};
+    if (stat(store.c_str(), &own) != 0) return false;
+    for (std::filesystem::path folder = resolved; !folder.empty(); folder = folder.parent_path()) {
+        struct stat info {};
+        if (stat(folder.c_str(), &info) == 0 && info.st_dev == own.st_dev && info.st_ino == own.st_ino) return true;
+        if (folder == folder.parent_path()) break;
+    }
+    return false;
 }
 
 std::optional<int64_t> statvfsAvailable(const std::string& folder)
@@ -515,8 +527,9 @@ void AppModel::refreshAvailableSpace(bool force)
     std::optional<std::string> target = root_;
     if (!target) {
         target = services_.documentsFolder();
-        // A fresh account often has no Documents folder; its volume is then the home's.
-        if (target && !fileExists(*target)) target = maintenanceHome_;
+        // A fresh account often has no Documents folder (or none is known); its volume is then
+        // the home's.
+        if (!target || !fileExists(*target)) target = maintenanceHome_;
     }
     if (!target) return;
     double now = services_.clock();

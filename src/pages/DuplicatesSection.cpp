@@ -21,7 +21,7 @@ namespace {
 QString joined(const std::vector<std::string>& lines)
 {
     QStringList out;
-    for (const std::string& line : lines) out << QString::fromStdString(line);
+    for (const std::string& line : lines) out << warningText(QString::fromStdString(line));
     return out.join(QLatin1Char('\n'));
 }
 
@@ -120,7 +120,7 @@ void DuplicatesSection::refresh()
     warnings_->setVisible(!report->warnings.empty());
     warnings_->setLabel(L(QStringLiteral("检测失败或跳过 ") + QString::number(report->warnings.size()) +
                           QStringLiteral(" 项（最多展示 20 条）")));
-    warningText_->setText(L(joined(report->warnings)));
+    warningText_->setText(joined(report->warnings));
     refreshGroups();
 }
 

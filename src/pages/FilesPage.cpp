@@ -34,6 +34,7 @@
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -150,7 +151,8 @@ public:
     {
         setWidgetResizable(true);
         setFrameShape(QFrame::NoFrame);
-        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        // A line with nowhere to wrap (a long name of one word) is read by scrolling sideways.
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
         setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
         setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
     }
@@ -177,7 +179,10 @@ private:
         QWidget* content = widget();
         if (!content) return 0;
         int width = contentsRect().width();
-        int height = content->hasHeightForWidth() ? content->heightForWidth(width) : content->sizeHint().height();
+        int least = content->minimumSizeHint().width();
+        int height = content->hasHeightForWidth() ? content->heightForWidth(std::max(width, least)) : content->sizeHint().height();
+        // Room for the sideways scroll bar, or it covers the last line.
+        if (least > width) height += horizontalScrollBar()->sizeHint().height();
         const QMargins frame = contentsMargins();
         return height + frame.top() + frame.bottom();
     }
@@ -755,7 +760,7 @@ void FilesPage::refreshScanNotes()
     if (!shown) return;
     scanNotes_->setLabel(L(QStringLiteral("跳过 ") + QString::number(report->skipped) + QStringLiteral(" 项 / 扫描说明")));
     QStringList lines{L(QStringLiteral("跳过应用包、符号链接、云文件和保护目录；权限不足项不代表已清理。"))};
-    for (const std::string& warning : report->warnings) lines << L(q(warning));
+    for (const std::string& warning : report->warnings) lines << warningText(q(warning));
     if (scanNoteLines_->property("lines").toStringList() == lines) return;
     scanNoteLines_->setProperty("lines", lines);
     QLayout* layout = scanNoteLines_->layout();

@@ -52,6 +52,18 @@ QString L(const char* text, AppLanguage language) { return L(QString::fromUtf8(t
 
 QString L(const QString& text) { return L(text, currentLanguage()); }
 
+QString warningText(const QString& line, AppLanguage language)
+{
+    // Reasons (system texts and ours) hold no full-width colon; a name may.
+    static const QString mark = QStringLiteral("：");
+    qsizetype at = line.lastIndexOf(mark);
+    if (at < 0) return L(line, language);
+    QString separator = language == AppLanguage::simplifiedChinese ? mark : QStringLiteral(": ");
+    return line.left(at) + separator + L(line.mid(at + mark.size()), language);
+}
+
+QString warningText(const QString& line) { return warningText(line, currentLanguage()); }
+
 QString plainTitle(const QString& text)
 {
     QString out = text;

@@ -349,7 +349,7 @@ NativeFileTable::NativeFileTable(QWidget* parent) : QTableView(parent)
         auto* action = new QAction(SymbolIcon::icon(QString::fromLatin1(kButtonSymbols[b])), QString(), this);
         action->setShortcuts(shortcuts[b]);
         action->setShortcutContext(Qt::WidgetShortcut);
-        connect(action, &QAction::triggered, this, [this, b] { trigger(menuRow_ ? *menuRow_ : currentIndex().row(), b); });
+        connect(action, &QAction::triggered, this, [this, b] { trigger(menuPath_ ? menuRow() : currentIndex().row(), b); });
         addAction(action);
         rowActions_[b] = action;
     }
@@ -407,6 +407,8 @@ void NativeFileTable::apply(FileList files, FilePresentationMap presentation, Pa
         if (!sameFiles) {
             slots_.clear();
             indexed_ = false;
+            // A row button held down stood for a file that may no longer be on that row.
+            pressed_.reset();
         }
         // Equal rows keep the list the index points into.
         model_->reload(sameFiles ? old : std::move(files), std::move(presentation), processing, language);
@@ -614,9 +616,16 @@ void NativeFileTable::contextMenuEvent(QContextMenuEvent* event)
     menu.addAction(rowActions_[revealButton]);
     QPoint at = mouse ? event->globalPos()
                       : viewport()->mapToGlobal(visualRect(model_->index(row, fileColumn)).bottomLeft());
-    menuRow_ = row;
+    // Kept by path: a move that ends while the menu is open replaces the rows.
+    menuPath_ = model_->entry(row)->path;
     menu.exec(at);
-    menuRow_.reset();
+    menuPath_.reset();
+}
+
+int NativeFileTable::menuRow()
+{
+    ensureIndex();
+    return rowOf(*menuPath_);
 }
 
 void NativeFileTable::selectAll()

@@ -106,8 +106,8 @@ private:
     std::optional<std::pair<int, RowButton>> pressed_;
     std::optional<std::pair<int, RowButton>> hovered_;
     QAction* rowActions_[2] = {nullptr, nullptr};
-    // The row a context menu is open for; the actions take the current row otherwise.
-    std::optional<int> menuRow_;
+    // The file a context menu is open for; the actions take the current row otherwise.
+    std::optional<std::string> menuPath_;
 
     // Open-addressing table from path to row, built on first need for the current rows; a
     // million rows index in about 80 ms, where std::unordered_map (even with its nodes from one
@@ -130,4 +130,6 @@ private:
     void trigger(int row, RowButton button);
     void setHovered(std::optional<std::pair<int, RowButton>> hovered);
     void retitleRowActions();
+    // The row of the file the context menu is open for, -1 once it is no longer listed.
+    int menuRow();
 };

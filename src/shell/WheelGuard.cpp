@@ -8,8 +8,7 @@ void WheelGuard::install(QWidget* control) { new WheelGuard(control); }
 
 WheelGuard::WheelGuard(QWidget* control) : QObject(control)
 {
-    // Focus by a click or the keyboard only: with wheel focus, the first notch would focus the
-    // control and the same notch would then change it.
+    // Focus by a click or the keyboard only: the wheel neither focuses nor changes the control.
     control->setFocusPolicy(Qt::StrongFocus);
     control->installEventFilter(this);
 }
@@ -17,8 +16,9 @@ WheelGuard::WheelGuard(QWidget* control) : QObject(control)
 bool WheelGuard::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() != QEvent::Wheel) return false;
+    // Focus is no sign of intent: a pick leaves the focus in the control and the pointer
+    // over it, and the next pass of the wheel is the user scrolling on.
     auto* control = static_cast<QWidget*>(watched);
-    if (control->hasFocus()) return false;
     auto* wheel = static_cast<QWheelEvent*>(event);
     // Handed up parent by parent, as the application hands on a wheel that a widget leaves,
     // until one takes it (the scrolling list). The walk is done here because a wheel sent by

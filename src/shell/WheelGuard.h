@@ -4,9 +4,9 @@
 class QWidget;
 
 // Keeps a pass of the wheel from changing a choice. A control that changes its value on the
-// wheel (combo box, spin box, slider) takes the wheel only while it has focus, and the wheel
-// never gives it focus; otherwise the wheel goes on to the widgets around it, so the list or
-// page that holds the control scrolls instead.
+// wheel (combo box, spin box, slider) never takes the wheel, focused or not, and the wheel never
+// gives it focus; the wheel goes on to the widgets around it, so the list or page that holds
+// the control scrolls instead. Clicks and keys change the control as usual.
 class WheelGuard : public QObject {
     Q_OBJECT
 public:

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <sys/mount.h>
 #include <thread>
 #include "QtWaits.h"
 
@@ -270,6 +271,54 @@ TEST(AppModelScan, OwnDataFolderIsRefusedAndSkipped)
                                                 env.home.dataHome() + "/plain.txt"}));
 }
 
+// `source` also reachable at `target` for as long as this lives (needs the right to mount).
+struct BindMount {
+    std::string target;
+    bool mounted = false;
+    BindMount(const std::string& source, std::string at) : target(std::move(at))
+    {
+        makeDirs(target);
+        mounted = mount(source.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) == 0;
+    }
+    ~BindMount()
+    {
+        if (mounted) umount2(target.c_str(), MNT_DETACH);
+    }
+};
+
+// The store folder reached through a bind mount is the same folder: refused when chosen, and
+// skipped in a scan of a folder that reaches it that way.
+TEST(AppModelScan, OwnDataFolderIsKnownAlsoThroughABindMount)
+{
+    ModelHome env;
+    std::string chosen;
+    AppModel::Collaborators services = env.services();
+    services.chooseFolder = [&] { return std::optional<std::string>(chosen); };
+    auto model = env.model(services);
+    model->clearHistory();
+    ASSERT_TRUE(std::filesystem::exists(env.historyPath() + ".lock"));
+    writeFile(env.home.dataHome() + "/plain.txt", "plain");
+    BindMount store(env.storeFolder(), env.home.path("elsewhere/store"));
+    BindMount data(env.home.dataHome(), env.home.path("elsewhere/data"));
+    if (!store.mounted || !data.mounted) GTEST_SKIP() << "bind mounts need the right to mount";
+
+    for (const std::string& folder : {store.target, store.target + "/"}) {
+        SCOPED_TRACE(folder);
+        model->setMessage(std::nullopt);
+        chosen = folder;
+        model->choose();
+        EXPECT_EQ(model->message(), "请选择普通文件夹，如下载或文稿。Tessyn 不扫描自己的记录文件夹。");
+        EXPECT_FALSE(model->root().has_value());
+    }
+
+    model->setMessage(std::nullopt);
+    chosen = data.target;
+    chooseAndScan(*model);
+    std::vector<std::string> found;
+    for (const FileEntry& file : model->report()->files) found.push_back(file.path);
+    EXPECT_EQ(found, std::vector<std::string>{data.target + "/plain.txt"});
+}
+
 TEST(AppModelQuery, RefreshesAndDebounce)
 {
     ModelHome env;
@@ -464,13 +513,17 @@ TEST(AppModelFreeSpace, WindowAndStaleQueries)
 // is measured then, so the free space is known.
 TEST(AppModelFreeSpace, WithoutDocumentsTheHomeVolumeIsMeasured)
 {
-    for (bool documents : {true, false}) {
-        SCOPED_TRACE(documents ? "with Documents" : "without Documents");
+    enum class Documents { present, missing, unknown };
+    for (Documents documents : {Documents::present, Documents::missing, Documents::unknown}) {
+        SCOPED_TRACE(documents == Documents::present ? "with Documents"
+                     : documents == Documents::missing ? "without Documents"
+                                                       : "no Documents location known");
         ModelHome env;
-        if (documents) makeDirs(env.home.path("Documents"));
+        if (documents == Documents::present) makeDirs(env.home.path("Documents"));
         std::mutex mutex;
         std::vector<std::string> reads;
         AppModel::Collaborators services = env.services();
+        if (documents == Documents::unknown) services.documentsFolder = [] { return std::optional<std::string>(); };
         services.readAvailableSpace = [&](const std::string& folder) -> std::optional<int64_t> {
             std::lock_guard lock(mutex);
             reads.push_back(folder);
@@ -480,10 +533,13 @@ TEST(AppModelFreeSpace, WithoutDocumentsTheHomeVolumeIsMeasured)
         model->refreshAvailableSpace(true);
         ASSERT_TRUE(settleWorkers());
         std::lock_guard lock(mutex);
-        EXPECT_EQ(reads, std::vector<std::string>{documents ? env.home.path("Documents") : model->maintenanceHome()});
+        EXPECT_EQ(reads, std::vector<std::string>{documents == Documents::present ? env.home.path("Documents")
+                                                                                  : model->maintenanceHome()});
 
         // The real reading: statvfs of that volume.
-        AppModel real(std::nullopt, std::nullopt, std::nullopt, env.services());
+        AppModel::Collaborators measuring = env.services();
+        measuring.documentsFolder = services.documentsFolder;
+        AppModel real(std::nullopt, std::nullopt, std::nullopt, measuring);
         real.refreshAvailableSpace(true);
         ASSERT_TRUE(settleWorkers());
         ASSERT_TRUE(real.availableSpace().has_value());

@@ -7,6 +7,7 @@
 #include "shell/ContentUnavailableView.h"
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QComboBox>
 #include <QPushButton>
 #include <QScrollArea>
@@ -250,7 +251,7 @@ void wheel(QWidget* over)
 
 // A pass of the wheel over the list scrolls it; the kept copy changes only by a choice made
 // in the picker itself.
-TEST_F(DuplicateGroupViewTest, TheWheelOverAnUnfocusedPickerScrollsTheListAndKeepsTheChoice)
+TEST_F(DuplicateGroupViewTest, TheWheelOverAPickerScrollsTheListAndKeepsTheChoice)
 {
     FilesPageHarness h(QSize(900, 600));
     ASSERT_TRUE(activate(h.window.get()));
@@ -277,16 +278,20 @@ TEST_F(DuplicateGroupViewTest, TheWheelOverAnUnfocusedPickerScrollsTheListAndKee
     EXPECT_EQ(h.model->selection(), selected);
     EXPECT_GT(bar->value(), top) << "the wheel scrolls the list instead";
 
-    // Focused, by a click or the keyboard, the picker takes the wheel and the keys.
+    // Focused, by a click or the keyboard, the picker takes the keys.
     picker->setFocus(Qt::TabFocusReason);
     ASSERT_TRUE(QTest::qWaitFor([&] { return picker->hasFocus(); }));
     const int scrolled = bar->value();
     QTest::keyClick(picker, Qt::Key_Down);
     EXPECT_EQ(view->keep(), groups[1].files[1].path);
     EXPECT_EQ(h.model->selection(), pathsOf(groups[1], 0, 3, groups[1].files[1].path));
+    // A pick leaves the focus in the picker and the pointer over it: the next pass of the
+    // wheel is the user scrolling on, not another choice.
+    const AppModel::PathSet picked = h.model->selection();
     wheel(picker);
-    EXPECT_EQ(view->keep(), groups[1].files[2].path);
-    EXPECT_EQ(bar->value(), scrolled);
+    EXPECT_EQ(view->keep(), groups[1].files[1].path);
+    EXPECT_EQ(h.model->selection(), picked);
+    EXPECT_GT(bar->value(), scrolled) << "the wheel scrolls the list";
 }
 
 TEST_F(DuplicateGroupViewTest, AGroupWhoseKeptCopyWasMovedKeepsItsSuggestedCopy)
@@ -363,4 +368,31 @@ TEST_F(DuplicateGroupViewTest, KeepingACopyOrListingMoreLeavesTheListWhereItWas)
         ASSERT_NO_FATAL_FAILURE(pressAtBottom(longer->loadMoreButton(), longer->rowCheckbox(shown - 1)));
         EXPECT_GT(longer->shownRows(), shown);
     }
+}
+
+// A warning line names a file or folder and then the reason: only the reason is an interface
+// text. A name is shown as it is, even one that reads like a text of ours, and a reason of
+// ours reads in English under English.
+TEST_F(DuplicateGroupViewTest, WarningsTranslateTheReasonAndNeverTheName)
+{
+    FilesPageHarness h;
+    const std::vector<std::string> warnings = {"photo.jpg：文件已变化、已移动或超出扫描范围，请重新扫描。",
+                                               "恢复失败：Permission denied", "a：b.bin：Input/output error"};
+    const QStringList shown = {"photo.jpg: The file has changed, moved or left the scanned folder. Scan again.",
+                               "恢复失败: Permission denied", "a：b.bin: Input/output error"};
+    ASSERT_NO_FATAL_FAILURE(showGroups(h, {}, true, warnings));
+    auto* duplicateNotes = qobject_cast<QLabel*>(h.page->duplicates()->warnings()->content());
+    ASSERT_NE(duplicateNotes, nullptr);
+    EXPECT_EQ(duplicateNotes->text().toStdString(), shown.join(QLatin1Char('\n')).toStdString());
+
+    auto report = std::make_shared<ScanReport>(*h.model->report());
+    report->skipped = 3;
+    report->warnings = warnings;
+    h.model->setReport(report);
+    ASSERT_TRUE(h.settled());
+    QStringList lines;
+    for (QLabel* line : h.page->scanNotes()->content()->findChildren<QLabel*>()) lines << line->text();
+    ASSERT_EQ(lines.size(), 4);
+    EXPECT_EQ(lines.mid(1).join(QLatin1Char('\n')).toStdString(), shown.join(QLatin1Char('\n')).toStdString())
+        << "after the fixed first line";
 }

@@ -233,3 +233,28 @@ TEST_F(FilesPageLayoutTest, ScanNotesBoxIsAsTallAsItsLinesUpToItsCap)
         }
     }
 }
+
+// A name that has nowhere to wrap (one long word) is wider than the box: the box then scrolls
+// sideways, so the end of the line and its reason can be read, and its last line is not hidden
+// under the scroll bar.
+TEST_F(FilesPageLayoutTest, ScanNoteLinesTooWideToWrapCanBeScrolledTo)
+{
+    FilesPageHarness h(QSize(860, 600));
+    auto report = syntheticReport(50);
+    report->skipped = 1;
+    report->warnings = {"aab-" + std::string(240, 'q') + "：Permission denied"};
+    h.model->setReport(report);
+    ASSERT_TRUE(h.settled());
+    h.page->scanNotes()->setExpanded(true);
+    settleLayout();
+    auto* box = qobject_cast<QScrollArea*>(h.page->scanNotes()->content());
+    ASSERT_NE(box, nullptr);
+    QList<QLabel*> lines = box->widget()->findChildren<QLabel*>();
+    ASSERT_EQ(lines.size(), 2);
+    QLabel* wide = lines.back();
+    int overflow = wide->mapTo(box->viewport(), QPoint(wide->width(), 0)).x() - box->viewport()->width();
+    ASSERT_GT(overflow, 0) << "the line is wider than the box";
+    EXPECT_TRUE(box->horizontalScrollBar()->isVisible());
+    EXPECT_GE(box->horizontalScrollBar()->maximum(), overflow);
+    EXPECT_GE(box->viewport()->height(), box->widget()->height()) << "every line above the scroll bar";
+}

@@ -377,3 +377,50 @@ TEST_F(NativeFileTableTest, ContextMenuOffersTheRowButtonsForTheRowItWasOpenedOn
     EXPECT_EQ(revealed, std::vector<std::string>{"/d/sub/d.png"});
     EXPECT_EQ(selectedRows(), std::vector<int>{}) << "the menu leaves the selection alone";
 }
+
+// A move that ends while the menu is open gives the table new rows: the menu's actions still
+// act on the file it was opened on, never on whatever row took its place.
+TEST_F(NativeFileTableTest, ContextMenuActsOnItsFileAfterTheRowsChange)
+{
+    std::vector<FileEntry> files = sixFiles();
+    table->apply(std::make_shared<std::vector<FileEntry>>(files), {}, {}, true, AppLanguage::english);
+    const std::string opened = files[3].path;
+    files.erase(files.begin());  // moved to the Trash
+    bool enabled = false;
+    QTimer::singleShot(0, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu) return;
+        table->apply(std::make_shared<std::vector<FileEntry>>(files), {}, {}, false, AppLanguage::english);
+        for (QAction* action : menu->actions())
+            if (action->text() == "Preview") {
+                enabled = action->isEnabled();
+                action->trigger();
+            }
+        menu->close();
+    });
+    QPoint at = rowPoint(3);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, table->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(table->viewport(), &event);
+    EXPECT_TRUE(enabled) << "the move has ended";
+    EXPECT_EQ(previewed, std::vector<std::string>{opened});
+}
+
+// Rows replaced between the press on a row button and its release (a move ending meanwhile):
+// the release acts on nothing rather than on the file that took the pressed row's place.
+TEST_F(NativeFileTableTest, ARowButtonPressedBeforeTheRowsChangeDoesNotActOnAnotherFile)
+{
+    std::vector<FileEntry> files = sixFiles();
+    table->apply(std::make_shared<std::vector<FileEntry>>(files), {}, {}, false, AppLanguage::english);
+    QPoint at = table->rowButtonRect(3, NativeFileTable::previewButton).center();
+    QTest::mousePress(table->viewport(), Qt::LeftButton, {}, at);
+    files.erase(files.begin());  // moved to the Trash
+    table->apply(std::make_shared<std::vector<FileEntry>>(files), {}, {}, false, AppLanguage::english);
+    QTest::mouseRelease(table->viewport(), Qt::LeftButton, {}, at);
+    EXPECT_EQ(previewed, std::vector<std::string>{});
+
+    // The same rows again (a new selection, say) leave the press as it was.
+    QTest::mousePress(table->viewport(), Qt::LeftButton, {}, at);
+    table->apply(std::make_shared<std::vector<FileEntry>>(files), {}, {files[0].path}, false, AppLanguage::english);
+    QTest::mouseRelease(table->viewport(), Qt::LeftButton, {}, at);
+    EXPECT_EQ(previewed, std::vector<std::string>{files[3].path});
+}
