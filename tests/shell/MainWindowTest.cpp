@@ -1,6 +1,7 @@
 #include "MainWindowTestSupport.h"
 
 #include "audit/RuntimeAudit.h"
+#include "shell/ActionConfirmation.h"
 #include "shell/AppMenus.h"
 #include "shell/AppSettings.h"
 #include "shell/AppVersion.h"
@@ -11,6 +12,7 @@
 #include "shell/NavigationBus.h"
 #include "shell/NavigationItem.h"
 #include "shell/PendingPage.h"
+#include "shell/SettingsWindow.h"
 #include "shell/TessynDelegate.h"
 
 #include <QAction>
@@ -701,6 +703,47 @@ TEST_F(MainWindowTest, AboutItemShowsNameVersionAndBuild)
     EXPECT_EQ(title, "About Tessyn");
     EXPECT_EQ(text, QStringLiteral("Tessyn\nVersion %1 (build %2)").arg(AppVersion::version(), AppVersion::build()));
     EXPECT_EQ(parent, window);
+}
+
+TEST_F(MainWindowTest, CommandsLeaveAWindowAloneWhileItsConfirmationIsOpen)
+{
+    // With one main window or two, keys pressed in a confirmation are the confirmation's, and no
+    // window behind a confirmation changes its page.
+    for (int windows : {1, 2}) {
+        SCOPED_TRACE(windows);
+        ShellHarness shell;
+        MainWindow* asking = shell.openWindow();
+        if (windows == 2) shell.openWindow();
+        SettingsWindow* settings = shell.app->showSettings();
+        ASSERT_TRUE(activate(asking));
+        QPointer<QDialog> confirmation;
+        int answers = 0;
+        ActionConfirmation::present("将选中的缓存移入废纸篓？", "", "移入废纸篓", [&](bool) { ++answers; }, asking,
+                                    [&](QDialog* dialog) { confirmation = dialog; });
+        ASSERT_TRUE(confirmation);
+        ASSERT_TRUE(activate(confirmation));
+
+        for (const QKeySequence& keys : {pageKey(3), QKeySequence(Qt::CTRL | Qt::Key_N), QKeySequence(Qt::CTRL | Qt::Key_Q)})
+            press(confirmation, keys);
+        EXPECT_EQ(viewOf(asking)->page(), "概览");
+        EXPECT_EQ(shell.app->mainWindows().size(), windows);
+        EXPECT_EQ(shell.exits, 0);
+        ASSERT_TRUE(confirmation && confirmation->isVisible());
+        EXPECT_EQ(answers, 0);
+
+        // From the settings window the page waits behind the confirmation too.
+        ASSERT_TRUE(activate(settings));
+        press(settings, pageKey(3));
+        EXPECT_EQ(viewOf(asking)->page(), "概览");
+
+        // Answered, the window takes page commands again.
+        ActionConfirmation::cancelButton(confirmation)->click();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !confirmation || !confirmation->isVisible(); }));
+        EXPECT_EQ(answers, 1);
+        ASSERT_TRUE(activate(settings));
+        press(settings, pageKey(3));
+        EXPECT_EQ(viewOf(asking)->page(), "文件");
+    }
 }
 
 TEST_F(MainWindowTest, SettingsAreStoredInTessynConf)
