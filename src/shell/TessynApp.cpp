@@ -28,7 +28,14 @@ TessynApp::TessynApp(std::unique_ptr<AppModel> model, QObject* parent)
     commands.newWindow = [this] { openMainWindow(); };
     commands.showSettings = [this] { showSettings(); };
     commands.quit = [this] { quit(); };
-    commands.mainWindow = [this]() -> QWidget* { return lastMain_; };
+    commands.mainWindow = [this]() -> QWidget* {
+        if (lastMain_ && lastMain_->isVisible()) return lastMain_;
+        // The main window used last has closed: the newest one still open takes the commands.
+        const QList<MainWindow*> open = mainWindows();
+        for (auto window = open.rbegin(); window != open.rend(); ++window)
+            if ((*window)->isVisible()) return *window;
+        return nullptr;
+    };
     menus_ = std::make_unique<AppMenus>(*model_, commands);
 
     // Qt's own dialogs (the folder chooser) speak the interface language too.

@@ -746,6 +746,21 @@ TEST_F(MainWindowTest, CommandsLeaveAWindowAloneWhileItsConfirmationIsOpen)
     }
 }
 
+TEST_F(MainWindowTest, PageCommandsFromTheSettingsWindowFindAMainWindowAfterTheLastOneClosed)
+{
+    ShellHarness shell;
+    MainWindow* first = shell.openWindow();
+    MainWindow* second = shell.openWindow();
+    SettingsWindow* settings = shell.app->showSettings();
+    // The main window used last closes; the other one is still open.
+    ASSERT_TRUE(activate(second));
+    second->close();
+    ASSERT_TRUE(activate(settings));
+    press(settings, pageKey(3));
+    EXPECT_EQ(viewOf(first)->page(), "文件");
+    EXPECT_TRUE(QTest::qWaitForWindowActive(first));
+}
+
 TEST_F(MainWindowTest, SettingsAreStoredInTessynConf)
 {
     setSetting(AppSettings::layoutKey, "top");
