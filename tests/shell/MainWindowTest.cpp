@@ -676,6 +676,29 @@ TEST_F(MainWindowTest, KeyboardReachesTheNavigationAndOpensPages)
     }
 }
 
+TEST_F(MainWindowTest, LayoutSwitchHandsTheFocusToTheSamePagesEntry)
+{
+    ShellHarness shell;
+    MainWindow* window = shell.openWindow();
+    MainView* view = viewOf(window);
+    auto entry = [&](QWidget* bar, const QString& page) -> NavigationItem* {
+        for (NavigationItem* item : view->navigationItems())
+            if (item->parentWidget() == bar && item->page() == page) return item;
+        return nullptr;
+    };
+    entry(view->sidebar(), "文件")->setFocus(Qt::TabFocusReason);
+    press(window, QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_2));
+    EXPECT_EQ(QApplication::focusWidget(), entry(view->topNavigation(), "文件"));
+    press(window, QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_1));
+    EXPECT_EQ(QApplication::focusWidget(), entry(view->sidebar(), "文件"));
+
+    // A focus outside the navigation stays where it is.
+    view->layoutMenuButton()->setFocus(Qt::TabFocusReason);
+    press(window, QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_2));
+    EXPECT_EQ(QApplication::focusWidget(), view->layoutMenuButton());
+    EXPECT_EQ(view->page(), "概览") << "moving the focus opens no page";
+}
+
 TEST_F(MainWindowTest, AboutItemShowsNameVersionAndBuild)
 {
     ShellHarness shell;
