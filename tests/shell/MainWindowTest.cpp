@@ -410,6 +410,30 @@ TEST_F(MainWindowTest, QuitIsRefusedWhileProcessingEveryWay)
     EXPECT_TRUE(!closing || !closing->isVisible()) << "quitting closes the windows";
 }
 
+TEST_F(MainWindowTest, QuitRefusedFromTheSettingsWindowShowsItsReasonInFront)
+{
+    ShellHarness shell;
+    MainWindow* window = shell.openWindow();
+    AppModel& model = shell.model();
+    SettingsWindow* settings = shell.app->showSettings();
+    Operation record;
+    record.id = "1C8D2E3F-4051-4263-9475-8697A8B9C0D1";
+    record.path = shell.home.path("Documents/gone.txt");
+    record.success = true;
+    record.trashPath = shell.home.dataHome() + "/Trash/files/gone.txt";
+    model.restore(record);
+    ASSERT_TRUE(model.processing());
+
+    ASSERT_TRUE(activate(settings));
+    press(settings, QKeySequence(Qt::CTRL | Qt::Key_Q));
+    EXPECT_EQ(shell.exits, 0);
+    EXPECT_EQ(model.message(), std::optional<std::string>("文件处理尚未完成，请等待结果保存后再退出。"));
+    // The settings window shows no messages: the main window with the reason comes to the front.
+    EXPECT_TRUE(QTest::qWaitForWindowActive(window));
+    EXPECT_TRUE(viewOf(window)->banner()->isVisibleTo(window));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.processing(); }, 10000));
+}
+
 TEST_F(MainWindowTest, QuitCancelsFolderJobsAndClosingTheLastWindowQuits)
 {
     ShellHarness shell;
