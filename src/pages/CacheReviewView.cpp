@@ -182,7 +182,9 @@ void CacheReviewView::rebuildPlan()
 void CacheReviewView::refreshTitle()
 {
     const auto& app = model_.cacheApp();
-    title_->setText(L((app ? displayLine(app->name) : QStringLiteral("应用")) + QStringLiteral(" · 缓存候选")));
+    const QString name = app ? displayLine(app->name) : QStringLiteral("应用");
+    title_->setText(L(SheetWidgets::titleName(name, title_->font(), kWidth - 2 * kMargin) + QStringLiteral(" · 缓存候选")));
+    title_->setToolTip(app ? name : QString());
 }
 
 void CacheReviewView::refreshChecks()

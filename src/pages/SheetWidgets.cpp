@@ -59,4 +59,12 @@ int tallestText(const StyledLabel* label, const QStringList& texts, int width)
     return tallest;
 }
 
+QString titleName(const QString& name, const QFont& font, int width)
+{
+    const QFontMetrics metrics(font);
+    for (const QString& word : name.split(QLatin1Char(' ')))
+        if (metrics.horizontalAdvance(word) > width) return metrics.elidedText(name, Qt::ElideMiddle, width);
+    return name;
+}
+
 } // namespace SheetWidgets

@@ -20,4 +20,7 @@ void keepPlaceWhenHidden(QWidget* widget);
 // The least height that shows `label`'s word-wrapped text at `width` for each of `texts`, so a
 // label switching between them does not move the rows below it.
 int tallestText(const StyledLabel* label, const QStringList& texts, int width);
+// A name for a word-wrapped title `width` wide: whole while each of its words fits a line, else
+// shortened in the middle to one line, since a label cannot break inside a word.
+QString titleName(const QString& name, const QFont& font, int width);
 } // namespace SheetWidgets

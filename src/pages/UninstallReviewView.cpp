@@ -48,7 +48,10 @@ UninstallReviewView::UninstallReviewView(AppModel& model, InstalledApp app, QWid
 {
     setObjectName(QStringLiteral("uninstall-review"));
     auto* title = SheetWidgets::text(Typography::system(17, QFont::Bold));
-    title->setText(L(QStringLiteral("卸载 ") + displayLine(app_.name)));
+    title->setObjectName(QStringLiteral("uninstall-title"));
+    const QString name = displayLine(app_.name);
+    title->setText(L(QStringLiteral("卸载 ") + SheetWidgets::titleName(name, title->font(), kWidth - 2 * kMargin)));
+    title->setToolTip(name);
     column()->addWidget(title);
     auto* path = SheetWidgets::text(Typography::caption());
     path->setText(displayLine(app_.path));

@@ -53,6 +53,8 @@ AppMenus::AppMenus(AppModel& model, Commands commands, QObject* parent)
                 [this, page = destination.title] {
                     QWidget* main = commands_.mainWindow ? commands_.mainWindow() : nullptr;
                     QWidget* target = navigationTarget(main);
+                    // A window behind its confirmation keeps its page until that is answered.
+                    if (blockedByModal(target)) return;
                     NavigationBus::shared().post(target, page);
                     // Asked from another window (the settings window): the page comes to the front.
                     if (target && target != QApplication::activeWindow()) {
@@ -101,7 +103,12 @@ QAction* AppMenus::addItem(QMenu* menu, const QString& title, const QKeySequence
     // program, the settings window too.
     action->setShortcutContext(Qt::ApplicationShortcut);
     action->setMenuRole(QAction::NoRole);
-    connect(action, &QAction::triggered, this, [run = std::move(run)] { run(); });
+    connect(action, &QAction::triggered, this, [run = std::move(run)] {
+        // Keys pressed in a confirmation or a sheet are that dialog's, whether or not another
+        // main window's menu bar could take them.
+        if (QWidget* active = QApplication::activeWindow(); active && active->isModal()) return;
+        run();
+    });
     actions_.emplace_back(action, title);
     return action;
 }

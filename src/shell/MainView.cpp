@@ -406,9 +406,14 @@ LayoutStyle MainView::effectiveLayout() const
 void MainView::applyLayout()
 {
     bool sidebar = effectiveLayout() == LayoutStyle::sidebar;
+    // An entry with the keyboard focus hands it to the same page's entry in the other layout.
+    auto* focused = qobject_cast<NavigationItem*>(window()->focusWidget());
     sidebar_->setVisible(sidebar);
     sidebarRule_->setVisible(sidebar);
     topNavigation_->setVisible(!sidebar);
+    if (!focused || focused->isVisible()) return;
+    for (NavigationItem* item : sidebar ? sidebarItems_ : topItems_)
+        if (item->page() == focused->page()) item->setFocus(Qt::OtherFocusReason);
 }
 
 void MainView::retranslate()

@@ -27,8 +27,15 @@ TessynApp::TessynApp(std::unique_ptr<AppModel> model, QObject* parent)
     AppMenus::Commands commands;
     commands.newWindow = [this] { openMainWindow(); };
     commands.showSettings = [this] { showSettings(); };
-    commands.quit = [this] { quit(); };
-    commands.mainWindow = [this]() -> QWidget* { return lastMain_; };
+    commands.quit = [this] {
+        if (quit()) return;
+        // Refused: the reason is in a main window's banner, which the settings window lacks.
+        MainWindow* main = commandWindow();
+        if (!main || qobject_cast<MainWindow*>(QApplication::activeWindow())) return;
+        main->raise();
+        main->activateWindow();
+    };
+    commands.mainWindow = [this]() -> QWidget* { return commandWindow(); };
     menus_ = std::make_unique<AppMenus>(*model_, commands);
 
     // Qt's own dialogs (the folder chooser) speak the interface language too.
@@ -66,6 +73,16 @@ MainWindow* TessynApp::openMainWindow()
     window->raise();
     window->activateWindow();
     return window;
+}
+
+MainWindow* TessynApp::commandWindow() const
+{
+    if (lastMain_ && lastMain_->isVisible()) return lastMain_;
+    // The main window used last has closed: the newest one still open takes the commands.
+    const QList<MainWindow*> open = mainWindows();
+    for (auto window = open.rbegin(); window != open.rend(); ++window)
+        if ((*window)->isVisible()) return *window;
+    return nullptr;
 }
 
 QList<MainWindow*> TessynApp::mainWindows() const

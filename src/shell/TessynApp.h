@@ -56,6 +56,9 @@ private:
     std::function<void()> exit_;
     bool terminating_ = false;
 
+    // The main window the menu commands act on: the one used last while it is open, else the
+    // newest open one.
+    MainWindow* commandWindow() const;
     bool allowClose(MainWindow* window);
     void terminate();
     bool eventFilter(QObject* watched, QEvent* event) override;

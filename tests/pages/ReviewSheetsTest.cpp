@@ -547,3 +547,43 @@ TEST_F(ReviewSheetsTest, OddNamesShowOnOneLineInEveryMaintenanceText)
     cache->closeButton()->click();
     QTRY_VERIFY(!f.page->cacheSheet());
 }
+
+// An application whose name is one word wider than the sheet: both titles stay inside the sheet,
+// shortened in the middle, and keep the whole name as their tooltip; a name with spaces wraps.
+TEST_F(ReviewSheetsTest, ALongNameStaysInsideTheSheetTitles)
+{
+    const std::string longName = "Long" + std::string(120, 'x') + "End";
+    const std::string spaced = "A Name With Many Short Words That Wraps Onto A Second Line Of The Sheet Title Here";
+    const int line = ReviewSheet::kWidth - 2 * ReviewSheet::kMargin;
+    for (const char* language : {"en", "zh-Hans"}) {
+        setSetting(AppSettings::languageKey, language);
+        for (const std::string& name : {longName, spaced}) {
+            SCOPED_TRACE(std::string(language) + " " + name);
+            const bool shortened = name == longName;
+            MaintenanceFixture f;
+            f.bundle(name, "org.videolan.vlc");
+            f.oldCacheFiles("org.videolan.vlc", 2);
+            f.start();
+            ASSERT_TRUE(f.settle());
+            f.page->uninstall(f.installed(name));
+            UninstallReviewView* uninstall = f.page->uninstallSheet();
+            ASSERT_TRUE(uninstall);
+            auto check = [&](QWidget* sheet, const char* titleName) {
+                auto* title = sheet->findChild<QLabel*>(titleName);
+                ASSERT_TRUE(title);
+                EXPECT_LE(title->minimumSizeHint().width(), line) << title->text().toStdString();
+                EXPECT_EQ(title->toolTip(), QString::fromStdString(name));
+                EXPECT_EQ(title->text().contains(QString::fromStdString(name)), !shortened) << title->text().toStdString();
+                EXPECT_EQ(title->text().contains(QChar(0x2026)), shortened) << title->text().toStdString();
+            };
+            check(uninstall, "uninstall-title");
+            uninstall->closeButton()->click();
+            QTRY_VERIFY(!f.page->uninstallSheet());
+            f.page->inspect(f.installed(name));
+            ASSERT_TRUE(waitFor([&] { return f.page->cacheSheet() && f.model->cachePlan(); }));
+            check(f.page->cacheSheet(), "cache-title");
+            f.page->cacheSheet()->closeButton()->click();
+            QTRY_VERIFY(!f.page->cacheSheet());
+        }
+    }
+}

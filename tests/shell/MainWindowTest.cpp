@@ -1,6 +1,7 @@
 #include "MainWindowTestSupport.h"
 
 #include "audit/RuntimeAudit.h"
+#include "shell/ActionConfirmation.h"
 #include "shell/AppMenus.h"
 #include "shell/AppSettings.h"
 #include "shell/AppVersion.h"
@@ -11,6 +12,7 @@
 #include "shell/NavigationBus.h"
 #include "shell/NavigationItem.h"
 #include "shell/PendingPage.h"
+#include "shell/SettingsWindow.h"
 #include "shell/TessynDelegate.h"
 
 #include <QAction>
@@ -408,6 +410,30 @@ TEST_F(MainWindowTest, QuitIsRefusedWhileProcessingEveryWay)
     EXPECT_TRUE(!closing || !closing->isVisible()) << "quitting closes the windows";
 }
 
+TEST_F(MainWindowTest, QuitRefusedFromTheSettingsWindowShowsItsReasonInFront)
+{
+    ShellHarness shell;
+    MainWindow* window = shell.openWindow();
+    AppModel& model = shell.model();
+    SettingsWindow* settings = shell.app->showSettings();
+    Operation record;
+    record.id = "1C8D2E3F-4051-4263-9475-8697A8B9C0D1";
+    record.path = shell.home.path("Documents/gone.txt");
+    record.success = true;
+    record.trashPath = shell.home.dataHome() + "/Trash/files/gone.txt";
+    model.restore(record);
+    ASSERT_TRUE(model.processing());
+
+    ASSERT_TRUE(activate(settings));
+    press(settings, QKeySequence(Qt::CTRL | Qt::Key_Q));
+    EXPECT_EQ(shell.exits, 0);
+    EXPECT_EQ(model.message(), std::optional<std::string>("文件处理尚未完成，请等待结果保存后再退出。"));
+    // The settings window shows no messages: the main window with the reason comes to the front.
+    EXPECT_TRUE(QTest::qWaitForWindowActive(window));
+    EXPECT_TRUE(viewOf(window)->banner()->isVisibleTo(window));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !model.processing(); }, 10000));
+}
+
 TEST_F(MainWindowTest, QuitCancelsFolderJobsAndClosingTheLastWindowQuits)
 {
     ShellHarness shell;
@@ -674,6 +700,29 @@ TEST_F(MainWindowTest, KeyboardReachesTheNavigationAndOpensPages)
     }
 }
 
+TEST_F(MainWindowTest, LayoutSwitchHandsTheFocusToTheSamePagesEntry)
+{
+    ShellHarness shell;
+    MainWindow* window = shell.openWindow();
+    MainView* view = viewOf(window);
+    auto entry = [&](QWidget* bar, const QString& page) -> NavigationItem* {
+        for (NavigationItem* item : view->navigationItems())
+            if (item->parentWidget() == bar && item->page() == page) return item;
+        return nullptr;
+    };
+    entry(view->sidebar(), "文件")->setFocus(Qt::TabFocusReason);
+    press(window, QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_2));
+    EXPECT_EQ(QApplication::focusWidget(), entry(view->topNavigation(), "文件"));
+    press(window, QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_1));
+    EXPECT_EQ(QApplication::focusWidget(), entry(view->sidebar(), "文件"));
+
+    // A focus outside the navigation stays where it is.
+    view->layoutMenuButton()->setFocus(Qt::TabFocusReason);
+    press(window, QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_2));
+    EXPECT_EQ(QApplication::focusWidget(), view->layoutMenuButton());
+    EXPECT_EQ(view->page(), "概览") << "moving the focus opens no page";
+}
+
 TEST_F(MainWindowTest, AboutItemShowsNameVersionAndBuild)
 {
     ShellHarness shell;
@@ -701,6 +750,62 @@ TEST_F(MainWindowTest, AboutItemShowsNameVersionAndBuild)
     EXPECT_EQ(title, "About Tessyn");
     EXPECT_EQ(text, QStringLiteral("Tessyn\nVersion %1 (build %2)").arg(AppVersion::version(), AppVersion::build()));
     EXPECT_EQ(parent, window);
+}
+
+TEST_F(MainWindowTest, CommandsLeaveAWindowAloneWhileItsConfirmationIsOpen)
+{
+    // With one main window or two, keys pressed in a confirmation are the confirmation's, and no
+    // window behind a confirmation changes its page.
+    for (int windows : {1, 2}) {
+        SCOPED_TRACE(windows);
+        ShellHarness shell;
+        MainWindow* asking = shell.openWindow();
+        if (windows == 2) shell.openWindow();
+        SettingsWindow* settings = shell.app->showSettings();
+        ASSERT_TRUE(activate(asking));
+        QPointer<QDialog> confirmation;
+        int answers = 0;
+        ActionConfirmation::present("将选中的缓存移入废纸篓？", "", "移入废纸篓", [&](bool) { ++answers; }, asking,
+                                    [&](QDialog* dialog) { confirmation = dialog; });
+        ASSERT_TRUE(confirmation);
+        ASSERT_TRUE(activate(confirmation));
+
+        for (const QKeySequence& keys : {pageKey(3), QKeySequence(Qt::CTRL | Qt::Key_N), QKeySequence(Qt::CTRL | Qt::Key_Q)})
+            press(confirmation, keys);
+        EXPECT_EQ(viewOf(asking)->page(), "概览");
+        EXPECT_EQ(shell.app->mainWindows().size(), windows);
+        EXPECT_EQ(shell.exits, 0);
+        ASSERT_TRUE(confirmation && confirmation->isVisible());
+        EXPECT_EQ(answers, 0);
+
+        // From the settings window the page waits behind the confirmation too.
+        ASSERT_TRUE(activate(settings));
+        press(settings, pageKey(3));
+        EXPECT_EQ(viewOf(asking)->page(), "概览");
+
+        // Answered, the window takes page commands again.
+        ActionConfirmation::cancelButton(confirmation)->click();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !confirmation || !confirmation->isVisible(); }));
+        EXPECT_EQ(answers, 1);
+        ASSERT_TRUE(activate(settings));
+        press(settings, pageKey(3));
+        EXPECT_EQ(viewOf(asking)->page(), "文件");
+    }
+}
+
+TEST_F(MainWindowTest, PageCommandsFromTheSettingsWindowFindAMainWindowAfterTheLastOneClosed)
+{
+    ShellHarness shell;
+    MainWindow* first = shell.openWindow();
+    MainWindow* second = shell.openWindow();
+    SettingsWindow* settings = shell.app->showSettings();
+    // The main window used last closes; the other one is still open.
+    ASSERT_TRUE(activate(second));
+    second->close();
+    ASSERT_TRUE(activate(settings));
+    press(settings, pageKey(3));
+    EXPECT_EQ(viewOf(first)->page(), "文件");
+    EXPECT_TRUE(QTest::qWaitForWindowActive(first));
 }
 
 TEST_F(MainWindowTest, SettingsAreStoredInTessynConf)
