@@ -3,9 +3,9 @@
 #include "SyntheticReport.h"
 
 #include "model/AppModel.h"
-#include "pages/FilesPage.h"
-#include "pages/MoveConfirmationSheet.h"
-#include "shell/NativeActionButton.h"
+#include "pages/files/FilesPage.h"
+#include "pages/files/MoveConfirmationSheet.h"
+#include "shell/controls/NativeActionButton.h"
 
 #include <QAction>
 #include <QApplication>

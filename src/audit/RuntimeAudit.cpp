@@ -3,10 +3,10 @@
 #include "audit/AuditReports.h"
 #include "audit/MainThreadTask.h"
 #include "model/AppModel.h"
-#include "shell/AppSettings.h"
-#include "shell/LayoutStyle.h"
+#include "shell/app/AppSettings.h"
+#include "shell/window/LayoutStyle.h"
 #include "shell/LocalizedText.h"
-#include "shell/PageDestinations.h"
+#include "shell/window/PageDestinations.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,5 +1,5 @@
 #pragma once
-#include "shell/ShellHooks.h"
+#include "shell/app/ShellHooks.h"
 
 #include <QFuture>
 #include <QString>

@@ -1,11 +1,11 @@
 #include "pages/PageCatalog.h"
 
-#include "pages/FilesPage.h"
-#include "pages/HistoryPage.h"
-#include "pages/MaintenancePage.h"
-#include "pages/MemoryPage.h"
-#include "pages/SettingsPage.h"
-#include "shell/PageDestinations.h"
+#include "pages/files/FilesPage.h"
+#include "pages/history/HistoryPage.h"
+#include "pages/apps/MaintenancePage.h"
+#include "pages/memory/MemoryPage.h"
+#include "pages/settings/SettingsPage.h"
+#include "shell/window/PageDestinations.h"
 
 PageFactory tessynPages()
 {

@@ -1,5 +1,5 @@
 #pragma once
-#include "shell/PageContent.h"
+#include "shell/window/PageContent.h"
 
 // The pages of the program, for the shell's windows.
 PageFactory tessynPages();

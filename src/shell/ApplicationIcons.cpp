@@ -2,7 +2,7 @@
 
 #include "engine/Dates.h"
 #include "platform/PropertyList.h"
-#include "shell/SymbolIcon.h"
+#include "shell/style/SymbolIcon.h"
 
 #include <QCache>
 #include <QCoreApplication>

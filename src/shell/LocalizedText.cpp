@@ -1,6 +1,6 @@
 #include "shell/LocalizedText.h"
 
-#include "shell/AppSettings.h"
+#include "shell/app/AppSettings.h"
 
 #include <QFile>
 #include <mutex>

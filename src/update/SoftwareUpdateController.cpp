@@ -2,9 +2,9 @@
 
 #include "platform/FileWrites.h"
 #include "platform/Locations.h"
-#include "shell/AppSettings.h"
-#include "shell/AppVersion.h"
-#include "shell/BrandArtwork.h"
+#include "shell/app/AppSettings.h"
+#include "shell/app/AppVersion.h"
+#include "shell/style/BrandArtwork.h"
 #include "shell/LocalizedText.h"
 
 #include <QDesktopServices>

@@ -1,8 +1,8 @@
 #include "update/SoftwareUpdateView.h"
 
-#include "shell/AppVersion.h"
+#include "shell/app/AppVersion.h"
 #include "shell/LocalizedText.h"
-#include "shell/StyledLabel.h"
+#include "shell/controls/StyledLabel.h"
 #include "update/SoftwareUpdateController.h"
 
 #include <QHBoxLayout>

@@ -1,5 +1,5 @@
 #pragma once
-#include "shell/SectionCard.h"
+#include "shell/controls/SectionCard.h"
 
 class QProgressBar;
 class QPushButton;

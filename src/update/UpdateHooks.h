@@ -1,5 +1,5 @@
 #pragma once
-#include "shell/ShellHooks.h"
+#include "shell/app/ShellHooks.h"
 
 // The software update's part in the shell: the menu's check and the check made when a main
 // view first shows, both on the shared controller.

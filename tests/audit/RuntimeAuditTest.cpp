@@ -2,11 +2,11 @@
 
 #include "audit/RuntimeAudit.h"
 #include "pages/PageCatalog.h"
-#include "shell/AppMenus.h"
-#include "shell/AppSettings.h"
-#include "shell/CachedPageHost.h"
-#include "shell/MainView.h"
-#include "shell/MainWindow.h"
+#include "shell/window/AppMenus.h"
+#include "shell/app/AppSettings.h"
+#include "shell/window/CachedPageHost.h"
+#include "shell/window/MainView.h"
+#include "shell/window/MainWindow.h"
 #include "shell/ModelServices.h"
 
 #include <QAccessible>

@@ -1,7 +1,7 @@
 #include "MainWindowTestSupport.h"
 
-#include "shell/MainView.h"
-#include "shell/MainWindow.h"
+#include "shell/window/MainView.h"
+#include "shell/window/MainWindow.h"
 
 #include <QApplication>
 

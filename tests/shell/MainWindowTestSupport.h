@@ -3,7 +3,7 @@
 #include "TestSupport.h"
 
 #include "model/AppModel.h"
-#include "shell/TessynApp.h"
+#include "shell/app/TessynApp.h"
 
 #include <QKeySequence>
 #include <QTest>

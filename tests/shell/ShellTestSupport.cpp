@@ -1,9 +1,9 @@
 #include "ShellTestSupport.h"
 
 #include "audit/RuntimeAudit.h"
-#include "shell/AppAppearance.h"
-#include "shell/AppSettings.h"
-#include "shell/ShellHooks.h"
+#include "shell/style/AppAppearance.h"
+#include "shell/app/AppSettings.h"
+#include "shell/app/ShellHooks.h"
 #include "update/UpdateHooks.h"
 
 #include <QAbstractButton>

@@ -2,7 +2,7 @@
 
 #include "../shell/MainWindowTestSupport.h"
 #include "ChildProcess.h"
-#include "shell/AppSettings.h"
+#include "shell/app/AppSettings.h"
 #include "shell/LocalizedText.h"
 #include "TestSupport.h"
 

@@ -1,0 +1,81 @@
+#pragma once
+#include "pages/apps/ReviewSheet.h"
+
+#include <vector>
+
+class DisclosureGroup;
+class NativeActionButton;
+class QCheckBox;
+class QHBoxLayout;
+class QPushButton;
+class QScrollArea;
+class QVBoxLayout;
+class RoundedPanel;
+class StyledLabel;
+
+// The review of one application's cache plan: the old cache files, chosen one by one or all
+// listed rows at once, moved to the Trash by the model after a confirmation. The sheet keeps
+// only how many rows it lists; the plan, the choice and the progress are the model's.
+class CacheReviewView : public ReviewSheet {
+    Q_OBJECT
+public:
+    static constexpr int kPageRows = 200;
+    static constexpr int kRowHeightLimit = 78;
+
+    CacheReviewView(AppModel& model, QWidget* parent);
+
+    // The most height the file list may take: 78 per listed row, at least 78.
+    static int listHeightLimit(int limit, int planFiles);
+
+    int limit() const { return limit_; }
+    int listedRows() const { return static_cast<int>(checks_.size()); }
+    QCheckBox* check(int row) const { return checks_.at(static_cast<size_t>(row)); }
+    RoundedPanel* list() const { return list_; }
+    QPushButton* loadMoreButton() const { return loadMore_; }
+    StyledLabel* summary() const { return summary_; }
+    StyledLabel* progressText() const { return progress_; }
+    NativeActionButton* selectShownButton() const { return selectShown_; }
+    NativeActionButton* clearButton() const { return clear_; }
+    NativeActionButton* rescanButton() const { return rescan_; }
+    NativeActionButton* stopButton() const { return stop_; }
+    NativeActionButton* closeButton() const { return close_; }
+    NativeActionButton* cleanButton() const { return clean_; }
+    QWidget* planArea() const { return planArea_; }
+
+    void loadMore();
+    void selectShown();
+    void rescan();
+    // Asks for the confirmation, then moves the chosen files.
+    void confirmAndClean();
+
+private:
+    int limit_ = kPageRows;
+    std::vector<QCheckBox*> checks_;
+
+    StyledLabel* title_ = nullptr;
+    QWidget* planArea_ = nullptr;
+    StyledLabel* root_ = nullptr;
+    StyledLabel* summary_ = nullptr;
+    RoundedPanel* list_ = nullptr;
+    QVBoxLayout* rows_ = nullptr;
+    QPushButton* loadMore_ = nullptr;
+    DisclosureGroup* notes_ = nullptr;
+    QVBoxLayout* notesSlot_ = nullptr;
+    StyledLabel* message_ = nullptr;
+    StyledLabel* progress_ = nullptr;
+    NativeActionButton* selectShown_ = nullptr;
+    NativeActionButton* clear_ = nullptr;
+    NativeActionButton* rescan_ = nullptr;
+    NativeActionButton* stop_ = nullptr;
+    NativeActionButton* close_ = nullptr;
+    NativeActionButton* clean_ = nullptr;
+
+    QWidget* buildButtons();
+    // After a new plan, application or limit.
+    void rebuildPlan();
+    void refreshTitle();
+    void refreshChecks();
+    void refreshSummary();
+    void refreshStates();
+    void refreshMessage();
+};

@@ -1,0 +1,178 @@
+#pragma once
+#include "pages/files/MoveConfirmationSheet.h"
+
+#include <QPointer>
+#include <QWidget>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+class AppModel;
+class DisclosureGroup;
+class DuplicatesSection;
+struct FileEntry;
+class MiddleElidedLabel;
+class NativeActionButton;
+class NativeFileTable;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QScrollArea;
+class QToolButton;
+class SectionCard;
+class SpaceSummaryView;
+class StyledLabel;
+
+// The page "文件": choose a folder, scan it, narrow the result with filters and search, look
+// for duplicate content, select files and move them to the Trash after a confirmation. Its
+// own state is presentation only: whether the confirmation is open and how many result rows
+// the table gets; everything else is read from the model and redrawn when the model says so.
+// The page fits the window and never scrolls as a whole: the results table (or the duplicate
+// list) takes the height the other areas leave and does the scrolling.
+class FilesPage : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kPageRows = 100;
+
+    explicit FilesPage(AppModel& model, QWidget* parent = nullptr);
+
+    int limit() const { return limit_; }
+    MoveConfirmationSheet* sheet() const { return sheet_; }
+
+    // The controls, for the window's tests and the audit.
+    QWidget* header() const { return header_; }
+    QWidget* filterBar() const { return filterBar_; }
+    QWidget* emptyState() const { return empty_; }
+    QWidget* scanCard() const { return scanCard_; }
+    QWidget* duplicateCard() const { return duplicateCard_; }
+    QWidget* resultsArea() const { return results_; }
+    QWidget* selectionBar() const { return selectionBar_; }
+    // The areas above the selection bar; they scroll only in a window too short for all of them.
+    QScrollArea* areas() const { return areas_; }
+    StyledLabel* selectionCaption() const { return selectionCaption_; }
+    QWidget* noMatch() const { return noMatch_; }
+    DisclosureGroup* scanNotes() const { return scanNotes_; }
+    SpaceSummaryView* spaceSummary() const { return summary_; }
+    DuplicatesSection* duplicates() const { return duplicates_; }
+    NativeFileTable* table() const { return table_; }
+    QPushButton* chooseButton() const { return choose_; }
+    QPushButton* changeFolderButton() const { return changeFolder_; }
+    QPushButton* scanButton() const { return scan_; }
+    QPushButton* stopButton() const { return stop_; }
+    QPushButton* chip(const std::string& filter) const;
+    QPushButton* kindsButton() const { return kinds_; }
+    QPushButton* sortButton() const { return sortMenu_; }
+    QLineEdit* searchField() const { return search_; }
+    QToolButton* clearSearchButton() const { return clearSearch_; }
+    QLineEdit* thresholdField() const { return threshold_; }
+    QPushButton* selectPageButton() const { return selectPage_; }
+    QPushButton* loadMoreButton() const { return loadMore_; }
+    QPushButton* clearSelectionButton() const { return clearSelection_; }
+    QPushButton* stopActionButton() const { return stopAction_; }
+    NativeActionButton* reviewButton() const { return review_; }
+    StyledLabel* matchLabel() const { return matches_; }
+    StyledLabel* selectedLabel() const { return selected_; }
+    StyledLabel* actionCounter() const { return counter_; }
+    QWidget* filteringBadge() const { return filteringBadge_; }
+    QWidget* partialBadge() const { return partialBadge_; }
+    QWidget* actionProgress() const { return actionGroup_; }
+    QWidget* oldDownloadsCaption() const { return oldDownloads_; }
+    StyledLabel* kindLabel() const { return kindText_; }
+
+private:
+    AppModel& model_;
+    int limit_ = kPageRows;
+    std::string seenFilter_;
+    std::string seenSearch_;
+    QPointer<MoveConfirmationSheet> sheet_;
+
+    QScrollArea* areas_ = nullptr;
+    QWidget* header_ = nullptr;
+    MiddleElidedLabel* folderName_ = nullptr;
+    MiddleElidedLabel* folderPath_ = nullptr;
+    QPushButton* changeFolder_ = nullptr;
+    QPushButton* scan_ = nullptr;
+    QPushButton* stop_ = nullptr;
+
+    QWidget* filterBar_ = nullptr;
+    QWidget* chipRow_ = nullptr;
+    std::map<std::string, QPushButton*> chips_;
+    QPushButton* kinds_ = nullptr;
+    QWidget* searchRow_ = nullptr;
+    QLineEdit* search_ = nullptr;
+    QToolButton* clearSearch_ = nullptr;
+    QWidget* thresholdGroup_ = nullptr;
+    QLineEdit* threshold_ = nullptr;
+    QPushButton* sortMenu_ = nullptr;
+    QWidget* oldDownloads_ = nullptr;
+    QWidget* kindLabel_ = nullptr;
+    StyledLabel* kindText_ = nullptr;
+
+    QWidget* scanCard_ = nullptr;
+    StyledLabel* scanCounts_ = nullptr;
+    StyledLabel* scanBytes_ = nullptr;
+    MiddleElidedLabel* scanCurrent_ = nullptr;
+    QWidget* duplicateCard_ = nullptr;
+    QProgressBar* duplicateBar_ = nullptr;
+    StyledLabel* duplicateCounts_ = nullptr;
+    MiddleElidedLabel* duplicateCurrent_ = nullptr;
+
+    QWidget* empty_ = nullptr;
+    StyledLabel* emptyTitle_ = nullptr;
+    StyledLabel* emptyDescription_ = nullptr;
+    QPushButton* choose_ = nullptr;
+
+    QWidget* results_ = nullptr;
+    SpaceSummaryView* summary_ = nullptr;
+    StyledLabel* matches_ = nullptr;
+    QWidget* filteringBadge_ = nullptr;
+    QPushButton* selectPage_ = nullptr;
+    QWidget* partialBadge_ = nullptr;
+    DuplicatesSection* duplicates_ = nullptr;
+    QWidget* tableFrame_ = nullptr;
+    NativeFileTable* table_ = nullptr;
+    QPushButton* loadMore_ = nullptr;
+    QWidget* noMatch_ = nullptr;
+    DisclosureGroup* scanNotes_ = nullptr;
+    QScrollArea* scanNotesBox_ = nullptr;
+    QWidget* scanNoteLines_ = nullptr;
+
+    QWidget* selectionBar_ = nullptr;
+    StyledLabel* selected_ = nullptr;
+    QPushButton* clearSelection_ = nullptr;
+    QWidget* actionGroup_ = nullptr;
+    StyledLabel* counter_ = nullptr;
+    QPushButton* stopAction_ = nullptr;
+    NativeActionButton* review_ = nullptr;
+    StyledLabel* selectionCaption_ = nullptr;
+
+    bool busy() const;
+
+    QWidget* buildHeader();
+    QWidget* buildFilterBar();
+    QWidget* buildScanCard();
+    QWidget* buildDuplicateCard();
+    QWidget* buildEmptyState();
+    QWidget* buildResults();
+    QWidget* buildSelectionBar();
+
+    // Redraws, each from what the model publishes.
+    void refreshAreas();
+    void refreshHeader();
+    void refreshFilterBar();
+    void refreshScanProgress();
+    void refreshDuplicateProgress();
+    void refreshResults();
+    void refreshTable();
+    void refreshTableSelection();
+    std::set<std::string> selectedAmong(const std::vector<FileEntry>& rows) const;
+    void refreshScanNotes();
+    void refreshSelectionBar();
+
+    // A new filter or search starts again at the first page of rows; true when it did.
+    bool resetLimitOnNewQuery();
+    void selectCurrentPage();
+    void tableSelectionChanged();
+    void openConfirmation();
+};
