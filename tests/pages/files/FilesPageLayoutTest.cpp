@@ -44,12 +44,9 @@ std::string cutOff(QWidget* widget, QWidget* top)
         QRect inside = QRect(widget->mapTo(up, QPoint(0, 0)), widget->size());
         if (!up->rect().contains(inside))
             return QStringLiteral("%1 at y %2-%3 outside %4 (height %5)")
-                .arg(widget->metaObject()->className())
-                .arg(inside.top())
-                .arg(inside.bottom())
+                .arg(widget->metaObject()->className()).arg(inside.top()).arg(inside.bottom())
                 .arg(up->objectName().isEmpty() ? QString::fromUtf8(up->metaObject()->className()) : up->objectName())
-                .arg(up->height())
-                .toStdString();
+                .arg(up->height()).toStdString();
         if (up == top) break;
     }
     return {};
@@ -72,6 +69,26 @@ void save(QWidget* widget, const QString& name)
     widget->grab().save(dir + QLatin1Char('/') + name + QStringLiteral(".png"));
 }
 
+// Nothing in `widget` is clipped; saved as `name` for a person to look at.
+void expectFits(QWidget* widget, const QString& name)
+{
+    QStringList faults = clipped(widget);
+    EXPECT_TRUE(faults.isEmpty()) << name.toStdString() << ": " << faults.join("; ").toStdString();
+    save(widget, name);
+}
+
+// The files page over 50 synthetic results with these scan notes, the notes box open.
+void openNotes(FilesPageHarness& h, size_t skipped, const std::vector<std::string>& warnings)
+{
+    auto report = syntheticReport(50);
+    report->skipped = skipped;
+    report->warnings = warnings;
+    h.model->setReport(report);
+    ASSERT_TRUE(h.settled());
+    h.page->scanNotes()->setExpanded(true);
+    settleLayout();
+}
+
 } // namespace
 
 TEST_F(FilesPageLayoutTest, EveryStateFitsInBothLanguagesAndAppearances)
@@ -85,13 +102,11 @@ TEST_F(FilesPageLayoutTest, EveryStateFitsInBothLanguagesAndAppearances)
             FilesPageHarness h(QSize(900, 680));
             auto check = [&](const char* state) {
                 QCoreApplication::processEvents();
-                QStringList faults = clipped(h.window.get());
-                EXPECT_TRUE(faults.isEmpty()) << state << ": " << faults.join("; ").toStdString();
-                save(h.window.get(), QString::fromUtf8(state) + suffix);
+                expectFits(h.window.get(), QString::fromUtf8(state) + suffix);
             };
             check("empty");
 
-            // A long folder name, to be shortened in the middle of the header.
+            // Shortened in the middle of the header.
             std::string folder = h.home.path("Downloads of the whole family from the old laptop and the new phone 2019-2024");
             writeFiles(folder, 30);
             h.chosen = folder;
@@ -122,9 +137,7 @@ TEST_F(FilesPageLayoutTest, EveryStateFitsInBothLanguagesAndAppearances)
             MoveConfirmationSheet* sheet = h.page->sheet();
             ASSERT_NE(sheet, nullptr);
             ASSERT_TRUE(QTest::qWaitForWindowExposed(sheet));
-            QStringList faults = clipped(sheet);
-            EXPECT_TRUE(faults.isEmpty()) << "sheet: " << faults.join("; ").toStdString();
-            save(sheet, QStringLiteral("sheet") + suffix);
+            expectFits(sheet, QStringLiteral("sheet") + suffix);
             sheet->reject();
 
             // A stopped duplicate search with two groups, one of them wholly selected.
@@ -170,8 +183,9 @@ TEST_F(FilesPageLayoutTest, SelectionBarStaysInTheWindowAndTheTableGivesWayFirst
             for (bool message : {false, true}) {
                 if (message) h.model->setMessage(std::string("文件处理尚未完成，请等待结果保存后再退出。"));
                 for (bool open : {false, true}) {
-                    SCOPED_TRACE(std::string(language) + " " + std::to_string(size.width()) + "x" +
-                                 std::to_string(size.height()) + (message ? " message" : "") + (open ? " notes open" : ""));
+                    QString name = QStringLiteral("window-%1x%2%3%4-%5").arg(size.width()).arg(size.height())
+                                       .arg(message ? "-message" : "").arg(open ? "-notes" : "").arg(language);
+                    SCOPED_TRACE(name.toStdString());
                     h.page->scanNotes()->setExpanded(open);
                     settleLayout();
                     for (QWidget* shown : {static_cast<QWidget*>(h.page->selectionCaption()),
@@ -183,19 +197,11 @@ TEST_F(FilesPageLayoutTest, SelectionBarStaysInTheWindowAndTheTableGivesWayFirst
                     EXPECT_GE(table->height(), 80);
                     if (size == QSize(1080, 720)) {
                         EXPECT_EQ(cutOff(table, h.mainWindow), "");
-                        if (!message) {
-                            EXPECT_EQ(h.page->areas()->verticalScrollBar()->maximum(), 0) << "the page fits the window";
-                        }
+                        if (!message) EXPECT_EQ(h.page->areas()->verticalScrollBar()->maximum(), 0) << "the page fits the window";
                     }
-                    if (open && notes->height() < notes->sizeHint().height()) {
+                    if (open && notes->height() < notes->sizeHint().height())
                         EXPECT_EQ(table->height(), 80) << "the notes gave way before the table";
-                    }
-                    save(h.mainWindow, QStringLiteral("window-%1x%2%3%4-%5")
-                                           .arg(size.width())
-                                           .arg(size.height())
-                                           .arg(message ? "-message" : "")
-                                           .arg(open ? "-notes" : "")
-                                           .arg(language));
+                    save(h.mainWindow, name);
                 }
             }
         }
@@ -205,20 +211,15 @@ TEST_F(FilesPageLayoutTest, SelectionBarStaysInTheWindowAndTheTableGivesWayFirst
 TEST_F(FilesPageLayoutTest, ScanNotesBoxIsAsTallAsItsLinesUpToItsCap)
 {
     FilesPageHarness h(QSize(1000, 760));
-    auto report = syntheticReport(50);
-    report->skipped = 3;
     struct Case {
         size_t warnings;
         bool capped;
     };
     for (Case c : {Case{0, false}, Case{1, false}, Case{20, true}}) {
         SCOPED_TRACE(std::to_string(c.warnings) + " warnings");
-        auto shown = std::make_shared<ScanReport>(*report);
-        for (size_t i = 0; i < c.warnings; ++i) shown->warnings.push_back("w" + std::to_string(i) + "：Permission denied");
-        h.model->setReport(shown);
-        ASSERT_TRUE(h.settled());
-        h.page->scanNotes()->setExpanded(true);
-        settleLayout();
+        std::vector<std::string> warnings;
+        for (size_t i = 0; i < c.warnings; ++i) warnings.push_back("w" + std::to_string(i) + "：Permission denied");
+        ASSERT_NO_FATAL_FAILURE(openNotes(h, 3, warnings));
         QWidget* box = h.page->scanNotes()->content();
         QList<QLabel*> lines = box->findChildren<QLabel*>();
         ASSERT_EQ(lines.size(), static_cast<qsizetype>(c.warnings + 1));
@@ -240,13 +241,7 @@ TEST_F(FilesPageLayoutTest, ScanNotesBoxIsAsTallAsItsLinesUpToItsCap)
 TEST_F(FilesPageLayoutTest, ScanNoteLinesTooWideToWrapCanBeScrolledTo)
 {
     FilesPageHarness h(QSize(860, 600));
-    auto report = syntheticReport(50);
-    report->skipped = 1;
-    report->warnings = {"aab-" + std::string(240, 'q') + "：Permission denied"};
-    h.model->setReport(report);
-    ASSERT_TRUE(h.settled());
-    h.page->scanNotes()->setExpanded(true);
-    settleLayout();
+    ASSERT_NO_FATAL_FAILURE(openNotes(h, 1, {"aab-" + std::string(240, 'q') + "：Permission denied"}));
     auto* box = qobject_cast<QScrollArea*>(h.page->scanNotes()->content());
     ASSERT_NE(box, nullptr);
     QList<QLabel*> lines = box->widget()->findChildren<QLabel*>();
