@@ -46,6 +46,34 @@ DuplicateGroup groupOf(std::vector<std::string> paths)
 
 AppModel::PathSet set(std::initializer_list<std::string> paths) { return AppModel::PathSet(paths); }
 
+// A model whose folder chooser answers what `chosen` holds at the time.
+std::unique_ptr<AppModel> modelChoosing(const ModelHome& env, const std::string& chosen)
+{
+    AppModel::Collaborators services = env.services();
+    services.chooseFolder = [&chosen] { return std::optional<std::string>(chosen); };
+    return env.model(services);
+}
+
+void expectRefused(AppModel& model, std::string& chosen, const std::vector<std::string>& folders,
+                   const std::string& refusal = "请选择普通文件夹，如下载或文稿。Tessyn 不扫描自己的记录文件夹。")
+{
+    for (const std::string& folder : folders) {
+        SCOPED_TRACE(folder);
+        model.setMessage(std::nullopt);
+        chosen = folder;
+        model.choose();
+        EXPECT_EQ(model.message(), refusal);
+        EXPECT_FALSE(model.root().has_value());
+    }
+}
+
+std::vector<std::string> scannedPaths(const AppModel& model)
+{
+    std::vector<std::string> found;
+    for (const FileEntry& file : model.report()->files) found.push_back(file.path);
+    return found;
+}
+
 } // namespace
 
 TEST(AppModelScan, OneScanAtATimeAndItsCompletion)
@@ -137,9 +165,7 @@ TEST(AppModelScan, ChoosingAnotherFolderDropsTheRunningJobsResults)
     for (int d = 0; d < 20; ++d) makeFiles(first + "/d" + std::to_string(d), 100);
     makeFiles(second, 3, "other");
     std::string chosen = first;
-    AppModel::Collaborators services = env.services();
-    services.chooseFolder = [&] { return std::optional<std::string>(chosen); };
-    auto model = env.model(services);
+    auto model = modelChoosing(env, chosen);
 
     model->choose();
     model->scan();
@@ -192,10 +218,7 @@ TEST(AppModelScan, RefusedFolders)
 {
     ModelHome env;
     std::string chosen;
-    AppModel::Collaborators services = env.services();
-    services.chooseFolder = [&] { return std::optional<std::string>(chosen); };
-    auto model = env.model(services);
-    const std::string refusal = "请选择普通文件夹，如下载或文稿。首版不扫描系统、Library、备份或废纸篓。";
+    auto model = modelChoosing(env, chosen);
 
     makeDirs(env.home.path("Library/Mail"));
     makeDirs(env.home.path("ok/System"));
@@ -203,16 +226,10 @@ TEST(AppModelScan, RefusedFolders)
     makeDirs(env.home.path("plain"));
     makeDirs(env.trashFiles());
     std::filesystem::create_directory_symlink(env.home.path("ok/System"), env.home.path("link"));
-    for (const std::string& folder :
-         {std::string("/"), env.home.path("Library/Mail"), env.home.path("link"), env.home.path("Trashy/.Trash-1000/files"),
-          env.trashFiles(), std::string("/proc/self"), std::string("/sys")}) {
-        SCOPED_TRACE(folder);
-        model->setMessage(std::nullopt);
-        chosen = folder;
-        model->choose();
-        EXPECT_EQ(model->message(), refusal);
-        EXPECT_FALSE(model->root().has_value());
-    }
+    expectRefused(*model, chosen,
+                  {"/", env.home.path("Library/Mail"), env.home.path("link"), env.home.path("Trashy/.Trash-1000/files"),
+                   env.trashFiles(), "/proc/self", "/sys"},
+                  "请选择普通文件夹，如下载或文稿。首版不扫描系统、Library、备份或废纸篓。");
     std::filesystem::create_directory_symlink(env.home.path("plain"), env.home.path("fine"));
     chosen = env.home.path("fine");
     model->setMessage(std::nullopt);
@@ -234,10 +251,7 @@ TEST(AppModelScan, OwnDataFolderIsRefusedAndSkipped)
 {
     ModelHome env;
     std::string chosen;
-    AppModel::Collaborators services = env.services();
-    services.chooseFolder = [&] { return std::optional<std::string>(chosen); };
-    auto model = env.model(services);
-    const std::string refusal = "请选择普通文件夹，如下载或文稿。Tessyn 不扫描自己的记录文件夹。";
+    auto model = modelChoosing(env, chosen);
     // Its stores as a running copy leaves them, locks included.
     model->clearHistory();
     env.journal()->record(movedRecord("/data/a.txt", 10), OperationJournal::kMoving);
@@ -247,16 +261,10 @@ TEST(AppModelScan, OwnDataFolderIsRefusedAndSkipped)
     std::filesystem::create_directory_symlink(env.storeFolder(), env.home.path("store-link"));
     std::filesystem::create_directory_symlink(env.home.dataHome(), env.home.path("data-link"));
     const std::string store = env.storeFolder();
-    for (const std::string& folder :
-         {store, store + "/", store + "/inside", env.home.path("store-link"), env.home.path("data-link/Tessyn"),
-          env.home.dataHome() + "/nowhere/../Tessyn", store + "/missing/..", env.home.path("data-link/Tessyn/inside")}) {
-        SCOPED_TRACE(folder);
-        model->setMessage(std::nullopt);
-        chosen = folder;
-        model->choose();
-        EXPECT_EQ(model->message(), refusal);
-        EXPECT_FALSE(model->root().has_value());
-    }
+    expectRefused(*model, chosen,
+                  {store, store + "/", store + "/inside", env.home.path("store-link"), env.home.path("data-link/Tessyn"),
+                   env.home.dataHome() + "/nowhere/../Tessyn", store + "/missing/..",
+                   env.home.path("data-link/Tessyn/inside")});
 
     writeFile(env.home.dataHome() + "/notes/Tessyn/kept.txt", "another folder of that name");
     writeFile(env.home.dataHome() + "/plain.txt", "plain");
@@ -264,14 +272,13 @@ TEST(AppModelScan, OwnDataFolderIsRefusedAndSkipped)
     chosen = env.home.dataHome();
     chooseAndScan(*model);
     EXPECT_FALSE(model->message().has_value()) << "a folder holding the store is accepted";
-    std::vector<std::string> found;
-    for (const FileEntry& file : model->report()->files) found.push_back(file.path);
+    std::vector<std::string> found = scannedPaths(*model);
     std::sort(found.begin(), found.end());
     EXPECT_EQ(found, (std::vector<std::string>{env.home.dataHome() + "/notes/Tessyn/kept.txt",
                                                 env.home.dataHome() + "/plain.txt"}));
 }
 
-// `source` also reachable at `target` for as long as this lives (needs the right to mount).
+// `source` also reachable at `target` while this lives (needs the right to mount).
 struct BindMount {
     std::string target;
     bool mounted = false;
@@ -292,9 +299,7 @@ TEST(AppModelScan, OwnDataFolderIsKnownAlsoThroughABindMount)
 {
     ModelHome env;
     std::string chosen;
-    AppModel::Collaborators services = env.services();
-    services.chooseFolder = [&] { return std::optional<std::string>(chosen); };
-    auto model = env.model(services);
+    auto model = modelChoosing(env, chosen);
     model->clearHistory();
     ASSERT_TRUE(std::filesystem::exists(env.historyPath() + ".lock"));
     writeFile(env.home.dataHome() + "/plain.txt", "plain");
@@ -302,21 +307,12 @@ TEST(AppModelScan, OwnDataFolderIsKnownAlsoThroughABindMount)
     BindMount data(env.home.dataHome(), env.home.path("elsewhere/data"));
     if (!store.mounted || !data.mounted) GTEST_SKIP() << "bind mounts need the right to mount";
 
-    for (const std::string& folder : {store.target, store.target + "/"}) {
-        SCOPED_TRACE(folder);
-        model->setMessage(std::nullopt);
-        chosen = folder;
-        model->choose();
-        EXPECT_EQ(model->message(), "请选择普通文件夹，如下载或文稿。Tessyn 不扫描自己的记录文件夹。");
-        EXPECT_FALSE(model->root().has_value());
-    }
+    expectRefused(*model, chosen, {store.target, store.target + "/"});
 
     model->setMessage(std::nullopt);
     chosen = data.target;
     chooseAndScan(*model);
-    std::vector<std::string> found;
-    for (const FileEntry& file : model->report()->files) found.push_back(file.path);
-    EXPECT_EQ(found, std::vector<std::string>{data.target + "/plain.txt"});
+    EXPECT_EQ(scannedPaths(*model), std::vector<std::string>{data.target + "/plain.txt"});
 }
 
 TEST(AppModelQuery, RefreshesAndDebounce)
