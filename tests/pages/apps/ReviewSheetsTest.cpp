@@ -39,39 +39,37 @@ const Operation* newestRecord(const AppModel& model, const std::string& path)
     return nullptr;
 }
 
-// What one look at a sheet finds: the height of its list, and every button outside the list
-// that is narrower than its title needs or not wholly inside the sheet.
-struct SheetLook {
-    int listHeight = 0;
+// Looks at a sheet in its states: every button outside the list must be as wide as its title
+// needs and wholly inside the sheet, and the list must keep the height of the first look.
+struct SheetLooks {
+    QWidget* sheet;
+    QWidget* list;
+    std::vector<std::pair<std::string, int>> heights;
     std::vector<std::string> cut;
+
+    void note(const std::string& state)
+    {
+        for (int i = 0; i < 3; ++i) QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        sheet->layout()->activate();
+        heights.emplace_back(state, list->height());
+        for (QPushButton* button : sheet->findChildren<QPushButton*>()) {
+            if (!button->isVisibleTo(sheet) || list->isAncestorOf(button)) continue;
+            const QRect frame(button->mapTo(sheet, QPoint()), button->size());
+            if (button->width() < button->sizeHint().width() || !sheet->rect().contains(frame))
+                cut.push_back(state + ": \"" + button->text().toStdString() + "\" " + std::to_string(button->width()) +
+                              " of " + std::to_string(button->sizeHint().width()));
+        }
+    }
+    void expectSteady() const
+    {
+        ASSERT_FALSE(heights.empty());
+        EXPECT_TRUE(cut.empty()) << ::testing::PrintToString(cut);
+        for (const auto& [state, height] : heights) {
+            EXPECT_EQ(height, heights.front().second) << state << " against " << heights.front().first;
+            EXPECT_GT(height, 0) << state;
+        }
+    }
 };
-
-SheetLook lookAt(QWidget* sheet, QWidget* list, const std::string& state)
-{
-    for (int i = 0; i < 3; ++i) QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-    sheet->layout()->activate();
-    SheetLook look;
-    look.listHeight = list->height();
-    for (QPushButton* button : sheet->findChildren<QPushButton*>()) {
-        if (!button->isVisibleTo(sheet) || list->isAncestorOf(button)) continue;
-        const QRect frame(button->mapTo(sheet, QPoint()), button->size());
-        if (button->width() < button->sizeHint().width() || !sheet->rect().contains(frame))
-            look.cut.push_back(state + ": \"" + button->text().toStdString() + "\" " + std::to_string(button->width()) +
-                               " of " + std::to_string(button->sizeHint().width()));
-    }
-    return look;
-}
-
-// Every look fits, and the list keeps the height of the first.
-void expectSteady(const std::vector<std::pair<std::string, SheetLook>>& looks)
-{
-    ASSERT_FALSE(looks.empty());
-    for (const auto& [state, look] : looks) {
-        EXPECT_TRUE(look.cut.empty()) << ::testing::PrintToString(look.cut);
-        EXPECT_EQ(look.listHeight, looks.front().second.listHeight) << state << " against " << looks.front().first;
-        EXPECT_GT(look.listHeight, 0) << state;
-    }
-}
 
 } // namespace
 
@@ -188,17 +186,15 @@ TEST_F(ReviewSheetsTest, CacheSheetStatesFitWithASteadyList)
         ASSERT_TRUE(waitFor([&] { return f.page->cacheSheet() != nullptr; }));
         CacheReviewView* sheet = f.page->cacheSheet();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(sheet));
-        QWidget* list = sheet->list();
-        std::vector<std::pair<std::string, SheetLook>> looks;
-        auto note = [&](const std::string& state) { looks.emplace_back(state, lookAt(sheet, list, state)); };
-        note("reviewing");
+        SheetLooks looks{sheet, sheet->list()};
+        looks.note("reviewing");
         for (int row : {0, 1, 2}) sheet->check(row)->click();
-        note("chosen");
+        looks.note("chosen");
         bool seenCleaning = false;
         QMetaObject::Connection cleaning = QObject::connect(f.model.get(), &AppModel::actionProgressChanged, sheet, [&] {
             if (!f.model->processing() || seenCleaning) return;
             seenCleaning = true;
-            note("cleaning");
+            looks.note("cleaning");
             saveShot(sheet, "cache-cleaning-" + language + "-" + appearance);
         });
         sheet->cleanButton()->click();
@@ -206,11 +202,11 @@ TEST_F(ReviewSheetsTest, CacheSheetStatesFitWithASteadyList)
         ASSERT_TRUE(waitFor([&] { return !f.model->processing() && f.model->message(); }));
         QObject::disconnect(cleaning);
         ASSERT_TRUE(seenCleaning);
-        note("cleaned, with its message");
+        looks.note("cleaned, with its message");
         sheet->loadMoreButton()->click();
         ASSERT_FALSE(sheet->loadMoreButton()->isVisible());
-        note("everything listed");
-        expectSteady(looks);
+        looks.note("everything listed");
+        looks.expectSteady();
         sheet->closeButton()->click();
     }
 }
@@ -232,12 +228,10 @@ TEST_F(ReviewSheetsTest, UninstallSheetStatesFitWithASteadyList)
         UninstallReviewView* sheet = f.page->uninstallSheet();
         ASSERT_TRUE(sheet && sheet->loading());
         QSignalSpy discovered(sheet, &UninstallReviewView::itemsDiscovered);
-        QWidget* list = sheet->list();
-        std::vector<std::pair<std::string, SheetLook>> looks;
-        auto note = [&](const std::string& state) { looks.emplace_back(state, lookAt(sheet, list, state)); };
-        note("loading");
+        SheetLooks looks{sheet, sheet->list()};
+        looks.note("loading");
         ASSERT_TRUE(waitFor([&] { return discovered.count() == 1; }, 10000));
-        note("reviewing");
+        looks.note("reviewing");
         for (const std::string& path : related) sheet->checkbox(path)->click();
         // The cache folder changes after the review: its move is refused and the sheet stays.
         writeFile(related[1] + "/late-blob", "more");
@@ -245,7 +239,7 @@ TEST_F(ReviewSheetsTest, UninstallSheetStatesFitWithASteadyList)
         QMetaObject::Connection running = QObject::connect(f.model.get(), &AppModel::historyChanged, sheet, [&] {
             if (!f.model->processing() || seenRunning) return;
             seenRunning = true;
-            note("running");
+            looks.note("running");
         });
         QSignalSpy reconciled(sheet, &UninstallReviewView::reconciled);
         sheet->primaryButton()->click();
@@ -255,9 +249,9 @@ TEST_F(ReviewSheetsTest, UninstallSheetStatesFitWithASteadyList)
         ASSERT_TRUE(seenRunning);
         ASSERT_TRUE(sheet->packageRemoved());
         ASSERT_TRUE(f.model->message());
-        note("retry, with the message");
+        looks.note("retry, with the message");
         saveShot(sheet, std::string("uninstall-retry-fit-") + language);
-        expectSteady(looks);
+        looks.expectSteady();
         sheet->closeButton()->click();
     }
 }
