@@ -231,7 +231,7 @@ namespace {
 
 QScrollArea* groupList(FilesPageHarness& h) { return qobject_cast<QScrollArea*>(h.page->duplicates()->groupList()); }
 
-// Where a widget stands in the window, after the layouts have settled.
+// After the layouts have settled.
 QPoint placeOf(const QWidget* widget)
 {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
@@ -260,7 +260,7 @@ TEST_F(DuplicateGroupViewTest, TheWheelOverAPickerScrollsTheListAndKeepsTheChoic
     ASSERT_NO_FATAL_FAILURE(showGroups(h, groups));
     DuplicateGroupView* view = h.page->duplicates()->groupView(groups[1].id);
     ASSERT_NE(view, nullptr);
-    // A group being selected: a changed choice would re-apply its selection.
+    // A changed choice would re-apply the group's selection.
     click(view->rowCheckbox(2));
     const AppModel::PathSet selected = h.model->selection();
     const std::string kept = view->keep();
