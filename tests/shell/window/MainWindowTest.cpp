@@ -62,18 +62,6 @@ QWidget* tallPage(const QString& id)
     return area;
 }
 
-// Starts a restore of a file the Trash does not hold; the model is processing until it fails.
-void startRestore(ShellHarness& shell, const char* id)
-{
-    Operation record;
-    record.id = id;
-    record.path = shell.home.path("Documents/gone.txt");
-    record.success = true;
-    record.trashPath = shell.home.dataHome() + "/Trash/files/gone.txt";
-    shell.model().restore(record);
-    ASSERT_TRUE(shell.model().processing());
-}
-
 QStringList visibleLabels(QWidget* root)
 {
     QStringList texts;
@@ -428,7 +416,13 @@ TEST_F(MainWindowTest, QuitRefusedFromTheSettingsWindowShowsItsReasonInFront)
     MainWindow* window = shell.openWindow();
     AppModel& model = shell.model();
     SettingsWindow* settings = shell.app->showSettings();
-    ASSERT_NO_FATAL_FAILURE(startRestore(shell, "1C8D2E3F-4051-4263-9475-8697A8B9C0D1"));
+    Operation record;
+    record.id = "1C8D2E3F-4051-4263-9475-8697A8B9C0D1";
+    record.path = shell.home.path("Documents/gone.txt");
+    record.success = true;
+    record.trashPath = shell.home.dataHome() + "/Trash/files/gone.txt";
+    model.restore(record);
+    ASSERT_TRUE(model.processing());
 
     ASSERT_TRUE(activate(settings));
     press(settings, QKeySequence(Qt::CTRL | Qt::Key_Q));
@@ -651,6 +645,7 @@ TEST_F(MainWindowTest, SettingsWindowTakesTheCommandsForTheLastMainWindow)
 
 TEST_F(MainWindowTest, KeyboardReachesTheNavigationAndOpensPages)
 {
+    // Presses a key where the keyboard focus is.
     auto key = [](QWidget* window, Qt::Key code) {
         QWidget* focus = QApplication::focusWidget();
         QTest::keyClick(focus ? focus : window, code);
