@@ -383,7 +383,6 @@ TEST_F(MemoryPageTest, ReleaseButtonFollowsCandidatesAndBusyState)
     EXPECT_EQ(apps->quitRequests(), (std::vector<int32_t>{503, 504}));
 }
 
-// A tick belongs to the application the user chose, not to whatever holds its process id later.
 // The quit alert's action has the default role: Escape cancels, Return asks the application.
 TEST_F(MemoryPageTest, QuitAlertAnswersReturnAndEscape)
 {
@@ -395,7 +394,7 @@ TEST_F(MemoryPageTest, QuitAlertAnswersReturnAndEscape)
         std::vector<int32_t> requests;
     };
     for (const Case& c : std::vector<Case>{{Qt::Key_Escape, {}}, {Qt::Key_Return, {610}}}) {
-        SCOPED_TRACE(QTest::toString(c.key));
+        SCOPED_TRACE(c.key == Qt::Key_Return ? "Return" : "Escape");
         page->confirmQuit(alpha);
         QPointer<QDialog> dialog = page->quitConfirmation();
         ASSERT_TRUE(dialog && dialog->isVisible());
@@ -406,6 +405,7 @@ TEST_F(MemoryPageTest, QuitAlertAnswersReturnAndEscape)
     }
 }
 
+// A tick belongs to the application the user chose, not to whatever holds its process id later.
 TEST_F(MemoryPageTest, TicksStayWithTheirApplicationWhenAnIdIsReused)
 {
     open(scripted());
