@@ -52,6 +52,9 @@ std::optional<std::string> HistoryStore::load()
     needsBackup_ = false;
     try {
         if (auto text = AtomicFile::read(historyPath_)) history_ = decodeHistory(*text);
+        // Earlier versions wrote a first run oldest first: list it newest first from the
+        // start, not only after the next save.
+        sortNewestFirst();
         return std::nullopt;
     } catch (const std::exception& error) {
         history_.clear();
