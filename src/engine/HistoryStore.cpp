@@ -158,6 +158,9 @@ int64_t HistoryStore::checkpointInterval(size_t records)
 std::optional<std::string> HistoryStore::saveHistory(bool replacing)
 {
     lastSaveWritten_ = false;
+    // A merging save sorts; doing it before the lock means a save refused by another copy's
+    // lock still leaves the list newest first.
+    if (!replacing && !needsBackup_) sortNewestFirst();
     try {
         return LocalStoreLock::perform(historyPath_, [&]() -> std::optional<std::string> {
             bool merge = !replacing;
