@@ -52,6 +52,9 @@ std::optional<std::string> HistoryStore::load()
     needsBackup_ = false;
     try {
         if (auto text = AtomicFile::read(historyPath_)) history_ = decodeHistory(*text);
+        // Earlier versions wrote a first run oldest first: list it newest first from the
+        // start, not only after the next save.
+        sortNewestFirst();
         return std::nullopt;
     } catch (const std::exception& error) {
         history_.clear();
@@ -155,6 +158,9 @@ int64_t HistoryStore::checkpointInterval(size_t records)
 std::optional<std::string> HistoryStore::saveHistory(bool replacing)
 {
     lastSaveWritten_ = false;
+    // A merging save sorts; doing it before the lock means a save refused by another copy's
+    // lock still leaves the list newest first.
+    if (!replacing && !needsBackup_) sortNewestFirst();
     try {
         return LocalStoreLock::perform(historyPath_, [&]() -> std::optional<std::string> {
             bool merge = !replacing;

@@ -28,8 +28,9 @@ public:
     // True while the history file that failed to load has not yet been copied aside.
     bool needsBackup() const { return needsBackup_; }
 
-    // Start-up load. A missing file gives an empty history. A file that cannot be read or
-    // decoded gives an empty history, sets needsBackup and returns the message for the user:
+    // Start-up load, newest first (a file in that order keeps its order). A missing file gives
+    // an empty history. A file that cannot be read or decoded gives an empty history, sets
+    // needsBackup and returns the message for the user:
     // "操作记录无法读取；下次保存前会保留原文件副本。" followed by the error's description.
     std::optional<std::string> load();
 

@@ -84,7 +84,7 @@ TEST(HistoryStore, LoadAtStartUp)
     EXPECT_TRUE(store.history().empty());
     EXPECT_FALSE(store.needsBackup());
 
-    std::vector<Operation> saved{record("/b", 20), record("/a", 30)};
+    std::vector<Operation> saved{record("/a", 30), record("/b", 20)};
     writeFile(s.historyPath, encodeHistory(saved));
     EXPECT_EQ(store.load(), std::nullopt);
     EXPECT_EQ(store.history(), saved) << "file order is kept";
@@ -109,6 +109,36 @@ TEST(HistoryStore, LoadAtStartUp)
         return *message == kUnreadablePrefix + std::system_error(EACCES, std::generic_category()).code().message() ? 0 : 2;
     });
     EXPECT_EQ(status, 0);
+}
+
+// A file written oldest first (by an earlier version's first run, or by hand) is listed
+// newest first from the start, not only after the next save; equal dates keep file order.
+TEST(HistoryStore, LoadListsNewestFirst)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::string, double>> file;
+        Paths listed;
+    };
+    const std::vector<Case> cases{
+        {"newest first already", {{"/c", 30}, {"/b", 20}, {"/a", 10}}, {"/c", "/b", "/a"}},
+        {"oldest first", {{"/a", 10}, {"/b", 20}, {"/c", 30}}, {"/c", "/b", "/a"}},
+        {"mixed, equal dates", {{"/x", 20}, {"/a", 10}, {"/y", 20}, {"/c", 30}}, {"/c", "/x", "/y", "/a"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Stores s;
+        std::vector<Operation> file;
+        for (const auto& [path, date] : c.file) file.push_back(record(path, date));
+        std::string text = encodeHistory(file);
+        writeFile(s.historyPath, text);
+        HistoryStore store = s.store();
+        EXPECT_EQ(store.load(), std::nullopt);
+        EXPECT_EQ(paths(store.history()), c.listed);
+        EXPECT_EQ(readFile(s.historyPath), text) << "loading never touches the file";
+        EXPECT_EQ(store.saveHistory(false), std::nullopt);
+        EXPECT_EQ(paths(s.onDisk()), c.listed);
+    }
 }
 
 TEST(HistoryStore, SaveWritesAndAcknowledgesTheJournal)

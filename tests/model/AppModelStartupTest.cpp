@@ -1,4 +1,5 @@
 #include "ModelTestSupport.h"
+#include "HeldLock.h"
 
 #include "engine/FileEngine.h"
 #include "engine/HistoryStore.h"
@@ -174,6 +175,21 @@ TEST(AppModelStartup, JournalMerge)
         ASSERT_EQ(left.size(), 2u) << "interrupted entries survive the save";
         EXPECT_EQ(left[0].operation.path, "/data/restoring.txt");
         EXPECT_EQ(left[1].operation.path, "/data/moving.txt");
+    }
+    {
+        SCOPED_TRACE("merged entries older than the file's records, the save refused by another copy");
+        ModelHome env;
+        makeDirs(env.storeFolder());
+        HistoryStore store(env.historyPath(), nullptr);
+        store.history() = {movedRecord("/data/newer.txt", 300)};
+        ASSERT_FALSE(store.saveHistory(true).has_value());
+        env.journal()->record(movedRecord("/data/older.txt", 100), OperationJournal::kFinished);
+        HeldLock held(env.historyPath());
+        auto model = env.model();
+        ASSERT_EQ(model->recoveryNotes().size(), 1u);
+        EXPECT_EQ(model->recoveryNotes()[0].rfind("恢复记录保存失败：", 0), 0u) << model->recoveryNotes()[0];
+        EXPECT_EQ(historyPaths(model->history()), (std::vector<std::string>{"/data/newer.txt", "/data/older.txt"}))
+            << "listed newest first though nothing was saved";
     }
     {
         SCOPED_TRACE("the save of merged entries fails");
