@@ -7,6 +7,7 @@
 #include "shell/style/BrandArtwork.h"
 #include "shell/LocalizedText.h"
 
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
@@ -184,6 +185,16 @@ SoftwareUpdateController::SoftwareUpdateController(SoftwareUpdateEnvironment env
     network_ = environment_.network ? environment_.network : new QNetworkAccessManager(this);
     // Certificate checks stay on whatever configuration was handed in.
     environment_.tls.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    // The shared controller is never destroyed, so its own network would outlive the event
+    // loop: its HTTP thread would still hold TLS connections while the exit handlers free
+    // OpenSSL's state. It goes, with its thread joined, when the program quits.
+    if (!environment_.network && QCoreApplication::instance()) {
+        connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, [this] {
+            transfer_.reset();
+            delete network_;
+            network_ = nullptr;
+        });
+    }
 }
 
 SoftwareUpdateController::~SoftwareUpdateController() = default;
@@ -250,7 +261,8 @@ void SoftwareUpdateController::setState(State state)
 
 QNetworkReply* SoftwareUpdateController::start(const QUrl& url, Fetch fetch)
 {
-    if (!url.isValid() || url.scheme() != QLatin1String("https") || url.host().isEmpty() || neverResolves(url))
+    if (!network_ || !url.isValid() || url.scheme() != QLatin1String("https") || url.host().isEmpty() ||
+        neverResolves(url))
         return nullptr;
     const bool manifest = fetch == Fetch::manifest;
     QNetworkRequest request(url);

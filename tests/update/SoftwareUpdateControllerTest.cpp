@@ -452,7 +452,7 @@ TEST_F(SoftwareUpdateControllerTest, QuittingTheProgramMidDownloadLeavesNoFileBe
         else program.write("quit\n");
         ASSERT_TRUE(QTest::qWaitFor([&] { return program.state() == QProcess::NotRunning; }, 20000)) << how;
         EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << how;
-        EXPECT_EQ(program.exitCode(), 0) << how << ": it quit through the shell";
+        EXPECT_EQ(program.exitCode(), 0) << how << ": it quit through the shell, with no thread left running";
         EXPECT_EQ(imageFilesUnder(QString::fromStdString(home.root())), QStringList{}) << how;
         EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(home.dataHome()) + "/local.tessyn.preview/updates")) << how;
     }
