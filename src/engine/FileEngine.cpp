@@ -24,6 +24,15 @@ std::string canonicalURL(const std::string& path)
     return resolvedPath(path);
 }
 
+std::string canonicalOrSame(const std::string& path)
+{
+    try {
+        return canonicalURL(path);
+    } catch (const std::exception&) {
+        return path;
+    }
+}
+
 std::optional<FileEntry> snapshot(const std::string& path)
 {
     std::string resolved = canonicalURL(path);

@@ -16,6 +16,9 @@ std::optional<FileEntry> entry(const std::string& path, const struct stat& info)
 // realpath of the path: every link, "." and ".." resolved. Throws the POSIX error.
 std::string canonicalURL(const std::string& path);
 
+// canonicalURL, or the path as given when it cannot be resolved.
+std::string canonicalOrSame(const std::string& path);
+
 // The record of the path now: its resolved path with the type and dates of the named item
 // itself (a link yields none). Throws the POSIX error.
 std::optional<FileEntry> snapshot(const std::string& path);

@@ -451,16 +451,9 @@ ScanReport scan(const std::string& rootPath, const ScanProgressHandler& progress
         report.warnings = {"无法读取所选目录。"};
         return report;
     }
-    auto resolved = [](const std::string& folder) {
-        try {
-            return canonicalURL(folder);
-        } catch (const std::exception&) {
-            return folder;
-        }
-    };
     // Tessyn's own stores (history, journal, lock files) are never offered for a move.
-    std::string homeTrash = resolved(Locations::homeTrash());
-    std::string ownData = resolved(Locations::applicationSupport());
+    std::string homeTrash = canonicalOrSame(Locations::homeTrash());
+    std::string ownData = canonicalOrSame(Locations::applicationSupport());
 
     DirNode tree;
     tree.path = root;

@@ -32,15 +32,6 @@ bool fileExists(const std::string& path)
     return stat(path.c_str(), &info) == 0;
 }
 
-std::string resolvedOrSame(const std::string& path)
-{
-    try {
-        return FileEngine::canonicalURL(path);
-    } catch (const std::exception&) {
-        return path;
-    }
-}
-
 bool isBelowOrSame(const std::string& path, const std::string& folder)
 {
     if (folder.empty()) return false;
@@ -54,7 +45,7 @@ bool isBelowOrSame(const std::string& path, const std::string& folder)
 bool isRefusedFolder(const std::string& chosen)
 {
     if (chosen == "/") return true;
-    std::string resolved = resolvedOrSame(chosen);
+    std::string resolved = FileEngine::canonicalOrSame(chosen);
     if (resolved == "/") return true;
     size_t start = 0;
     while (start <= resolved.size()) {
@@ -69,7 +60,7 @@ bool isRefusedFolder(const std::string& chosen)
     }
     for (const char* system : {"/proc", "/sys", "/dev", "/run"})
         if (isBelowOrSame(resolved, system)) return true;
-    return isBelowOrSame(resolved, resolvedOrSame(Locations::homeTrash()));
+    return isBelowOrSame(resolved, FileEngine::canonicalOrSame(Locations::homeTrash()));
 }
 
 // The path with links, "." and ".." resolved as far as it exists, the rest taken as written.
@@ -166,7 +157,7 @@ AppModel::AppModel(std::optional<std::string> historyPath, std::optional<std::ve
     memory_ = services_.readMemory();
 
     std::string home = userHome ? *userHome : Locations::homeFolder();
-    maintenanceHome_ = resolvedOrSame(home);
+    maintenanceHome_ = FileEngine::canonicalOrSame(home);
     maintenanceAppRoots_ = appRoots ? *appRoots
                                     : std::vector<std::string>{Locations::systemApplications(),
                                                                (home == "/" ? "" : home) + "/Applications"};
