@@ -4,6 +4,7 @@
 #include "engine/ContentReader.h"
 #include "engine/Sha256.h"
 #include "platform/Errors.h"
+#include "platform/FdCloser.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -239,7 +240,7 @@ void UpdateManifest::verifyFile(const std::string& path) const
 {
     int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) throwErrno();
-    ContentReader owner(fd, 0);  // closes it
+    FdCloser owner{fd};
     verifyOpenFile(fd);
 }
 
