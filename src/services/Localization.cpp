@@ -87,8 +87,6 @@ struct Slot {
     std::optional<long long> number;
 };
 
-std::vector<Slot> findSlots(std::string_view text);
-
 // A slot set off by full-width punctuation ("失败：{0}", "{0}；已保留") holds a message or an
 // error; one set off by spaces or a dot holds a name ("卸载 {0}"), which is shown as it is even
 // when it happens to read like one of our texts.
