@@ -129,25 +129,21 @@ bool isShipped(const QString& symbol)
     return QFile::exists(resourceFor(symbol));
 }
 
-QIcon shipped(const QString& symbol)
+// One cache per colouring: every use of a symbol shares one engine and its rendered masks.
+static QIcon tintedIcon(const QString& symbol, bool accent)
 {
-    static QHash<QString, QIcon> icons;
-    auto found = icons.constFind(symbol);
-    if (found != icons.constEnd()) return *found;
-    QIcon icon = isShipped(symbol) ? QIcon(new TintedSymbolEngine(resourceFor(symbol))) : QIcon();
-    icons.insert(symbol, icon);
+    static QHash<QString, QIcon> icons[2];
+    QHash<QString, QIcon>& cache = icons[accent ? 1 : 0];
+    auto found = cache.constFind(symbol);
+    if (found != cache.constEnd()) return *found;
+    QIcon icon = isShipped(symbol) ? QIcon(new TintedSymbolEngine(resourceFor(symbol), accent)) : QIcon();
+    cache.insert(symbol, icon);
     return icon;
 }
 
-QIcon accented(const QString& symbol)
-{
-    static QHash<QString, QIcon> icons;
-    auto found = icons.constFind(symbol);
-    if (found != icons.constEnd()) return *found;
-    QIcon icon = isShipped(symbol) ? QIcon(new TintedSymbolEngine(resourceFor(symbol), true)) : QIcon();
-    icons.insert(symbol, icon);
-    return icon;
-}
+QIcon shipped(const QString& symbol) { return tintedIcon(symbol, false); }
+
+QIcon accented(const QString& symbol) { return tintedIcon(symbol, true); }
 
 QPixmap tinted(const QString& symbol, const QSize& size, const QColor& colour, qreal ratio)
 {
