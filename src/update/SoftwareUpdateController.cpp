@@ -2,6 +2,7 @@
 
 #include "platform/FileWrites.h"
 #include "platform/Locations.h"
+#include "platform/PathText.h"
 #include "shell/app/AppSettings.h"
 #include "shell/app/AppVersion.h"
 #include "shell/style/BrandArtwork.h"
@@ -55,10 +56,8 @@ std::string existingFolderAt(std::string path)
     while (true) {
         struct stat info {};
         if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return path;
-        const size_t slash = path.find_last_of('/');
-        if (slash == std::string::npos) return ".";
-        if (slash == 0) return "/";
-        path.resize(slash);
+        path = parentOf(path);
+        if (path == "." || path == "/") return path;
     }
 }
 
