@@ -3,6 +3,9 @@
 #include "shell/LocalizedText.h"
 #include "shell/controls/StyledLabel.h"
 
+#include <QCoreApplication>
+#include <QScrollArea>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -33,7 +36,12 @@ DisclosureGroup::DisclosureGroup(QWidget* content, QWidget* parent) : QWidget(pa
     toggle_->setAutoRaise(true);
     toggle_->setArrowType(Qt::RightArrow);
     toggle_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    connect(toggle_, &QToolButton::clicked, this, [this] { setExpanded(!expanded_); });
+    connect(toggle_, &QToolButton::clicked, this, [this] {
+        setExpanded(!expanded_);
+        // Opened by hand, the content is brought into view in the page or list scrolling around
+        // it, once the layouts have made room for it; otherwise only the arrow seems to change.
+        if (expanded_) QTimer::singleShot(0, this, [this] { revealContent(); });
+    });
     column->addWidget(toggle_, 0, Qt::AlignLeft);
     column->addWidget(content_);
     content_->setVisible(false);
@@ -59,4 +67,14 @@ void DisclosureGroup::setExpanded(bool expanded)
     expanded_ = expanded;
     toggle_->setArrowType(expanded ? Qt::DownArrow : Qt::RightArrow);
     content_->setVisible(expanded);
+}
+
+void DisclosureGroup::revealContent()
+{
+    for (int turn = 0; turn < 3; ++turn) QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    for (QWidget* up = parentWidget(); up; up = up->parentWidget())
+        if (auto* area = qobject_cast<QScrollArea*>(up)) {
+            area->ensureWidgetVisible(content_, 0, 0);
+            return;
+        }
 }

@@ -20,6 +20,8 @@ public:
     QWidget* content() const { return content_; }
 
 private:
+    void revealContent();
+
     QToolButton* toggle_ = nullptr;
     QWidget* content_ = nullptr;
     QString label_;

@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QToolButton>
 
 // The files page in its main states, in both languages and both appearances: every visible
 // one-line label and button gets the width its text needs. With TESSYN_SHOT_DIR set, the
@@ -186,8 +187,13 @@ TEST_F(FilesPageLayoutTest, SelectionBarStaysInTheWindowAndTheTableGivesWayFirst
                     QString name = QStringLiteral("window-%1x%2%3%4-%5").arg(size.width()).arg(size.height())
                                        .arg(message ? "-message" : "").arg(open ? "-notes" : "").arg(language);
                     SCOPED_TRACE(name.toStdString());
-                    h.page->scanNotes()->setExpanded(open);
+                    // Opened as a user opens it: the notes then come into view.
+                    if (h.page->scanNotes()->expanded() != open) h.page->scanNotes()->toggle()->click();
                     settleLayout();
+                    if (open) {
+                        QWidget* viewport = h.page->areas()->viewport();
+                        EXPECT_TRUE(viewport->rect().contains(notes->mapTo(viewport, QPoint(0, 0)))) << "notes out of view";
+                    }
                     for (QWidget* shown : {static_cast<QWidget*>(h.page->selectionCaption()),
                                            static_cast<QWidget*>(h.page->reviewButton())}) {
                         ASSERT_TRUE(shown->isVisible());
