@@ -10,7 +10,7 @@
 #include "shell/DisplayText.h"
 #include "shell/LocalizedText.h"
 #include "shell/controls/NativeActionButton.h"
-#include "shell/controls/NativeRelatedCheckbox.h"
+#include "pages/apps/NativeRelatedCheckbox.h"
 #include "shell/PageTask.h"
 #include "shell/style/Typography.h"
 

@@ -16,7 +16,7 @@
 #include "shell/LocalizedText.h"
 #include "shell/PageLayout.h"
 #include "shell/controls/NativeActionButton.h"
-#include "shell/controls/NativeFileTable.h"
+#include "pages/files/NativeFileTable.h"
 #include "shell/style/Palette.h"
 #include "shell/controls/SectionCard.h"
 #include "shell/style/SymbolIcon.h"

@@ -7,7 +7,7 @@
 #include "shell/app/AppSettings.h"
 #include "shell/LocalizedText.h"
 #include "shell/controls/NativeActionButton.h"
-#include "shell/controls/NativeRelatedCheckbox.h"
+#include "pages/apps/NativeRelatedCheckbox.h"
 #include "shell/controls/StyledLabel.h"
 
 #include <QCheckBox>

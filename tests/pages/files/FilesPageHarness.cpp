@@ -5,7 +5,7 @@
 #include "shell/window/CachedPageHost.h"
 #include "shell/window/MainView.h"
 #include "shell/window/MainWindow.h"
-#include "shell/controls/NativeFileTable.h"
+#include "pages/files/NativeFileTable.h"
 #include "shell/window/PageContent.h"
 #include "shell/window/PageDestinations.h"
 

@@ -7,7 +7,7 @@
 #include "shell/window/MainView.h"
 #include "shell/window/MainWindow.h"
 #include "shell/controls/NativeActionButton.h"
-#include "shell/controls/NativeFileTable.h"
+#include "pages/files/NativeFileTable.h"
 
 #include <QAbstractButton>
 #include <QDir>

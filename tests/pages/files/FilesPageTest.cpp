@@ -14,7 +14,7 @@
 #include "shell/window/MainWindow.h"
 #include "shell/controls/NativeActionButton.h"
 #include "shell/window/PageDestinations.h"
-#include "shell/controls/NativeFileTable.h"
+#include "pages/files/NativeFileTable.h"
 
 #include <QLineEdit>
 #include <QListView>

@@ -1,4 +1,4 @@
-#include "shell/controls/NativeRelatedCheckbox.h"
+#include "pages/apps/NativeRelatedCheckbox.h"
 
 #include "shell/app/AppSettings.h"
 #include "shell/LocalizedText.h"

@@ -1,8 +1,8 @@
-#include "../ShellTestSupport.h"
+#include "../../shell/ShellTestSupport.h"
 
 #include "engine/ByteFormat.h"
 #include "shell/app/AppSettings.h"
-#include "shell/controls/NativeFileTable.h"
+#include "pages/files/NativeFileTable.h"
 #include "shell/style/Palette.h"
 
 #include <QContextMenuEvent>

@@ -1,4 +1,4 @@
-#include "shell/controls/NativeFileTable.h"
+#include "pages/files/NativeFileTable.h"
 
 #include "engine/ByteFormat.h"
 #include "shell/app/AppSettings.h"

@@ -1,6 +1,6 @@
-#include "../ShellTestSupport.h"
+#include "../../shell/ShellTestSupport.h"
 
-#include "shell/controls/NativeFileTable.h"
+#include "pages/files/NativeFileTable.h"
 
 #include <QElapsedTimer>
 #include <QScrollBar>
