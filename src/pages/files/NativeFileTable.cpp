@@ -16,7 +16,6 @@
 #include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMenu>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QScrollBar>
@@ -301,10 +300,11 @@ private:
         painter->setRenderHint(QPainter::Antialiasing);
         for (auto b : {NativeFileTable::previewButton, NativeFileTable::revealButton}) {
             QRect r = buttonRect(cell, b);
-            bool hovered = table_->hovered_ && table_->hovered_->first == row && table_->hovered_->second == b;
+            RowButtonHit hit{row, b};
+            bool hovered = table_->buttons_->hovered() == hit;
             if (hovered && !processing) {
                 QColor wash = selected ? QColor(255, 255, 255) : Palette::ink();
-                bool down = table_->pressed_ && *table_->pressed_ == std::make_pair(row, b);
+                bool down = table_->buttons_->pressed() == hit;
                 wash.setAlphaF(down ? 0.18f : 0.09f);
                 QPainterPath path;
                 path.addRoundedRect(QRectF(r).adjusted(1, 1, -1, -1), 6, 6);
@@ -326,6 +326,10 @@ NativeFileTable::NativeFileTable(QWidget* parent) : QTableView(parent)
     setItemDelegate(delegate_);
     model_->reload(model_->files(), {}, false, currentLanguage());
     reveal_ = [](const std::string& path) { DesktopServices::reveal(path); };
+    buttons_ = new RowButtonTracker(
+        this, [this](const QPoint& at) { return buttonAt(at); },
+        [this](const RowButtonHit& hit) { return rowButtonRect(hit.row, RowButton(hit.button)); },
+        [this](const RowButtonHit& hit) { trigger(hit.row, RowButton(hit.button)); });
 
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -338,7 +342,6 @@ NativeFileTable::NativeFileTable(QWidget* parent) : QTableView(parent)
     setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    setMouseTracking(true);
     setFrameShape(QFrame::NoFrame);
     // One stop in the focus chain: Tab goes on to the page's next control instead of walking
     // through every cell of every row.
@@ -408,7 +411,7 @@ void NativeFileTable::apply(FileList files, FilePresentationMap presentation, Pa
             slots_.clear();
             indexed_ = false;
             // A row button held down stood for a file that may no longer be on that row.
-            pressed_.reset();
+            buttons_->cancelPress();
         }
         // Equal rows keep the list the index points into.
         model_->reload(sameFiles ? old : std::move(files), std::move(presentation), processing, language);
@@ -641,13 +644,13 @@ QRect NativeFileTable::rowButtonRect(int row, RowButton button) const
     return FileTableDelegate::buttonRect(cell, button);
 }
 
-std::optional<std::pair<int, NativeFileTable::RowButton>> NativeFileTable::buttonAt(const QPoint& pos) const
+std::optional<RowButtonHit> NativeFileTable::buttonAt(const QPoint& pos) const
 {
     QModelIndex index = indexAt(pos);
     if (!index.isValid() || index.column() != actionsColumn) return std::nullopt;
     QRect cell = visualRect(index);
     for (auto b : {previewButton, revealButton})
-        if (FileTableDelegate::buttonRect(cell, b).contains(pos)) return std::make_pair(index.row(), b);
+        if (FileTableDelegate::buttonRect(cell, b).contains(pos)) return RowButtonHit{index.row(), b};
     return std::nullopt;
 }
 
@@ -658,70 +661,4 @@ void NativeFileTable::trigger(int row, RowButton button)
     if (!e) return;
     const auto& handler = button == previewButton ? preview_ : reveal_;
     if (handler) handler(e->path);
-}
-
-void NativeFileTable::mousePressEvent(QMouseEvent* event)
-{
-    // A row button takes the click for itself: the selection stays as it was.
-    if (auto hit = buttonAt(event->position().toPoint()); hit && event->button() == Qt::LeftButton) {
-        pressed_ = hit;
-        viewport()->update(rowButtonRect(hit->first, hit->second));
-        event->accept();
-        return;
-    }
-    QTableView::mousePressEvent(event);
-}
-
-void NativeFileTable::mouseReleaseEvent(QMouseEvent* event)
-{
-    if (pressed_) {
-        auto pressed = *pressed_;
-        pressed_.reset();
-        viewport()->update(rowButtonRect(pressed.first, pressed.second));
-        if (event->button() == Qt::LeftButton && buttonAt(event->position().toPoint()) == pressed)
-            trigger(pressed.first, pressed.second);
-        event->accept();
-        return;
-    }
-    QTableView::mouseReleaseEvent(event);
-}
-
-void NativeFileTable::mouseDoubleClickEvent(QMouseEvent* event)
-{
-    if (auto hit = buttonAt(event->position().toPoint())) {
-        pressed_ = hit;
-        event->accept();
-        return;
-    }
-    QTableView::mouseDoubleClickEvent(event);
-}
-
-void NativeFileTable::setHovered(std::optional<std::pair<int, RowButton>> hovered)
-{
-    if (hovered == hovered_) return;
-    if (hovered_) viewport()->update(rowButtonRect(hovered_->first, hovered_->second));
-    hovered_ = hovered;
-    if (hovered_) viewport()->update(rowButtonRect(hovered_->first, hovered_->second));
-}
-
-void NativeFileTable::mouseMoveEvent(QMouseEvent* event)
-{
-    setHovered(buttonAt(event->position().toPoint()));
-    if (pressed_) {
-        event->accept();
-        return;
-    }
-    QTableView::mouseMoveEvent(event);
-}
-
-void NativeFileTable::leaveEvent(QEvent* event)
-{
-    setHovered(std::nullopt);
-    QTableView::leaveEvent(event);
-}
-
-bool NativeFileTable::viewportEvent(QEvent* event)
-{
-    if (event->type() == QEvent::Leave) setHovered(std::nullopt);
-    return QTableView::viewportEvent(event);
 }

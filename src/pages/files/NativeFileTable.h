@@ -2,6 +2,7 @@
 #include "engine/FileEntry.h"
 #include "engine/FilePresentation.h"
 #include "services/Localization.h"
+#include "shell/controls/RowButtonTracker.h"
 
 #include <QTableView>
 #include <functional>
@@ -83,12 +84,6 @@ signals:
 protected:
     QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
                                                          const QEvent* event = nullptr) const override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-    void mouseDoubleClickEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void leaveEvent(QEvent* event) override;
-    bool viewportEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
     void focusInEvent(QFocusEvent* event) override;
@@ -103,8 +98,7 @@ private:
     bool updating_ = false;
     std::function<void(const std::string&)> preview_;
     std::function<void(const std::string&)> reveal_;
-    std::optional<std::pair<int, RowButton>> pressed_;
-    std::optional<std::pair<int, RowButton>> hovered_;
+    RowButtonTracker* buttons_ = nullptr;
     QAction* rowActions_[2] = {nullptr, nullptr};
     // The file a context menu is open for; the actions take the current row otherwise.
     std::optional<std::string> menuPath_;
@@ -126,9 +120,8 @@ private:
     std::vector<int> rowsFor(const PathSelection& selection);
     void syncSelection();
     void userSelectionChanged();
-    std::optional<std::pair<int, RowButton>> buttonAt(const QPoint& viewportPos) const;
+    std::optional<RowButtonHit> buttonAt(const QPoint& viewportPos) const;
     void trigger(int row, RowButton button);
-    void setHovered(std::optional<std::pair<int, RowButton>> hovered);
     void retitleRowActions();
     // The row of the file the context menu is open for, -1 once it is no longer listed.
     int menuRow();

@@ -12,7 +12,6 @@
 #include <QHelpEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyleOptionButton>
@@ -312,8 +311,9 @@ private:
         bool enabled = !list_->blocked_ && list_->isEnabled();
         if (enabled) {
             button.state |= QStyle::State_Enabled;
-            if (list_->hovered_ == row) button.state |= QStyle::State_MouseOver;
-            if (list_->pressed_ == row && list_->hovered_ == row) button.state |= QStyle::State_Sunken;
+            bool hovered = list_->buttons_->hovered() == RowButtonHit{row};
+            if (hovered) button.state |= QStyle::State_MouseOver;
+            if (hovered && list_->buttons_->pressed() == RowButtonHit{row}) button.state |= QStyle::State_Sunken;
             if (list_->hasFocus() && list_->currentIndex().row() == row) button.state |= QStyle::State_HasFocus;
         } else {
             button.palette.setCurrentColorGroup(QPalette::Disabled);
@@ -338,7 +338,11 @@ HistoryRecordList::HistoryRecordList(QWidget* parent) : QListView(parent)
     verticalScrollBar()->setSingleStep(delegate_->rowHeight() / 3);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setFrameShape(QFrame::NoFrame);
-    setMouseTracking(true);
+    buttons_ = new RowButtonTracker(
+        this, [this](const QPoint& at) { return buttonAt(at); },
+        [this](const RowButtonHit& hit) { return restoreButtonRect(hit.row); },
+        [this](const RowButtonHit& hit) { press(hit.row); },
+        [this](const RowButtonHit& hit) { setCurrentIndex(model_->index(hit.row)); });
     // The panel behind the list paints the surface and its rounded outline.
     setAutoFillBackground(false);
     viewport()->setAutoFillBackground(false);
@@ -358,8 +362,8 @@ void HistoryRecordList::setRecords(const std::vector<Operation>& records)
 {
     int scrolled = verticalScrollBar()->value();
     if (model_->update(records)) return;
-    hovered_.reset();
-    pressed_.reset();
+    buttons_->setHovered(std::nullopt);
+    buttons_->cancelPress();
     // Lay the new rows out now so the old scroll position can be taken up again.
     executeDelayedItemsLayout();
     verticalScrollBar()->setValue(scrolled);
@@ -371,7 +375,7 @@ void HistoryRecordList::setRestoreBlocked(bool blocked)
 {
     if (blocked == blocked_) return;
     blocked_ = blocked;
-    if (blocked) pressed_.reset();
+    buttons_->setBlocked(blocked);
     viewport()->update();
 }
 
@@ -393,13 +397,13 @@ QString HistoryRecordList::dateText(int row) const
     return model_->record(row) ? model_->texts(row).date : QString();
 }
 
-std::optional<int> HistoryRecordList::buttonAt(const QPoint& viewportPos) const
+std::optional<RowButtonHit> HistoryRecordList::buttonAt(const QPoint& viewportPos) const
 {
     QModelIndex index = indexAt(viewportPos);
     if (!index.isValid()) return std::nullopt;
     QRect button = restoreButtonRect(index.row());
     if (button.isNull() || !button.contains(viewportPos)) return std::nullopt;
-    return index.row();
+    return RowButtonHit{index.row()};
 }
 
 void HistoryRecordList::press(int row)
@@ -410,69 +414,6 @@ void HistoryRecordList::press(int row)
     QWidget* host = window();
     ActionConfirmation::setSourceWindow(host == this ? nullptr : host);
     emit restoreRequested(*record);
-}
-
-void HistoryRecordList::setHovered(std::optional<int> row)
-{
-    if (row == hovered_) return;
-    hovered_ = row;
-    viewport()->update();
-}
-
-void HistoryRecordList::mousePressEvent(QMouseEvent* event)
-{
-    if (event->button() == Qt::LeftButton) {
-        if (auto row = buttonAt(event->position().toPoint())) {
-            if (!blocked_) {
-                pressed_ = row;
-                setHovered(row);
-                setCurrentIndex(model_->index(*row));
-                viewport()->update();
-            }
-            event->accept();
-            return;
-        }
-    }
-    QListView::mousePressEvent(event);
-}
-
-void HistoryRecordList::mouseReleaseEvent(QMouseEvent* event)
-{
-    if (pressed_ && event->button() == Qt::LeftButton) {
-        int row = *pressed_;
-        pressed_.reset();
-        viewport()->update();
-        if (buttonAt(event->position().toPoint()) == row) press(row);
-        event->accept();
-        return;
-    }
-    QListView::mouseReleaseEvent(event);
-}
-
-void HistoryRecordList::mouseDoubleClickEvent(QMouseEvent* event)
-{
-    // A quick second click on the button is another press, not an edit.
-    if (event->button() == Qt::LeftButton && buttonAt(event->position().toPoint())) {
-        mousePressEvent(event);
-        return;
-    }
-    QListView::mouseDoubleClickEvent(event);
-}
-
-void HistoryRecordList::mouseMoveEvent(QMouseEvent* event)
-{
-    setHovered(buttonAt(event->position().toPoint()));
-    if (pressed_) {
-        event->accept();
-        return;
-    }
-    QListView::mouseMoveEvent(event);
-}
-
-void HistoryRecordList::leaveEvent(QEvent* event)
-{
-    setHovered(std::nullopt);
-    QListView::leaveEvent(event);
 }
 
 void HistoryRecordList::keyPressEvent(QKeyEvent* event)

@@ -1,5 +1,6 @@
 #pragma once
 #include "engine/Operation.h"
+#include "shell/controls/RowButtonTracker.h"
 
 #include <QListView>
 #include <optional>
@@ -44,11 +45,6 @@ signals:
     void restoreRequested(const Operation& record);
 
 protected:
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-    void mouseDoubleClickEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void leaveEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
@@ -57,10 +53,8 @@ private:
     HistoryRecordModel* model_ = nullptr;
     HistoryRecordDelegate* delegate_ = nullptr;
     bool blocked_ = false;
-    std::optional<int> hovered_;  // row whose restore button is under the pointer
-    std::optional<int> pressed_;  // row whose restore button is held down
+    RowButtonTracker* buttons_ = nullptr;
 
-    std::optional<int> buttonAt(const QPoint& viewportPos) const;
+    std::optional<RowButtonHit> buttonAt(const QPoint& viewportPos) const;
     void press(int row);
-    void setHovered(std::optional<int> row);
 };

@@ -424,3 +424,20 @@ TEST_F(NativeFileTableTest, ARowButtonPressedBeforeTheRowsChangeDoesNotActOnAnot
     QTest::mouseRelease(table->viewport(), Qt::LeftButton, {}, at);
     EXPECT_EQ(previewed, std::vector<std::string>{files[3].path});
 }
+
+// Only the left button presses a row button, a quick second click included: a double click
+// with another button leaves nothing held down for a later left release to act on.
+TEST_F(NativeFileTableTest, OnlyALeftDoubleClickPressesARowButton)
+{
+    table->apply(std::make_shared<std::vector<FileEntry>>(sixFiles()), {}, {}, false, AppLanguage::english);
+    QPoint at = table->rowButtonRect(2, NativeFileTable::previewButton).center();
+    for (auto [button, acts] : {std::pair{Qt::LeftButton, true}, std::pair{Qt::RightButton, false},
+                                std::pair{Qt::MiddleButton, false}}) {
+        SCOPED_TRACE(button);
+        previewed.clear();
+        QTest::mouseDClick(table->viewport(), button, {}, at);
+        QTest::mouseRelease(table->viewport(), Qt::LeftButton, {}, at);
+        if (button != Qt::LeftButton) QTest::mouseRelease(table->viewport(), button, {}, at);
+        EXPECT_EQ(previewed, acts ? std::vector<std::string>{"/d/c.txt"} : std::vector<std::string>{});
+    }
+}
