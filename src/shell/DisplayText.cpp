@@ -1,5 +1,6 @@
 #include "shell/DisplayText.h"
 
+#include "engine/ByteFormat.h"
 #include "engine/Dates.h"
 
 #include <QDateTime>
@@ -37,6 +38,8 @@ QString textFromBytes(std::string_view bytes)
 {
     return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
+
+QString sizeText(int64_t bytes) { return QString::fromStdString(formatFileSize(bytes)); }
 
 QString numericDate(double date)
 {

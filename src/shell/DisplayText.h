@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <cstdint>
 #include <string_view>
 
 // A file name or path as one line of plain text: bytes read as UTF-8, and every character that
@@ -11,6 +12,9 @@ QString displayLine(std::string_view bytes);
 
 // Bytes read as UTF-8, for texts that are not shown as a single line.
 QString textFromBytes(std::string_view bytes);
+
+// A size in bytes as the pages show it ("1.2 GB").
+QString sizeText(int64_t bytes);
 
 // The user's short numeric date of `date` (seconds since 2001), without and with the short
 // time; ISO 8601 when the locale gives no formatter. Main thread only: the formatters are shared.

@@ -21,6 +21,14 @@ QVBoxLayout* column(QWidget* owner, int spacing, int margin)
     return layout;
 }
 
+QHBoxLayout* row(QWidget* owner, int spacing, int margin)
+{
+    auto* layout = new QHBoxLayout(owner);
+    layout->setContentsMargins(margin, margin, margin, margin);
+    layout->setSpacing(spacing);
+    return layout;
+}
+
 void placeCentred(QWidget* area, QWidget* content)
 {
     auto* centre = column(area, 0);

@@ -1,5 +1,6 @@
 #pragma once
 
+class QHBoxLayout;
 class QScrollArea;
 class QVBoxLayout;
 class QWidget;
@@ -10,6 +11,8 @@ void setUpPageScrollArea(QScrollArea* area);
 
 // A vertical layout on `owner` with `spacing` between items and `margin` on every side.
 QVBoxLayout* column(QWidget* owner, int spacing, int margin = 0);
+// The same, horizontal.
+QHBoxLayout* row(QWidget* owner, int spacing, int margin = 0);
 
 // Lays `content` out in the middle of `area`, with equal room left on either side and above
 // and below; `content` takes the width it may have up to its maximum.

@@ -1,6 +1,5 @@
 #include "pages/files/FilesPage.h"
 
-#include "engine/ByteFormat.h"
 #include "model/AppModel.h"
 #include "shell/controls/DisclosureGroup.h"
 #include "pages/files/DuplicatesSection.h"
@@ -50,15 +49,6 @@ const char* const kSorts[] = {"大小", "最近修改", "名称"};
 
 QString q(const std::string& text) { return QString::fromStdString(text); }
 QString q(const char* text) { return QString::fromUtf8(text); }
-QString sizeText(int64_t bytes) { return q(formatFileSize(bytes)); }
-
-QHBoxLayout* row(QWidget* owner, int spacing, int margin = 0)
-{
-    auto* layout = new QHBoxLayout(owner);
-    layout->setContentsMargins(margin, margin, margin, margin);
-    layout->setSpacing(spacing);
-    return layout;
-}
 
 QPushButton* button(const QString& chinese, const QString& symbol = {})
 {

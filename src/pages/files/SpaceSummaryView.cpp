@@ -1,7 +1,7 @@
 #include "pages/files/SpaceSummaryView.h"
 
-#include "engine/ByteFormat.h"
 #include "shell/controls/DisclosureGroup.h"
+#include "shell/DisplayText.h"
 #include "shell/LocalizedText.h"
 #include "shell/style/Palette.h"
 #include "shell/controls/StyledLabel.h"
@@ -47,8 +47,6 @@ protected:
 private:
     double fraction_;
 };
-
-QString sizeText(int64_t bytes) { return QString::fromStdString(formatFileSize(bytes)); }
 
 } // namespace
 
