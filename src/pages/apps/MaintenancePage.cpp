@@ -5,6 +5,7 @@
 #include "model/AppModel.h"
 #include "model/Completion.h"
 #include "pages/apps/CacheReviewView.h"
+#include "shell/controls/AccentTile.h"
 #include "shell/controls/DisclosureGroup.h"
 #include "shell/controls/RoundedPanel.h"
 #include "shell/controls/SheetWidgets.h"
@@ -16,13 +17,10 @@
 #include "shell/LocalizedText.h"
 #include "shell/controls/NativeActionButton.h"
 #include "shell/PageLayout.h"
-#include "shell/style/Palette.h"
 #include "shell/controls/StyledLabel.h"
 
 #include <QHBoxLayout>
 #include <QLineEdit>
-#include <QPainter>
-#include <QPainterPath>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QResizeEvent>
@@ -58,21 +56,6 @@ protected:
 private:
     QString full_;
     Qt::TextElideMode mode_;
-};
-
-// The icon's tile: the accent colour at 6 % opacity in a rounded square.
-class IconTile : public QWidget {
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing);
-        QColor tint = Palette::accent();
-        tint.setAlphaF(0.06);
-        QPainterPath shape;
-        shape.addRoundedRect(QRectF(rect()), 10, 10);
-        p.fillPath(shape, tint);
-    }
 };
 
 } // namespace
@@ -195,8 +178,8 @@ MaintenancePage::Row MaintenancePage::buildRow(const InstalledApp& app)
     auto* line = new QHBoxLayout(row.widget);
     line->setContentsMargins(12, 10, 12, 10);
 
-    auto* tile = new IconTile();
-    tile->setFixedSize(48, 48);
+    // The icon's tile: the accent colour at 6 % opacity in a rounded square.
+    auto* tile = new AccentTile(48, 10, 0.06);
     auto* tileLayout = new QVBoxLayout(tile);
     tileLayout->setContentsMargins(5, 5, 5, 5);
     auto* icon = new ApplicationIconView();

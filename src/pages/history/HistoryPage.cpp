@@ -3,6 +3,7 @@
 #include "model/AppModel.h"
 #include "model/Completion.h"
 #include "pages/history/HistoryRecordList.h"
+#include "shell/controls/AccentTile.h"
 #include "shell/controls/RoundedPanel.h"
 #include "shell/controls/ActionConfirmation.h"
 #include "shell/DesktopServices.h"
@@ -10,14 +11,11 @@
 #include "shell/LocalizedText.h"
 #include "shell/controls/NativeActionButton.h"
 #include "shell/PageLayout.h"
-#include "shell/style/Palette.h"
-#include "shell/style/SymbolIcon.h"
 #include "shell/style/SymbolView.h"
 #include "shell/controls/StyledLabel.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPainter>
 #include <QPointer>
 #include <QScrollArea>
 #include <QVBoxLayout>
@@ -29,36 +27,6 @@ namespace {
 constexpr int kNotesMaxHeight = 160;
 
 QColor warningColour() { return QColor(0xf0, 0x8c, 0x00); }
-
-// A symbol in the accent colour on a faint accent disc.
-class AccentBadge : public QWidget {
-public:
-    AccentBadge(const QString& symbol, int side, int symbolSide, QWidget* parent = nullptr)
-        : QWidget(parent), symbol_(symbol), symbolSide_(symbolSide)
-    {
-        setFixedSize(side, side);
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing);
-        QColor wash = Palette::accent();
-        wash.setAlphaF(0.08f);
-        p.setPen(Qt::NoPen);
-        p.setBrush(wash);
-        p.drawEllipse(rect());
-        QPixmap symbol =
-            SymbolIcon::tinted(symbol_, QSize(symbolSide_, symbolSide_), Palette::accent(), devicePixelRatioF());
-        QRect target((width() - symbolSide_) / 2, (height() - symbolSide_) / 2, symbolSide_, symbolSide_);
-        p.drawPixmap(target, symbol);
-    }
-
-private:
-    QString symbol_;
-    int symbolSide_;
-};
 
 } // namespace
 
@@ -116,7 +84,10 @@ QWidget* HistoryPage::makeEmptyArea()
     auto* column = new QVBoxLayout(card);
     column->setContentsMargins(28, 28, 28, 28);
     column->setSpacing(14);
-    column->addWidget(new AccentBadge(QStringLiteral("clock.arrow.circlepath"), 86, 38), 0, Qt::AlignHCenter);
+    // A symbol in the accent colour on a faint accent disc.
+    auto* badge = new AccentTile(86, 43, 0.08);
+    badge->setSymbol(QStringLiteral("clock.arrow.circlepath"), 38);
+    column->addWidget(badge, 0, Qt::AlignHCenter);
     auto* title = new StyledLabel(Typography::system(15, QFont::DemiBold));
     title->setText(L(QStringLiteral("还没有整理记录")));
     title->setAlignment(Qt::AlignHCenter);
