@@ -314,6 +314,10 @@ private:
     void finishCacheClean(const std::shared_ptr<CacheRun>& run);
     bool saveCacheRun(const std::shared_ptr<CacheRun>& run);
     std::string saveFailureText(const std::string& words, const std::string& failure) const;
+    // Lists the applications again off the main thread and goes on with `next` only when
+    // exactly `owners` of them carry the run's bundle ID; otherwise ends the run with `refusal`.
+    void whenBundleOwners(const std::shared_ptr<RelatedRun>& run, long owners, const char* refusal,
+                          void (AppModel::*next)(const std::shared_ptr<RelatedRun>&));
     void uninstallBundle(const std::shared_ptr<RelatedRun>& run);
     void moveNextRelated(const std::shared_ptr<RelatedRun>& run);
     void finishRemoveApp(const std::shared_ptr<RelatedRun>& run);

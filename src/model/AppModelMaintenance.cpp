@@ -215,21 +215,29 @@ QFuture<void> AppModel::removeApp(const InstalledApp& app, const std::vector<Rel
         return run->done.future();
     }
 
-    maintenanceJobs_.start(std::stop_source(), [this, run, roots = maintenanceAppRoots_,
-                                                bundleID = app.bundleID](std::stop_token) {
+    // The bundle must be the only one with its ID, or the related items may be another's.
+    whenBundleOwners(run, 1, "同 bundle ID 应用归属不明确，请重新检查；没有移走任何项目。", &AppModel::uninstallBundle);
+    return run->done.future();
+}
+
+void AppModel::whenBundleOwners(const std::shared_ptr<RelatedRun>& run, long owners, const char* refusal,
+                                void (AppModel::*next)(const std::shared_ptr<RelatedRun>&))
+{
+    maintenanceJobs_.start(std::stop_source(), [this, run, owners, refusal, next, roots = maintenanceAppRoots_,
+                                                bundleID = run->app.bundleID](std::stop_token) {
         std::vector<InstalledApp> apps = MaintenanceEngine::discover(roots);
-        auto owners = std::count_if(apps.begin(), apps.end(),
-                                    [&](const InstalledApp& other) { return other.bundleID == bundleID; });
-        post(this, [this, run, owners] {
-            if (owners != 1) {
+        bool settled = std::count_if(apps.begin(), apps.end(), [&](const InstalledApp& other) {
+                           return other.bundleID == bundleID;
+                       }) == owners;
+        post(this, [this, run, settled, refusal, next] {
+            if (!settled) {
                 setProcessing(false);
-                setMessage("同 bundle ID 应用归属不明确，请重新检查；没有移走任何项目。");
+                setMessage(refusal);
                 return run->done.finish();
             }
-            uninstallBundle(run);
+            (this->*next)(run);
         });
     });
-    return run->done.future();
 }
 
 void AppModel::uninstallBundle(const std::shared_ptr<RelatedRun>& run)
@@ -319,19 +327,7 @@ QFuture<void> AppModel::retryRelated(const InstalledApp& app, const std::vector<
     run->app = app;
     run->items = items;
     run->retry = true;
-    maintenanceJobs_.start(std::stop_source(), [this, run, roots = maintenanceAppRoots_,
-                                                bundleID = app.bundleID](std::stop_token) {
-        std::vector<InstalledApp> apps = MaintenanceEngine::discover(roots);
-        bool reinstalled = std::any_of(apps.begin(), apps.end(),
-                                       [&](const InstalledApp& other) { return other.bundleID == bundleID; });
-        post(this, [this, run, reinstalled] {
-            if (reinstalled) {
-                setProcessing(false);
-                setMessage("存在相同 bundle ID 的应用，停止关联项重试。");
-                return run->done.finish();
-            }
-            moveNextRelated(run);
-        });
-    });
+    // An application installed again with the same ID may own the items now.
+    whenBundleOwners(run, 0, "存在相同 bundle ID 的应用，停止关联项重试。", &AppModel::moveNextRelated);
     return run->done.future();
 }
