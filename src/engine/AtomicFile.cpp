@@ -1,12 +1,13 @@
 #include "engine/AtomicFile.h"
 
 #include "platform/Errors.h"
+#include "platform/FdCloser.h"
+#include "platform/FolderNames.h"
 #include "platform/FileWrites.h"
 #include "platform/PathText.h"
 #include "platform/RegularFile.h"
 
 #include <cerrno>
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -25,14 +26,12 @@ namespace {
 // no live writer of this store can own one.
 void removeLeftovers(const std::string& folder, const std::string& prefix)
 {
-    DIR* dir = opendir(folder.c_str());
-    if (!dir) return;
-    while (dirent* e = readdir(dir)) {
-        std::string_view entry(e->d_name);
-        if (entry.size() == prefix.size() + 6 && entry.substr(0, prefix.size()) == prefix)
-            unlinkat(dirfd(dir), e->d_name, 0);
-    }
-    closedir(dir);
+    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    FdCloser closer{fd};
+    for (const std::string& entry : listFolder(fd).names)
+        if (entry.size() == prefix.size() + 6 && entry.compare(0, prefix.size(), prefix) == 0)
+            unlinkat(fd, entry.c_str(), 0);
 }
 
 // Leftovers come from writers killed in earlier runs; one look per store and process finds

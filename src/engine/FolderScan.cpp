@@ -6,6 +6,7 @@
 #include "engine/AsciiCase.h"
 #include "engine/Dates.h"
 #include "platform/Errors.h"
+#include "platform/FolderNames.h"
 #include "platform/Locations.h"
 #include "platform/PathText.h"
 
@@ -15,7 +16,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
@@ -289,23 +289,10 @@ private:
             fail(node, lastComponent(task.path), err);
             return;
         }
-        DIR* dir = fdopendir(descriptor);
-        if (!dir) {
-            int err = errno;
-            close(descriptor);
-            fail(node, lastComponent(task.path), err);
-            return;
-        }
-        std::vector<std::string> names;
-        errno = 0;
-        while (dirent* e = readdir(dir)) {
-            if (e->d_name[0] == '.' && (e->d_name[1] == 0 || (e->d_name[1] == '.' && e->d_name[2] == 0))) continue;
-            names.emplace_back(e->d_name);
-        }
-        int readError = errno;
-        std::sort(names.begin(), names.end());
-        int fd = dirfd(dir);
-        for (const auto& name : names) {
+        FolderNames listing = listFolder(descriptor);
+        std::sort(listing.names.begin(), listing.names.end());
+        int fd = descriptor;
+        for (const auto& name : listing.names) {
             if (stop_.stop_requested()) {
                 cancelled = true;
                 break;
@@ -347,8 +334,8 @@ private:
             noteItem(name);
         }
         // A listing cut short by an error still reports what it read, then the error.
-        if (readError != 0) fail(node, lastComponent(task.path), readError);
-        closedir(dir);
+        if (listing.error != 0) fail(node, lastComponent(task.path), listing.error);
+        close(descriptor);
     }
 
     std::stop_token stop_;

@@ -1,10 +1,10 @@
 #include "platform/DesktopEntries.h"
 
+#include "platform/FolderNames.h"
 #include "platform/RegularFile.h"
 
 #include <algorithm>
 #include <cstdlib>
-#include <dirent.h>
 #include <sstream>
 #include <sys/stat.h>
 #include <unordered_set>
@@ -144,15 +144,7 @@ void collect(const std::string& folder, const std::string& prefix, int depth, co
 {
     // Stamped before reading, so a change made meanwhile shows on the next look.
     if (depth > 0) visited.push_back(DesktopEntries::stampOf(folder));
-    DIR* dir = opendir(folder.c_str());
-    if (!dir) return;
-    std::vector<std::string> names;
-    while (dirent* d = readdir(dir)) {
-        std::string name = d->d_name;
-        if (name == "." || name == "..") continue;
-        names.push_back(name);
-    }
-    closedir(dir);
+    std::vector<std::string> names = listFolder(folder).names;
     std::sort(names.begin(), names.end());
     for (const auto& name : names) {
         std::string path = folder + "/" + name;

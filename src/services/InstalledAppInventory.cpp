@@ -4,13 +4,13 @@
 
 #include "engine/Dates.h"
 #include "engine/FileEngine.h"
+#include "platform/FolderNames.h"
 #include "platform/PropertyList.h"
 #include "platform/RegularFile.h"
 #include "platform/TextValidity.h"
 
 #include <algorithm>
 #include <cstring>
-#include <dirent.h>
 #include <memory>
 #include <sys/stat.h>
 #include <unicode/coll.h>
@@ -111,17 +111,9 @@ std::vector<InstalledApp> discover(const std::vector<std::string>& roots)
         } catch (const std::exception&) {
             base = root;
         }
-        DIR* dir = opendir(base.c_str());
-        if (!dir) continue;
-        std::vector<std::string> children;
-        while (dirent* e = readdir(dir)) {
-            std::string name = e->d_name;
-            if (name != "." && name != "..") children.push_back(joinPath(base, name));
-        }
-        closedir(dir);
-        for (const auto& child : children) {
+        for (const auto& name : listFolder(base).names) {
             try {
-                apps.push_back(app(child, {base}));
+                apps.push_back(app(joinPath(base, name), {base}));
             } catch (const std::exception&) {
                 // Anything that is not an acceptable bundle is simply not listed.
             }

@@ -5,13 +5,13 @@
 #include "engine/FileEntry.h"
 #include "platform/Errors.h"
 #include "platform/FdCloser.h"
+#include "platform/FolderNames.h"
 #include "services/MaintenanceEngine.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <numeric>
@@ -59,11 +59,6 @@ std::string sortKey(const std::string& line)
     std::free(composed);
     return key;
 }
-
-struct DirCloser {
-    void operator()(DIR* dir) const { closedir(dir); }
-};
-using OpenDir = std::unique_ptr<DIR, DirCloser>;
 
 // A folder still to be read: its path below the signed folder and the identity its line
 // recorded, which the folder opened later must still have.
@@ -134,38 +129,21 @@ std::string RelatedItem::treeSignature(const std::string& folder, std::stop_toke
     // so the descriptors in use stay the same however deep the tree goes.
     std::vector<PendingFolder> pending{{"", rootSt.st_dev, rootSt.st_ino}};
     std::vector<std::string> lines;
-    std::vector<std::string> names;
     while (!pending.empty()) {
         PendingFolder current = std::move(pending.back());
         pending.pop_back();
         int fd = current.relative.empty() ? fcntl(rootFd, F_DUPFD_CLOEXEC, 0) : openBelow(rootFd, current.relative);
         if (fd < 0) throwPosix(errno);
-        OpenDir dir(fdopendir(fd));
-        if (!dir) {
-            int failure = errno;
-            close(fd);
-            throwPosix(failure);
-        }
+        FdCloser folder{fd};
         struct stat folderSt {};
         if (fstat(fd, &folderSt) != 0 || folderSt.st_dev != current.device || folderSt.st_ino != current.inode)
             throw MaintenanceEngine::error("关联目录包含不可读取或云占位项目，停止处理。");
 
-        names.clear();
-        for (;;) {
-            // Enough names to pass the limit: the rest cannot change the outcome.
-            if (lines.size() + names.size() > kSignatureEntryLimit) break;
-            errno = 0;
-            dirent* e = readdir(dir.get());
-            if (!e) {
-                if (errno != 0) throwPosix(errno);
-                break;
-            }
-            const char* name = e->d_name;
-            if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
-            names.emplace_back(name);
-        }
+        // Enough names to pass the limit: the rest cannot change the outcome.
+        FolderNames listing = listFolder(fd, kSignatureEntryLimit - lines.size() + 1);
+        if (listing.error != 0) throwPosix(listing.error);
 
-        for (const auto& name : names) {
+        for (const auto& name : listing.names) {
             if (stop.stop_requested()) throwPosix(ECANCELED);
             if (lines.size() >= kSignatureEntryLimit)
                 throw MaintenanceEngine::error("关联目录超过 10 万项，请使用 Finder 手动处理。");

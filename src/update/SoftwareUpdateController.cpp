@@ -1,6 +1,8 @@
 #include "update/SoftwareUpdateController.h"
 
+#include "platform/FdCloser.h"
 #include "platform/FileWrites.h"
+#include "platform/FolderNames.h"
 #include "platform/Locations.h"
 #include "platform/PathText.h"
 #include "shell/app/AppSettings.h"
@@ -23,7 +25,6 @@
 #include <QUrl>
 #include <algorithm>
 #include <cstdio>
-#include <dirent.h>
 #include <system_error>
 #include <vector>
 #include <fcntl.h>
@@ -212,20 +213,19 @@ QString SoftwareUpdateController::updatesFolder() const
 
 void SoftwareUpdateController::removeAbandonedDownloads() const
 {
-    DIR* folder = ::opendir(localPath(updatesFolder()).c_str());
-    if (!folder) return;
-    const int at = ::dirfd(folder);
-    while (const dirent* entry = ::readdir(folder)) {
-        if (!isPartialCopyName(entry->d_name)) continue;
-        const int fd = ::openat(at, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int at = ::open(localPath(updatesFolder()).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (at < 0) return;
+    FdCloser folder{at};
+    for (const std::string& name : listFolder(at).names) {
+        if (!isPartialCopyName(name.c_str())) continue;
+        const int fd = ::openat(at, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) continue;
         struct stat info {};
         // A copy that a running Tessyn is storing is locked.
         if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
-            ::unlinkat(at, entry->d_name, 0);
+            ::unlinkat(at, name.c_str(), 0);
         ::close(fd);
     }
-    ::closedir(folder);
 }
 
 QString SoftwareUpdateController::runningVersion() const
