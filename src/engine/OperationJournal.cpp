@@ -146,7 +146,9 @@ void OperationJournal::acknowledge(const std::vector<Operation>& history)
             auto it = index.find(e.operation.id);
             if (it == index.end()) return false;
             const Operation& settled = *it->second;
-            if (e.phase == kFinished) return true;
+            // A restore's receipt is settled only by a history that knows of the restore: a
+            // save by a copy that does not must not erase it.
+            if (e.phase == kFinished) return !e.operation.restoredAt || settled.restoredAt.has_value();
             if (e.phase == kMoving) return settled.success && settled.trashPath.has_value();
             if (e.phase == kRestoring) return settled.restoredAt.has_value();
             return false;
@@ -161,6 +163,50 @@ void OperationJournal::discardPending()
     LocalStoreLock::perform(path_, [&] {
         std::vector<Stored>& entries = changeLocked();
         std::erase_if(entries, [](const Stored& e) { return e.entry.phase != kFinished; });
+        writeLocked();
+    });
+}
+
+OperationJournal::RestoreMark OperationJournal::beginRestore(const Operation& operation)
+{
+    checkStorable(operation);
+    std::string text = entryText({operation, kRestoring});
+    RestoreMark mark;
+    mark.entry = asStored(text);
+    std::lock_guard guard(lock_);
+    LocalStoreLock::perform(path_, [&] {
+        std::vector<Stored>& entries = loadLocked();
+        auto same = [&](const Stored& e) { return e.entry.operation.id == operation.id; };
+        if (std::any_of(entries.begin(), entries.end(),
+                        [&](const Stored& e) { return same(e) && e.entry.phase == kFinished; }))
+            return;
+        for (size_t i = 0; i < entries.size(); ++i)
+            if (same(entries[i])) mark.replaced.emplace_back(i, entries[i].entry);
+        written_.reset(); // changed below until writeLocked stores it
+        std::erase_if(entries, same);
+        entries.push_back({mark.entry, std::move(text)});
+        writeLocked();
+        mark.written = true;
+    });
+    return mark;
+}
+
+void OperationJournal::abandonRestore(const RestoreMark& mark)
+{
+    if (!mark.written) return;
+    const std::string& id = mark.entry.operation.id;
+    std::lock_guard guard(lock_);
+    LocalStoreLock::perform(path_, [&] {
+        std::vector<Stored>& entries = loadLocked();
+        auto same = [&](const Stored& e) { return e.entry.operation.id == id; };
+        if (std::count_if(entries.begin(), entries.end(), same) != 1) return;
+        auto ours = std::find_if(entries.begin(), entries.end(), same);
+        if (ours->entry != mark.entry) return;
+        written_.reset();
+        entries.erase(ours);
+        for (const auto& [position, entry] : mark.replaced)
+            entries.insert(entries.begin() + static_cast<long>(std::min(position, entries.size())),
+                           Stored{entry, entryText(entry)});
         writeLocked();
     });
 }

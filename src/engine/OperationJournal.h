@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // The crash-safe record of moves in progress, "pending-actions.json" beside the history.
@@ -44,6 +45,20 @@ public:
     void acknowledge(const std::vector<Operation>& history);
     // Keeps only the "finished" entries. Always writes.
     void discardPending();
+
+    // What a restore wrote before it began, and what it replaced.
+    struct RestoreMark {
+        bool written = false;                         // whether "restoring" was written
+        Entry entry;                                  // that entry, as stored
+        std::vector<std::pair<size_t, Entry>> replaced; // the entries of its id, with their places
+    };
+    // Records "restoring" for the operation, unless its id already has a "finished" entry: a
+    // receipt the history may not hold yet (a move's outcome, a restore's date) is kept
+    // rather than replaced by an entry that says less. Throws as record does.
+    RestoreMark beginRestore(const Operation& operation);
+    // After a refused restore: puts back what beginRestore replaced, where it stood, while
+    // the entry of that id is still the one it wrote; anything written since stays.
+    void abandonRestore(const RestoreMark& mark);
 
     // A journalled move: records "moving" (its failure is rethrown and the body does not
     // run), runs the body, which returns the trash path or throws, and records "finished".

@@ -20,6 +20,8 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <iterator>
+#include <unordered_map>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
@@ -199,20 +201,37 @@ void AppModel::mergeJournalAtStart()
     }
     bool anyFinished = false;
     std::vector<Operation>& history = historyStore_.history();
+    // One pass with an index by id: a receipt replaces the first record of its id, else it
+    // goes in front (a later receipt of the same id replaces that one), so the list is built
+    // once however long the journal.
+    std::unordered_map<std::string, size_t> known;
+    known.reserve(history.size());
+    for (size_t i = 0; i < history.size(); ++i) known.try_emplace(history[i].id, i);
+    std::vector<Operation> added; // oldest first
+    std::unordered_map<std::string, size_t> addedAt;
     for (OperationJournal::Entry& entry : entries) {
         if (entry.phase == OperationJournal::kFinished) {
             anyFinished = true;
-            auto same = std::find_if(history.begin(), history.end(),
-                                     [&](const Operation& op) { return op.id == entry.operation.id; });
-            if (same != history.end())
-                *same = std::move(entry.operation);
-            else
-                history.insert(history.begin(), std::move(entry.operation));
+            if (auto same = known.find(entry.operation.id); same != known.end()) {
+                history[same->second] = std::move(entry.operation);
+            } else if (auto again = addedAt.find(entry.operation.id); again != addedAt.end()) {
+                added[again->second] = std::move(entry.operation);
+            } else {
+                addedAt.emplace(entry.operation.id, added.size());
+                added.push_back(std::move(entry.operation));
+            }
         } else {
             if (entry.phase == OperationJournal::kMoving) FileActionEngine::removeInterruptedInfo(entry.operation);
             notes.push_back("操作中断：" + entry.operation.path +
                             "。状态未确认，请检查原位置与 Finder 废纸篓；不会自动重试或覆盖。");
         }
+    }
+    if (!added.empty()) {
+        std::vector<Operation> merged;
+        merged.reserve(added.size() + history.size());
+        std::move(added.rbegin(), added.rend(), std::back_inserter(merged));
+        std::move(history.begin(), history.end(), std::back_inserter(merged));
+        history = std::move(merged);
     }
     if (anyFinished) {
         if (auto failure = historyStore_.saveHistory(false))

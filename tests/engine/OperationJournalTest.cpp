@@ -168,7 +168,8 @@ TEST(OperationJournal, AcknowledgeDropsOnlyWhatTheHistorySettles)
     EXPECT_EQ(phases(journal.entries()), all);
     EXPECT_NE(readFile(file).back(), ' ') << "acknowledge rewrites the file every time";
 
-    // The decision reads the history's record, never the entry's own copy.
+    // The decision reads the history's record; of the entry's own copy only a restore date
+    // counts (see below).
     auto settled = [](Operation op) { op.success = true; op.trashPath = "/trash" + op.path; return op; };
     Operation h1 = finished;
     Operation h2 = settled(movedOk);
@@ -187,6 +188,31 @@ TEST(OperationJournal, AcknowledgeDropsOnlyWhatTheHistorySettles)
     EXPECT_EQ(phases(journal.entries()),
               (Phases{"/moved-failed:moving", "/moved-no-trash-path:moving", "/not-in-history:moving",
                       "/restoring-not-stamped:restoring", "/odd-phase:paused"}));
+}
+
+// Another running copy's save lists the record without the restore it did not see: the
+// receipt of that restore stays for the next start to merge.
+TEST(OperationJournal, ARestoreReceiptWaitsForAHistoryThatKnowsOfTheRestore)
+{
+    TempHome home;
+    OperationJournal journal(home.path("pending-actions.json"));
+    Operation moved = makeOperation("/moved");
+    moved.success = true;
+    moved.trashPath = "/trash/moved";
+    Operation restored = moved;
+    restored.restoredAt = 800000200.5;
+    Operation refused = makeOperation("/refused-by-an-older-version");
+    refused.success = true;
+    refused.trashPath = "/trash/refused";
+    journal.record(restored, "finished");
+    journal.record(refused, "finished");
+
+    journal.acknowledge({moved, refused});
+    EXPECT_EQ(phases(journal.entries()), (Phases{"/moved:finished"}));
+    Operation later = restored;
+    later.restoredAt = 800000300.0; // the stamp of the copy that restored, taken after the receipt
+    journal.acknowledge({later});
+    EXPECT_TRUE(journal.entries().empty());
 }
 
 TEST(OperationJournal, DiscardPendingKeepsFinishedEntries)

@@ -11,8 +11,11 @@
 
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <unordered_set>
 
 namespace {
 
@@ -75,6 +78,17 @@ struct Store {
     }
 };
 
+// The journal's text for these entries, as the journal itself writes it.
+std::string journalText(const std::vector<OperationJournal::Entry>& entries)
+{
+    std::string out = "[";
+    for (const auto& e : entries) {
+        if (out.size() > 1) out += ',';
+        out += dumpStoreJson(nlohmann::json{{"operation", e.operation}, {"phase", e.phase}});
+    }
+    return out + "]";
+}
+
 std::string infoFileOf(const std::string& trashed)
 {
     return Locations::homeTrash() + "/info/" + trashed.substr(trashed.rfind('/') + 1) + ".trashinfo";
@@ -124,12 +138,11 @@ TEST(FileActionEngineRestore, PutsTheSameFileBackAndJournalsIt)
     noIdentity.resourceID.reset();
     EXPECT_EQ(restoreOutcome(noIdentity), kNotRestorable);
 
-    // A refused restore: the text comes back, the journal says "finished" without a date.
+    // A stale copy of the record, as another running copy holds it: refused, and the receipt
+    // of the restore that happened stays as it was.
+    std::string receipt = readFile(store.journal->path());
     EXPECT_EQ(FileActionEngine::restoreTask(record, *store.journal), std::optional<std::string>(kSourceMissing));
-    entry = store.entryOf(record.id);
-    ASSERT_TRUE(entry);
-    EXPECT_EQ(entry->phase, "finished");
-    EXPECT_FALSE(entry->operation.restoredAt);
+    EXPECT_EQ(readFile(store.journal->path()), receipt);
 
     // An unreadable journal stops the task before the Trash is touched.
     Operation again = store.trashFile(original, "again");
@@ -386,5 +399,146 @@ TEST(FileActionEngineRestore, RelatedItemsMovedThroughTheJournal)
         EXPECT_EQ(refusedOdd.detail, "路径不是有效的 UTF-8 文本，无法写入操作记录，请重命名后再试。");
         EXPECT_NO_THROW(checkStorable(refusedOdd));
         EXPECT_TRUE(exists(odd.path));
+    }
+}
+
+// A restore never leaves less in the journal than it found: refused, it puts back what was
+// there; a "finished" receipt of its record (which the history may not hold yet) is never
+// replaced by "restoring", not even for the moment of the restore.
+TEST(FileActionEngineRestore, ARefusedRestoreLeavesTheJournalAsItFoundIt)
+{
+    Store store;
+    std::string original = store.home.path("docs/kept.txt");
+    Operation record = store.trashFile(original, "kept");
+    Operation other = record;
+    other.id = newUUID();
+    other.path = store.home.path("docs/other.txt");
+    Operation restored = record;
+    restored.restoredAt = dateNow();
+    Operation failed = record;
+    failed.success = false;
+    failed.trashPath.reset();
+    using E = OperationJournal::Entry;
+    struct Case {
+        const char* name;
+        std::vector<E> found;
+        bool receiptKept; // a "finished" entry of the record: not even briefly replaced
+    };
+    const std::vector<Case> cases{
+        {"an empty journal", {}, false},
+        {"another record's entry", {{other, "moving"}}, false},
+        {"the move's receipt", {{record, "finished"}, {other, "moving"}}, true},
+        {"a restore's receipt", {{other, "moving"}, {restored, "finished"}}, true},
+        {"a failed move's receipt", {{failed, "finished"}}, true},
+        {"an earlier interrupted restore", {{other, "moving"}, {record, "restoring"}, {other, "finished"}}, false},
+        {"duplicates of the id", {{record, "moving"}, {other, "moving"}, {record, "restoring"}}, false},
+    };
+    writeFile(original, "taken");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string before = journalText(c.found);
+        writeFile(store.journal->path(), before);
+        EXPECT_EQ(FileActionEngine::restoreTask(record, *store.journal), std::optional<std::string>(kOccupied));
+        EXPECT_EQ(readFile(store.journal->path()), before);
+
+        // Killed right after the restore's first write: a receipt is still there; anything
+        // else became "restoring", which the next start reports as interrupted.
+        store.journal->beginRestore(record);
+        auto entry = store.entryOf(record.id);
+        if (c.receiptKept) {
+            EXPECT_EQ(readFile(store.journal->path()), before);
+        } else {
+            ASSERT_TRUE(entry);
+            EXPECT_EQ(entry->phase, "restoring");
+        }
+    }
+    EXPECT_EQ(readFile(original), "taken");
+    EXPECT_TRUE(exists(*record.trashPath));
+
+    // Another copy's receipt written while this restore ran stays.
+    writeFile(store.journal->path(), "[]");
+    auto mark = store.journal->beginRestore(record);
+    OperationJournal(store.journal->path()).record(restored, "finished");
+    store.journal->abandonRestore(mark);
+    ASSERT_TRUE(store.entryOf(record.id));
+    EXPECT_EQ(store.entryOf(record.id)->operation, restored);
+
+    // Put back over the move's receipt, the restore's own receipt replaces it.
+    ASSERT_EQ(unlink(original.c_str()), 0);
+    writeFile(store.journal->path(), journalText({{record, "finished"}}));
+    EXPECT_EQ(FileActionEngine::restoreTask(record, *store.journal), std::nullopt);
+    EXPECT_EQ(readFile(original), "kept");
+    auto entries = store.journal->entries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].phase, "finished");
+    EXPECT_TRUE(entries[0].operation.restoredAt);
+}
+
+// Two running copies restore the same record while a third moves files, all through one
+// journal whose lock never waits. Whoever puts the item back leaves the journal saying so
+// (a receipt kept in place of "restoring" must not be left claiming the item is in the
+// Trash); whoever is refused leaves what it found.
+TEST(FileActionEngineRestore, TwoCopiesRestoringWhileAThirdMovesFiles)
+{
+    for (int round = 0; round < 16; ++round) {
+        const bool receiptFirst = round % 2 == 0; // the move's receipt still in the journal
+        SCOPED_TRACE((receiptFirst ? "receipt in the journal, round " : "empty journal, round ") +
+                     std::to_string(round));
+        Store store;
+        std::string original = store.home.path("docs/a.txt");
+        Operation record = store.trashFile(original, "a");
+        if (!receiptFirst) store.journal->acknowledge({record});
+        const std::string found = readFile(store.journal->path());
+        std::vector<FileEntry> others;
+        std::unordered_set<std::string> selection;
+        for (int i = 0; i < 8; ++i) {
+            std::string path = writeFile(store.home.path("other/f" + std::to_string(i)), std::to_string(i));
+            others.push_back(*FileEngine::snapshot(path));
+            selection.insert(path);
+        }
+
+        int start[2];
+        ASSERT_EQ(pipe(start), 0);
+        std::vector<pid_t> copies;
+        for (int copy = 0; copy < 3; ++copy) {
+            pid_t pid = fork();
+            if (pid == 0) {
+                close(start[1]);
+                char go;
+                if (read(start[0], &go, 1) < 0) _exit(3);
+                OperationJournal own(store.journal->path());
+                if (copy == 2) {
+                    FileActionEngine::execute(others, store.home.path("other"), {}, selection, {}, {}, &own);
+                    _exit(0);
+                }
+                _exit(FileActionEngine::restoreTask(record, own) ? 1 : 0);
+            }
+            copies.push_back(pid);
+        }
+        close(start[0]);
+        close(start[1]); // all three start together
+        int reportedBack = 0;
+        for (size_t copy = 0; copy < copies.size(); ++copy) {
+            int status = 0;
+            ASSERT_EQ(waitpid(copies[copy], &status, 0), copies[copy]);
+            ASSERT_TRUE(WIFEXITED(status));
+            if (copy < 2 && WEXITSTATUS(status) == 0) ++reportedBack;
+        }
+
+        const bool back = exists(original);
+        ASSERT_NE(back, exists(*record.trashPath)) << "the item is in exactly one place";
+        auto entry = store.entryOf(record.id);
+        if (back) {
+            EXPECT_EQ(reportedBack, 1);
+            ASSERT_TRUE(entry);
+            EXPECT_EQ(entry->phase, "finished");
+            EXPECT_TRUE(entry->operation.restoredAt) << "the journal says the item is back";
+        } else {
+            EXPECT_EQ(reportedBack, 0);
+            std::vector<OperationJournal::Entry> expected;
+            if (receiptFirst) expected.push_back({record, "finished"});
+            EXPECT_EQ(entry, expected.empty() ? std::nullopt : std::optional(expected[0]))
+                << "refused restores left the journal as they found it";
+        }
     }
 }

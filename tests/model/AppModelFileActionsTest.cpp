@@ -449,3 +449,85 @@ TEST(AppModelFileActions, CheckpointsAfterRefusedSavesWriteEachRecordOnce)
     EXPECT_EQ(model->message(), processed(1000, 0));
     EXPECT_EQ(storedHistory(env.historyPath()), model->history());
 }
+
+// Copy X restores while someone holds the history, so only its journal knows; copy Y, which
+// still lists the record as in the Trash, then tries the same restore or saves its history.
+// Neither may erase X's receipt: after a restart the record shows the restore.
+TEST(AppModelFileActions, AnotherCopyCannotEraseARestoreReceipt)
+{
+    struct Case {
+        const char* name;
+        bool yRestores;
+        bool ySaves;
+    };
+    for (const Case& c : {Case{"Y restores the same record", true, false}, Case{"Y saves its history", false, true},
+                          Case{"Y restores, then saves", true, true}}) {
+        SCOPED_TRACE(c.name);
+        ModelHome env;
+        auto x = env.scannedModel(1);
+        selectAll(*x);
+        runTrash(*x);
+        ASSERT_EQ(x->history().size(), 1u);
+        const Operation moved = x->history()[0];
+        ASSERT_TRUE(moved.success);
+        auto y = env.model();
+        ASSERT_EQ(y->history(), x->history());
+        {
+            HeldLock held(env.historyPath());
+            x->restore(moved);
+            ASSERT_TRUE(waitFor([&] { return !x->processing(); }));
+            ASSERT_TRUE(x->message());
+            EXPECT_NE(x->message()->find("\n记录保存失败："), std::string::npos) << *x->message();
+        }
+        ASSERT_TRUE(std::filesystem::exists(moved.path)) << "back at its place";
+
+        if (c.yRestores) {
+            y->restore(y->history()[0]);
+            ASSERT_TRUE(waitFor([&] { return !y->processing(); }));
+            EXPECT_EQ(y->message(), "恢复失败：废纸篓来源不存在或已被替换为符号链接。");
+        }
+        if (c.ySaves) EXPECT_EQ(y->saveHistory(false), std::nullopt);
+        x.reset();
+        y.reset();
+
+        auto restarted = env.model();
+        const Operation* record = recordFor(*restarted, moved.path);
+        ASSERT_TRUE(record);
+        EXPECT_TRUE(record->restoredAt) << "listed as still in the Trash, with a Restore button";
+        EXPECT_EQ(restarted->recoveryNotes(), std::vector<std::string>{"已从操作回执补全记录；请核对后再恢复。"});
+        EXPECT_TRUE(std::filesystem::exists(moved.path));
+    }
+}
+
+// A restore refused because the old place is taken changed nothing, so it leaves nothing in
+// the journal: the next start has nothing to report, and a history cleared meanwhile stays
+// cleared.
+TEST(AppModelFileActions, ARefusedRestoreLeavesNothingForTheNextStart)
+{
+    for (bool clear : {false, true}) {
+        SCOPED_TRACE(clear ? "history cleared before the restart" : "restart");
+        ModelHome env;
+        auto model = env.scannedModel(1);
+        selectAll(*model);
+        runTrash(*model);
+        const Operation moved = model->history()[0];
+        writeFile(moved.path, "a new file in the old place");
+        model->restore(moved);
+        ASSERT_TRUE(waitFor([&] { return !model->processing(); }));
+        EXPECT_EQ(model->message(), "恢复失败：原位置已有文件，恢复不会覆盖它。请在 Finder 中选择其他位置。");
+        EXPECT_TRUE(OperationJournal(env.journalPath()).entries().empty());
+        if (clear) model->clearHistory();
+        model.reset();
+
+        auto restarted = env.model();
+        EXPECT_TRUE(restarted->recoveryNotes().empty());
+        if (clear) {
+            EXPECT_TRUE(restarted->history().empty());
+        } else {
+            ASSERT_EQ(restarted->history().size(), 1u);
+            EXPECT_EQ(restarted->history()[0], moved);
+        }
+        EXPECT_EQ(readFile(moved.path), "a new file in the old place");
+        EXPECT_TRUE(std::filesystem::exists(*moved.trashPath));
+    }
+}

@@ -4,11 +4,15 @@
 #include "engine/FileEngine.h"
 #include "engine/HistoryStore.h"
 #include "engine/OperationJournal.h"
+#include "engine/Uuid.h"
 #include "platform/Trash.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <filesystem>
+#include <random>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -200,6 +204,57 @@ TEST(AppModelStartup, JournalMerge)
         ASSERT_EQ(model->recoveryNotes().size(), 1u);
         EXPECT_EQ(model->recoveryNotes()[0].rfind("恢复记录保存失败：", 0), 0u) << model->recoveryNotes()[0];
         EXPECT_EQ(historyPaths(model->history()), std::vector<std::string>{"/data/x.txt"}) << "kept in memory";
+    }
+}
+
+// Hand-edited and hostile journals: ids repeated in the journal and in the history, receipts
+// of records the history does not know, interrupted entries between them. The merge gives
+// what merging the entries one by one into the list gives.
+TEST(AppModelStartup, JournalMergeMatchesMergingEntryByEntry)
+{
+    std::mt19937 random(33);
+    for (int round = 0; round < 12; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        std::vector<std::string> ids;
+        for (int i = 0; i < 30; ++i) ids.push_back(newUUID());
+        auto pick = [&] { return ids[random() % ids.size()]; };
+        // Equal dates: the save's stable sort keeps the merged order for the comparison.
+        auto version = [&](const std::string& id, const std::string& tag) {
+            Operation op = movedRecord("/data/" + tag + ".txt", 700000000.0);
+            op.id = id;
+            return op;
+        };
+        std::vector<Operation> history;
+        for (int i = 0; i < 20; ++i) history.push_back(version(pick(), "h" + std::to_string(i)));
+        nlohmann::json journal = nlohmann::json::array();
+        std::vector<OperationJournal::Entry> entries;
+        const char* phases[] = {"finished", "finished", "finished", "moving", "restoring"};
+        for (int i = 0; i < 60; ++i) {
+            entries.push_back({version(pick(), "j" + std::to_string(i)), phases[random() % 5]});
+            journal.push_back({{"operation", entries.back().operation}, {"phase", entries.back().phase}});
+        }
+
+        std::vector<Operation> expected = history;
+        std::vector<std::string> notes;
+        for (const auto& entry : entries) {
+            if (entry.phase != "finished") {
+                notes.push_back(interruption(entry.operation.path));
+                continue;
+            }
+            auto same = std::find_if(expected.begin(), expected.end(),
+                                     [&](const Operation& op) { return op.id == entry.operation.id; });
+            if (same != expected.end()) *same = entry.operation;
+            else expected.insert(expected.begin(), entry.operation);
+        }
+        notes.push_back(kMerged);
+
+        ModelHome env;
+        makeDirs(env.storeFolder());
+        writeFile(env.historyPath(), encodeHistory(history));
+        writeFile(env.journalPath(), dumpStoreJson(journal));
+        auto model = env.model();
+        EXPECT_EQ(model->history(), expected);
+        EXPECT_EQ(model->recoveryNotes(), notes);
     }
 }
 
