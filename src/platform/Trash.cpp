@@ -391,12 +391,10 @@ public:
     bool claim(const std::string& name)
     {
         if (draft_.empty()) {
-            if (linkat(fd_, "", folder_, name.c_str(), AT_EMPTY_PATH) == 0) return true;
-            if (errno == ENOENT) {
-                // Older kernels allow AT_EMPTY_PATH only with CAP_DAC_READ_SEARCH.
-                std::string self = "/proc/self/fd/" + std::to_string(fd_);
-                if (linkat(AT_FDCWD, self.c_str(), folder_, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
-            }
+            // Through /proc: AT_EMPTY_PATH needs CAP_DAC_READ_SEARCH on kernels before 6.10.
+            std::string self = "/proc/self/fd/" + std::to_string(fd_);
+            if (linkat(AT_FDCWD, self.c_str(), folder_, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+            if (errno == ENOENT && linkat(fd_, "", folder_, name.c_str(), AT_EMPTY_PATH) == 0) return true;
         } else if (renameat2(folder_, draft_.c_str(), folder_, name.c_str(), RENAME_NOREPLACE) == 0) {
             draft_.clear();
             return true;

@@ -741,3 +741,31 @@ TEST(Trash, ConcurrentMoversClaimDistinctNames)
             EXPECT_EQ(pathLineOf(files + "/" + name), home.path(readFile(files + "/" + name) + "/x.txt")) << name;
     }
 }
+
+// A folder that its owner may write to but not read (mode 0333) is still moved from and
+// restored to: it is held by an O_PATH descriptor, which renames work through.
+TEST(Trash, WriteOnlyFolderIsMovedFromAndRestoredTo)
+{
+    TempHome home;
+    const std::string dir = home.path("box");
+    writeFile(dir + "/f.txt", "f");
+    makeDirs(home.dataHome());
+    for (const std::string& path : {home.root(), home.dataHome(), dir, dir + "/f.txt"})
+        ASSERT_EQ(chown(path.c_str(), nobodyUid(), nobodyUid()), 0) << path;
+    ASSERT_EQ(chmod(dir.c_str(), 0333), 0);
+    int status = runAsNobody([&] {
+        try {
+            std::string trashed = Trash::trashItem(dir + "/f.txt");
+            if (access((dir + "/f.txt").c_str(), F_OK) == 0) return 2;
+            Trash::restoreItem(trashed, dir + "/f.txt");
+            return 0;
+        } catch (const std::exception& e) {
+            fprintf(stderr, "%s\n", e.what());
+            return 1;
+        }
+    });
+    EXPECT_EQ(status, 0);
+    ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
+    EXPECT_EQ(readFile(dir + "/f.txt"), "f");
+    EXPECT_TRUE(namesIn(home.dataHome() + "/Trash/info").empty());
+}
