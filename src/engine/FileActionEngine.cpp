@@ -210,8 +210,17 @@ void restore(const Operation& operation)
     if (stat(parent.c_str(), &folder) != 0) throw restoreError(kParentMoved);
     if (FileEngine::canonicalURL(parent) != parent) throw restoreError(kParentMoved);
 
-    // A rename that never replaces: whatever appeared at the old place meanwhile stays.
-    Trash::restoreItem(trashPath, homePath);
+    // A rename that never replaces: whatever appeared at the old place meanwhile stays. What
+    // it moves is checked once more through the Trash folder's descriptor: the item checked
+    // above, by identity (and a plain file by size and date too).
+    const char* changed = !operation.kind ? kFileChanged : *operation.kind == "application" ? kAppChanged : kFolderChanged;
+    Trash::restoreItem(trashPath, homePath, [&](const std::string&, const struct stat& now, bool) {
+        if (S_ISLNK(now.st_mode)) throw restoreError(kSourceMissing);
+        if (identityString(now) != *operation.resourceID ||
+            (operation.modified && *operation.modified != dateFromTimespec(now.st_mtim)) ||
+            (!operation.kind && (!S_ISREG(now.st_mode) || now.st_size != operation.size)))
+            throw restoreError(changed);
+    });
 }
 
 std::optional<std::string> restoreTask(const Operation& operation, OperationJournal& journal)
@@ -270,11 +279,13 @@ Trash::ItemCheck sameItem(const Operation& prepared)
 
 void removeInterruptedInfo(const Operation& prepared)
 {
+    // An info file that describes the item goes only while the item is still at its place;
+    // one that names nothing describes no item anyway.
     struct stat item {};
-    if (!prepared.resourceID || lstat(prepared.path.c_str(), &item) != 0 || identityString(item) != *prepared.resourceID)
-        return;
+    bool stayed = prepared.resourceID && lstat(prepared.path.c_str(), &item) == 0 &&
+                  identityString(item) == *prepared.resourceID;
     try {
-        Trash::removeOrphanInfo(prepared.path);
+        Trash::removeOrphanInfo(prepared.path, stayed);
     } catch (const std::exception&) {
         // Only cosmetic: the item itself never left its place.
     }

@@ -68,9 +68,11 @@ std::optional<std::string> restoreTask(const Operation& operation, OperationJour
 // move is refused with the text of its kind.
 Trash::ItemCheck sameItem(const Operation& prepared);
 
-// For a move the journal left "moving": when the item is still at its place with its recorded
-// identity, removes the .trashinfo the interrupted move may have written without moving it,
-// which file managers would list as a broken Trash entry. Never throws.
+// For a move the journal left "moving": removes the .trashinfo the interrupted move may have
+// written without moving the item, which file managers would list as a broken Trash entry:
+// one that describes the item when the item is still at its place with its recorded
+// identity, and one left empty (by older versions) under a name the move could have claimed.
+// Never throws.
 void removeInterruptedInfo(const Operation& prepared);
 
 // A record of a file refused before its move: it carries no identity, since nothing of the

@@ -11,6 +11,7 @@
 #include "platform/TextValidity.h"
 #include "platform/TrashInfo.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -154,9 +155,9 @@ std::string truncateUtf8(const std::string& text, size_t limit)
     return text.substr(0, end);
 }
 
-// The name to try on attempt `n`: the item's own name first, then "stem 2.ext" ... and
-// finally random suffixes, each cut so that "<name>.trashinfo" fits in one file name.
-std::string candidateName(const std::string& name, int attempt, std::optional<std::mt19937_64>& random)
+// The stem and extension of `name`, cut so that the stem, a suffix of `suffixSize` bytes, the
+// extension and ".trashinfo" fit in one file name, never splitting a character.
+std::pair<std::string, std::string> fittedParts(const std::string& name, size_t suffixSize)
 {
     std::string stem = name, ext;
     auto dot = name.rfind('.');
@@ -164,24 +165,62 @@ std::string candidateName(const std::string& name, int attempt, std::optional<st
         stem = name.substr(0, dot);
         ext = name.substr(dot);
     }
+    size_t room = kNameMax - kInfoSuffix.size();
+    if (stem.size() + suffixSize + ext.size() > room) {
+        if (suffixSize + ext.size() >= room) {
+            stem = name;
+            ext.clear();
+        }
+        stem = truncateUtf8(stem, room - suffixSize - ext.size());
+    }
+    return {stem, ext};
+}
+
+constexpr int kNumberedAttempts = 8;     // "name 2.ext" ... "name 9.ext"
+constexpr size_t kRandomSuffixSize = 17; // " " and 16 hexadecimal digits
+
+// The name to try on attempt `n`: the item's own name first, then "stem 2.ext" ... and
+// finally random suffixes, each cut so that "<name>.trashinfo" fits in one file name.
+std::string candidateName(const std::string& name, int attempt, std::optional<std::mt19937_64>& random)
+{
     std::string suffix;
-    if (attempt >= 1 && attempt <= 8) {
+    if (attempt >= 1 && attempt <= kNumberedAttempts) {
         suffix = " " + std::to_string(attempt + 1);
-    } else if (attempt > 8) {
+    } else if (attempt > kNumberedAttempts) {
         char buf[24];
         if (!random) random.emplace(std::random_device{}());
         snprintf(buf, sizeof buf, " %016llx", static_cast<unsigned long long>((*random)()));
         suffix = buf;
     }
-    size_t room = kNameMax - kInfoSuffix.size();
-    if (stem.size() + suffix.size() + ext.size() > room) {
-        if (suffix.size() + ext.size() >= room) {
-            stem = name;
-            ext.clear();
-        }
-        stem = truncateUtf8(stem, room - suffix.size() - ext.size());
-    }
+    auto [stem, ext] = fittedParts(name, suffix.size());
     return stem + suffix + ext;
+}
+
+bool isLowerHex(std::string_view text)
+{
+    return std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+// Whether `slot` is a name that a move of an item called `name` could have taken in files/.
+bool isCandidateFor(const std::string& slot, const std::string& name)
+{
+    std::optional<std::mt19937_64> unused;
+    for (int attempt = 0; attempt <= kNumberedAttempts; ++attempt)
+        if (candidateName(name, attempt, unused) == slot) return true;
+    auto [stem, ext] = fittedParts(name, kRandomSuffixSize);
+    return slot.size() == stem.size() + kRandomSuffixSize + ext.size() && slot.starts_with(stem) &&
+           slot.ends_with(ext) && slot[stem.size()] == ' ' &&
+           isLowerHex(std::string_view(slot).substr(stem.size() + 1, kRandomSuffixSize - 1));
+}
+
+// Info files are written in full under such a name where the file system has no unnamed
+// files, then renamed into place; no file manager lists it, as it lacks ".trashinfo".
+const std::string kDraftPrefix = ".tessyn-info-";
+
+bool isDraftName(const std::string& name)
+{
+    return name.size() == kDraftPrefix.size() + 16 && name.starts_with(kDraftPrefix) &&
+           isLowerHex(std::string_view(name).substr(kDraftPrefix.size()));
 }
 
 TessynError swappedItemStays()
@@ -215,7 +254,17 @@ void requireRecordablePath(const std::string& path)
         throw TessynError("Tessyn", 4, "路径不是有效的 UTF-8 文本，无法写入操作记录，请重命名后再试。");
 }
 
+namespace testing {
+std::function<void(Step)> atStep;
+bool namedInfoDrafts = false;
+} // namespace testing
+
 namespace {
+
+void reach(testing::Step step)
+{
+    if (testing::atStep) testing::atStep(step);
+}
 
 struct Identity {
     dev_t device = 0;
@@ -225,11 +274,39 @@ struct Identity {
 
 Identity identityOf(const struct stat& st) { return {st.st_dev, st.st_ino}; }
 
-// An open folder, kept to flush it without looking it up again.
+// Opens the folder at the absolute path one component at a time without following any link,
+// so a link put anywhere on the way fails (ENOTDIR) instead of leading elsewhere. Every later
+// step acts relative to the descriptor and never looks the path up again. The descriptor is
+// read-only when the folder may be read (so it can be flushed), else O_PATH.
+int openRealFolder(const std::string& path)
+{
+    if (path.empty() || path[0] != '/') throwPosix(EINVAL);
+    int fd = open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) throwErrno();
+    size_t start = 1;
+    while (start < path.size()) {
+        size_t end = std::min(path.find('/', start), path.size());
+        std::string part = path.substr(start, end - start);
+        start = end + 1;
+        if (part.empty() || part == ".") continue;
+        int next = part == ".." ? -1 : openat(fd, part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        int saved = part == ".." ? EINVAL : errno;
+        close(fd);
+        if (next < 0) throwPosix(saved);
+        fd = next;
+    }
+    int readable = openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (readable >= 0) {
+        close(fd);
+        fd = readable;
+    }
+    return fd;
+}
+
+// An open folder, looked up once; moves act relative to it.
 struct FolderHandle {
     int fd = -1;
     Identity identity;
-    std::string path;
     FolderHandle() = default;
     FolderHandle(const FolderHandle&) = delete;
     FolderHandle& operator=(const FolderHandle&) = delete;
@@ -239,25 +316,20 @@ struct FolderHandle {
         if (fd >= 0) close(fd);
         fd = -1;
     }
-    // Opens the real folder at path (no link); false when that fails.
-    bool open(const std::string& folder)
+    void open(const std::string& folder)
     {
         reset();
-        path = folder;
-        fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        fd = openRealFolder(folder);
         struct stat st {};
-        if (fd < 0 || fstat(fd, &st) != 0) {
+        if (fstat(fd, &st) != 0) {
+            int saved = errno;
             reset();
-            return false;
+            throwPosix(saved);
         }
         identity = identityOf(st);
-        return true;
     }
-    void sync() const
-    {
-        if (fd >= 0) fsync(fd);
-        else syncFolder(path);
-    }
+    // Best effort: once a rename has happened, a failed flush only weakens durability.
+    void sync() const { fsync(fd); }
 };
 
 // A Trash folder found and made sure of for an earlier item.
@@ -265,7 +337,8 @@ struct Place {
     std::string key; // "home", or the top folder of the volume
     std::string trashDir;
     FolderHandle files, info;
-    // Still the folders found then: what sits at their paths now is the same folder.
+    // Still the folders found then: what sits at their paths now is the same folder. Only
+    // decides whether to look them up again; the moves go through the descriptors.
     bool current() const
     {
         struct stat st {};
@@ -275,19 +348,94 @@ struct Place {
     }
 };
 
+// An info file written in full before it has a name: an unnamed file (O_TMPFILE) linked in
+// under the name it claims, or, where the file system has no unnamed files, a draft renamed
+// there. Either way no kill leaves an info file that is empty or partly written. Locked from
+// the start until the move is over (the kernel drops the lock of a mover that dies): the
+// start-up clean-up skips a locked one.
+class InfoDraft {
+public:
+    InfoDraft(int folder, const std::string& contents, std::optional<std::mt19937_64>& random) : folder_(folder)
+    {
+        if (!testing::namedInfoDrafts) fd_ = openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+        if (fd_ < 0) {
+            if (!testing::namedInfoDrafts && errno != EOPNOTSUPP && errno != EISDIR) throwErrno();
+            if (!random) random.emplace(std::random_device{}());
+            for (int tries = 0; fd_ < 0; ++tries) {
+                char hex[20];
+                snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>((*random)()));
+                draft_ = kDraftPrefix + hex;
+                fd_ = openat(folder, draft_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+                if (fd_ < 0 && (errno != EEXIST || tries > 100)) {
+                    draft_.clear();
+                    throwErrno();
+                }
+            }
+        }
+        try {
+            flock(fd_, LOCK_EX);
+            writeAll(fd_, contents);
+            // A new file: fdatasync flushes its size along with its text.
+            if (fdatasync(fd_) != 0) throwErrno();
+        } catch (...) {
+            discard();
+            throw;
+        }
+    }
+    ~InfoDraft() { discard(); }
+    InfoDraft(const InfoDraft&) = delete;
+    InfoDraft& operator=(const InfoDraft&) = delete;
+
+    // Names the complete file `name`; false, naming nothing, when that name is taken. Never
+    // replaces. An unnamed file can be named only once.
+    bool claim(const std::string& name)
+    {
+        if (draft_.empty()) {
+            // Through /proc: AT_EMPTY_PATH needs CAP_DAC_READ_SEARCH on kernels before 6.10.
+            std::string self = "/proc/self/fd/" + std::to_string(fd_);
+            if (linkat(AT_FDCWD, self.c_str(), folder_, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+            if (errno == ENOENT && linkat(fd_, "", folder_, name.c_str(), AT_EMPTY_PATH) == 0) return true;
+        } else if (renameat2(folder_, draft_.c_str(), folder_, name.c_str(), RENAME_NOREPLACE) == 0) {
+            draft_.clear();
+            return true;
+        }
+        if (errno == EEXIST) return false;
+        throwErrno();
+    }
+
+private:
+    void discard()
+    {
+        if (!draft_.empty()) unlinkat(folder_, draft_.c_str(), 0);
+        if (fd_ >= 0) close(fd_);
+        draft_.clear();
+        fd_ = -1;
+    }
+
+    int folder_;
+    int fd_ = -1;
+    std::string draft_; // the draft's name while it has one
+};
+
+bool isMissing(int dir, const std::string& name)
+{
+    struct stat st {};
+    if (fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return false;
+    if (errno != ENOENT) throwErrno();
+    return true;
+}
+
 } // namespace
 
 struct Mover::State {
     std::optional<dev_t> homeDevice;
     std::vector<std::unique_ptr<Place>> places;
-    FolderHandle folder; // the last item's folder
     std::optional<std::mt19937_64> random;
 
     void forget()
     {
         homeDevice.reset();
         places.clear();
-        folder.reset();
     }
     Place* find(const std::string& key)
     {
@@ -305,11 +453,6 @@ struct Mover::State {
         place->info.open(trashDir + "/info");
         places.push_back(std::move(place));
         return *places.back();
-    }
-    void syncFolder(const std::string& path, const struct stat& identity)
-    {
-        if (folder.fd < 0 || folder.path != path || folder.identity != identityOf(identity)) folder.open(path);
-        folder.sync();
     }
 };
 
@@ -335,13 +478,18 @@ std::string Mover::moveOnce(const std::string& path, const ItemCheck& check)
     if (name.empty() || name == "." || name == ".." || absolute == "/") throwPosix(EINVAL);
 
     // The folder holding the item is resolved; the item itself is not (a link moves as a link).
-    std::string folder = resolvedPath(parentOf(absolute));
-    std::string original = joinPath(folder, name);
+    // The resolved folder is then opened without following links, once: every later look at
+    // the item and every rename of it goes through that descriptor, so a folder swapped for a
+    // link meanwhile cannot send another folder's files to the Trash.
+    std::string folderPath = resolvedPath(parentOf(absolute));
+    std::string original = joinPath(folderPath, name);
     requireRecordablePath(original);
+    FolderHandle folder;
+    folder.open(folderPath);
 
     struct stat item {}, parent {};
-    if (lstat(original.c_str(), &item) != 0) throwErrno();
-    if (stat(folder.c_str(), &parent) != 0) throwErrno();
+    if (fstatat(folder.fd, name.c_str(), &item, AT_SYMLINK_NOFOLLOW) != 0) throwErrno();
+    if (fstat(folder.fd, &parent) != 0) throwErrno();
     // A mount point cannot be renamed away from its own mount.
     if (item.st_dev != parent.st_dev) throwPosix(EBUSY);
     if (S_ISDIR(item.st_mode) && MountTable::holdsMountPoint(original)) throw mountInsideRefusal();
@@ -353,7 +501,7 @@ std::string Mover::moveOnce(const std::string& path, const ItemCheck& check)
 
     if (!state.homeDevice) state.homeDevice = deviceOfNearest(homeFilesDirectory());
     bool home = item.st_dev == *state.homeDevice;
-    std::string topdir = home ? std::string() : mountTop(folder, parent.st_dev);
+    std::string topdir = home ? std::string() : mountTop(folderPath, parent.st_dev);
     std::string key = home ? "home" : topdir;
     Place* place = state.find(key);
     if (!place) {
@@ -371,50 +519,44 @@ std::string Mover::moveOnce(const std::string& path, const ItemCheck& check)
         place = &state.keep(key, trashDir);
     }
     const std::string& trashDir = place->trashDir;
+    const int files = place->files.fd, info = place->info.fd;
     std::string recordedPath = home ? original : topdir == "/" ? original.substr(1) : original.substr(topdir.size() + 1);
 
     const std::string contents = TrashInfo::contents(recordedPath, localTimestamp());
+    std::optional<InfoDraft> draft;
     constexpr int kAttempts = 200;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         std::string candidate = candidateName(name, attempt, state.random);
-        std::string infoPath = trashDir + "/info/" + candidate + kInfoSuffix;
+        std::string infoName = candidate + kInfoSuffix;
         std::string target = trashDir + "/files/" + candidate;
 
         // The .trashinfo claims the name first, so two movers never pick the same one.
-        int fd = open(infoPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (!draft) draft.emplace(info, contents, state.random);
+        if (!draft->claim(infoName)) continue;
+        reach(testing::Step::InfoNamed);
         bool keepInfo = false;
-        if (fd < 0) {
-            if (errno == EEXIST) continue;
-            throwErrno();
-        }
-        // Locked until the move is over (the kernel drops the lock of a mover that dies): the
-        // start-up clean-up of info files left by an interrupted move skips a locked one.
-        FdCloser info{fd};
-        flock(fd, LOCK_EX);
         try {
-            struct stat existing {};
-            if (lstat(target.c_str(), &existing) == 0) {
-                unlink(infoPath.c_str());
+            if (!isMissing(files, candidate)) {
+                unlinkat(info, infoName.c_str(), 0);
+                draft.reset();
                 continue; // an orphan in files/ without its info file
             }
-            if (errno != ENOENT) throwErrno();
-            writeAll(fd, contents);
-            // A new file: fdatasync flushes its size along with its text.
-            if (fdatasync(fd) != 0) throwErrno();
             // The info file's name must be durable before the item moves, so a power loss
             // never leaves an item in files/ that nothing describes.
             place->info.sync();
 
-            // The steps above take time (two flushes); whatever sits at the path now is what
+            // The steps above take time (two flushes); whatever sits at the name now is what
             // the rename takes, so it is checked once more right here.
             if (check) {
                 struct stat now {};
-                if (lstat(original.c_str(), &now) != 0) throwErrno();
+                if (fstatat(folder.fd, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) throwErrno();
                 check(original, now, false);
             }
-            if (renameat2(AT_FDCWD, original.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) != 0) {
+            reach(testing::Step::Move);
+            if (renameat2(folder.fd, name.c_str(), files, candidate.c_str(), RENAME_NOREPLACE) != 0) {
                 if (errno == EEXIST) {
-                    unlink(infoPath.c_str());
+                    unlinkat(info, infoName.c_str(), 0);
+                    draft.reset();
                     continue;
                 }
                 // Without RENAME_NOREPLACE a plain rename could replace something another
@@ -426,26 +568,26 @@ std::string Mover::moveOnce(const std::string& path, const ItemCheck& check)
             if (check) {
                 try {
                     struct stat moved {};
-                    if (lstat(target.c_str(), &moved) != 0) throwErrno();
+                    if (fstatat(files, candidate.c_str(), &moved, AT_SYMLINK_NOFOLLOW) != 0) throwErrno();
                     check(target, moved, true);
                 } catch (...) {
-                    if (renameat2(AT_FDCWD, target.c_str(), AT_FDCWD, original.c_str(), RENAME_NOREPLACE) != 0) {
-                        struct stat left {};
+                    reach(testing::Step::MoveBack);
+                    if (renameat2(files, candidate.c_str(), folder.fd, name.c_str(), RENAME_NOREPLACE) != 0) {
                         // Its .trashinfo still says truly where it came from.
-                        keepInfo = lstat(target.c_str(), &left) == 0;
+                        keepInfo = !isMissing(files, candidate);
                         throw swappedItemStays();
                     }
-                    syncFolder(folder);
+                    folder.sync();
                     throw;
                 }
             }
             // The move itself has happened; flushing both folders only makes it durable.
             place->files.sync();
-            state.syncFolder(folder, parent);
+            folder.sync();
             return target;
         } catch (...) {
             int saved = errno;
-            if (!keepInfo) unlink(infoPath.c_str());
+            if (!keepInfo) unlinkat(info, infoName.c_str(), 0);
             errno = saved;
             throw;
         }
@@ -453,34 +595,49 @@ std::string Mover::moveOnce(const std::string& path, const ItemCheck& check)
     throwPosix(EEXIST);
 }
 
-int removeOrphanInfo(const std::string& originalPath)
+int removeOrphanInfo(const std::string& originalPath, bool describedToo)
 {
-    std::string files = filesDirectoryFor(originalPath);
-    std::string trashDir = parentOf(files);
-    std::string infoDir = trashDir + "/info";
+    std::string filesPath = filesDirectoryFor(originalPath);
+    std::string trashDir = parentOf(filesPath);
     // Path= is absolute in the home Trash, relative to the volume's top folder elsewhere.
     std::string recorded = originalPath;
-    if (files != homeFilesDirectory()) {
+    if (filesPath != homeFilesDirectory()) {
         std::string topdir = parentOf(trashDir);
         if (lastComponent(topdir) == ".Trash") topdir = parentOf(topdir);
         std::string prefix = topdir == "/" ? "/" : topdir + "/";
         if (originalPath.compare(0, prefix.size(), prefix) != 0) return 0;
         recorded = originalPath.substr(prefix.size());
     }
-    std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(infoDir.c_str()), &closedir);
-    if (!dir) return 0;
+    const std::string itemName = lastComponent(originalPath);
+    // Links above the Trash are fine; its info/ and files/ must be real folders.
+    FolderHandle info, files;
+    try {
+        std::string realTrash = resolvedPath(trashDir);
+        info.open(realTrash + "/info");
+        files.open(realTrash + "/files");
+    } catch (const std::system_error&) {
+        return 0;
+    }
     std::vector<std::string> names;
-    while (dirent* e = readdir(dir.get())) {
-        std::string name = e->d_name;
-        if (name.size() > kInfoSuffix.size() && name.ends_with(kInfoSuffix)) names.push_back(std::move(name));
+    if (int listed = dup(info.fd); listed >= 0) {
+        std::unique_ptr<DIR, int (*)(DIR*)> dir(fdopendir(listed), &closedir);
+        if (!dir) {
+            close(listed);
+            return 0;
+        }
+        while (dirent* e = readdir(dir.get())) {
+            std::string name = e->d_name;
+            if ((name.size() > kInfoSuffix.size() && name.ends_with(kInfoSuffix)) || isDraftName(name))
+                names.push_back(std::move(name));
+        }
     }
     int removed = 0;
     for (const std::string& name : names) {
-        std::string infoPath = infoDir + "/" + name;
-        std::string item = files + "/" + name.substr(0, name.size() - kInfoSuffix.size());
-        int fd = open(infoPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        bool draft = isDraftName(name);
+        std::string slot = draft ? std::string() : name.substr(0, name.size() - kInfoSuffix.size());
+        int fd = openat(info.fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) continue;
-        FdCloser info{fd};
+        FdCloser held{fd};
         // A move still under way holds the lock.
         if (flock(fd, LOCK_EX | LOCK_NB) != 0) continue;
         std::optional<std::string> text;
@@ -489,12 +646,20 @@ int removeOrphanInfo(const std::string& originalPath)
         } catch (const std::system_error&) {
             continue;
         }
-        if (!text || TrashInfo::pathOf(*text) != recorded) continue;
-        struct stat described {};
-        if (lstat(item.c_str(), &described) == 0 || errno != ENOENT) continue;
-        if (unlink(infoPath.c_str()) == 0) ++removed;
+        if (!text) continue;
+        std::optional<std::string> path = TrashInfo::pathOf(*text);
+        // One that names nothing (a kill left it empty) is removed only under a name this
+        // item's move could have claimed; one that names the item, only when asked.
+        bool ours = path ? describedToo && *path == recorded : draft || isCandidateFor(slot, itemName);
+        if (!ours) continue;
+        try {
+            if (!draft && !isMissing(files.fd, slot)) continue;
+        } catch (const std::system_error&) {
+            continue;
+        }
+        if (unlinkat(info.fd, name.c_str(), 0) == 0) ++removed;
     }
-    if (removed) syncFolder(infoDir);
+    if (removed) info.sync();
     return removed;
 }
 
@@ -535,23 +700,49 @@ std::string filesDirectoryFor(const std::string& path)
     return privateTrashCandidate(topdir) + "/files";
 }
 
-void restoreItem(const std::string& trashPath, const std::string& originalPath)
+void restoreItem(const std::string& trashPath, const std::string& originalPath, const ItemCheck& check)
 {
     std::string absolute = absolutePath(trashPath);
     std::string name = lastComponent(absolute);
-    std::string filesDir = resolvedPath(filesDirectoryFor(absolute));
-    std::string folder = resolvedPath(parentOf(absolute));
-    if (folder != filesDir) throw restoreRefusal("恢复来源不是当前卷的废纸篓。");
+    // Links above the Trash are fine; its files/ must be a real folder.
+    std::string filesDir = resolvedPath(parentOf(filesDirectoryFor(absolute))) + "/files";
+    if (resolvedPath(parentOf(absolute)) != filesDir) throw restoreRefusal("恢复来源不是当前卷的废纸篓。");
+    std::string destination = absolutePath(originalPath);
+    std::string destinationName = lastComponent(destination);
+    if (destinationName.empty() || destinationName == "." || destinationName == "..") throwPosix(EINVAL);
 
-    std::string source = joinPath(folder, name);
+    // Both folders are opened once, without following links; the checks and the rename below
+    // go through them, so neither can be swapped for a link to somewhere else meanwhile.
+    FolderHandle files, folder;
+    files.open(filesDir);
+    try {
+        folder.open(parentOf(destination));
+    } catch (const std::system_error& error) {
+        // A link on the way: the old folder is not where it was.
+        if (error.code().value() == ENOTDIR || error.code().value() == ELOOP)
+            throw restoreRefusal("原目录已移动、删除或变化，请在 Finder 中手动恢复。");
+        throw;
+    }
+    struct stat item {};
+    if (fstatat(files.fd, name.c_str(), &item, AT_SYMLINK_NOFOLLOW) != 0) throwErrno();
+    if (check) check(joinPath(filesDir, name), item, false);
+    if (!isMissing(folder.fd, destinationName))
+        throw restoreRefusal("原位置已有文件，恢复不会覆盖它。请在 Finder 中选择其他位置。");
+
+    reach(testing::Step::Restore);
     // RENAME_NOREPLACE also counts a dangling link as occupying the place; a file system
     // that cannot promise this fails with EINVAL and nothing is moved.
-    if (renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, originalPath.c_str(), RENAME_NOREPLACE) != 0) {
+    if (renameat2(files.fd, name.c_str(), folder.fd, destinationName.c_str(), RENAME_NOREPLACE) != 0) {
         if (errno == EEXIST) throw restoreRefusal("原位置已有文件，恢复不会覆盖它。请在 Finder 中选择其他位置。");
         throwErrno();
     }
     // The item is back; a stale info file is only cosmetic, so its removal is best effort.
-    unlink((parentOf(filesDir) + "/info/" + name + kInfoSuffix).c_str());
+    try {
+        FolderHandle info;
+        info.open(parentOf(filesDir) + "/info");
+        unlinkat(info.fd, (name + kInfoSuffix).c_str(), 0);
+    } catch (const std::system_error&) {
+    }
 }
 
 } // namespace Trash

@@ -46,14 +46,27 @@ private:
 
 // Moves a trashed item back to where it came from, then removes its .trashinfo. Never
 // replaces anything at originalPath (not even a dangling link) and refuses when the file
-// system cannot promise that. Refusals are TessynError of domain "TessynRestore";
-// other failures are std::system_error with errno.
-void restoreItem(const std::string& trashPath, const std::string& originalPath);
+// system cannot promise that. `check`, when given, is called with the item's path and lstat
+// right before the rename (moved false) and refuses by throwing. The Trash folder and the
+// old folder are each opened once, without following links, and the check and the rename go
+// through them. Refusals are TessynError of domain "TessynRestore"; other failures are
+// std::system_error with errno.
+void restoreItem(const std::string& trashPath, const std::string& originalPath, const ItemCheck& check = {});
 
-// Removes the .trashinfo files that describe an item at `originalPath` (canonical) but have
-// no item in files/: what a move interrupted between writing its info file and the rename
-// leaves. An info file locked by a move still under way is left alone. Returns how many went.
-int removeOrphanInfo(const std::string& originalPath);
+// Removes the info files, not locked by a move still under way, that have no item in files/
+// and were left by an interrupted move of the item at `originalPath` (canonical): those that
+// name nothing (empty, or without a readable Path=) under a name that item's move could have
+// claimed, and, when `describedToo`, those that describe that item. Returns how many went.
+int removeOrphanInfo(const std::string& originalPath, bool describedToo = true);
+
+// Test seam, unused by the program. `atStep` is called, on the moving thread, right after an
+// info file gets its name and right before the rename of a move, of a move back and of a
+// restore. `namedInfoDrafts` writes info files as on a file system without unnamed files.
+namespace testing {
+enum class Step { InfoNamed, Move, MoveBack, Restore };
+extern std::function<void(Step)> atStep;
+extern bool namedInfoDrafts;
+} // namespace testing
 
 // The files/ folder of the Trash that holds, or would hold, items of the volume on which
 // `path` lies. Creates nothing; the folder need not exist.

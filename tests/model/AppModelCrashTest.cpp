@@ -12,6 +12,7 @@
 #include <map>
 #include <random>
 #include <set>
+#include <sys/wait.h>
 #include <thread>
 
 namespace {
@@ -146,5 +147,43 @@ TEST(AppModelCrash, KilledWorkflowLosesNothing)
             EXPECT_EQ(present, 0u);
         }
         if (HasFailure()) return;
+    }
+}
+
+// A kill right after the info file got its name, or right before the rename, leaves nothing
+// that the next start does not remove: the file stays in place, the Trash holds no entry,
+// and trash-list reads it without a parse error.
+TEST(AppModelCrash, KillAtEachStepOfAMoveLeavesAReadableTrash)
+{
+    struct Case {
+        const char* step;
+        const char* drafts; // "named": as on a file system without unnamed files
+    } cases[] = {{"info-named", "unnamed"}, {"move", "unnamed"}, {"info-named", "named"}, {"move", "named"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.step) + " " + c.drafts);
+        ModelHome env;
+        env.journal();
+        const std::string file = writeFile(env.tree() + "/f 1.txt", "content");
+        const ino_t inode = inodeOf(file);
+        const std::string info = env.home.dataHome() + "/Trash/info";
+        {
+            ChildProcess child(fixturePath("trash_kill"), {c.step, c.drafts, env.journalPath(), file});
+            int status = child.wait(60);
+            ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "status " << status;
+        }
+        ASSERT_FALSE(std::filesystem::is_empty(info)) << "the kill left an info file behind";
+
+        auto model = env.model();
+        ASSERT_EQ(model->recoveryNotes().size(), 1u);
+        EXPECT_NE(model->recoveryNotes()[0].find(file), std::string::npos) << model->recoveryNotes()[0];
+        EXPECT_EQ(inodeOf(file), inode) << "the file never left its place";
+        EXPECT_TRUE(std::filesystem::is_empty(info)) << "start-up removes what the kill left";
+        EXPECT_TRUE(std::filesystem::is_empty(env.trashFiles()));
+
+        CommandResult list = runCommand("trash-list 2>&1");
+        EXPECT_EQ(list.status, 0);
+        // Other volumes' Trash folders may list items of their own; this home's Trash lists none.
+        EXPECT_EQ(list.output.find("Parse Error"), std::string::npos) << list.output;
+        EXPECT_EQ(list.output.find(env.home.root()), std::string::npos) << list.output;
     }
 }

@@ -441,6 +441,18 @@ TEST(Trash, LinkedHomeTrashIsRefused)
     ASSERT_EQ(symlink(realData.c_str(), home.dataHome().c_str()), 0);
     std::string moved = Trash::trashItem(writeFile(home.path("doc.txt"), "mine"));
     EXPECT_EQ(readFile(realData + "/Trash/files/doc.txt"), "mine") << moved;
+    // ...also for the start-up clean-up and the restore, which look the Trash up afresh.
+    writeFile(realData + "/Trash/info/doc 2.txt.trashinfo", "");
+    EXPECT_EQ(Trash::removeOrphanInfo(home.path("doc.txt"), false), 1);
+    Trash::restoreItem(home.dataHome() + "/Trash/files/doc.txt", home.path("doc.txt"));
+    EXPECT_EQ(readFile(home.path("doc.txt")), "mine");
+
+    // But files/ itself given as a link is no Trash to restore from.
+    moved = Trash::trashItem(home.path("doc.txt"));
+    ASSERT_EQ(rename((realData + "/Trash/files").c_str(), (realData + "/files-aside").c_str()), 0);
+    ASSERT_EQ(symlink((realData + "/files-aside").c_str(), (realData + "/Trash/files").c_str()), 0);
+    EXPECT_EQ(tessynTextOf([&] { Trash::restoreItem(moved, home.path("doc.txt")); }), kOutside);
+    EXPECT_FALSE(exists(home.path("doc.txt")));
 }
 
 // Only an info file that describes the item, has no item in files/ and is not locked by a
@@ -504,4 +516,256 @@ TEST(Trash, MoverNoticesTrashFoldersChangedBetweenMoves)
     EXPECT_EQ(mover.move(c), trash + "/files/c.txt");
     EXPECT_EQ(readFile(trash + "/files/c.txt"), "c");
     EXPECT_EQ(pathLineOf(trash + "/files/c.txt"), home.path("docs/c.txt"));
+}
+
+namespace {
+
+// Sets the mover's step hook for one scope.
+struct StepHook {
+    explicit StepHook(std::function<void(Trash::testing::Step)> hook) { Trash::testing::atStep = std::move(hook); }
+    ~StepHook() { Trash::testing::atStep = {}; }
+};
+
+void swapNames(const std::string& a, const std::string& b)
+{
+    ASSERT_EQ(renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE), 0) << a << " " << b;
+}
+
+} // namespace
+
+// A folder exchanged with a link to another folder at the last moment before a rename changes
+// nothing about which item moves or where it goes: the item checked is the one that moves,
+// from and into the folders that were looked up, and nothing of the other folder is touched.
+TEST(Trash, FolderSwappedForALinkAtTheRenameRedirectsNothing)
+{
+    using Step = Trash::testing::Step;
+    enum class Run { Move, MoveUnchecked, MoveRefused, Restore };
+    struct Case {
+        const char* name;
+        Run run;
+        Step step;          // when the swap happens
+        const char* folder; // the folder swapped with `folder`-link, relative to the home
+        bool swapBack;      // and swapped back before a move back
+        const char* decoy;  // an item of the same name in the link's target, or none
+        const char* mineAt; // where the meant item must end up
+        const char* error;  // the expected refusal, or none
+    } cases[] = {
+        {"move: the item's folder", Run::Move, Step::Move, "scan/dir", true, "decoy/a.txt", "data/Trash/files/a.txt", ""},
+        {"move: the item's folder, once the info file is named", Run::Move, Step::InfoNamed, "scan/dir", true,
+         "decoy/a.txt", "data/Trash/files/a.txt", ""},
+        {"move: info/, once the info file is named", Run::Move, Step::InfoNamed, "data/Trash/info", false, nullptr,
+         "data/Trash/files/a.txt", ""},
+        {"unchecked move: the item's folder", Run::MoveUnchecked, Step::Move, "scan/dir", false, "decoy/a.txt",
+         "data/Trash/files/a.txt", ""},
+        {"move: files/", Run::Move, Step::Move, "data/Trash/files", false, nullptr, "data/Trash/files-link/a.txt", ""},
+        {"move back: the item's folder", Run::MoveRefused, Step::MoveBack, "scan/dir", false, "decoy/a.txt",
+         "scan/dir-link/a.txt", "Tessyn:refused after the rename"},
+        {"restore: the old folder", Run::Restore, Step::Restore, "scan/dir", false, nullptr, "scan/dir-link/a.txt", ""},
+        {"restore: files/", Run::Restore, Step::Restore, "data/Trash/files", false, "elsewhere/a.txt", "scan/dir/a.txt", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempHome home;
+        const std::string item = writeFile(home.path("scan/dir/a.txt"), "mine");
+        const ino_t mine = lstatOf(item).st_ino;
+        makeDirs(home.path("decoy"));
+        makeDirs(home.path("elsewhere"));
+        makeDirs(home.dataHome() + "/Trash/files");
+        makeDirs(home.dataHome() + "/Trash/info");
+        ASSERT_EQ(symlink(home.path("decoy").c_str(), home.path("scan/dir-link").c_str()), 0);
+        ASSERT_EQ(symlink(home.path("elsewhere").c_str(), (home.dataHome() + "/Trash/files-link").c_str()), 0);
+        ASSERT_EQ(symlink(home.path("elsewhere").c_str(), (home.dataHome() + "/Trash/info-link").c_str()), 0);
+        std::optional<ino_t> decoy;
+        if (c.decoy) decoy = lstatOf(writeFile(home.path(c.decoy), "decoy")).st_ino;
+
+        std::string trashed;
+        if (c.run == Run::Restore) trashed = Trash::trashItem(item);
+        const std::string swapped = home.path(c.folder), link = swapped + "-link";
+        StepHook hook([&](Step step) {
+            if (step == c.step || (c.swapBack && step == Step::MoveBack)) swapNames(swapped, link);
+        });
+        auto check = [&](const std::string&, const struct stat& st, bool moved) {
+            if (st.st_ino != mine) throw TessynError("Tessyn", 1, "not the item checked");
+            if (moved && c.run == Run::MoveRefused) throw TessynError("Tessyn", 1, "refused after the rename");
+        };
+        std::string text = tessynTextOf([&] {
+            if (c.run == Run::Restore) Trash::restoreItem(trashed, item, check);
+            else if (c.run == Run::MoveUnchecked) Trash::trashItem(item);
+            else Trash::trashItem(item, check);
+        });
+        EXPECT_EQ(text, *c.error ? c.error : "no error");
+
+        struct stat st {};
+        EXPECT_TRUE(lstat(home.path(c.mineAt).c_str(), &st) == 0 && st.st_ino == mine)
+            << "the item checked must be at " << c.mineAt;
+        if (decoy)
+            EXPECT_TRUE(lstat(home.path(c.decoy).c_str(), &st) == 0 && st.st_ino == *decoy)
+                << "the other folder's item must stay";
+        size_t inDecoy = decoy && std::string(c.decoy).starts_with("decoy/") ? 1 : 0;
+        size_t inElsewhere = decoy && std::string(c.decoy).starts_with("elsewhere/") ? 1 : 0;
+        EXPECT_EQ(namesIn(home.path("decoy")).size(), inDecoy) << "nothing goes into the other folder";
+        EXPECT_EQ(namesIn(home.path("elsewhere")).size(), inElsewhere) << "nothing goes into the other folder";
+        // The real info/ folder, wherever the swap put it.
+        std::string info = home.dataHome() + (std::string(c.folder) == "data/Trash/info" ? "/Trash/info-link" : "/Trash/info");
+        std::vector<std::string> infos = namesIn(info);
+        if (std::string(c.mineAt).find("/Trash/") != std::string::npos) {
+            EXPECT_EQ(infos, std::vector<std::string>{"a.txt.trashinfo"});
+            EXPECT_NE(readFile(info + "/a.txt.trashinfo").find("\nPath=" + item + "\n"), std::string::npos);
+        } else {
+            EXPECT_TRUE(infos.empty());
+        }
+    }
+}
+
+// Info files that name nothing (a kill left them empty, or without Path=) go when they have
+// no item in files/, are not locked and bear a name the item's move could have claimed;
+// those that describe the item go only when asked. Anything else stays.
+TEST(Trash, InfoFilesThatNameNothingAreRemovedOnlyUnderTheItemsNames)
+{
+    TempHome home;
+    const std::string item = home.path("dir/a b.txt");
+    const std::string info = home.dataHome() + "/Trash/info", files = home.dataHome() + "/Trash/files";
+    const std::string describes = "[Trash Info]\nPath=" + home.path("dir/a%20b.txt") + "\nDeletionDate=2024-01-01T00:00:00\n";
+    const std::string other = "[Trash Info]\nPath=" + home.path("dir/other.txt") + "\n";
+    makeDirs(files);
+    struct Case {
+        const char* name;
+        std::string text;
+        bool removed;        // without describedToo
+        bool removedAsked;   // with describedToo
+    } cases[] = {
+        {"a b.txt.trashinfo", "", true, true},
+        {"a b 3.txt.trashinfo", "[Trash Info]\nDeletionDate=2024-01-01T00:00:00\n", true, true},
+        {"a b 0123456789abcdef.txt.trashinfo", "", true, true},
+        {"a b 0123456789ABCDEF.txt.trashinfo", "", false, false},
+        {"a b.txt 2.trashinfo", "", false, false},
+        {"other.txt.trashinfo", "", false, false},
+        {"a b 4.txt.trashinfo", "", false, false},     // its item is in files/
+        {"a b 5.txt.trashinfo", "", false, false},     // locked by a move under way
+        {"a b 6.txt.trashinfo", describes, false, true},
+        {"a b 7.txt.trashinfo", other, false, false},
+        {".tessyn-info-00000000000000aa", "", true, true},
+        {".tessyn-info-00000000000000bb", describes, false, true},
+        {".tessyn-info-00000000000000cc", other, false, false},
+        {".tessyn-info-cc", "", false, false},
+    };
+    for (bool asked : {false, true}) {
+        SCOPED_TRACE(asked ? "describedToo" : "names nothing only");
+        for (const Case& c : cases) writeFile(info + "/" + c.name, c.text);
+        writeFile(files + "/a b 4.txt", "described");
+        int held = open((info + "/a b 5.txt.trashinfo").c_str(), O_RDONLY);
+        ASSERT_GE(held, 0);
+        ASSERT_EQ(flock(held, LOCK_EX), 0);
+        int expected = 0;
+        for (const Case& c : cases) expected += (asked ? c.removedAsked : c.removed) ? 1 : 0;
+        EXPECT_EQ(Trash::removeOrphanInfo(item, asked), expected);
+        for (const Case& c : cases)
+            EXPECT_EQ(exists(info + "/" + c.name), !(asked ? c.removedAsked : c.removed)) << c.name;
+        close(held);
+    }
+}
+
+// An info file is complete the moment it has its name, whether it was written unnamed or as
+// a draft (file systems without unnamed files); names taken in info/ or in files/ are
+// skipped, and no draft is left behind.
+TEST(Trash, InfoFilesAreCompleteWhenTheyGetTheirName)
+{
+    for (bool drafts : {false, true}) {
+        SCOPED_TRACE(drafts ? "named drafts" : "unnamed files");
+        TempHome home;
+        const std::string info = home.dataHome() + "/Trash/info", files = home.dataHome() + "/Trash/files";
+        writeFile(info + "/a.txt.trashinfo", "[Trash Info]\nPath=/elsewhere/a.txt\n");
+        writeFile(files + "/b.txt", "an orphan without its info file");
+        Trash::testing::namedInfoDrafts = drafts;
+        std::vector<std::string> seen;
+        StepHook hook([&](Trash::testing::Step step) {
+            if (step != Trash::testing::Step::InfoNamed) return;
+            for (const std::string& name : namesIn(info))
+                if (name != "a.txt.trashinfo") seen.push_back(name + ": " + readFile(info + "/" + name));
+        });
+        std::string a = Trash::trashItem(writeFile(home.path("docs/a.txt"), "a"));
+        std::string b = Trash::trashItem(writeFile(home.path("docs/b.txt"), "b"));
+        Trash::testing::namedInfoDrafts = false;
+
+        EXPECT_EQ(a, files + "/a 2.txt");
+        EXPECT_EQ(b, files + "/b 2.txt");
+        EXPECT_EQ(pathLineOf(a), home.path("docs/a.txt"));
+        EXPECT_EQ(pathLineOf(b), home.path("docs/b.txt"));
+        ASSERT_EQ(seen.size(), 5u) << "a 2; then a 2 and b; then a 2 and b 2";
+        for (const std::string& line : seen) {
+            EXPECT_NE(line.find(": [Trash Info]\nPath=" + home.root() + "/docs/"), std::string::npos) << line;
+            EXPECT_NE(line.find("\nDeletionDate="), std::string::npos) << line;
+        }
+        std::vector<std::string> left = namesIn(info);
+        std::sort(left.begin(), left.end());
+        EXPECT_EQ(left, (std::vector<std::string>{"a 2.txt.trashinfo", "a.txt.trashinfo", "b 2.txt.trashinfo"}));
+        EXPECT_EQ(readFile(files + "/b.txt"), "an orphan without its info file");
+    }
+}
+
+
+// Movers in several processes moving items of one name into one Trash each claim a name of
+// their own: every item arrives, described by a complete info file naming where it was.
+TEST(Trash, ConcurrentMoversClaimDistinctNames)
+{
+    constexpr int kProcesses = 4, kFiles = 40;
+    for (bool drafts : {false, true}) {
+        SCOPED_TRACE(drafts ? "named drafts" : "unnamed files");
+        TempHome home;
+        auto origin = [&](int p, int i) { return home.path(std::to_string(p) + "/" + std::to_string(i) + "/x.txt"); };
+        for (int p = 0; p < kProcesses; ++p)
+            for (int i = 0; i < kFiles; ++i) writeFile(origin(p, i), std::to_string(p) + "/" + std::to_string(i));
+        std::vector<pid_t> movers;
+        for (int p = 0; p < kProcesses; ++p) {
+            pid_t pid = fork();
+            if (pid == 0) {
+                Trash::testing::namedInfoDrafts = drafts;
+                Trash::Mover mover;
+                int failed = 0;
+                for (int i = 0; i < kFiles; ++i) failed += errnoOf([&] { mover.move(origin(p, i)); }) != 0;
+                _exit(failed);
+            }
+            ASSERT_GT(pid, 0);
+            movers.push_back(pid);
+        }
+        for (pid_t pid : movers) {
+            int status = 0;
+            waitpid(pid, &status, 0);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+        }
+        const std::string files = home.dataHome() + "/Trash/files";
+        std::vector<std::string> names = namesIn(files);
+        EXPECT_EQ(names.size(), size_t{kProcesses * kFiles});
+        EXPECT_EQ(namesIn(home.dataHome() + "/Trash/info").size(), size_t{kProcesses * kFiles}) << "no draft left";
+        for (const std::string& name : names)
+            EXPECT_EQ(pathLineOf(files + "/" + name), home.path(readFile(files + "/" + name) + "/x.txt")) << name;
+    }
+}
+
+// A folder that its owner may write to but not read (mode 0333) is still moved from and
+// restored to: it is held by an O_PATH descriptor, which renames work through.
+TEST(Trash, WriteOnlyFolderIsMovedFromAndRestoredTo)
+{
+    TempHome home;
+    const std::string dir = home.path("box");
+    writeFile(dir + "/f.txt", "f");
+    makeDirs(home.dataHome());
+    for (const std::string& path : {home.root(), home.dataHome(), dir, dir + "/f.txt"})
+        ASSERT_EQ(chown(path.c_str(), nobodyUid(), nobodyUid()), 0) << path;
+    ASSERT_EQ(chmod(dir.c_str(), 0333), 0);
+    int status = runAsNobody([&] {
+        try {
+            std::string trashed = Trash::trashItem(dir + "/f.txt");
+            if (access((dir + "/f.txt").c_str(), F_OK) == 0) return 2;
+            Trash::restoreItem(trashed, dir + "/f.txt");
+            return 0;
+        } catch (const std::exception& e) {
+            fprintf(stderr, "%s\n", e.what());
+            return 1;
+        }
+    });
+    EXPECT_EQ(status, 0);
+    ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
+    EXPECT_EQ(readFile(dir + "/f.txt"), "f");
+    EXPECT_TRUE(namesIn(home.dataHome() + "/Trash/info").empty());
 }
