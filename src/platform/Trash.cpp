@@ -4,6 +4,7 @@
 #include "platform/Errors.h"
 #include "platform/FdCloser.h"
 #include "platform/FileWrites.h"
+#include "platform/FolderNames.h"
 #include "platform/Locations.h"
 #include "platform/MountTable.h"
 #include "platform/RegularFile.h"
@@ -16,7 +17,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <optional>
@@ -618,18 +618,12 @@ int removeOrphanInfo(const std::string& originalPath, bool describedToo)
     } catch (const std::system_error&) {
         return 0;
     }
+    FolderNames listing = listFolder(info.fd);
+    if (listing.error != 0 && listing.names.empty()) return 0;
     std::vector<std::string> names;
-    if (int listed = dup(info.fd); listed >= 0) {
-        std::unique_ptr<DIR, int (*)(DIR*)> dir(fdopendir(listed), &closedir);
-        if (!dir) {
-            close(listed);
-            return 0;
-        }
-        while (dirent* e = readdir(dir.get())) {
-            std::string name = e->d_name;
-            if ((name.size() > kInfoSuffix.size() && name.ends_with(kInfoSuffix)) || isDraftName(name))
-                names.push_back(std::move(name));
-        }
+    for (std::string& name : listing.names) {
+        if ((name.size() > kInfoSuffix.size() && name.ends_with(kInfoSuffix)) || isDraftName(name))
+            names.push_back(std::move(name));
     }
     int removed = 0;
     for (const std::string& name : names) {
