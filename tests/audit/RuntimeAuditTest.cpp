@@ -268,6 +268,31 @@ TEST_F(RuntimeAuditTest, FailedRunsLeaveTheirErrorAndTheLayoutAsItWas)
     EXPECT_EQ(storedLayout(), QVariant(QStringLiteral("top")));
 }
 
+// "tree.txt" holds what is on screen: the navigation of the stored layout once, not the hidden
+// one or a loading placeholder that has gone. The run is cut short after the tree.
+TEST_F(RuntimeAuditTest, TheTreeListsOnlyWhatIsOnScreen)
+{
+    struct Case {
+        const char* layout;
+        const char* hidden;  // the identifier of the other layout's navigation
+    };
+    for (const Case& c : {Case{"top", "sidebar"}, Case{"sidebar", "top-navigation"}}) {
+        SCOPED_TRACE(c.layout);
+        TearDown();
+        SetUp();
+        setSetting(AppSettings::layoutKey, QString::fromLatin1(c.layout));
+        open();
+        harness->app->menus().action(QStringLiteral("内存"))->setEnabled(false);
+        audit(quick());
+        const QString tree = QString::fromUtf8(contents(out + "/tree.txt"));
+        ASSERT_FALSE(tree.isEmpty());
+        EXPECT_FALSE(tree.contains(QStringLiteral(" | ") + QString::fromLatin1(c.hidden) + QLatin1Char('\n')));
+        EXPECT_FALSE(tree.contains(QStringLiteral("page-loading")));
+        for (const QString& page : pageOrder)
+            EXPECT_EQ(tree.count(QStringLiteral(" | nav-") + page + QLatin1Char('\n')), 1) << page.toStdString();
+    }
+}
+
 // A user closing the window, or the program ending, in the middle of a run.
 TEST_F(RuntimeAuditTest, RunsCutShortPutTheLayoutBack)
 {
@@ -336,6 +361,10 @@ TEST_F(AuditReportTest, SmallTreesMenusAndMeasurements)
     auto* label = new QLabel(QStringLiteral("Hello"), &root);
     label->setObjectName(QStringLiteral("greeting"));
     new QPushButton(&root);
+    // Left out, as is a window not shown.
+    (new QLabel(QStringLiteral("Hidden"), &root))->hide();
+    EXPECT_TRUE(RuntimeAudit::elements(&root, 0).empty());
+    root.show();
 
     std::vector<Element> walk = RuntimeAudit::elements(&root, 0);
     ASSERT_EQ(walk.size(), 24u + 2u);
