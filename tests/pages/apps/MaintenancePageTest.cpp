@@ -16,6 +16,7 @@
 #include "shell/style/Palette.h"
 #include "shell/controls/StyledLabel.h"
 
+#include <QAbstractScrollArea>
 #include <QAccessible>
 #include <QLabel>
 #include <QLineEdit>
@@ -337,4 +338,48 @@ TEST_F(MaintenancePageTest, BundleWithoutIconShowsTheAccentSymbol)
             EXPECT_EQ(offAccent, 0) << "drawn in the accent colour " << accent.name().toStdString();
         }
     }
+}
+
+// Tab goes from the search field through the rows, in the list's order, to the rules, and
+// stops only on controls whose focus can be seen: also after a refresh made the rows again.
+TEST_F(MaintenancePageTest, TabGoesFromTheSearchThroughTheRowsToTheRules)
+{
+    installPageFactory(tessynPages());
+    ShellHarness shell;
+    makeAppBundle(shell.home.path("Applications"), "Editor", "org.example.editor");
+    makeAppBundle(shell.home.path("Applications"), "VLC", "org.videolan.vlc");
+    MainWindow* window = shell.openWindow();
+    press(window, QKeySequence(Qt::CTRL | Qt::Key_4));
+    ASSERT_TRUE(waitReady(viewOf(window), "应用与缓存"));
+    auto* page = qobject_cast<MaintenancePage*>(viewOf(window)->pageHost()->page("应用与缓存"));
+    ASSERT_NE(page, nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shell.model().installedApps().size() == 2 && !shell.model().maintenanceBusy(); }));
+
+    auto name = [](QWidget* widget) {
+        auto* button = qobject_cast<QAbstractButton*>(widget);
+        return button ? button->text().remove(QLatin1Char('&')) : QString::fromLatin1(widget->metaObject()->className());
+    };
+    for (const char* when : {"first listing", "after a refresh"}) {
+        SCOPED_TRACE(when);
+        if (std::string(when) == "after a refresh") {
+            page->refreshButton()->click();
+            ASSERT_TRUE(QTest::qWaitFor([&] { return !shell.model().maintenanceBusy(); }));
+        }
+        ASSERT_TRUE(activate(window));
+        page->searchField()->setFocus(Qt::TabFocusReason);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return page->searchField()->hasFocus(); }));
+        // Once round the window, back to the search field.
+        QStringList stops;
+        for (int press = 0; press < 30; ++press) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QWidget* focused = QApplication::focusWidget();
+            ASSERT_NE(focused, nullptr) << stops.join(" → ").toStdString();
+            if (focused == page->searchField()) break;
+            EXPECT_FALSE(qobject_cast<QAbstractScrollArea*>(focused)) << "a stop without a visible focus, after " << press;
+            stops << name(focused);
+        }
+        EXPECT_EQ(stops.mid(0, 4).join(" → ").toStdString(),
+                  "Uninstall… → Inspect Cache → Uninstall… → " + name(page->rules()->toggle()).toStdString());
+    }
+    installPageFactory({});
 }
