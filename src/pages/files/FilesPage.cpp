@@ -23,6 +23,7 @@
 #include "shell/style/SymbolView.h"
 #include "shell/controls/StyledLabel.h"
 
+#include <QAbstractItemView>
 #include <QDoubleValidator>
 #include <QHBoxLayout>
 #include <QLineEdit>
@@ -227,6 +228,17 @@ private:
     }
 };
 
+// The control after `from` in the tab order that lies in `scope` and can take the focus now,
+// going round within `scope`. Scroll areas are left out: they show no focus of their own.
+QWidget* nextTabStop(QWidget* from, QWidget* scope)
+{
+    for (QWidget* next = from->nextInFocusChain(); next != from; next = next->nextInFocusChain())
+        if (scope->isAncestorOf(next) && next->isVisible() && next->isEnabled() && (next->focusPolicy() & Qt::TabFocus) &&
+            !(qobject_cast<QAbstractScrollArea*>(next) && !qobject_cast<QAbstractItemView*>(next)))
+            return next;
+    return nullptr;
+}
+
 // The one-pixel rule above the selection bar.
 class Divider : public QWidget {
 public:
@@ -256,6 +268,7 @@ FilesPage::FilesPage(AppModel& model, QWidget* parent)
     stack->addStretch(0);
     areas_ = new AreasScroller(body);
     areas_->setObjectName(QStringLiteral("files-areas"));
+    areas_->setFocusPolicy(Qt::ClickFocus);  // no Tab stop: it shows no focus of its own
 
     auto* page = column(this, 10);
     page->addWidget(areas_, 1);
@@ -604,6 +617,11 @@ void FilesPage::refreshAreas()
     const auto& report = model_.report();
     bool scanning = model_.scanning();
     bool detecting = model_.detectingDuplicates();
+    QPointer<QWidget> focused = window()->focusWidget();
+    if (focused && !isAncestorOf(focused)) focused = nullptr;
+    if (focused == duplicates_->detectButton() && detecting) focusDuplicatesWhenShown_ = true;
+    // A report that goes starts the next one with its notes folded.
+    if (!report) scanNotes_->setExpanded(false);
     header_->setVisible(model_.root().has_value());
     filterBar_->setVisible(report && !scanning);
     scanCard_->setVisible(scanning);
@@ -625,6 +643,28 @@ void FilesPage::refreshAreas()
     refreshFilterBar();
     refreshResults();
     refreshSelectionBar();
+    keepFocusInPage(focused);
+}
+
+void FilesPage::keepFocusInPage(QWidget* lost)
+{
+    if (!lost) return;
+    QWidget* now = window()->focusWidget();
+    if (now && isAncestorOf(now) && now->isVisible()) return;
+    if (QWidget* next = nextTabStop(lost, this)) next->setFocus(Qt::TabFocusReason);
+}
+
+// Once the search has ended and the query has passed its groups on.
+void FilesPage::focusDuplicatesIfAwaited()
+{
+    if (!focusDuplicatesWhenShown_ || model_.detectingDuplicates() || model_.filtering()) return;
+    focusDuplicatesWhenShown_ = false;
+    QWidget* now = window()->focusWidget();
+    // The user has gone elsewhere meanwhile: the focus stays there.
+    if ((now && !isAncestorOf(now)) || !duplicates_->isVisible()) return;
+    QWidget* target = duplicates_->firstControl();
+    if (!target) target = nextTabStop(duplicates_, this);
+    if (target) target->setFocus(Qt::TabFocusReason);
 }
 
 void FilesPage::refreshHeader()
@@ -721,6 +761,7 @@ void FilesPage::refreshResults()
     loadMore_->setText(plainTitle(L(QStringLiteral("加载更多（当前 ") + QString::number(limit_) + QStringLiteral(" 项）"))));
     refreshTable();
     refreshScanNotes();
+    focusDuplicatesIfAwaited();
 }
 
 void FilesPage::refreshTable()

@@ -5,15 +5,20 @@
 #include "pages/files/DuplicatesSection.h"
 #include "shell/controls/MiddleElidedLabel.h"
 #include "shell/controls/ContentUnavailableView.h"
+#include "shell/controls/NativeActionButton.h"
 
 #include <QCheckBox>
+#include <QToolButton>
 #include <QLabel>
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QWheelEvent>
 #include <cstdio>
+#include <filesystem>
+#include <functional>
 
 namespace {
 
@@ -395,4 +400,182 @@ TEST_F(DuplicateGroupViewTest, WarningsTranslateTheReasonAndNeverTheName)
     ASSERT_EQ(lines.size(), 4);
     EXPECT_EQ(lines.mid(1).join(QLatin1Char('\n')).toStdString(), shown.join(QLatin1Char('\n')).toStdString())
         << "after the fixed first line";
+}
+
+namespace {
+
+// `groups` groups of `copies` copies under `folder`, each group its own content, and a link
+// that the scan skips, so the scan has notes.
+void writeDuplicateFolder(const std::string& folder, int groups, int copies = 3)
+{
+    makeDirs(folder);
+    for (int g = 0; g < groups; ++g)
+        for (int copy = 0; copy < copies; ++copy)
+            writeFile(folder + "/g" + std::to_string(g) + "/copy" + std::to_string(copy) + ".bin",
+                      std::string(static_cast<size_t>(200 + g), char('a' + g % 26)));
+    std::filesystem::create_symlink("g0", folder + "/link");
+}
+
+// The duplicate filter and a search started with the page's button, run to its end.
+void detectThroughPage(FilesPageHarness& h)
+{
+    click(h.page->chip("重复文件"));
+    click(h.page->duplicates()->detectButton());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !h.model->detectingDuplicates(); }, 30000));
+    ASSERT_TRUE(h.settled());
+}
+
+} // namespace
+
+// Another folder or a new scan makes a new report: it opens at its first group with the scan
+// notes and the search's problems folded. A report that only lost moved copies stays as it was.
+TEST_F(DuplicateGroupViewTest, ANewReportOpensAtTheTopWithItsNotesFoldedAndAMoveKeepsThePlace)
+{
+    FilesPageHarness h(QSize(900, 600));
+    ASSERT_TRUE(activate(h.window.get()));
+    const std::string one = h.home.path("One"), two = h.home.path("Two");
+    writeDuplicateFolder(one, 12);
+    writeDuplicateFolder(two, 12);  // the same contents: the same group identities
+    ASSERT_NO_FATAL_FAILURE(h.chooseAndScan(one));
+    ASSERT_NO_FATAL_FAILURE(detectThroughPage(h));
+
+    struct Case {
+        const char* how;
+        std::function<void()> step;
+        bool fresh;
+    };
+    const Case cases[] = {
+        {"a copy of the last group moved",
+         [&] {
+             h.model->setSelection({h.model->duplicateReport()->groups.back().files[1].path});
+             QFuture<void> moved = h.model->trashSelected();
+             ASSERT_TRUE(QTest::qWaitFor([&] { return moved.isFinished(); }, 30000));
+             ASSERT_TRUE(h.settled());
+         },
+         false},
+        {"a new scan",
+         [&] {
+             click(h.page->scanButton());
+             ASSERT_TRUE(QTest::qWaitFor([&] { return !h.model->scanning(); }, 30000));
+             ASSERT_NO_FATAL_FAILURE(detectThroughPage(h));
+         },
+         true},
+        {"another folder",
+         [&] {
+             ASSERT_NO_FATAL_FAILURE(h.chooseAndScan(two));
+             ASSERT_NO_FATAL_FAILURE(detectThroughPage(h));
+         },
+         true},
+    };
+    QScrollBar* bar = groupList(h)->verticalScrollBar();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.how);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        ASSERT_GT(bar->maximum(), 0) << "the list must be long enough to scroll";
+        bar->setValue(bar->maximum() / 2);
+        const int scrolled = bar->value();
+        click(h.page->scanNotes()->toggle());
+        ASSERT_TRUE(h.page->scanNotes()->expanded());
+
+        ASSERT_NO_FATAL_FAILURE(c.step());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        EXPECT_EQ(bar->value(), c.fresh ? 0 : scrolled);
+        EXPECT_EQ(h.page->scanNotes()->expanded(), !c.fresh);
+        if (h.page->scanNotes()->expanded()) click(h.page->scanNotes()->toggle());
+    }
+    const DuplicateGroupView* first = h.page->duplicates()->groupViews().front();
+    EXPECT_GE(first->heading()->mapTo(groupList(h)->viewport(), QPoint(0, 0)).y(), 0) << "the first heading is in view";
+
+    // The search's problems, opened in one report, are folded in the next.
+    ASSERT_NO_FATAL_FAILURE(showGroups(h, {}, false, {"a.bin：Permission denied"}));
+    click(h.page->duplicates()->warnings()->toggle());
+    ASSERT_TRUE(h.page->duplicates()->warnings()->expanded());
+    h.model->setDuplicateReport(nullptr);
+    ASSERT_NO_FATAL_FAILURE(showGroups(h, {}, false, {"b.bin：Permission denied"}));
+    EXPECT_FALSE(h.page->duplicates()->warnings()->expanded());
+}
+
+// "Detect Duplicates" goes away when pressed; the keyboard stays in the page: on Stop while the
+// search runs, then in the list it found, or on the page's next control when it found nothing.
+TEST_F(DuplicateGroupViewTest, TheFocusStaysInThePageThroughADuplicateSearch)
+{
+    struct Case {
+        const char* how;
+        int groups;
+    };
+    for (const Case& c : {Case{"groups found", 3}, Case{"nothing found", 0}}) {
+        SCOPED_TRACE(c.how);
+        FilesPageHarness h(QSize(1000, 700), FilesPageHarness::Host::mainWindow);
+        const std::string folder = h.home.path("Copies");
+        writeDuplicateFolder(folder, c.groups);
+        writeFile(folder + "/single.txt", "one of a kind");
+        ASSERT_NO_FATAL_FAILURE(h.chooseAndScan(folder));
+        click(h.page->chip("重复文件"));
+        QPushButton* detect = h.page->duplicates()->detectButton();
+        ASSERT_TRUE(activate(h.mainWindow));
+        detect->setFocus(Qt::TabFocusReason);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return detect->hasFocus(); }));
+
+        QTest::keyClick(detect, Qt::Key_Space);
+        ASSERT_TRUE(h.model->detectingDuplicates());
+        EXPECT_EQ(QApplication::focusWidget(), h.page->stopButton());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !h.model->detectingDuplicates(); }, 30000));
+        ASSERT_TRUE(h.settled());
+
+        QWidget* focused = QApplication::focusWidget();
+        ASSERT_NE(focused, nullptr);
+        EXPECT_TRUE(h.page->isAncestorOf(focused) && focused->isVisible()) << focused->metaObject()->className();
+        if (c.groups > 0)
+            EXPECT_EQ(focused, h.page->duplicates()->groupViews().front()->picker()) << "the first group's picker";
+        else
+            EXPECT_EQ(focused, h.page->scanNotes()->toggle()) << "the control after the nothing-found view";
+    }
+}
+
+// Tab goes through the groups in the order they are listed, copies listed later included, then
+// on to the scan notes and the selection bar; nothing without a visible focus stops it.
+TEST_F(DuplicateGroupViewTest, TabGoesThroughTheGroupsInTheirOrderAndOnToTheSelectionBar)
+{
+    FilesPageHarness h(QSize(1000, 700), FilesPageHarness::Host::mainWindow);
+    const std::string folder = h.home.path("Copies");
+    writeDuplicateFolder(folder, 3, 25);
+    ASSERT_NO_FATAL_FAILURE(h.chooseAndScan(folder));
+    ASSERT_NO_FATAL_FAILURE(detectThroughPage(h));
+    const std::vector<DuplicateGroupView*> views = h.page->duplicates()->groupViews();
+    ASSERT_EQ(views.size(), 3u);
+    h.model->setSelection({views[2]->group().files[3].path});
+    ASSERT_TRUE(activate(h.mainWindow));
+    views[0]->loadMoreButton()->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return views[0]->loadMoreButton()->hasFocus(); }));
+    QTest::keyClick(views[0]->loadMoreButton(), Qt::Key_Space);
+    ASSERT_EQ(views[0]->shownRows(), 25);
+
+    auto place = [&](QWidget* widget) -> std::string {
+        for (size_t i = 0; i < views.size(); ++i)
+            if (views[i]->isAncestorOf(widget)) return "group " + std::to_string(i);
+        if (widget == h.page->scanNotes()->toggle()) return "notes";
+        if (widget == h.page->clearSelectionButton()) return "deselect";
+        if (widget == static_cast<QWidget*>(h.page->reviewButton())) return "review";
+        if (qobject_cast<QAbstractScrollArea*>(widget) && !qobject_cast<QAbstractItemView*>(widget)) return "scroll area";
+        return "other";
+    };
+    // Once round the window from the first group's picker, each place named once in a row.
+    QWidget* start = views[0]->picker();
+    start->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return start->hasFocus(); }));
+    std::vector<std::string> places{place(start)};
+    int groupStops = 1;
+    for (int press = 0; press < 400; ++press) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget* focused = QApplication::focusWidget();
+        ASSERT_NE(focused, nullptr);
+        if (focused == start) break;
+        if (views[0]->isAncestorOf(focused)) ++groupStops;
+        if (place(focused) != places.back()) places.push_back(place(focused));
+    }
+    EXPECT_EQ(groupStops, 2 + 25 * 3 + 24) << "picker, Select Shown Copies, each row's box, eye and folder, and 24 keep buttons";
+    ASSERT_GE(places.size(), 6u);
+    EXPECT_EQ(std::vector<std::string>(places.begin(), places.begin() + 6),
+              (std::vector<std::string>{"group 0", "group 1", "group 2", "notes", "deselect", "review"}));
+    EXPECT_EQ(std::count(places.begin(), places.end(), "scroll area"), 0);
 }
