@@ -619,6 +619,7 @@ void FilesPage::refreshAreas()
     bool detecting = model_.detectingDuplicates();
     QPointer<QWidget> focused = window()->focusWidget();
     if (focused && !isAncestorOf(focused)) focused = nullptr;
+    if (focused != focusLeftOn_) focusDuplicatesWhenShown_ = false;
     if (focused == duplicates_->detectButton() && detecting) focusDuplicatesWhenShown_ = true;
     // A report that goes starts the next one with its notes folded.
     if (!report) scanNotes_->setExpanded(false);
@@ -644,6 +645,7 @@ void FilesPage::refreshAreas()
     refreshResults();
     refreshSelectionBar();
     keepFocusInPage(focused);
+    focusLeftOn_ = window()->focusWidget();
 }
 
 void FilesPage::keepFocusInPage(QWidget* lost)
@@ -659,9 +661,8 @@ void FilesPage::focusDuplicatesIfAwaited()
 {
     if (!focusDuplicatesWhenShown_ || model_.detectingDuplicates() || model_.filtering()) return;
     focusDuplicatesWhenShown_ = false;
-    QWidget* now = window()->focusWidget();
-    // The user has gone elsewhere meanwhile: the focus stays there.
-    if ((now && !isAncestorOf(now)) || !duplicates_->isVisible()) return;
+    // The user has moved the focus meanwhile: it stays where they put it.
+    if (window()->focusWidget() != focusLeftOn_ || !duplicates_->isVisible()) return;
     QWidget* target = duplicates_->firstControl();
     if (!target) target = nextTabStop(duplicates_, this);
     if (target) target->setFocus(Qt::TabFocusReason);

@@ -85,8 +85,10 @@ private:
     int limit_ = kPageRows;
     std::string seenFilter_;
     std::string seenSearch_;
-    // "检测重复文件" was pressed with the focus on it: the list takes the focus when it comes.
+    // "检测重复文件" was pressed with the focus on it: the list takes the focus when it comes,
+    // unless the user has moved the focus from where the page left it.
     bool focusDuplicatesWhenShown_ = false;
+    QPointer<QWidget> focusLeftOn_;
     QPointer<MoveConfirmationSheet> sheet_;
 
     QScrollArea* areas_ = nullptr;

@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QToolButton>
 #include <QLabel>
+#include <QLineEdit>
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QPushButton>
@@ -497,13 +498,15 @@ TEST_F(DuplicateGroupViewTest, ANewReportOpensAtTheTopWithItsNotesFoldedAndAMove
 
 // "Detect Duplicates" goes away when pressed; the keyboard stays in the page: on Stop while the
 // search runs, then in the list it found, or on the page's next control when it found nothing.
+// Focus the user moves meanwhile stays where they put it.
 TEST_F(DuplicateGroupViewTest, TheFocusStaysInThePageThroughADuplicateSearch)
 {
     struct Case {
         const char* how;
         int groups;
+        bool typing = false;  // the user goes to the search field while the search runs
     };
-    for (const Case& c : {Case{"groups found", 3}, Case{"nothing found", 0}}) {
+    for (const Case& c : {Case{"groups found", 3}, Case{"nothing found", 0}, Case{"the user moved on", 3, true}}) {
         SCOPED_TRACE(c.how);
         FilesPageHarness h(QSize(1000, 700), FilesPageHarness::Host::mainWindow);
         const std::string folder = h.home.path("Copies");
@@ -519,13 +522,16 @@ TEST_F(DuplicateGroupViewTest, TheFocusStaysInThePageThroughADuplicateSearch)
         QTest::keyClick(detect, Qt::Key_Space);
         ASSERT_TRUE(h.model->detectingDuplicates());
         EXPECT_EQ(QApplication::focusWidget(), h.page->stopButton());
+        if (c.typing) h.page->searchField()->setFocus(Qt::MouseFocusReason);
         ASSERT_TRUE(QTest::qWaitFor([&] { return !h.model->detectingDuplicates(); }, 30000));
         ASSERT_TRUE(h.settled());
 
         QWidget* focused = QApplication::focusWidget();
         ASSERT_NE(focused, nullptr);
         EXPECT_TRUE(h.page->isAncestorOf(focused) && focused->isVisible()) << focused->metaObject()->className();
-        if (c.groups > 0)
+        if (c.typing)
+            EXPECT_EQ(focused, h.page->searchField());
+        else if (c.groups > 0)
             EXPECT_EQ(focused, h.page->duplicates()->groupViews().front()->picker()) << "the first group's picker";
         else
             EXPECT_EQ(focused, h.page->scanNotes()->toggle()) << "the control after the nothing-found view";
