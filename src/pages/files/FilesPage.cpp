@@ -555,8 +555,17 @@ QWidget* FilesPage::buildResults()
     stack->addWidget(tableFrame_, 1);
     loadMore_ = button(QString());
     connect(loadMore_, &QPushButton::clicked, this, [this] {
+        const bool focused = loadMore_->hasFocus();
+        const int firstNew = limit_;
         limit_ += kPageRows;
         refreshResults();
+        // The last page takes the button away: the focus goes to the first row it brought,
+        // not on to whatever follows in the window.
+        if (focused && !loadMore_->isVisible() && firstNew < table_->model()->rowCount()) {
+            table_->setFocus(Qt::TabFocusReason);
+            table_->selectionModel()->setCurrentIndex(table_->model()->index(firstNew, NativeFileTable::fileColumn),
+                                                      QItemSelectionModel::NoUpdate);
+        }
     });
     stack->addWidget(loadMore_, 0, Qt::AlignLeft);
 

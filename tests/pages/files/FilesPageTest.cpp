@@ -621,3 +621,28 @@ TEST_F(FilesPageTest, TheKeyboardGoesThroughTheTableInOneStepAndSpacePicksARow)
     EXPECT_GT(toReview, 0) << "Review Selected is reached from the table";
     EXPECT_LE(toReview, 4) << "past Load More and Deselect All, not through every cell";
 }
+
+// "Load More" pressed from the keyboard keeps the focus while pages remain; the last page takes
+// the button away and the focus goes to the first row it brought, not out of the page.
+TEST_F(FilesPageTest, LoadMoreFromTheKeyboardKeepsTheFocusInTheList)
+{
+    FilesPageHarness h(QSize(1000, 700), FilesPageHarness::Host::mainWindow);
+    h.model->setRoot(h.home.path("Downloads"));
+    h.model->setReport(syntheticReport(250));
+    ASSERT_TRUE(h.settled());
+    ASSERT_TRUE(activate(h.mainWindow));
+    QPushButton* more = h.page->loadMoreButton();
+    more->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return more->hasFocus(); }));
+    for (int firstNew : {100, 200}) {
+        SCOPED_TRACE(firstNew);
+        QTest::keyClick(more, Qt::Key_Space);
+        ASSERT_EQ(h.page->limit(), firstNew + 100);
+        const bool last = firstNew == 200;
+        EXPECT_EQ(more->isVisible(), !last);
+        QWidget* focused = QApplication::focusWidget();
+        EXPECT_EQ(focused, last ? static_cast<QWidget*>(h.page->table()) : more);
+        if (last) EXPECT_EQ(h.page->table()->currentIndex().row(), firstNew);
+    }
+    EXPECT_TRUE(h.model->selection().empty()) << "moving the focus selects nothing";
+}
