@@ -8,18 +8,16 @@
 #include "shell/controls/NativeActionButton.h"
 
 #include <QCheckBox>
-#include <QToolButton>
 #include <QLabel>
 #include <QLineEdit>
-#include <QAbstractItemView>
 #include <QComboBox>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QToolButton>
 #include <QWheelEvent>
 #include <cstdio>
 #include <filesystem>
-#include <functional>
 
 namespace {
 
@@ -405,8 +403,7 @@ TEST_F(DuplicateGroupViewTest, WarningsTranslateTheReasonAndNeverTheName)
 
 namespace {
 
-// `groups` groups of `copies` copies under `folder`, each group its own content, and a link
-// that the scan skips, so the scan has notes.
+// `groups` groups of `copies` copies under `folder`, and a link the scan skips (a scan note).
 void writeDuplicateFolder(const std::string& folder, int groups, int copies = 3)
 {
     makeDirs(folder);
@@ -417,9 +414,15 @@ void writeDuplicateFolder(const std::string& folder, int groups, int copies = 3)
     std::filesystem::create_symlink("g0", folder + "/link");
 }
 
-// The duplicate filter and a search started with the page's button, run to its end.
-void detectThroughPage(FilesPageHarness& h)
+// Scans `folder` (again, when it is the chosen one) and runs a duplicate search from the page.
+void scanAndDetect(FilesPageHarness& h, const std::string& folder)
 {
+    if (h.model->root() == folder) {
+        click(h.page->scanButton());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !h.model->scanning(); }, 30000));
+    } else {
+        ASSERT_NO_FATAL_FAILURE(h.chooseAndScan(folder));
+    }
     click(h.page->chip("重复文件"));
     click(h.page->duplicates()->detectButton());
     ASSERT_TRUE(QTest::qWaitFor([&] { return !h.model->detectingDuplicates(); }, 30000));
@@ -428,160 +431,89 @@ void detectThroughPage(FilesPageHarness& h)
 
 } // namespace
 
-// Another folder or a new scan makes a new report: it opens at its first group with the scan
-// notes and the search's problems folded. A report that only lost moved copies stays as it was.
+// A new report (a new scan, another folder) opens at its first group with the scan notes and
+// the search's problems folded; a report that only lost a moved copy stays as it was.
 TEST_F(DuplicateGroupViewTest, ANewReportOpensAtTheTopWithItsNotesFoldedAndAMoveKeepsThePlace)
 {
     FilesPageHarness h(QSize(900, 600));
-    ASSERT_TRUE(activate(h.window.get()));
     const std::string one = h.home.path("One"), two = h.home.path("Two");
     writeDuplicateFolder(one, 12);
     writeDuplicateFolder(two, 12);  // the same contents: the same group identities
-    ASSERT_NO_FATAL_FAILURE(h.chooseAndScan(one));
-    ASSERT_NO_FATAL_FAILURE(detectThroughPage(h));
-
-    struct Case {
-        const char* how;
-        std::function<void()> step;
-        bool fresh;
-    };
-    const Case cases[] = {
-        {"a copy of the last group moved",
-         [&] {
-             h.model->setSelection({h.model->duplicateReport()->groups.back().files[1].path});
-             QFuture<void> moved = h.model->trashSelected();
-             ASSERT_TRUE(QTest::qWaitFor([&] { return moved.isFinished(); }, 30000));
-             ASSERT_TRUE(h.settled());
-         },
-         false},
-        {"a new scan",
-         [&] {
-             click(h.page->scanButton());
-             ASSERT_TRUE(QTest::qWaitFor([&] { return !h.model->scanning(); }, 30000));
-             ASSERT_NO_FATAL_FAILURE(detectThroughPage(h));
-         },
-         true},
-        {"another folder",
-         [&] {
-             ASSERT_NO_FATAL_FAILURE(h.chooseAndScan(two));
-             ASSERT_NO_FATAL_FAILURE(detectThroughPage(h));
-         },
-         true},
-    };
+    ASSERT_NO_FATAL_FAILURE(scanAndDetect(h, one));
     QScrollBar* bar = groupList(h)->verticalScrollBar();
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.how);
+    for (const std::string& next : {std::string(), one, two}) {  // none: a copy moved
+        SCOPED_TRACE(next);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-        ASSERT_GT(bar->maximum(), 0) << "the list must be long enough to scroll";
         bar->setValue(bar->maximum() / 2);
         const int scrolled = bar->value();
-        click(h.page->scanNotes()->toggle());
-        ASSERT_TRUE(h.page->scanNotes()->expanded());
-
-        ASSERT_NO_FATAL_FAILURE(c.step());
+        ASSERT_GT(scrolled, 0);
+        h.page->scanNotes()->setExpanded(true);
+        if (next.empty()) {
+            h.model->setSelection({h.model->duplicateReport()->groups.back().files[1].path});
+            QFuture<void> moved = h.model->trashSelected();
+            ASSERT_TRUE(QTest::qWaitFor([&] { return moved.isFinished(); }, 30000) && h.settled());
+        } else {
+            ASSERT_NO_FATAL_FAILURE(scanAndDetect(h, next));
+        }
         QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-        EXPECT_EQ(bar->value(), c.fresh ? 0 : scrolled);
-        EXPECT_EQ(h.page->scanNotes()->expanded(), !c.fresh);
-        if (h.page->scanNotes()->expanded()) click(h.page->scanNotes()->toggle());
+        EXPECT_EQ(bar->value(), next.empty() ? scrolled : 0);
+        EXPECT_EQ(h.page->scanNotes()->expanded(), next.empty());
     }
-    const DuplicateGroupView* first = h.page->duplicates()->groupViews().front();
-    EXPECT_GE(first->heading()->mapTo(groupList(h)->viewport(), QPoint(0, 0)).y(), 0) << "the first heading is in view";
-
-    // The search's problems, opened in one report, are folded in the next.
     ASSERT_NO_FATAL_FAILURE(showGroups(h, {}, false, {"a.bin：Permission denied"}));
-    click(h.page->duplicates()->warnings()->toggle());
-    ASSERT_TRUE(h.page->duplicates()->warnings()->expanded());
+    h.page->duplicates()->warnings()->setExpanded(true);
     h.model->setDuplicateReport(nullptr);
     ASSERT_NO_FATAL_FAILURE(showGroups(h, {}, false, {"b.bin：Permission denied"}));
     EXPECT_FALSE(h.page->duplicates()->warnings()->expanded());
 }
 
-// "Detect Duplicates" goes away when pressed; the keyboard stays in the page: on Stop while the
-// search runs, then in the list it found, or on the page's next control when it found nothing.
+// "Detect Duplicates" pressed from the keyboard goes away; the focus stays in the page: on Stop
+// while the search runs, then on the first group, or the next control when nothing was found.
 // Focus the user moves meanwhile stays where they put it.
 TEST_F(DuplicateGroupViewTest, TheFocusStaysInThePageThroughADuplicateSearch)
 {
-    struct Case {
-        const char* how;
-        int groups;
-        bool typing = false;  // the user goes to the search field while the search runs
-    };
-    for (const Case& c : {Case{"groups found", 3}, Case{"nothing found", 0}, Case{"the user moved on", 3, true}}) {
-        SCOPED_TRACE(c.how);
+    for (int c = 0; c < 3; ++c) {
+        const int groups = c == 1 ? 0 : 3;
+        const bool userMoves = c == 2;
+        SCOPED_TRACE(c);
         FilesPageHarness h(QSize(1000, 700), FilesPageHarness::Host::mainWindow);
-        const std::string folder = h.home.path("Copies");
-        writeDuplicateFolder(folder, c.groups);
-        writeFile(folder + "/single.txt", "one of a kind");
-        ASSERT_NO_FATAL_FAILURE(h.chooseAndScan(folder));
+        writeDuplicateFolder(h.home.path("Copies"), groups);
+        ASSERT_NO_FATAL_FAILURE(h.chooseAndScan(h.home.path("Copies")));
         click(h.page->chip("重复文件"));
-        QPushButton* detect = h.page->duplicates()->detectButton();
-        ASSERT_TRUE(activate(h.mainWindow));
-        detect->setFocus(Qt::TabFocusReason);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return detect->hasFocus(); }));
-
-        QTest::keyClick(detect, Qt::Key_Space);
-        ASSERT_TRUE(h.model->detectingDuplicates());
+        ASSERT_TRUE(focusByKeyboard(h.page->duplicates()->detectButton()));
+        QTest::keyClick(h.page->duplicates()->detectButton(), Qt::Key_Space);
         EXPECT_EQ(QApplication::focusWidget(), h.page->stopButton());
-        if (c.typing) h.page->searchField()->setFocus(Qt::MouseFocusReason);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !h.model->detectingDuplicates(); }, 30000));
-        ASSERT_TRUE(h.settled());
-
-        QWidget* focused = QApplication::focusWidget();
-        ASSERT_NE(focused, nullptr);
-        EXPECT_TRUE(h.page->isAncestorOf(focused) && focused->isVisible()) << focused->metaObject()->className();
-        if (c.typing)
-            EXPECT_EQ(focused, h.page->searchField());
-        else if (c.groups > 0)
-            EXPECT_EQ(focused, h.page->duplicates()->groupViews().front()->picker()) << "the first group's picker";
-        else
-            EXPECT_EQ(focused, h.page->scanNotes()->toggle()) << "the control after the nothing-found view";
+        if (userMoves) h.page->searchField()->setFocus(Qt::MouseFocusReason);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !h.model->detectingDuplicates(); }, 30000) && h.settled());
+        QWidget* expected = userMoves ? h.page->searchField()
+                            : groups ? h.page->duplicates()->groupViews().front()->picker()
+                                     : static_cast<QWidget*>(h.page->scanNotes()->toggle());
+        EXPECT_EQ(QApplication::focusWidget(), expected);
     }
 }
 
-// Tab goes through the groups in the order they are listed, copies listed later included, then
-// on to the scan notes and the selection bar; nothing without a visible focus stops it.
+// Tab goes through the groups in their order, copies listed later included, then to the scan
+// notes and the selection bar; no scroll area stops it without showing a focus.
 TEST_F(DuplicateGroupViewTest, TabGoesThroughTheGroupsInTheirOrderAndOnToTheSelectionBar)
 {
     FilesPageHarness h(QSize(1000, 700), FilesPageHarness::Host::mainWindow);
-    const std::string folder = h.home.path("Copies");
-    writeDuplicateFolder(folder, 3, 25);
-    ASSERT_NO_FATAL_FAILURE(h.chooseAndScan(folder));
-    ASSERT_NO_FATAL_FAILURE(detectThroughPage(h));
+    writeDuplicateFolder(h.home.path("Copies"), 3, 25);
+    ASSERT_NO_FATAL_FAILURE(scanAndDetect(h, h.home.path("Copies")));
     const std::vector<DuplicateGroupView*> views = h.page->duplicates()->groupViews();
     ASSERT_EQ(views.size(), 3u);
     h.model->setSelection({views[2]->group().files[3].path});
-    ASSERT_TRUE(activate(h.mainWindow));
-    views[0]->loadMoreButton()->setFocus(Qt::TabFocusReason);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return views[0]->loadMoreButton()->hasFocus(); }));
-    QTest::keyClick(views[0]->loadMoreButton(), Qt::Key_Space);
-    ASSERT_EQ(views[0]->shownRows(), 25);
-
-    auto place = [&](QWidget* widget) -> std::string {
+    click(views[0]->loadMoreButton());
+    std::vector<std::string> places{"group 0"};  // where the stops lie, each once in a row
+    int firstGroup = 1;
+    for (QWidget* stop : tabRound(views[0]->picker())) {
+        std::string place = stop == h.page->scanNotes()->toggle() ? "notes"
+                            : stop == h.page->clearSelectionButton() ? "deselect"
+                            : stop == static_cast<QWidget*>(h.page->reviewButton()) ? "review"
+                            : qobject_cast<QScrollArea*>(stop) ? "scroll area" : "other";
         for (size_t i = 0; i < views.size(); ++i)
-            if (views[i]->isAncestorOf(widget)) return "group " + std::to_string(i);
-        if (widget == h.page->scanNotes()->toggle()) return "notes";
-        if (widget == h.page->clearSelectionButton()) return "deselect";
-        if (widget == static_cast<QWidget*>(h.page->reviewButton())) return "review";
-        if (qobject_cast<QAbstractScrollArea*>(widget) && !qobject_cast<QAbstractItemView*>(widget)) return "scroll area";
-        return "other";
-    };
-    // Once round the window from the first group's picker, each place named once in a row.
-    QWidget* start = views[0]->picker();
-    start->setFocus(Qt::TabFocusReason);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return start->hasFocus(); }));
-    std::vector<std::string> places{place(start)};
-    int groupStops = 1;
-    for (int press = 0; press < 400; ++press) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        QWidget* focused = QApplication::focusWidget();
-        ASSERT_NE(focused, nullptr);
-        if (focused == start) break;
-        if (views[0]->isAncestorOf(focused)) ++groupStops;
-        if (place(focused) != places.back()) places.push_back(place(focused));
+            if (views[i]->isAncestorOf(stop)) place = "group " + std::to_string(i);
+        firstGroup += place == "group 0";
+        if (place != places.back()) places.push_back(place);
     }
-    EXPECT_EQ(groupStops, 2 + 25 * 3 + 24) << "picker, Select Shown Copies, each row's box, eye and folder, and 24 keep buttons";
-    ASSERT_GE(places.size(), 6u);
-    EXPECT_EQ(std::vector<std::string>(places.begin(), places.begin() + 6),
-              (std::vector<std::string>{"group 0", "group 1", "group 2", "notes", "deselect", "review"}));
-    EXPECT_EQ(std::count(places.begin(), places.end(), "scroll area"), 0);
+    EXPECT_EQ(firstGroup, 2 + 25 * 3 + 24) << "picker, Select Shown Copies, each row's box, eye and folder, 24 keep buttons";
+    EXPECT_EQ(places, (std::vector<std::string>{"group 0", "group 1", "group 2", "notes", "deselect", "review", "other"}));
 }
