@@ -115,6 +115,9 @@ std::vector<Element> elements(QObject* value, int depth)
 std::vector<Element> elements(QAccessibleInterface* element, int depth)
 {
     if (depth > deepestElement || !element || !element->isValid()) return {};
+    // What is not on screen is no element of the window as a user meets it: the other
+    // layout's navigation, closed menus, a placeholder that has gone.
+    if (element->state().invisible) return {};
     Element entry;
     entry.className = interfaceClassName(element);
     entry.role = roleName(element->role());

@@ -83,7 +83,8 @@ struct Element {
 };
 inline constexpr int deepestElement = 23;
 // The depth-first pre-order of the accessibility tree under `value` (root at `depth`), leaving
-// out everything deeper than 23; empty when `value` has no accessible interface.
+// out everything deeper than 23 and every element that is not visible, with what lies under it;
+// empty when `value` has no accessible interface.
 std::vector<Element> elements(QObject* value, int depth);
 std::vector<Element> elements(QAccessibleInterface* element, int depth);
 

@@ -246,6 +246,9 @@ TEST_F(RuntimeAuditTest, FailedRunsLeaveTheirErrorAndTheLayoutAsItWas)
         if (c.exact) EXPECT_EQ(error, c.error);
         else EXPECT_TRUE(error.contains(c.error)) << error.constData();
         EXPECT_EQ(storedLayout(), QVariant(QStringLiteral("top")));
+        // The tree is of what is on screen: not the hidden sidebar or the gone placeholder.
+        QByteArray tree = contents(out + "/tree.txt");
+        EXPECT_TRUE(!tree.contains(" | sidebar\n") && !tree.contains("page-loading") && tree.count(" | nav-") <= 6);
         if (!c.chinese) continue;
         EXPECT_EQ(contents(out + "/menus.txt"),
                       QByteArray("Tessyn : 新建窗口 enabled=true,  enabled=true, 关于 Tessyn enabled=true, "
@@ -336,6 +339,10 @@ TEST_F(AuditReportTest, SmallTreesMenusAndMeasurements)
     auto* label = new QLabel(QStringLiteral("Hello"), &root);
     label->setObjectName(QStringLiteral("greeting"));
     new QPushButton(&root);
+    // Left out, as is a window not shown.
+    (new QLabel(QStringLiteral("Hidden"), &root))->hide();
+    EXPECT_TRUE(RuntimeAudit::elements(&root, 0).empty());
+    root.show();
 
     std::vector<Element> walk = RuntimeAudit::elements(&root, 0);
     ASSERT_EQ(walk.size(), 24u + 2u);

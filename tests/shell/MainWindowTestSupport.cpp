@@ -67,3 +67,22 @@ bool waitReady(MainView* view, const QString& page, int milliseconds)
 {
     return QTest::qWaitFor([&] { return view->page() == page && view->readyPage() == page; }, milliseconds);
 }
+
+bool focusByKeyboard(QWidget* widget)
+{
+    if (!activate(widget->window())) return false;
+    widget->setFocus(Qt::TabFocusReason);
+    return QTest::qWaitFor([&] { return widget->hasFocus(); });
+}
+
+std::vector<QWidget*> tabRound(QWidget* start, int most)
+{
+    std::vector<QWidget*> stops;
+    for (bool focused = focusByKeyboard(start); focused && int(stops.size()) < most;) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget* now = QApplication::focusWidget();
+        if (!now || now == start) break;
+        stops.push_back(now);
+    }
+    return stops;
+}

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class MainView;
 class MainWindow;
@@ -52,3 +53,7 @@ bool activate(QWidget* window);
 void press(QWidget* window, const QKeySequence& keys);
 // Waits until the view's shown page is mounted and ready.
 bool waitReady(MainView* view, const QString& page, int milliseconds = 5000);
+// Gives `widget` the keyboard focus as Tab would, in its window made active.
+bool focusByKeyboard(QWidget* widget);
+// The widgets Tab stops on from `start` once round its window (`start` not listed).
+std::vector<QWidget*> tabRound(QWidget* start, int most = 400);

@@ -24,7 +24,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QScrollArea>
 #include <QStackedWidget>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <memory>
@@ -148,6 +150,9 @@ QWidget* MaintenancePage::buildContent()
 
     RoundedPanel* panel = scrollingPanel(14, rowColumn_);
     panel->setObjectName(QStringLiteral("app-list"));
+    // The rows' buttons are the stops; the list shows no focus of its own and scrolls to
+    // whichever of them the focus reaches.
+    panel->findChild<QScrollArea*>()->setFocusPolicy(Qt::NoFocus);
     rowColumn_->setContentsMargins(0, 4, 0, 4);
     rowColumn_->setSpacing(0);
     content_->addWidget(panel);
@@ -228,7 +233,22 @@ void MaintenancePage::rebuildRows()
         rows_.push_back(buildRow(apps[i]));
         rowColumn_->insertWidget(static_cast<int>(i), rows_.back().widget);
     }
+    chainTabOrder();
     applySearch();
+}
+
+// Rows made after the page join the end of the window's tab order, behind the rules: put
+// them back between the search field and the rules, in the list's order.
+void MaintenancePage::chainTabOrder()
+{
+    QWidget* previous = searchField_;
+    for (const Row& row : rows_)
+        for (QWidget* button : {static_cast<QWidget*>(row.inspect), static_cast<QWidget*>(row.uninstall)})
+            if (button) {
+                QWidget::setTabOrder(previous, button);
+                previous = button;
+            }
+    QWidget::setTabOrder(previous, rules_->toggle());
 }
 
 // Rows are hidden, not made again: a thousand applications rebuilt for every keystroke

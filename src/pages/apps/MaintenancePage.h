@@ -84,6 +84,7 @@ private:
     Row buildRow(const InstalledApp& app);
     // After the inventory changed: one row per application, kept across searches.
     void rebuildRows();
+    void chainTabOrder();
     // After the search changed: shows the rows of the matching applications.
     void applySearch();
     // After the busy flags or the running snapshot changed.

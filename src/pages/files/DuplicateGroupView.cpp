@@ -166,8 +166,22 @@ void DuplicateGroupView::rebuild()
     loadMore_->setVisible(more);
     loadMore_->setText(plainTitle(L(QStringLiteral("加载更多副本（已显示 ") + QString::number(shown) + QStringLiteral("/") +
                                     QString::number(group_.files.size()) + QStringLiteral("）"))));
+    // Rows made now join the end of the window's tab order; they belong after the rows above.
+    placeInTabOrder(picker_);
     rebuildPicker();
     refreshMarks();
+}
+
+QWidget* DuplicateGroupView::placeInTabOrder(QWidget* previous)
+{
+    std::vector<QWidget*> stops{picker_, selectShown_};
+    for (const Row& row : rows_) stops.insert(stops.end(), {row.check, row.preview, row.reveal, row.keep});
+    stops.push_back(loadMore_);
+    for (QWidget* stop : stops) {
+        if (stop != previous) QWidget::setTabOrder(previous, stop);
+        previous = stop;
+    }
+    return previous;
 }
 
 void DuplicateGroupView::rebuildPicker()

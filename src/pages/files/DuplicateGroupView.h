@@ -34,6 +34,9 @@ public:
     // The user's choice of the copy to keep (the picker and the rows' keep buttons).
     void setKeep(const std::string& path);
     int visibleCount() const { return visibleCount_; }
+    // Puts the group's controls, in the order they are shown, after `previous` in the tab
+    // order; returns the last of them.
+    QWidget* placeInTabOrder(QWidget* previous);
 
     // The parts, for tests.
     QComboBox* picker() const { return picker_; }

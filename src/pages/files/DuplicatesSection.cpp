@@ -80,6 +80,8 @@ DuplicatesSection::DuplicatesSection(AppModel& model, std::function<bool()> busy
                                                QStringLiteral("仅检测本次扫描范围内的非空文件，硬链接不计为独立副本。"));
     reportColumn->addWidget(nothingFound_, 1);
     auto* scroller = new QScrollArea();
+    // Not a stop of its own: it shows no focus. It marks the list's place in the tab order.
+    scroller->setFocusPolicy(Qt::ClickFocus);
     scroller->setWidgetResizable(true);
     scroller->setFrameShape(QFrame::NoFrame);
     scroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -101,7 +103,33 @@ DuplicatesSection::DuplicatesSection(AppModel& model, std::function<bool()> busy
     reportColumn->addWidget(warnings_);
     layout->addWidget(report_, 1);
 
+    connect(&model_, &AppModel::duplicateReportChanged, this, [this] {
+        if (!model_.duplicateReport()) forgetReport();
+    });
     refresh();
+}
+
+void DuplicatesSection::forgetReport()
+{
+    for (DuplicateGroupView* view : order_) {
+        view->hide();
+        view->deleteLater();
+    }
+    views_.clear();
+    order_.clear();
+    while (groupRows_->count() > 0) delete groupRows_->takeAt(0);
+    groupRows_->addStretch(1);
+    wanted_ = kGroupsPerBatch;
+    static_cast<QScrollArea*>(groups_)->verticalScrollBar()->setValue(0);
+    warnings_->setExpanded(false);
+}
+
+QWidget* DuplicatesSection::firstControl() const
+{
+    // The list's controls follow its scroller in the tab order (refreshGroups puts them there).
+    for (QWidget* next = groups_->nextInFocusChain(); groups_->isAncestorOf(next); next = next->nextInFocusChain())
+        if (next->isVisible() && next->isEnabled() && (next->focusPolicy() & Qt::TabFocus)) return next;
+    return nullptr;
 }
 
 void DuplicatesSection::refresh()
@@ -167,4 +195,8 @@ void DuplicatesSection::refreshGroups()
         view->show();  // at once, not on the layout's next turn
     }
     groupRows_->addStretch(1);
+    // Views made now join the end of the window's tab order: the list's place is where the
+    // list stands, before the problems and the scan notes.
+    QWidget* previous = groups_;
+    for (DuplicateGroupView* view : order_) previous = view->placeInTabOrder(previous);
 }

@@ -38,6 +38,8 @@ public:
     DuplicateGroupView* groupView(const std::string& id) const;
     // Builds the next groups, as scrolling to the end of the list does.
     void showMoreGroups();
+    // The first control of the list that the keyboard can reach; null without groups.
+    QWidget* firstControl() const;
 
     static constexpr size_t kGroupsPerBatch = 50;
 
@@ -61,4 +63,6 @@ private:
     size_t wanted_ = kGroupsPerBatch;
 
     void refreshGroups();
+    // No report: the next one starts afresh, at its first group with its problems folded.
+    void forgetReport();
 };

@@ -22,6 +22,7 @@
 #include "shell/style/SymbolView.h"
 #include "shell/controls/StyledLabel.h"
 
+#include <QAbstractItemView>
 #include <QDoubleValidator>
 #include <QHBoxLayout>
 #include <QLineEdit>
@@ -217,6 +218,17 @@ private:
     }
 };
 
+// The control after `from` in the tab order that lies in `scope` and can take the focus now,
+// going round within `scope`. Scroll areas are left out: they show no focus of their own.
+QWidget* nextTabStop(QWidget* from, QWidget* scope)
+{
+    for (QWidget* next = from->nextInFocusChain(); next != from; next = next->nextInFocusChain())
+        if (scope->isAncestorOf(next) && next->isVisible() && next->isEnabled() && (next->focusPolicy() & Qt::TabFocus) &&
+            !(qobject_cast<QAbstractScrollArea*>(next) && !qobject_cast<QAbstractItemView*>(next)))
+            return next;
+    return nullptr;
+}
+
 // The one-pixel rule above the selection bar.
 class Divider : public QWidget {
 public:
@@ -246,6 +258,7 @@ FilesPage::FilesPage(AppModel& model, QWidget* parent)
     stack->addStretch(0);
     areas_ = new AreasScroller(body);
     areas_->setObjectName(QStringLiteral("files-areas"));
+    areas_->setFocusPolicy(Qt::ClickFocus);  // no Tab stop: it shows no focus of its own
 
     auto* page = column(this, 10);
     page->addWidget(areas_, 1);
@@ -532,8 +545,17 @@ QWidget* FilesPage::buildResults()
     stack->addWidget(tableFrame_, 1);
     loadMore_ = button(QString());
     connect(loadMore_, &QPushButton::clicked, this, [this] {
+        const bool focused = loadMore_->hasFocus();
+        const int firstNew = limit_;
         limit_ += kPageRows;
         refreshResults();
+        // The last page takes the button away: the focus goes to the first row it brought,
+        // not on to whatever follows in the window.
+        if (focused && !loadMore_->isVisible() && firstNew < table_->model()->rowCount()) {
+            table_->setFocus(Qt::TabFocusReason);
+            table_->selectionModel()->setCurrentIndex(table_->model()->index(firstNew, NativeFileTable::fileColumn),
+                                                      QItemSelectionModel::NoUpdate);
+        }
     });
     stack->addWidget(loadMore_, 0, Qt::AlignLeft);
 
@@ -594,6 +616,12 @@ void FilesPage::refreshAreas()
     const auto& report = model_.report();
     bool scanning = model_.scanning();
     bool detecting = model_.detectingDuplicates();
+    QPointer<QWidget> focused = window()->focusWidget();
+    if (focused && !isAncestorOf(focused)) focused = nullptr;
+    if (focused != focusLeftOn_) focusDuplicatesWhenShown_ = false;
+    if (focused == duplicates_->detectButton() && detecting) focusDuplicatesWhenShown_ = true;
+    // A report that goes starts the next one with its notes folded.
+    if (!report) scanNotes_->setExpanded(false);
     header_->setVisible(model_.root().has_value());
     filterBar_->setVisible(report && !scanning);
     scanCard_->setVisible(scanning);
@@ -615,6 +643,28 @@ void FilesPage::refreshAreas()
     refreshFilterBar();
     refreshResults();
     refreshSelectionBar();
+    keepFocusInPage(focused);
+    focusLeftOn_ = window()->focusWidget();
+}
+
+void FilesPage::keepFocusInPage(QWidget* lost)
+{
+    if (!lost) return;
+    QWidget* now = window()->focusWidget();
+    if (now && isAncestorOf(now) && now->isVisible()) return;
+    if (QWidget* next = nextTabStop(lost, this)) next->setFocus(Qt::TabFocusReason);
+}
+
+// Once the search has ended and the query has passed its groups on.
+void FilesPage::focusDuplicatesIfAwaited()
+{
+    if (!focusDuplicatesWhenShown_ || model_.detectingDuplicates() || model_.filtering()) return;
+    focusDuplicatesWhenShown_ = false;
+    // The user has moved the focus meanwhile: it stays where they put it.
+    if (window()->focusWidget() != focusLeftOn_ || !duplicates_->isVisible()) return;
+    QWidget* target = duplicates_->firstControl();
+    if (!target) target = nextTabStop(duplicates_, this);
+    if (target) target->setFocus(Qt::TabFocusReason);
 }
 
 void FilesPage::refreshHeader()
@@ -711,6 +761,7 @@ void FilesPage::refreshResults()
     loadMore_->setText(plainTitle(L(QStringLiteral("加载更多（当前 ") + QString::number(limit_) + QStringLiteral(" 项）"))));
     refreshTable();
     refreshScanNotes();
+    focusDuplicatesIfAwaited();
 }
 
 void FilesPage::refreshTable()

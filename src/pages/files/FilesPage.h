@@ -85,6 +85,10 @@ private:
     int limit_ = kPageRows;
     std::string seenFilter_;
     std::string seenSearch_;
+    // "检测重复文件" was pressed with the focus on it: the list takes the focus when it comes,
+    // unless the user has moved the focus from where the page left it.
+    bool focusDuplicatesWhenShown_ = false;
+    QPointer<QWidget> focusLeftOn_;
     QPointer<MoveConfirmationSheet> sheet_;
 
     QScrollArea* areas_ = nullptr;
@@ -169,6 +173,11 @@ private:
     std::set<std::string> selectedAmong(const std::vector<FileEntry>& rows) const;
     void refreshScanNotes();
     void refreshSelectionBar();
+
+    // The page's focused control went away with its area: the next control of the page takes
+    // the focus instead of whatever follows in the window.
+    void keepFocusInPage(QWidget* lost);
+    void focusDuplicatesIfAwaited();
 
     // A new filter or search starts again at the first page of rows; true when it did.
     bool resetLimitOnNewQuery();

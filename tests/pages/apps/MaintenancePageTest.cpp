@@ -16,9 +16,11 @@
 #include "shell/style/Palette.h"
 #include "shell/controls/StyledLabel.h"
 
+#include <QAbstractScrollArea>
 #include <QAccessible>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
@@ -48,6 +50,11 @@ QPushButton* uninstallButton(QWidget* row) { return row->findChild<QPushButton*>
 QWidget* runningMark(QWidget* row) { return row->findChild<QWidget*>(QStringLiteral("running")); }
 
 class MaintenancePageTest : public ShellTest {};
+
+MaintenancePage* pageOf(MainWindow* window)
+{
+    return qobject_cast<MaintenancePage*>(viewOf(window)->pageHost()->page("应用与缓存"));
+}
 
 } // namespace
 
@@ -337,4 +344,33 @@ TEST_F(MaintenancePageTest, BundleWithoutIconShowsTheAccentSymbol)
             EXPECT_EQ(offAccent, 0) << "drawn in the accent colour " << accent.name().toStdString();
         }
     }
+}
+
+// Tab goes from the search field through the rows in the list's order to the rules, and stops
+// on nothing that shows no focus: also after a refresh or a language switch made the rows again.
+TEST_F(MaintenancePageTest, TabGoesFromTheSearchThroughTheRowsToTheRules)
+{
+    installPageFactory(tessynPages());
+    ShellHarness shell;
+    makeAppBundle(shell.home.path("Applications"), "Editor", "org.example.editor");
+    makeAppBundle(shell.home.path("Applications"), "VLC", "org.videolan.vlc");
+    MainWindow* window = shell.openWindow();
+    press(window, QKeySequence(Qt::CTRL | Qt::Key_4));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shell.model().installedApps().size() == 2 && !shell.model().maintenanceBusy(); }));
+    for (int step = 0; step < 3; ++step) {
+        SCOPED_TRACE(step);
+        QPointer<MaintenancePage> before = pageOf(window);
+        if (step == 1) before->refreshButton()->click();
+        if (step == 2) setSetting(AppSettings::languageKey, QStringLiteral("zh-Hans"));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return pageOf(window) && (step < 2 || pageOf(window) != before) && !shell.model().maintenanceBusy(); }));
+        MaintenancePage* page = pageOf(window);
+        QWidget* editor = page->row(shell.model().installedApps()[0].path);
+        QWidget* vlc = page->row(shell.model().installedApps()[1].path);
+        ASSERT_TRUE(editor && vlc);
+        std::vector<QWidget*> stops = tabRound(page->searchField(), 30);
+        EXPECT_EQ(std::count_if(stops.begin(), stops.end(), [](QWidget* stop) { return qobject_cast<QAbstractScrollArea*>(stop); }), 0);
+        stops.resize(std::min<size_t>(stops.size(), 4));
+        EXPECT_EQ(stops, (std::vector<QWidget*>{uninstallButton(editor), inspectButton(vlc), uninstallButton(vlc), page->rules()->toggle()}));
+    }
+    installPageFactory({});
 }

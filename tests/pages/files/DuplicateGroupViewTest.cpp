@@ -5,15 +5,19 @@
 #include "pages/files/DuplicatesSection.h"
 #include "shell/controls/MiddleElidedLabel.h"
 #include "shell/controls/ContentUnavailableView.h"
+#include "shell/controls/NativeActionButton.h"
 
 #include <QCheckBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QComboBox>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QToolButton>
 #include <QWheelEvent>
 #include <cstdio>
+#include <filesystem>
 
 namespace {
 
@@ -395,4 +399,121 @@ TEST_F(DuplicateGroupViewTest, WarningsTranslateTheReasonAndNeverTheName)
     ASSERT_EQ(lines.size(), 4);
     EXPECT_EQ(lines.mid(1).join(QLatin1Char('\n')).toStdString(), shown.join(QLatin1Char('\n')).toStdString())
         << "after the fixed first line";
+}
+
+namespace {
+
+// `groups` groups of `copies` copies under `folder`, and a link the scan skips (a scan note).
+void writeDuplicateFolder(const std::string& folder, int groups, int copies = 3)
+{
+    makeDirs(folder);
+    for (int g = 0; g < groups; ++g)
+        for (int copy = 0; copy < copies; ++copy)
+            writeFile(folder + "/g" + std::to_string(g) + "/copy" + std::to_string(copy) + ".bin",
+                      std::string(static_cast<size_t>(200 + g), char('a' + g % 26)));
+    std::filesystem::create_symlink("g0", folder + "/link");
+}
+
+// Scans `folder` (again, when it is the chosen one) and runs a duplicate search from the page.
+void scanAndDetect(FilesPageHarness& h, const std::string& folder)
+{
+    if (h.model->root() == folder) {
+        click(h.page->scanButton());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !h.model->scanning(); }, 30000));
+    } else {
+        ASSERT_NO_FATAL_FAILURE(h.chooseAndScan(folder));
+    }
+    click(h.page->chip("重复文件"));
+    click(h.page->duplicates()->detectButton());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !h.model->detectingDuplicates(); }, 30000));
+    ASSERT_TRUE(h.settled());
+}
+
+} // namespace
+
+// A new report (a new scan, another folder) opens at its first group with the scan notes and
+// the search's problems folded; a report that only lost a moved copy stays as it was.
+TEST_F(DuplicateGroupViewTest, ANewReportOpensAtTheTopWithItsNotesFoldedAndAMoveKeepsThePlace)
+{
+    FilesPageHarness h(QSize(900, 600));
+    const std::string one = h.home.path("One"), two = h.home.path("Two");
+    writeDuplicateFolder(one, 12);
+    writeDuplicateFolder(two, 12);  // the same contents: the same group identities
+    ASSERT_NO_FATAL_FAILURE(scanAndDetect(h, one));
+    QScrollBar* bar = groupList(h)->verticalScrollBar();
+    for (const std::string& next : {std::string(), one, two}) {  // none: a copy moved
+        SCOPED_TRACE(next);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        bar->setValue(bar->maximum() / 2);
+        const int scrolled = bar->value();
+        ASSERT_GT(scrolled, 0);
+        h.page->scanNotes()->setExpanded(true);
+        if (next.empty()) {
+            h.model->setSelection({h.model->duplicateReport()->groups.back().files[1].path});
+            QFuture<void> moved = h.model->trashSelected();
+            ASSERT_TRUE(QTest::qWaitFor([&] { return moved.isFinished(); }, 30000) && h.settled());
+        } else {
+            ASSERT_NO_FATAL_FAILURE(scanAndDetect(h, next));
+        }
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        EXPECT_EQ(bar->value(), next.empty() ? scrolled : 0);
+        EXPECT_EQ(h.page->scanNotes()->expanded(), next.empty());
+    }
+    ASSERT_NO_FATAL_FAILURE(showGroups(h, {}, false, {"a.bin：Permission denied"}));
+    h.page->duplicates()->warnings()->setExpanded(true);
+    h.model->setDuplicateReport(nullptr);
+    ASSERT_NO_FATAL_FAILURE(showGroups(h, {}, false, {"b.bin：Permission denied"}));
+    EXPECT_FALSE(h.page->duplicates()->warnings()->expanded());
+}
+
+// "Detect Duplicates" pressed from the keyboard goes away; the focus stays in the page: on Stop
+// while the search runs, then on the first group, or the next control when nothing was found.
+// Focus the user moves meanwhile stays where they put it.
+TEST_F(DuplicateGroupViewTest, TheFocusStaysInThePageThroughADuplicateSearch)
+{
+    for (int c = 0; c < 3; ++c) {
+        const int groups = c == 1 ? 0 : 3;
+        const bool userMoves = c == 2;
+        SCOPED_TRACE(c);
+        FilesPageHarness h(QSize(1000, 700), FilesPageHarness::Host::mainWindow);
+        writeDuplicateFolder(h.home.path("Copies"), groups);
+        ASSERT_NO_FATAL_FAILURE(h.chooseAndScan(h.home.path("Copies")));
+        click(h.page->chip("重复文件"));
+        ASSERT_TRUE(focusByKeyboard(h.page->duplicates()->detectButton()));
+        QTest::keyClick(h.page->duplicates()->detectButton(), Qt::Key_Space);
+        EXPECT_EQ(QApplication::focusWidget(), h.page->stopButton());
+        if (userMoves) h.page->searchField()->setFocus(Qt::MouseFocusReason);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !h.model->detectingDuplicates(); }, 30000) && h.settled());
+        QWidget* expected = userMoves ? h.page->searchField()
+                            : groups ? h.page->duplicates()->groupViews().front()->picker()
+                                     : static_cast<QWidget*>(h.page->scanNotes()->toggle());
+        EXPECT_EQ(QApplication::focusWidget(), expected);
+    }
+}
+
+// Tab goes through the groups in their order, copies listed later included, then to the scan
+// notes and the selection bar; no scroll area stops it without showing a focus.
+TEST_F(DuplicateGroupViewTest, TabGoesThroughTheGroupsInTheirOrderAndOnToTheSelectionBar)
+{
+    FilesPageHarness h(QSize(1000, 700), FilesPageHarness::Host::mainWindow);
+    writeDuplicateFolder(h.home.path("Copies"), 3, 25);
+    ASSERT_NO_FATAL_FAILURE(scanAndDetect(h, h.home.path("Copies")));
+    const std::vector<DuplicateGroupView*> views = h.page->duplicates()->groupViews();
+    ASSERT_EQ(views.size(), 3u);
+    h.model->setSelection({views[2]->group().files[3].path});
+    click(views[0]->loadMoreButton());
+    std::vector<std::string> places{"group 0"};  // where the stops lie, each once in a row
+    int firstGroup = 1;
+    for (QWidget* stop : tabRound(views[0]->picker())) {
+        std::string place = stop == h.page->scanNotes()->toggle() ? "notes"
+                            : stop == h.page->clearSelectionButton() ? "deselect"
+                            : stop == static_cast<QWidget*>(h.page->reviewButton()) ? "review"
+                            : qobject_cast<QScrollArea*>(stop) ? "scroll area" : "other";
+        for (size_t i = 0; i < views.size(); ++i)
+            if (views[i]->isAncestorOf(stop)) place = "group " + std::to_string(i);
+        firstGroup += place == "group 0";
+        if (place != places.back()) places.push_back(place);
+    }
+    EXPECT_EQ(firstGroup, 2 + 25 * 3 + 24) << "picker, Select Shown Copies, each row's box, eye and folder, 24 keep buttons";
+    EXPECT_EQ(places, (std::vector<std::string>{"group 0", "group 1", "group 2", "notes", "deselect", "review", "other"}));
 }

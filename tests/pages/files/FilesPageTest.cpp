@@ -621,3 +621,20 @@ TEST_F(FilesPageTest, TheKeyboardGoesThroughTheTableInOneStepAndSpacePicksARow)
     EXPECT_GT(toReview, 0) << "Review Selected is reached from the table";
     EXPECT_LE(toReview, 4) << "past Load More and Deselect All, not through every cell";
 }
+
+// "Load More" pressed from the keyboard keeps the focus while pages remain; the last page takes
+// the button away and the focus goes to the first row it brought, not out of the page.
+TEST_F(FilesPageTest, LoadMoreFromTheKeyboardKeepsTheFocusInTheList)
+{
+    FilesPageHarness h(QSize(1000, 700), FilesPageHarness::Host::mainWindow);
+    h.model->setRoot(h.home.path("Downloads"));
+    h.model->setReport(syntheticReport(250));
+    ASSERT_TRUE(h.settled());
+    ASSERT_TRUE(focusByKeyboard(h.page->loadMoreButton()));
+    QTest::keyClick(h.page->loadMoreButton(), Qt::Key_Space);
+    EXPECT_EQ(QApplication::focusWidget(), h.page->loadMoreButton());
+    QTest::keyClick(h.page->loadMoreButton(), Qt::Key_Space);
+    EXPECT_EQ(QApplication::focusWidget(), static_cast<QWidget*>(h.page->table()));
+    EXPECT_EQ(h.page->table()->currentIndex().row(), 200);
+    EXPECT_TRUE(h.model->selection().empty()) << "moving the focus selects nothing";
+}
