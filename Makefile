@@ -4,6 +4,10 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# ON makes every compiler warning an error (.ci/run); OFF by default, so a newer compiler's new
+# warning never stops a build from source. Applied to a folder configured before as well.
+WERROR     ?= OFF
+werror = cmake -S . -B $(1) -DTESSYN_WERROR=$(WERROR) > /dev/null
 
 .PHONY: deps configure build test test-asan fuzz bench run install clean
 
@@ -16,6 +20,7 @@ $(BUILD)/build.ninja:
 configure: $(BUILD)/build.ninja
 
 build: deps configure
+	$(call werror,$(BUILD))
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: build
@@ -25,6 +30,7 @@ $(ASAN_BUILD)/build.ninja:
 	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTESSYN_SANITIZE=ON
 
 test-asan: deps $(ASAN_BUILD)/build.ninja
+	$(call werror,$(ASAN_BUILD))
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
 
@@ -34,6 +40,7 @@ $(FUZZ_BUILD)/build.ninja:
 	  -DCMAKE_CXX_COMPILER=clang++ -DTESSYN_FUZZ=ON
 
 fuzz: deps $(FUZZ_BUILD)/build.ninja
+	$(call werror,$(FUZZ_BUILD))
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzzers
 	scripts/run-fuzzers.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 

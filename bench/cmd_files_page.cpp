@@ -1,4 +1,3 @@
-#ifdef TESSYN_HAVE_UI
 #include "BenchCommand.h"
 #include "SyntheticReport.h"
 
@@ -172,4 +171,3 @@ int runFilesPage(const std::vector<std::string>& args)
 BenchCommand command("files-page", "files-page [--files N] [--selected N]", runFilesPage);
 
 } // namespace
-#endif

@@ -1,4 +1,3 @@
-#ifdef TESSYN_HAVE_MODEL
 #include "BenchCommand.h"
 #include "ModelBench.h"
 #include "SyntheticReport.h"
@@ -73,4 +72,3 @@ int runModelMemory(const std::vector<std::string>& args)
 BenchCommand command("model-memory", "model-memory [--files N] [--select-all]", runModelMemory);
 
 } // namespace
-#endif

@@ -1,4 +1,3 @@
-#ifdef TESSYN_HAVE_MODEL
 #include "BenchCommand.h"
 #include "ModelBench.h"
 
@@ -34,4 +33,3 @@ int runRestoreAll(const std::vector<std::string>&)
 BenchCommand command("restore-all", "restore-all", runRestoreAll);
 
 } // namespace
-#endif

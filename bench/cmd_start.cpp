@@ -1,4 +1,3 @@
-#ifdef TESSYN_HAVE_MODEL
 #include "BenchCommand.h"
 #include "ModelBench.h"
 
@@ -23,4 +22,3 @@ int runStart(const std::vector<std::string>&)
 BenchCommand command("start", "start", runStart);
 
 } // namespace
-#endif

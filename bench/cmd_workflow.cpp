@@ -1,4 +1,3 @@
-#ifdef TESSYN_HAVE_MODEL
 #include "BenchCommand.h"
 #include "ModelBench.h"
 
@@ -97,4 +96,3 @@ int runWorkflow(const std::vector<std::string>& args)
 BenchCommand command("workflow", "workflow DIR --select all|large|duplicates [--limit N]", runWorkflow);
 
 } // namespace
-#endif

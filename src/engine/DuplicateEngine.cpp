@@ -429,10 +429,8 @@ DuplicateReport find(const std::vector<FileEntry>& files, const std::string& roo
 
     // Warnings in the order a walk through the path-sorted list meets them.
     std::sort(failed.begin(), failed.end(), [](const Job* a, const Job* b) { return a->item < b->item; });
-    for (const Job* job : failed) {
-        if (report.warnings.size() >= DuplicateReport::kMaxWarnings) break;
-        report.warnings.push_back(warningLine(job->record->name(), job->error));
-    }
+    for (const Job* job : failed)
+        if (!addWarning(report.warnings, warningLine(job->record->name(), job->error))) break;
 
     if (progress) progress(DuplicateProgress{report.cancelled ? handled : total, total, ""});
     return report;

@@ -19,10 +19,8 @@ struct DuplicateGroup {
 
 struct DuplicateReport {
     std::vector<DuplicateGroup> groups; // by the size of each group's first file, largest first
-    std::vector<std::string> warnings;  // at most 20, in path order of the files concerned
+    std::vector<std::string> warnings;  // at most kMaxWarnings (ScanReport.h), in path order of the files
     bool cancelled = false;
-
-    static constexpr size_t kMaxWarnings = 20;
 };
 
 struct DuplicateProgress {

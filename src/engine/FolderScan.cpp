@@ -257,7 +257,8 @@ private:
     void fail(DirNode& node, std::string_view name, int err)
     {
         skipped.fetch_add(1, std::memory_order_relaxed);
-        if (node.warningCount < ScanReport::kMaxWarnings) {
+        // Warnings past the report's limit within one folder could never be shown.
+        if (node.warningCount < kMaxWarnings) {
             node.events.push_back({node.files.size(), nullptr, warningLine(name, posixError(err).code().message())});
             ++node.warningCount;
         }
@@ -387,8 +388,8 @@ std::vector<std::vector<DirNode*>> placeFiles(DirNode& root, ScanReport& report,
         place(node, frame.fileIndex, event.filesBefore);
         if (event.child) {
             stack.push_back(Frame{event.child.get()});
-        } else if (report.warnings.size() < ScanReport::kMaxWarnings) {
-            report.warnings.push_back(std::move(event.warning));
+        } else {
+            addWarning(report.warnings, std::move(event.warning));
         }
     }
     report.files.resize(next);

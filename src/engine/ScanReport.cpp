@@ -10,9 +10,11 @@ std::string warningLine(std::string_view name, std::string_view description)
     return line;
 }
 
-void ScanReport::addWarning(std::string_view name, std::string_view description)
+bool addWarning(std::vector<std::string>& warnings, std::string line)
 {
-    if (warnings.size() < kMaxWarnings) warnings.push_back(warningLine(name, description));
+    if (warnings.size() >= kMaxWarnings) return false;
+    warnings.push_back(std::move(line));
+    return true;
 }
 
 void CategoryTotals::merge(const CategoryTotals& other)

@@ -42,20 +42,21 @@ struct ScanReport {
     std::vector<FileEntry> files; // largest first
     int64_t inspected = 0;
     int64_t skipped = 0;
-    std::vector<std::string> warnings; // at most kMaxWarnings
+    std::vector<std::string> warnings; // at most kMaxWarnings, see addWarning
     bool cancelled = false;
     double elapsed = 0;
     int64_t fileSizeTotal = 0;
     std::vector<SpaceCategory> savedCategories; // by size, largest first
 
-    static constexpr size_t kMaxWarnings = 20;
-
     // Recomputes the category totals and the total size from `files`.
     void rebuildStatistics();
     void applyStatistics(const CategoryTotals& totals);
-    // Appends "<name>：<description>" while fewer than kMaxWarnings lines exist.
-    void addWarning(std::string_view name, std::string_view description);
 };
 
 // "<last path component>：<description>"
 std::string warningLine(std::string_view name, std::string_view description);
+
+// A scan or duplicate report keeps the first kMaxWarnings warnings and drops the rest.
+inline constexpr size_t kMaxWarnings = 20;
+// Appends `line` while fewer than kMaxWarnings lines exist; false when it was dropped.
+bool addWarning(std::vector<std::string>& warnings, std::string line);

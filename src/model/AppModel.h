@@ -115,7 +115,6 @@ public:
     const PathSet& runningApplicationIDs() const { return runningApplicationIDs_; }
     const PathSet& runningApplicationPaths() const { return runningApplicationPaths_; }
     std::optional<double> applicationsDate() const { return applicationsDate_; }
-    bool samplingEnabled() const { return samplingEnabled_; }
 
     const std::optional<std::string>& root() const { return root_; }
     // Observer: a forced free-space query.
@@ -340,7 +339,6 @@ private:
     PathSet runningApplicationPaths_;
     std::optional<double> applicationsDate_;
     bool samplingApplications_ = false;
-    bool samplingEnabled_ = true;
     // Folder and free space.
     std::optional<std::string> root_;
     uint64_t rootGeneration_ = 0;  // counts assignments of root; a job's results need the same

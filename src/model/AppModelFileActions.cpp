@@ -173,7 +173,7 @@ void AppModel::finishAction(const std::string& id, std::vector<Operation> record
     if (recordCount < selectedCount)
         text += "\n已停止后续处理，" + std::to_string(selectedCount - recordCount) + " 项未处理。";
     if (trashedCount < selectedCount) text += "\n失败或未处理项仍保持选择，可核对原因后重试。";
-    if (saveFailure) text += "\n" + saveFailureText("操作记录保存失败：", *saveFailure);
+    if (saveFailure) text.append("\n").append(saveFailureText("操作记录保存失败：", *saveFailure));
     setMessage(std::move(text));
 }
 
@@ -204,7 +204,7 @@ void AppModel::finishRestore(const std::string& id, std::optional<std::string> e
         auto same = std::find_if(history.begin(), history.end(), [&](const Operation& op) { return op.id == id; });
         if (same != history.end()) same->restoredAt = dateNow();
         std::string text = "已恢复到原位置。请重新扫描以更新文件列表。";
-        if (auto failure = saveHistory(false)) text += "\n" + saveFailureText("记录保存失败：", *failure);
+        if (auto failure = saveHistory(false)) text.append("\n").append(saveFailureText("记录保存失败：", *failure));
         setMessage(std::move(text));
     }
     setProcessing(false);

@@ -305,7 +305,7 @@ void AppModel::finishRemoveApp(const std::shared_ptr<RelatedRun>& run)
     setProcessing(false);
     std::string text = run->appRecord.detail + (run->items.empty() ? "；关联文件已保留。"
                                                                    : "；关联项处理结果请查看操作记录，失败项可重新检查后重试。");
-    if (run->saveFailure) text += "\n" + saveFailureText("记录保存失败：", *run->saveFailure);
+    if (run->saveFailure) text.append("\n").append(saveFailureText("记录保存失败：", *run->saveFailure));
     setMessage(std::move(text));
     run->done.finish();
 }

@@ -23,7 +23,6 @@ std::optional<RunningApplication> confirmedApplication(RunningApplications& apps
 
 void AppModel::sampleMemory()
 {
-    if (!samplingEnabled_) return;
     refreshAvailableSpace(false);
     setMemory(services_.readMemory());
     if (memory_) {

@@ -287,7 +287,7 @@ TEST(DuplicateEngine, CancellationKeepsWhatWasHashed)
     std::stop_source stop;
     auto started = std::chrono::steady_clock::now();
     std::jthread stopper([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300)); // the stop lands mid-read, on purpose
         stop.request_stop();
     });
     auto run = findRecording(files, root, stop.get_token());

@@ -76,7 +76,7 @@ TEST(StoreCrash, KilledWriterNeverLeavesAnUndecodableStore)
         }
         pid_t pid = startWriter(folder, errorFd);
         ASSERT_GT(pid, 0);
-        std::this_thread::sleep_for(std::chrono::microseconds(delayUs(rng)));
+        std::this_thread::sleep_for(std::chrono::microseconds(delayUs(rng))); // the moment of the kill
         kill(pid, SIGKILL);
         int status = 0;
         waitpid(pid, &status, 0);

@@ -421,6 +421,27 @@ TEST(AppModelFileActions, SaveMessagesSayWhetherTheHistoryWasWritten)
     }
 }
 
+// While the history is small, a run saves it every 64 files and no sooner: the journal holds
+// at most that many moves, and the history is not rewritten after every file.
+TEST(AppModelFileActions, ASmallHistoryIsSavedEvery64Files)
+{
+    struct Case {
+        int files;
+        int saves; // checkpoints and the end's save
+    } cases[] = {{63, 1}, {64, 2}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.files);
+        ModelHome env;
+        auto model = env.scannedModel(c.files);
+        selectAll(*model);
+        makeDirs(env.storeFolder());
+        HistorySaves saves(env.storeFolder());
+        runTrash(*model);
+        EXPECT_EQ(model->message(), processed(c.files, 0));
+        EXPECT_EQ(saves.count(), c.saves);
+    }
+}
+
 // Checkpoints the history lock refused leave their moves in the journal, where the next
 // checkpoint finds them again; the file must still hold each record once at every moment,
 // since a crash then would leave it as it is.

@@ -329,7 +329,7 @@ TEST(AppModelQuery, RefreshesAndDebounce)
     for (int i = 0; i < 5; ++i) {
         model->setSearch("f0000" + std::to_string(i + 1));
         EXPECT_TRUE(model->filtering());
-        if (i < 4) QTest::qWait(20);
+        if (i < 4) QTest::qWait(20);  // typing pace, well inside the debounce: not a wait for anything
     }
     ASSERT_TRUE(waitFor([&] { return !model->filtering(); }));
     ASSERT_TRUE(settleWorkers()) << "anything still pending has published now";

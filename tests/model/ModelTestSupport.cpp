@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <sys/inotify.h>
 #include <thread>
 #include <unistd.h>
 
@@ -74,6 +75,27 @@ std::unique_ptr<AppModel> ModelHome::scannedModel(int count, const std::string& 
     auto scanned = model(services(tree()));
     chooseAndScan(*scanned);
     return scanned;
+}
+
+HistorySaves::HistorySaves(const std::string& storeFolder) : watch_(inotify_init1(IN_CLOEXEC | IN_NONBLOCK))
+{
+    EXPECT_GE(watch_, 0);
+    EXPECT_GE(inotify_add_watch(watch_, storeFolder.c_str(), IN_MOVED_TO), 0) << storeFolder;
+}
+
+HistorySaves::~HistorySaves() { close(watch_); }
+
+int HistorySaves::count()
+{
+    alignas(inotify_event) char buffer[65536];
+    for (ssize_t n; (n = read(watch_, buffer, sizeof buffer)) > 0;) {
+        for (ssize_t at = 0; at < n;) {
+            auto* event = reinterpret_cast<inotify_event*>(buffer + at);
+            if (event->len && std::string(event->name) == "operations.json") ++count_;
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    return count_;
 }
 
 Operation movedRecord(const std::string& path, double date, bool success)

@@ -60,6 +60,20 @@ struct ModelHome {
     std::unique_ptr<AppModel> scannedModel(int count, const std::string& prefix = "f") const;
 };
 
+// Counts the history's saves in a store folder from now on: each lands by a rename.
+class HistorySaves {
+public:
+    explicit HistorySaves(const std::string& storeFolder);
+    ~HistorySaves();
+    HistorySaves(const HistorySaves&) = delete;
+    HistorySaves& operator=(const HistorySaves&) = delete;
+    int count();
+
+private:
+    int watch_;
+    int count_ = 0;
+};
+
 // A record as the trash engine makes it.
 Operation movedRecord(const std::string& path, double date, bool success = true);
 // Writes files <folder>/<prefix>NNN.txt with distinct contents; returns their paths.

@@ -287,7 +287,7 @@ TEST(RunningApplications, UnpinnedEntriesAreCheckedBeforeAnyRequest)
     bare.pid = app.pid();
     EXPECT_FALSE(running.requestQuit(bare)) << "a bare pid names no process";
     EXPECT_FALSE(running.hasTerminated(bare));
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // time for a signal to land, to show none does
     EXPECT_NE(access(termMarker.c_str(), F_OK), 0) << "no signal reached the process";
 
     // Without a free descriptor nothing can be pinned: neither terminated nor requested.
@@ -379,7 +379,7 @@ TEST(RunningApplications, WindowOwnersUnderX11)
         auto entry = running.lookup(stubborn.pid());
         ASSERT_TRUE(entry.has_value());
         EXPECT_FALSE(running.requestQuit(*entry));
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300)); // time for a signal to land, to show none does
         EXPECT_NE(access(home.path("term-" + std::to_string(stubborn.pid())).c_str(), F_OK), 0);
         EXPECT_FALSE(running.hasTerminated(*entry));
         auto listed = running.list();

@@ -183,6 +183,38 @@ TEST(Trash, CollidingNamesGetDistinctSlots)
     EXPECT_EQ(readFile(longTrashed), "l");
 }
 
+// A name already in the Trash is numbered before its extension, "name 2.ext" to "name 9.ext",
+// then given a random suffix, as file managers show and restore them.
+TEST(Trash, CollidingNamesAreNumberedBeforeTheExtension)
+{
+    struct Case {
+        std::string name;
+        std::vector<std::string> slots; // in the order of the moves
+        std::string next = "";          // the pattern of one more move's slot, if any
+    } cases[] = {
+        {"a.txt", {"a.txt", "a 2.txt", "a 3.txt", "a 4.txt", "a 5.txt", "a 6.txt", "a 7.txt", "a 8.txt", "a 9.txt"},
+         "a [0-9a-f]{16}\\.txt"},
+        {"notes", {"notes", "notes 2"}},
+        {".hidden", {".hidden", ".hidden 2"}},
+        {"archive.tar.gz", {"archive.tar.gz", "archive.tar 2.gz"}},
+    };
+    TempHome home;
+    for (const Case& c : cases) {
+        size_t moves = c.slots.size() + (c.next.empty() ? 0 : 1);
+        for (size_t i = 0; i < moves; ++i) {
+            std::string original = home.path("dir" + std::to_string(i) + "/" + c.name);
+            std::string trashed = Trash::trashItem(writeFile(original, "x"));
+            std::string slot = lastComponent(trashed);
+            if (i < c.slots.size()) {
+                EXPECT_EQ(slot, c.slots[i]) << c.name << " #" << i + 1;
+            } else {
+                EXPECT_TRUE(std::regex_match(slot, std::regex(c.next))) << c.name << ": " << slot;
+            }
+            EXPECT_EQ(pathLineOf(trashed), original) << "its info file is named alike";
+        }
+    }
+}
+
 TEST(Trash, FailedMovesLeaveNoInfoFile)
 {
     TempHome home;

@@ -18,11 +18,7 @@ const double kDay = 86400;
 
 InstalledApp appWithID(const std::string& id)
 {
-    InstalledApp app;
-    app.path = "/Applications/X.app";
-    app.name = "X";
-    app.bundleID = id;
-    return app;
+    return {.path = "/Applications/X.app", .name = "X", .bundleID = id, .identity = ""};
 }
 
 // "ok", the maintenance refusal, or "errno:<n>".

@@ -268,10 +268,11 @@ TEST(Localization, SlotsAreFilledByTheirNumberWhereverTheKeyPlacesThem)
 {
     std::string key, translation, text, expected;
     for (int i = 0; i <= 20; ++i) {
-        key += "{" + std::to_string(i) + "}段";
-        translation += "<{" + std::to_string(20 - i) + "}>";
-        text += "v" + std::to_string(i) + "{1}段";
-        expected += "<v" + std::to_string(20 - i) + "{1}>";
+        const std::string number = std::to_string(i), mirrored = std::to_string(20 - i);
+        key += "{" + number + "}段";
+        translation += "<{" + mirrored + "}>";
+        text += "v" + number + "{1}段";
+        expected += "<v" + mirrored + "{1}>";
     }
     auto c = catalog("{\"" + key + "\": \"" + translation + "\"," + R"(
         "{1} 在 {0} 之后": "{0} before {1}",
@@ -310,7 +311,8 @@ TEST(Localization, ShippedCountsReadRightForOne)
         for (std::sregex_iterator it(key.begin(), key.end(), slot), end; it != end; ++it) {
             text.append(at, (*it)[0].first);
             counts = counts || (*it)[2].matched;
-            text += (*it)[2].matched ? "1" + (*it)[2].str() : std::string("Name");
+            const std::string words = (*it)[2].str();
+            text += (*it)[2].matched ? "1" + words : std::string("Name");
             at = (*it)[0].second;
         }
         if (!counts) continue;

@@ -177,7 +177,7 @@ TEST(MemoryReleaseEngine, WaitsUntilGoneTimeoutOrStop)
     // A stop request ends the wait at once; the outcome is still produced.
     std::stop_source stop;
     std::thread stopper([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300)); // the stop lands mid-wait, on purpose
         stop.request_stop();
     });
     start = std::chrono::steady_clock::now();

@@ -121,7 +121,7 @@ TEST_F(ApplicationIconsTest, CancelledLoadsSkipTheirRead)
     // Cancelling the load that is waiting its turn ends its wait at once.
     auto lone = ApplicationIcons::load(b, 2, [&](const QIcon&) { delivered.push_back("lone"); });
     lone->cancel();
-    QTest::qWait(60);
+    QTest::qWait(60); // past the spacing of reads, to show none follows
     EXPECT_EQ(reads.size(), 2u);
     EXPECT_EQ(delivered.size(), 2u);
 }
@@ -145,7 +145,7 @@ TEST_F(ApplicationIconsTest, RowViewWaitsForSixtyMilliseconds)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
 
     QTRY_VERIFY_WITH_TIMEOUT(shown->hasLoadedIcon(), 3000);
-    QTest::qWait(120);
+    QTest::qWait(120); // past the hidden row's 60 ms, to show it never asks
     ASSERT_EQ(reads.size(), 1u);
     EXPECT_EQ(reads[0].first, a);
     EXPECT_FALSE(brief->hasLoadedIcon());

@@ -13,9 +13,10 @@
 #define QTRY_VERIFY_WITH_TIMEOUT(expr, timeout) \
     ASSERT_TRUE(QTest::qWaitFor([&] { return static_cast<bool>(expr); }, timeout)) << "waited for " #expr
 #define QTRY_VERIFY(expr) QTRY_VERIFY_WITH_TIMEOUT(expr, 5000)
-#define QTRY_COMPARE_WITH_TIMEOUT(actual, expected, timeout)                      \
-    do {                                                                          \
-        QTest::qWaitFor([&] { return (actual) == (expected); }, timeout);         \
-        ASSERT_EQ(actual, expected) << "waited for " #actual " == " #expected;    \
+// The comparison after the wait reports a timeout, with both values.
+#define QTRY_COMPARE_WITH_TIMEOUT(actual, expected, timeout)                                 \
+    do {                                                                                     \
+        static_cast<void>(QTest::qWaitFor([&] { return (actual) == (expected); }, timeout)); \
+        ASSERT_EQ(actual, expected) << "waited for " #actual " == " #expected;               \
     } while (false)
 #define QTRY_COMPARE(actual, expected) QTRY_COMPARE_WITH_TIMEOUT(actual, expected, 5000)

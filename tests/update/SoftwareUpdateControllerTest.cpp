@@ -264,11 +264,16 @@ TEST_F(SoftwareUpdateControllerTest, RedirectChainsAreFollowedOneRequestPerHop)
         EXPECT_EQ(controller->state(), item.expected) << item.name;
         QHash<QByteArray, int> asked;
         for (const auto& request : on.requests()) ++asked[request.path];
-        for (auto it = asked.cbegin(); it != asked.cend(); ++it)
-            if (QByteArray(item.name) != "image, a loop") EXPECT_EQ(it.value(), 1) << item.name << ": " << it.key().constData();
+        for (auto it = asked.cbegin(); it != asked.cend(); ++it) {
+            if (QByteArray(item.name) != "image, a loop") {
+                EXPECT_EQ(it.value(), 1) << item.name << ": " << it.key().constData();
+            }
+        }
         EXPECT_LE(on.requests().size(), 2 + 20 + 1) << item.name << ": a loop ends after 20 hops";
         EXPECT_EQ(leftovers(), item.expected == State::ready ? QStringList{"Tessyn-1.4.0.dmg"} : QStringList{}) << item.name;
-        if (item.expected == State::ready) EXPECT_EQ(stored(controller->installer()), image) << item.name;
+        if (item.expected == State::ready) {
+            EXPECT_EQ(stored(controller->installer()), image) << item.name;
+        }
         QDir(updates()).removeRecursively();
     }
 }

@@ -10,7 +10,6 @@ class MiddleElidedLabel;
 class QCheckBox;
 class QComboBox;
 class QPushButton;
-class QToolButton;
 class QVBoxLayout;
 class StyledLabel;
 
@@ -48,8 +47,6 @@ public:
     QCheckBox* rowCheckbox(int row) const { return rows_[static_cast<size_t>(row)].check; }
     MiddleElidedLabel* rowName(int row) const { return rows_[static_cast<size_t>(row)].name; }
     QPushButton* rowKeepButton(int row) const { return rows_[static_cast<size_t>(row)].keep; }
-    QToolButton* rowPreviewButton(int row) const { return rows_[static_cast<size_t>(row)].preview; }
-    QToolButton* rowRevealButton(int row) const { return rows_[static_cast<size_t>(row)].reveal; }
 
 private:
     struct Row {
@@ -59,8 +56,6 @@ private:
         QCheckBox* check = nullptr;
         MiddleElidedLabel* name = nullptr;
         QPushButton* keep = nullptr;
-        QToolButton* preview = nullptr;
-        QToolButton* reveal = nullptr;
     };
 
     AppModel& model_;

@@ -33,8 +33,6 @@ public:
     // The new-window command.
     MainWindow* openMainWindow();
     QList<MainWindow*> mainWindows() const;
-    // The main window most recently active (or opened).
-    MainWindow* lastMainWindow() const { return lastMain_; }
     SettingsWindow* showSettings();
 
     // The quit command: asks the delegate, then closes every window and ends the program.

@@ -19,7 +19,6 @@ public:
     void setTitle(const QString& title);
     Emphasis emphasis() const { return emphasis_; }
     void setEmphasis(Emphasis emphasis);
-    void setAction(std::function<void()> action) { action_ = std::move(action); }
 
 private:
     QString title_;

@@ -10,12 +10,6 @@ StyledLabel::StyledLabel(const QFont& font, Tone tone, QWidget* parent) : QLabel
     applyTone();
 }
 
-void StyledLabel::setTone(Tone tone)
-{
-    tone_ = tone;
-    applyTone();
-}
-
 bool StyledLabel::event(QEvent* event)
 {
     bool handled = QLabel::event(event);

@@ -10,7 +10,6 @@ public:
     enum class Tone { ink, muted, accent };
 
     explicit StyledLabel(const QFont& font, Tone tone = Tone::ink, QWidget* parent = nullptr);
-    void setTone(Tone tone);
     Tone tone() const { return tone_; }
 
 protected:

@@ -40,7 +40,6 @@ public:
     const QString& page() const { return page_; }
     // Shows a page; any identifier is accepted (one that names no page shows the overview).
     void setPage(const QString& page);
-    const std::optional<QString>& mountingPage() const { return mountingPage_; }
     const std::optional<QString>& readyPage() const { return readyPage_; }
     const QSet<QString>& loadedPages() const { return loadedPages_; }
 

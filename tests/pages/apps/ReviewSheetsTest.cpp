@@ -44,8 +44,8 @@ const Operation* newestRecord(const AppModel& model, const std::string& path)
 struct SheetLooks {
     QWidget* sheet;
     QWidget* list;
-    std::vector<std::pair<std::string, int>> heights;
-    std::vector<std::string> cut;
+    std::vector<std::pair<std::string, int>> heights{};
+    std::vector<std::string> cut{};
 
     void note(const std::string& state)
     {

@@ -211,8 +211,9 @@ TEST_F(DuplicateGroupViewTest, TheSectionShowsCountsStopNoteWarningsAndBuildsLon
 
     std::vector<DuplicateGroup> many;
     for (int i = 0; i < 120; ++i) {
-        DuplicateGroup group = groupOf("g" + std::to_string(i), 2);
-        group.id = std::to_string(i) + std::string(60, 'f');
+        const std::string number = std::to_string(i);
+        DuplicateGroup group = groupOf("g" + number, 2);
+        group.id = number + std::string(60, 'f');
         many.push_back(group);
     }
     ASSERT_NO_FATAL_FAILURE(showGroups(h, many));

@@ -203,10 +203,13 @@ TEST_F(FilesPageLayoutTest, SelectionBarStaysInTheWindowAndTheTableGivesWayFirst
                     EXPECT_GE(table->height(), 80);
                     if (size == QSize(1080, 720)) {
                         EXPECT_EQ(cutOff(table, h.mainWindow), "");
-                        if (!message) EXPECT_EQ(h.page->areas()->verticalScrollBar()->maximum(), 0) << "the page fits the window";
+                        if (!message) {
+                            EXPECT_EQ(h.page->areas()->verticalScrollBar()->maximum(), 0) << "the page fits the window";
+                        }
                     }
-                    if (open && notes->height() < notes->sizeHint().height())
+                    if (open && notes->height() < notes->sizeHint().height()) {
                         EXPECT_EQ(table->height(), 80) << "the notes gave way before the table";
+                    }
                     save(h.mainWindow, name);
                 }
             }
@@ -224,7 +227,10 @@ TEST_F(FilesPageLayoutTest, ScanNotesBoxIsAsTallAsItsLinesUpToItsCap)
     for (Case c : {Case{0, false}, Case{1, false}, Case{20, true}}) {
         SCOPED_TRACE(std::to_string(c.warnings) + " warnings");
         std::vector<std::string> warnings;
-        for (size_t i = 0; i < c.warnings; ++i) warnings.push_back("w" + std::to_string(i) + "：Permission denied");
+        for (size_t i = 0; i < c.warnings; ++i) {
+            const std::string number = std::to_string(i);
+            warnings.push_back("w" + number + "：Permission denied");
+        }
         ASSERT_NO_FATAL_FAILURE(openNotes(h, 3, warnings));
         QWidget* box = h.page->scanNotes()->content();
         QList<QLabel*> lines = box->findChildren<QLabel*>();

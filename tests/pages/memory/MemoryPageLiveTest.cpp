@@ -25,6 +25,26 @@
 // review and the quit confirmation are written there in both languages and appearances.
 class MemoryPageLiveTest : public ShellTest {};
 
+namespace {
+// Asks `widget` to paint and waits until it has: a picture taken next shows what it shows now.
+bool paintedOnce(QWidget* widget)
+{
+    struct PaintSeen : QObject {
+        bool seen = false;
+        bool eventFilter(QObject*, QEvent* event) override
+        {
+            seen = seen || event->type() == QEvent::Paint;
+            return false;
+        }
+    } filter;
+    widget->installEventFilter(&filter);
+    widget->update();
+    bool painted = QTest::qWaitFor([&] { return filter.seen; }, 5000);
+    widget->removeEventFilter(&filter);
+    return painted;
+}
+} // namespace
+
 TEST_F(MemoryPageLiveTest, LiveDataInBothLanguagesAndAppearances)
 {
     QString outDir = QString::fromLocal8Bit(qgetenv("TESSYN_GALLERY_DIR"));
@@ -93,7 +113,7 @@ TEST_F(MemoryPageLiveTest, LiveDataInBothLanguagesAndAppearances)
 
             QDir().mkpath(outDir);
             QString base = outDir + "/memory-" + appearance + "-" + language;
-            QTest::qWait(100);  // the chart's first paint, for the picture only
+            ASSERT_TRUE(paintedOnce(shown->trendChart()->viewport()));  // for the picture only
             window->grab().save(base + "-window.png");
             shown->widget()->grab().save(base + "-page.png");
             shown->releaseButton()->click();

@@ -182,7 +182,7 @@ TEST_F(MainWindowTest, QuickSwitchMountsOnlyTheLastPageAndRefreshesTheInventoryO
     press(window, pageKey(1));
     press(window, pageKey(4));
     EXPECT_EQ(view->readyPage(), "应用与缓存") << "a loaded page is ready at once";
-    QTest::qWait(50);
+    QTest::qWait(50); // room for a refresh, to show none comes
     EXPECT_EQ(inventory.count(), 2) << "no second refresh for a page already loaded";
 }
 
@@ -214,7 +214,7 @@ TEST_F(MainWindowTest, ReturningToAPageKeepsItsWidgetAndScrollPosition)
     EXPECT_TRUE(files->isVisible());
     EXPECT_EQ(files->verticalScrollBar()->value(), 700);
     EXPECT_EQ(built, 2);
-    QTest::qWait(20);
+    QTest::qWait(20); // room for a rebuild, to show none comes
     EXPECT_EQ(view->readyPage(), "文件");
     EXPECT_EQ(built, 2);
 }
@@ -513,7 +513,7 @@ TEST_F(MainWindowTest, LaunchShowsOneWindowAndTheReopenCheckOpensOneWhenNoneIsVi
     EXPECT_EQ(window->size(), QSize(MainWindow::defaultWidth, MainWindow::defaultHeight));
     EXPECT_EQ(window->minimumSize(), QSize(MainWindow::minimumWidth, MainWindow::minimumHeight));
     EXPECT_EQ(window->windowTitle(), "Tessyn · Memory & Files");
-    QTest::qWait(TessynDelegate::reopenDelayMs + 100);
+    QTest::qWait(TessynDelegate::reopenDelayMs + 100); // past the reopen check, to show it opens nothing
     EXPECT_EQ(shell.app->mainWindows().size(), 1) << "a visible window: nothing reopens";
 
     window->hide();

@@ -289,12 +289,13 @@ TEST_F(PageSeamTest, OffMainThreadWorkReachesOnlyALivingOwner)
     runOffMainThread(
         owner.get(),
         [&] {
-            while (!release) QThread::msleep(1);
+            release.wait(false);
             return 1;
         },
         [&](int value) { delivered += value; });
     owner.reset();
     release = true;
+    release.notify_all();
     QThreadPool::globalInstance()->waitForDone();
     QCoreApplication::processEvents();
     QCoreApplication::processEvents();
