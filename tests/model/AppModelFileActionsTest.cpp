@@ -507,7 +507,9 @@ TEST(AppModelFileActions, AnotherCopyCannotEraseARestoreReceipt)
             ASSERT_TRUE(waitFor([&] { return !y->processing(); }));
             EXPECT_EQ(y->message(), "恢复失败：废纸篓来源不存在或已被替换为符号链接。");
         }
-        if (c.ySaves) EXPECT_EQ(y->saveHistory(false), std::nullopt);
+        if (c.ySaves) {
+            EXPECT_EQ(y->saveHistory(false), std::nullopt);
+        }
         x.reset();
         y.reset();
 

@@ -630,9 +630,10 @@ TEST(Trash, FolderSwappedForALinkAtTheRenameRedirectsNothing)
         struct stat st {};
         EXPECT_TRUE(lstat(home.path(c.mineAt).c_str(), &st) == 0 && st.st_ino == mine)
             << "the item checked must be at " << c.mineAt;
-        if (decoy)
+        if (decoy) {
             EXPECT_TRUE(lstat(home.path(c.decoy).c_str(), &st) == 0 && st.st_ino == *decoy)
                 << "the other folder's item must stay";
+        }
         size_t inDecoy = decoy && std::string(c.decoy).starts_with("decoy/") ? 1 : 0;
         size_t inElsewhere = decoy && std::string(c.decoy).starts_with("elsewhere/") ? 1 : 0;
         EXPECT_EQ(namesIn(home.path("decoy")).size(), inDecoy) << "nothing goes into the other folder";

@@ -228,19 +228,19 @@ DuplicateGroupView::Row DuplicateGroupView::makeRow(const FileEntry& file)
     texts->addWidget(pathLabel);
     line->addLayout(texts, 1);
 
-    QToolButton* preview = iconButton(QStringLiteral("eye"), L(QStringLiteral("预览")), L(QStringLiteral("预览 ") + name));
-    connect(preview, &QToolButton::clicked, this, [this, path = file.path] { model_.quickLook(path); });
-    QToolButton* reveal = iconButton(QStringLiteral("folder"), L(QStringLiteral("在 Finder 中显示")),
-                                     L(QStringLiteral("在 Finder 中显示 ") + name));
-    connect(reveal, &QToolButton::clicked, this, [path = file.path] { DesktopServices::reveal(path); });
+    made.preview = iconButton(QStringLiteral("eye"), L(QStringLiteral("预览")), L(QStringLiteral("预览 ") + name));
+    connect(made.preview, &QToolButton::clicked, this, [this, path = file.path] { model_.quickLook(path); });
+    made.reveal = iconButton(QStringLiteral("folder"), L(QStringLiteral("在 Finder 中显示")),
+                                    L(QStringLiteral("在 Finder 中显示 ") + name));
+    connect(made.reveal, &QToolButton::clicked, this, [path = file.path] { DesktopServices::reveal(path); });
     made.keep = new QPushButton(plainTitle(L(QStringLiteral("保留此份"))));
     made.keep->setAutoDefault(false);
     QSizePolicy keepRoom = made.keep->sizePolicy();
     keepRoom.setRetainSizeWhenHidden(true);  // the row's icons stay in one column
     made.keep->setSizePolicy(keepRoom);
     connect(made.keep, &QPushButton::clicked, this, [this, path = file.path] { setKeep(path); });
-    line->addWidget(preview, 0, Qt::AlignTop);
-    line->addWidget(reveal, 0, Qt::AlignTop);
+    line->addWidget(made.preview, 0, Qt::AlignTop);
+    line->addWidget(made.reveal, 0, Qt::AlignTop);
     line->addWidget(made.keep, 0, Qt::AlignTop);
     return made;
 }

@@ -10,6 +10,7 @@ class MiddleElidedLabel;
 class QCheckBox;
 class QComboBox;
 class QPushButton;
+class QToolButton;
 class QVBoxLayout;
 class StyledLabel;
 
@@ -55,6 +56,8 @@ private:
         QWidget* widget = nullptr;
         QCheckBox* check = nullptr;
         MiddleElidedLabel* name = nullptr;
+        QToolButton* preview = nullptr;
+        QToolButton* reveal = nullptr;
         QPushButton* keep = nullptr;
     };
 
