@@ -187,8 +187,8 @@ SoftwareUpdateController::SoftwareUpdateController(SoftwareUpdateEnvironment env
     : QObject(parent), environment_(std::move(environment))
 {
     network_ = environment_.network ? environment_.network : new QNetworkAccessManager(this);
-    // Besides Qt's own timeout, which only silence sets off: a host that keeps sending, slowly
-    // or what Qt buffers unseen, is given up as well.
+    // Qt's own timeout waits only for the next byte of a body. A host that drips the body is
+    // ended by the deadline; one that sends what Qt buffers unseen, by the answer timeout.
     for (QTimer** timer : {&deadline_, &unseen_}) {
         *timer = new QTimer(this);
         (*timer)->setSingleShot(true);

@@ -26,8 +26,8 @@ struct SoftwareUpdateEnvironment {
     std::function<void(const QString& title, const QString& text)> alert;  // null: a modal message box
     int checkTimeoutMs = 15000;                    // longest silence of the manifest request
     int downloadTimeoutMs = 120000;                // longest silence of the image download
-    // Qt keeps to itself what it reads of a status line and headers, and of a chunked body's
-    // framing, counting it toward no limit; each request may go this long reading such bytes.
+    // Qt buffers a reply's head, and each size line of a chunked body, whole and without limit
+    // before handing anything on: each request may spend this long connecting and on such bytes.
     int answerTimeoutMs = 15000;
     int checkDeadlineMs = 30000;                   // longest whole check, redirects included
     // The whole download may take this long plus the image's size at the minimum rate.

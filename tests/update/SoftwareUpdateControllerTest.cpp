@@ -423,6 +423,8 @@ std::vector<HeldAnswer> heldAnswers(int dripMs, int redirectDripMs)
 
 TEST_F(SoftwareUpdateControllerTest, CheckEndsByItsDeadlineHoweverTheHostHoldsIt)
 {
+    // Each case can only be ended by one limit: the whole check's 1 s, or, where the host only
+    // sends what Qt keeps to itself, each request's 1 s for that.
     constexpr int deadline = 1000;
     std::vector<HeldAnswer> cases = heldAnswers(50, 5);
     cases.push_back({"the whole manifest after a pause inside the deadline",
@@ -433,14 +435,14 @@ TEST_F(SoftwareUpdateControllerTest, CheckEndsByItsDeadlineHoweverTheHostHoldsIt
                      State::available});
     // Speaks no TLS: the handshake never ends.
     UpdateTestServer silent(nullptr);
-    cases.push_back({"a handshake that never ends", {}});
+    cases.push_back({"a handshake that never ends", {}, State::failed, true});
     for (const HeldAnswer& item : cases) {
         UpdateTestServer on(&certificate());
         if (item.serve) item.serve(on, manifestPath, manifestJson(publish(on, image)));
         auto controller = controllerFor(on, [&](SoftwareUpdateEnvironment& environment) {
             environment.checkTimeoutMs = 60000;
-            environment.answerTimeoutMs = 60000;
-            environment.checkDeadlineMs = deadline;
+            environment.answerTimeoutMs = item.unseen ? deadline : 60000;
+            environment.checkDeadlineMs = item.unseen ? 60000 : deadline;
             if (!item.serve) environment.base = "https://127.0.0.1:" + QString::number(silent.port()) + "/tessyn/downloads/";
         });
         QElapsedTimer clock;
@@ -465,8 +467,8 @@ TEST_F(SoftwareUpdateControllerTest, DownloadEndsByItsDeadlinesHoweverTheHostHol
     cases.push_back({"the image in two halves 800 ms apart: slower than the grace alone, faster than the floor",
                      [](auto& on, auto& path, auto& content) { on.answer(path, TestAnswer::paused(content, 800)); },
                      State::ready});
-    cases.push_back({"the image in two chunks 300 ms apart",
-                     [](auto& on, auto& path, auto& content) { on.answer(path, TestAnswer::paused(content, 300, true)); },
+    cases.push_back({"the image in three chunks 600 ms apart: each within the answer timeout, all beyond it",
+                     [](auto& on, auto& path, auto& content) { on.answer(path, TestAnswer::paused(content, 600, true, 3)); },
                      State::ready});
     for (const HeldAnswer& item : cases) {
         UpdateTestServer on(&certificate());

@@ -115,10 +115,11 @@ TestAnswer TestAnswer::slowHead(int everyMs)
     return answer;
 }
 
-TestAnswer TestAnswer::paused(const QByteArray& body, int pauseMs, bool chunked)
+TestAnswer TestAnswer::paused(const QByteArray& body, int pauseMs, bool chunked, int pieces)
 {
     TestAnswer answer = ok(body);
     answer.pauseMs = pauseMs;
+    answer.pieces = pieces;
     answer.chunked = chunked;
     answer.announceLength = !chunked;
     return answer;
@@ -254,15 +255,16 @@ void UpdateTestServer::serve(QTcpSocket* socket, const QByteArray& head)
         return;
     }
     if (answer.pauseMs >= 0) {
-        auto piece = [chunked = answer.chunked](const QByteArray& bytes) {
-            return chunked ? QByteArray::number(bytes.size(), 16) + "\r\n" + bytes + "\r\n" : bytes;
-        };
-        const qsizetype half = answer.body.size() / 2;
-        socket->write(piece(answer.body.left(half)));
-        QTimer::singleShot(answer.pauseMs, socket, [socket, end, piece, rest = answer.body.mid(half), chunked = answer.chunked] {
-            socket->write(piece(rest) + (chunked ? "0\r\n\r\n" : ""));
-            end();
-        });
+        const qsizetype size = answer.body.size() / answer.pieces;
+        for (int index = 0; index < answer.pieces; ++index) {
+            const bool last = index == answer.pieces - 1;
+            QByteArray piece = last ? answer.body.mid(index * size) : answer.body.mid(index * size, size);
+            if (answer.chunked) piece = QByteArray::number(piece.size(), 16) + "\r\n" + piece + "\r\n" + (last ? "0\r\n\r\n" : "");
+            QTimer::singleShot(index * answer.pauseMs, socket, [socket, end, piece, last] {
+                socket->write(piece);
+                if (last) end();
+            });
+        }
         return;
     }
     socket->write(answer.body);

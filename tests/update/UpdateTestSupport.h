@@ -39,8 +39,9 @@ struct TestAnswer {
     enum class Filler { body, headers, chunkSize } fillerIn = Filler::body;
     int dripMs = 0;               // the body one byte at a time, then spaces, without end
     int headDripMs = 0;           // after the status line, one header byte at a time, without end
-    int pauseMs = -1;             // half the body, a pause, then the rest
-    bool chunked = false;         // the body in chunks, one per half when paused
+    int pauseMs = -1;             // the body in `pieces` pieces with a pause after each but the last
+    int pieces = 2;
+    bool chunked = false;         // the body in chunks, one per piece when paused
 
     static TestAnswer ok(const QByteArray& body, int status = 200);
     static TestAnswer redirect(int status, const QByteArray& location);
@@ -48,7 +49,7 @@ struct TestAnswer {
     static TestAnswer endless(qint64 bytes, Filler in = Filler::body);
     static TestAnswer dripping(const QByteArray& body, int everyMs);
     static TestAnswer slowHead(int everyMs);
-    static TestAnswer paused(const QByteArray& body, int pauseMs, bool chunked = false);
+    static TestAnswer paused(const QByteArray& body, int pauseMs, bool chunked = false, int pieces = 2);
     // A redirect whose head is written one byte at a time.
     static TestAnswer slowRedirect(const QByteArray& location, int everyMs);
 };
