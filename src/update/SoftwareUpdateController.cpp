@@ -25,6 +25,7 @@
 #include <QUrl>
 #include <algorithm>
 #include <cstdio>
+#include <limits>
 #include <system_error>
 #include <vector>
 #include <fcntl.h>
@@ -151,6 +152,7 @@ void presentAlert(const QString& title, const QString& text)
 // One request in flight with what it has produced so far. Whatever way it ends, the reply is
 // aborted, the image's unnamed file closed and the completion finished.
 struct SoftwareUpdateController::Transfer {
+    QObject* owner;           // whose handlers the reply drives
     QPointer<QNetworkReply> reply;
     QPromise<void> promise;
     QByteArray body;          // the manifest
@@ -159,12 +161,15 @@ struct SoftwareUpdateController::Transfer {
     qint64 limit = 0;         // the most bytes the body may have
     int redirects = 0;        // hops followed so far
     bool refused = false;     // ended by the controller itself
+    bool chunked = false;     // the current answer's body comes in chunks
 
-    Transfer() { promise.start(); }
+    explicit Transfer(QObject* owner) : owner(owner) { promise.start(); }
     ~Transfer()
     {
         if (reply) {
-            reply->disconnect();
+            // Only the owner's handlers: the reply's abort reaches the connection through Qt's
+            // own, and without them the connection stays open and goes on reading.
+            QObject::disconnect(reply, nullptr, owner, nullptr);
             reply->abort();
             reply->deleteLater();
         }
@@ -183,6 +188,15 @@ SoftwareUpdateController::SoftwareUpdateController(SoftwareUpdateEnvironment env
     : QObject(parent), environment_(std::move(environment))
 {
     network_ = environment_.network ? environment_.network : new QNetworkAccessManager(this);
+    // Qt's own timeout waits only for the next byte of a body. A host that drips the body is
+    // ended by the deadline; one that sends what Qt buffers unseen, by the answer timeout.
+    for (QTimer** timer : {&deadline_, &unseen_}) {
+        *timer = new QTimer(this);
+        (*timer)->setSingleShot(true);
+        connect(*timer, &QTimer::timeout, this, [this] {
+            if (transfer_) endTransfer(State::failed);
+        });
+    }
     // Certificate checks stay on whatever configuration was handed in.
     environment_.tls.setPeerVerifyMode(QSslSocket::VerifyPeer);
     // The shared controller is never destroyed, so its own network would outlive the event
@@ -276,6 +290,7 @@ QNetworkReply* SoftwareUpdateController::start(const QUrl& url, Fetch fetch)
     request.setSslConfiguration(environment_.tls);
     QNetworkReply* reply = network_->get(request);
     reply->setReadBufferSize(readBuffer);
+    unseen_->start(environment_.answerTimeoutMs);
     connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply, fetch] {
         if (transfer_ && transfer_->reply == reply) answered(reply, fetch);
     });
@@ -296,6 +311,10 @@ void SoftwareUpdateController::answered(QNetworkReply* reply, Fetch fetch)
 {
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (isRedirect(status) && reply->hasRawHeader("Location")) return follow(reply, fetch);
+    // Qt buffers a chunk's size line whole, however long: such a body must keep coming.
+    transfer_->chunked = reply->rawHeader("Transfer-Encoding").toLower().contains("chunked");
+    if (transfer_->chunked) unseen_->start(environment_.answerTimeoutMs);
+    else unseen_->stop();
     // A body announced larger than allowed is refused before it arrives.
     bool known = false;
     const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
@@ -331,6 +350,8 @@ void SoftwareUpdateController::endTransfer(State state)
 {
     // The transfer goes first, so its completion finishes after the last state change.
     std::unique_ptr<Transfer> ended = std::move(transfer_);
+    deadline_->stop();
+    unseen_->stop();
     setState(state);
     ended.reset();
 }
@@ -340,9 +361,10 @@ QFuture<void> SoftwareUpdateController::check()
     if (busy()) return QtFuture::makeReadyFuture();
     manifest_.reset();
     installer_.clear();
-    transfer_ = std::make_unique<Transfer>();
+    transfer_ = std::make_unique<Transfer>(this);
     transfer_->limit = manifestLimit - 1;
     QFuture<void> done = transfer_->promise.future();
+    deadline_->start(environment_.checkDeadlineMs);
     setState(State::checking);
 
     QNetworkReply* reply = start(
@@ -359,7 +381,9 @@ QFuture<void> SoftwareUpdateController::check()
 void SoftwareUpdateController::readManifest()
 {
     QNetworkReply* reply = transfer_->reply;
-    transfer_->body += reply->readAll();
+    const QByteArray chunk = reply->readAll();
+    if (transfer_->chunked && !chunk.isEmpty()) unseen_->start(environment_.answerTimeoutMs);
+    transfer_->body += chunk;
     // Stop reading at the limit instead of measuring a body read whole.
     if (transfer_->body.size() > transfer_->limit) {
         transfer_->refused = true;
@@ -423,9 +447,13 @@ QFuture<void> SoftwareUpdateController::download()
     if (busy() || !manifest_ || !UpdateManifest::isOlder(runningVersion().toStdString(), manifest_->version))
         return QtFuture::makeReadyFuture();
     installer_.clear();
-    transfer_ = std::make_unique<Transfer>();
+    transfer_ = std::make_unique<Transfer>(this);
     transfer_->limit = manifest_->bytes;
     QFuture<void> done = transfer_->promise.future();
+    // A slow host is given time in proportion to the image, never without end.
+    const qint64 rate = std::max<qint64>(1, environment_.downloadMinimumRate);
+    deadline_->start(static_cast<int>(std::min<qint64>(
+        std::numeric_limits<int>::max(), environment_.downloadDeadlineMs + manifest_->bytes * 1000 / rate)));
     setState(State::downloading);
 
     auto fail = [this, &done] {
@@ -451,6 +479,7 @@ void SoftwareUpdateController::readImage()
 {
     QNetworkReply* reply = transfer_->reply;
     QByteArray chunk = reply->readAll();
+    if (transfer_->chunked && !chunk.isEmpty()) unseen_->start(environment_.answerTimeoutMs);
     transfer_->received += chunk.size();
     // More than the manifest's size is not the image: stop at once.
     if (transfer_->received > transfer_->limit || !writeChunk(transfer_->fd, chunk)) {

@@ -12,6 +12,7 @@
 
 class QNetworkAccessManager;
 class QNetworkReply;
+class QTimer;
 class QUrl;
 
 // Everything the update controller talks to. Empty values stand for the shipped program's own.
@@ -25,6 +26,13 @@ struct SoftwareUpdateEnvironment {
     std::function<void(const QString& title, const QString& text)> alert;  // null: a modal message box
     int checkTimeoutMs = 15000;                    // longest silence of the manifest request
     int downloadTimeoutMs = 120000;                // longest silence of the image download
+    // Qt buffers a reply's head, and each size line of a chunked body, whole and without limit
+    // before handing anything on: each request may spend this long connecting and on such bytes.
+    int answerTimeoutMs = 15000;
+    int checkDeadlineMs = 30000;                   // longest whole check, redirects included
+    // The whole download may take this long plus the image's size at the minimum rate.
+    int downloadDeadlineMs = 60000;
+    qint64 downloadMinimumRate = 32 * 1024;        // bytes a second
 };
 
 // The one software-update controller, shared by the menu, the main view and the settings page:
@@ -83,6 +91,8 @@ private:
     std::optional<UpdateManifest> manifest_;
     QString installer_;
     std::unique_ptr<Transfer> transfer_;
+    QTimer* deadline_ = nullptr;  // the whole transfer's
+    QTimer* unseen_ = nullptr;    // the current request's bytes that Qt keeps to itself
 
     QString runningVersion() const;
     void setState(State state);

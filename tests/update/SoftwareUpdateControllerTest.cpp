@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QAbstractButton>
@@ -392,6 +393,150 @@ TEST_F(SoftwareUpdateControllerTest, BusyControllerRefusesAndTheMenuReportsWhatR
     ASSERT_TRUE(finish(downloading));
     EXPECT_EQ(controller->state(), State::failed);
     EXPECT_EQ(leftovers(), QStringList{});
+}
+
+namespace {
+// How a hostile host holds a request: each answer keeps sending, slowly or what Qt buffers
+// without handing it on, so neither silence nor a size limit ends it.
+struct HeldAnswer {
+    const char* name;
+    // Serves `content` on `path` of `on`.
+    std::function<void(UpdateTestServer& on, const QByteArray& path, const QByteArray& content)> serve;
+    State expected = State::failed;
+    bool unseen = false;  // what it sends Qt keeps to itself: only the answer timeout sees it
+};
+
+std::vector<HeldAnswer> heldAnswers(int dripMs, int redirectDripMs)
+{
+    using Filler = TestAnswer::Filler;
+    return {
+        {"a body dripping one byte at a time",
+         [=](auto& on, auto& path, auto& content) { on.answer(path, TestAnswer::dripping(content, dripMs)); }},
+        {"a head dripping one byte at a time", [=](auto& on, auto& path, auto&) { on.answer(path, TestAnswer::slowHead(dripMs)); },
+         State::failed, true},
+        {"header lines without end",
+         [](auto& on, auto& path, auto&) { on.answer(path, TestAnswer::endless(qint64(1) << 32, Filler::headers)); },
+         State::failed, true},
+        {"a chunk size line without end",
+         [](auto& on, auto& path, auto&) { on.answer(path, TestAnswer::endless(qint64(1) << 32, Filler::chunkSize)); },
+         State::failed, true},
+        {"redirects to itself, each head dripping",
+         [=](auto& on, auto& path, auto&) { on.answer(path, TestAnswer::slowRedirect(on.origin().toUtf8() + path, redirectDripMs)); }},
+    };
+}
+} // namespace
+
+TEST_F(SoftwareUpdateControllerTest, CheckEndsByItsDeadlineHoweverTheHostHoldsIt)
+{
+    // Each case can only be ended by one limit: the whole check's 1 s, or, where the host only
+    // sends what Qt keeps to itself, each request's 1 s for that.
+    constexpr int deadline = 1000;
+    std::vector<HeldAnswer> cases = heldAnswers(50, 5);
+    cases.push_back({"the whole manifest after a pause inside the deadline",
+                     [](auto& on, auto& path, auto& content) { on.answer(path, TestAnswer::paused(content, 300)); },
+                     State::available});
+    cases.push_back({"the manifest in two chunks inside the deadline",
+                     [](auto& on, auto& path, auto& content) { on.answer(path, TestAnswer::paused(content, 300, true)); },
+                     State::available});
+    // Speaks no TLS: the handshake never ends.
+    UpdateTestServer silent(nullptr);
+    cases.push_back({"a handshake that never ends", {}, State::failed, true});
+    for (const HeldAnswer& item : cases) {
+        UpdateTestServer on(&certificate());
+        if (item.serve) item.serve(on, manifestPath, manifestJson(publish(on, image)));
+        auto controller = controllerFor(on, [&](SoftwareUpdateEnvironment& environment) {
+            environment.checkTimeoutMs = 60000;
+            environment.answerTimeoutMs = item.unseen ? deadline : 60000;
+            environment.checkDeadlineMs = item.unseen ? 60000 : deadline;
+            if (!item.serve) environment.base = "https://127.0.0.1:" + QString::number(silent.port()) + "/tessyn/downloads/";
+        });
+        QElapsedTimer clock;
+        clock.start();
+        QFuture<void> done = controller->check();
+        ASSERT_TRUE(finish(done, deadline + 2500)) << item.name << ": still " << int(controller->state());
+        EXPECT_EQ(controller->state(), item.expected) << item.name << " after " << clock.elapsed() << " ms";
+        if (item.serve && item.expected == State::failed) {
+            EXPECT_TRUE(QTest::qWaitFor([&] { return on.hungUp(manifestPath) > 0; })) << item.name << ": the host is hung up on";
+        }
+    }
+}
+
+TEST_F(SoftwareUpdateControllerTest, DownloadEndsByItsDeadlinesHoweverTheHostHoldsIt)
+{
+    // 300 ms plus the image at 20000 bytes a second: 2.3 s. Each request may spend 1 s in what
+    // Qt keeps to itself: connecting, the head, a chunk's size line. Where that is all the host
+    // sends, the whole download is given a minute, so that only the answer timeout can end it.
+    constexpr int deadline = 300 + 40016 * 1000 / 20000;
+    ASSERT_EQ(image.size(), 40016);
+    std::vector<HeldAnswer> cases = heldAnswers(20, 3);
+    cases.push_back({"the image in two halves 800 ms apart: slower than the grace alone, faster than the floor",
+                     [](auto& on, auto& path, auto& content) { on.answer(path, TestAnswer::paused(content, 800)); },
+                     State::ready});
+    cases.push_back({"the image in three chunks 600 ms apart: each within the answer timeout, all beyond it",
+                     [](auto& on, auto& path, auto& content) { on.answer(path, TestAnswer::paused(content, 600, true, 3)); },
+                     State::ready});
+    for (const HeldAnswer& item : cases) {
+        UpdateTestServer on(&certificate());
+        publish(on, image);
+        item.serve(on, imagePath, image);
+        auto controller = controllerFor(on, [&](SoftwareUpdateEnvironment& environment) {
+            environment.downloadTimeoutMs = 60000;
+            environment.answerTimeoutMs = 1000;
+            environment.downloadDeadlineMs = item.unseen ? 60000 : 300;
+            environment.downloadMinimumRate = 20000;
+        });
+        ASSERT_TRUE(finish(controller->check())) << item.name;
+        ASSERT_EQ(controller->state(), State::available) << item.name;
+        QElapsedTimer clock;
+        clock.start();
+        QFuture<void> done = controller->download();
+        ASSERT_TRUE(finish(done, deadline + 2500)) << item.name << ": still " << int(controller->state());
+        EXPECT_EQ(controller->state(), item.expected) << item.name << " after " << clock.elapsed() << " ms";
+        const bool ready = item.expected == State::ready;
+        EXPECT_EQ(leftovers(), ready ? QStringList{"Tessyn-1.4.0.dmg"} : QStringList{}) << item.name;
+        if (ready) {
+            EXPECT_EQ(stored(controller->installer()), image) << item.name;
+        } else {
+            EXPECT_TRUE(QTest::qWaitFor([&] { return on.hungUp(imagePath) > 0; })) << item.name << ": the host is hung up on";
+        }
+        QDir(updates()).removeRecursively();
+    }
+}
+
+TEST_F(SoftwareUpdateControllerTest, ARequestEndedEarlyClosesItsConnection)
+{
+    // A connection left open goes on reading into memory after the state says failed.
+    TestAnswer oversized = TestAnswer::endless(qint64(1) << 32);
+    oversized.announceLength = true;
+    struct Case {
+        const char* name;
+        QByteArray path;
+        TestAnswer answer;
+    };
+    const std::vector<Case> cases = {
+        {"manifest gone silent", manifestPath, TestAnswer::stalled("{\"schema\": 1}", 1)},
+        {"manifest past its limit", manifestPath, TestAnswer::endless(qint64(1) << 32)},
+        {"manifest announced past its limit", manifestPath, oversized},
+        {"image gone silent", imagePath, TestAnswer::stalled(image, 1000)},
+        {"image past its size", imagePath, TestAnswer::endless(qint64(1) << 32)},
+        {"image announced past its size", imagePath, oversized},
+    };
+    for (const Case& item : cases) {
+        UpdateTestServer on(&certificate());
+        publish(on, image);
+        on.answer(item.path, item.answer);
+        auto controller = controllerFor(on, [](SoftwareUpdateEnvironment& environment) {
+            environment.checkTimeoutMs = 300;
+            environment.downloadTimeoutMs = 300;
+        });
+        ASSERT_TRUE(finish(controller->check())) << item.name;
+        if (item.path == imagePath) {
+            ASSERT_EQ(controller->state(), State::available) << item.name;
+            ASSERT_TRUE(finish(controller->download())) << item.name;
+        }
+        EXPECT_EQ(controller->state(), State::failed) << item.name;
+        EXPECT_TRUE(QTest::qWaitFor([&] { return on.hungUp(item.path) == 1; })) << item.name << ": still connected";
+    }
 }
 
 TEST_F(SoftwareUpdateControllerTest, OnlyHttpsIsEverAsked)

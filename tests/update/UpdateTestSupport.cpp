@@ -8,6 +8,7 @@
 #include <QSslServer>
 #include <QSslSocket>
 #include <QTcpServer>
+#include <QTimer>
 #include <gtest/gtest.h>
 #include <memory>
 #include <openssl/evp.h>
@@ -90,11 +91,44 @@ TestAnswer TestAnswer::stalled(const QByteArray& body, qint64 after)
     return answer;
 }
 
-TestAnswer TestAnswer::endless(qint64 bytes)
+TestAnswer TestAnswer::endless(qint64 bytes, Filler in)
 {
     TestAnswer answer;
     answer.announceLength = false;
     answer.filler = bytes;
+    answer.fillerIn = in;
+    return answer;
+}
+
+TestAnswer TestAnswer::dripping(const QByteArray& body, int everyMs)
+{
+    TestAnswer answer = ok(body);
+    answer.announceLength = false;
+    answer.dripMs = everyMs;
+    return answer;
+}
+
+TestAnswer TestAnswer::slowHead(int everyMs)
+{
+    TestAnswer answer;
+    answer.headDripMs = everyMs;
+    return answer;
+}
+
+TestAnswer TestAnswer::paused(const QByteArray& body, int pauseMs, bool chunked, int pieces)
+{
+    TestAnswer answer = ok(body);
+    answer.pauseMs = pauseMs;
+    answer.pieces = pieces;
+    answer.chunked = chunked;
+    answer.announceLength = !chunked;
+    return answer;
+}
+
+TestAnswer TestAnswer::slowRedirect(const QByteArray& location, int everyMs)
+{
+    TestAnswer answer = redirect(302, location);
+    answer.headDripMs = everyMs;
     return answer;
 }
 
@@ -157,25 +191,59 @@ void UpdateTestServer::serve(QTcpSocket* socket, const QByteArray& head)
     requests_.append(request);
 
     const TestAnswer answer = answers_.value(request.path, elsewhere_);
+    const QByteArray path = request.path;
+    // Ended by the server itself, or by the client while the answer was still being written.
+    auto end = [socket] {
+        socket->setProperty("answered", true);
+        socket->disconnectFromHost();
+    };
+    connect(socket, &QTcpSocket::disconnected, this, [this, socket, path] {
+        if (!socket->property("answered").toBool()) ++hungUp_[path];
+    });
+    // Writes `text` one byte every `everyMs`, then `then` without end, or ends when `then` is 0.
+    auto drip = [socket, end](const QByteArray& text, char then, int everyMs) {
+        auto* timer = new QTimer(socket);
+        connect(timer, &QTimer::timeout, socket, [socket, timer, end, text, then, position = qsizetype(0)]() mutable {
+            if (position < text.size()) socket->write(text.mid(position++, 1));
+            else if (then) socket->write(QByteArray(1, then));
+            else {
+                timer->stop();
+                end();
+            }
+        });
+        timer->start(everyMs);
+    };
+
     const qint64 length = answer.filler > 0 ? answer.filler : answer.body.size();
     QByteArray response = "HTTP/1.1 " + QByteArray::number(answer.status) + " X\r\nConnection: close\r\n";
     if (!answer.location.isEmpty()) response += "Location: " + answer.location + "\r\n";
     if (answer.announceLength) response += "Content-Length: " + QByteArray::number(length) + "\r\n";
-    socket->write(response + "\r\n");
+    if (answer.chunked || answer.fillerIn == TestAnswer::Filler::chunkSize) response += "Transfer-Encoding: chunked\r\n";
+    if (answer.headDripMs > 0) {
+        // A redirect's head ends; any other head goes on with one header line that never does.
+        if (answer.location.isEmpty()) drip(response + "X-Drip: ", 'a', answer.headDripMs);
+        else drip(response + "\r\n", 0, answer.headDripMs);
+        return;
+    }
+    socket->write(answer.filler > 0 && answer.fillerIn == TestAnswer::Filler::headers ? response : response + "\r\n");
+    if (answer.dripMs > 0) return drip(answer.body, ' ', answer.dripMs);
     if (answer.filler > 0) {
         // Written as the peer takes it, so a client that stops early leaves most of it unsent.
-        const QByteArray path = request.path;
+        QByteArray piece;
+        if (answer.fillerIn == TestAnswer::Filler::headers)
+            piece = QByteArray("X-Pad: " + QByteArray(55, 'a') + "\r\n").repeated(1024);
+        else piece = QByteArray(64 * 1024, answer.fillerIn == TestAnswer::Filler::chunkSize ? '0' : 'x');
         auto* secure = qobject_cast<QSslSocket*>(socket);
-        auto more = [this, socket, secure, path, total = answer.filler] {
+        auto more = [this, socket, secure, path, piece, end, total = answer.filler] {
             qint64& sent = fillerSent_[path];
             // A TLS socket encrypts at once; what waits is its encrypted buffer.
             auto pending = [&] { return socket->bytesToWrite() + (secure ? secure->encryptedBytesToWrite() : 0); };
             while (sent < total && pending() < 256 * 1024) {
-                const qint64 piece = std::min<qint64>(64 * 1024, total - sent);
-                socket->write(QByteArray(piece, 'x'));
-                sent += piece;
+                const qint64 count = std::min<qint64>(piece.size(), total - sent);
+                socket->write(piece.left(count));
+                sent += count;
             }
-            if (sent >= total && pending() == 0) socket->disconnectFromHost();
+            if (sent >= total && pending() == 0) end();
         };
         connect(socket, &QTcpSocket::bytesWritten, this, more);
         if (secure) connect(secure, &QSslSocket::encryptedBytesWritten, this, more);
@@ -186,8 +254,21 @@ void UpdateTestServer::serve(QTcpSocket* socket, const QByteArray& head)
         socket->write(answer.body.left(answer.stallAfter));
         return;
     }
+    if (answer.pauseMs >= 0) {
+        const qsizetype size = answer.body.size() / answer.pieces;
+        for (int index = 0; index < answer.pieces; ++index) {
+            const bool last = index == answer.pieces - 1;
+            QByteArray piece = last ? answer.body.mid(index * size) : answer.body.mid(index * size, size);
+            if (answer.chunked) piece = QByteArray::number(piece.size(), 16) + "\r\n" + piece + "\r\n" + (last ? "0\r\n\r\n" : "");
+            QTimer::singleShot(index * answer.pauseMs, socket, [socket, end, piece, last] {
+                socket->write(piece);
+                if (last) end();
+            });
+        }
+        return;
+    }
     socket->write(answer.body);
-    socket->disconnectFromHost();
+    end();
 }
 
 const TestCertificate& UpdateFixture::certificate()

@@ -34,11 +34,24 @@ struct TestAnswer {
     bool announceLength = true;   // false: the body ends when the connection closes
     qint64 stallAfter = -1;       // sends this many body bytes, then keeps the connection silent
     qint64 filler = 0;            // instead of `body`: this many bytes, written as the peer reads
+    // Where the filler goes: the body, header lines of a head that never ends, or the size line
+    // of a chunked body's first chunk.
+    enum class Filler { body, headers, chunkSize } fillerIn = Filler::body;
+    int dripMs = 0;               // the body one byte at a time, then spaces, without end
+    int headDripMs = 0;           // after the status line, one header byte at a time, without end
+    int pauseMs = -1;             // the body in `pieces` pieces with a pause after each but the last
+    int pieces = 2;
+    bool chunked = false;         // the body in chunks, one per piece when paused
 
     static TestAnswer ok(const QByteArray& body, int status = 200);
     static TestAnswer redirect(int status, const QByteArray& location);
     static TestAnswer stalled(const QByteArray& body, qint64 after);
-    static TestAnswer endless(qint64 bytes);
+    static TestAnswer endless(qint64 bytes, Filler in = Filler::body);
+    static TestAnswer dripping(const QByteArray& body, int everyMs);
+    static TestAnswer slowHead(int everyMs);
+    static TestAnswer paused(const QByteArray& body, int pauseMs, bool chunked = false, int pieces = 2);
+    // A redirect whose head is written one byte at a time.
+    static TestAnswer slowRedirect(const QByteArray& location, int everyMs);
 };
 
 // An HTTPS (or, for the http redirect, plain HTTP) server on 127.0.0.1 that answers each GET
@@ -64,12 +77,15 @@ public:
     const QList<Request>& requests() const { return requests_; }
     // Filler bytes handed to the socket for a path so far.
     qint64 fillerSent(const QByteArray& path) const { return fillerSent_.value(path); }
+    // Connections on a path that the client closed while the answer was still being written.
+    int hungUp(const QByteArray& path) const { return hungUp_.value(path); }
 
 private:
     std::unique_ptr<QTcpServer> server_;
     QHash<QByteArray, TestAnswer> answers_;
     TestAnswer elsewhere_ = TestAnswer::ok("missing", 404);
     QHash<QByteArray, qint64> fillerSent_;
+    QHash<QByteArray, int> hungUp_;
     QList<Request> requests_;
 
     void accept();
