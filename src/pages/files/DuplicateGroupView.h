@@ -35,6 +35,16 @@ public:
     void setKeep(const std::string& path);
     int visibleCount() const { return visibleCount_; }
 
+    // The view's own state, for the view built in its place after a language change. The
+    // successor lists as many copies and keeps the same copy; its first showing leaves the
+    // selection as it is, for the choice it applied was applied already.
+    struct Carried {
+        std::string keep;
+        int visibleCount = kCopiesPerPage;
+    };
+    Carried handOver() const { return {keep_, visibleCount_}; }
+    void takeOver(const Carried& carried);
+
     // The parts, for tests.
     QComboBox* picker() const { return picker_; }
     QPushButton* selectShownButton() const { return selectShown_; }
@@ -47,6 +57,9 @@ public:
     QPushButton* rowKeepButton(int row) const { return rows_[static_cast<size_t>(row)].keep; }
     QToolButton* rowPreviewButton(int row) const { return rows_[static_cast<size_t>(row)].preview; }
     QToolButton* rowRevealButton(int row) const { return rows_[static_cast<size_t>(row)].reveal; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
 
 private:
     struct Row {
@@ -64,6 +77,7 @@ private:
     DuplicateGroup group_;
     std::string keep_;
     int visibleCount_ = kCopiesPerPage;
+    bool appeared_ = false;  // the kept copy has been applied to the selection once
 
     StyledLabel* heading_ = nullptr;
     StyledLabel* basis_ = nullptr;
@@ -77,6 +91,8 @@ private:
     size_t shownCount() const;
     void rebuild();
     void rebuildPicker();
+    // Gives the kept copy's choice to a group whose selection the user has started.
+    void applyKeep();
     Row makeRow(const FileEntry& file);
     // Marks, checkboxes and the warning, from the model's selection.
     void refreshMarks();
