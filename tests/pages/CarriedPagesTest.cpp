@@ -4,6 +4,7 @@
 #include "BundleFixture.h"
 #include "../shell/MainWindowTestSupport.h"
 #include "pages/apps/CacheReviewView.h"
+#include "pages/files/DuplicateGroupView.h"
 #include "pages/files/DuplicatesSection.h"
 #include "pages/files/FilesPage.h"
 #include "pages/history/HistoryPage.h"

@@ -40,7 +40,6 @@ void SettingsWindow::rebuild(AppModel& model)
     old->hide();
     old->setParent(nullptr);
     old->deleteLater();
-    content_->show();
     carry.into(content_);
 }
 
