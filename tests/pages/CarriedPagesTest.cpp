@@ -204,8 +204,8 @@ TEST_F(CarriedPagesTest, TheAppsSearchSurvivesLanguageSwitchesInEveryWindow)
 }
 
 // What a sheet awaits reaches the sheet built in its place: an inspection that is to open it,
-// and an uninstall's end, which the rebuilt sheet reconciles, keeping the item the model
-// refused ticked for a retry.
+// its question, which still acts, and an uninstall's end, which the rebuilt sheet reconciles,
+// keeping the item the model refused ticked for a retry.
 TEST_F(CarriedPagesTest, WhatASheetAwaitsReachesTheSheetBuiltInItsPlace)
 {
     AppsInWindow w;
@@ -213,6 +213,13 @@ TEST_F(CarriedPagesTest, WhatASheetAwaitsReachesTheSheetBuiltInItsPlace)
     ASSERT_TRUE(w.model().maintenanceScanning());
     switchLanguage();
     QTRY_VERIFY(w.page()->cacheSheet() && w.page()->cacheSheet()->isVisible());
+    w.page()->cacheSheet()->check(0)->click();
+    w.page()->cacheSheet()->cleanButton()->click();
+    QTRY_VERIFY(shownQuestion(w.page()->cacheSheet()));
+    switchLanguage();
+    EXPECT_EQ(questionIn(w.page()->cacheSheet()), QStringLiteral("Move the selected cache files to the Trash?"));
+    ActionConfirmation::actionButton(shownQuestion(w.page()->cacheSheet()))->click();
+    QTRY_VERIFY(!w.model().processing() && w.model().cachePlan()->files.size() == 29u);
     w.page()->cacheSheet()->closeButton()->click();
 
     w.page()->uninstall(installed(w.model(), "Editor"));
@@ -230,7 +237,7 @@ TEST_F(CarriedPagesTest, WhatASheetAwaitsReachesTheSheetBuiltInItsPlace)
     EXPECT_TRUE(sheet->isVisible());
     ASSERT_EQ(sheet->items().size(), 1u);
     EXPECT_EQ(sheet->selection(), std::set<std::string>{w.related[1]});
-    EXPECT_EQ(sheet->primaryButton()->text(), QStringLiteral("Retry Selected…"));
+    EXPECT_EQ(sheet->primaryButton()->text(), QStringLiteral("重试所选关联项…"));
     setSetting(AppSettings::languageKey, "en");
 }
 
