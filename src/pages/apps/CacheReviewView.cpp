@@ -266,8 +266,36 @@ void CacheReviewView::confirmAndClean()
     const QString detail = QString::number(model_.cacheSelection().size()) +
                            QStringLiteral(" 项。清理可能导致重新下载。可在操作记录恢复；原位置已有文件不会覆盖。");
     QPointer<CacheReviewView> self(this);
-    ActionConfirmation::present(QStringLiteral("将选中的缓存移入废纸篓？"), detail, QStringLiteral("移入废纸篓"),
-                                [self](bool confirmed) {
-                                    if (confirmed && self) self->model_.cleanCache();
-                                });
+    ActionConfirmation::present(
+        QStringLiteral("将选中的缓存移入废纸篓？"), detail, QStringLiteral("移入废纸篓"),
+        [self](bool confirmed) {
+            if (confirmed && self) self->model_.cleanCache();
+        },
+        this, [self](QDialog* dialog) {
+            if (self) self->confirmation_ = dialog;
+        });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Language change
+
+std::any CacheReviewView::handOver()
+{
+    Carried carried{limit_, notes_ && notes_->expanded(), listPosition(list_->findChild<QScrollArea*>()),
+                    confirmation_ != nullptr};
+    dropWindow(confirmation_);
+    return carried;
+}
+
+void CacheReviewView::takeOver(std::any state)
+{
+    const auto* carried = std::any_cast<Carried>(&state);
+    if (!carried) return;
+    if (limit_ != carried->limit) {
+        limit_ = carried->limit;
+        rebuildPlan();
+    }
+    if (notes_) notes_->setExpanded(carried->notesOpen);
+    restoreListPosition(list_->findChild<QScrollArea*>(), carried->listPosition);
+    if (carried->confirming) confirmAndClean();
 }

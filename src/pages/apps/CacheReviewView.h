@@ -1,6 +1,8 @@
 #pragma once
 #include "pages/apps/ReviewSheet.h"
+#include "shell/window/CarriedPage.h"
 
+#include <QPointer>
 #include <vector>
 
 class DisclosureGroup;
@@ -16,7 +18,7 @@ class StyledLabel;
 // The review of one application's cache plan: the old cache files, chosen one by one or all
 // listed rows at once, moved to the Trash by the model after a confirmation. The sheet keeps
 // only how many rows it lists; the plan, the choice and the progress are the model's.
-class CacheReviewView : public ReviewSheet {
+class CacheReviewView : public ReviewSheet, public CarriedPage {
     Q_OBJECT
 public:
     static constexpr int kPageRows = 200;
@@ -48,8 +50,21 @@ public:
     // Asks for the confirmation, then moves the chosen files.
     void confirmAndClean();
 
+    // The row limit, the notes, the list's position and an open confirmation pass to the
+    // sheet built in this one's place; the plan, the ticks and a running clean are the model's.
+    std::any handOver() override;
+    void takeOver(std::any state) override;
+
 private:
+    struct Carried {
+        int limit = kPageRows;
+        bool notesOpen = false;
+        int listPosition = 0;
+        bool confirming = false;
+    };
+
     int limit_ = kPageRows;
+    QPointer<QDialog> confirmation_;
     std::vector<QCheckBox*> checks_;
 
     StyledLabel* title_ = nullptr;

@@ -311,30 +311,81 @@ void MaintenancePage::inspect(const InstalledApp& app)
 {
     // Open the sheet only on a plan this inspection published for this application: a refused
     // inspection publishes nothing and leaves an earlier plan (maybe another application's)
-    // in the model.
+    // in the model. The watch lasts as long as the inspection, not the page: a language change
+    // may put another page in this one's place meanwhile.
     auto produced = std::make_shared<bool>(false);
     auto watch = std::make_shared<QMetaObject::Connection>();
-    *watch = connect(&model_, &AppModel::cachePlanChanged, this, [this, produced, path = app.path] {
-        *produced = model_.cachePlan() && model_.cacheApp() && model_.cacheApp()->path == path;
+    AppModel* model = &model_;
+    *watch = connect(model, &AppModel::cachePlanChanged, model, [model, produced, path = app.path] {
+        *produced = model->cachePlan() && model->cacheApp() && model->cacheApp()->path == path;
     });
-    whenFinished(this, model_.inspectCache(app), [this, produced, watch, path = app.path] {
-        disconnect(*watch);
-        if (*produced && model_.cachePlan() && model_.cacheApp() && model_.cacheApp()->path == path) showCacheSheet();
+    QFuture<void> done = model_.inspectCache(app);
+    whenFinished(model, done, [watch] { QObject::disconnect(*watch); });
+    awaitInspection({app.path, done, produced});
+}
+
+void MaintenancePage::awaitInspection(const Inspection& inspection)
+{
+    inspection_ = inspection;
+    whenFinished(this, inspection.done, [this, inspection] {
+        // Only while this page still awaits it: a page that handed it over leaves it to its
+        // successor.
+        if (!inspection_ || inspection_->produced != inspection.produced) return;
+        inspection_.reset();
+        const auto& app = model_.cacheApp();
+        if (*inspection.produced && model_.cachePlan() && app && app->path == inspection.path) showCacheSheet();
     });
 }
 
-void MaintenancePage::showCacheSheet()
+void MaintenancePage::showCacheSheet(const PageCarry* carry)
 {
     if (cacheSheet_) return;
     cacheSheet_ = new CacheReviewView(model_, this);
     cacheSheet_->setAttribute(Qt::WA_DeleteOnClose);
     cacheSheet_->open();
+    if (carry) carry->into(cacheSheet_);
 }
 
-void MaintenancePage::uninstall(const InstalledApp& app)
+void MaintenancePage::uninstall(const InstalledApp& app) { openUninstallSheet(app); }
+
+void MaintenancePage::openUninstallSheet(const InstalledApp& app, const PageCarry* carry)
 {
     if (uninstallSheet_) return;
     uninstallSheet_ = new UninstallReviewView(model_, app, this);
     uninstallSheet_->setAttribute(Qt::WA_DeleteOnClose);
     uninstallSheet_->open();
+    if (carry) carry->into(uninstallSheet_);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Language change
+
+QAbstractScrollArea* MaintenancePage::list() const
+{
+    return content_->widget(static_cast<int>(Content::list))->findChild<QAbstractScrollArea*>();
+}
+
+std::any MaintenancePage::handOver()
+{
+    Carried carried{searchField_->text(), rules_->expanded(), listPosition(list()), std::exchange(inspection_, std::nullopt)};
+    if (cacheSheet_) carried.cacheSheet = PageCarry::from(cacheSheet_);
+    if (uninstallSheet_) {
+        carried.uninstalling = uninstallSheet_->app();
+        carried.uninstallSheet = PageCarry::from(uninstallSheet_);
+    }
+    dropWindow(cacheSheet_);
+    dropWindow(uninstallSheet_);
+    return carried;
+}
+
+void MaintenancePage::takeOver(std::any state)
+{
+    const auto* carried = std::any_cast<Carried>(&state);
+    if (!carried) return;
+    searchField_->setText(carried->search);
+    rules_->setExpanded(carried->rulesOpen);
+    restoreListPosition(list(), carried->listPosition);
+    if (carried->inspection) awaitInspection(*carried->inspection);
+    if (carried->cacheSheet) showCacheSheet(&*carried->cacheSheet);
+    if (carried->uninstalling) openUninstallSheet(*carried->uninstalling, &*carried->uninstallSheet);
 }

@@ -2,16 +2,20 @@
 #include "pages/apps/CacheReviewView.h"
 #include "pages/apps/UninstallReviewView.h"
 #include "services/InstalledApp.h"
+#include "shell/window/CarriedPage.h"
 
 #include <QFuture>
 #include <QPointer>
 #include <QWidget>
 
+#include <memory>
+#include <optional>
 #include <vector>
 
 class AppModel;
 class DisclosureGroup;
 class NativeActionButton;
+class QAbstractScrollArea;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
@@ -23,7 +27,7 @@ class StyledLabel;
 // and per application the cache inspection and the uninstall, each ending in its review sheet.
 // The page keeps presentation state only (search text, which sheet is open); listing,
 // inspecting, cleaning and uninstalling are the model's.
-class MaintenancePage : public QWidget {
+class MaintenancePage : public QWidget, public CarriedPage {
     Q_OBJECT
 public:
     enum class Content { reading, noApplications, noMatch, list };
@@ -54,6 +58,11 @@ public:
     void inspect(const InstalledApp& app);
     void uninstall(const InstalledApp& app);
 
+    // The search, the rules panel, the list's position, an inspection that is to open the
+    // cache sheet, and the open sheets pass to the page built in this one's place.
+    std::any handOver() override;
+    void takeOver(std::any state) override;
+
 private:
     struct Row {
         InstalledApp app;
@@ -63,12 +72,29 @@ private:
         NativeActionButton* uninstall = nullptr;
     };
 
+    // An inspection whose plan opens the cache sheet when it ends.
+    struct Inspection {
+        std::string path;
+        QFuture<void> done;
+        std::shared_ptr<bool> produced;  // it published a plan for this application
+    };
+    struct Carried {
+        QString search;
+        bool rulesOpen = false;
+        int listPosition = 0;
+        std::optional<Inspection> inspection;
+        std::optional<PageCarry> cacheSheet;
+        std::optional<InstalledApp> uninstalling;
+        std::optional<PageCarry> uninstallSheet;
+    };
+
     AppModel& model_;
     std::vector<InstalledApp> shown_;
     std::vector<Row> rows_;
     QFuture<void> startupListing_;
     QPointer<CacheReviewView> cacheSheet_;
     QPointer<UninstallReviewView> uninstallSheet_;
+    std::optional<Inspection> inspection_;
 
     QPushButton* refreshButton_ = nullptr;
     QProgressBar* busyIndicator_ = nullptr;
@@ -90,5 +116,9 @@ private:
     // After the busy flags or the running snapshot changed.
     void refreshStates();
     void refreshCount();
-    void showCacheSheet();
+    void awaitInspection(const Inspection& inspection);
+    // The sheets, opened afresh or with what a predecessor's sheet handed over.
+    void showCacheSheet(const PageCarry* carry = nullptr);
+    void openUninstallSheet(const InstalledApp& app, const PageCarry* carry = nullptr);
+    QAbstractScrollArea* list() const;
 };

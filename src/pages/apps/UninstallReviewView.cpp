@@ -138,13 +138,16 @@ void UninstallReviewView::discover(std::vector<InstalledApp> installed)
     loading_ = true;
     refreshTexts();
     refreshStates();
-    // Discovery signs whole folders; the result is dropped if the sheet is gone by then.
+    // Discovery signs whole folders; the result is dropped if the sheet is gone by then, or
+    // if a newer discovery (or a predecessor's items) took its place.
+    const int discovery = ++discovery_;
     runOffMainThread(
         this,
         [app = app_, home = model_.maintenanceHome(), installed = std::move(installed)] {
             return RelatedFiles::discover(app, home, installed);
         },
-        [this](std::vector<RelatedItem> found) {
+        [this, discovery](std::vector<RelatedItem> found) {
+            if (discovery != discovery_) return;
             items_ = std::move(found);
             loading_ = false;
             rebuildRows();
@@ -177,10 +180,14 @@ void UninstallReviewView::confirmAndRun()
     const QString detail = displayLine(app_.path) + QLatin1Char('\n') + QStringLiteral("关联项 ") + QString::number(chosen.size()) +
                            QStringLiteral(" 个。支持数据可能不可重建；失败项不会自动重试。应用移走失败时会保留全部关联项。");
     QPointer<UninstallReviewView> self(this);
-    ActionConfirmation::present(QStringLiteral("将应用及选中的关联项移入废纸篓？"), detail, QStringLiteral("移入废纸篓"),
-                                [self, chosen](bool confirmed) {
-                                    if (confirmed && self) self->run(chosen);
-                                });
+    ActionConfirmation::present(
+        QStringLiteral("将应用及选中的关联项移入废纸篓？"), detail, QStringLiteral("移入废纸篓"),
+        [self, chosen](bool confirmed) {
+            if (confirmed && self) self->run(chosen);
+        },
+        this, [self](QDialog* dialog) {
+            if (self) self->confirmation_ = dialog;
+        });
 }
 
 void UninstallReviewView::run(const std::vector<RelatedItem>& chosen)
@@ -190,9 +197,18 @@ void UninstallReviewView::run(const std::vector<RelatedItem>& chosen)
     std::vector<std::string> chosenPaths;
     for (const RelatedItem& item : chosen) chosenPaths.push_back(item.path);
     QFuture<void> done = packageRemoved_ ? model_.retryRelated(app_, chosen) : model_.removeApp(app_, chosen);
-    // Also after a refusal: the model may have written records or a message meanwhile.
-    whenFinished(this, done, [this, before = std::move(before), chosenPaths = std::move(chosenPaths)] {
-        reconcile(before, chosenPaths);
+    awaitRun(std::make_shared<const Run>(Run{done, std::move(before), std::move(chosenPaths)}));
+}
+
+void UninstallReviewView::awaitRun(std::shared_ptr<const Run> run)
+{
+    run_ = run;
+    // Also after a refusal: the model may have written records or a message meanwhile. Only
+    // while this sheet still awaits it: one that handed the run over leaves it to its successor.
+    whenFinished(this, run->done, [this, run] {
+        if (run_ != run) return;
+        run_.reset();
+        reconcile(run->before, run->chosen);
     });
 }
 
@@ -311,4 +327,34 @@ void UninstallReviewView::refreshStates()
     primary_->setEnabled(!model_.maintenanceBusy() && !loading_);
     runIndicator_->setVisible(processing);
     stop_->setVisible(processing);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Language change
+
+std::any UninstallReviewView::handOver()
+{
+    Carried carried{items_, selection_, loading_, packageRemoved_, ownRecords_,
+                    std::exchange(run_, nullptr), listPosition(list_->findChild<QScrollArea*>()),
+                    confirmation_ != nullptr};
+    dropWindow(confirmation_);
+    return carried;
+}
+
+void UninstallReviewView::takeOver(std::any state)
+{
+    auto* carried = std::any_cast<Carried>(&state);
+    if (!carried) return;
+    ++discovery_;  // the predecessor's items stand, not the first discovery of this sheet
+    items_ = std::move(carried->items);
+    selection_ = std::move(carried->selection);
+    loading_ = false;
+    packageRemoved_ = carried->packageRemoved;
+    ownRecords_ = std::move(carried->ownRecords);
+    rebuildRows();
+    restoreListPosition(list_->findChild<QScrollArea*>(), carried->listPosition);
+    // A discovery the predecessor awaited runs again; it keeps the ticks.
+    if (carried->loading) discover(packageRemoved_ ? std::vector<InstalledApp>{app_} : model_.installedApps());
+    if (carried->run) awaitRun(carried->run);
+    if (carried->confirming) confirmAndRun();
 }

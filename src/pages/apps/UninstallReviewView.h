@@ -2,7 +2,12 @@
 #include "pages/apps/ReviewSheet.h"
 #include "services/InstalledApp.h"
 #include "services/RelatedItem.h"
+#include "shell/window/CarriedPage.h"
 
+#include <QFuture>
+#include <QPointer>
+
+#include <memory>
 #include <set>
 #include <string>
 #include <unordered_set>
@@ -21,7 +26,7 @@ struct Operation;
 // are ticked one by one; the model moves the bundle and the ticked items. When the bundle has
 // moved but ticked items remain, the sheet stays open to retry them, and it closes by itself
 // once nothing chosen is left.
-class UninstallReviewView : public ReviewSheet {
+class UninstallReviewView : public ReviewSheet, public CarriedPage {
     Q_OBJECT
 public:
     UninstallReviewView(AppModel& model, InstalledApp app, QWidget* parent);
@@ -51,6 +56,11 @@ public:
     // Asks for the confirmation, then uninstalls (or retries the remaining items).
     void confirmAndRun();
 
+    // The items, ticks and mode, a run whose end is still to be reconciled, the list's position
+    // and an open confirmation pass to the sheet built in this one's place.
+    std::any handOver() override;
+    void takeOver(std::any state) override;
+
 signals:
     // Each time the related items found by a discovery have been applied.
     void itemsDiscovered();
@@ -58,6 +68,22 @@ signals:
     void reconciled();
 
 private:
+    // A model call whose end the sheet reconciles with the history.
+    struct Run {
+        QFuture<void> done;
+        std::unordered_set<std::string> before;  // the record ids before it
+        std::vector<std::string> chosen;
+    };
+    struct Carried {
+        std::vector<RelatedItem> items;
+        std::set<std::string> selection;
+        bool loading = true;
+        bool packageRemoved = false;
+        std::unordered_set<std::string> ownRecords;
+        std::shared_ptr<const Run> run;
+        int listPosition = 0;
+        bool confirming = false;
+    };
     struct Row {
         RelatedItem item;
         QWidget* widget = nullptr;
@@ -72,6 +98,9 @@ private:
     bool packageRemoved_ = false;
     // The ids of the records written while this sheet's model calls ran.
     std::unordered_set<std::string> ownRecords_;
+    std::shared_ptr<const Run> run_;
+    int discovery_ = 0;  // only the newest discovery's result is applied
+    QPointer<QDialog> confirmation_;
     std::vector<Row> rows_;
 
     StyledLabel* explanation_ = nullptr;
@@ -89,6 +118,7 @@ private:
     QWidget* buildButtons();
     void discover(std::vector<InstalledApp> installed);
     void run(const std::vector<RelatedItem>& chosen);
+    void awaitRun(std::shared_ptr<const Run> run);
     void reconcile(const std::unordered_set<std::string>& before, const std::vector<std::string>& chosen);
     void rebuildRows();
     void refreshNotes();

@@ -103,9 +103,27 @@ DuplicateGroupView::DuplicateGroupView(AppModel& model, DuplicateGroup group, QW
     stack->addWidget(warning_);
 
     connect(&model_, &AppModel::selectionChanged, this, &DuplicateGroupView::refreshMarks);
+    // The suggested copy is the one kept; it is applied as any choice is when the view is
+    // first shown (a view that takes over another's state is not).
+    keep_ = group_.suggestedKeep().path;
     rebuild();
-    // Shown for the first time: the suggested copy is the one kept, applied as any choice is.
-    setKeep(group_.suggestedKeep().path);
+}
+
+void DuplicateGroupView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (appeared_) return;
+    appeared_ = true;
+    applyKeep();
+}
+
+void DuplicateGroupView::takeOver(const Carried& carried)
+{
+    appeared_ = true;
+    visibleCount_ = std::max(visibleCount_, carried.visibleCount);
+    if (std::any_of(group_.files.begin(), group_.files.end(), [&](const FileEntry& file) { return file.path == carried.keep; }))
+        keep_ = carried.keep;
+    rebuild();
 }
 
 size_t DuplicateGroupView::shownCount() const
@@ -128,13 +146,18 @@ void DuplicateGroupView::setGroup(DuplicateGroup group)
 void DuplicateGroupView::setKeep(const std::string& path)
 {
     keep_ = path;
+    applyKeep();
+    rebuildPicker();
+    refreshMarks();
+}
+
+void DuplicateGroupView::applyKeep()
+{
     const AppModel::PathSet& selection = model_.selection();
     bool started = std::any_of(group_.files.begin(), group_.files.end(),
                                [&](const FileEntry& file) { return selection.count(file.path) > 0; });
     if (started)
         model_.selectCopies(group_, keep_, visibleCount_);  // redraws through the selection's signal
-    rebuildPicker();
-    refreshMarks();
 }
 
 void DuplicateGroupView::rebuild()

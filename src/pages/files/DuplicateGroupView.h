@@ -38,6 +38,16 @@ public:
     // order; returns the last of them.
     QWidget* placeInTabOrder(QWidget* previous);
 
+    // The view's own state, for the view built in its place after a language change. The
+    // successor lists as many copies and keeps the same copy; its first showing leaves the
+    // selection as it is, for the choice it applied was applied already.
+    struct Carried {
+        std::string keep;
+        int visibleCount = kCopiesPerPage;
+    };
+    Carried handOver() const { return {keep_, visibleCount_}; }
+    void takeOver(const Carried& carried);
+
     // The parts, for tests.
     QComboBox* picker() const { return picker_; }
     QPushButton* selectShownButton() const { return selectShown_; }
@@ -48,6 +58,9 @@ public:
     QCheckBox* rowCheckbox(int row) const { return rows_[static_cast<size_t>(row)].check; }
     MiddleElidedLabel* rowName(int row) const { return rows_[static_cast<size_t>(row)].name; }
     QPushButton* rowKeepButton(int row) const { return rows_[static_cast<size_t>(row)].keep; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
 
 private:
     struct Row {
@@ -65,6 +78,7 @@ private:
     DuplicateGroup group_;
     std::string keep_;
     int visibleCount_ = kCopiesPerPage;
+    bool appeared_ = false;  // the kept copy has been applied to the selection once
 
     StyledLabel* heading_ = nullptr;
     StyledLabel* basis_ = nullptr;
@@ -78,6 +92,8 @@ private:
     size_t shownCount() const;
     void rebuild();
     void rebuildPicker();
+    // Gives the kept copy's choice to a group whose selection the user has started.
+    void applyKeep();
     Row makeRow(const FileEntry& file);
     // Marks, checkboxes and the warning, from the model's selection.
     void refreshMarks();

@@ -1,6 +1,7 @@
 #include "pages/files/DuplicatesSection.h"
 
 #include "model/AppModel.h"
+#include "shell/window/CarriedPage.h"
 #include "shell/controls/DisclosureGroup.h"
 #include "pages/files/DuplicateGroupView.h"
 #include "shell/style/TessynStyle.h"
@@ -174,10 +175,14 @@ void DuplicatesSection::refreshGroups()
     for (size_t i = 0; i < count; ++i) {
         const DuplicateGroup& group = groups[i];
         DuplicateGroupView* view = groupView(group.id);
-        if (view)
+        if (view) {
             view->setGroup(group);
-        else
+        } else {
             view = new DuplicateGroupView(model_, group);
+            if (carrying_)
+                if (auto carried = carrying_->groups.find(group.id); carried != carrying_->groups.end())
+                    view->takeOver(carried->second);
+        }
         views[group.id] = view;
         order.push_back(view);
     }
@@ -199,4 +204,24 @@ void DuplicatesSection::refreshGroups()
     // list stands, before the problems and the scan notes.
     QWidget* previous = groups_;
     for (DuplicateGroupView* view : order_) previous = view->placeInTabOrder(previous);
+}
+
+DuplicatesSection::Carried DuplicatesSection::handOver() const
+{
+    Carried carried{wanted_, {}, warnings_->expanded(), listPosition(static_cast<QScrollArea*>(groups_))};
+    for (const auto& [id, view] : views_) carried.groups.emplace(id, view->handOver());
+    return carried;
+}
+
+void DuplicatesSection::takeOver(const Carried& carried)
+{
+    // Views already built for the first batch take their state now; the rest as they are built.
+    for (const auto& [id, view] : views_)
+        if (auto found = carried.groups.find(id); found != carried.groups.end()) view->takeOver(found->second);
+    carrying_ = &carried;
+    wanted_ = std::max(wanted_, carried.wanted);
+    if (model_.duplicateReport()) refreshGroups();
+    carrying_ = nullptr;
+    warnings_->setExpanded(carried.warningsOpen);
+    restoreListPosition(static_cast<QScrollArea*>(groups_), carried.listPosition);
 }

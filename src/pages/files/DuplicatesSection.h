@@ -1,4 +1,6 @@
 #pragma once
+#include "pages/files/DuplicateGroupView.h"
+
 #include <QWidget>
 #include <functional>
 #include <map>
@@ -8,7 +10,6 @@
 class AppModel;
 class ContentUnavailableView;
 class DisclosureGroup;
-class DuplicateGroupView;
 class QPushButton;
 class QVBoxLayout;
 class StyledLabel;
@@ -43,6 +44,18 @@ public:
 
     static constexpr size_t kGroupsPerBatch = 50;
 
+    // What the section holds of its own, for the section built in its place after a language
+    // change: how many groups it lists, each group's kept copy and listed copies, whether the
+    // problems are open, and the list's position.
+    struct Carried {
+        size_t wanted = kGroupsPerBatch;
+        std::map<std::string, DuplicateGroupView::Carried> groups;
+        bool warningsOpen = false;
+        int listPosition = 0;
+    };
+    Carried handOver() const;
+    void takeOver(const Carried& carried);
+
 private:
     AppModel& model_;
     std::function<bool()> busy_;
@@ -61,6 +74,7 @@ private:
     std::map<std::string, DuplicateGroupView*> views_;
     std::vector<DuplicateGroupView*> order_;
     size_t wanted_ = kGroupsPerBatch;
+    const Carried* carrying_ = nullptr;  // while taking over: the predecessor's groups
 
     void refreshGroups();
     // No report: the next one starts afresh, at its first group with its problems folded.

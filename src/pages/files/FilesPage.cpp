@@ -861,12 +861,39 @@ void FilesPage::tableSelectionChanged()
     model_.setSelection(std::move(next));
 }
 
-void FilesPage::openConfirmation()
+void FilesPage::openConfirmation(const PageCarry* carry)
 {
     if (sheet_) return;
     sheet_ = new MoveConfirmationSheet(model_, window());
     sheet_->setAttribute(Qt::WA_DeleteOnClose);
-    // The sheet belongs to this page: a page rebuilt for another language starts closed.
+    // The sheet belongs to this page and goes with it.
     connect(this, &QObject::destroyed, sheet_, &QDialog::reject);
     sheet_->open();
+    if (carry) carry->into(sheet_);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Language change
+
+std::any FilesPage::handOver()
+{
+    Carried carried{limit_, scanNotes_->expanded(), listPosition(table_), listPosition(areas_), duplicates_->handOver(), {}};
+    if (sheet_) carried.sheet = PageCarry::from(sheet_);
+    dropWindow(sheet_);
+    return carried;
+}
+
+void FilesPage::takeOver(std::any state)
+{
+    const auto* carried = std::any_cast<Carried>(&state);
+    if (!carried) return;
+    if (limit_ != carried->limit) {
+        limit_ = carried->limit;
+        refreshResults();
+    }
+    scanNotes_->setExpanded(carried->notesOpen);
+    duplicates_->takeOver(carried->duplicates);
+    restoreListPosition(table_, carried->tablePosition);
+    restoreListPosition(areas_, carried->areasPosition);
+    if (carried->sheet) openConfirmation(&*carried->sheet);
 }

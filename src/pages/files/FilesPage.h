@@ -1,16 +1,18 @@
 #pragma once
+#include "pages/files/DuplicatesSection.h"
 #include "pages/files/MoveConfirmationSheet.h"
+#include "shell/window/CarriedPage.h"
 
 #include <QPointer>
 #include <QWidget>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 class AppModel;
 class DisclosureGroup;
-class DuplicatesSection;
 struct FileEntry;
 class MiddleElidedLabel;
 class NativeActionButton;
@@ -30,7 +32,7 @@ class StyledLabel;
 // the table gets; everything else is read from the model and redrawn when the model says so.
 // The page fits the window and never scrolls as a whole: the results table (or the duplicate
 // list) takes the height the other areas leave and does the scrolling.
-class FilesPage : public QWidget {
+class FilesPage : public QWidget, public CarriedPage {
     Q_OBJECT
 public:
     static constexpr int kPageRows = 100;
@@ -80,7 +82,21 @@ public:
     QWidget* oldDownloadsCaption() const { return oldDownloads_; }
     StyledLabel* kindLabel() const { return kindText_; }
 
+    // How many rows are listed, the notes, the duplicate groups, the lists' positions and an
+    // open confirmation pass to the page built in this one's place.
+    std::any handOver() override;
+    void takeOver(std::any state) override;
+
 private:
+    struct Carried {
+        int limit = kPageRows;
+        bool notesOpen = false;
+        int tablePosition = 0;
+        int areasPosition = 0;
+        DuplicatesSection::Carried duplicates;
+        std::optional<PageCarry> sheet;
+    };
+
     AppModel& model_;
     int limit_ = kPageRows;
     std::string seenFilter_;
@@ -183,5 +199,5 @@ private:
     bool resetLimitOnNewQuery();
     void selectCurrentPage();
     void tableSelectionChanged();
-    void openConfirmation();
+    void openConfirmation(const PageCarry* carry = nullptr);
 };

@@ -61,7 +61,7 @@ HistoryPage::HistoryPage(AppModel& model, QWidget* parent) : QWidget(parent), mo
     list_ = new HistoryRecordList();
     panelLayout->addWidget(list_);
     stack->addWidget(listPanel_, 1);
-    connect(list_, &HistoryRecordList::restoreRequested, this, &HistoryPage::confirmRestore);
+    connect(list_, &HistoryRecordList::restoreRequested, this, [this](const Operation& record) { confirmRestore(record); });
 
     connect(&model_, &AppModel::historyChanged, this, &HistoryPage::showHistory);
     connect(&model_, &AppModel::recoveryNotesChanged, this, &HistoryPage::showNotes);
@@ -183,13 +183,14 @@ void HistoryPage::showBlocking()
     clearNotes_->setEnabled(!model_.maintenanceBusy());
 }
 
-void HistoryPage::confirmRestore(const Operation& record)
+void HistoryPage::confirmRestore(const Operation& record, QWidget* window)
 {
     QString detail = HistoryRecordList::oneLine(record.path) + QStringLiteral("\n原位置已有文件不会覆盖；文件或目录变化时拒绝恢复。");
     QPointer<HistoryPage> self(this);
     AppModel* model = &model_;
     ActionConfirmation::present(QStringLiteral("恢复到原位置？"), detail, QStringLiteral("恢复"),
                                 [self, model, record](bool confirmed) {
+                                    if (self && self->restoring_ == record.id) self->restoring_.reset();
                                     if (!confirmed) return;
                                     // The record may have been restored while the question was
                                     // open (from another window): hand over the model's own
@@ -199,15 +200,53 @@ void HistoryPage::confirmRestore(const Operation& record)
                                         if (op.id == record.id) current = op;
                                     QFuture<void> done = model->restore(current);
                                     if (self) whenFinished(self, done, [self] { emit self->restoreFinished(); });
+                                },
+                                window, [self, id = record.id](QDialog* dialog) {
+                                    if (!self) return;
+                                    self->question_ = dialog;
+                                    self->restoring_ = id;
                                 });
 }
 
-void HistoryPage::confirmClearNotes()
+void HistoryPage::confirmClearNotes(QWidget* window)
 {
+    QPointer<HistoryPage> self(this);
     AppModel* model = &model_;
-    ActionConfirmation::present(QStringLiteral("已在原位置与废纸篓核对中断项？"),
-                                QStringLiteral("只清除中断日志与提示，不移动、恢复或删除文件。状态不明确时请取消。"),
-                                QStringLiteral("清除提示"), [model](bool confirmed) {
-                                    if (confirmed) model->acknowledgeInterruptedActions();
-                                });
+    ActionConfirmation::present(
+        QStringLiteral("已在原位置与废纸篓核对中断项？"),
+        QStringLiteral("只清除中断日志与提示，不移动、恢复或删除文件。状态不明确时请取消。"), QStringLiteral("清除提示"),
+        [model](bool confirmed) {
+            if (confirmed) model->acknowledgeInterruptedActions();
+        },
+        window, [self](QDialog* dialog) {
+            if (!self) return;
+            self->question_ = dialog;
+            self->restoring_.reset();
+        });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Language change
+
+std::any HistoryPage::handOver()
+{
+    Carried carried{listPosition(list_), list_->currentIndex().row(), listPosition(notesArea_), question_ != nullptr,
+                    restoring_};
+    dropWindow(question_);
+    return carried;
+}
+
+void HistoryPage::takeOver(std::any state)
+{
+    const auto* carried = std::any_cast<Carried>(&state);
+    if (!carried) return;
+    if (carried->currentRow >= 0 && carried->currentRow < list_->model()->rowCount())
+        list_->setCurrentIndex(list_->model()->index(carried->currentRow, 0));
+    restoreListPosition(list_, carried->listPosition);
+    restoreListPosition(notesArea_, carried->notesPosition);
+    if (!carried->asking) return;
+    // Asked again in this page's window, about the record as the model now holds it.
+    if (!carried->restoring) return confirmClearNotes(window());
+    for (const Operation& record : model_.history())
+        if (record.id == *carried->restoring && HistoryRecordList::isRestorable(record)) return confirmRestore(record, window());
 }

@@ -283,7 +283,7 @@ void MemoryPage::refreshApplications()
 
 // --- Actions -----------------------------------------------------------------------------------
 
-void MemoryPage::openReleaseReview()
+void MemoryPage::openReleaseReview(const PageCarry* carry)
 {
     if (releaseReview_) return;
     QPointer<MemoryPage> page(this);
@@ -296,6 +296,7 @@ void MemoryPage::openReleaseReview()
     review->setWindowModality(Qt::WindowModal);
     releaseReview_ = review;
     review->open();
+    if (carry) carry->into(review);
 }
 
 void MemoryPage::confirmQuit(const ApplicationMemory& application)
@@ -317,4 +318,25 @@ void MemoryPage::confirmQuit(const ApplicationMemory& application)
             if (page) page->quitConfirmation_ = dialog;
         },
         ActionConfirmation::ReturnKey::confirms);
+}
+
+// --- Language change ---------------------------------------------------------------------------
+
+std::any MemoryPage::handOver()
+{
+    Carried carried{listPosition(this), listPosition(applicationList_), {}, quitTarget_};
+    if (releaseReview_) carried.review = PageCarry::from(releaseReview_);
+    dropWindow(releaseReview_);
+    dropWindow(quitConfirmation_);
+    return carried;
+}
+
+void MemoryPage::takeOver(std::any state)
+{
+    const auto* carried = std::any_cast<Carried>(&state);
+    if (!carried) return;
+    restoreListPosition(this, carried->position);
+    restoreListPosition(applicationList_, carried->listPosition);
+    if (carried->review) openReleaseReview(&*carried->review);
+    if (carried->quitTarget) confirmQuit(*carried->quitTarget);
 }

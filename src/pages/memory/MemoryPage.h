@@ -3,6 +3,7 @@
 #include "services/MemoryAdvice.h"
 #include "pages/memory/MemoryReleaseReview.h"
 #include "shell/window/CachedPageHost.h"
+#include "shell/window/CarriedPage.h"
 
 #include <QDialog>
 #include <QPointer>
@@ -26,7 +27,7 @@ class StyledLabel;
 // with a normal quit request each, and a way out to the system monitor. Everything shown is
 // drawn again from the model; the page keeps only the application awaiting a quit
 // confirmation and the open release review.
-class MemoryPage : public QScrollArea, public RefreshablePage {
+class MemoryPage : public QScrollArea, public RefreshablePage, public CarriedPage {
     Q_OBJECT
 public:
     explicit MemoryPage(AppModel& model, QWidget* parent = nullptr);
@@ -35,11 +36,16 @@ public:
     ~MemoryPage() override;
 
     void refreshContent() override;
+    // The page's and the list's positions, the open review with its ticks and the quit
+    // question pass to the page built in this one's place.
+    std::any handOver() override;
+    void takeOver(std::any state) override;
 
     // The applications that may be offered for a release, largest footprint first.
     std::vector<ApplicationMemory> releaseCandidates() const;
-    // Opens the release review over the current candidates (the release button's action).
-    void openReleaseReview();
+    // Opens the release review over the current candidates (the release button's action),
+    // with what a predecessor's review handed over when given.
+    void openReleaseReview(const PageCarry* carry = nullptr);
     // Asks for confirmation before the application is asked to quit (a row button's action).
     void confirmQuit(const ApplicationMemory& application);
 
@@ -58,6 +64,12 @@ public:
     const std::optional<ApplicationMemory>& quitTarget() const { return quitTarget_; }
 
 private:
+    struct Carried {
+        int position = 0;
+        int listPosition = 0;
+        std::optional<PageCarry> review;
+        std::optional<ApplicationMemory> quitTarget;
+    };
     struct CounterRow {
         QWidget* row = nullptr;
         StyledLabel* value = nullptr;

@@ -124,6 +124,12 @@ void MemoryReleaseReview::setCandidates(std::vector<ApplicationMemory> candidate
     refreshConfirm();
 }
 
+void MemoryReleaseReview::takeOver(std::any state)
+{
+    if (const auto* ticked = std::any_cast<std::set<Key>>(&state)) selected_ = *ticked;
+    setCandidates(candidates_);
+}
+
 std::vector<ApplicationMemory> MemoryReleaseReview::chosen() const
 {
     std::vector<ApplicationMemory> out;

@@ -1,5 +1,6 @@
 #pragma once
 #include "services/ApplicationMemory.h"
+#include "shell/window/CarriedPage.h"
 
 #include <QDialog>
 
@@ -21,7 +22,7 @@ class QVBoxLayout;
 // belongs to one application, named by its process id, bundle path and name together: when an
 // id is taken over by another application between two list refreshes, the tick does not pass
 // to it.
-class MemoryReleaseReview : public QDialog {
+class MemoryReleaseReview : public QDialog, public CarriedPage {
     Q_OBJECT
 public:
     using Key = std::tuple<int32_t, std::string, std::string>;  // id, bundle path, name
@@ -40,6 +41,11 @@ public:
     std::vector<ApplicationMemory> chosen() const;
 
     NativeMemoryCheckbox* checkbox(const ApplicationMemory& application) const;
+
+    // The ticks (also of applications no longer offered) pass to the review built in this
+    // one's place.
+    std::any handOver() override { return selected_; }
+    void takeOver(std::any state) override;
     NativeActionButton* cancelButton() const { return cancel_; }
     NativeActionButton* confirmButton() const { return confirm_; }
 

@@ -136,5 +136,22 @@ void SettingsPage::confirmClear()
             // The model outlives every page; the answer counts even if the page was rebuilt.
             if (confirmed) model->clearHistory();
         },
-        window());
+        window(), [page](QDialog* dialog) {
+            if (page) page->clearQuestion_ = dialog;
+        });
+}
+
+std::any SettingsPage::handOver()
+{
+    Carried carried{listPosition(this), clearQuestion_ != nullptr};
+    dropWindow(clearQuestion_);
+    return carried;
+}
+
+void SettingsPage::takeOver(std::any state)
+{
+    const auto* carried = std::any_cast<Carried>(&state);
+    if (!carried) return;
+    restoreListPosition(this, carried->position);
+    if (carried->confirmingClear) confirmClear();
 }

@@ -1,7 +1,11 @@
 #pragma once
+#include "shell/window/CarriedPage.h"
+
+#include <QPointer>
 #include <QScrollArea>
 
 class AppModel;
+class QDialog;
 class NativeActionButton;
 class SegmentedControl;
 class SoftwareUpdateController;
@@ -11,7 +15,7 @@ class SoftwareUpdateView;
 // interface language (both stored settings that every window follows at once), the running
 // version, the software-update card, and clearing the history after a confirmation. Its only
 // state is whether that confirmation is open.
-class SettingsPage : public QScrollArea {
+class SettingsPage : public QScrollArea, public CarriedPage {
     Q_OBJECT
 public:
     explicit SettingsPage(AppModel& model, QWidget* parent = nullptr);
@@ -25,12 +29,22 @@ public:
     // Tall enough to show most cards at once where the page sets its window's size.
     QSize sizeHint() const override;
 
+    // The page's position and an open confirmation pass to the page built in this one's place.
+    std::any handOver() override;
+    void takeOver(std::any state) override;
+
 private:
     AppModel& model_;
     SegmentedControl* appearance_ = nullptr;
     SoftwareUpdateView* updateCard_ = nullptr;
     NativeActionButton* clearButton_ = nullptr;
     bool clear_ = false;
+    QPointer<QDialog> clearQuestion_;
+
+    struct Carried {
+        int position = 0;
+        bool confirmingClear = false;
+    };
 
     void showAppearance();
     void confirmClear();

@@ -1,7 +1,5 @@
 #include "shell/window/CachedPageHost.h"
 
-#include "shell/window/FocusSpot.h"
-
 #include <QLayout>
 #include <QTimer>
 
@@ -24,11 +22,23 @@ QWidget* CachedPageHost::build(const QString& id)
     return page;
 }
 
+void CachedPageHost::place(const QString& id, QWidget* built)
+{
+    // A page built after a language change takes over what its predecessor held, the control
+    // that had the focus included, before it shows.
+    if (carried_.contains(id)) carried_.take(id).into(built);
+    else built->show();
+}
+
 void CachedPageHost::dropPages()
 {
     // The change may come from a control on one of these pages (the language picker), so
-    // they go later, out of sight and out of the host's children at once.
-    for (QWidget* kept : std::as_const(pages_)) {
+    // they go later, out of sight and out of the host's children at once. What each page
+    // holds waits for its successor; a page dropped again before it was rebuilt keeps what
+    // its predecessor left.
+    for (auto it = pages_.cbegin(); it != pages_.cend(); ++it) {
+        QWidget* kept = it.value();
+        carried_.insert(it.key(), PageCarry::from(kept));
         kept->hide();
         kept->setParent(nullptr);
         kept->deleteLater();
@@ -41,13 +51,9 @@ void CachedPageHost::apply(const std::optional<QString>& destination, const QStr
 {
     if (languageRevision_ != languageRevision) {
         languageRevision_ = languageRevision;
-        // The control that had the focus on the shown page has it again on the rebuilt one.
-        FocusSpot focus = FocusSpot::in(active_ ? pages_.value(*active_) : nullptr);
         dropPages();
         if (active_ && destination && *active_ == *destination) {
-            QWidget* rebuilt = build(*active_);
-            rebuilt->show();
-            focus.restore(rebuilt);
+            place(*active_, build(*active_));
             return;
         }
     }
@@ -70,11 +76,12 @@ void CachedPageHost::apply(const std::optional<QString>& destination, const QStr
     QWidget* shown = pages_.value(id);
     if (shown) {
         if (refreshRoot) refresh(shown);
+        shown->setGeometry(rect());
+        shown->show();
     } else {
         shown = build(id);
+        place(id, shown);
     }
-    shown->setGeometry(rect());
-    shown->show();
 
     QPointer<CachedPageHost> host(this);
     QPointer<QWidget> placed(shown);

@@ -1,4 +1,6 @@
 #pragma once
+#include "shell/window/CarriedPage.h"
+
 #include <QHash>
 #include <QPointer>
 #include <QString>
@@ -17,8 +19,9 @@ public:
 // A page is built on its first placement and kept while others are shown; after each placement
 // the host lays the page out and reports it on a later turn of the event loop, unless another
 // placement happened meanwhile. Pages draw their texts once, so a language change drops every
-// kept page and builds the shown one again at once, with the focus back on the same control;
-// the others are built when next shown.
+// kept page and builds the shown one again at once; the others are built when next shown.
+// Each rebuilt page takes over what its predecessor handed over (CarriedPage): its search,
+// disclosures, list positions and open sheets, and the control that had the focus.
 class CachedPageHost : public QWidget {
     Q_OBJECT
 public:
@@ -46,11 +49,14 @@ private:
     Content content_;
     DidMount didMount_;
     QHash<QString, QWidget*> pages_;
+    QHash<QString, PageCarry> carried_;  // from dropped pages, until their successors are built
     std::optional<QString> active_;
     int generation_ = 0;
     QString languageRevision_ = QStringLiteral("en");
 
     static void refresh(QWidget* page);
     QWidget* build(const QString& id);
+    // Shows a page just built, with what its predecessor handed over.
+    void place(const QString& id, QWidget* built);
     void dropPages();
 };

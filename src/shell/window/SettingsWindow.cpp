@@ -2,7 +2,7 @@
 
 #include "shell/app/AppSettings.h"
 #include "shell/style/BrandArtwork.h"
-#include "shell/window/FocusSpot.h"
+#include "shell/window/CarriedPage.h"
 #include "shell/LocalizedText.h"
 #include "shell/window/PageContent.h"
 
@@ -31,17 +31,16 @@ SettingsWindow::SettingsWindow(AppModel& model, QWidget* parent) : QWidget(paren
 void SettingsWindow::rebuild(AppModel& model)
 {
     // The content draws its texts once; the old one may hold the control that changed the
-    // language, so it goes later.
+    // language, so it goes later, handing over what it holds to the new one.
     QWidget* old = content_;
-    FocusSpot focus = FocusSpot::in(old);
+    PageCarry carry = PageCarry::from(old);
     content_ = makeSettingsContent(model);
     // The layout hands back the item that held the old content; it is the caller's.
     delete layout()->replaceWidget(old, content_);
     old->hide();
     old->setParent(nullptr);
     old->deleteLater();
-    content_->show();
-    focus.restore(content_);
+    carry.into(content_);
 }
 
 void SettingsWindow::retitle() { setWindowTitle(L(QStringLiteral("设置"))); }

@@ -396,7 +396,7 @@ TEST_F(FilesPageTest, AreasFollowTheModel)
     EXPECT_EQ(page->chip("旧下载候选")->text(), "Old installers");
 }
 
-TEST_F(FilesPageTest, TheWindowShowsThisPageAndALanguageChangeClosesItsSheet)
+TEST_F(FilesPageTest, TheWindowShowsThisPageAndALanguageChangeKeepsItsSheet)
 {
     installPageFactory(tessynPages());
     {
@@ -423,8 +423,13 @@ TEST_F(FilesPageTest, TheWindowShowsThisPageAndALanguageChangeClosesItsSheet)
         ASSERT_NE(rebuilt, nullptr);
         EXPECT_NE(rebuilt, page);
         EXPECT_EQ(rebuilt->reviewButton()->text(), "检查所选项");
+        ASSERT_TRUE(rebuilt->sheet()) << "the sheet is there again, in the new language";
+        EXPECT_TRUE(rebuilt->sheet()->isVisible());
+        EXPECT_EQ(rebuilt->sheet()->moveButton()->text(), "移入废纸篓");
         EXPECT_EQ(shell.model().selection().size(), 3u) << "the selection is the model's and stays";
-        EXPECT_TRUE(shell.model().history().empty()) << "closing the sheet moved nothing";
+        EXPECT_TRUE(shell.model().history().empty()) << "the old sheet went without moving anything";
+        rebuilt->sheet()->cancelButton()->click();
+        setSetting(AppSettings::languageKey, "en");
     }
     installPageFactory({});
 }
