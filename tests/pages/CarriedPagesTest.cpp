@@ -17,8 +17,8 @@
 #include "shell/controls/ActionConfirmation.h"
 #include "shell/controls/DisclosureGroup.h"
 #include "shell/controls/NativeActionButton.h"
-#include "shell/controls/NativeFileTable.h"
-#include "shell/controls/NativeRelatedCheckbox.h"
+#include "pages/files/NativeFileTable.h"
+#include "pages/apps/NativeRelatedCheckbox.h"
 #include "shell/controls/StyledLabel.h"
 #include "shell/window/CachedPageHost.h"
 #include "shell/window/MainView.h"
@@ -403,7 +403,9 @@ TEST_F(CarriedPagesTest, EveryPageCarriesItsStateThroughALanguageSwitch)
             const int parts = ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
             auto expect = c.leave(shell, page);
             if (::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count() != parts) continue;
-            if (!shownAtSwitch) ASSERT_TRUE(show(window, Pages::overview));
+            if (!shownAtSwitch) {
+                ASSERT_TRUE(show(window, Pages::overview));
+            }
             for (int i = 0; i < 3; ++i) switchLanguage();  // fast, ending on the other language
             QWidget* rebuilt = show(window, c.page);
             ASSERT_TRUE(rebuilt && rebuilt != page);

@@ -367,7 +367,11 @@ QAbstractScrollArea* MaintenancePage::list() const
 
 std::any MaintenancePage::handOver()
 {
-    Carried carried{searchField_->text(), rules_->expanded(), listPosition(list()), std::exchange(inspection_, std::nullopt)};
+    Carried carried;
+    carried.search = searchField_->text();
+    carried.rulesOpen = rules_->expanded();
+    carried.listPosition = listPosition(list());
+    carried.inspection = std::exchange(inspection_, std::nullopt);
     if (cacheSheet_) carried.cacheSheet = PageCarry::from(cacheSheet_);
     if (uninstallSheet_) {
         carried.uninstalling = uninstallSheet_->app();
