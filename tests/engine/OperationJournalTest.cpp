@@ -168,8 +168,7 @@ TEST(OperationJournal, AcknowledgeDropsOnlyWhatTheHistorySettles)
     EXPECT_EQ(phases(journal.entries()), all);
     EXPECT_NE(readFile(file).back(), ' ') << "acknowledge rewrites the file every time";
 
-    // The decision reads the history's record; of the entry's own copy only a restore date
-    // counts (see below).
+    // The decision reads the history's record, never the entry's own copy.
     auto settled = [](Operation op) { op.success = true; op.trashPath = "/trash" + op.path; return op; };
     Operation h1 = finished;
     Operation h2 = settled(movedOk);
@@ -190,28 +189,25 @@ TEST(OperationJournal, AcknowledgeDropsOnlyWhatTheHistorySettles)
                       "/restoring-not-stamped:restoring", "/odd-phase:paused"}));
 }
 
-// Another running copy's save lists the record without the restore it did not see: the
-// receipt of that restore stays for the next start to merge.
+// A save by another running copy, which did not see the restore, must not erase its receipt.
 TEST(OperationJournal, ARestoreReceiptWaitsForAHistoryThatKnowsOfTheRestore)
 {
     TempHome home;
     OperationJournal journal(home.path("pending-actions.json"));
-    Operation moved = makeOperation("/moved");
-    moved.success = true;
-    moved.trashPath = "/trash/moved";
+    Operation moved = makeOperation("/moved"), refused = makeOperation("/refused");
+    for (Operation* op : {&moved, &refused}) {
+        op->success = true;
+        op->trashPath = "/trash" + op->path;
+    }
     Operation restored = moved;
     restored.restoredAt = 800000200.5;
-    Operation refused = makeOperation("/refused-by-an-older-version");
-    refused.success = true;
-    refused.trashPath = "/trash/refused";
     journal.record(restored, "finished");
     journal.record(refused, "finished");
 
     journal.acknowledge({moved, refused});
     EXPECT_EQ(phases(journal.entries()), (Phases{"/moved:finished"}));
-    Operation later = restored;
-    later.restoredAt = 800000300.0; // the stamp of the copy that restored, taken after the receipt
-    journal.acknowledge({later});
+    restored.restoredAt = 800000300.0; // the history's own, later stamp
+    journal.acknowledge({restored});
     EXPECT_TRUE(journal.entries().empty());
 }
 
