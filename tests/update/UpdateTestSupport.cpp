@@ -108,9 +108,9 @@ TestAnswer TestAnswer::dripping(const QByteArray& body, int everyMs)
     return answer;
 }
 
-TestAnswer TestAnswer::slowHead(int everyMs)
+TestAnswer TestAnswer::slowHead(int everyMs, const QByteArray& location)
 {
-    TestAnswer answer;
+    TestAnswer answer = location.isEmpty() ? TestAnswer{} : redirect(302, location);
     answer.headDripMs = everyMs;
     return answer;
 }
@@ -122,13 +122,6 @@ TestAnswer TestAnswer::paused(const QByteArray& body, int pauseMs, bool chunked,
     answer.pieces = pieces;
     answer.chunked = chunked;
     answer.announceLength = !chunked;
-    return answer;
-}
-
-TestAnswer TestAnswer::slowRedirect(const QByteArray& location, int everyMs)
-{
-    TestAnswer answer = redirect(302, location);
-    answer.headDripMs = everyMs;
     return answer;
 }
 

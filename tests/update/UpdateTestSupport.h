@@ -48,10 +48,9 @@ struct TestAnswer {
     static TestAnswer stalled(const QByteArray& body, qint64 after);
     static TestAnswer endless(qint64 bytes, Filler in = Filler::body);
     static TestAnswer dripping(const QByteArray& body, int everyMs);
-    static TestAnswer slowHead(int everyMs);
+    // A redirect to `location` whose head comes one byte at a time; without one, see headDripMs.
+    static TestAnswer slowHead(int everyMs, const QByteArray& location = {});
     static TestAnswer paused(const QByteArray& body, int pauseMs, bool chunked = false, int pieces = 2);
-    // A redirect whose head is written one byte at a time.
-    static TestAnswer slowRedirect(const QByteArray& location, int everyMs);
 };
 
 // An HTTPS (or, for the http redirect, plain HTTP) server on 127.0.0.1 that answers each GET
