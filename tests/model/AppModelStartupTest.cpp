@@ -207,44 +207,40 @@ TEST(AppModelStartup, JournalMerge)
     }
 }
 
-// Hand-edited and hostile journals: ids repeated in the journal and in the history, receipts
-// of records the history does not know, interrupted entries between them. The merge gives
-// what merging the entries one by one into the list gives.
+// Hand-edited and hostile journals (ids repeated in the journal and in the history, receipts
+// of records the history does not know, interrupted entries between them) merge as merging
+// the entries one by one into the list would.
 TEST(AppModelStartup, JournalMergeMatchesMergingEntryByEntry)
 {
     std::mt19937 random(33);
+    const char* phases[] = {"finished", "finished", "finished", "moving", "restoring"};
     for (int round = 0; round < 12; ++round) {
-        SCOPED_TRACE("round " + std::to_string(round));
-        std::vector<std::string> ids;
-        for (int i = 0; i < 30; ++i) ids.push_back(newUUID());
-        auto pick = [&] { return ids[random() % ids.size()]; };
-        // Equal dates: the save's stable sort keeps the merged order for the comparison.
-        auto version = [&](const std::string& id, const std::string& tag) {
+        SCOPED_TRACE(round);
+        std::vector<std::string> ids(30);
+        for (std::string& id : ids) id = newUUID();
+        // Equal dates: the save's stable sort keeps the merged order.
+        auto version = [&](const std::string& tag) {
             Operation op = movedRecord("/data/" + tag + ".txt", 700000000.0);
-            op.id = id;
+            op.id = ids[random() % ids.size()];
             return op;
         };
         std::vector<Operation> history;
-        for (int i = 0; i < 20; ++i) history.push_back(version(pick(), "h" + std::to_string(i)));
-        nlohmann::json journal = nlohmann::json::array();
-        std::vector<OperationJournal::Entry> entries;
-        const char* phases[] = {"finished", "finished", "finished", "moving", "restoring"};
-        for (int i = 0; i < 60; ++i) {
-            entries.push_back({version(pick(), "j" + std::to_string(i)), phases[random() % 5]});
-            journal.push_back({{"operation", entries.back().operation}, {"phase", entries.back().phase}});
-        }
+        for (int i = 0; i < 20; ++i) history.push_back(version("h" + std::to_string(i)));
 
         std::vector<Operation> expected = history;
         std::vector<std::string> notes;
-        for (const auto& entry : entries) {
-            if (entry.phase != "finished") {
-                notes.push_back(interruption(entry.operation.path));
+        nlohmann::json journal = nlohmann::json::array();
+        for (int i = 0; i < 60; ++i) {
+            const Operation op = version("j" + std::to_string(i));
+            const std::string phase = phases[random() % 5];
+            journal.push_back({{"operation", op}, {"phase", phase}});
+            if (phase != "finished") {
+                notes.push_back(interruption(op.path));
                 continue;
             }
-            auto same = std::find_if(expected.begin(), expected.end(),
-                                     [&](const Operation& op) { return op.id == entry.operation.id; });
-            if (same != expected.end()) *same = entry.operation;
-            else expected.insert(expected.begin(), entry.operation);
+            auto same = std::find_if(expected.begin(), expected.end(), [&](const Operation& e) { return e.id == op.id; });
+            if (same != expected.end()) *same = op;
+            else expected.insert(expected.begin(), op);
         }
         notes.push_back(kMerged);
 
