@@ -65,6 +65,33 @@ AppModel::PathSet pathsOf(const DuplicateGroup& group, size_t from, size_t to, c
     return out;
 }
 
+// `groups` groups of `copies` copies under `folder`, and a link the scan skips (a scan note).
+void writeDuplicateFolder(const std::string& folder, int groups, int copies = 3)
+{
+    makeDirs(folder);
+    for (int g = 0; g < groups; ++g)
+        for (int copy = 0; copy < copies; ++copy)
+            writeFile(folder + "/g" + std::to_string(g) + "/copy" + std::to_string(copy) + ".bin",
+                      std::string(static_cast<size_t>(200 + g), char('a' + g % 26)));
+    std::filesystem::create_symlink("g0", folder + "/link");
+}
+
+// Scans `folder` (again, when it is the chosen one), shows the duplicates and runs a search.
+void scanAndDetect(FilesPageHarness& h, const std::string& folder, bool detect = true)
+{
+    if (h.model->root() == folder) {
+        click(h.page->scanButton());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !h.model->scanning(); }, 30000));
+    } else {
+        ASSERT_NO_FATAL_FAILURE(h.chooseAndScan(folder));
+    }
+    click(h.page->chip("重复文件"));
+    if (!detect) return;
+    click(h.page->duplicates()->detectButton());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !h.model->detectingDuplicates(); }, 30000));
+    ASSERT_TRUE(h.settled());
+}
+
 } // namespace
 
 TEST_F(DuplicateGroupViewTest, LongGroupsShowTwentyCopiesAtATimeAndAtMostAHundredKeepOptions)
@@ -402,36 +429,6 @@ TEST_F(DuplicateGroupViewTest, WarningsTranslateTheReasonAndNeverTheName)
         << "after the fixed first line";
 }
 
-namespace {
-
-// `groups` groups of `copies` copies under `folder`, and a link the scan skips (a scan note).
-void writeDuplicateFolder(const std::string& folder, int groups, int copies = 3)
-{
-    makeDirs(folder);
-    for (int g = 0; g < groups; ++g)
-        for (int copy = 0; copy < copies; ++copy)
-            writeFile(folder + "/g" + std::to_string(g) + "/copy" + std::to_string(copy) + ".bin",
-                      std::string(static_cast<size_t>(200 + g), char('a' + g % 26)));
-    std::filesystem::create_symlink("g0", folder + "/link");
-}
-
-// Scans `folder` (again, when it is the chosen one) and runs a duplicate search from the page.
-void scanAndDetect(FilesPageHarness& h, const std::string& folder)
-{
-    if (h.model->root() == folder) {
-        click(h.page->scanButton());
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !h.model->scanning(); }, 30000));
-    } else {
-        ASSERT_NO_FATAL_FAILURE(h.chooseAndScan(folder));
-    }
-    click(h.page->chip("重复文件"));
-    click(h.page->duplicates()->detectButton());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !h.model->detectingDuplicates(); }, 30000));
-    ASSERT_TRUE(h.settled());
-}
-
-} // namespace
-
 // A new report (a new scan, another folder) opens at its first group with the scan notes and
 // the search's problems folded; a report that only lost a moved copy stays as it was.
 TEST_F(DuplicateGroupViewTest, ANewReportOpensAtTheTopWithItsNotesFoldedAndAMoveKeepsThePlace)
@@ -478,8 +475,7 @@ TEST_F(DuplicateGroupViewTest, TheFocusStaysInThePageThroughADuplicateSearch)
         SCOPED_TRACE(c);
         FilesPageHarness h(QSize(1000, 700), FilesPageHarness::Host::mainWindow);
         writeDuplicateFolder(h.home.path("Copies"), groups);
-        ASSERT_NO_FATAL_FAILURE(h.chooseAndScan(h.home.path("Copies")));
-        click(h.page->chip("重复文件"));
+        ASSERT_NO_FATAL_FAILURE(scanAndDetect(h, h.home.path("Copies"), false));
         ASSERT_TRUE(focusByKeyboard(h.page->duplicates()->detectButton()));
         QTest::keyClick(h.page->duplicates()->detectButton(), Qt::Key_Space);
         EXPECT_EQ(QApplication::focusWidget(), h.page->stopButton());
