@@ -12,10 +12,12 @@
 
 namespace {
 
-std::vector<std::string> sorted(std::vector<std::string> names)
+// The names of a listing that succeeded, sorted.
+std::vector<std::string> sortedNames(FolderNames listing)
 {
-    std::sort(names.begin(), names.end());
-    return names;
+    EXPECT_EQ(listing.error, 0);
+    std::sort(listing.names.begin(), listing.names.end());
+    return listing.names;
 }
 
 } // namespace
@@ -28,17 +30,10 @@ TEST(FolderNames, PathAndDescriptorListTheSameNames)
     for (const char* name : {"a", "b c", ".hidden", "sub/inner"}) writeFile(folder + "/" + name, "x");
     const std::vector<std::string> expected{".hidden", "a", "b c", "sub"};
 
-    FolderNames byPath = listFolder(folder);
-    EXPECT_EQ(byPath.error, 0);
-    EXPECT_EQ(sorted(byPath.names), expected);
-
+    EXPECT_EQ(sortedNames(listFolder(folder)), expected);
     int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     ASSERT_GE(fd, 0);
-    for (int pass = 0; pass < 2; ++pass) {
-        FolderNames byFd = listFolder(fd);
-        EXPECT_EQ(byFd.error, 0);
-        EXPECT_EQ(sorted(byFd.names), expected) << "pass " << pass;
-    }
+    for (int pass = 0; pass < 2; ++pass) EXPECT_EQ(sortedNames(listFolder(fd)), expected) << "pass " << pass;
     EXPECT_EQ(listFolder(fd, 3).names.size(), 3u);
     EXPECT_EQ(listFolder(folder, 0).names.size(), 0u);
     EXPECT_NE(fcntl(fd, F_GETFD), -1) << "the caller's descriptor is still open";
