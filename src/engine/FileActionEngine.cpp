@@ -259,6 +259,9 @@ Trash::ItemCheck sameItem(const Operation& prepared)
         const char* refusal = prepared.kind == "application" ? kMovedAppChanged
                               : prepared.bundleID              ? kMovedItemChanged
                                                                : kMovedFileChanged;
+        // The record's path is its resolved form: any other path means a folder on the way
+        // became a link, and what it leads to may be another name of this very file.
+        if (!moved && path != prepared.path) throw TessynError("Tessyn", 1, refusal);
         std::string identity = identityString(item);
         if (!prepared.resourceID || identity != *prepared.resourceID ||
             (prepared.modified && *prepared.modified != dateFromTimespec(item.st_mtim)))

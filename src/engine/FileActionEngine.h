@@ -64,8 +64,9 @@ std::optional<std::string> restoreTask(const Operation& operation, OperationJour
 
 // The check the move to the Trash runs right before and right after its rename: the item must
 // still be the one the prepared record describes (identity and modification date; a plain
-// file also its size; a related folder, once in the Trash, also its tree signature), else the
-// move is refused with the text of its kind.
+// file also its size; a related folder, once in the Trash, also its tree signature), and
+// before the rename be found at the record's path (resolved, as recorded), else the move is
+// refused with the text of its kind.
 Trash::ItemCheck sameItem(const Operation& prepared);
 
 // For a move the journal left "moving": removes the .trashinfo the interrupted move may have

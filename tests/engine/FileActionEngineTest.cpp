@@ -509,3 +509,51 @@ TEST(FileActionEngine, OneMoveAtATimeIsUnsettled)
     EXPECT_FALSE(records[1].success);
     for (const auto& entry : ws.journal->entries()) EXPECT_EQ(entry.phase, OperationJournal::kFinished);
 }
+
+// A folder on the way to a file that became a link after the engine's checks would lead the
+// move elsewhere. Whatever is found there is refused, even another name of the very file (a
+// hard link outside the scan), which passes every check of the item itself.
+TEST(FileActionEngine, MovesThroughAFolderThatBecameALinkAreRefused)
+{
+    struct Case {
+        const char* name;
+        const char* swapped; // the folder exchanged with a link to "elsewhere"
+        bool sameFile;       // elsewhere holds another name of the scanned file, else another file
+    } cases[] = {
+        {"the file's folder, to another name of the file", "scan/data/sub", true},
+        {"a folder above, to another name of the file", "scan/data", true},
+        {"the file's folder, to another file of that name", "scan/data/sub", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Workspace ws;
+        FileEntry scanned = ws.file("data/sub/f.txt", "scanned");
+        const std::string swapped = ws.home.path(c.swapped), elsewhere = ws.home.path("elsewhere");
+        const std::string below = scanned.path.substr(swapped.size());
+        makeDirs(elsewhere + below.substr(0, below.rfind('/')));
+        if (c.sameFile) ASSERT_EQ(link(scanned.path.c_str(), (elsewhere + below).c_str()), 0);
+        else writeFile(elsewhere + below, "another file");
+        const ino_t other = inodeOf(elsewhere + below);
+        ASSERT_EQ(symlink(elsewhere.c_str(), (swapped + "-link").c_str()), 0);
+        ASSERT_EQ(renameat2(AT_FDCWD, swapped.c_str(), AT_FDCWD, (swapped + "-link").c_str(), RENAME_EXCHANGE), 0);
+
+        Operation prepared;
+        prepared.id = newUUID();
+        prepared.path = scanned.path;
+        prepared.size = scanned.size;
+        prepared.resourceID = scanned.resourceID();
+        prepared.modified = scanned.modified;
+        std::string text = "moved";
+        try {
+            Trash::trashItem(prepared.path, FileActionEngine::sameItem(prepared));
+        } catch (const std::exception& error) {
+            text = errorDescription(error);
+        }
+        EXPECT_EQ(text, kValidation);
+        EXPECT_TRUE(exists(elsewhere + below) && inodeOf(elsewhere + below) == other) << "elsewhere keeps its file";
+        EXPECT_EQ(inodeOf(swapped + "-link" + below), scanned.inode) << "the scanned file stays in its folder";
+        for (const char* folder : {"/Trash/files", "/Trash/info"})
+            EXPECT_TRUE(!exists(ws.home.dataHome() + folder) || std::filesystem::is_empty(ws.home.dataHome() + folder))
+                << folder;
+    }
+}
