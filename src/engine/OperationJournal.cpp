@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <nlohmann/json.hpp>
+#include <chrono>
 #include <sys/stat.h>
+#include <thread>
 #include <unordered_map>
 
 using nlohmann::json;
@@ -211,6 +213,20 @@ void OperationJournal::abandonRestore(const RestoreMark& mark)
     });
 }
 
+void OperationJournal::whenFree(const std::function<void()>& call, bool patient)
+{
+    constexpr int kAttempts = 200;
+    for (int attempt = 1;; ++attempt) {
+        try {
+            call();
+            return;
+        } catch (const std::system_error& error) {
+            if (error.code() != std::errc::operation_would_block || !patient || attempt == kAttempts) throw;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
 namespace {
 
 // The outcome of a move that ran: moved with its trash path, or failed with the error's text.
@@ -243,7 +259,7 @@ void OperationJournal::MoveSequence::settle()
     Operation& result = records_[*open_];
     open_.reset();
     try {
-        journal_->record(result, kFinished);
+        write({{result, kFinished}});
     } catch (const std::exception& error) {
         if (result.success) result.detail = std::string(kMovedDetail) + kReceiptFailed + errorDescription(error);
     }
@@ -257,7 +273,7 @@ void OperationJournal::MoveSequence::move(const Operation& prepared,
         if (open_) changes.push_back({records_[*open_], kFinished});
         changes.push_back({prepared, kMoving});
         try {
-            journal_->record(changes);
+            write(changes);
         } catch (const std::exception&) {
             settle();
             throw;
@@ -266,6 +282,17 @@ void OperationJournal::MoveSequence::move(const Operation& prepared,
     }
     records_.push_back(outcomeOf(prepared, body));
     if (journal_) open_ = records_.size() - 1;
+}
+
+void OperationJournal::MoveSequence::write(const std::vector<Entry>& changes)
+{
+    try {
+        whenFree([&] { journal_->record(changes); }, patient_);
+        patient_ = true;
+    } catch (const std::system_error& error) {
+        if (error.code() == std::errc::operation_would_block) patient_ = false;
+        throw;
+    }
 }
 
 Operation OperationJournal::move(const Operation& prepared, OperationJournal* journal,

@@ -60,6 +60,12 @@ public:
     // the entry of that id is still the one it wrote; anything written since stays.
     void abandonRestore(const RestoreMark& mark);
 
+    // Runs one write (or read) of the journal. Another running copy holds the lock file for
+    // one write of its own at a time, so while it does, and `patient`, the call is tried again
+    // every 10 ms for up to two seconds, holding nothing else; then, or at once when not
+    // patient, EWOULDBLOCK is thrown. Other errors are thrown at once.
+    static void whenFree(const std::function<void()>& call, bool patient = true);
+
     // A journalled move: records "moving" (its failure is rethrown and the body does not
     // run), runs the body, which returns the trash path or throws, and records "finished".
     // Never throws otherwise: the result says what happened. journal may be null.
@@ -90,6 +96,10 @@ public:
         OperationJournal* journal_;
         std::vector<Operation>& records_;
         std::optional<size_t> open_; // the record whose outcome is not yet in the journal
+        // Whether writes wait for a lock another copy holds: not after a wait that ran out
+        // (a stopped copy may hold it for good), until a write goes through again.
+        bool patient_ = true;
+        void write(const std::vector<Entry>& changes);
     };
 
 private:

@@ -193,7 +193,8 @@ void AppModel::mergeJournalAtStart()
     std::vector<std::string> notes;
     std::vector<OperationJournal::Entry> entries;
     try {
-        if (fileExists(journal_->path())) entries = journal_->entries();
+        // Another running copy holds the lock only for one write at a time.
+        if (fileExists(journal_->path())) OperationJournal::whenFree([&] { entries = journal_->entries(); });
     } catch (const std::exception& error) {
         notes.push_back("操作日志无法读取，已保留原文件；新的移入废纸篓操作将停止：" + errorDescription(error));
         recoveryNotes_ = std::move(notes);

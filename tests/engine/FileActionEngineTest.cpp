@@ -1,5 +1,6 @@
 #include "engine/FileActionEngine.h"
 
+#include "HeldLock.h"
 #include "TestSupport.h"
 #include "engine/DuplicateEngine.h"
 #include "engine/FileEngine.h"
@@ -17,6 +18,7 @@
 #include <gtest/gtest.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <poll.h>
 #include <thread>
 #include <unistd.h>
@@ -555,5 +557,68 @@ TEST(FileActionEngine, MovesThroughAFolderThatBecameALinkAreRefused)
         for (const char* folder : {"/Trash/files", "/Trash/info"})
             EXPECT_TRUE(!exists(ws.home.dataHome() + folder) || std::filesystem::is_empty(ws.home.dataHome() + folder))
                 << folder;
+    }
+}
+
+// Running copies share the journal, whose lock each holds for one write at a time: two copies
+// moving files and a third restoring records at the same moment all get through, none
+// refused only because another held the lock just then. A lock held for good (a stopped
+// copy) costs one wait, not one per file.
+TEST(FileActionEngine, RunningCopiesShareTheJournalWithoutRefusals)
+{
+    constexpr int kFiles = 150, kRestores = 20;
+    Workspace ws;
+    std::vector<FileEntry> files[2];
+    for (int copy = 0; copy < 2; ++copy)
+        for (int i = 0; i < kFiles; ++i)
+            files[copy].push_back(ws.file(std::to_string(copy) + "/f" + std::to_string(i), std::to_string(i)));
+    std::vector<FileEntry> earlier;
+    for (int i = 0; i < kRestores; ++i) earlier.push_back(ws.file("r/f" + std::to_string(i), std::to_string(i)));
+    std::vector<Operation> moved = ws.run(earlier, pathsOf(earlier));
+
+    int start[2];
+    ASSERT_EQ(pipe(start), 0);
+    std::vector<pid_t> copies;
+    for (int copy = 0; copy < 3; ++copy) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            close(start[1]);
+            char go;
+            if (read(start[0], &go, 1) < 0) _exit(100);
+            OperationJournal own(ws.journal->path());
+            int failed = 0;
+            if (copy < 2) {
+                for (const Operation& record : FileActionEngine::execute(files[copy], ws.root, {}, pathsOf(files[copy]),
+                                                                         {}, {}, &own))
+                    failed += record.success ? 0 : 1;
+            } else {
+                for (const Operation& record : moved) failed += FileActionEngine::restoreTask(record, own) ? 1 : 0;
+            }
+            _exit(std::min(failed, 99));
+        }
+        copies.push_back(pid);
+    }
+    close(start[0]);
+    close(start[1]);
+    for (pid_t pid : copies) {
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "failures: " << WEXITSTATUS(status);
+    }
+    for (const auto& entry : ws.journal->entries()) EXPECT_EQ(entry.phase, OperationJournal::kFinished);
+
+    std::vector<FileEntry> late;
+    for (int i = 0; i < 5; ++i) late.push_back(ws.file("late/f" + std::to_string(i), "late"));
+    auto began = std::chrono::steady_clock::now();
+    std::vector<Operation> refused;
+    {
+        HeldLock stopped(ws.journal->path());
+        refused = ws.run(late, pathsOf(late));
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(4));
+    ASSERT_EQ(refused.size(), late.size());
+    for (size_t i = 0; i < late.size(); ++i) {
+        EXPECT_FALSE(refused[i].success);
+        EXPECT_TRUE(exists(late[i].path));
     }
 }
