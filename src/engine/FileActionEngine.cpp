@@ -260,17 +260,22 @@ Trash::ItemCheck sameItem(const Operation& prepared)
     };
 }
 
-void removeInterruptedInfo(const Operation& prepared)
+void removeInterruptedInfo(const std::vector<Operation>& prepared)
 {
-    // An info file that describes the item goes only while the item is still at its place;
+    // An info file that describes an item goes only while the item is still at its place;
     // one that names nothing describes no item anyway.
-    struct stat item {};
-    bool stayed = prepared.resourceID && lstat(prepared.path.c_str(), &item) == 0 &&
-                  identityString(item) == *prepared.resourceID;
+    std::vector<Trash::InterruptedMove> moves;
+    moves.reserve(prepared.size());
+    for (const Operation& move : prepared) {
+        struct stat item {};
+        bool stayed = move.resourceID && lstat(move.path.c_str(), &item) == 0 &&
+                      identityString(item) == *move.resourceID;
+        moves.push_back({move.path, stayed});
+    }
     try {
-        Trash::removeOrphanInfo(prepared.path, stayed);
+        Trash::removeOrphanInfo(moves);
     } catch (const std::exception&) {
-        // Only cosmetic: the item itself never left its place.
+        // Only cosmetic: the items themselves never left their places.
     }
 }
 

@@ -69,12 +69,12 @@ std::optional<std::string> restoreTask(const Operation& operation, OperationJour
 // refused with the text of its kind.
 Trash::ItemCheck sameItem(const Operation& prepared);
 
-// For a move the journal left "moving": removes the .trashinfo the interrupted move may have
-// written without moving the item, which file managers would list as a broken Trash entry:
-// one that describes the item when the item is still at its place with its recorded
-// identity, and one left empty (by older versions) under a name the move could have claimed.
-// Never throws.
-void removeInterruptedInfo(const Operation& prepared);
+// For the moves the journal left "moving": removes the .trashinfo files the interrupted moves
+// may have written without moving their items, which file managers would list as broken
+// Trash entries: one that describes an item when the item is still at its place with its
+// recorded identity, and one left empty (by older versions) under a name the move could have
+// claimed. Each Trash is read once for all of them. Never throws.
+void removeInterruptedInfo(const std::vector<Operation>& prepared);
 
 // A record of a file refused before its move: it carries no identity, since nothing of the
 // file was taken for the move. Texts are made storable so the history stays valid JSON.
