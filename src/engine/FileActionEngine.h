@@ -54,8 +54,8 @@ std::vector<Operation> execute(const std::vector<FileEntry>& files, const std::s
 // platform's or a consulted engine's error unchanged.
 void restore(const Operation& operation);
 
-// The restore as the model runs it in the background: journals "restoring" (keeping a
-// "finished" receipt of that record instead, see OperationJournal::beginRestore), restores,
+// The restore as the model runs it in the background: journals "restoring" (after a
+// "finished" receipt of that record, which it keeps, see OperationJournal::beginRestore), restores,
 // then journals "finished" with restoredAt stamped. A refused restore leaves the journal as
 // it found it. Returns the text of the first failure, or none when the item is back and the
 // journal says so; the model then stamps its own history record. A failed "restoring" write

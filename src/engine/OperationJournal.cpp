@@ -179,13 +179,14 @@ OperationJournal::RestoreMark OperationJournal::beginRestore(const Operation& op
     LocalStoreLock::perform(path_, [&] {
         std::vector<Stored>& entries = loadLocked();
         auto same = [&](const Stored& e) { return e.entry.operation.id == operation.id; };
-        if (std::any_of(entries.begin(), entries.end(),
-                        [&](const Stored& e) { return same(e) && e.entry.phase == kFinished; }))
-            return;
+        // A receipt stays where it is, and "restoring" goes after it: a kill after the rename
+        // then leaves both, and the next start both merges the receipt and reports the
+        // interruption. Any other entry of the id is replaced.
+        auto replaced = [&](const Stored& e) { return same(e) && e.entry.phase != kFinished; };
         for (size_t i = 0; i < entries.size(); ++i)
-            if (same(entries[i])) mark.replaced.emplace_back(i, entries[i].entry);
+            if (replaced(entries[i])) mark.replaced.emplace_back(i, entries[i].entry);
         written_.reset(); // changed below until writeLocked stores it
-        std::erase_if(entries, same);
+        std::erase_if(entries, replaced);
         entries.push_back({mark.entry, std::move(text)});
         writeLocked();
         mark.written = true;
@@ -196,14 +197,13 @@ OperationJournal::RestoreMark OperationJournal::beginRestore(const Operation& op
 void OperationJournal::abandonRestore(const RestoreMark& mark)
 {
     if (!mark.written) return;
-    const std::string& id = mark.entry.operation.id;
     std::lock_guard guard(lock_);
     LocalStoreLock::perform(path_, [&] {
         std::vector<Stored>& entries = loadLocked();
-        auto same = [&](const Stored& e) { return e.entry.operation.id == id; };
-        if (std::count_if(entries.begin(), entries.end(), same) != 1) return;
-        auto ours = std::find_if(entries.begin(), entries.end(), same);
-        if (ours->entry != mark.entry) return;
+        // Every later write of the id drops this entry, so while it is there nothing of the id
+        // was written since.
+        auto ours = std::find_if(entries.begin(), entries.end(), [&](const Stored& e) { return e.entry == mark.entry; });
+        if (ours == entries.end()) return;
         written_.reset();
         entries.erase(ours);
         for (const auto& [position, entry] : mark.replaced)

@@ -52,12 +52,14 @@ public:
         Entry entry;                                  // that entry, as stored
         std::vector<std::pair<size_t, Entry>> replaced; // the entries of its id, with their places
     };
-    // Records "restoring" for the operation, unless its id already has a "finished" entry: a
-    // receipt the history may not hold yet (a move's outcome, a restore's date) is kept
-    // rather than replaced by an entry that says less. Throws as record does.
+    // Records "restoring" for the operation, replacing any entry of its id but a "finished"
+    // one: a receipt the history may not hold yet (a move's outcome, a restore's date) is kept
+    // where it is rather than replaced by an entry that says less, and "restoring" goes after
+    // it. Throws as record does.
     RestoreMark beginRestore(const Operation& operation);
-    // After a refused restore: puts back what beginRestore replaced, where it stood, while
-    // the entry of that id is still the one it wrote; anything written since stays.
+    // After a refused restore: removes the "restoring" entry beginRestore wrote and puts back
+    // what it replaced, where it stood, while that entry is still there; anything written
+    // since stays.
     void abandonRestore(const RestoreMark& mark);
 
     // Runs one write (or read) of the journal. Another running copy holds the lock file for

@@ -812,6 +812,7 @@ void restoreItem(const std::string& trashPath, const std::string& originalPath, 
         if (errno == EEXIST) throw restoreRefusal("原位置已有文件，恢复不会覆盖它。请在 Finder 中选择其他位置。");
         throwErrno();
     }
+    reach(testing::Step::Restored);
     // The item is back; a stale info file is only cosmetic, so its removal is best effort.
     try {
         FolderHandle info;

@@ -70,10 +70,11 @@ struct InterruptedMove {
 int removeOrphanInfo(const std::vector<InterruptedMove>& moves);
 
 // Test seam, unused by the program. `atStep` is called, on the moving thread, right after an
-// info file gets its name and right before the rename of a move, of a move back and of a
-// restore. `namedInfoDrafts` writes info files as on a file system without unnamed files.
+// info file gets its name, right before the rename of a move, of a move back and of a
+// restore, and right after a restore's rename. `namedInfoDrafts` writes info files as on a
+// file system without unnamed files.
 namespace testing {
-enum class Step { InfoNamed, Move, MoveBack, Restore };
+enum class Step { InfoNamed, Move, MoveBack, Restore, Restored };
 extern std::function<void(Step)> atStep;
 extern bool namedInfoDrafts;
 } // namespace testing

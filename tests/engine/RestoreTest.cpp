@@ -441,12 +441,15 @@ TEST(FileActionEngineRestore, ARefusedRestoreLeavesTheJournalAsItFoundIt)
         EXPECT_EQ(FileActionEngine::restoreTask(record, *store.journal), std::optional<std::string>(kOccupied));
         EXPECT_EQ(readFile(store.journal->path()), before);
 
-        // Killed right after the restore's first write: a receipt is still there; anything
-        // else became "restoring", which the next start reports as interrupted.
+        // Killed right after the restore's first write: a receipt is still there, in its
+        // place, with "restoring" after it; anything else became "restoring". The next start
+        // reports either as interrupted.
         store.journal->beginRestore(record);
         auto entry = store.entryOf(record.id);
         if (c.receiptKept) {
-            EXPECT_EQ(readFile(store.journal->path()), before);
+            std::vector<E> kept = c.found;
+            kept.push_back({record, "restoring"});
+            EXPECT_EQ(readFile(store.journal->path()), journalText(kept));
         } else {
             ASSERT_TRUE(entry);
             EXPECT_EQ(entry->phase, "restoring");
