@@ -16,7 +16,6 @@
 #include <chrono>
 #include <sys/stat.h>
 #include <system_error>
-#include <thread>
 #include <unordered_map>
 
 namespace {
@@ -43,25 +42,6 @@ const char kPlaceOccupied[] = "原位置已有文件，恢复不会覆盖它。�
 const char kParentMoved[] = "原目录已移动、删除或变化，请在 Finder 中手动恢复。";
 
 TessynError restoreError(const char* text) { return TessynError("TessynRestore", 1, text); }
-
-// A journal write that records what has already happened (the item is back, or nothing
-// moved). The lock file never waits, and another running copy holds it only for one write of
-// its own, so such a write tries again for a moment rather than leave the journal saying
-// what is not so. Nothing else is held meanwhile.
-template <class Write>
-void writeAfterTheFact(Write write)
-{
-    constexpr int kAttempts = 200;
-    for (int attempt = 1;; ++attempt) {
-        try {
-            write();
-            return;
-        } catch (const std::system_error& error) {
-            if (error.code() != std::errc::operation_would_block || attempt == kAttempts) throw;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-}
 
 // What the pre-pass found out about a selected copy of a duplicate group.
 struct DuplicateCheck {
@@ -227,7 +207,7 @@ std::optional<std::string> restoreTask(const Operation& operation, OperationJour
 {
     OperationJournal::RestoreMark mark;
     try {
-        mark = journal.beginRestore(operation);
+        OperationJournal::whenFree([&] { mark = journal.beginRestore(operation); });
     } catch (const std::exception& error) {
         return errorDescription(error);
     }
@@ -238,7 +218,7 @@ std::optional<std::string> restoreTask(const Operation& operation, OperationJour
         // at the next start, also after the history was cleared. When the undo cannot be
         // written, "restoring" stays and the next start asks the user to check.
         try {
-            writeAfterTheFact([&] { journal.abandonRestore(mark); });
+            OperationJournal::whenFree([&] { journal.abandonRestore(mark); });
         } catch (const std::exception&) {
         }
         return errorDescription(error);
@@ -246,7 +226,7 @@ std::optional<std::string> restoreTask(const Operation& operation, OperationJour
     Operation restored = operation;
     restored.restoredAt = dateNow();
     try {
-        writeAfterTheFact([&] { journal.record(restored, OperationJournal::kFinished); });
+        OperationJournal::whenFree([&] { journal.record(restored, OperationJournal::kFinished); });
     } catch (const std::exception& error) {
         return errorDescription(error);
     }
@@ -259,6 +239,9 @@ Trash::ItemCheck sameItem(const Operation& prepared)
         const char* refusal = prepared.kind == "application" ? kMovedAppChanged
                               : prepared.bundleID              ? kMovedItemChanged
                                                                : kMovedFileChanged;
+        // The record's path is its resolved form: any other path means a folder on the way
+        // became a link, and what it leads to may be another name of this very file.
+        if (!moved && path != prepared.path) throw TessynError("Tessyn", 1, refusal);
         std::string identity = identityString(item);
         if (!prepared.resourceID || identity != *prepared.resourceID ||
             (prepared.modified && *prepared.modified != dateFromTimespec(item.st_mtim)))
@@ -277,17 +260,22 @@ Trash::ItemCheck sameItem(const Operation& prepared)
     };
 }
 
-void removeInterruptedInfo(const Operation& prepared)
+void removeInterruptedInfo(const std::vector<Operation>& prepared)
 {
-    // An info file that describes the item goes only while the item is still at its place;
+    // An info file that describes an item goes only while the item is still at its place;
     // one that names nothing describes no item anyway.
-    struct stat item {};
-    bool stayed = prepared.resourceID && lstat(prepared.path.c_str(), &item) == 0 &&
-                  identityString(item) == *prepared.resourceID;
+    std::vector<Trash::InterruptedMove> moves;
+    moves.reserve(prepared.size());
+    for (const Operation& move : prepared) {
+        struct stat item {};
+        bool stayed = move.resourceID && lstat(move.path.c_str(), &item) == 0 &&
+                      identityString(item) == *move.resourceID;
+        moves.push_back({move.path, stayed});
+    }
     try {
-        Trash::removeOrphanInfo(prepared.path, stayed);
+        Trash::removeOrphanInfo(moves);
     } catch (const std::exception&) {
-        // Only cosmetic: the item itself never left its place.
+        // Only cosmetic: the items themselves never left their places.
     }
 }
 

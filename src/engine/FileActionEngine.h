@@ -54,8 +54,8 @@ std::vector<Operation> execute(const std::vector<FileEntry>& files, const std::s
 // platform's or a consulted engine's error unchanged.
 void restore(const Operation& operation);
 
-// The restore as the model runs it in the background: journals "restoring" (keeping a
-// "finished" receipt of that record instead, see OperationJournal::beginRestore), restores,
+// The restore as the model runs it in the background: journals "restoring" (after a
+// "finished" receipt of that record, which it keeps, see OperationJournal::beginRestore), restores,
 // then journals "finished" with restoredAt stamped. A refused restore leaves the journal as
 // it found it. Returns the text of the first failure, or none when the item is back and the
 // journal says so; the model then stamps its own history record. A failed "restoring" write
@@ -64,16 +64,17 @@ std::optional<std::string> restoreTask(const Operation& operation, OperationJour
 
 // The check the move to the Trash runs right before and right after its rename: the item must
 // still be the one the prepared record describes (identity and modification date; a plain
-// file also its size; a related folder, once in the Trash, also its tree signature), else the
-// move is refused with the text of its kind.
+// file also its size; a related folder, once in the Trash, also its tree signature), and
+// before the rename be found at the record's path (resolved, as recorded), else the move is
+// refused with the text of its kind.
 Trash::ItemCheck sameItem(const Operation& prepared);
 
-// For a move the journal left "moving": removes the .trashinfo the interrupted move may have
-// written without moving the item, which file managers would list as a broken Trash entry:
-// one that describes the item when the item is still at its place with its recorded
-// identity, and one left empty (by older versions) under a name the move could have claimed.
-// Never throws.
-void removeInterruptedInfo(const Operation& prepared);
+// For the moves the journal left "moving": removes the .trashinfo files the interrupted moves
+// may have written without moving their items, which file managers would list as broken
+// Trash entries: one that describes an item when the item is still at its place with its
+// recorded identity, and one left empty (by older versions) under a name the move could have
+// claimed. Each Trash is read once for all of them. Never throws.
+void removeInterruptedInfo(const std::vector<Operation>& prepared);
 
 // A record of a file refused before its move: it carries no identity, since nothing of the
 // file was taken for the move. Texts are made storable so the history stays valid JSON.

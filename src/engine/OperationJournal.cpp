@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <nlohmann/json.hpp>
+#include <chrono>
 #include <sys/stat.h>
+#include <thread>
 #include <unordered_map>
 
 using nlohmann::json;
@@ -177,13 +179,14 @@ OperationJournal::RestoreMark OperationJournal::beginRestore(const Operation& op
     LocalStoreLock::perform(path_, [&] {
         std::vector<Stored>& entries = loadLocked();
         auto same = [&](const Stored& e) { return e.entry.operation.id == operation.id; };
-        if (std::any_of(entries.begin(), entries.end(),
-                        [&](const Stored& e) { return same(e) && e.entry.phase == kFinished; }))
-            return;
+        // A receipt stays where it is, and "restoring" goes after it: a kill after the rename
+        // then leaves both, and the next start both merges the receipt and reports the
+        // interruption. Any other entry of the id is replaced.
+        auto replaced = [&](const Stored& e) { return same(e) && e.entry.phase != kFinished; };
         for (size_t i = 0; i < entries.size(); ++i)
-            if (same(entries[i])) mark.replaced.emplace_back(i, entries[i].entry);
+            if (replaced(entries[i])) mark.replaced.emplace_back(i, entries[i].entry);
         written_.reset(); // changed below until writeLocked stores it
-        std::erase_if(entries, same);
+        std::erase_if(entries, replaced);
         entries.push_back({mark.entry, std::move(text)});
         writeLocked();
         mark.written = true;
@@ -194,14 +197,13 @@ OperationJournal::RestoreMark OperationJournal::beginRestore(const Operation& op
 void OperationJournal::abandonRestore(const RestoreMark& mark)
 {
     if (!mark.written) return;
-    const std::string& id = mark.entry.operation.id;
     std::lock_guard guard(lock_);
     LocalStoreLock::perform(path_, [&] {
         std::vector<Stored>& entries = loadLocked();
-        auto same = [&](const Stored& e) { return e.entry.operation.id == id; };
-        if (std::count_if(entries.begin(), entries.end(), same) != 1) return;
-        auto ours = std::find_if(entries.begin(), entries.end(), same);
-        if (ours->entry != mark.entry) return;
+        // Every later write of the id drops this entry, so while it is there nothing of the id
+        // was written since.
+        auto ours = std::find_if(entries.begin(), entries.end(), [&](const Stored& e) { return e.entry == mark.entry; });
+        if (ours == entries.end()) return;
         written_.reset();
         entries.erase(ours);
         for (const auto& [position, entry] : mark.replaced)
@@ -209,6 +211,20 @@ void OperationJournal::abandonRestore(const RestoreMark& mark)
                            Stored{entry, entryText(entry)});
         writeLocked();
     });
+}
+
+void OperationJournal::whenFree(const std::function<void()>& call, bool patient)
+{
+    constexpr int kAttempts = 200;
+    for (int attempt = 1;; ++attempt) {
+        try {
+            call();
+            return;
+        } catch (const std::system_error& error) {
+            if (error.code() != std::errc::operation_would_block || !patient || attempt == kAttempts) throw;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 namespace {
@@ -243,7 +259,7 @@ void OperationJournal::MoveSequence::settle()
     Operation& result = records_[*open_];
     open_.reset();
     try {
-        journal_->record(result, kFinished);
+        write({{result, kFinished}});
     } catch (const std::exception& error) {
         if (result.success) result.detail = std::string(kMovedDetail) + kReceiptFailed + errorDescription(error);
     }
@@ -257,7 +273,7 @@ void OperationJournal::MoveSequence::move(const Operation& prepared,
         if (open_) changes.push_back({records_[*open_], kFinished});
         changes.push_back({prepared, kMoving});
         try {
-            journal_->record(changes);
+            write(changes);
         } catch (const std::exception&) {
             settle();
             throw;
@@ -266,6 +282,17 @@ void OperationJournal::MoveSequence::move(const Operation& prepared,
     }
     records_.push_back(outcomeOf(prepared, body));
     if (journal_) open_ = records_.size() - 1;
+}
+
+void OperationJournal::MoveSequence::write(const std::vector<Entry>& changes)
+{
+    try {
+        whenFree([&] { journal_->record(changes); }, patient_);
+        patient_ = true;
+    } catch (const std::system_error& error) {
+        if (error.code() == std::errc::operation_would_block) patient_ = false;
+        throw;
+    }
 }
 
 Operation OperationJournal::move(const Operation& prepared, OperationJournal* journal,

@@ -52,13 +52,21 @@ public:
         Entry entry;                                  // that entry, as stored
         std::vector<std::pair<size_t, Entry>> replaced; // the entries of its id, with their places
     };
-    // Records "restoring" for the operation, unless its id already has a "finished" entry: a
-    // receipt the history may not hold yet (a move's outcome, a restore's date) is kept
-    // rather than replaced by an entry that says less. Throws as record does.
+    // Records "restoring" for the operation, replacing any entry of its id but a "finished"
+    // one: a receipt the history may not hold yet (a move's outcome, a restore's date) is kept
+    // where it is rather than replaced by an entry that says less, and "restoring" goes after
+    // it. Throws as record does.
     RestoreMark beginRestore(const Operation& operation);
-    // After a refused restore: puts back what beginRestore replaced, where it stood, while
-    // the entry of that id is still the one it wrote; anything written since stays.
+    // After a refused restore: removes the "restoring" entry beginRestore wrote and puts back
+    // what it replaced, where it stood, while that entry is still there; anything written
+    // since stays.
     void abandonRestore(const RestoreMark& mark);
+
+    // Runs one write (or read) of the journal. Another running copy holds the lock file for
+    // one write of its own at a time, so while it does, and `patient`, the call is tried again
+    // every 10 ms for up to two seconds, holding nothing else; then, or at once when not
+    // patient, EWOULDBLOCK is thrown. Other errors are thrown at once.
+    static void whenFree(const std::function<void()>& call, bool patient = true);
 
     // A journalled move: records "moving" (its failure is rethrown and the body does not
     // run), runs the body, which returns the trash path or throws, and records "finished".
@@ -90,6 +98,10 @@ public:
         OperationJournal* journal_;
         std::vector<Operation>& records_;
         std::optional<size_t> open_; // the record whose outcome is not yet in the journal
+        // Whether writes wait for a lock another copy holds: not after a wait that ran out
+        // (a stopped copy may hold it for good), until a write goes through again.
+        bool patient_ = true;
+        void write(const std::vector<Entry>& changes);
     };
 
 private:

@@ -193,7 +193,8 @@ void AppModel::mergeJournalAtStart()
     std::vector<std::string> notes;
     std::vector<OperationJournal::Entry> entries;
     try {
-        if (fileExists(journal_->path())) entries = journal_->entries();
+        // Another running copy holds the lock only for one write at a time.
+        if (fileExists(journal_->path())) OperationJournal::whenFree([&] { entries = journal_->entries(); });
     } catch (const std::exception& error) {
         notes.push_back("操作日志无法读取，已保留原文件；新的移入废纸篓操作将停止：" + errorDescription(error));
         recoveryNotes_ = std::move(notes);
@@ -208,6 +209,7 @@ void AppModel::mergeJournalAtStart()
     known.reserve(history.size());
     for (size_t i = 0; i < history.size(); ++i) known.try_emplace(history[i].id, i);
     std::vector<Operation> added; // oldest first
+    std::vector<Operation> interrupted;
     std::unordered_map<std::string, size_t> addedAt;
     for (OperationJournal::Entry& entry : entries) {
         if (entry.phase == OperationJournal::kFinished) {
@@ -221,11 +223,13 @@ void AppModel::mergeJournalAtStart()
                 added.push_back(std::move(entry.operation));
             }
         } else {
-            if (entry.phase == OperationJournal::kMoving) FileActionEngine::removeInterruptedInfo(entry.operation);
+            if (entry.phase == OperationJournal::kMoving) interrupted.push_back(entry.operation);
             notes.push_back("操作中断：" + entry.operation.path +
                             "。状态未确认，请检查原位置与 Finder 废纸篓；不会自动重试或覆盖。");
         }
     }
+    // All in one call, which lists each Trash once.
+    FileActionEngine::removeInterruptedInfo(interrupted);
     if (!added.empty()) {
         std::vector<Operation> merged;
         merged.reserve(added.size() + history.size());

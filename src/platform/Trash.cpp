@@ -18,12 +18,14 @@
 #include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
+#include <map>
 #include <memory>
 #include <optional>
 #include <sys/file.h>
 #include <random>
 #include <sys/stat.h>
 #include <system_error>
+#include <unordered_map>
 #include <unistd.h>
 #include <vector>
 
@@ -595,20 +597,52 @@ std::string Mover::moveOnce(const std::string& path, const ItemCheck& check)
     throwPosix(EEXIST);
 }
 
-int removeOrphanInfo(const std::string& originalPath, bool describedToo)
-{
-    std::string filesPath = filesDirectoryFor(originalPath);
-    std::string trashDir = parentOf(filesPath);
-    // Path= is absolute in the home Trash, relative to the volume's top folder elsewhere.
-    std::string recorded = originalPath;
-    if (filesPath != homeFilesDirectory()) {
-        std::string topdir = parentOf(trashDir);
-        if (lastComponent(topdir) == ".Trash") topdir = parentOf(topdir);
-        std::string prefix = topdir == "/" ? "/" : topdir + "/";
-        if (originalPath.compare(0, prefix.size(), prefix) != 0) return 0;
-        recorded = originalPath.substr(prefix.size());
+namespace {
+
+// What the clean-up looks for in one Trash: for each interrupted move, the Path= its info
+// file holds and the names its move could have claimed.
+struct OrphanSearch {
+    struct Move {
+        std::string recorded;
+        bool describedToo;
+    };
+    std::vector<Move> moves;
+    std::unordered_map<std::string, std::vector<size_t>> numbered; // slot -> moves
+    std::unordered_map<std::string, std::vector<size_t>> random;   // stem "/" ext -> moves
+    std::unordered_map<std::string, bool> described;               // recorded -> describedToo
+
+    void add(std::string recorded, const std::string& itemName, bool describedToo)
+    {
+        size_t index = moves.size();
+        std::optional<std::mt19937_64> unused;
+        for (int attempt = 0; attempt <= kNumberedAttempts; ++attempt) {
+            auto& list = numbered[candidateName(itemName, attempt, unused)];
+            if (list.empty() || list.back() != index) list.push_back(index);
+        }
+        auto [stem, ext] = fittedParts(itemName, kRandomSuffixSize);
+        random[stem + "/" + ext].push_back(index);
+        described[recorded] = described[recorded] || describedToo;
+        moves.push_back({std::move(recorded), describedToo});
     }
-    const std::string itemName = lastComponent(originalPath);
+
+    // The moves that could have claimed `slot` (names hold no "/", so it parts stem and ext).
+    std::vector<size_t> claimants(const std::string& slot) const
+    {
+        std::vector<size_t> found;
+        if (auto it = numbered.find(slot); it != numbered.end()) found = it->second;
+        for (size_t at = slot.find(' '); at != std::string::npos; at = slot.find(' ', at + 1)) {
+            if (slot.size() < at + kRandomSuffixSize ||
+                !isLowerHex(std::string_view(slot).substr(at + 1, kRandomSuffixSize - 1)))
+                continue;
+            auto it = random.find(slot.substr(0, at) + "/" + slot.substr(at + kRandomSuffixSize));
+            if (it != random.end()) found.insert(found.end(), it->second.begin(), it->second.end());
+        }
+        return found;
+    }
+};
+
+int removeOrphanInfoIn(const std::string& trashDir, const OrphanSearch& search)
+{
     // Links above the Trash are fine; its info/ and files/ must be real folders.
     FolderHandle info, files;
     try {
@@ -620,15 +654,19 @@ int removeOrphanInfo(const std::string& originalPath, bool describedToo)
     }
     FolderNames listing = listFolder(info.fd);
     if (listing.error != 0 && listing.names.empty()) return 0;
-    std::vector<std::string> names;
-    for (std::string& name : listing.names) {
-        if ((name.size() > kInfoSuffix.size() && name.ends_with(kInfoSuffix)) || isDraftName(name))
-            names.push_back(std::move(name));
-    }
     int removed = 0;
-    for (const std::string& name : names) {
+    for (const std::string& name : listing.names) {
+        // Only names a move could have claimed are opened, so the Trash is read once however
+        // many moves were interrupted.
         bool draft = isDraftName(name);
-        std::string slot = draft ? std::string() : name.substr(0, name.size() - kInfoSuffix.size());
+        std::string slot;
+        std::vector<size_t> claimants;
+        if (!draft) {
+            if (name.size() <= kInfoSuffix.size() || !name.ends_with(kInfoSuffix)) continue;
+            slot = name.substr(0, name.size() - kInfoSuffix.size());
+            claimants = search.claimants(slot);
+            if (claimants.empty()) continue;
+        }
         int fd = openat(info.fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) continue;
         FdCloser held{fd};
@@ -642,9 +680,17 @@ int removeOrphanInfo(const std::string& originalPath, bool describedToo)
         }
         if (!text) continue;
         std::optional<std::string> path = TrashInfo::pathOf(*text);
-        // One that names nothing (a kill left it empty) is removed only under a name this
-        // item's move could have claimed; one that names the item, only when asked.
-        bool ours = path ? describedToo && *path == recorded : draft || isCandidateFor(slot, itemName);
+        // One that names nothing (a kill left it empty) is removed only under a name such a
+        // move could have claimed; one that names the item, only when asked.
+        bool ours = !path;
+        if (path && draft) {
+            auto it = search.described.find(*path);
+            ours = it != search.described.end() && it->second;
+        } else if (path) {
+            ours = std::any_of(claimants.begin(), claimants.end(), [&](size_t i) {
+                return search.moves[i].describedToo && search.moves[i].recorded == *path;
+            });
+        }
         if (!ours) continue;
         try {
             if (!draft && !isMissing(files.fd, slot)) continue;
@@ -654,6 +700,42 @@ int removeOrphanInfo(const std::string& originalPath, bool describedToo)
         if (unlinkat(info.fd, name.c_str(), 0) == 0) ++removed;
     }
     if (removed) info.sync();
+    return removed;
+}
+
+} // namespace
+
+int removeOrphanInfo(const std::string& originalPath, bool describedToo)
+{
+    return removeOrphanInfo(std::vector<InterruptedMove>{{originalPath, describedToo}});
+}
+
+int removeOrphanInfo(const std::vector<InterruptedMove>& moves)
+{
+    std::map<std::string, OrphanSearch> byTrash;
+    for (const InterruptedMove& move : moves) {
+        std::string filesPath;
+        try {
+            filesPath = filesDirectoryFor(move.originalPath);
+        } catch (const std::system_error&) {
+            continue;
+        }
+        std::string trashDir = parentOf(filesPath);
+        // Path= is absolute in the home Trash, relative to the volume's top folder elsewhere.
+        std::string recorded = move.originalPath;
+        if (filesPath != homeFilesDirectory()) {
+            std::string topdir = parentOf(trashDir);
+            if (lastComponent(topdir) == ".Trash") topdir = parentOf(topdir);
+            std::string prefix = topdir == "/" ? "/" : topdir + "/";
+            if (move.originalPath.compare(0, prefix.size(), prefix) != 0) continue;
+            recorded = move.originalPath.substr(prefix.size());
+        }
+        std::string itemName = lastComponent(move.originalPath);
+        if (itemName.empty()) continue;
+        byTrash[trashDir].add(std::move(recorded), itemName, move.describedToo);
+    }
+    int removed = 0;
+    for (const auto& [trashDir, search] : byTrash) removed += removeOrphanInfoIn(trashDir, search);
     return removed;
 }
 
@@ -730,6 +812,7 @@ void restoreItem(const std::string& trashPath, const std::string& originalPath, 
         if (errno == EEXIST) throw restoreRefusal("原位置已有文件，恢复不会覆盖它。请在 Finder 中选择其他位置。");
         throwErrno();
     }
+    reach(testing::Step::Restored);
     // The item is back; a stale info file is only cosmetic, so its removal is best effort.
     try {
         FolderHandle info;

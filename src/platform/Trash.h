@@ -2,6 +2,7 @@
 #include <functional>
 #include <string>
 #include <sys/stat.h>
+#include <vector>
 
 // The user's Trash as the freedesktop.org Trash specification lays it out, so that file
 // managers and trash-cli see and restore what Tessyn moved. Items are only ever renamed,
@@ -54,16 +55,26 @@ private:
 void restoreItem(const std::string& trashPath, const std::string& originalPath, const ItemCheck& check = {});
 
 // Removes the info files, not locked by a move still under way, that have no item in files/
-// and were left by an interrupted move of the item at `originalPath` (canonical): those that
-// name nothing (empty, or without a readable Path=) under a name that item's move could have
-// claimed, and, when `describedToo`, those that describe that item. Returns how many went.
+// and were left by an interrupted move of the item at `originalPath` (canonical), under a name
+// that move could have claimed (or a draft's): those that name nothing (empty, or without a
+// readable Path=), and, when `describedToo`, those that describe that item. Returns how many
+// went.
 int removeOrphanInfo(const std::string& originalPath, bool describedToo = true);
 
+// The same for many interrupted moves at once: each Trash's info/ is listed once and only
+// names one of the moves could have claimed are opened, however many moves there are.
+struct InterruptedMove {
+    std::string originalPath;
+    bool describedToo = true;
+};
+int removeOrphanInfo(const std::vector<InterruptedMove>& moves);
+
 // Test seam, unused by the program. `atStep` is called, on the moving thread, right after an
-// info file gets its name and right before the rename of a move, of a move back and of a
-// restore. `namedInfoDrafts` writes info files as on a file system without unnamed files.
+// info file gets its name, right before the rename of a move, of a move back and of a
+// restore, and right after a restore's rename. `namedInfoDrafts` writes info files as on a
+// file system without unnamed files.
 namespace testing {
-enum class Step { InfoNamed, Move, MoveBack, Restore };
+enum class Step { InfoNamed, Move, MoveBack, Restore, Restored };
 extern std::function<void(Step)> atStep;
 extern bool namedInfoDrafts;
 } // namespace testing

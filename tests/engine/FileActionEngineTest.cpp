@@ -1,5 +1,6 @@
 #include "engine/FileActionEngine.h"
 
+#include "HeldLock.h"
 #include "TestSupport.h"
 #include "engine/DuplicateEngine.h"
 #include "engine/FileEngine.h"
@@ -17,6 +18,7 @@
 #include <gtest/gtest.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <poll.h>
 #include <thread>
 #include <unistd.h>
@@ -508,4 +510,115 @@ TEST(FileActionEngine, OneMoveAtATimeIsUnsettled)
     }
     EXPECT_FALSE(records[1].success);
     for (const auto& entry : ws.journal->entries()) EXPECT_EQ(entry.phase, OperationJournal::kFinished);
+}
+
+// A folder on the way to a file that became a link after the engine's checks would lead the
+// move elsewhere. Whatever is found there is refused, even another name of the very file (a
+// hard link outside the scan), which passes every check of the item itself.
+TEST(FileActionEngine, MovesThroughAFolderThatBecameALinkAreRefused)
+{
+    struct Case {
+        const char* name;
+        const char* swapped; // the folder exchanged with a link to "elsewhere"
+        bool sameFile;       // elsewhere holds another name of the scanned file, else another file
+    } cases[] = {
+        {"the file's folder, to another name of the file", "scan/data/sub", true},
+        {"a folder above, to another name of the file", "scan/data", true},
+        {"the file's folder, to another file of that name", "scan/data/sub", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Workspace ws;
+        FileEntry scanned = ws.file("data/sub/f.txt", "scanned");
+        const std::string swapped = ws.home.path(c.swapped), elsewhere = ws.home.path("elsewhere");
+        const std::string below = scanned.path.substr(swapped.size());
+        makeDirs(elsewhere + below.substr(0, below.rfind('/')));
+        if (c.sameFile) ASSERT_EQ(link(scanned.path.c_str(), (elsewhere + below).c_str()), 0);
+        else writeFile(elsewhere + below, "another file");
+        const ino_t other = inodeOf(elsewhere + below);
+        ASSERT_EQ(symlink(elsewhere.c_str(), (swapped + "-link").c_str()), 0);
+        ASSERT_EQ(renameat2(AT_FDCWD, swapped.c_str(), AT_FDCWD, (swapped + "-link").c_str(), RENAME_EXCHANGE), 0);
+
+        Operation prepared;
+        prepared.id = newUUID();
+        prepared.path = scanned.path;
+        prepared.size = scanned.size;
+        prepared.resourceID = scanned.resourceID();
+        prepared.modified = scanned.modified;
+        std::string text = "moved";
+        try {
+            Trash::trashItem(prepared.path, FileActionEngine::sameItem(prepared));
+        } catch (const std::exception& error) {
+            text = errorDescription(error);
+        }
+        EXPECT_EQ(text, kValidation);
+        EXPECT_TRUE(exists(elsewhere + below) && inodeOf(elsewhere + below) == other) << "elsewhere keeps its file";
+        EXPECT_EQ(inodeOf(swapped + "-link" + below), scanned.inode) << "the scanned file stays in its folder";
+        for (const char* folder : {"/Trash/files", "/Trash/info"})
+            EXPECT_TRUE(!exists(ws.home.dataHome() + folder) || std::filesystem::is_empty(ws.home.dataHome() + folder))
+                << folder;
+    }
+}
+
+// Running copies share the journal, whose lock each holds for one write at a time: two copies
+// moving files and a third restoring records at the same moment all get through, none
+// refused only because another held the lock just then. A lock held for good (a stopped
+// copy) costs one wait, not one per file.
+TEST(FileActionEngine, RunningCopiesShareTheJournalWithoutRefusals)
+{
+    constexpr int kFiles = 150, kRestores = 20;
+    Workspace ws;
+    std::vector<FileEntry> files[2];
+    for (int copy = 0; copy < 2; ++copy)
+        for (int i = 0; i < kFiles; ++i)
+            files[copy].push_back(ws.file(std::to_string(copy) + "/f" + std::to_string(i), std::to_string(i)));
+    std::vector<FileEntry> earlier;
+    for (int i = 0; i < kRestores; ++i) earlier.push_back(ws.file("r/f" + std::to_string(i), std::to_string(i)));
+    std::vector<Operation> moved = ws.run(earlier, pathsOf(earlier));
+
+    int start[2];
+    ASSERT_EQ(pipe(start), 0);
+    std::vector<pid_t> copies;
+    for (int copy = 0; copy < 3; ++copy) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            close(start[1]);
+            char go;
+            if (read(start[0], &go, 1) < 0) _exit(100);
+            OperationJournal own(ws.journal->path());
+            int failed = 0;
+            if (copy < 2) {
+                for (const Operation& record : FileActionEngine::execute(files[copy], ws.root, {}, pathsOf(files[copy]),
+                                                                         {}, {}, &own))
+                    failed += record.success ? 0 : 1;
+            } else {
+                for (const Operation& record : moved) failed += FileActionEngine::restoreTask(record, own) ? 1 : 0;
+            }
+            _exit(std::min(failed, 99));
+        }
+        copies.push_back(pid);
+    }
+    close(start[0]);
+    close(start[1]);
+    for (pid_t pid : copies) {
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "failures: " << WEXITSTATUS(status);
+    }
+    for (const auto& entry : ws.journal->entries()) EXPECT_EQ(entry.phase, OperationJournal::kFinished);
+
+    std::vector<FileEntry> late;
+    for (int i = 0; i < 5; ++i) late.push_back(ws.file("late/f" + std::to_string(i), "late"));
+    auto began = std::chrono::steady_clock::now();
+    std::vector<Operation> refused;
+    {
+        HeldLock stopped(ws.journal->path());
+        refused = ws.run(late, pathsOf(late));
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(4));
+    ASSERT_EQ(refused.size(), late.size());
+    for (size_t i = 0; i < late.size(); ++i) {
+        EXPECT_FALSE(refused[i].success);
+        EXPECT_TRUE(exists(late[i].path));
+    }
 }

@@ -440,10 +440,14 @@ TEST(FileActionEngineRestore, ARefusedRestoreLeavesTheJournalAsItFoundIt)
         EXPECT_EQ(FileActionEngine::restoreTask(record, *store.journal), std::optional<std::string>(kOccupied));
         EXPECT_EQ(readFile(store.journal->path()), before);
 
-        // As killed right after the restore's first write.
+        // Killed right after the restore's first write: a receipt is still there, in its
+        // place, with "restoring" after it; anything else became "restoring". The next start
+        // reports either as interrupted.
         store.journal->beginRestore(record);
         if (c.receiptKept) {
-            EXPECT_EQ(readFile(store.journal->path()), before);
+            std::vector<E> kept = c.found;
+            kept.push_back({record, "restoring"});
+            EXPECT_EQ(readFile(store.journal->path()), journalText(kept));
         } else {
             ASSERT_TRUE(store.entryOf(record.id));
             EXPECT_EQ(store.entryOf(record.id)->phase, "restoring");

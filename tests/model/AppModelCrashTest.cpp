@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -185,5 +186,32 @@ TEST(AppModelCrash, KillAtEachStepOfAMoveLeavesAReadableTrash)
         // Other volumes' Trash folders may list items of their own; this home's Trash lists none.
         EXPECT_EQ(list.output.find("Parse Error"), std::string::npos) << list.output;
         EXPECT_EQ(list.output.find(env.home.root()), std::string::npos) << list.output;
+    }
+}
+
+// A restore killed right after its rename, before its receipt: the next start says the
+// restore was interrupted, also when the journal still held the move's receipt (kept rather
+// than replaced by "restoring"), so the record is never silently shown in the Trash.
+TEST(AppModelCrash, RestoreKilledAfterItsRenameIsReported)
+{
+    for (const char* step : {"restored", "restored-settled"}) {
+        SCOPED_TRACE(step);
+        ModelHome env;
+        env.journal();
+        const std::string file = writeFile(env.tree() + "/f 1.txt", "content");
+        const ino_t inode = inodeOf(file);
+        {
+            ChildProcess child(fixturePath("trash_kill"), {step, "unnamed", env.journalPath(), file});
+            int status = child.wait(60);
+            ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "status " << status;
+        }
+        ASSERT_EQ(inodeOf(file), inode) << "the item is back";
+
+        auto model = env.model();
+        const auto& notes = model->recoveryNotes();
+        EXPECT_TRUE(std::any_of(notes.begin(), notes.end(), [&](const std::string& note) {
+            return note.starts_with("操作中断：" + file + "。");
+        })) << "notes: " << notes.size();
+        EXPECT_TRUE(std::filesystem::is_empty(env.trashFiles()));
     }
 }

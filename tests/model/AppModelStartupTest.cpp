@@ -6,13 +6,16 @@
 #include "engine/OperationJournal.h"
 #include "engine/Uuid.h"
 #include "platform/Trash.h"
+#include "platform/TrashInfo.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <random>
+#include <sys/inotify.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -304,4 +307,55 @@ TEST(AppModelStartup, InterruptedMoveLeavesNoBrokenTrashEntry)
     EXPECT_TRUE(std::filesystem::exists(info + "/other.txt.trashinfo"));
     EXPECT_EQ(readFile(file), "report");
     EXPECT_EQ(readFile(other), "other");
+}
+
+// Many moves left "moving" and a full Trash: start-up reads the Trash once for all of them,
+// opening only the info files whose names those moves could have claimed, each once; the
+// rest of the Trash is listed, never read. Read once per move it took minutes.
+TEST(AppModelStartup, InterruptedMovesReadTheTrashOnce)
+{
+    constexpr int kMoves = 40, kOthers = 300;
+    ModelHome env;
+    const std::string info = env.home.dataHome() + "/Trash/info", files = env.trashFiles();
+    auto journal = env.journal();
+    std::vector<OperationJournal::Entry> entries;
+    std::set<std::string> orphans;
+    for (int i = 0; i < kMoves; ++i) {
+        std::string name = "f" + std::to_string(i) + ".txt";
+        std::string file = writeFile(env.home.path("data/" + name), name);
+        Operation prepared = movedRecord(file, 800000000.0 + i, false);
+        prepared.trashPath.reset();
+        prepared.resourceID = FileEngine::snapshot(file)->resourceID();
+        entries.push_back({prepared, OperationJournal::kMoving});
+        if (i % 4 == 0) {
+            writeFile(info + "/" + name + ".trashinfo", TrashInfo::contents(file, "2024-01-01T00:00:00"));
+            orphans.insert(name + ".trashinfo");
+        }
+    }
+    journal->record(entries);
+    for (int i = 0; i < kOthers; ++i) {
+        std::string name = "g" + std::to_string(i) + ".txt";
+        writeFile(files + "/" + name, name);
+        writeFile(info + "/" + name + ".trashinfo", TrashInfo::contents("/elsewhere/" + name, "2024-01-01T00:00:00"));
+    }
+    int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, info.c_str(), IN_OPEN), 0);
+
+    auto model = env.model();
+    EXPECT_EQ(model->recoveryNotes().size(), size_t{kMoves});
+    std::map<std::string, int> opened;
+    alignas(inotify_event) char buffer[65536];
+    for (ssize_t n; (n = read(watch, buffer, sizeof buffer)) > 0;)
+        for (ssize_t at = 0; at < n;) {
+            auto* event = reinterpret_cast<inotify_event*>(buffer + at);
+            if (event->len) ++opened[event->name];
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    close(watch);
+    std::map<std::string, int> expected;
+    for (const std::string& name : orphans) expected[name] = 1;
+    EXPECT_EQ(opened, expected);
+    for (const std::string& name : orphans) EXPECT_FALSE(std::filesystem::exists(info + "/" + name)) << name;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(info), {}), kOthers);
 }

@@ -487,8 +487,8 @@ TEST(Trash, LinkedHomeTrashIsRefused)
     EXPECT_FALSE(exists(home.path("doc.txt")));
 }
 
-// Only an info file that describes the item, has no item in files/ and is not locked by a
-// move under way is removed.
+// Only an info file that describes the item, has no item in files/, is not locked by a move
+// under way and bears a name the item's move could have claimed is removed.
 TEST(Trash, OrphanInfoFilesOfAnItemAreRemoved)
 {
     TempHome home;
@@ -496,20 +496,23 @@ TEST(Trash, OrphanInfoFilesOfAnItemAreRemoved)
     std::string info = home.dataHome() + "/Trash/info";
     std::string files = home.dataHome() + "/Trash/files";
     makeDirs(files);
-    writeFile(info + "/a b.txt.trashinfo", "[Trash Info]\nPath=" + home.path("dir/a%20b.txt") + "\nDeletionDate=2024-01-01T00:00:00\n");
-    writeFile(info + "/a b 2.txt.trashinfo", "[Trash Info]\nPath=" + home.path("dir/a%20b.txt") + "\nDeletionDate=2024-01-01T00:00:00\n");
-    writeFile(info + "/held.txt.trashinfo", "[Trash Info]\nPath=" + home.path("dir/a%20b.txt") + "\n");
+    const std::string describes = "[Trash Info]\nPath=" + home.path("dir/a%20b.txt") + "\nDeletionDate=2024-01-01T00:00:00\n";
+    writeFile(info + "/a b.txt.trashinfo", describes);
+    writeFile(info + "/a b 2.txt.trashinfo", describes);
+    writeFile(info + "/a b 3.txt.trashinfo", describes); // held
     writeFile(info + "/other.txt.trashinfo", "[Trash Info]\nPath=" + home.path("dir/other.txt") + "\n");
-    writeFile(info + "/present.txt.trashinfo", "[Trash Info]\nPath=" + home.path("dir/a%20b.txt") + "\n");
-    writeFile(files + "/present.txt", "an item that is described");
-    int held = open((info + "/held.txt.trashinfo").c_str(), O_RDONLY);
+    writeFile(info + "/a b 4.txt.trashinfo", describes);
+    writeFile(files + "/a b 4.txt", "an item that is described");
+    writeFile(info + "/a b.copy.txt.trashinfo", describes); // not a name its move takes
+    int held = open((info + "/a b 3.txt.trashinfo").c_str(), O_RDONLY);
     ASSERT_GE(held, 0);
     ASSERT_EQ(flock(held, LOCK_EX), 0) << "a move under way";
 
     EXPECT_EQ(Trash::removeOrphanInfo(item), 2);
     std::vector<std::string> left = namesIn(info);
     std::sort(left.begin(), left.end());
-    EXPECT_EQ(left, (std::vector<std::string>{"held.txt.trashinfo", "other.txt.trashinfo", "present.txt.trashinfo"}));
+    EXPECT_EQ(left, (std::vector<std::string>{"a b 3.txt.trashinfo", "a b 4.txt.trashinfo", "a b.copy.txt.trashinfo",
+                                              "other.txt.trashinfo"}));
     close(held);
     EXPECT_EQ(Trash::removeOrphanInfo(item), 1) << "once the mover is gone";
     EXPECT_EQ(readFile(item), "a");
