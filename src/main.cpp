@@ -12,6 +12,7 @@
 
 int main(int argc, char** argv)
 {
+    SoftwareUpdateController::leaveTlsStateToTheSystemAtExit();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tessyn"));
     QApplication::setOrganizationName(QStringLiteral("Tessyn"));

@@ -29,6 +29,7 @@
 #include <system_error>
 #include <vector>
 #include <fcntl.h>
+#include <openssl/crypto.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -177,6 +178,12 @@ struct SoftwareUpdateController::Transfer {
         promise.finish();
     }
 };
+
+void SoftwareUpdateController::leaveTlsStateToTheSystemAtExit()
+{
+    // Only the first initialisation decides whether OpenSSL registers its exit handler.
+    OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr);
+}
 
 SoftwareUpdateController& SoftwareUpdateController::shared()
 {

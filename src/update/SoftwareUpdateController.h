@@ -46,6 +46,11 @@ public:
     enum class State { idle, checking, current, available, downloading, ready, failed };
 
     static SoftwareUpdateController& shared();
+    // Called first in main, before anything uses OpenSSL. Qt never joins its network thread:
+    // deleting a manager waits only for the thread's own work, after which the thread still
+    // frees its OpenSSL state. OpenSSL's clean-up among the exit handlers, freeing the same
+    // state meanwhile, could crash the program on its way out; the system reclaims it instead.
+    static void leaveTlsStateToTheSystemAtExit();
 
     explicit SoftwareUpdateController(SoftwareUpdateEnvironment environment, QObject* parent = nullptr);
     ~SoftwareUpdateController() override;

@@ -4,6 +4,7 @@
 #include "shell/style/AppAppearance.h"
 #include "shell/app/AppSettings.h"
 #include "shell/app/ShellHooks.h"
+#include "update/SoftwareUpdateController.h"
 #include "update/UpdateHooks.h"
 
 #include <QAbstractButton>
@@ -12,6 +13,11 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <cstdlib>
+
+namespace {
+// As the program's main does first: before any test uses OpenSSL.
+const bool tlsStateLeftAtExit = (SoftwareUpdateController::leaveTlsStateToTheSystemAtExit(), true);
+} // namespace
 
 QApplication* ensureShellApp()
 {

@@ -597,6 +597,20 @@ TEST_F(SoftwareUpdateControllerTest, QuittingTheProgramMidDownloadLeavesNoFileBe
     }
 }
 
+// Threads still in OpenSSL as the program ends, as Qt's network thread can be after its manager
+// was deleted, leave the exit clean: OpenSSL's own clean-up does not free their state under them.
+TEST_F(SoftwareUpdateControllerTest, ThreadsStillInOpenSslAsTheProgramEndsLeaveItsExitClean)
+{
+    for (const char* mode : {"hashing", "ending"})
+        for (int run = 0; run < 5; ++run) {
+            QProcess program;
+            program.start(QString::fromStdString(fixturePath("ui_tls_exit")), {mode});
+            ASSERT_TRUE(program.waitForFinished(20000)) << mode;
+            EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << mode << ", run " << run;
+            EXPECT_EQ(program.exitCode(), 0) << mode << ", run " << run << ": " << program.readAllStandardError().toStdString();
+        }
+}
+
 TEST_F(SoftwareUpdateControllerTest, AStartRemovesOnlyTheCopiesKilledRunsLeft)
 {
     TempHome home;

@@ -875,9 +875,32 @@ void FilesPage::openConfirmation(const PageCarry* carry)
 // ---------------------------------------------------------------------------------------------
 // Language change
 
+// A page that is not built sees nothing go: the state it is to take over may wait for it
+// while another window or the menu scans again, searches for duplicates again or changes the
+// query. What belonged to a report that went stays behind, as a shown page drops it.
+class FilesPage::Replaced : public QObject {
+public:
+    explicit Replaced(const AppModel& model)
+    {
+        const AppModel* m = &model;
+        connect(m, &AppModel::reportChanged, this, [this, m] {
+            if (!m->report()) scan = duplicates = true;
+        });
+        connect(m, &AppModel::duplicateReportChanged, this, [this, m] {
+            if (!m->duplicateReport()) duplicates = true;
+        });
+        for (auto signal : {&AppModel::filterChanged, &AppModel::searchChanged})
+            connect(m, signal, this, [this] { query = true; });
+    }
+    bool scan = false;        // the scan report went: its notes, rows and sheet with it
+    bool duplicates = false;  // the duplicate report went: its groups, problems and position
+    bool query = false;       // another filter or search: the table starts at its first rows
+};
+
 std::any FilesPage::handOver()
 {
-    Carried carried{limit_, scanNotes_->expanded(), listPosition(table_), listPosition(areas_), duplicates_->handOver(), {}};
+    Carried carried{limit_, scanNotes_->expanded(), listPosition(table_), listPosition(areas_), duplicates_->handOver(), {},
+                    std::make_shared<Replaced>(model_)};
     if (sheet_) carried.sheet = PageCarry::from(sheet_);
     dropWindow(sheet_);
     return carried;
@@ -887,13 +910,16 @@ void FilesPage::takeOver(std::any state)
 {
     const auto* carried = std::any_cast<Carried>(&state);
     if (!carried) return;
-    if (limit_ != carried->limit) {
+    const Replaced& replaced = *carried->replaced;
+    const bool sameRows = !replaced.scan && !replaced.query;
+    if (sameRows && limit_ != carried->limit) {
         limit_ = carried->limit;
         refreshResults();
     }
-    scanNotes_->setExpanded(carried->notesOpen);
-    duplicates_->takeOver(carried->duplicates);
-    restoreListPosition(table_, carried->tablePosition);
+    if (!replaced.scan) scanNotes_->setExpanded(carried->notesOpen);
+    if (!replaced.duplicates) duplicates_->takeOver(carried->duplicates);
+    if (sameRows) restoreListPosition(table_, carried->tablePosition);
     restoreListPosition(areas_, carried->areasPosition);
-    if (carried->sheet) openConfirmation(&*carried->sheet);
+    // The selection it confirmed went with the report.
+    if (carried->sheet && !replaced.scan) openConfirmation(&*carried->sheet);
 }

@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QWidget>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -88,6 +89,8 @@ public:
     void takeOver(std::any state) override;
 
 private:
+    // What the model replaced while a handed-over state waited for its page.
+    class Replaced;
     struct Carried {
         int limit = kPageRows;
         bool notesOpen = false;
@@ -95,6 +98,7 @@ private:
         int areasPosition = 0;
         DuplicatesSection::Carried duplicates;
         std::optional<PageCarry> sheet;
+        std::shared_ptr<Replaced> replaced;
     };
 
     AppModel& model_;
