@@ -203,18 +203,6 @@ bool isLowerHex(std::string_view text)
     return std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
-// Whether `slot` is a name that a move of an item called `name` could have taken in files/.
-bool isCandidateFor(const std::string& slot, const std::string& name)
-{
-    std::optional<std::mt19937_64> unused;
-    for (int attempt = 0; attempt <= kNumberedAttempts; ++attempt)
-        if (candidateName(name, attempt, unused) == slot) return true;
-    auto [stem, ext] = fittedParts(name, kRandomSuffixSize);
-    return slot.size() == stem.size() + kRandomSuffixSize + ext.size() && slot.starts_with(stem) &&
-           slot.ends_with(ext) && slot[stem.size()] == ' ' &&
-           isLowerHex(std::string_view(slot).substr(stem.size() + 1, kRandomSuffixSize - 1));
-}
-
 // Info files are written in full under such a name where the file system has no unnamed
 // files, then renamed into place; no file manager lists it, as it lacks ".trashinfo".
 const std::string kDraftPrefix = ".tessyn-info-";
