@@ -150,9 +150,6 @@ QWidget* MaintenancePage::buildContent()
 
     RoundedPanel* panel = scrollingPanel(14, rowColumn_);
     panel->setObjectName(QStringLiteral("app-list"));
-    // The rows' buttons are the stops; the list shows no focus of its own and scrolls to
-    // whichever of them the focus reaches.
-    panel->findChild<QScrollArea*>()->setFocusPolicy(Qt::NoFocus);
     rowColumn_->setContentsMargins(0, 4, 0, 4);
     rowColumn_->setSpacing(0);
     content_->addWidget(panel);

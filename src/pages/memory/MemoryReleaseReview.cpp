@@ -45,6 +45,7 @@ MemoryReleaseReview::MemoryReleaseReview(AppModel& model, std::vector<Applicatio
     list->setFixedHeight(240);
     list->setWidgetResizable(true);
     list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    list->setFocusPolicy(Qt::NoFocus);  // the rows' boxes are the stops: the list shows no focus
     auto* rows = new QWidget();
     rowsLayout_ = new QVBoxLayout(rows);
     rowsLayout_->setContentsMargins(10, 4, 10, 4);

@@ -30,6 +30,9 @@ RoundedPanel* scrollingPanel(double radius, QVBoxLayout*& rows)
     column->setContentsMargins(1, 1, 1, 1);
     auto* scroll = new QScrollArea();
     setUpPageScrollArea(scroll);
+    // The rows' controls are the stops; the list shows no focus of its own and scrolls to
+    // whichever of them the focus reaches.
+    scroll->setFocusPolicy(Qt::NoFocus);
     auto* content = new QWidget();
     rows = new QVBoxLayout(content);
     rows->addStretch(1);

@@ -20,5 +20,6 @@ private:
 class QVBoxLayout;
 
 // An outlined panel holding a vertically scrolling column of rows on its surface; `rows`
-// receives the column, which ends in a stretch (insert rows before it).
+// receives the column, which ends in a stretch (insert rows before it). The rows' controls take
+// the keyboard focus; the list itself takes none.
 RoundedPanel* scrollingPanel(double radius, QVBoxLayout*& rows);

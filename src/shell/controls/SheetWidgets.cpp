@@ -32,6 +32,8 @@ QScrollArea* fixedLines(StyledLabel* label, int lines)
 {
     auto* area = new QScrollArea();
     setUpPageScrollArea(area);
+    // No Tab stop: it shows no focus of its own. A click still lets the keys scroll it.
+    area->setFocusPolicy(Qt::ClickFocus);
     auto* content = new QWidget();
     auto* column = new QVBoxLayout(content);
     column->setContentsMargins(0, 0, 0, 0);

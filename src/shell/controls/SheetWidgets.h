@@ -13,7 +13,7 @@ StyledLabel* text(const QFont& font, StyledLabel::Tone tone = StyledLabel::Tone:
 QProgressBar* spinner(int width, int height = 6);
 // A frameless area of a fixed height of `lines` lines of `label`'s font holding the label, so
 // that a message coming and going leaves the rows around it where they are; a longer one
-// scrolls inside it.
+// scrolls inside it. Tab passes it by.
 QScrollArea* fixedLines(StyledLabel* label, int lines);
 // Keeps the widget's place in its layout while it is hidden.
 void keepPlaceWhenHidden(QWidget* widget);

@@ -13,6 +13,7 @@
 #include "shell/window/MainView.h"
 #include "shell/window/MainWindow.h"
 #include "shell/controls/NativeActionButton.h"
+#include "shell/controls/RoundedPanel.h"
 #include "shell/style/Palette.h"
 #include "shell/controls/StyledLabel.h"
 
@@ -373,4 +374,47 @@ TEST_F(MaintenancePageTest, TabGoesFromTheSearchThroughTheRowsToTheRules)
         EXPECT_EQ(stops, (std::vector<QWidget*>{uninstallButton(editor), inspectButton(vlc), uninstallButton(vlc), page->rules()->toggle()}));
     }
     installPageFactory({});
+}
+
+// A review sheet opened from the keyboard starts with the focus on a control that shows it, and
+// Tab goes round its controls only: its list and its message area show no focus of their own.
+TEST_F(MaintenancePageTest, AReviewSheetFromTheKeyboardStopsOnlyWhereTheFocusShows)
+{
+    MaintenanceFixture f;
+    f.bundle("VLC", "org.videolan.vlc");
+    f.oldCacheFiles("org.videolan.vlc", 5);
+    f.bundle("Editor", "org.example.editor");
+    f.relatedItems("org.example.editor");
+    f.start();
+    QTRY_VERIFY(f.page->startupListing().isFinished());
+    ASSERT_TRUE(f.settle());
+    struct Case {
+        const char* app;
+        QPushButton* (*button)(QWidget* row);
+        std::function<ReviewSheet*()> sheet;
+        std::function<QWidget*()> list;
+    };
+    const std::vector<Case> cases = {
+        {"VLC", inspectButton, [&] { return f.page->cacheSheet(); }, [&] { return f.page->cacheSheet()->list(); }},
+        {"Editor", uninstallButton, [&] { return f.page->uninstallSheet(); }, [&] { return f.page->uninstallSheet()->list(); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.app);
+        QPushButton* button = c.button(f.page->row(f.installed(c.app).path));
+        ASSERT_TRUE(focusByKeyboard(button));
+        QTest::keyClick(button, Qt::Key_Space);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return c.sheet() && c.sheet()->isVisible() && f.settle(); }));
+        QWidget* list = c.list();
+        ASSERT_TRUE(QTest::qWaitFor([&] {
+            auto* row = list->findChild<QAbstractButton*>();
+            return row && row->isVisible();
+        })) << "rows listed";
+        QWidget* focus = QApplication::focusWidget();
+        ASSERT_TRUE(focus && c.sheet()->isAncestorOf(focus));
+        EXPECT_EQ(qobject_cast<QAbstractScrollArea*>(focus), nullptr) << "opens on " << focus->metaObject()->className();
+        std::vector<QWidget*> stops = tabRound(focus, 40);
+        EXPECT_EQ(std::count_if(stops.begin(), stops.end(), [](QWidget* stop) { return qobject_cast<QAbstractScrollArea*>(stop); }), 0);
+        EXPECT_TRUE(std::any_of(stops.begin(), stops.end(), [&](QWidget* stop) { return list->isAncestorOf(stop); })) << "the rows are reached";
+        c.sheet()->reject();
+    }
 }

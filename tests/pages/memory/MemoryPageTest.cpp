@@ -1,3 +1,4 @@
+#include "../../shell/MainWindowTestSupport.h"
 #include "../../shell/ShellTestSupport.h"
 #include "BundleFixture.h"
 #include "ChildProcess.h"
@@ -384,6 +385,24 @@ TEST_F(MemoryPageTest, ReleaseButtonFollowsCandidatesAndBusyState)
 }
 
 // The quit alert's action has the default role: Escape cancels, Return asks the application.
+// The review opens with the focus on a control that shows it; Tab passes its list by for the
+// rows' boxes.
+TEST_F(MemoryPageTest, TheReleaseReviewStopsOnlyWhereTheFocusShows)
+{
+    open(scripted());
+    ApplicationMemory small = row(503, "Small", 100), big = row(504, "Big", 500);
+    publish({small, big});
+    page->releaseButton()->click();
+    MemoryReleaseReview* review = page->releaseReview();
+    ASSERT_TRUE(review && QTest::qWaitForWindowExposed(review));
+    QWidget* focus = QApplication::focusWidget();
+    ASSERT_TRUE(focus && review->isAncestorOf(focus));
+    EXPECT_EQ(qobject_cast<QAbstractScrollArea*>(focus), nullptr) << "opens on " << focus->metaObject()->className();
+    std::vector<QWidget*> stops = tabRound(focus, 20);
+    EXPECT_EQ(std::count_if(stops.begin(), stops.end(), [](QWidget* stop) { return qobject_cast<QAbstractScrollArea*>(stop); }), 0);
+    EXPECT_NE(std::find(stops.begin(), stops.end(), review->checkbox(big)), stops.end());
+}
+
 TEST_F(MemoryPageTest, QuitAlertAnswersReturnAndEscape)
 {
     open(scripted());
