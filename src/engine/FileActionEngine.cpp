@@ -270,7 +270,11 @@ void removeInterruptedInfo(const std::vector<Operation>& prepared)
         struct stat item {};
         bool stayed = move.resourceID && lstat(move.path.c_str(), &item) == 0 &&
                       identityString(item) == *move.resourceID;
-        moves.push_back({move.path, stayed});
+        Trash::InterruptedMove interrupted{move.path, stayed, {}};
+        // Moved to the Trash by another running copy, the item is accounted for there too.
+        if (!stayed && move.resourceID)
+            interrupted.isItem = [id = *move.resourceID](const struct stat& st) { return identityString(st) == id; };
+        moves.push_back(std::move(interrupted));
     }
     try {
         Trash::removeOrphanInfo(moves);

@@ -72,8 +72,9 @@ Trash::ItemCheck sameItem(const Operation& prepared);
 // For the moves the journal left "moving": removes the .trashinfo files the interrupted moves
 // may have written without moving their items, which file managers would list as broken
 // Trash entries: one that describes an item when the item is still at its place with its
-// recorded identity, and one left empty (by older versions) under a name the move could have
-// claimed. Each Trash is read once for all of them. Never throws.
+// recorded identity, or in the Trash under another name its move could have claimed (another
+// running copy moved it), and one left empty (by older versions) under a name the move could
+// have claimed. Each Trash is read once for all of them. Never throws.
 void removeInterruptedInfo(const std::vector<Operation>& prepared);
 
 // A record of a file refused before its move: it carries no identity, since nothing of the
