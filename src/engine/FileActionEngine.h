@@ -59,8 +59,11 @@ void restore(const Operation& operation);
 // then journals "finished" with restoredAt stamped. A refused restore leaves the journal as
 // it found it. Returns the text of the first failure, or none when the item is back and the
 // journal says so; the model then stamps its own history record. A failed "restoring" write
-// means nothing was touched.
-std::optional<std::string> restoreTask(const Operation& operation, OperationJournal& journal);
+// means nothing was touched. `alsoBack`: other records of the same item in the same place of
+// the Trash (moved again after it came back some other way), whose item the restore takes
+// back too; their receipts, also with restoredAt, go in the same write.
+std::optional<std::string> restoreTask(const Operation& operation, OperationJournal& journal,
+                                       const std::vector<Operation>& alsoBack = {});
 
 // The check the move to the Trash runs right before and right after its rename: the item must
 // still be the one the prepared record describes (identity and modification date; a plain
