@@ -203,7 +203,8 @@ void restore(const Operation& operation)
     });
 }
 
-std::optional<std::string> restoreTask(const Operation& operation, OperationJournal& journal)
+std::optional<std::string> restoreTask(const Operation& operation, OperationJournal& journal,
+                                       const std::vector<Operation>& alsoBack)
 {
     OperationJournal::RestoreMark mark;
     try {
@@ -223,10 +224,13 @@ std::optional<std::string> restoreTask(const Operation& operation, OperationJour
         }
         return errorDescription(error);
     }
-    Operation restored = operation;
-    restored.restoredAt = dateNow();
+    std::vector<OperationJournal::Entry> receipts;
+    const double restoredAt = dateNow();
+    receipts.push_back({operation, OperationJournal::kFinished});
+    for (const Operation& record : alsoBack) receipts.push_back({record, OperationJournal::kFinished});
+    for (OperationJournal::Entry& receipt : receipts) receipt.operation.restoredAt = restoredAt;
     try {
-        OperationJournal::whenFree([&] { journal.record(restored, OperationJournal::kFinished); });
+        OperationJournal::whenFree([&] { journal.record(receipts); });
     } catch (const std::exception& error) {
         return errorDescription(error);
     }
@@ -270,7 +274,11 @@ void removeInterruptedInfo(const std::vector<Operation>& prepared)
         struct stat item {};
         bool stayed = move.resourceID && lstat(move.path.c_str(), &item) == 0 &&
                       identityString(item) == *move.resourceID;
-        moves.push_back({move.path, stayed});
+        Trash::InterruptedMove interrupted{move.path, stayed, {}};
+        // Moved to the Trash by another running copy, the item is accounted for there too.
+        if (!stayed && move.resourceID)
+            interrupted.isItem = [id = *move.resourceID](const struct stat& st) { return identityString(st) == id; };
+        moves.push_back(std::move(interrupted));
     }
     try {
         Trash::removeOrphanInfo(moves);

@@ -59,8 +59,11 @@ void restore(const Operation& operation);
 // then journals "finished" with restoredAt stamped. A refused restore leaves the journal as
 // it found it. Returns the text of the first failure, or none when the item is back and the
 // journal says so; the model then stamps its own history record. A failed "restoring" write
-// means nothing was touched.
-std::optional<std::string> restoreTask(const Operation& operation, OperationJournal& journal);
+// means nothing was touched. `alsoBack`: other records of the same item in the same place of
+// the Trash (moved again after it came back some other way), whose item the restore takes
+// back too; their receipts, also with restoredAt, go in the same write.
+std::optional<std::string> restoreTask(const Operation& operation, OperationJournal& journal,
+                                       const std::vector<Operation>& alsoBack = {});
 
 // The check the move to the Trash runs right before and right after its rename: the item must
 // still be the one the prepared record describes (identity and modification date; a plain
@@ -72,8 +75,9 @@ Trash::ItemCheck sameItem(const Operation& prepared);
 // For the moves the journal left "moving": removes the .trashinfo files the interrupted moves
 // may have written without moving their items, which file managers would list as broken
 // Trash entries: one that describes an item when the item is still at its place with its
-// recorded identity, and one left empty (by older versions) under a name the move could have
-// claimed. Each Trash is read once for all of them. Never throws.
+// recorded identity, or in the Trash under another name its move could have claimed (another
+// running copy moved it), and one left empty (by older versions) under a name the move could
+// have claimed. Each Trash is read once for all of them. Never throws.
 void removeInterruptedInfo(const std::vector<Operation>& prepared);
 
 // A record of a file refused before its move: it carries no identity, since nothing of the

@@ -288,7 +288,7 @@ private:
     void applyActionProgress(const std::string& id, const ActionProgress& progress);
     void checkpointAction();
     void finishAction(const std::string& id, std::vector<Operation> records);
-    void finishRestore(const std::string& id, std::optional<std::string> error);
+    void finishRestore(const std::vector<std::string>& ids, std::optional<std::string> error);
 
     // Assignments that publish.
     void setMemoryReleasing(bool value);

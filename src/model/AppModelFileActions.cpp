@@ -182,27 +182,37 @@ QFuture<void> AppModel::restore(const Operation& record)
     if (processing_ || scanning_ || detectingDuplicates_ || record.restoredAt) return Completion::now();
     setProcessing(true);
     setRestoring(true);
+    // Records of the same item in the same place of the Trash: moved again after it came back
+    // some other way (a file manager), the item this restore takes back is theirs too.
+    std::vector<Operation> alsoBack;
+    std::vector<std::string> ids{record.id};
+    for (const Operation& op : historyStore_.history())
+        if (op.id != record.id && op.success && !op.restoredAt && op.trashPath && op.trashPath == record.trashPath &&
+            op.resourceID == record.resourceID && op.path == record.path) {
+            alsoBack.push_back(op);
+            ids.push_back(op.id);
+        }
     std::shared_ptr<OperationJournal> journal = journal_;
     // A restore is short and is never cancelled: the journal must say how it ended.
     Completion done;
-    restoreJobs_.start(std::stop_source(), [this, record, journal, done](std::stop_token) {
-        std::optional<std::string> failure = FileActionEngine::restoreTask(record, *journal);
-        post(this, [this, id = record.id, failure, done] {
-            finishRestore(id, failure);
+    restoreJobs_.start(std::stop_source(), [this, record, alsoBack, ids, journal, done](std::stop_token) {
+        std::optional<std::string> failure = FileActionEngine::restoreTask(record, *journal, alsoBack);
+        post(this, [this, ids, failure, done] {
+            finishRestore(ids, failure);
             done.finish();
         });
     });
     return done.future();
 }
 
-void AppModel::finishRestore(const std::string& id, std::optional<std::string> error)
+void AppModel::finishRestore(const std::vector<std::string>& ids, std::optional<std::string> error)
 {
     if (error) {
         setMessage("恢复失败：" + *error);
     } else {
-        std::vector<Operation>& history = historyStore_.history();
-        auto same = std::find_if(history.begin(), history.end(), [&](const Operation& op) { return op.id == id; });
-        if (same != history.end()) same->restoredAt = dateNow();
+        const double restoredAt = dateNow();
+        for (Operation& op : historyStore_.history())
+            if (std::find(ids.begin(), ids.end(), op.id) != ids.end() && !op.restoredAt) op.restoredAt = restoredAt;
         std::string text = "已恢复到原位置。请重新扫描以更新文件列表。";
         if (auto failure = saveHistory(false)) text.append("\n").append(saveFailureText("记录保存失败：", *failure));
         setMessage(std::move(text));

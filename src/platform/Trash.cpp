@@ -593,13 +593,14 @@ struct OrphanSearch {
     struct Move {
         std::string recorded;
         bool describedToo;
+        std::function<bool(const struct stat&)> isItem;
     };
     std::vector<Move> moves;
     std::unordered_map<std::string, std::vector<size_t>> numbered; // slot -> moves
     std::unordered_map<std::string, std::vector<size_t>> random;   // stem "/" ext -> moves
-    std::unordered_map<std::string, bool> described;               // recorded -> describedToo
 
-    void add(std::string recorded, const std::string& itemName, bool describedToo)
+    void add(std::string recorded, const std::string& itemName, bool describedToo,
+             std::function<bool(const struct stat&)> isItem)
     {
         size_t index = moves.size();
         std::optional<std::mt19937_64> unused;
@@ -609,8 +610,7 @@ struct OrphanSearch {
         }
         auto [stem, ext] = fittedParts(itemName, kRandomSuffixSize);
         random[stem + "/" + ext].push_back(index);
-        described[recorded] = described[recorded] || describedToo;
-        moves.push_back({std::move(recorded), describedToo});
+        moves.push_back({std::move(recorded), describedToo, std::move(isItem)});
     }
 
     // The moves that could have claimed `slot` (names hold no "/", so it parts stem and ext).
@@ -629,7 +629,7 @@ struct OrphanSearch {
     }
 };
 
-int removeOrphanInfoIn(const std::string& trashDir, const OrphanSearch& search)
+int removeOrphanInfoIn(const std::string& trashDir, OrphanSearch& search)
 {
     // Links above the Trash are fine; its info/ and files/ must be real folders.
     FolderHandle info, files;
@@ -642,6 +642,28 @@ int removeOrphanInfoIn(const std::string& trashDir, const OrphanSearch& search)
     }
     FolderNames listing = listFolder(info.fd);
     if (listing.error != 0 && listing.names.empty()) return 0;
+    // A move whose item another copy moved here under a name of its own left an info file
+    // that describes nothing.
+    auto infoSlot = [](const std::string& name) {
+        return name.size() > kInfoSuffix.size() && name.ends_with(kInfoSuffix)
+                   ? name.substr(0, name.size() - kInfoSuffix.size())
+                   : std::string();
+    };
+    for (const std::string& name : listing.names) {
+        std::string slot = infoSlot(name);
+        if (slot.empty()) continue;
+        struct stat st {};
+        bool looked = false;
+        for (size_t i : search.claimants(slot)) {
+            OrphanSearch::Move& move = search.moves[i];
+            if (move.describedToo || !move.isItem) continue;
+            if (!looked && fstatat(files.fd, slot.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) break;
+            looked = true;
+            if (move.isItem(st)) move.describedToo = true;
+        }
+    }
+    std::unordered_map<std::string, bool> described; // recorded -> describedToo
+    for (const OrphanSearch::Move& move : search.moves) described[move.recorded] = described[move.recorded] || move.describedToo;
     int removed = 0;
     for (const std::string& name : listing.names) {
         // Only names a move could have claimed are opened, so the Trash is read once however
@@ -650,8 +672,8 @@ int removeOrphanInfoIn(const std::string& trashDir, const OrphanSearch& search)
         std::string slot;
         std::vector<size_t> claimants;
         if (!draft) {
-            if (name.size() <= kInfoSuffix.size() || !name.ends_with(kInfoSuffix)) continue;
-            slot = name.substr(0, name.size() - kInfoSuffix.size());
+            slot = infoSlot(name);
+            if (slot.empty()) continue;
             claimants = search.claimants(slot);
             if (claimants.empty()) continue;
         }
@@ -672,8 +694,8 @@ int removeOrphanInfoIn(const std::string& trashDir, const OrphanSearch& search)
         // move could have claimed; one that names the item, only when asked.
         bool ours = !path;
         if (path && draft) {
-            auto it = search.described.find(*path);
-            ours = it != search.described.end() && it->second;
+            auto it = described.find(*path);
+            ours = it != described.end() && it->second;
         } else if (path) {
             ours = std::any_of(claimants.begin(), claimants.end(), [&](size_t i) {
                 return search.moves[i].describedToo && search.moves[i].recorded == *path;
@@ -720,10 +742,10 @@ int removeOrphanInfo(const std::vector<InterruptedMove>& moves)
         }
         std::string itemName = lastComponent(move.originalPath);
         if (itemName.empty()) continue;
-        byTrash[trashDir].add(std::move(recorded), itemName, move.describedToo);
+        byTrash[trashDir].add(std::move(recorded), itemName, move.describedToo, move.isItem);
     }
     int removed = 0;
-    for (const auto& [trashDir, search] : byTrash) removed += removeOrphanInfoIn(trashDir, search);
+    for (auto& [trashDir, search] : byTrash) removed += removeOrphanInfoIn(trashDir, search);
     return removed;
 }
 

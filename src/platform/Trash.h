@@ -63,9 +63,13 @@ int removeOrphanInfo(const std::string& originalPath, bool describedToo = true);
 
 // The same for many interrupted moves at once: each Trash's info/ is listed once and only
 // names one of the moves could have claimed are opened, however many moves there are.
+// `isItem`, when given, recognises the item: found in files/ under another name its move
+// could have claimed (another running copy moved it), the item is accounted for, and info
+// files describing it go as with `describedToo`.
 struct InterruptedMove {
     std::string originalPath;
     bool describedToo = true;
+    std::function<bool(const struct stat&)> isItem;
 };
 int removeOrphanInfo(const std::vector<InterruptedMove>& moves);
 

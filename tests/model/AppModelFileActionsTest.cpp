@@ -545,3 +545,39 @@ TEST(AppModelFileActions, ARefusedRestoreLeavesNothingForTheNextStart)
         EXPECT_TRUE(std::filesystem::exists(*moved.trashPath));
     }
 }
+
+// A file moved to the Trash, put back by a file manager and moved again lands in the same
+// place of the Trash with the same identity: the older record, still listed in the Trash,
+// restores the very item the newer one moved. Both then show the restore, also after a restart.
+TEST(AppModelFileActions, RestoringAnOlderRecordOfTheSameItemSettlesTheNewerToo)
+{
+    ModelHome env;
+    auto model = env.scannedModel(1);
+    selectAll(*model);
+    runTrash(*model);
+    const Operation older = model->history()[0];
+    ASSERT_TRUE(older.success && older.trashPath);
+    // As a file manager restores: the item back, its info file gone.
+    ASSERT_EQ(rename(older.trashPath->c_str(), older.path.c_str()), 0);
+    const std::string trash = env.trashFiles().substr(0, env.trashFiles().rfind('/'));
+    ASSERT_TRUE(std::filesystem::remove(trash + "/info/" + older.trashPath->substr(env.trashFiles().size() + 1) +
+                                        ".trashinfo"));
+    chooseAndScan(*model);
+    selectAll(*model);
+    runTrash(*model);
+    ASSERT_EQ(model->history().size(), 2u);
+    const Operation newer = model->history()[0];
+    ASSERT_EQ(newer.trashPath, older.trashPath);
+    ASSERT_EQ(newer.resourceID, older.resourceID);
+
+    model->restore(older);
+    ASSERT_TRUE(waitFor([&] { return !model->processing(); }));
+    EXPECT_EQ(model->message(), "已恢复到原位置。请重新扫描以更新文件列表。");
+    EXPECT_TRUE(std::filesystem::exists(older.path));
+    model.reset();
+    auto restarted = env.model();
+    EXPECT_TRUE(restarted->recoveryNotes().empty());
+    ASSERT_EQ(restarted->history().size(), 2u);
+    for (const Operation& record : restarted->history())
+        EXPECT_TRUE(record.restoredAt) << (record.id == newer.id ? "the newer record" : "the older record");
+}

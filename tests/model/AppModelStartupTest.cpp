@@ -359,3 +359,58 @@ TEST(AppModelStartup, InterruptedMovesReadTheTrashOnce)
     for (const std::string& name : orphans) EXPECT_FALSE(std::filesystem::exists(info + "/" + name)) << name;
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(info), {}), kOthers);
 }
+
+// A move killed after its info file got its name, while another running copy moved the same
+// file: the item is in the Trash under the other copy's name, so the killed move's info file
+// describes nothing and goes at the next start. It stays while the item is not known to be in
+// the Trash: moved elsewhere, or only another file of that path is there.
+TEST(AppModelStartup, InterruptedMoveOfAnItemAnotherCopyMovedLeavesNoBrokenEntry)
+{
+    struct Case {
+        const char* name;
+        const char* then; // what happened to the file after the kill
+        bool removed;
+    } cases[] = {
+        {"moved to the Trash by another copy", "trashed", true},
+        {"moved elsewhere", "elsewhere", false},
+        {"replaced, and the new file trashed", "replaced", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ModelHome env;
+        std::string file = writeFile(env.home.path("data/report.txt"), "report");
+        Operation prepared = movedRecord(file, 800000000.0, false);
+        prepared.trashPath.reset();
+        prepared.resourceID = FileEngine::snapshot(file)->resourceID();
+        env.journal()->record(prepared, OperationJournal::kMoving);
+        pid_t child = fork();
+        if (child == 0) {
+            try {
+                Trash::trashItem(file, [](const std::string&, const struct stat&, bool) { _exit(0); });
+            } catch (...) {
+            }
+            _exit(1);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        const std::string info = env.home.dataHome() + "/Trash/info", left = info + "/report.txt.trashinfo";
+        ASSERT_TRUE(std::filesystem::exists(left));
+        std::string other;
+        if (std::string(c.then) == "elsewhere") {
+            ASSERT_EQ(rename(file.c_str(), env.home.path("data/moved.txt").c_str()), 0);
+        } else {
+            if (std::string(c.then) == "replaced") {
+                ASSERT_EQ(rename(file.c_str(), env.home.path("data/moved.txt").c_str()), 0);
+                writeFile(file, "a new file at the path");
+            }
+            other = Trash::trashItem(file);
+            ASSERT_EQ(other, env.trashFiles() + "/report 2.txt");
+        }
+
+        auto model = env.model();
+        EXPECT_EQ(model->recoveryNotes(), std::vector<std::string>{interruption(file)});
+        EXPECT_EQ(std::filesystem::exists(left), !c.removed);
+        if (!other.empty()) EXPECT_TRUE(std::filesystem::exists(info + "/report 2.txt.trashinfo"));
+    }
+}
