@@ -717,7 +717,7 @@ int removeOrphanInfoIn(const std::string& trashDir, OrphanSearch& search)
 
 int removeOrphanInfo(const std::string& originalPath, bool describedToo)
 {
-    return removeOrphanInfo(std::vector<InterruptedMove>{{originalPath, describedToo}});
+    return removeOrphanInfo(std::vector<InterruptedMove>{{originalPath, describedToo, {}}});
 }
 
 int removeOrphanInfo(const std::vector<InterruptedMove>& moves)

@@ -411,6 +411,8 @@ TEST(AppModelStartup, InterruptedMoveOfAnItemAnotherCopyMovedLeavesNoBrokenEntry
         auto model = env.model();
         EXPECT_EQ(model->recoveryNotes(), std::vector<std::string>{interruption(file)});
         EXPECT_EQ(std::filesystem::exists(left), !c.removed);
-        if (!other.empty()) EXPECT_TRUE(std::filesystem::exists(info + "/report 2.txt.trashinfo"));
+        if (!other.empty()) {
+            EXPECT_TRUE(std::filesystem::exists(info + "/report 2.txt.trashinfo"));
+        }
     }
 }
