@@ -1,5 +1,6 @@
 #include "engine/FileActionEngine.h"
 
+#include "ChildProcess.h"
 #include "HeldLock.h"
 #include "TestSupport.h"
 #include "engine/DuplicateEngine.h"
@@ -576,35 +577,19 @@ TEST(FileActionEngine, RunningCopiesShareTheJournalWithoutRefusals)
     for (int i = 0; i < kRestores; ++i) earlier.push_back(ws.file("r/f" + std::to_string(i), std::to_string(i)));
     std::vector<Operation> moved = ws.run(earlier, pathsOf(earlier));
 
-    int start[2];
-    ASSERT_EQ(pipe(start), 0);
-    std::vector<pid_t> copies;
-    for (int copy = 0; copy < 3; ++copy) {
-        pid_t pid = fork();
-        if (pid == 0) {
-            close(start[1]);
-            char go;
-            if (read(start[0], &go, 1) < 0) _exit(100);
-            OperationJournal own(ws.journal->path());
-            int failed = 0;
-            if (copy < 2) {
-                for (const Operation& record : FileActionEngine::execute(files[copy], ws.root, {}, pathsOf(files[copy]),
-                                                                         {}, {}, &own))
-                    failed += record.success ? 0 : 1;
-            } else {
-                for (const Operation& record : moved) failed += FileActionEngine::restoreTask(record, own) ? 1 : 0;
-            }
-            _exit(std::min(failed, 99));
+    std::vector<int> failures = forkTogether(3, [&](int copy) {
+        OperationJournal own(ws.journal->path());
+        int failed = 0;
+        if (copy < 2) {
+            for (const Operation& record : FileActionEngine::execute(files[copy], ws.root, {}, pathsOf(files[copy]),
+                                                                     {}, {}, &own))
+                failed += record.success ? 0 : 1;
+        } else {
+            for (const Operation& record : moved) failed += FileActionEngine::restoreTask(record, own) ? 1 : 0;
         }
-        copies.push_back(pid);
-    }
-    close(start[0]);
-    close(start[1]);
-    for (pid_t pid : copies) {
-        int status = 0;
-        ASSERT_EQ(waitpid(pid, &status, 0), pid);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "failures: " << WEXITSTATUS(status);
-    }
+        return std::min(failed, 99);
+    });
+    EXPECT_EQ(failures, std::vector<int>(3, 0));
     for (const auto& entry : ws.journal->entries()) EXPECT_EQ(entry.phase, OperationJournal::kFinished);
 
     std::vector<FileEntry> late;

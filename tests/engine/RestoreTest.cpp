@@ -1,4 +1,5 @@
 #include "engine/Dates.h"
+#include "ChildProcess.h"
 #include "TestSupport.h"
 #include "engine/FileActionEngine.h"
 #include "engine/FileEngine.h"
@@ -9,6 +10,7 @@
 #include "services/InstalledAppInventory.h"
 #include "services/RelatedFiles.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -495,33 +497,16 @@ TEST(FileActionEngineRestore, TwoCopiesRestoringWhileAThirdMovesFiles)
             selection.insert(path);
         }
 
-        int start[2];
-        ASSERT_EQ(pipe(start), 0);
-        std::vector<pid_t> copies;
-        for (int copy = 0; copy < 3; ++copy) {
-            pid_t pid = fork();
-            if (pid == 0) {
-                close(start[1]);
-                char go;
-                if (read(start[0], &go, 1) < 0) _exit(3);
-                OperationJournal own(store.journal->path());
-                if (copy == 2) {
-                    FileActionEngine::execute(others, store.home.path("other"), {}, selection, {}, {}, &own);
-                    _exit(0);
-                }
-                _exit(FileActionEngine::restoreTask(record, own) ? 1 : 0);
+        std::vector<int> codes = forkTogether(3, [&](int copy) {
+            OperationJournal own(store.journal->path());
+            if (copy == 2) {
+                FileActionEngine::execute(others, store.home.path("other"), {}, selection, {}, {}, &own);
+                return 0;
             }
-            copies.push_back(pid);
-        }
-        close(start[0]);
-        close(start[1]);
-        int reportedBack = 0;
-        for (size_t copy = 0; copy < copies.size(); ++copy) {
-            int status = 0;
-            ASSERT_EQ(waitpid(copies[copy], &status, 0), copies[copy]);
-            ASSERT_TRUE(WIFEXITED(status));
-            if (copy < 2 && WEXITSTATUS(status) == 0) ++reportedBack;
-        }
+            return FileActionEngine::restoreTask(record, own) ? 1 : 0;
+        });
+        ASSERT_EQ(std::count(codes.begin(), codes.end(), -1), 0);
+        int reportedBack = (codes[0] == 0) + (codes[1] == 0);
 
         const bool back = exists(original);
         ASSERT_NE(back, exists(*record.trashPath)) << "the item is in exactly one place";

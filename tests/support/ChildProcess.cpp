@@ -74,3 +74,30 @@ std::string copyExecutable(const std::string& source, const std::string& destina
 }
 
 std::string fixturePath(const std::string& name) { return std::string(TESSYN_FIXTURE_DIR) + "/fixture-" + name; }
+
+std::vector<int> forkTogether(int count, const std::function<int(int)>& child)
+{
+    // Children wait on a pipe that closes once all exist, so they race from one moment.
+    int start[2];
+    if (pipe(start) != 0) return std::vector<int>(static_cast<size_t>(count), -1);
+    std::vector<pid_t> pids;
+    for (int i = 0; i < count; ++i) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            close(start[1]);
+            char go;
+            if (read(start[0], &go, 1) < 0) _exit(100);
+            _exit(child(i));
+        }
+        pids.push_back(pid);
+    }
+    close(start[0]);
+    close(start[1]);
+    std::vector<int> codes;
+    for (pid_t pid : pids) {
+        int status = 0;
+        bool exited = pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status);
+        codes.push_back(exited ? WEXITSTATUS(status) : -1);
+    }
+    return codes;
+}

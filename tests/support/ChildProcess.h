@@ -23,6 +23,10 @@ private:
     bool reaped_ = false;
 };
 
+// Forks `count` children that start `child(i)` together and exit with what it returns; their
+// exit codes in order, -1 for one that did not exit normally.
+std::vector<int> forkTogether(int count, const std::function<int(int)>& child);
+
 // Polls until the file exists; false after `seconds`.
 bool waitForFile(const std::string& path, double seconds);
 // Polls until `condition` holds; false after `seconds`.
