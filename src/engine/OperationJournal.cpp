@@ -177,7 +177,7 @@ OperationJournal::RestoreMark OperationJournal::beginRestore(const Operation& op
     mark.entry = asStored(text);
     std::lock_guard guard(lock_);
     LocalStoreLock::perform(path_, [&] {
-        std::vector<Stored>& entries = loadLocked();
+        std::vector<Stored>& entries = changeLocked();
         auto same = [&](const Stored& e) { return e.entry.operation.id == operation.id; };
         // A receipt stays where it is, and "restoring" goes after it: a kill after the rename
         // then leaves both, and the next start both merges the receipt and reports the
@@ -185,7 +185,6 @@ OperationJournal::RestoreMark OperationJournal::beginRestore(const Operation& op
         auto replaced = [&](const Stored& e) { return same(e) && e.entry.phase != kFinished; };
         for (size_t i = 0; i < entries.size(); ++i)
             if (replaced(entries[i])) mark.replaced.emplace_back(i, entries[i].entry);
-        written_.reset(); // changed below until writeLocked stores it
         std::erase_if(entries, replaced);
         entries.push_back({mark.entry, std::move(text)});
         writeLocked();
