@@ -25,9 +25,8 @@ QWidget* CachedPageHost::build(const QString& id)
 void CachedPageHost::place(const QString& id, QWidget* built)
 {
     // A page built after a language change takes over what its predecessor held, the control
-    // that had the focus included, before it shows.
-    if (carried_.contains(id)) carried_.take(id).into(built);
-    else built->show();
+    // that had the focus included, before it shows; any other page just shows.
+    carried_.take(id).into(built);
 }
 
 void CachedPageHost::dropPages()
