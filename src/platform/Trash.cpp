@@ -178,6 +178,15 @@ std::pair<std::string, std::string> fittedParts(const std::string& name, size_t 
     return {stem, ext};
 }
 
+// Sixteen lower-case hexadecimal digits, the generator seeded on first use.
+std::string randomHex(std::optional<std::mt19937_64>& random)
+{
+    if (!random) random.emplace(std::random_device{}());
+    char hex[20];
+    snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>((*random)()));
+    return hex;
+}
+
 constexpr int kNumberedAttempts = 8;     // "name 2.ext" ... "name 9.ext"
 constexpr size_t kRandomSuffixSize = 17; // " " and 16 hexadecimal digits
 
@@ -189,10 +198,7 @@ std::string candidateName(const std::string& name, int attempt, std::optional<st
     if (attempt >= 1 && attempt <= kNumberedAttempts) {
         suffix = " " + std::to_string(attempt + 1);
     } else if (attempt > kNumberedAttempts) {
-        char buf[24];
-        if (!random) random.emplace(std::random_device{}());
-        snprintf(buf, sizeof buf, " %016llx", static_cast<unsigned long long>((*random)()));
-        suffix = buf;
+        suffix = " " + randomHex(random);
     }
     auto [stem, ext] = fittedParts(name, suffix.size());
     return stem + suffix + ext;
@@ -350,11 +356,8 @@ public:
         if (!testing::namedInfoDrafts) fd_ = openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
         if (fd_ < 0) {
             if (!testing::namedInfoDrafts && errno != EOPNOTSUPP && errno != EISDIR) throwErrno();
-            if (!random) random.emplace(std::random_device{}());
             for (int tries = 0; fd_ < 0; ++tries) {
-                char hex[20];
-                snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>((*random)()));
-                draft_ = kDraftPrefix + hex;
+                draft_ = kDraftPrefix + randomHex(random);
                 fd_ = openat(folder, draft_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
                 if (fd_ < 0 && (errno != EEXIST || tries > 100)) {
                     draft_.clear();
