@@ -645,41 +645,42 @@ int removeOrphanInfoIn(const std::string& trashDir, OrphanSearch& search)
     }
     FolderNames listing = listFolder(info.fd);
     if (listing.error != 0 && listing.names.empty()) return 0;
-    // A move whose item another copy moved here under a name of its own left an info file
-    // that describes nothing.
-    auto infoSlot = [](const std::string& name) {
-        return name.size() > kInfoSuffix.size() && name.ends_with(kInfoSuffix)
-                   ? name.substr(0, name.size() - kInfoSuffix.size())
-                   : std::string();
+    // Only names a move could have claimed (and drafts) are looked at further, so the Trash is
+    // read once however many moves were interrupted; each name's claimants are found once.
+    struct Candidate {
+        const std::string* name;
+        bool draft;
+        std::string slot;
+        std::vector<size_t> claimants;
     };
+    std::vector<Candidate> candidates;
     for (const std::string& name : listing.names) {
-        std::string slot = infoSlot(name);
-        if (slot.empty()) continue;
+        if (isDraftName(name)) {
+            candidates.push_back({&name, true, {}, {}});
+            continue;
+        }
+        if (name.size() <= kInfoSuffix.size() || !name.ends_with(kInfoSuffix)) continue;
+        std::string slot = name.substr(0, name.size() - kInfoSuffix.size());
+        std::vector<size_t> claimants = search.claimants(slot);
+        if (claimants.empty()) continue;
+        // A move whose item another copy moved here under a name of its own left an info file
+        // that describes nothing.
         struct stat st {};
         bool looked = false;
-        for (size_t i : search.claimants(slot)) {
+        for (size_t i : claimants) {
             OrphanSearch::Move& move = search.moves[i];
             if (move.describedToo || !move.isItem) continue;
             if (!looked && fstatat(files.fd, slot.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) break;
             looked = true;
             if (move.isItem(st)) move.describedToo = true;
         }
+        candidates.push_back({&name, false, std::move(slot), std::move(claimants)});
     }
     std::unordered_map<std::string, bool> described; // recorded -> describedToo
     for (const OrphanSearch::Move& move : search.moves) described[move.recorded] = described[move.recorded] || move.describedToo;
     int removed = 0;
-    for (const std::string& name : listing.names) {
-        // Only names a move could have claimed are opened, so the Trash is read once however
-        // many moves were interrupted.
-        bool draft = isDraftName(name);
-        std::string slot;
-        std::vector<size_t> claimants;
-        if (!draft) {
-            slot = infoSlot(name);
-            if (slot.empty()) continue;
-            claimants = search.claimants(slot);
-            if (claimants.empty()) continue;
-        }
+    for (const auto& [namePointer, draft, slot, claimants] : candidates) {
+        const std::string& name = *namePointer;
         int fd = openat(info.fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) continue;
         FdCloser held{fd};
