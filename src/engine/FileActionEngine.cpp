@@ -15,7 +15,6 @@
 #include <cerrno>
 #include <chrono>
 #include <sys/stat.h>
-#include <system_error>
 #include <unordered_map>
 
 namespace {
