@@ -23,6 +23,22 @@ namespace {
 
 const char kMerged[] = "已从操作回执补全记录；请核对后再恢复。";
 
+// A move of `file` in a child that dies right before the rename, its info file written and
+// flushed; whether it died there.
+bool diesBeforeItsRename(const std::string& file)
+{
+    pid_t child = fork();
+    if (child == 0) {
+        try {
+            Trash::trashItem(file, [](const std::string&, const struct stat&, bool) { _exit(0); });
+        } catch (...) {
+        }
+        _exit(1);
+    }
+    int status = 0;
+    return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 std::string interruption(const std::string& path)
 {
     return "操作中断：" + path + "。状态未确认，请检查原位置与 Finder 废纸篓；不会自动重试或覆盖。";
@@ -286,18 +302,7 @@ TEST(AppModelStartup, InterruptedMoveLeavesNoBrokenTrashEntry)
     // Another item's info file with its item in files/ stays untouched.
     std::string other = Trash::trashItem(writeFile(env.home.path("data/other.txt"), "other"));
 
-    pid_t child = fork();
-    if (child == 0) {
-        // Dies right before the rename, its info file written and flushed.
-        try {
-            Trash::trashItem(file, [](const std::string&, const struct stat&, bool) { _exit(0); });
-        } catch (...) {
-        }
-        _exit(1);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ASSERT_TRUE(diesBeforeItsRename(file));
     std::string info = env.home.dataHome() + "/Trash/info";
     ASSERT_TRUE(std::filesystem::exists(info + "/report.txt.trashinfo")) << "the kill left an orphan";
 
@@ -383,17 +388,7 @@ TEST(AppModelStartup, InterruptedMoveOfAnItemAnotherCopyMovedLeavesNoBrokenEntry
         prepared.trashPath.reset();
         prepared.resourceID = FileEngine::snapshot(file)->resourceID();
         env.journal()->record(prepared, OperationJournal::kMoving);
-        pid_t child = fork();
-        if (child == 0) {
-            try {
-                Trash::trashItem(file, [](const std::string&, const struct stat&, bool) { _exit(0); });
-            } catch (...) {
-            }
-            _exit(1);
-        }
-        int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        ASSERT_TRUE(diesBeforeItsRename(file));
         const std::string info = env.home.dataHome() + "/Trash/info", left = info + "/report.txt.trashinfo";
         ASSERT_TRUE(std::filesystem::exists(left));
         std::string other;
