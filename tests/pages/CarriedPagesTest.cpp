@@ -91,7 +91,7 @@ int scrollHalfway(QAbstractScrollArea* list)
     return list->verticalScrollBar()->value();
 }
 int position(QAbstractScrollArea* list) { return list->verticalScrollBar()->value(); }
-QAbstractScrollArea* appList(QWidget* page) { return page->findChild<QWidget*>(QStringLiteral("app-list"))->findChild<QScrollArea*>(); }
+QAbstractScrollArea* appList(QWidget* page) { return page->findChild<QWidget*>(QStringLiteral("app-list"))->findChild<QAbstractScrollArea*>(); }
 
 bool scanned(ShellHarness& shell, const std::string& folder)
 {
@@ -354,15 +354,19 @@ std::vector<PageCase> pageCases()
              page->searchField()->setText(QStringLiteral("app1"));
              page->rules()->toggle()->click();
              int scrolled = scrollHalfway(appList(page));
+             const ApplicationList::Place place{installed(shell.model(), "App17").path, ApplicationList::uninstallButton};
+             page->list()->setPlace(place);
              page->uninstall(installed(shell.model(), "App17"));
              EXPECT_TRUE(QTest::qWaitFor([&] { return page->uninstallSheet()->items().size() == 3; }));
              for (size_t i : {0u, 2u}) page->uninstallSheet()->setSelected(page->uninstallSheet()->items()[i].path, true);
-             return [scrolled, ticked = page->uninstallSheet()->selection()](QWidget* rebuilt) {
+             return [scrolled, place, ticked = page->uninstallSheet()->selection()](QWidget* rebuilt) {
                  auto* page = qobject_cast<MaintenancePage*>(rebuilt);
                  EXPECT_EQ(page->searchField()->text(), QStringLiteral("app1"));
                  EXPECT_EQ(page->shownApps().size(), 10u);
                  EXPECT_TRUE(page->rules()->expanded());
                  EXPECT_EQ(position(appList(page)), scrolled);
+                 EXPECT_EQ(page->list()->place().current, place.current);
+                 EXPECT_EQ(page->list()->place().button, place.button);
                  UninstallReviewView* sheet = page->uninstallSheet();
                  ASSERT_TRUE(sheet && sheet->isVisible());
                  EXPECT_EQ(sheet->app().name, "App17");

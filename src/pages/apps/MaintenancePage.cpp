@@ -1,21 +1,16 @@
 #include "pages/apps/MaintenancePage.h"
 
-#include <unordered_set>
-
 #include "model/AppModel.h"
 #include "model/Completion.h"
 #include "pages/apps/CacheReviewView.h"
-#include "shell/controls/AccentTile.h"
 #include "shell/controls/DisclosureGroup.h"
 #include "shell/controls/RoundedPanel.h"
 #include "shell/controls/SheetWidgets.h"
 #include "pages/apps/UninstallReviewView.h"
 #include "services/CachePlan.h"
-#include "shell/ApplicationIcons.h"
 #include "shell/controls/ContentUnavailableView.h"
 #include "shell/DisplayText.h"
 #include "shell/LocalizedText.h"
-#include "shell/controls/NativeActionButton.h"
 #include "shell/PageLayout.h"
 #include "shell/controls/StyledLabel.h"
 
@@ -23,44 +18,10 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QResizeEvent>
-#include <QScrollArea>
 #include <QStackedWidget>
-#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <memory>
-
-namespace {
-
-// One line of user data shortened to the room it has (a path in the middle, a name at the
-// end); the whole text is its tooltip.
-class ElidedLabel : public StyledLabel {
-public:
-    ElidedLabel(const QString& text, const QFont& font, Tone tone, Qt::TextElideMode mode)
-        : StyledLabel(font, tone), full_(text), mode_(mode)
-    {
-        setToolTip(text);
-        setTextFormat(Qt::PlainText);
-        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-        setMinimumWidth(60);
-        setText(full_);
-    }
-    QSize sizeHint() const override { return {fontMetrics().horizontalAdvance(full_), StyledLabel::sizeHint().height()}; }
-
-protected:
-    void resizeEvent(QResizeEvent* event) override
-    {
-        StyledLabel::resizeEvent(event);
-        setText(fontMetrics().elidedText(full_, mode_, event->size().width()));
-    }
-
-private:
-    QString full_;
-    Qt::TextElideMode mode_;
-};
-
-} // namespace
 
 MaintenancePage::MaintenancePage(AppModel& model, QWidget* parent) : QWidget(parent), model_(model)
 {
@@ -72,7 +33,7 @@ MaintenancePage::MaintenancePage(AppModel& model, QWidget* parent) : QWidget(par
 
     connect(&model_, &AppModel::installedAppsChanged, this, [this] {
         refreshCount();
-        rebuildRows();
+        applySearch();
     });
     connect(searchField_, &QLineEdit::textChanged, this, &MaintenancePage::applySearch);
     for (auto signal : {&AppModel::maintenanceBusyChanged, &AppModel::runningApplicationIDsChanged,
@@ -80,7 +41,7 @@ MaintenancePage::MaintenancePage(AppModel& model, QWidget* parent) : QWidget(par
         connect(&model_, signal, this, &MaintenancePage::refreshStates);
 
     refreshCount();
-    rebuildRows();
+    applySearch();
     // The main view may ask for the same listing as it mounts the page; the model runs one
     // and refuses the other while it is busy.
     startupListing_ = model_.installedApps().empty() ? model_.refreshInstalledApps() : QtFuture::makeReadyFuture();
@@ -148,10 +109,14 @@ QWidget* MaintenancePage::buildContent()
     content_->addWidget(new ContentUnavailableView(QStringLiteral("magnifyingglass"), QStringLiteral("没有匹配应用"),
                                                    QStringLiteral("尝试其他名称或清空搜索。")));
 
-    RoundedPanel* panel = scrollingPanel(14, rowColumn_);
+    auto* panel = new RoundedPanel(14, true);
     panel->setObjectName(QStringLiteral("app-list"));
-    rowColumn_->setContentsMargins(0, 4, 0, 4);
-    rowColumn_->setSpacing(0);
+    auto* panelColumn = new QVBoxLayout(panel);
+    panelColumn->setContentsMargins(1, 4, 1, 4);
+    list_ = new ApplicationList();
+    connect(list_, &ApplicationList::inspectRequested, this, &MaintenancePage::inspect);
+    connect(list_, &ApplicationList::uninstallRequested, this, &MaintenancePage::uninstall);
+    panelColumn->addWidget(list_);
     content_->addWidget(panel);
     return content_;
 }
@@ -172,90 +137,14 @@ QWidget* MaintenancePage::buildRules()
     return panel;
 }
 
-MaintenancePage::Row MaintenancePage::buildRow(const InstalledApp& app)
-{
-    Row row{app};
-    row.widget = new QWidget();
-    row.widget->setObjectName(textFromBytes(app.path));
-    auto* line = new QHBoxLayout(row.widget);
-    line->setContentsMargins(12, 10, 12, 10);
-
-    // The icon's tile: the accent colour at 6 % opacity in a rounded square.
-    auto* tile = new AccentTile(48, 10, 0.06);
-    auto* tileLayout = new QVBoxLayout(tile);
-    tileLayout->setContentsMargins(5, 5, 5, 5);
-    auto* icon = new ApplicationIconView();
-    icon->setFixedSize(38, 38);
-    icon->setApplication(textFromBytes(app.path), app.modified);
-    tileLayout->addWidget(icon);
-    line->addWidget(tile, 0, Qt::AlignTop);
-
-    auto* texts = new QVBoxLayout();
-    texts->setSpacing(5);
-    texts->addWidget(new ElidedLabel(displayLine(app.name), Typography::system(14, QFont::DemiBold), StyledLabel::Tone::ink,
-                                     Qt::ElideRight));
-    auto* path = new ElidedLabel(displayLine(app.path), Typography::caption(), StyledLabel::Tone::muted, Qt::ElideMiddle);
-    path->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    texts->addWidget(path);
-    texts->addWidget(new ElidedLabel(displayLine(app.bundleID), Typography::caption2(), StyledLabel::Tone::muted, Qt::ElideRight));
-    line->addLayout(texts, 1);
-
-    row.running = new StyledLabel(Typography::caption(), StyledLabel::Tone::muted);
-    row.running->setObjectName(QStringLiteral("running"));
-    row.running->setText(L(QStringLiteral("运行中")));
-    line->addWidget(row.running, 0, Qt::AlignTop);
-    if (MaintenanceEngine::cacheRules().count(app.bundleID)) {
-        row.inspect = new QPushButton(plainTitle(L(QStringLiteral("检查缓存"))));
-        row.inspect->setObjectName(QStringLiteral("inspect-cache"));
-        row.inspect->setAutoDefault(false);
-        connect(row.inspect, &QPushButton::clicked, this, [this, app] { inspect(app); });
-        line->addWidget(row.inspect, 0, Qt::AlignTop);
-    }
-    row.uninstall = new NativeActionButton(QStringLiteral("卸载…"), NativeActionButton::Emphasis::destructive,
-                                            [this, app] { uninstall(app); });
-    row.uninstall->setObjectName(QStringLiteral("uninstall"));
-    line->addWidget(row.uninstall, 0, Qt::AlignTop);
-    return row;
-}
-
 // ---------------------------------------------------------------------------------------------
 // Redrawing
 
-void MaintenancePage::rebuildRows()
-{
-    for (Row& row : rows_) delete row.widget;
-    rows_.clear();
-    const std::vector<InstalledApp>& apps = model_.installedApps();
-    for (size_t i = 0; i < apps.size(); ++i) {
-        rows_.push_back(buildRow(apps[i]));
-        rowColumn_->insertWidget(static_cast<int>(i), rows_.back().widget);
-    }
-    chainTabOrder();
-    applySearch();
-}
-
-// Rows made after the page join the end of the window's tab order, behind the rules: put
-// them back between the search field and the rules, in the list's order.
-void MaintenancePage::chainTabOrder()
-{
-    QWidget* previous = searchField_;
-    for (const Row& row : rows_)
-        for (QWidget* button : {static_cast<QWidget*>(row.inspect), static_cast<QWidget*>(row.uninstall)})
-            if (button) {
-                QWidget::setTabOrder(previous, button);
-                previous = button;
-            }
-    QWidget::setTabOrder(previous, rules_->toggle());
-}
-
-// Rows are hidden, not made again: a thousand applications rebuilt for every keystroke
-// kept the page from answering for over a second each time.
+// A search replaces the rows of the one list; thousands of applications cost no widgets.
 void MaintenancePage::applySearch()
 {
     shown_ = visibleApps(model_.installedApps(), searchField_->text());
-    std::unordered_set<std::string> matching;
-    for (const InstalledApp& app : shown_) matching.insert(app.path);
-    for (Row& row : rows_) row.widget->setVisible(matching.count(row.app.path) > 0);
+    list_->setApps(shown_);
     refreshStates();
 }
 
@@ -268,14 +157,7 @@ void MaintenancePage::refreshStates()
     Content state = content();
     content_->setCurrentIndex(static_cast<int>(state));
 
-    for (Row& row : rows_) {
-        const bool running = model_.appAppearsRunning(row.app);
-        row.running->setVisible(running);
-        // The running test counts only while the model is idle; busy already disables.
-        const bool blocked = busy || running;
-        if (row.inspect) row.inspect->setEnabled(!blocked);
-        row.uninstall->setEnabled(!blocked);
-    }
+    list_->setStates(busy, [this](const InstalledApp& app) { return model_.appAppearsRunning(app); });
 }
 
 void MaintenancePage::refreshCount()
@@ -292,13 +174,6 @@ MaintenancePage::Content MaintenancePage::content() const
     if (model_.installedApps().empty())
         return model_.maintenanceScanning() ? Content::reading : Content::noApplications;
     return shown_.empty() ? Content::noMatch : Content::list;
-}
-
-QWidget* MaintenancePage::row(const std::string& path) const
-{
-    for (const Row& row : rows_)
-        if (row.app.path == path && !row.widget->isHidden()) return row.widget;
-    return nullptr;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -357,17 +232,13 @@ void MaintenancePage::openUninstallSheet(const InstalledApp& app, const PageCarr
 // ---------------------------------------------------------------------------------------------
 // Language change
 
-QAbstractScrollArea* MaintenancePage::list() const
-{
-    return content_->widget(static_cast<int>(Content::list))->findChild<QAbstractScrollArea*>();
-}
-
 std::any MaintenancePage::handOver()
 {
     Carried carried;
     carried.search = searchField_->text();
     carried.rulesOpen = rules_->expanded();
-    carried.listPosition = listPosition(list());
+    carried.listPosition = listPosition(list_);
+    carried.listPlace = list_->place();
     carried.inspection = std::exchange(inspection_, std::nullopt);
     if (cacheSheet_) carried.cacheSheet = PageCarry::from(cacheSheet_);
     if (uninstallSheet_) {
@@ -385,7 +256,8 @@ void MaintenancePage::takeOver(std::any state)
     if (!carried) return;
     searchField_->setText(carried->search);
     rules_->setExpanded(carried->rulesOpen);
-    restoreListPosition(list(), carried->listPosition);
+    list_->setPlace(carried->listPlace);
+    restoreListPosition(list_, carried->listPosition);
     if (carried->inspection) awaitInspection(*carried->inspection);
     if (carried->cacheSheet) showCacheSheet(&*carried->cacheSheet);
     if (carried->uninstalling) openUninstallSheet(*carried->uninstalling, &*carried->uninstallSheet);

@@ -1,4 +1,5 @@
 #pragma once
+#include "pages/apps/ApplicationList.h"
 #include "pages/apps/CacheReviewView.h"
 #include "pages/apps/UninstallReviewView.h"
 #include "services/InstalledApp.h"
@@ -14,13 +15,10 @@
 
 class AppModel;
 class DisclosureGroup;
-class NativeActionButton;
-class QAbstractScrollArea;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QStackedWidget;
-class QVBoxLayout;
 class StyledLabel;
 
 // The page "应用与缓存": the inventoried application bundles with a search, the running mark,
@@ -45,8 +43,8 @@ public:
     StyledLabel* countLine() const { return countLine_; }
     QProgressBar* busyIndicator() const { return busyIndicator_; }
     DisclosureGroup* rules() const { return rules_; }
-    // The row of an application by its path; null when not listed.
-    QWidget* row(const std::string& path) const;
+    // The listed applications, one row each.
+    ApplicationList* list() const { return list_; }
     // The listing the page started when it was built with an empty inventory (finished at once
     // when it started none or the model refused).
     QFuture<void> startupListing() const { return startupListing_; }
@@ -64,14 +62,6 @@ public:
     void takeOver(std::any state) override;
 
 private:
-    struct Row {
-        InstalledApp app;
-        QWidget* widget = nullptr;
-        StyledLabel* running = nullptr;
-        QPushButton* inspect = nullptr;  // only for an application with a cache rule
-        NativeActionButton* uninstall = nullptr;
-    };
-
     // An inspection whose plan opens the cache sheet when it ends.
     struct Inspection {
         std::string path;
@@ -82,6 +72,7 @@ private:
         QString search;
         bool rulesOpen = false;
         int listPosition = 0;
+        ApplicationList::Place listPlace;
         std::optional<Inspection> inspection;
         std::optional<PageCarry> cacheSheet;
         std::optional<InstalledApp> uninstalling;
@@ -90,7 +81,6 @@ private:
 
     AppModel& model_;
     std::vector<InstalledApp> shown_;
-    std::vector<Row> rows_;
     QFuture<void> startupListing_;
     QPointer<CacheReviewView> cacheSheet_;
     QPointer<UninstallReviewView> uninstallSheet_;
@@ -101,17 +91,13 @@ private:
     StyledLabel* countLine_ = nullptr;
     QLineEdit* searchField_ = nullptr;
     QStackedWidget* content_ = nullptr;
-    QVBoxLayout* rowColumn_ = nullptr;
+    ApplicationList* list_ = nullptr;
     DisclosureGroup* rules_ = nullptr;
 
     QWidget* buildHeader();
     QWidget* buildContent();
     QWidget* buildRules();
-    Row buildRow(const InstalledApp& app);
-    // After the inventory changed: one row per application, kept across searches.
-    void rebuildRows();
-    void chainTabOrder();
-    // After the search changed: shows the rows of the matching applications.
+    // After the inventory or the search changed: lists the matching applications.
     void applySearch();
     // After the busy flags or the running snapshot changed.
     void refreshStates();
@@ -120,5 +106,4 @@ private:
     // The sheets, opened afresh or with what a predecessor's sheet handed over.
     void showCacheSheet(const PageCarry* carry = nullptr);
     void openUninstallSheet(const InstalledApp& app, const PageCarry* carry = nullptr);
-    QAbstractScrollArea* list() const;
 };

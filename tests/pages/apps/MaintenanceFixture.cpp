@@ -7,6 +7,7 @@
 
 #include <QDialog>
 #include <QPushButton>
+#include <QTest>
 #include <QVBoxLayout>
 
 #include <cstdlib>
@@ -80,6 +81,17 @@ const InstalledApp& MaintenanceFixture::installed(const std::string& name) const
     for (const InstalledApp& app : model->installedApps())
         if (app.name == name) return app;
     throw std::runtime_error("not installed: " + name);
+}
+
+bool clickRowButton(ApplicationList* list, const std::string& path, ApplicationList::RowButton button)
+{
+    int row = list->rowOf(path);
+    if (row < 0) return false;
+    list->scrollTo(list->model()->index(row, 0));
+    QRect rect = list->buttonRect(row, button);
+    if (!rect.isValid()) return false;
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
+    return true;
 }
 
 bool confirmOn(QWidget* sheet)

@@ -37,6 +37,9 @@ struct MaintenanceFixture {
     const InstalledApp& installed(const std::string& name) const;
 };
 
+// Clicks a row button of the listed application at `path` as the mouse does; false when the
+// application is not listed or the row has no such button.
+bool clickRowButton(ApplicationList* list, const std::string& path, ApplicationList::RowButton button);
 // Clicks the action button of the confirmation shown on `sheet`.
 bool confirmOn(QWidget* sheet);
 // Saves a picture of the widget's window when TESSYN_SHOTS names a folder.

@@ -24,6 +24,7 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStackedWidget>
 #include <QToolButton>
 #include <filesystem>
@@ -46,9 +47,8 @@ std::vector<std::string> names(const std::vector<InstalledApp>& apps)
     return out;
 }
 
-QPushButton* inspectButton(QWidget* row) { return row->findChild<QPushButton*>(QStringLiteral("inspect-cache")); }
-QPushButton* uninstallButton(QWidget* row) { return row->findChild<QPushButton*>(QStringLiteral("uninstall")); }
-QWidget* runningMark(QWidget* row) { return row->findChild<QWidget*>(QStringLiteral("running")); }
+constexpr auto inspectButton = ApplicationList::inspectButton;
+constexpr auto uninstallButton = ApplicationList::uninstallButton;
 
 class MaintenancePageTest : public ShellTest {};
 
@@ -102,16 +102,14 @@ TEST_F(MaintenancePageTest, ListsFixtureBundlesWithStatesCountAndRows)
     EXPECT_FALSE(f.page->busyIndicator()->isVisible());
     EXPECT_EQ(names(f.page->shownApps()), (std::vector<std::string>{"Editor", "Notes", "VLC"}));
     EXPECT_EQ(f.page->countLine()->text(), "Applications: 3 · with caches to check: 1");
+    ApplicationList* list = f.page->list();
     for (const char* name : {"Editor", "Notes", "VLC"}) {
-        QWidget* row = f.page->row(f.installed(name).path);
-        ASSERT_NE(row, nullptr) << name;
-        EXPECT_EQ(inspectButton(row) != nullptr, std::string(name) == "VLC") << "only a ruled identifier: " << name;
-        ASSERT_NE(uninstallButton(row), nullptr);
-        EXPECT_TRUE(uninstallButton(row)->isEnabled());
-        EXPECT_FALSE(runningMark(row)->isVisible());
-        auto* icon = row->findChild<ApplicationIconView*>();
-        ASSERT_NE(icon, nullptr);
-        EXPECT_EQ(icon->size(), QSize(38, 38));
+        int row = list->rowOf(f.installed(name).path);
+        ASSERT_GE(row, 0) << name;
+        EXPECT_EQ(list->hasButton(row, inspectButton), std::string(name) == "VLC") << "only a ruled identifier: " << name;
+        EXPECT_TRUE(list->buttonEnabled(row, uninstallButton));
+        EXPECT_FALSE(list->showsRunning(row));
+        EXPECT_EQ(list->iconRect(row).size(), QSize(38, 38));
     }
     EXPECT_FALSE(f.page->rules()->expanded()) << "the rules start collapsed";
     EXPECT_TRUE(f.page->rules()->content()->isHidden());
@@ -134,9 +132,9 @@ TEST_F(MaintenancePageTest, ListsFixtureBundlesWithStatesCountAndRows)
     f.page->refreshButton()->click();
     EXPECT_EQ(f.page->content(), Content::list);
     EXPECT_TRUE(f.page->busyIndicator()->isVisible());
-    EXPECT_FALSE(uninstallButton(f.page->row(f.installed("Notes").path))->isEnabled()) << "busy disables the rows";
+    EXPECT_FALSE(list->buttonEnabled(0, uninstallButton)) << "busy disables the rows";
     ASSERT_TRUE(f.settle());
-    EXPECT_TRUE(uninstallButton(f.page->row(f.installed("Notes").path))->isEnabled());
+    EXPECT_TRUE(list->buttonEnabled(0, uninstallButton));
 }
 
 TEST_F(MaintenancePageTest, AMachineWithoutBundlesShowsTheEmptyState)
@@ -153,11 +151,10 @@ TEST_F(MaintenancePageTest, AMachineWithoutBundlesShowsTheEmptyState)
     f.bundle(longName, "org.example." + std::string(200, 'i'));
     f.page->refreshButton()->click();
     ASSERT_TRUE(f.settle());
-    QWidget* row = f.page->row(f.installed(longName).path);
-    ASSERT_NE(row, nullptr);
-    QCoreApplication::processEvents();
-    QRect button = uninstallButton(row)->geometry();
-    button.moveTopLeft(uninstallButton(row)->mapTo(f.window.get(), QPoint(0, 0)));
+    ApplicationList* list = f.page->list();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list->buttonRect(0, uninstallButton).isValid(); }));
+    QRect button = list->buttonRect(0, uninstallButton);
+    button.moveTopLeft(list->viewport()->mapTo(f.window.get(), button.topLeft()));
     EXPECT_TRUE(f.window->rect().contains(button)) << "button at " << button.x() << "," << button.y();
 }
 
@@ -174,24 +171,24 @@ TEST_F(MaintenancePageTest, RunningFixtureBundleIsMarkedAndItsButtonsDisabled)
     QTRY_VERIFY(f.page->startupListing().isFinished());
     ASSERT_TRUE(f.settle());
 
-    QWidget* zoom = f.page->row(f.installed("Zoom").path);
-    QWidget* editor = f.page->row(f.installed("Editor").path);
-    ASSERT_TRUE(zoom && editor);
-    EXPECT_TRUE(runningMark(zoom)->isVisible());
-    EXPECT_EQ(qobject_cast<QLabel*>(runningMark(zoom))->text(), "Running");
-    EXPECT_FALSE(inspectButton(zoom)->isEnabled());
-    EXPECT_FALSE(uninstallButton(zoom)->isEnabled());
-    EXPECT_FALSE(runningMark(editor)->isVisible());
-    EXPECT_TRUE(uninstallButton(editor)->isEnabled());
+    ApplicationList* list = f.page->list();
+    const int zoom = list->rowOf(f.installed("Zoom").path);
+    const int editor = list->rowOf(f.installed("Editor").path);
+    ASSERT_TRUE(zoom >= 0 && editor >= 0);
+    EXPECT_TRUE(list->showsRunning(zoom));
+    EXPECT_TRUE(list->model()->index(zoom, 0).data(Qt::AccessibleDescriptionRole).toString().contains("Running"));
+    EXPECT_FALSE(list->buttonEnabled(zoom, inspectButton));
+    EXPECT_FALSE(list->buttonEnabled(zoom, uninstallButton));
+    EXPECT_FALSE(list->showsRunning(editor));
+    EXPECT_TRUE(list->buttonEnabled(editor, uninstallButton));
 
     kill(process.pid(), SIGTERM);
     process.wait(5);
-    EXPECT_TRUE(runningMark(zoom)->isVisible()) << "the mark follows the last snapshot";
+    EXPECT_TRUE(list->showsRunning(zoom)) << "the mark follows the last snapshot";
     f.page->refreshButton()->click();
     ASSERT_TRUE(f.settle());
-    zoom = f.page->row(f.installed("Zoom").path);
-    EXPECT_FALSE(runningMark(zoom)->isVisible());
-    EXPECT_TRUE(inspectButton(zoom)->isEnabled());
+    EXPECT_FALSE(list->showsRunning(zoom));
+    EXPECT_TRUE(list->buttonEnabled(zoom, inspectButton));
 }
 
 // A refused inspection (busy, or the application found running) publishes no plan; the page
@@ -207,7 +204,7 @@ TEST_F(MaintenancePageTest, RefusedInspectionNeverOpensAnotherApplicationsPlan)
     const InstalledApp vlc = f.installed("VLC");
     const InstalledApp player = f.installed("Spotify");
 
-    inspectButton(f.page->row(vlc.path))->click();
+    ASSERT_TRUE(clickRowButton(f.page->list(), vlc.path, inspectButton));
     QTRY_VERIFY(f.page->cacheSheet() && f.page->cacheSheet()->isVisible());
     f.page->cacheSheet()->closeButton()->click();
     QTRY_VERIFY(!f.page->cacheSheet());
@@ -216,9 +213,8 @@ TEST_F(MaintenancePageTest, RefusedInspectionNeverOpensAnotherApplicationsPlan)
     // Started after the listing's snapshot: the row is enabled, the model's own check refuses.
     ChildProcess process(spotify + "/Contents/MacOS/Run", {"quits", f.homeFolder});
     ASSERT_TRUE(waitForFile(f.homeFolder + "/ready-" + std::to_string(process.pid()), 10));
-    QPushButton* inspect = inspectButton(f.page->row(player.path));
-    ASSERT_TRUE(inspect->isEnabled());
-    inspect->click();
+    ASSERT_TRUE(f.page->list()->buttonEnabled(f.page->list()->rowOf(player.path), inspectButton));
+    ASSERT_TRUE(clickRowButton(f.page->list(), player.path, inspectButton));
     EXPECT_EQ(f.model->message(), "请先保存工作并退出此应用，再扫描缓存。");
     // Busy: a listing runs while the inspection is asked for.
     f.model->refreshInstalledApps();
@@ -267,33 +263,51 @@ TEST_F(MaintenancePageTest, MountingInTheMainWindowListsOnce)
     installPageFactory({});
 }
 
-TEST_F(MaintenancePageTest, TypingInTheSearchKeepsTheRowsItHas)
+// A refresh and a search replace the rows in the list's model, not widgets: the current
+// application, its chosen button and the row at the top of the view stay while still listed.
+TEST_F(MaintenancePageTest, RefreshAndSearchKeepTheCurrentRowAndTheRowsInView)
 {
     MaintenanceFixture f;
-    for (int i = 0; i < 200; ++i) f.bundle("App" + std::to_string(i), "com.example.app" + std::to_string(i));
+    for (int i = 10; i < 70; ++i) f.bundle("App" + std::to_string(i), "com.example.app" + std::to_string(i));
     f.start();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return f.model->installedApps().size() == 200; }, 60000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.model->installedApps().size() == 60; }, 30000));
     ASSERT_TRUE(f.settle());
-    QCoreApplication::processEvents();
-
-    // Keystrokes only show and hide rows: rebuilding every row per keystroke froze the page
-    // for seconds with a thousand applications. The same row widgets stay throughout.
-    QPointer<QWidget> first = f.page->row(f.installed("App0").path);
-    QPointer<QWidget> last = f.page->row(f.installed("App199").path);
-    ASSERT_TRUE(first && last);
-    for (char key : std::string("App")) QTest::keyClick(f.page->searchField(), key);
-    EXPECT_EQ(f.page->shownApps().size(), 200u);
-    for (int i = 0; i < 3; ++i) QTest::keyClick(f.page->searchField(), Qt::Key_Backspace);
-    f.page->searchField()->setText("app199");
-    EXPECT_EQ(names(f.page->shownApps()), std::vector<std::string>{"App199"});
-    EXPECT_EQ(f.page->row(f.installed("App1").path), nullptr) << "a row that does not match is not listed";
-    QWidget* shown = f.page->row(f.installed("App199").path);
-    EXPECT_EQ(shown, last.data()) << "the row was rebuilt";
-    ASSERT_NE(shown, nullptr);
-    EXPECT_TRUE(shown->isVisible());
-    EXPECT_TRUE(uninstallButton(shown)->isEnabled());
-    f.page->searchField()->clear();
-    EXPECT_EQ(f.page->row(f.installed("App0").path), first.data()) << "the row was rebuilt";
+    ApplicationList* list = f.page->list();
+    const std::string current = f.installed("App40").path;
+    list->setPlace({current, uninstallButton});
+    list->verticalScrollBar()->setValue(list->verticalScrollBar()->maximum() / 2 + 7);
+    auto top = [&] {
+        QModelIndex index = list->indexAt(QPoint(0, 0));
+        return std::make_pair(list->apps()[size_t(index.row())].path, list->visualRect(index).top());
+    };
+    const auto inView = top();
+    QSignalSpy resets(list->model(), &QAbstractItemModel::modelReset);
+    struct Step {
+        const char* what;
+        std::function<void()> act;
+        int resets;
+        bool keepsTop;
+    };
+    const std::vector<Step> steps = {
+        {"refresh of the same bundles", [&] { f.page->refreshButton()->click(); }, 0, true},
+        {"refresh with a bundle added above", [&] {
+             f.bundle("App0", "com.example.app0");
+             f.page->refreshButton()->click();
+         }, 1, true},
+        {"a search that still lists it", [&] { f.page->searchField()->setText("p4"); }, 2, false},
+        {"the search cleared", [&] { f.page->searchField()->clear(); }, 3, false},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        step.act();
+        ASSERT_TRUE(f.settle());
+        EXPECT_EQ(resets.count(), step.resets);
+        EXPECT_EQ(list->place().current, current);
+        EXPECT_EQ(list->place().button, uninstallButton);
+        if (step.keepsTop) {
+            EXPECT_EQ(top(), inView);
+        }
+    }
 }
 
 // A bundle without artwork shows the generic application symbol in the accent colour, in
@@ -309,15 +323,14 @@ TEST_F(MaintenancePageTest, BundleWithoutIconShowsTheAccentSymbol)
             f.bundle("Plain", "org.example.plain");
             f.start();
             ASSERT_TRUE(f.settle());
-            ASSERT_TRUE(waitFor([&] { return f.page->row(f.installed("Plain").path) != nullptr; }));
-            auto* icon = f.page->row(f.installed("Plain").path)->findChild<ApplicationIconView*>();
-            ASSERT_TRUE(icon);
-            ASSERT_TRUE(waitFor([&] { return icon->hasLoadedIcon(); }, 5000));
+            ApplicationList* list = f.page->list();
+            ASSERT_TRUE(waitFor([&] { return list->rowOf(f.installed("Plain").path) == 0 && list->iconLoaded(0); }, 5000));
             saveShot(f.page, std::string("iconless-row-") + language + "-" + appearance);
 
-            QImage drawn(icon->size(), QImage::Format_ARGB32_Premultiplied);
+            const QRect icon = list->iconRect(0);
+            QImage drawn(icon.size(), QImage::Format_ARGB32_Premultiplied);
             drawn.fill(Qt::transparent);
-            icon->render(&drawn, QPoint(), QRegion(), QWidget::DrawChildren);
+            list->viewport()->render(&drawn, QPoint(), QRegion(icon), QWidget::DrawChildren);
             drawn = drawn.convertToFormat(QImage::Format_ARGB32);
             const QColor accent = Palette::accent();
             int opaque = 0, offAccent = 0, clear = 0;
@@ -347,9 +360,9 @@ TEST_F(MaintenancePageTest, BundleWithoutIconShowsTheAccentSymbol)
     }
 }
 
-// Tab goes from the search field through the rows in the list's order to the rules, and stops
-// on nothing that shows no focus: also after a refresh or a language switch made the rows again.
-TEST_F(MaintenancePageTest, TabGoesFromTheSearchThroughTheRowsToTheRules)
+// Tab goes from the search field to the list, one stop however many rows, and on to the rules:
+// also after a refresh or a language switch.
+TEST_F(MaintenancePageTest, TabGoesFromTheSearchThroughTheListToTheRules)
 {
     installPageFactory(tessynPages());
     ShellHarness shell;
@@ -365,15 +378,78 @@ TEST_F(MaintenancePageTest, TabGoesFromTheSearchThroughTheRowsToTheRules)
         if (step == 2) setSetting(AppSettings::languageKey, QStringLiteral("zh-Hans"));
         ASSERT_TRUE(QTest::qWaitFor([&] { return pageOf(window) && (step < 2 || pageOf(window) != before) && !shell.model().maintenanceBusy(); }));
         MaintenancePage* page = pageOf(window);
-        QWidget* editor = page->row(shell.model().installedApps()[0].path);
-        QWidget* vlc = page->row(shell.model().installedApps()[1].path);
-        ASSERT_TRUE(editor && vlc);
         std::vector<QWidget*> stops = tabRound(page->searchField(), 30);
-        EXPECT_EQ(std::count_if(stops.begin(), stops.end(), [](QWidget* stop) { return qobject_cast<QAbstractScrollArea*>(stop); }), 0);
-        stops.resize(std::min<size_t>(stops.size(), 4));
-        EXPECT_EQ(stops, (std::vector<QWidget*>{uninstallButton(editor), inspectButton(vlc), uninstallButton(vlc), page->rules()->toggle()}));
+        stops.resize(std::min<size_t>(stops.size(), 2));
+        EXPECT_EQ(stops, (std::vector<QWidget*>{page->list(), page->rules()->toggle()}));
     }
     installPageFactory({});
+}
+
+// From the keyboard the arrows choose the row and, left and right, its button; Space, Return and
+// Enter press the chosen one. A row without a cache rule offers only its uninstall button, and
+// while the model is busy nothing is pressed.
+TEST_F(MaintenancePageTest, KeysChooseAndPressTheButtonsOfTheCurrentRow)
+{
+    MaintenanceFixture f;
+    f.bundle("Editor", "org.example.editor");
+    f.bundle("VLC", "org.videolan.vlc");
+    f.start();
+    ASSERT_TRUE(f.settle());
+    ApplicationList* list = f.page->list();
+    QObject::disconnect(list, nullptr, f.page, nullptr);  // the presses are recorded, no sheet opens
+    std::vector<std::pair<std::string, ApplicationList::RowButton>> pressed;
+    QObject::connect(list, &ApplicationList::inspectRequested, [&](const InstalledApp& app) { pressed.push_back({app.name, inspectButton}); });
+    QObject::connect(list, &ApplicationList::uninstallRequested, [&](const InstalledApp& app) { pressed.push_back({app.name, uninstallButton}); });
+    ASSERT_TRUE(focusByKeyboard(list));
+    struct Case {
+        std::vector<Qt::Key> keys;
+        std::optional<std::pair<std::string, ApplicationList::RowButton>> expected;
+    };
+    const std::vector<Case> cases = {
+        {{Qt::Key_Left, Qt::Key_Space}, {{"Editor", uninstallButton}}},  // Tab reached the first row
+        {{Qt::Key_Down, Qt::Key_Left, Qt::Key_Return}, {{"VLC", inspectButton}}},
+        {{Qt::Key_Right, Qt::Key_Enter}, {{"VLC", uninstallButton}}},
+        {{Qt::Key_Left, Qt::Key_Up, Qt::Key_Space}, {{"Editor", uninstallButton}}},
+        {{Qt::Key_Down, Qt::Key_F5, Qt::Key_Space}, std::nullopt},  // F5: a listing runs meanwhile
+    };
+    for (size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(i);
+        pressed.clear();
+        for (Qt::Key key : cases[i].keys)
+            if (key == Qt::Key_F5) f.model->refreshInstalledApps();
+            else QTest::keyClick(list, key);
+        EXPECT_EQ(pressed.size(), cases[i].expected ? 1u : 0u);
+        if (cases[i].expected && !pressed.empty()) {
+            EXPECT_EQ(pressed[0], *cases[i].expected);
+        }
+    }
+    ASSERT_TRUE(f.settle());
+}
+
+// While the list has the keyboard focus its current row is framed in the accent colour.
+TEST_F(MaintenancePageTest, TheCurrentRowIsFramedWhileTheListHasTheFocus)
+{
+    MaintenanceFixture f;
+    f.bundle("VLC", "org.videolan.vlc");
+    f.start();
+    ASSERT_TRUE(f.settle());
+    ApplicationList* list = f.page->list();
+    auto framed = [&] {
+        QImage row = list->viewport()->grab(list->visualRect(list->model()->index(0, 0))).toImage();
+        const QColor accent = Palette::accent();
+        int near = 0;
+        for (int y = 0; y < row.height(); ++y)
+            for (int x = 1; x < 6; ++x) {
+                const QColor c = row.pixelColor(x, y);
+                near += std::abs(c.red() - accent.red()) + std::abs(c.green() - accent.green()) + std::abs(c.blue() - accent.blue()) < 60;
+            }
+        return near > row.height() / 2;
+    };
+    ASSERT_TRUE(focusByKeyboard(list));
+    EXPECT_TRUE(framed());
+    f.page->searchField()->setFocus();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !list->hasFocus(); }));
+    EXPECT_FALSE(framed());
 }
 
 // A review sheet opened from the keyboard starts with the focus on a control that shows it, and
@@ -390,7 +466,7 @@ TEST_F(MaintenancePageTest, AReviewSheetFromTheKeyboardStopsOnlyWhereTheFocusSho
     ASSERT_TRUE(f.settle());
     struct Case {
         const char* app;
-        QPushButton* (*button)(QWidget* row);
+        ApplicationList::RowButton button;
         std::function<ReviewSheet*()> sheet;
         std::function<QWidget*()> list;
     };
@@ -400,9 +476,9 @@ TEST_F(MaintenancePageTest, AReviewSheetFromTheKeyboardStopsOnlyWhereTheFocusSho
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.app);
-        QPushButton* button = c.button(f.page->row(f.installed(c.app).path));
-        ASSERT_TRUE(focusByKeyboard(button));
-        QTest::keyClick(button, Qt::Key_Space);
+        ASSERT_TRUE(focusByKeyboard(f.page->list()));
+        f.page->list()->setPlace({f.installed(c.app).path, c.button});
+        QTest::keyClick(f.page->list(), Qt::Key_Space);
         ASSERT_TRUE(QTest::qWaitFor([&] { return c.sheet() && c.sheet()->isVisible() && f.settle(); }));
         QWidget* list = c.list();
         ASSERT_TRUE(QTest::qWaitFor([&] {

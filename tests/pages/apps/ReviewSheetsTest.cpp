@@ -276,7 +276,7 @@ TEST_F(ReviewSheetsTest, UninstallRetryModeThenRetryAndRestore)
         const InstalledApp editor = f.installed("Editor");
         saveShot(f.page, std::string("list-") + language);
 
-        f.page->row(editor.path)->findChild<QPushButton*>(QStringLiteral("uninstall"))->click();
+        ASSERT_TRUE(clickRowButton(f.page->list(), editor.path, ApplicationList::uninstallButton));
         ASSERT_TRUE(f.page->uninstallSheet());
         UninstallReviewView* sheet = f.page->uninstallSheet();
         EXPECT_TRUE(sheet->loading());
@@ -306,7 +306,7 @@ TEST_F(ReviewSheetsTest, UninstallRetryModeThenRetryAndRestore)
         EXPECT_TRUE(sheet->explanation()->text().startsWith(
             L(QStringLiteral("应用包已移入废纸篓；以下关联项尚待处理。关联项仅按 bundle ID 精确路径匹配，不能证明独占归属；"
                              "默认保留。支持数据可能包含文稿、数据库与登录状态，请先备份。"))));
-        EXPECT_FALSE(f.page->row(editor.path)) << "the moved application leaves the list";
+        EXPECT_EQ(f.page->list()->rowOf(editor.path), -1) << "the moved application leaves the list";
         saveShot(sheet, std::string("uninstall-retry-") + language);
 
         // Fixed: a re-check signs the folder again (without the application in the list); retry.
@@ -488,10 +488,13 @@ TEST_F(ReviewSheetsTest, OddNamesShowOnOneLineInEveryMaintenanceText)
     for (size_t i = 0; i < pieces.size(); ++i) {
         SCOPED_TRACE(pieces[i].what);
         const InstalledApp app = f.installed(names[i]);
-        QWidget* row = f.page->row(app.path);
-        ASSERT_TRUE(row);
-        // Name and path, each as text and tooltip.
-        expectOneLine(shownTexts(row), marker, 4);
+        const QModelIndex row = f.page->list()->model()->index(f.page->list()->rowOf(app.path), 0);
+        ASSERT_TRUE(row.isValid());
+        // Name and path as drawn (each also its tooltip) and as read out.
+        QStringList texts;
+        for (int role : {Qt::DisplayRole, Qt::EditRole, Qt::AccessibleTextRole, Qt::AccessibleDescriptionRole})
+            texts << row.data(role).toString();
+        expectOneLine(texts, marker, 4);
 
         f.page->uninstall(app);
         UninstallReviewView* sheet = f.page->uninstallSheet();
