@@ -5,6 +5,7 @@
 #include "shell/DisplayText.h"
 #include "shell/LocalizedText.h"
 #include "shell/controls/ActionConfirmation.h"
+#include "shell/controls/PathLineDelegate.h"
 #include "shell/style/Palette.h"
 #include "shell/style/Typography.h"
 
@@ -12,13 +13,11 @@
 #include <QApplication>
 #include <QHelpEvent>
 #include <QKeyEvent>
-#include <QLineEdit>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPointer>
 #include <QScrollBar>
 #include <QStyleOptionButton>
-#include <QStyledItemDelegate>
 #include <QToolTip>
 
 #include <algorithm>
@@ -129,7 +128,7 @@ private:
     void changed(int row) { emit dataChanged(index(row), index(row)); }
 };
 
-class ApplicationRowDelegate : public QStyledItemDelegate {
+class ApplicationRowDelegate : public PathLineDelegate {
 public:
     struct RowLayout {
         QRect tile, icon, name, path, bundleID, running;
@@ -137,9 +136,10 @@ public:
     };
 
     explicit ApplicationRowDelegate(ApplicationList* list)
-        : QStyledItemDelegate(list), list_(list), nameFont_(Typography::system(14, QFont::DemiBold)),
-          captionFont_(Typography::caption()), caption2Font_(Typography::caption2()), name_(nameFont_),
-          caption_(captionFont_), caption2_(caption2Font_), running_(L(QStringLiteral("运行中")))
+        : PathLineDelegate(Typography::caption(), QStringLiteral("app-path-field"), list), list_(list),
+          nameFont_(Typography::system(14, QFont::DemiBold)), captionFont_(Typography::caption()),
+          caption2Font_(Typography::caption2()), name_(nameFont_), caption_(captionFont_), caption2_(caption2Font_),
+          running_(L(QStringLiteral("运行中")))
     {
         const QString titles[] = {L(QStringLiteral("检查缓存")), L(QStringLiteral("卸载…"))};
         for (int b : {0, 1}) {
@@ -211,7 +211,8 @@ public:
 
         painter->setPen(Palette::ink());
         painter->setFont(nameFont_);
-        painter->drawText(parts.name, Qt::AlignLeft | Qt::AlignVCenter, name_.elidedText(row->name, Qt::ElideRight, parts.name.width()));
+        painter->drawText(parts.name, Qt::AlignLeft | Qt::AlignVCenter,
+                          name_.elidedText(row->name, Qt::ElideRight, parts.name.width()));
         painter->setPen(Palette::muted());
         painter->setFont(captionFont_);
         painter->drawText(parts.path, Qt::AlignLeft | Qt::AlignVCenter,
@@ -237,7 +238,7 @@ public:
                    const QModelIndex& index) override
     {
         const ApplicationListModel::Row* row = list_->model_->row(index.row());
-        if (event->type() != QEvent::ToolTip || !row) return QStyledItemDelegate::helpEvent(event, view, option, index);
+        if (event->type() != QEvent::ToolTip || !row) return PathLineDelegate::helpEvent(event, view, option, index);
         RowLayout parts = layout(option.rect, *row);
         // Each line of user data has its whole text as its tooltip; it may be shortened.
         for (auto [area, text] : {std::pair{parts.name, row->name}, {parts.path, row->path}, {parts.bundleID, row->bundleID}})
@@ -249,32 +250,11 @@ public:
         return true;
     }
 
-    // A read-only field over the path line, to select and copy it.
-    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex&) const override
+protected:
+    QRect pathLine(const QRect& rect, const QModelIndex& index) const override
     {
-        auto* field = new QLineEdit(parent);
-        field->setObjectName(QStringLiteral("app-path-field"));
-        field->setReadOnly(true);
-        field->setFont(captionFont_);
-        return field;
-    }
-
-    void setEditorData(QWidget* editor, const QModelIndex& index) const override
-    {
-        auto* field = static_cast<QLineEdit*>(editor);
-        field->setText(index.data(Qt::EditRole).toString());
-        field->selectAll();
-    }
-
-    void setModelData(QWidget*, QAbstractItemModel*, const QModelIndex&) const override {}
-
-    void updateEditorGeometry(QWidget* editor, const QStyleOptionViewItem& option, const QModelIndex& index) const override
-    {
-        if (const ApplicationListModel::Row* row = list_->model_->row(index.row())) {
-            QRect line = layout(option.rect, *row).path;
-            int height = std::max(line.height() + 6, editor->sizeHint().height());
-            editor->setGeometry(line.left() - 3, line.center().y() - height / 2, line.width() + 6, height);
-        }
+        const ApplicationListModel::Row* row = list_->model_->row(index.row());
+        return row ? layout(rect, *row).path : QRect();
     }
 
 private:

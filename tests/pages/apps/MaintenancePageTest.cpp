@@ -111,6 +111,15 @@ TEST_F(MaintenancePageTest, ListsFixtureBundlesWithStatesCountAndRows)
         EXPECT_FALSE(list->showsRunning(row));
         EXPECT_EQ(list->iconRect(row).size(), QSize(38, 38));
     }
+    // A double click opens the path line as a read-only field, to select and copy the path.
+    const QRect editor = list->visualRect(list->model()->index(list->rowOf(f.installed("Editor").path), 0));
+    const QPoint onPath = editor.topLeft() + QPoint(120, editor.height() / 2);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, onPath);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, onPath);
+    auto* field = list->findChild<QLineEdit*>(QStringLiteral("app-path-field"));
+    ASSERT_NE(field, nullptr);
+    EXPECT_TRUE(field->isReadOnly());
+    EXPECT_EQ(field->selectedText().toStdString(), f.installed("Editor").path);
     EXPECT_FALSE(f.page->rules()->expanded()) << "the rules start collapsed";
     EXPECT_TRUE(f.page->rules()->content()->isHidden());
     f.page->rules()->toggle()->click();
