@@ -4,6 +4,7 @@
 #include "BundleFixture.h"
 #include "../shell/MainWindowTestSupport.h"
 #include "pages/apps/CacheReviewView.h"
+#include "shell/controls/CheckableRowList.h"
 #include "pages/files/DuplicateGroupView.h"
 #include "pages/files/DuplicatesSection.h"
 #include "pages/files/FilesPage.h"
@@ -213,7 +214,7 @@ TEST_F(CarriedPagesTest, WhatASheetAwaitsReachesTheSheetBuiltInItsPlace)
     ASSERT_TRUE(w.model().maintenanceScanning());
     switchLanguage();
     QTRY_VERIFY(w.page()->cacheSheet() && w.page()->cacheSheet()->isVisible());
-    w.page()->cacheSheet()->check(0)->click();
+    clickRow(w.page()->cacheSheet()->rows(), 0);
     w.page()->cacheSheet()->cleanButton()->click();
     QTRY_VERIFY(shownQuestion(w.page()->cacheSheet()));
     switchLanguage();
