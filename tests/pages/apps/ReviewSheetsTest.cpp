@@ -105,6 +105,7 @@ TEST_F(ReviewSheetsTest, CacheSheetPagesSelectsAndCleans)
         EXPECT_EQ(sheet->loadMoreButton()->text(), L(QStringLiteral("加载更多（当前 200 项）")));
         EXPECT_FALSE(sheet->cleanButton()->isEnabled()) << "nothing is chosen for the user";
 
+        QSignalSpy resets(sheet->rows()->model(), &QAbstractItemModel::modelReset);
         sheet->selectShownButton()->click();
         EXPECT_EQ(f.model->cacheSelection().size(), 200u);
         EXPECT_TRUE(sheet->rows()->isTicked(199));
@@ -116,6 +117,7 @@ TEST_F(ReviewSheetsTest, CacheSheetPagesSelectsAndCleans)
         sheet->loadMoreButton()->click();
         EXPECT_EQ(sheet->listedRows(), 450);
         EXPECT_FALSE(sheet->loadMoreButton()->isVisible());
+        EXPECT_EQ(resets.count(), 0) << "more rows leave the listed ones as they are";
         EXPECT_EQ(sheet->list()->maximumHeight(), 78 * 450);
         sheet->clearButton()->click();
         EXPECT_TRUE(f.model->cacheSelection().empty());
