@@ -4,6 +4,7 @@
 #include "BundleFixture.h"
 #include "../shell/MainWindowTestSupport.h"
 #include "pages/apps/CacheReviewView.h"
+#include "shell/controls/CheckableRowList.h"
 #include "pages/files/DuplicateGroupView.h"
 #include "pages/files/DuplicatesSection.h"
 #include "pages/files/FilesPage.h"
@@ -157,7 +158,8 @@ TEST_F(CarriedPagesTest, ACacheCleanKeepsItsSheetProgressAndStopAcrossLanguageSw
         seen.push_back(QStringList{sheet->findChild<StyledLabel*>(QStringLiteral("cache-title"))->text(),
                                    sheet->progressText()->isVisible() ? sheet->progressText()->text() : QString(),
                                    sheet->stopButton()->isVisible() ? sheet->stopButton()->text() : QString(),
-                                   QString::number(sheet->isVisible() && sheet != before && !sheet->closeButton()->isEnabled())}
+                                   QString::number(sheet->isVisible() && sheet != before && !sheet->closeButton()->isEnabled() &&
+                                                   !sheet->rows()->rowsEnabled() && sheet->rows()->isTicked(29))}
                            .join(QStringLiteral(" | ")).toStdString());
         if (done == 2) sheet->stopButton()->click();
     });
@@ -213,7 +215,7 @@ TEST_F(CarriedPagesTest, WhatASheetAwaitsReachesTheSheetBuiltInItsPlace)
     ASSERT_TRUE(w.model().maintenanceScanning());
     switchLanguage();
     QTRY_VERIFY(w.page()->cacheSheet() && w.page()->cacheSheet()->isVisible());
-    w.page()->cacheSheet()->check(0)->click();
+    clickRow(w.page()->cacheSheet()->rows(), 0);
     w.page()->cacheSheet()->cleanButton()->click();
     QTRY_VERIFY(shownQuestion(w.page()->cacheSheet()));
     switchLanguage();
@@ -373,6 +375,30 @@ std::vector<PageCase> pageCases()
                  EXPECT_EQ(sheet->items().size(), 3u);
                  EXPECT_EQ(sheet->selection(), ticked);
                  for (const RelatedItem& item : sheet->items()) EXPECT_EQ(sheet->checkbox(item.path)->selected(), ticked.count(item.path) > 0);
+             };
+         }},
+        {"apps: the cache sheet's rows, position, current row and ticks", Pages::maintenance,
+         [](ShellHarness& shell) {
+             makeAppBundle(shell.home.path("Applications"), "VLC", "org.videolan.vlc");
+             for (int i = 0; i < 450; ++i)
+                 setAge(writeFile(shell.home.root() + "/Library/Caches/org.videolan.vlc/c" + std::to_string(1000 + i), "c"), 864000);
+         },
+         [](ShellHarness& shell, QWidget* shown) -> std::function<void(QWidget*)> {
+             auto* page = qobject_cast<MaintenancePage*>(shown);
+             EXPECT_TRUE(QTest::qWaitFor([&] { return shell.model().installedApps().size() == 1 && !shell.model().maintenanceBusy(); }));
+             page->inspect(installed(shell.model(), "VLC"));
+             EXPECT_TRUE(QTest::qWaitFor([&] { return page->cacheSheet() && page->cacheSheet()->isVisible(); }));
+             CacheReviewView* sheet = page->cacheSheet();
+             sheet->loadMoreButton()->click();
+             clickRow(sheet->rows(), 300);
+             int scrolled = scrollHalfway(sheet->rows());
+             return [scrolled](QWidget* rebuilt) {
+                 CacheReviewView* sheet = qobject_cast<MaintenancePage*>(rebuilt)->cacheSheet();
+                 ASSERT_TRUE(sheet && sheet->isVisible());
+                 EXPECT_EQ(sheet->listedRows(), 400);
+                 EXPECT_EQ(sheet->rows()->currentIndex().row(), 300);
+                 EXPECT_TRUE(sheet->rows()->isTicked(300));
+                 EXPECT_EQ(position(sheet->rows()), scrolled);
              };
          }},
         {"settings: page position, clearing question", Pages::settings, [](ShellHarness&) {},

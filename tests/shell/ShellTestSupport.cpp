@@ -8,10 +8,12 @@
 #include "update/UpdateHooks.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QLabel>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTest>
 #include <cstdlib>
 
 namespace {
@@ -94,4 +96,11 @@ void expectOneLine(const QStringList& shown, const QString& marker, int least)
         EXPECT_TRUE(text.contains(QChar::ReplacementCharacter)) << text.toStdString();
     }
     EXPECT_GE(named, least) << "texts naming " << marker.toStdString();
+}
+
+void clickRow(QAbstractItemView* view, int row)
+{
+    const QModelIndex index = view->model()->index(row, 0);
+    view->scrollTo(index);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(index).center());
 }

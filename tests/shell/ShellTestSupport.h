@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+class QAbstractItemView;
+
 // The one QApplication of the interface tests, made on first use: offscreen unless a platform
 // is chosen, with the stored settings in a temporary folder and the application style and
 // appearance, the update and the audit installed as the program does.
@@ -41,3 +43,6 @@ QStringList shownTexts(const QWidget* root);
 // Every text in `shown` naming something marked `marker` reads as one line with the odd part
 // shown as U+FFFD; at least `least` of them are shown.
 void expectOneLine(const QStringList& shown, const QString& marker, int least);
+
+// Clicks the middle of a row of the view, scrolled into sight first.
+void clickRow(QAbstractItemView* view, int row);

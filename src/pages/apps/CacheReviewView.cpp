@@ -2,6 +2,7 @@
 
 #include "engine/ByteFormat.h"
 #include "model/AppModel.h"
+#include "shell/controls/CheckableRowList.h"
 #include "shell/controls/DisclosureGroup.h"
 #include "shell/controls/RoundedPanel.h"
 #include "shell/controls/SheetWidgets.h"
@@ -11,11 +12,11 @@
 #include "shell/controls/NativeActionButton.h"
 #include "shell/controls/StyledLabel.h"
 
-#include <QCheckBox>
 #include <QHBoxLayout>
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -38,10 +39,40 @@ CacheReviewView::CacheReviewView(AppModel& model, QWidget* parent) : ReviewSheet
     summary_->setObjectName(QStringLiteral("cache-summary"));
     plan->addWidget(summary_);
 
-    list_ = scrollingPanel(12, rows_);
+    list_ = new RoundedPanel(12, true);
     list_->setObjectName(QStringLiteral("cache-files"));
-    rows_->setContentsMargins(10, 6, 10, 6);
-    rows_->setSpacing(8);
+    auto* panel = new QVBoxLayout(list_);
+    panel->setContentsMargins(1, 4, 1, 4);
+    // Row i lists the plan's file i. The path is taken from the plan, never from a text: a name
+    // whose bytes are not UTF-8 does not come back from text unchanged.
+    auto file = [this](int row) -> const FileEntry* {
+        const auto& plan = model_.cachePlan();
+        return plan && row >= 0 && static_cast<size_t>(row) < plan->files.size() ? &plan->files[static_cast<size_t>(row)]
+                                                                                : nullptr;
+    };
+    rows_ = new CheckableRowList(
+        {{Typography::body()}, {Typography::caption()}, {Typography::caption2(), true}},
+        [file](int row) {
+            const FileEntry* entry = file(row);
+            if (!entry) return QStringList();
+            return QStringList{displayLine(entry->name()) + QStringLiteral(" · ") + L(textFromBytes(formatFileSize(entry->size))),
+                               displayLine(entry->path), L(numericDateTime(entry->modified))};
+        },
+        [this, file](int row) {
+            const FileEntry* entry = file(row);
+            return entry && model_.cacheSelection().count(entry->path) > 0;
+        });
+    rows_->setObjectName(QStringLiteral("cache-rows"));
+    rows_->setAccessibleName(L(QStringLiteral("文件")));
+    connect(rows_, &CheckableRowList::toggled, this, [this, file](int row, bool on) {
+        const FileEntry* entry = file(row);
+        if (!entry) return;
+        AppModel::PathSet chosen = model_.cacheSelection();
+        if (on) chosen.insert(entry->path);
+        else chosen.erase(entry->path);
+        model_.setCacheSelection(std::move(chosen));
+    });
+    panel->addWidget(rows_);
     plan->addWidget(list_, 1);
 
     loadMore_ = new QPushButton();
@@ -71,7 +102,7 @@ CacheReviewView::CacheReviewView(AppModel& model, QWidget* parent) : ReviewSheet
     connect(&model_, &AppModel::cachePlanChanged, this, &CacheReviewView::rebuildPlan);
     connect(&model_, &AppModel::cacheAppChanged, this, &CacheReviewView::refreshTitle);
     connect(&model_, &AppModel::cacheSelectionChanged, this, [this] {
-        refreshChecks();
+        rows_->refreshTicks();
         refreshSummary();
         refreshStates();
     });
@@ -118,50 +149,17 @@ QWidget* CacheReviewView::buildButtons()
 // ---------------------------------------------------------------------------------------------
 // Redrawing
 
+int CacheReviewView::listedRows() const { return rows_->rowCount(); }
+
 void CacheReviewView::rebuildPlan()
 {
     refreshTitle();
     const auto& plan = model_.cachePlan();
     planArea_->setVisible(plan.has_value());
-
-    for (QCheckBox* check : checks_) delete check->parentWidget();
-    checks_.clear();
+    rows_->resetRows(0);
     if (plan) {
         root_->setText(displayLine(plan->root));
-        const int files = static_cast<int>(plan->files.size());
-        const int listed = std::min(limit_, files);
-        for (int i = 0; i < listed; ++i) {
-            const FileEntry& file = plan->files[static_cast<size_t>(i)];
-            auto* row = new QWidget();
-            auto* line = new QHBoxLayout(row);
-            line->setContentsMargins(0, 0, 0, 0);
-            auto* check = new QCheckBox();
-            check->setObjectName(textFromBytes(file.path));
-            connect(check, &QCheckBox::clicked, this, [this, path = file.path](bool on) {
-                AppModel::PathSet chosen = model_.cacheSelection();
-                if (on) chosen.insert(path);
-                else chosen.erase(path);
-                model_.setCacheSelection(std::move(chosen));
-            });
-            line->addWidget(check, 0, Qt::AlignTop);
-            auto* texts = new QVBoxLayout();
-            texts->setSpacing(2);
-            auto* name = SheetWidgets::text(Typography::body());
-            name->setText(displayLine(file.name()) + QStringLiteral(" · ") + L(textFromBytes(formatFileSize(file.size))));
-            texts->addWidget(name);
-            auto* path = SheetWidgets::text(Typography::caption());
-            path->setText(displayLine(file.path));
-            texts->addWidget(path);
-            auto* date = SheetWidgets::text(Typography::caption2(), StyledLabel::Tone::muted);
-            date->setText(L(numericDateTime(file.modified)));
-            texts->addWidget(date);
-            line->addLayout(texts, 1);
-            rows_->insertWidget(i, row);
-            checks_.push_back(check);
-        }
-        list_->setMaximumHeight(listHeightLimit(limit_, files));
-        loadMore_->setText(plainTitle(L(QStringLiteral("加载更多（当前 ") + QString::number(limit_) + QStringLiteral(" 项）"))));
-        loadMore_->setVisible(limit_ < files);
+        showRows();
 
         delete notes_;
         QStringList warnings;
@@ -170,13 +168,25 @@ void CacheReviewView::rebuildPlan()
             L(QStringLiteral("扫描说明：跳过 ") + QString::number(plan->report.skipped) + QStringLiteral(" 项")),
             L(warnings.join(QLatin1Char('\n'))), Typography::caption());
         notesSlot_->addWidget(notes_);
+        // Made after the buttons, but reached from the keyboard where it stands.
+        QWidget::setTabOrder(loadMore_, notes_->toggle());
         // Shown now, not on the next pass of the event loop: the rows must not jump meanwhile.
         notes_->show();
     }
-    refreshChecks();
     refreshSummary();
     refreshMessage();
     refreshStates();
+}
+
+void CacheReviewView::showRows()
+{
+    const auto& plan = model_.cachePlan();
+    if (!plan) return;
+    const int files = static_cast<int>(plan->files.size());
+    rows_->setRowCount(std::min(limit_, files));
+    list_->setMaximumHeight(listHeightLimit(limit_, files));
+    loadMore_->setText(plainTitle(L(QStringLiteral("加载更多（当前 ") + QString::number(limit_) + QStringLiteral(" 项）"))));
+    loadMore_->setVisible(limit_ < files);
 }
 
 void CacheReviewView::refreshTitle()
@@ -185,16 +195,6 @@ void CacheReviewView::refreshTitle()
     const QString name = app ? displayLine(app->name) : QStringLiteral("应用");
     title_->setText(L(SheetWidgets::titleName(name, title_->font(), kWidth - 2 * kMargin) + QStringLiteral(" · 缓存候选")));
     title_->setToolTip(app ? name : QString());
-}
-
-void CacheReviewView::refreshChecks()
-{
-    // Row i lists the plan's file i. The path is taken from the plan, not from the check's
-    // name: a name whose bytes are not UTF-8 does not come back from text unchanged.
-    const auto& plan = model_.cachePlan();
-    const AppModel::PathSet& chosen = model_.cacheSelection();
-    for (size_t i = 0; i < checks_.size(); ++i)
-        checks_[i]->setChecked(plan && i < plan->files.size() && chosen.count(plan->files[i].path) > 0);
 }
 
 void CacheReviewView::refreshSummary()
@@ -215,7 +215,7 @@ void CacheReviewView::refreshSummary()
 void CacheReviewView::refreshStates()
 {
     const bool processing = model_.processing();
-    for (QCheckBox* check : checks_) check->setEnabled(!processing);
+    rows_->setRowsEnabled(!processing);
     loadMore_->setEnabled(!processing);
     selectShown_->setEnabled(!processing);
     clear_->setEnabled(!processing);
@@ -243,7 +243,7 @@ void CacheReviewView::refreshMessage()
 void CacheReviewView::loadMore()
 {
     limit_ += kPageRows;
-    rebuildPlan();
+    showRows();
 }
 
 void CacheReviewView::selectShown()
@@ -281,7 +281,7 @@ void CacheReviewView::confirmAndClean()
 
 std::any CacheReviewView::handOver()
 {
-    Carried carried{limit_, notes_ && notes_->expanded(), listPosition(list_->findChild<QScrollArea*>()),
+    Carried carried{limit_, notes_ && notes_->expanded(), listPosition(rows_), rows_->currentIndex().row(),
                     confirmation_ != nullptr};
     dropWindow(confirmation_);
     return carried;
@@ -293,9 +293,11 @@ void CacheReviewView::takeOver(std::any state)
     if (!carried) return;
     if (limit_ != carried->limit) {
         limit_ = carried->limit;
-        rebuildPlan();
+        showRows();
     }
     if (notes_) notes_->setExpanded(carried->notesOpen);
-    restoreListPosition(list_->findChild<QScrollArea*>(), carried->listPosition);
+    if (carried->currentRow >= 0 && carried->currentRow < rows_->rowCount())
+        rows_->setCurrentIndex(rows_->model()->index(carried->currentRow, 0));
+    restoreListPosition(rows_, carried->listPosition);
     if (carried->confirming) confirmAndClean();
 }

@@ -3,21 +3,19 @@
 #include "shell/window/CarriedPage.h"
 
 #include <QPointer>
-#include <vector>
 
+class CheckableRowList;
 class DisclosureGroup;
 class NativeActionButton;
-class QCheckBox;
-class QHBoxLayout;
 class QPushButton;
-class QScrollArea;
 class QVBoxLayout;
 class RoundedPanel;
 class StyledLabel;
 
 // The review of one application's cache plan: the old cache files, chosen one by one or all
 // listed rows at once, moved to the Trash by the model after a confirmation. The sheet keeps
-// only how many rows it lists; the plan, the choice and the progress are the model's.
+// only how many rows it lists; the plan, the choice and the progress are the model's. The rows
+// are painted in one list, so listing more of them adds rows without touching those listed.
 class CacheReviewView : public ReviewSheet, public CarriedPage {
     Q_OBJECT
 public:
@@ -30,8 +28,9 @@ public:
     static int listHeightLimit(int limit, int planFiles);
 
     int limit() const { return limit_; }
-    int listedRows() const { return static_cast<int>(checks_.size()); }
-    QCheckBox* check(int row) const { return checks_.at(static_cast<size_t>(row)); }
+    int listedRows() const;
+    // Row i lists the plan's file i.
+    CheckableRowList* rows() const { return rows_; }
     RoundedPanel* list() const { return list_; }
     QPushButton* loadMoreButton() const { return loadMore_; }
     StyledLabel* summary() const { return summary_; }
@@ -50,8 +49,9 @@ public:
     // Asks for the confirmation, then moves the chosen files.
     void confirmAndClean();
 
-    // The row limit, the notes, the list's position and an open confirmation pass to the
-    // sheet built in this one's place; the plan, the ticks and a running clean are the model's.
+    // The row limit, the notes, the list's position and current row and an open confirmation
+    // pass to the sheet built in this one's place; the plan, the ticks and a running clean are
+    // the model's.
     std::any handOver() override;
     void takeOver(std::any state) override;
 
@@ -60,19 +60,19 @@ private:
         int limit = kPageRows;
         bool notesOpen = false;
         int listPosition = 0;
+        int currentRow = -1;
         bool confirming = false;
     };
 
     int limit_ = kPageRows;
     QPointer<QDialog> confirmation_;
-    std::vector<QCheckBox*> checks_;
 
     StyledLabel* title_ = nullptr;
     QWidget* planArea_ = nullptr;
     StyledLabel* root_ = nullptr;
     StyledLabel* summary_ = nullptr;
     RoundedPanel* list_ = nullptr;
-    QVBoxLayout* rows_ = nullptr;
+    CheckableRowList* rows_ = nullptr;
     QPushButton* loadMore_ = nullptr;
     DisclosureGroup* notes_ = nullptr;
     QVBoxLayout* notesSlot_ = nullptr;
@@ -86,10 +86,11 @@ private:
     NativeActionButton* clean_ = nullptr;
 
     QWidget* buildButtons();
-    // After a new plan, application or limit.
+    // After a new plan or application: every row is made again.
     void rebuildPlan();
+    // After a new limit: rows are added or dropped at the end.
+    void showRows();
     void refreshTitle();
-    void refreshChecks();
     void refreshSummary();
     void refreshStates();
     void refreshMessage();

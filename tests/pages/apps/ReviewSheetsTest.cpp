@@ -1,6 +1,7 @@
 #include "MaintenanceFixture.h"
 
 #include "pages/apps/CacheReviewView.h"
+#include "shell/controls/CheckableRowList.h"
 #include "shell/controls/RoundedPanel.h"
 #include "pages/apps/UninstallReviewView.h"
 #include "shell/controls/ActionConfirmation.h"
@@ -104,24 +105,26 @@ TEST_F(ReviewSheetsTest, CacheSheetPagesSelectsAndCleans)
         EXPECT_EQ(sheet->loadMoreButton()->text(), L(QStringLiteral("加载更多（当前 200 项）")));
         EXPECT_FALSE(sheet->cleanButton()->isEnabled()) << "nothing is chosen for the user";
 
+        QSignalSpy resets(sheet->rows()->model(), &QAbstractItemModel::modelReset);
         sheet->selectShownButton()->click();
         EXPECT_EQ(f.model->cacheSelection().size(), 200u);
-        EXPECT_TRUE(sheet->check(199)->isChecked());
+        EXPECT_TRUE(sheet->rows()->isTicked(199));
         EXPECT_EQ(sheet->summary()->text(), L(QStringLiteral("450 项超过 7 天 · 已选 200 项；修改日期不能证明文件未被使用。清理可能导致重新下载或首次使用变慢。")));
         sheet->loadMoreButton()->click();
         EXPECT_EQ(sheet->listedRows(), 400);
-        EXPECT_FALSE(sheet->check(200)->isChecked()) << "rows beyond the earlier pages are not chosen";
+        EXPECT_FALSE(sheet->rows()->isTicked(200)) << "rows beyond the earlier pages are not chosen";
         EXPECT_EQ(sheet->loadMoreButton()->text(), L(QStringLiteral("加载更多（当前 400 项）")));
         sheet->loadMoreButton()->click();
         EXPECT_EQ(sheet->listedRows(), 450);
         EXPECT_FALSE(sheet->loadMoreButton()->isVisible());
+        EXPECT_EQ(resets.count(), 0) << "more rows leave the listed ones as they are";
         EXPECT_EQ(sheet->list()->maximumHeight(), 78 * 450);
         sheet->clearButton()->click();
         EXPECT_TRUE(f.model->cacheSelection().empty());
         EXPECT_FALSE(sheet->cleanButton()->isEnabled());
 
         // Three files chosen by hand; the stop is pressed after the first.
-        for (int row : {0, 1, 2}) sheet->check(row)->click();
+        for (int row : {0, 1, 2}) clickRow(sheet->rows(), row);
         EXPECT_EQ(f.model->cacheSelection().size(), 3u);
         saveShot(sheet, std::string("cache-sheet-") + language);
         struct Seen {
@@ -130,7 +133,7 @@ TEST_F(ReviewSheetsTest, CacheSheetPagesSelectsAndCleans)
         QMetaObject::Connection watch = QObject::connect(f.model.get(), &AppModel::processingChanged, sheet, [&] {
             if (!f.model->processing()) return;
             seen.closeEnabled = sheet->closeButton()->isEnabled();
-            seen.rowEnabled = sheet->check(0)->isEnabled();
+            seen.rowEnabled = sheet->rows()->rowsEnabled();
             seen.stopShown = !sheet->stopButton()->isHidden();
             sheet->reject();  // Escape
             seen.stillOpen = sheet->isVisible();
@@ -188,7 +191,7 @@ TEST_F(ReviewSheetsTest, CacheSheetStatesFitWithASteadyList)
         ASSERT_TRUE(QTest::qWaitForWindowExposed(sheet));
         SheetLooks looks{sheet, sheet->list()};
         looks.note("reviewing");
-        for (int row : {0, 1, 2}) sheet->check(row)->click();
+        for (int row : {0, 1, 2}) clickRow(sheet->rows(), row);
         looks.note("chosen");
         bool seenCleaning = false;
         QMetaObject::Connection cleaning = QObject::connect(f.model.get(), &AppModel::actionProgressChanged, sheet, [&] {
@@ -533,13 +536,17 @@ TEST_F(ReviewSheetsTest, OddNamesShowOnOneLineInEveryMaintenanceText)
     CacheReviewView* cache = f.page->cacheSheet();
     ASSERT_EQ(cache->listedRows(), static_cast<int>(pieces.size()));
     saveShot(cache, "odd-cache");
-    // Each file's name and path.
-    expectOneLine(shownTexts(cache), marker, 2 * static_cast<int>(pieces.size()));
+    // Each file's name, path and the row's accessible name.
+    QStringList rowTexts = shownTexts(cache);
+    for (int i = 0; i < cache->listedRows(); ++i)
+        rowTexts << cache->rows()->texts(i)
+                 << cache->rows()->model()->index(i, 0).data(Qt::AccessibleTextRole).toString();
+    expectOneLine(rowTexts, marker, 3 * static_cast<int>(pieces.size()));
     // A tick stays shown for every name, also one whose bytes are not UTF-8.
     for (int i = 0; i < cache->listedRows(); ++i) {
-        cache->check(i)->click();
+        clickRow(cache->rows(), i);
         EXPECT_EQ(f.model->cacheSelection().size(), static_cast<size_t>(i + 1));
-        for (int j = 0; j <= i; ++j) EXPECT_TRUE(cache->check(j)->isChecked()) << "row " << j << " after " << i;
+        for (int j = 0; j <= i; ++j) EXPECT_TRUE(cache->rows()->isTicked(j)) << "row " << j << " after " << i;
     }
     cache->closeButton()->click();
     QTRY_VERIFY(!f.page->cacheSheet());
