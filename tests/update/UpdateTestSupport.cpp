@@ -157,6 +157,10 @@ void UpdateTestServer::accept()
 {
     while (QTcpSocket* socket = server_->nextPendingConnection()) {
         socket->setParent(this);
+        ++connections_;
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+            if (!socket->property("answered").toBool()) ++hungUpConnections_;
+        });
         auto head = std::make_shared<QByteArray>();
         connect(socket, &QTcpSocket::readyRead, this, [this, socket, head] {
             if (head->endsWith("\r\n\r\n")) return;  // one request per connection
@@ -212,6 +216,7 @@ void UpdateTestServer::serve(QTcpSocket* socket, const QByteArray& head)
     if (!answer.location.isEmpty()) response += "Location: " + answer.location + "\r\n";
     if (answer.announceLength) response += "Content-Length: " + QByteArray::number(length) + "\r\n";
     if (answer.chunked || answer.fillerIn == TestAnswer::Filler::chunkSize) response += "Transfer-Encoding: chunked\r\n";
+    if (!answer.encoding.isEmpty()) response += "Content-Encoding: " + answer.encoding + "\r\n";
     if (answer.headDripMs > 0) {
         // A redirect's head ends; any other head goes on with one header line that never does.
         if (answer.location.isEmpty()) drip(response + "X-Drip: ", 'a', answer.headDripMs);

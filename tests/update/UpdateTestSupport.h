@@ -42,6 +42,7 @@ struct TestAnswer {
     int pauseMs = -1;             // the body in `pieces` pieces with a pause after each but the last
     int pieces = 2;
     bool chunked = false;         // the body in chunks, one per piece when paused
+    QByteArray encoding;          // a Content-Encoding announced for the body as it stands
 
     static TestAnswer ok(const QByteArray& body, int status = 200);
     static TestAnswer redirect(int status, const QByteArray& location);
@@ -78,6 +79,9 @@ public:
     qint64 fillerSent(const QByteArray& path) const { return fillerSent_.value(path); }
     // Connections on a path that the client closed while the answer was still being written.
     int hungUp(const QByteArray& path) const { return hungUp_.value(path); }
+    // Connections accepted, asked on or not, and those the client closed before the server did.
+    int connections() const { return connections_; }
+    int hungUpConnections() const { return hungUpConnections_; }
 
 private:
     std::unique_ptr<QTcpServer> server_;
@@ -85,6 +89,8 @@ private:
     TestAnswer elsewhere_ = TestAnswer::ok("missing", 404);
     QHash<QByteArray, qint64> fillerSent_;
     QHash<QByteArray, int> hungUp_;
+    int connections_ = 0;
+    int hungUpConnections_ = 0;
     QList<Request> requests_;
 
     void accept();
