@@ -56,6 +56,8 @@ TEST_F(SoftwareUpdateControllerTest, CheckEndsInOneStateForEachAnswer)
         State expected;
         QString running = "1.0.0";
     };
+    TestAnswer notGzip = TestAnswer::stalled("not gzip", 4);
+    notGzip.encoding = "gzip";
     const std::vector<Case> cases = {
         {"newer version", [&](Servers& s) { publish(s.on, image); }, State::available},
         {"same version", [&](Servers& s) { publish(s.on, image, "1.0.0"); }, State::current},
@@ -75,6 +77,7 @@ TEST_F(SoftwareUpdateControllerTest, CheckEndsInOneStateForEachAnswer)
         {"16384 bytes", [&](Servers& s) { s.on.answer(manifestPath, TestAnswer::ok(padded(publish(s.on, image), 16384))); },
          State::failed},
         {"endless body", [&](Servers& s) { s.on.answer(manifestPath, TestAnswer::endless(64 << 20)); }, State::failed},
+        {"a body that is not gzip, the connection kept", [&](Servers& s) { s.on.answer(manifestPath, notGzip); }, State::failed},
         {"image outside the base",
          [&](Servers& s) {
              UpdateManifest manifest = publish(s.on, image);
@@ -99,7 +102,7 @@ TEST_F(SoftwareUpdateControllerTest, CheckEndsInOneStateForEachAnswer)
         auto controller = controllerFor(s.on, [&](auto& environment) { environment.runningVersion = item.running; });
         QFuture<void> done = controller->check();
         EXPECT_EQ(controller->state(), State::checking) << item.name;
-        ASSERT_TRUE(finish(done)) << item.name;
+        ASSERT_TRUE(finish(done, 4000)) << item.name << ": before Qt's own timeout";
         EXPECT_EQ(controller->state(), item.expected) << item.name;
         EXPECT_EQ(controller->manifest().has_value(), item.expected != State::failed) << item.name;
         ASSERT_FALSE(s.on.requests().isEmpty()) << item.name;
@@ -449,26 +452,13 @@ TEST_F(SoftwareUpdateControllerTest, CheckEndsByItsDeadlineHoweverTheHostHoldsIt
         });
         ASSERT_TRUE(finish(controller->check(), deadline + 2500)) << "still " << int(controller->state());
         EXPECT_EQ(controller->state(), item.expected);
-        if (item.expected == State::failed) {
-            auto hungUp = [&] { return item.answer ? on.hungUp(manifestPath) > 0 : noTls.hungUpConnections() == 1; };
-            EXPECT_TRUE(QTest::qWaitFor(hungUp)) << "the host is hung up on";
+        if (item.answer && item.expected == State::failed) {
+            EXPECT_TRUE(QTest::qWaitFor([&] { return on.hungUp(manifestPath) > 0; })) << "the host is hung up on";
         }
-    }
-}
-
-// A connection given up in its TLS handshake would hold every later request to the host.
-TEST_F(SoftwareUpdateControllerTest, EveryCheckAfterAGivenUpOneConnectsAnew)
-{
-    UpdateTestServer noTls(nullptr);
-    auto controller = controllerFor(server, [&](SoftwareUpdateEnvironment& environment) {
-        environment.checkDeadlineMs = 300;
-        environment.base = noTls.origin().replace("http:", "https:") + "/tessyn/downloads/";
-    });
-    for (int check = 1; check <= 3; ++check) {
-        ASSERT_TRUE(finish(controller->check()));
-        EXPECT_EQ(controller->state(), State::failed);
-        EXPECT_EQ(noTls.connections(), check);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return noTls.hungUpConnections() == check; })) << "check " << check;
+        if (!item.answer) {  // hung up on, and the next check connects anew
+            ASSERT_TRUE(finish(controller->check(), deadline + 2500));
+            EXPECT_TRUE(QTest::qWaitFor([&] { return noTls.hungUp({}) == 2; })) << "each connection hung up on";
+        }
     }
 }
 
@@ -542,32 +532,6 @@ TEST_F(SoftwareUpdateControllerTest, ARequestEndedEarlyClosesItsConnection)
         }
         EXPECT_EQ(controller->state(), State::failed);
         EXPECT_TRUE(QTest::qWaitFor([&] { return on.hungUp(item.path) == 1; })) << "still connected";
-    }
-}
-
-// Qt reports a body it cannot decode at once, but would finish the reply only at its timeout
-// while the host keeps the connection open.
-TEST_F(SoftwareUpdateControllerTest, AnAnswerThatCannotBeDecodedFailsAtOnce)
-{
-    TestAnswer undecodable = TestAnswer::stalled("not gzip at all", 10);
-    undecodable.encoding = "gzip";
-    for (const QByteArray& path : {manifestPath, imagePath}) {
-        SCOPED_TRACE(path.constData());
-        UpdateTestServer on(&certificate());
-        publish(on, image);
-        on.answer(path, undecodable);
-        auto controller = controllerFor(on, [](SoftwareUpdateEnvironment& environment) {
-            environment.checkTimeoutMs = environment.downloadTimeoutMs = 60000;
-        });
-        QFuture<void> done = controller->check();
-        if (path == imagePath) {
-            ASSERT_TRUE(finish(done));
-            ASSERT_EQ(controller->state(), State::available);
-            done = controller->download();
-        }
-        ASSERT_TRUE(finish(done, 3000)) << "Qt's own timeout is a minute";
-        EXPECT_EQ(controller->state(), State::failed);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return on.hungUp(path) == 1; })) << "still connected";
     }
 }
 

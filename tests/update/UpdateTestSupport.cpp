@@ -157,16 +157,13 @@ void UpdateTestServer::accept()
 {
     while (QTcpSocket* socket = server_->nextPendingConnection()) {
         socket->setParent(this);
-        ++connections_;
-        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-            if (!socket->property("answered").toBool()) ++hungUpConnections_;
-        });
         auto head = std::make_shared<QByteArray>();
         connect(socket, &QTcpSocket::readyRead, this, [this, socket, head] {
             if (head->endsWith("\r\n\r\n")) return;  // one request per connection
             *head += socket->readAll();
             if (head->contains("\r\n\r\n")) serve(socket, head->left(head->indexOf("\r\n\r\n") + 4));
         });
+        connect(socket, &QTcpSocket::disconnected, this, [this, head] { if (!head->contains("\r\n\r\n")) ++hungUp_[{}]; });
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
     }
 }

@@ -77,11 +77,8 @@ public:
     const QList<Request>& requests() const { return requests_; }
     // Filler bytes handed to the socket for a path so far.
     qint64 fillerSent(const QByteArray& path) const { return fillerSent_.value(path); }
-    // Connections on a path that the client closed while the answer was still being written.
+    // Connections on a path the client closed mid-answer; on the empty path, before asking.
     int hungUp(const QByteArray& path) const { return hungUp_.value(path); }
-    // Connections accepted, asked on or not, and those the client closed before the server did.
-    int connections() const { return connections_; }
-    int hungUpConnections() const { return hungUpConnections_; }
 
 private:
     std::unique_ptr<QTcpServer> server_;
@@ -89,8 +86,6 @@ private:
     TestAnswer elsewhere_ = TestAnswer::ok("missing", 404);
     QHash<QByteArray, qint64> fillerSent_;
     QHash<QByteArray, int> hungUp_;
-    int connections_ = 0;
-    int hungUpConnections_ = 0;
     QList<Request> requests_;
 
     void accept();
