@@ -151,7 +151,7 @@ void presentAlert(const QString& title, const QString& text)
 } // namespace
 
 // One request in flight with what it has produced so far. Whatever way it ends, the reply is
-// aborted, the image's unnamed file closed and the completion finished.
+// ended, the image's unnamed file closed and the completion finished.
 struct SoftwareUpdateController::Transfer {
     SoftwareUpdateController* owner;  // whose handlers the reply drives
     QPointer<QNetworkReply> reply;
@@ -163,7 +163,7 @@ struct SoftwareUpdateController::Transfer {
     int redirects = 0;        // hops followed so far
     bool refused = false;     // ended by the controller itself
     bool chunked = false;     // the current answer's body comes in chunks
-    bool answered = false;    // ended on a whole answer, not given up
+    bool answered = false;    // ended other than in failure: its connection may serve again
 
     explicit Transfer(SoftwareUpdateController* owner) : owner(owner) { promise.start(); }
     ~Transfer()
@@ -178,9 +178,9 @@ struct SoftwareUpdateController::Transfer {
             reply->deleteLater();
         }
         // The abort closes only a connection that carries the request. One still connecting
-        // or in its TLS handshake holds the request queued: it stays, connects again later,
-        // and every later request to the host queues behind it. Dropping the manager's
-        // connections closes it; no other request runs on the controller's own manager.
+        // or in its TLS handshake holds the request queued: it stays open, and every later
+        // request to the host queues behind it. Dropping the manager's connections closes it;
+        // no other request runs on the controller's own manager.
         if (!answered && owner->network_) owner->network_->clearConnectionCache();
         if (fd >= 0) ::close(fd);
         promise.finish();
