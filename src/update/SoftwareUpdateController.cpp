@@ -151,9 +151,9 @@ void presentAlert(const QString& title, const QString& text)
 } // namespace
 
 // One request in flight with what it has produced so far. Whatever way it ends, the reply is
-// aborted, the image's unnamed file closed and the completion finished.
+// ended, the image's unnamed file closed and the completion finished.
 struct SoftwareUpdateController::Transfer {
-    QObject* owner;           // whose handlers the reply drives
+    SoftwareUpdateController* owner;  // whose handlers the reply drives
     QPointer<QNetworkReply> reply;
     QPromise<void> promise;
     QByteArray body;          // the manifest
@@ -163,17 +163,25 @@ struct SoftwareUpdateController::Transfer {
     int redirects = 0;        // hops followed so far
     bool refused = false;     // ended by the controller itself
     bool chunked = false;     // the current answer's body comes in chunks
+    bool answered = false;    // ended other than in failure: its connection may serve again
 
-    explicit Transfer(QObject* owner) : owner(owner) { promise.start(); }
+    explicit Transfer(SoftwareUpdateController* owner) : owner(owner) { promise.start(); }
     ~Transfer()
     {
         if (reply) {
             // Only the owner's handlers: the reply's abort reaches the connection through Qt's
             // own, and without them the connection stays open and goes on reading.
             QObject::disconnect(reply, nullptr, owner, nullptr);
-            reply->abort();
+            // Qt takes a second error for an internal fault: a reply that reported one is
+            // ended by its deletion.
+            if (reply->error() == QNetworkReply::NoError) reply->abort();
             reply->deleteLater();
         }
+        // The abort closes only a connection that carries the request. One still connecting
+        // or in its TLS handshake holds the request queued: it stays open, and every later
+        // request to the host queues behind it. Dropping the manager's connections closes it;
+        // no other request runs on the controller's own manager.
+        if (!answered && owner->network_) owner->network_->clearConnectionCache();
         if (fd >= 0) ::close(fd);
         promise.finish();
     }
@@ -194,7 +202,7 @@ SoftwareUpdateController& SoftwareUpdateController::shared()
 SoftwareUpdateController::SoftwareUpdateController(SoftwareUpdateEnvironment environment, QObject* parent)
     : QObject(parent), environment_(std::move(environment))
 {
-    network_ = environment_.network ? environment_.network : new QNetworkAccessManager(this);
+    network_ = new QNetworkAccessManager(this);
     // Qt's own timeout waits only for the next byte of a body. A host that drips the body is
     // ended by the deadline; one that sends what Qt buffers unseen, by the answer timeout.
     for (QTimer** timer : {&deadline_, &unseen_}) {
@@ -209,7 +217,7 @@ SoftwareUpdateController::SoftwareUpdateController(SoftwareUpdateEnvironment env
     // The shared controller is never destroyed, so its own network would outlive the event
     // loop: its HTTP thread would still hold TLS connections while the exit handlers free
     // OpenSSL's state. It goes, with its thread joined, when the program quits.
-    if (!environment_.network && QCoreApplication::instance()) {
+    if (QCoreApplication::instance()) {
         connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, [this] {
             transfer_.reset();
             delete network_;
@@ -311,6 +319,16 @@ QNetworkReply* SoftwareUpdateController::start(const QUrl& url, Fetch fetch)
         if (fetch == Fetch::manifest) finishCheck();
         else finishDownload();
     });
+    // A body Qt cannot decode is reported at once, but the reply finishes only when Qt's
+    // transfer timeout runs out: an error ends the transfer. Queued, so that a reply that
+    // finishes with its error ends through its finish, and no reply is aborted from inside
+    // its own signal.
+    connect(
+        reply, &QNetworkReply::errorOccurred, this,
+        [this, failing = QPointer<QNetworkReply>(reply)] {
+            if (failing && transfer_ && transfer_->reply == failing) endTransfer(State::failed);
+        },
+        Qt::QueuedConnection);
     return reply;
 }
 
@@ -357,6 +375,7 @@ void SoftwareUpdateController::endTransfer(State state)
 {
     // The transfer goes first, so its completion finishes after the last state change.
     std::unique_ptr<Transfer> ended = std::move(transfer_);
+    ended->answered = state != State::failed;
     deadline_->stop();
     unseen_->stop();
     setState(state);

@@ -16,9 +16,9 @@ class QTimer;
 class QUrl;
 
 // Everything the update controller talks to. Empty values stand for the shipped program's own.
+// The network is always the controller's own: giving a request up drops every connection of it.
 struct SoftwareUpdateEnvironment {
     QString base;                                  // download base; empty: UpdateManifest::base()
-    QNetworkAccessManager* network = nullptr;      // not owned; null: the controller's own
     QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
     QString runningVersion;                        // empty: AppVersion::version()
     QString updatesFolder;                         // empty: <data home>/local.tessyn.preview/updates

@@ -56,6 +56,8 @@ TEST_F(SoftwareUpdateControllerTest, CheckEndsInOneStateForEachAnswer)
         State expected;
         QString running = "1.0.0";
     };
+    TestAnswer notGzip = TestAnswer::stalled("not gzip", 4);
+    notGzip.encoding = "gzip";
     const std::vector<Case> cases = {
         {"newer version", [&](Servers& s) { publish(s.on, image); }, State::available},
         {"same version", [&](Servers& s) { publish(s.on, image, "1.0.0"); }, State::current},
@@ -75,6 +77,7 @@ TEST_F(SoftwareUpdateControllerTest, CheckEndsInOneStateForEachAnswer)
         {"16384 bytes", [&](Servers& s) { s.on.answer(manifestPath, TestAnswer::ok(padded(publish(s.on, image), 16384))); },
          State::failed},
         {"endless body", [&](Servers& s) { s.on.answer(manifestPath, TestAnswer::endless(64 << 20)); }, State::failed},
+        {"a body that is not gzip, the connection kept", [&](Servers& s) { s.on.answer(manifestPath, notGzip); }, State::failed},
         {"image outside the base",
          [&](Servers& s) {
              UpdateManifest manifest = publish(s.on, image);
@@ -99,7 +102,7 @@ TEST_F(SoftwareUpdateControllerTest, CheckEndsInOneStateForEachAnswer)
         auto controller = controllerFor(s.on, [&](auto& environment) { environment.runningVersion = item.running; });
         QFuture<void> done = controller->check();
         EXPECT_EQ(controller->state(), State::checking) << item.name;
-        ASSERT_TRUE(finish(done)) << item.name;
+        ASSERT_TRUE(finish(done, 4000)) << item.name << ": before Qt's own timeout";
         EXPECT_EQ(controller->state(), item.expected) << item.name;
         EXPECT_EQ(controller->manifest().has_value(), item.expected != State::failed) << item.name;
         ASSERT_FALSE(s.on.requests().isEmpty()) << item.name;
@@ -451,6 +454,10 @@ TEST_F(SoftwareUpdateControllerTest, CheckEndsByItsDeadlineHoweverTheHostHoldsIt
         EXPECT_EQ(controller->state(), item.expected);
         if (item.answer && item.expected == State::failed) {
             EXPECT_TRUE(QTest::qWaitFor([&] { return on.hungUp(manifestPath) > 0; })) << "the host is hung up on";
+        }
+        if (!item.answer) {  // hung up on, and the next check connects anew
+            ASSERT_TRUE(finish(controller->check(), deadline + 2500));
+            EXPECT_TRUE(QTest::qWaitFor([&] { return noTls.hungUp({}) == 2; })) << "each connection hung up on";
         }
     }
 }

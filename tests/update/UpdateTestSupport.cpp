@@ -163,6 +163,7 @@ void UpdateTestServer::accept()
             *head += socket->readAll();
             if (head->contains("\r\n\r\n")) serve(socket, head->left(head->indexOf("\r\n\r\n") + 4));
         });
+        connect(socket, &QTcpSocket::disconnected, this, [this, head] { if (!head->contains("\r\n\r\n")) ++hungUp_[{}]; });
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
     }
 }
@@ -212,6 +213,7 @@ void UpdateTestServer::serve(QTcpSocket* socket, const QByteArray& head)
     if (!answer.location.isEmpty()) response += "Location: " + answer.location + "\r\n";
     if (answer.announceLength) response += "Content-Length: " + QByteArray::number(length) + "\r\n";
     if (answer.chunked || answer.fillerIn == TestAnswer::Filler::chunkSize) response += "Transfer-Encoding: chunked\r\n";
+    if (!answer.encoding.isEmpty()) response += "Content-Encoding: " + answer.encoding + "\r\n";
     if (answer.headDripMs > 0) {
         // A redirect's head ends; any other head goes on with one header line that never does.
         if (answer.location.isEmpty()) drip(response + "X-Drip: ", 'a', answer.headDripMs);

@@ -42,6 +42,7 @@ struct TestAnswer {
     int pauseMs = -1;             // the body in `pieces` pieces with a pause after each but the last
     int pieces = 2;
     bool chunked = false;         // the body in chunks, one per piece when paused
+    QByteArray encoding;          // a Content-Encoding announced for the body as it stands
 
     static TestAnswer ok(const QByteArray& body, int status = 200);
     static TestAnswer redirect(int status, const QByteArray& location);
@@ -76,7 +77,7 @@ public:
     const QList<Request>& requests() const { return requests_; }
     // Filler bytes handed to the socket for a path so far.
     qint64 fillerSent(const QByteArray& path) const { return fillerSent_.value(path); }
-    // Connections on a path that the client closed while the answer was still being written.
+    // Connections on a path the client closed mid-answer; on the empty path, before asking.
     int hungUp(const QByteArray& path) const { return hungUp_.value(path); }
 
 private:
