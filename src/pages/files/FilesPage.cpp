@@ -652,8 +652,11 @@ void FilesPage::refreshAreas()
     if (focused && !isAncestorOf(focused)) focused = nullptr;
     if (focused != focusLeftOn_) focusDuplicatesWhenShown_ = false;
     if (focused == duplicates_->detectButton() && detecting) focusDuplicatesWhenShown_ = true;
-    // A report that goes starts the next one with its notes folded.
-    if (!report) scanNotes_->setExpanded(false);
+    // A report that goes starts the next one with its notes folded and its rows from the top.
+    if (!report) {
+        scanNotes_->setExpanded(false);
+        table_->scrollToTop();
+    }
     header_->setVisible(model_.root().has_value());
     filterBar_->setVisible(report && !scanning);
     scanCard_->setVisible(scanning);
