@@ -154,8 +154,10 @@ void TessynStyle::drawComplexControl(ComplexControl control, const QStyleOptionC
     const int frame = pixelMetric(PM_DefaultFrameWidth, option, widget);
     label.rect = option->rect.adjusted(frame, frame, -frame - kMenuArrowRoom, -frame);
     QProxyStyle::drawControl(CE_ToolButtonLabel, &label, painter, widget);
+    // The label ends in the two spaces QToolButton leaves after its text: the arrow takes the second.
     QStyleOption indicator = *option;
-    indicator.rect = QRect(label.rect.right() + 1, option->rect.top(), kMenuArrowRoom, option->rect.height());
+    const int space = option->fontMetrics.horizontalAdvance(QLatin1Char(' '));
+    indicator.rect = QRect(label.rect.right() + 1 - space, option->rect.top(), kMenuArrowRoom, option->rect.height());
     QProxyStyle::drawPrimitive(PE_IndicatorArrowDown, &indicator, painter, widget);
 }
 
