@@ -314,6 +314,17 @@ void FilesPage::setCompact(bool compact)
     folderNames_->setSpacing(compact ? 10 : 3);
     folderName_->setSizePolicy(compact ? QSizePolicy::Preferred : QSizePolicy::Ignored, QSizePolicy::Fixed);
     folderNames_->setStretch(1, compact ? 1 : 0);
+    // The caption joins the selection's line, in the room between its buttons.
+    const int buttonsEnd = selectionLine_->indexOf(clearSelection_) + 1;
+    if (compact) {
+        selectionStack_->removeWidget(selectionCaption_);
+        selectionLine_->insertWidget(buttonsEnd, selectionCaption_, 1);
+        selectionLine_->setStretch(buttonsEnd + 1, 0);
+    } else {
+        selectionLine_->removeWidget(selectionCaption_);
+        selectionLine_->setStretch(buttonsEnd, 1);
+        selectionStack_->addWidget(selectionCaption_);
+    }
 }
 
 bool FilesPage::busy() const { return model_.scanning() || model_.processing() || model_.detectingDuplicates(); }
@@ -609,8 +620,10 @@ QWidget* FilesPage::buildSelectionBar()
     bar->setObjectName(QStringLiteral("selection-bar"));
     auto* stack = column(bar, 8);
     spaced_.emplace_back(stack, stack->spacing());
+    selectionStack_ = stack;
     stack->addWidget(new Divider());
     auto* line = new QHBoxLayout();
+    selectionLine_ = line;
     line->setSpacing(8);
     selected_ = label(Typography::callout());
     line->addWidget(selected_);

@@ -123,6 +123,8 @@ private:
     std::vector<std::pair<QBoxLayout*, int>> spaced_;
     std::vector<QBoxLayout*> insets_;
     QBoxLayout* folderNames_ = nullptr;
+    QBoxLayout* selectionStack_ = nullptr;
+    QBoxLayout* selectionLine_ = nullptr;
 
     QScrollArea* areas_ = nullptr;
     QWidget* header_ = nullptr;

@@ -431,10 +431,10 @@ void MainView::applyCompact()
     compact_ = compact;
     header_->setVisible(!compact);
     auto* content = static_cast<QVBoxLayout*>(contentColumn_->layout());
-    int edge = compact ? 16 : 24;
+    int edge = compact ? 12 : 24;
     content->setContentsMargins(24, edge, 24, edge);
     content->setSpacing(compact ? 12 : 18);
-    int inset = compact ? 8 : 12;
+    int inset = compact ? 6 : 12;
     banner_->layout()->setContentsMargins(inset, inset, inset, inset);
 }
 
