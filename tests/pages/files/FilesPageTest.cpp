@@ -154,7 +154,9 @@ TEST_F(FilesPageTest, FilterAndSearchChangesShowTheFirstHundredAgainSortAndThres
         c.apply();
         ASSERT_TRUE(h.settled());
         EXPECT_EQ(page->limit(), c.resets ? 100 : 200);
-        if (c.newReport) EXPECT_EQ(page->table()->verticalScrollBar()->value(), 0);
+        if (c.newReport) {
+            EXPECT_EQ(page->table()->verticalScrollBar()->value(), 0);
+        }
         EXPECT_EQ(page->table()->files().size(),
                   std::min<size_t>(h.model->queryResults().files.size(), static_cast<size_t>(page->limit())));
     }
