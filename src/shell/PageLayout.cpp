@@ -1,8 +1,40 @@
 #include "shell/PageLayout.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
+
+namespace {
+
+// While the scroll bar shows, the content ends a gap before it, so that cards and panels keep
+// their outline and corners clear of the bar. Shown or hidden with the page, the bar keeps its
+// place: only whether the area itself shows it counts.
+class ScrollBarGap : public QObject {
+public:
+    explicit ScrollBarGap(QScrollArea* area) : QObject(area), area_(area)
+    {
+        area->verticalScrollBar()->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        QWidget* content = area_->widget();
+        if (content && (event->type() == QEvent::Show || event->type() == QEvent::Hide)) {
+            QMargins margins = content->contentsMargins();
+            margins.setRight(area_->verticalScrollBar()->isVisibleTo(area_) ? pageScrollBarGap : 0);
+            content->setContentsMargins(margins);
+        }
+        return false;
+    }
+
+private:
+    QScrollArea* area_;
+};
+
+} // namespace
 
 void setUpPageScrollArea(QScrollArea* area)
 {
@@ -11,6 +43,7 @@ void setUpPageScrollArea(QScrollArea* area)
     area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     area->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     area->viewport()->setAutoFillBackground(false);
+    new ScrollBarGap(area);
 }
 
 QVBoxLayout* column(QWidget* owner, int spacing, int margin)

@@ -5,8 +5,12 @@ class QScrollArea;
 class QVBoxLayout;
 class QWidget;
 
+// Room between a page's content and its scroll bar while the bar shows.
+inline constexpr int pageScrollBarGap = 8;
+
 // Sets a scroll area up as the scrolling body of a page: the content follows the width, no
-// frame, no horizontal scrolling, and a viewport that lets the window's background show.
+// frame, no horizontal scrolling, a viewport that lets the window's background show, and the
+// content kept `pageScrollBarGap` clear of the scroll bar while it shows.
 void setUpPageScrollArea(QScrollArea* area);
 
 // A vertical layout on `owner` with `spacing` between items and `margin` on every side.

@@ -10,12 +10,15 @@
 #include "shell/controls/NativeActionButton.h"
 #include "shell/window/NavigationBus.h"
 #include "shell/window/NavigationWindowProbe.h"
+#include "shell/PageLayout.h"
 #include "shell/style/Palette.h"
 #include "shell/controls/SectionCard.h"
 #include "shell/style/SymbolIcon.h"
 
 #include <QLabel>
 #include <QProxyStyle>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QStyleFactory>
 #include <QTest>
@@ -195,6 +198,27 @@ TEST_F(ControlsTest, SectionCardTitleAndSymbol)
     EXPECT_TRUE(SymbolIcon::shipped(QStringLiteral("no.such.symbol")).isNull());
     EXPECT_EQ(BrandArtwork::source(), QStringLiteral("artwork"));
     EXPECT_FALSE(BrandArtwork::image().pixmap(64, 64).isNull());
+}
+
+// A page's content ends a gap before its scroll bar while the bar shows, so cards keep their
+// outline and corners; without the bar it takes the whole width.
+TEST_F(ControlsTest, PageScrollAreaKeepsItsContentClearOfTheScrollBar)
+{
+    for (int contentHeight : {100, 2000}) {
+        QScrollArea area;
+        setUpPageScrollArea(&area);
+        auto* content = new QWidget();
+        content->setMinimumHeight(contentHeight);
+        area.setWidget(content);
+        area.resize(400, 300);
+        area.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&area));
+        QScrollBar* bar = area.verticalScrollBar();
+        const bool scrolls = contentHeight > area.height();
+        ASSERT_EQ(bar->isVisible(), scrolls);
+        const int contentEnd = content->mapTo(&area, content->contentsRect().topRight()).x() + 1;
+        EXPECT_EQ(contentEnd, scrolls ? bar->mapTo(&area, QPoint(0, 0)).x() - pageScrollBarGap : area.width()) << contentHeight;
+    }
 }
 
 TEST_F(ControlsTest, NavigationBusAndWindowProbe)

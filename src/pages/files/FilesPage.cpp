@@ -248,6 +248,7 @@ FilesPage::FilesPage(AppModel& model, QWidget* parent)
     auto* body = new QWidget();
     body->setAutoFillBackground(false);
     auto* stack = column(body, 10);
+    spaced_.emplace_back(stack, stack->spacing());
     stack->addWidget(header_ = buildHeader());
     stack->addWidget(filterBar_ = buildFilterBar());
     stack->addWidget(scanCard_ = buildScanCard());
@@ -261,6 +262,7 @@ FilesPage::FilesPage(AppModel& model, QWidget* parent)
     areas_->setFocusPolicy(Qt::ClickFocus);  // no Tab stop: it shows no focus of its own
 
     auto* page = column(this, 10);
+    spaced_.emplace_back(page, page->spacing());
     page->addWidget(areas_, 1);
     page->addWidget(selectionBar_ = buildSelectionBar());
 
@@ -290,6 +292,41 @@ FilesPage::FilesPage(AppModel& model, QWidget* parent)
     refreshAreas();
 }
 
+void FilesPage::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    setCompact(height() < kRoomyHeight);
+}
+
+// Only spacing and insets change, and the folder's name and path share one line: nothing
+// folds that the user would have to open.
+void FilesPage::setCompact(bool compact)
+{
+    if (compact == compact_) return;
+    compact_ = compact;
+    for (const auto& [layout, roomy] : spaced_) layout->setSpacing(compact ? roomy - 4 : roomy);
+    for (QBoxLayout* layout : insets_) {
+        int inset = compact ? 6 : 10;
+        layout->setContentsMargins(inset, inset, inset, inset);
+    }
+    // The path follows the name on its line, in what the whole name leaves.
+    folderNames_->setDirection(compact ? QBoxLayout::LeftToRight : QBoxLayout::TopToBottom);
+    folderNames_->setSpacing(compact ? 10 : 3);
+    folderName_->setSizePolicy(compact ? QSizePolicy::Preferred : QSizePolicy::Ignored, QSizePolicy::Fixed);
+    folderNames_->setStretch(1, compact ? 1 : 0);
+    // The caption joins the selection's line, in the room between its buttons.
+    const int buttonsEnd = selectionLine_->indexOf(clearSelection_) + 1;
+    if (compact) {
+        selectionStack_->removeWidget(selectionCaption_);
+        selectionLine_->insertWidget(buttonsEnd, selectionCaption_, 1);
+        selectionLine_->setStretch(buttonsEnd + 1, 0);
+    } else {
+        selectionLine_->removeWidget(selectionCaption_);
+        selectionLine_->setStretch(buttonsEnd, 1);
+        selectionStack_->addWidget(selectionCaption_);
+    }
+}
+
 bool FilesPage::busy() const { return model_.scanning() || model_.processing() || model_.detectingDuplicates(); }
 
 QPushButton* FilesPage::chip(const std::string& filter) const
@@ -306,10 +343,12 @@ QWidget* FilesPage::buildHeader()
     auto* panel = new RoundedPanel(14, false);
     panel->setObjectName(QStringLiteral("folder-header"));
     auto* line = row(panel, 12, 10);
+    insets_.push_back(line);
     auto* icon = new SymbolView(QStringLiteral("folder.fill"), 22, &Palette::accent);
     line->addWidget(icon);
     auto* names = new QWidget();
     auto* namesColumn = column(names, 3);
+    folderNames_ = namesColumn;
     folderName_ = new MiddleElidedLabel(Typography::headline());
     folderPath_ = new MiddleElidedLabel(Typography::caption(), StyledLabel::Tone::muted);
     namesColumn->addWidget(folderName_);
@@ -338,6 +377,7 @@ QWidget* FilesPage::buildFilterBar()
     auto* bar = new QWidget();
     bar->setObjectName(QStringLiteral("filter-bar"));
     auto* stack = column(bar, 10);
+    spaced_.emplace_back(stack, stack->spacing());
 
     chipRow_ = new QWidget();
     auto* chips = row(chipRow_, 6);
@@ -364,6 +404,7 @@ QWidget* FilesPage::buildFilterBar()
     auto* searchPanel = new RoundedPanel(10, false);
     searchRow_ = searchPanel;
     auto* line = row(searchPanel, 10, 10);
+    insets_.push_back(line);
     auto* glass = new SymbolView(QStringLiteral("magnifyingglass"), 14, &Palette::muted);
     line->addWidget(glass);
     search_ = new QLineEdit();
@@ -509,6 +550,7 @@ QWidget* FilesPage::buildResults()
     auto* area = new QWidget();
     area->setObjectName(QStringLiteral("results"));
     auto* stack = column(area, 10);
+    spaced_.emplace_back(stack, stack->spacing());
     summary_ = new SpaceSummaryView();
     stack->addWidget(summary_);
 
@@ -577,8 +619,11 @@ QWidget* FilesPage::buildSelectionBar()
     auto* bar = new QWidget();
     bar->setObjectName(QStringLiteral("selection-bar"));
     auto* stack = column(bar, 8);
+    spaced_.emplace_back(stack, stack->spacing());
+    selectionStack_ = stack;
     stack->addWidget(new Divider());
     auto* line = new QHBoxLayout();
+    selectionLine_ = line;
     line->setSpacing(8);
     selected_ = label(Typography::callout());
     line->addWidget(selected_);
@@ -620,8 +665,11 @@ void FilesPage::refreshAreas()
     if (focused && !isAncestorOf(focused)) focused = nullptr;
     if (focused != focusLeftOn_) focusDuplicatesWhenShown_ = false;
     if (focused == duplicates_->detectButton() && detecting) focusDuplicatesWhenShown_ = true;
-    // A report that goes starts the next one with its notes folded.
-    if (!report) scanNotes_->setExpanded(false);
+    // A report that goes starts the next one with its notes folded and its rows from the top.
+    if (!report) {
+        scanNotes_->setExpanded(false);
+        table_->scrollToTop();
+    }
     header_->setVisible(model_.root().has_value());
     filterBar_->setVisible(report && !scanning);
     scanCard_->setVisible(scanning);

@@ -18,6 +18,7 @@ struct FileEntry;
 class MiddleElidedLabel;
 class NativeActionButton;
 class NativeFileTable;
+class QBoxLayout;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
@@ -37,6 +38,9 @@ class FilesPage : public QWidget, public CarriedPage {
     Q_OBJECT
 public:
     static constexpr int kPageRows = 100;
+    // Below this height the table would get fewer than three rows beside the other areas at
+    // their roomy spacing: the areas then draw tighter, and the table keeps the height.
+    static constexpr int kRoomyHeight = 520;
 
     explicit FilesPage(AppModel& model, QWidget* parent = nullptr);
 
@@ -88,6 +92,9 @@ public:
     std::any handOver() override;
     void takeOver(std::any state) override;
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     // What the model replaced while a handed-over state waited for its page.
     class Replaced;
@@ -110,6 +117,14 @@ private:
     bool focusDuplicatesWhenShown_ = false;
     QPointer<QWidget> focusLeftOn_;
     QPointer<MoveConfirmationSheet> sheet_;
+    bool compact_ = false;
+    // What a short page draws tighter: the spacing of these layouts (each with its roomy
+    // spacing) and the insets of the panels.
+    std::vector<std::pair<QBoxLayout*, int>> spaced_;
+    std::vector<QBoxLayout*> insets_;
+    QBoxLayout* folderNames_ = nullptr;
+    QBoxLayout* selectionStack_ = nullptr;
+    QBoxLayout* selectionLine_ = nullptr;
 
     QScrollArea* areas_ = nullptr;
     QWidget* header_ = nullptr;
@@ -172,6 +187,7 @@ private:
     StyledLabel* selectionCaption_ = nullptr;
 
     bool busy() const;
+    void setCompact(bool compact);
 
     QWidget* buildHeader();
     QWidget* buildFilterBar();

@@ -7,6 +7,7 @@
 #include <QPainterPath>
 #include <QStyleFactory>
 #include <QStyleOptionButton>
+#include <QStyleOptionToolButton>
 #include <algorithm>
 
 static const char* const kEmphasisProperty = "tessynEmphasis";
@@ -125,6 +126,41 @@ void TessynStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* op
     painter->restore();
 }
 
+// Fusion's menu arrow is 8 pixels wide; this leaves a little room on either side.
+static constexpr int kMenuArrowRoom = 12;
+
+// Only a menu that the whole button opens: a split button keeps Fusion's own arrow section.
+static bool opensMenuOnPress(const QStyleOption* option)
+{
+    const auto* tool = qstyleoption_cast<const QStyleOptionToolButton*>(option);
+    return tool && (tool->features & QStyleOptionToolButton::HasMenu) &&
+           !(tool->features & QStyleOptionToolButton::MenuButtonPopup);
+}
+
+void TessynStyle::drawComplexControl(ComplexControl control, const QStyleOptionComplex* option, QPainter* painter,
+                                     const QWidget* widget) const
+{
+    if (control != CC_ToolButton || !opensMenuOnPress(option)) {
+        QProxyStyle::drawComplexControl(control, option, painter, widget);
+        return;
+    }
+    // The bevel over the whole button, the label in what the arrow leaves, the arrow after it.
+    QStyleOptionToolButton bevel = *qstyleoption_cast<const QStyleOptionToolButton*>(option);
+    bevel.features &= ~QStyleOptionToolButton::HasMenu;
+    QStyleOptionToolButton label = bevel;
+    bevel.text.clear();
+    bevel.icon = QIcon();
+    QProxyStyle::drawComplexControl(control, &bevel, painter, widget);
+    const int frame = pixelMetric(PM_DefaultFrameWidth, option, widget);
+    label.rect = option->rect.adjusted(frame, frame, -frame - kMenuArrowRoom, -frame);
+    QProxyStyle::drawControl(CE_ToolButtonLabel, &label, painter, widget);
+    // The label ends in the two spaces QToolButton leaves after its text: the arrow takes the second.
+    QStyleOption indicator = *option;
+    const int space = option->fontMetrics.horizontalAdvance(QLatin1Char(' '));
+    indicator.rect = QRect(label.rect.right() + 1 - space, option->rect.top(), kMenuArrowRoom, option->rect.height());
+    QProxyStyle::drawPrimitive(PE_IndicatorArrowDown, &indicator, painter, widget);
+}
+
 QSize TessynStyle::sizeFromContents(ContentsType type, const QStyleOption* option, const QSize& size,
                                     const QWidget* widget) const
 {
@@ -133,5 +169,6 @@ QSize TessynStyle::sizeFromContents(ContentsType type, const QStyleOption* optio
         out.rwidth() += 12;
         out.setHeight(std::max(out.height(), 28));
     }
+    if (type == CT_ToolButton && opensMenuOnPress(option)) out.rwidth() += kMenuArrowRoom;
     return out;
 }

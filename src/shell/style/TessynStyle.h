@@ -18,7 +18,12 @@ public:
     // Check boxes drawn from the accent and outline colours, legible on light and dark.
     void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
                        const QWidget* widget = nullptr) const override;
-    // Push buttons get a little more room around their titles than Fusion gives.
+    // A tool button that opens its menu on a press draws the menu arrow after its label,
+    // centred, instead of in its lower corner.
+    void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option, QPainter* painter,
+                            const QWidget* widget = nullptr) const override;
+    // Push buttons get a little more room around their titles than Fusion gives, and such tool
+    // buttons room for their arrow.
     QSize sizeFromContents(ContentsType type, const QStyleOption* option, const QSize& size,
                            const QWidget* widget = nullptr) const override;
 };

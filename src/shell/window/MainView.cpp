@@ -135,15 +135,16 @@ MainView::MainView(AppModel& model, const QString& initialPage, std::optional<La
     rightColumn->setSpacing(0);
     topNavigation_ = buildTopNavigation();
     rightColumn->addWidget(topNavigation_);
-    auto* contentColumn = new QWidget();
-    contentColumn->setObjectName(QStringLiteral("content-column"));
-    auto* content = new QVBoxLayout(contentColumn);
+    contentColumn_ = new QWidget();
+    contentColumn_->setObjectName(QStringLiteral("content-column"));
+    auto* content = new QVBoxLayout(contentColumn_);
     content->setContentsMargins(24, 24, 24, 24);
     content->setSpacing(18);
-    content->addWidget(buildHeader());
+    content->addWidget(header_ = buildHeader());
     content->addWidget(buildBanner());
     content->addWidget(buildPageArea(), 1);
-    rightColumn->addWidget(contentColumn, 1);
+    rightColumn->addWidget(contentColumn_, 1);
+    contentColumn_->installEventFilter(this);
     row->addWidget(right, 1);
 
     buildToolBar();
@@ -414,6 +415,27 @@ void MainView::applyLayout()
     if (!focused || focused->isVisible()) return;
     for (NavigationItem* item : sidebar ? sidebarItems_ : topItems_)
         if (item->page() == focused->page()) item->setFocus(Qt::OtherFocusReason);
+}
+
+bool MainView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == contentColumn_ && event->type() == QEvent::Resize) applyCompact();
+    return QWidget::eventFilter(watched, event);
+}
+
+// Folding the header changes nothing in the column's own height, so this settles at once.
+void MainView::applyCompact()
+{
+    bool compact = contentColumn_->height() < compactBelowHeight;
+    if (compact == compact_) return;
+    compact_ = compact;
+    header_->setVisible(!compact);
+    auto* content = static_cast<QVBoxLayout*>(contentColumn_->layout());
+    int edge = compact ? 12 : 24;
+    content->setContentsMargins(24, edge, 24, edge);
+    content->setSpacing(compact ? 12 : 18);
+    int inset = compact ? 6 : 12;
+    banner_->layout()->setContentsMargins(inset, inset, inset, inset);
 }
 
 void MainView::retranslate()

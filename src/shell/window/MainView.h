@@ -30,6 +30,9 @@ public:
     static constexpr int mountDelayMs = 16;
     static constexpr int memoryIntervalMs = 3000;
     static constexpr int sidebarWidth = 212;
+    // A content column shorter than this folds the page header away (the toolbar keeps the
+    // page's title) and draws its margins and spacing tighter, leaving the height to the page.
+    static constexpr int compactBelowHeight = 580;
 
     MainView(AppModel& model, const QString& initialPage, std::optional<LayoutStyle> layoutOverride = std::nullopt,
              QWidget* parent = nullptr);
@@ -62,6 +65,7 @@ public:
     QLabel* bannerText() const;
     QPushButton* bannerCloseButton() const { return bannerClose_; }
     QLabel* headerTitle() const;
+    bool compact() const { return compact_; }
     QWidget* loadingPlaceholder() const { return placeholder_; }
     std::vector<NavigationItem*> navigationItems() const;
     QToolButton* layoutMenuButton() const { return layoutButton_; }
@@ -77,6 +81,7 @@ signals:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     AppModel& model_;
@@ -88,6 +93,7 @@ private:
     QPointer<QWidget> navigationWindow_;
     std::function<void()> onAppear_;
     bool appeared_ = false;
+    bool compact_ = false;
 
     QTimer memoryTimer_;
     QTimer mountTimer_;
@@ -102,6 +108,8 @@ private:
     std::vector<std::pair<StyledLabel*, QString>> fixedTexts_;  // label, untranslated text
     StyledLabel* sidebarVersion_ = nullptr;
     StyledLabel* topVersion_ = nullptr;
+    QWidget* contentColumn_ = nullptr;
+    QWidget* header_ = nullptr;
     StyledLabel* title_ = nullptr;
     StyledLabel* subtitle_ = nullptr;
     QWidget* banner_ = nullptr;
@@ -136,5 +144,6 @@ private:
     void refreshBanner();
     void retranslate();
     void applyLayout();
+    void applyCompact();
     void navigationPosted(QWidget* window, const QString& page);
 };

@@ -1,6 +1,7 @@
 #include "FilesPageHarness.h"
 
 #include "shell/controls/DisclosureGroup.h"
+#include "pages/files/DuplicateGroupView.h"
 #include "pages/files/MoveConfirmationSheet.h"
 #include "pages/files/SpaceSummaryView.h"
 #include "shell/app/AppSettings.h"
@@ -10,6 +11,7 @@
 #include "pages/files/NativeFileTable.h"
 
 #include <QAbstractButton>
+#include <QCheckBox>
 #include <QDir>
 #include <QLabel>
 #include <QScrollArea>
@@ -201,6 +203,9 @@ TEST_F(FilesPageLayoutTest, SelectionBarStaysInTheWindowAndTheTableGivesWayFirst
                     }
                     EXPECT_EQ(h.mainWindow->view()->banner()->isVisible(), message);
                     EXPECT_GE(table->height(), 80);
+                    if (!open) {
+                        EXPECT_GE(table->viewport()->height(), 3 * table->rowHeight(0)) << "three rows, the page unscrolled";
+                    }
                     if (size == QSize(1080, 720)) {
                         EXPECT_EQ(cutOff(table, h.mainWindow), "");
                         if (!message) {
@@ -215,6 +220,33 @@ TEST_F(FilesPageLayoutTest, SelectionBarStaysInTheWindowAndTheTableGivesWayFirst
             }
         }
     }
+}
+
+// At the window's least size, under a message, a duplicate group shows a copy below its heading
+// and picker without the page scrolling, in either layout.
+TEST_F(FilesPageLayoutTest, ADuplicateGroupShowsACopyInTheSmallestWindow)
+{
+    auto report = syntheticReport(50);
+    auto duplicates = std::make_shared<DuplicateReport>();
+    duplicates->groups.push_back({std::string(64, 'a'), {report->files[0], report->files[1], report->files[2]}});
+    for (const char* layout : {"sidebar", "top"}) {
+        setSetting(AppSettings::layoutKey, layout);
+        FilesPageHarness h(QSize(MainWindow::minimumWidth, MainWindow::minimumHeight), FilesPageHarness::Host::mainWindow);
+        h.model->setRoot(h.home.path("Downloads"));
+        h.model->setReport(report);
+        h.model->setDuplicateReport(duplicates);
+        h.model->setFilter("重复文件");
+        h.model->setMessage(std::string("文件处理尚未完成，请等待结果保存后再退出。"));
+        ASSERT_TRUE(h.settled());
+        settleLayout();
+        DuplicateGroupView* group = h.page->duplicates()->groupView(duplicates->groups[0].id);
+        ASSERT_NE(group, nullptr);
+        QWidget* list = static_cast<QScrollArea*>(h.page->duplicates()->groupList())->viewport();
+        QWidget* copy = group->rowCheckbox(0)->parentWidget();
+        EXPECT_TRUE(list->rect().contains(QRect(copy->mapTo(list, QPoint(0, 0)), copy->size()))) << layout;
+        EXPECT_EQ(h.page->areas()->verticalScrollBar()->maximum(), 0) << layout;
+    }
+    setSetting(AppSettings::layoutKey, "sidebar");
 }
 
 TEST_F(FilesPageLayoutTest, ScanNotesBoxIsAsTallAsItsLinesUpToItsCap)

@@ -22,6 +22,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QToolButton>
 #include <algorithm>
 #include <functional>
@@ -119,6 +120,7 @@ TEST_F(FilesPageTest, FilterAndSearchChangesShowTheFirstHundredAgainSortAndThres
         const char* change;
         std::function<void()> apply;
         bool resets;
+        bool newReport = false;  // opens at the top of the table
     };
     FilesPage* page = h.page;
     const std::vector<Case> cases = {
@@ -135,22 +137,26 @@ TEST_F(FilesPageTest, FilterAndSearchChangesShowTheFirstHundredAgainSortAndThres
              h.model->scan();
              ASSERT_TRUE(QTest::qWaitFor([&] { return !h.model->scanning(); }, 30000));
          },
-         false},
+         false, true},
         {"scan button",
          [&] {
              click(page->scanButton());
              ASSERT_TRUE(QTest::qWaitFor([&] { return !h.model->scanning(); }, 30000));
          },
-         true},
+         true, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.change);
         ASSERT_TRUE(h.settled());
         if (page->limit() == 100 && page->loadMoreButton()->isVisible()) click(page->loadMoreButton());
         ASSERT_EQ(page->limit(), 200);
+        page->table()->scrollToBottom();
         c.apply();
         ASSERT_TRUE(h.settled());
         EXPECT_EQ(page->limit(), c.resets ? 100 : 200);
+        if (c.newReport) {
+            EXPECT_EQ(page->table()->verticalScrollBar()->value(), 0);
+        }
         EXPECT_EQ(page->table()->files().size(),
                   std::min<size_t>(h.model->queryResults().files.size(), static_cast<size_t>(page->limit())));
     }
