@@ -40,17 +40,6 @@ bool diesBeforeItsRename(const std::string& file)
     return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-// Now, as DeletionDate= gives it.
-std::string localNow()
-{
-    time_t now = time(nullptr);
-    struct tm local {};
-    localtime_r(&now, &local);
-    char text[32];
-    strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
-    return text;
-}
-
 std::string interruption(const std::string& path)
 {
     return "操作中断：" + path + "。状态未确认，请检查原位置与 Finder 废纸篓；不会自动重试或覆盖。";
@@ -299,6 +288,14 @@ TEST(AppModelStartup, UndecodableJournal)
     EXPECT_FALSE(std::filesystem::exists(env.historyPath()));
 }
 
+// The text of an info file written just now (`written`), made to describe `item`.
+static std::string describedNow(const std::string& written, const std::string& item)
+{
+    std::string text = readFile(written);
+    size_t path = text.find("Path=") + 5;
+    return text.replace(path, text.find('\n', path) - path, TrashInfo::encodePath(item));
+}
+
 // A move killed after its .trashinfo was written but before the rename: the start-up merge
 // finds the item still at its place and removes the info file that described nothing, once.
 // An info file of that name another tool is writing right now (it writes the info file first
@@ -330,7 +327,7 @@ TEST(AppModelStartup, InterruptedMoveLeavesNoBrokenTrashEntry)
         std::string other = Trash::trashItem(writeFile(env.home.path("data/other.txt"), "other"));
         const std::string info = env.home.dataHome() + "/Trash/info", left = info + "/report.txt.trashinfo";
         if (c.left == Left::ByTheMove) ASSERT_TRUE(diesBeforeItsRename(file));
-        else writeFile(left, c.left == Left::AnotherToolsNow ? TrashInfo::contents(file, localNow()) : "");
+        else writeFile(left, c.left == Left::AnotherToolsNow ? describedNow(info + "/other.txt.trashinfo", file) : "");
         ASSERT_TRUE(std::filesystem::exists(left));
         const std::string text = readFile(left);
 
