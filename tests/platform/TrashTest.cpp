@@ -716,7 +716,9 @@ TEST(Trash, InfoFilesThatNameNothingAreRemovedOnlyUnderTheItemsNames)
         for (const Case& c : cases) {
             writeFile(info + "/" + c.name, c.text);
             const timespec then[2] = {{movedAt, 0}, {movedAt, 0}};
-            if (!c.writtenNow) ASSERT_EQ(utimensat(AT_FDCWD, (info + "/" + c.name).c_str(), then, 0), 0);
+            if (!c.writtenNow) {
+                ASSERT_EQ(utimensat(AT_FDCWD, (info + "/" + c.name).c_str(), then, 0), 0);
+            }
         }
         writeFile(files + "/a b 4.txt", "described");
         int held = open((info + "/a b 5.txt.trashinfo").c_str(), O_RDONLY);
