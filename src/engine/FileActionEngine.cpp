@@ -193,13 +193,20 @@ void restore(const Operation& operation)
     // it moves is checked once more through the Trash folder's descriptor: the item checked
     // above, by identity (and a plain file by size and date too).
     const char* changed = !operation.kind ? kFileChanged : *operation.kind == "application" ? kAppChanged : kFolderChanged;
-    Trash::restoreItem(trashPath, homePath, [&](const std::string&, const struct stat& now, bool) {
-        if (S_ISLNK(now.st_mode)) throw restoreError(kSourceMissing);
-        if (identityString(now) != *operation.resourceID ||
-            (operation.modified && *operation.modified != dateFromTimespec(now.st_mtim)) ||
-            (!operation.kind && (!S_ISREG(now.st_mode) || now.st_size != operation.size)))
-            throw restoreError(changed);
-    });
+    try {
+        Trash::restoreItem(trashPath, homePath, [&](const std::string&, const struct stat& now, bool) {
+            if (S_ISLNK(now.st_mode)) throw restoreError(kSourceMissing);
+            if (identityString(now) != *operation.resourceID ||
+                (operation.modified && *operation.modified != dateFromTimespec(now.st_mtim)) ||
+                (!operation.kind && (!S_ISREG(now.st_mode) || now.st_size != operation.size)))
+                throw restoreError(changed);
+        });
+    } catch (const Trash::RestoreRefusal& refusal) {
+        using Reason = Trash::RestoreRefusal::Reason;
+        throw restoreError(refusal.reason() == Reason::OutsideTrash ? kSourceOutside
+                           : refusal.reason() == Reason::Occupied   ? kPlaceOccupied
+                                                                    : kParentMoved);
+    }
 }
 
 std::optional<std::string> restoreTask(const Operation& operation, OperationJournal& journal,
@@ -273,7 +280,7 @@ void removeInterruptedInfo(const std::vector<Operation>& prepared)
         struct stat item {};
         bool stayed = move.resourceID && lstat(move.path.c_str(), &item) == 0 &&
                       identityString(item) == *move.resourceID;
-        Trash::InterruptedMove interrupted{move.path, stayed, {}};
+        Trash::InterruptedMove interrupted{move.path, unixTimeFromDate(move.date), stayed, {}};
         // Moved to the Trash by another running copy, the item is accounted for there too.
         if (!stayed && move.resourceID)
             interrupted.isItem = [id = *move.resourceID](const struct stat& st) { return identityString(st) == id; };

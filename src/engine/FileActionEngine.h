@@ -77,7 +77,10 @@ Trash::ItemCheck sameItem(const Operation& prepared);
 // Trash entries: one that describes an item when the item is still at its place with its
 // recorded identity, or in the Trash under another name its move could have claimed (another
 // running copy moved it), and one left empty (by older versions) under a name the move could
-// have claimed. Each Trash is read once for all of them. Never throws.
+// have claimed. Only what that very move wrote goes: a describing one's DeletionDate=, an
+// empty one's modification time, must fit the record's date; another tool's info file,
+// written first and its item moved after, stays. Each Trash is read once for all of them.
+// Never throws.
 void removeInterruptedInfo(const std::vector<Operation>& prepared);
 
 // A record of a file refused before its move: it carries no identity, since nothing of the

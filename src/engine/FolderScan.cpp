@@ -9,6 +9,7 @@
 #include "platform/FolderNames.h"
 #include "platform/Locations.h"
 #include "platform/PathText.h"
+#include "platform/Trash.h"
 
 #include <algorithm>
 #include <atomic>
@@ -115,12 +116,13 @@ std::vector<uint32_t> sortedSlots(const std::vector<std::vector<DirNode*>>& byWo
 
 class Walk {
 public:
-    Walk(std::stop_token stop, std::string homeTrash, std::string ownData)
-        : stop_(std::move(stop)), homeTrash_(std::move(homeTrash)), ownData_(std::move(ownData))
+    Walk(std::stop_token stop, std::string homeTrash, std::string ownData, std::vector<std::pair<dev_t, ino_t>> skipped)
+        : stop_(std::move(stop)), homeTrash_(std::move(homeTrash)), ownData_(std::move(ownData)),
+          skippedFolders_(std::move(skipped))
     {
         // A bind mount shows the store folder under another path: it is known by its inode too.
         struct stat info {};
-        if (stat(ownData_.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) ownDataId_ = {info.st_dev, info.st_ino};
+        if (stat(ownData_.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) skippedFolders_.emplace_back(info.st_dev, info.st_ino);
     }
 
     // Lists the tree, then lets `plan` place every file in `out`; each worker then builds the
@@ -306,7 +308,7 @@ private:
             } else if (S_ISDIR(info.st_mode)) {
                 std::string path = childPath(task.path, name);
                 if (isSkippedFolderName(name) || isPackageName(name) || (name == "Trash" && path == homeTrash_) ||
-                    path == ownData_ || (ownDataId_ && *ownDataId_ == std::pair{info.st_dev, info.st_ino})) {
+                    path == ownData_ || isSkippedFolder(info)) {
                     skipped.fetch_add(1, std::memory_order_relaxed);
                 } else {
                     auto child = std::make_unique<DirNode>();
@@ -342,7 +344,14 @@ private:
     std::stop_token stop_;
     std::string homeTrash_;
     std::string ownData_;
-    std::optional<std::pair<dev_t, ino_t>> ownDataId_;
+    // The store folder and the Trash's folders, wherever they show up.
+    std::vector<std::pair<dev_t, ino_t>> skippedFolders_;
+
+    bool isSkippedFolder(const struct stat& info) const
+    {
+        return std::find(skippedFolders_.begin(), skippedFolders_.end(), std::pair{info.st_dev, info.st_ino}) !=
+               skippedFolders_.end();
+    }
     std::mutex mutex_;
     std::condition_variable queueCv_, progressCv_;
     std::vector<Task> tasks_;
@@ -445,7 +454,8 @@ ScanReport scan(const std::string& rootPath, const ScanProgressHandler& progress
 
     DirNode tree;
     tree.path = root;
-    Walk walk(stop, homeTrash, ownData);
+    // Nor are the Trash's items and info files, also where a bind mount shows them.
+    Walk walk(stop, homeTrash, ownData, Trash::folderIdentities(root));
     walk.run(&tree, root, descriptor, progress,
              [&] { return placeFiles(tree, report, workerCount()); },
              report.files);

@@ -130,6 +130,7 @@ void to_json(json& j, const Operation& op)
     if (op.kind) j["kind"] = *op.kind;
     if (op.bundleID) j["bundleID"] = *op.bundleID;
     if (op.treeSignature) j["treeSignature"] = *op.treeSignature;
+    if (op.orphanInfoChecked) j["orphanInfoChecked"] = true;
 }
 
 void from_json(const json& j, Operation& op)
@@ -153,6 +154,10 @@ void from_json(const json& j, Operation& op)
     out.kind = optionalString(j, "kind");
     out.bundleID = optionalString(j, "bundleID");
     out.treeSignature = optionalString(j, "treeSignature");
+    if (auto checked = j.find("orphanInfoChecked"); checked != j.end() && !checked->is_null()) {
+        if (!checked->is_boolean()) wrongType("orphanInfoChecked");
+        out.orphanInfoChecked = checked->get<bool>();
+    }
     op = std::move(out);
 }
 

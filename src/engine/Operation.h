@@ -22,6 +22,9 @@ struct Operation {
     std::optional<std::string> kind;       // absent, "application" or "related-directory"
     std::optional<std::string> bundleID;
     std::optional<std::string> treeSignature;
+    // On an interrupted move's "moving" entry: the start-up clean-up has dealt with the info
+    // file that move may have left, so later starts leave the Trash alone. Written only when set.
+    bool orphanInfoChecked = false;
 
     bool operator==(const Operation&) const = default;
 };

@@ -212,6 +212,27 @@ void OperationJournal::abandonRestore(const RestoreMark& mark)
     });
 }
 
+void OperationJournal::markOrphanInfoChecked(const std::vector<Operation>& moves)
+{
+    std::lock_guard guard(lock_);
+    LocalStoreLock::perform(path_, [&] {
+        std::vector<Stored>& entries = changeLocked();
+        bool changed = false;
+        for (Stored& stored : entries) {
+            // Only the entry as it was read: a copy that settled the move since wrote another.
+            if (stored.entry.phase != kMoving || stored.entry.operation.orphanInfoChecked ||
+                std::find(moves.begin(), moves.end(), stored.entry.operation) == moves.end())
+                continue;
+            Entry checked = stored.entry;
+            checked.operation.orphanInfoChecked = true;
+            std::string text = entryText(checked);
+            stored = {asStored(text), std::move(text)};
+            changed = true;
+        }
+        if (changed) writeLocked();
+    });
+}
+
 void OperationJournal::whenFree(const std::function<void()>& call, bool patient)
 {
     constexpr int kAttempts = 200;

@@ -62,6 +62,11 @@ public:
     // since stays.
     void abandonRestore(const RestoreMark& mark);
 
+    // Marks the "moving" entries of these interrupted moves, each in its place and only while
+    // it is still the entry given, as dealt with by the start-up clean-up
+    // (Operation::orphanInfoChecked). Writes only when it marked one.
+    void markOrphanInfoChecked(const std::vector<Operation>& moves);
+
     // Runs one write (or read) of the journal. Another running copy holds the lock file for
     // one write of its own at a time, so while it does, and `patient`, the call is tried again
     // every 10 ms for up to two seconds, holding nothing else; then, or at once when not

@@ -10,6 +10,7 @@
 #include "platform/LinuxRunningApplications.h"
 #include "platform/Locations.h"
 #include "platform/PathText.h"
+#include "platform/Trash.h"
 #include "services/InstalledAppInventory.h"
 #include "services/ProcessMemoryReader.h"
 
@@ -42,6 +43,20 @@ bool isBelowOrSame(const std::string& path, const std::string& folder)
     return path.rfind(prefix, 0) == 0;
 }
 
+// Whether the resolved folder or one above it is one of these folders (device, inode): a bind
+// mount shows a folder under another path.
+bool isInsideAnyOf(const std::filesystem::path& resolved, const std::vector<std::pair<dev_t, ino_t>>& folders)
+{
+    for (std::filesystem::path folder = resolved; !folder.empty(); folder = folder.parent_path()) {
+        struct stat info {};
+        if (stat(folder.c_str(), &info) == 0 &&
+            std::find(folders.begin(), folders.end(), std::pair{info.st_dev, info.st_ino}) != folders.end())
+            return true;
+        if (folder == folder.parent_path()) break;
+    }
+    return false;
+}
+
 // Folders a scan is never started in: the system's root, anything whose resolved path passes
 // through a library, system, backup or Trash folder, and the kernel's virtual file systems.
 bool isRefusedFolder(const std::string& chosen)
@@ -62,7 +77,8 @@ bool isRefusedFolder(const std::string& chosen)
     }
     for (const char* system : {"/proc", "/sys", "/dev", "/run"})
         if (isBelowOrSame(resolved, system)) return true;
-    return isBelowOrSame(resolved, FileEngine::canonicalOrSame(Locations::homeTrash()));
+    return isBelowOrSame(resolved, FileEngine::canonicalOrSame(Locations::homeTrash())) ||
+           isInsideAnyOf(resolved, Trash::folderIdentities(resolved));
 }
 
 // The path with links, "." and ".." resolved as far as it exists, the rest taken as written.
@@ -80,16 +96,9 @@ bool isOwnDataFolder(const std::string& chosen)
     std::string store = resolvedAsFarAsItExists(Locations::applicationSupport());
     std::filesystem::path resolved = resolvedAsFarAsItExists(chosen);
     if (isBelowOrSame(resolved.string(), store)) return true;
-    // A bind mount shows the folder under another path: the chosen folder or one above it is
-    // the store when it is the same directory on the same device.
     struct stat own {};
     if (stat(store.c_str(), &own) != 0) return false;
-    for (std::filesystem::path folder = resolved; !folder.empty(); folder = folder.parent_path()) {
-        struct stat info {};
-        if (stat(folder.c_str(), &info) == 0 && info.st_dev == own.st_dev && info.st_ino == own.st_ino) return true;
-        if (folder == folder.parent_path()) break;
-    }
-    return false;
+    return isInsideAnyOf(resolved, {{own.st_dev, own.st_ino}});
 }
 
 std::optional<int64_t> statvfsAvailable(const std::string& folder)
@@ -223,13 +232,22 @@ void AppModel::mergeJournalAtStart()
                 added.push_back(std::move(entry.operation));
             }
         } else {
-            if (entry.phase == OperationJournal::kMoving) interrupted.push_back(entry.operation);
+            if (entry.phase == OperationJournal::kMoving && !entry.operation.orphanInfoChecked)
+                interrupted.push_back(entry.operation);
             notes.push_back("操作中断：" + entry.operation.path +
                             "。状态未确认，请检查原位置与 Finder 废纸篓；不会自动重试或覆盖。");
         }
     }
-    // All in one call, which lists each Trash once.
-    FileActionEngine::removeInterruptedInfo(interrupted);
+    // All in one call, which lists each Trash once. Done once per move: the entry stays, for
+    // the note, until the user clears the notes, and later starts leave the Trash alone.
+    if (!interrupted.empty()) {
+        FileActionEngine::removeInterruptedInfo(interrupted);
+        try {
+            OperationJournal::whenFree([&] { journal_->markOrphanInfoChecked(interrupted); });
+        } catch (const std::exception&) {
+            // The next start then checks once more, no less carefully.
+        }
+    }
     if (!added.empty()) {
         std::vector<Operation> merged;
         merged.reserve(added.size() + history.size());

@@ -21,6 +21,12 @@ TessynError validationError()
 
 std::string errorDescription(const std::exception& error)
 {
-    if (auto* sys = dynamic_cast<const std::system_error*>(&error)) return sys->code().message();
+    if (auto* sys = dynamic_cast<const std::system_error*>(&error)) {
+        // Tessyn only renames, so a move between two mounts of one file system (a folder
+        // reached through a bind mount) fails; the system's own words name no cause.
+        if (sys->code() == std::errc::cross_device_link)
+            return "项目与目标位置不在同一挂载点（例如经绑定挂载访问的文件夹），无法直接移动；Tessyn 不会复制文件，项目仍在原处。";
+        return sys->code().message();
+    }
     return error.what();
 }

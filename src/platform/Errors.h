@@ -26,5 +26,6 @@ std::system_error posixError(int err);
 // The file changed, moved or left the scanned folder (domain "Tessyn", code 1).
 TessynError validationError();
 
-// The user-facing text of any failure.
+// The user-facing text of any failure: the system's text for its code, but for codes the
+// interface words itself (EXDEV).
 std::string errorDescription(const std::exception& error);

@@ -1,7 +1,9 @@
 #pragma once
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <sys/stat.h>
+#include <utility>
 #include <vector>
 
 // The user's Trash as the freedesktop.org Trash specification lays it out, so that file
@@ -11,9 +13,13 @@ namespace Trash {
 
 // Moves the item (a link is moved itself, not its target) into the Trash of its volume and
 // returns its new path in that Trash's files/ folder. The home Trash takes items on its own
-// device, other volumes use their top directory's Trash. Throws std::system_error with the
-// errno of the failing call, or TessynError when the path is not valid UTF-8; on failure the
-// item stays in place and no .trashinfo is left behind.
+// device, other volumes use their top directory's Trash. The Trash folder is opened relative
+// to the folder holding it, and files/ and info/ relative to it, none followed if a link.
+// Throws std::system_error with the errno of the failing call (EXDEV when the item lies on
+// another mount of the Trash's file system), or TessynError for a refusal: a path that is not
+// valid UTF-8, a Trash folder that is not a real folder, a folder holding a mount point, an
+// item swapped in at the rename that cannot go back; and whatever `check` throws. On failure
+// the item stays in place and no .trashinfo is left behind, but for that swapped item.
 //
 // `check`, when given, is called with the item's path and lstat right before the rename
 // (moved false) and again with its path in files/ right after it (moved true), and refuses by
@@ -28,9 +34,11 @@ std::string trashItem(const std::string& path, const ItemCheck& check = {});
 void requireRecordablePath(const std::string& path);
 
 // trashItem for a run of items: the Trash folders found for the first item of a volume are
-// kept with their identity and only that identity is checked for the next ones (a folder
-// replaced meanwhile fails the check and is looked up afresh); any failure drops what was
-// kept, so the next item looks everything up again. One instance per thread.
+// kept open with their identity, and for the next ones only that identity is checked, the
+// Trash folder against what its parent now holds under its name and files/ and info/ against
+// what it holds (a folder replaced meanwhile fails the check and is looked up afresh); any
+// failure drops what was kept, so the next item looks everything up again. One instance per
+// thread.
 class Mover {
 public:
     Mover();
@@ -50,16 +58,27 @@ private:
 // system cannot promise that. `check`, when given, is called with the item's path and lstat
 // right before the rename (moved false) and refuses by throwing. The Trash folder and the
 // old folder are each opened once, without following links, and the check and the rename go
-// through them. Refusals are TessynError of domain "TessynRestore"; other failures are
-// std::system_error with errno.
+// through them, and so does the removal of the info file. Refusals are RestoreRefusal, which
+// the caller words; other failures are std::system_error with errno.
+class RestoreRefusal : public std::runtime_error {
+public:
+    enum class Reason { OutsideTrash, Occupied, FolderChanged };
+    explicit RestoreRefusal(Reason reason);
+    Reason reason() const { return reason_; }
+
+private:
+    Reason reason_;
+};
 void restoreItem(const std::string& trashPath, const std::string& originalPath, const ItemCheck& check = {});
 
-// Removes the info files, not locked by a move still under way, that have no item in files/
-// and were left by an interrupted move of the item at `originalPath` (canonical), under a name
-// that move could have claimed (or a draft's): those that name nothing (empty, or without a
-// readable Path=), and, when `describedToo`, those that describe that item. Returns how many
-// went.
-int removeOrphanInfo(const std::string& originalPath, bool describedToo = true);
+// Removes the info files that an interrupted move of the item at `originalPath` (canonical)
+// wrote and left without its item: not locked by a move still under way, no item in files/
+// under their name, and a name that move could have claimed (or a draft's). Only what that
+// very move wrote goes: one describing the item with a DeletionDate= that fits `movedAt`
+// (Unix seconds, taken right before the move), when `describedToo`, and one that names
+// nothing (empty, or without a readable Path=: older versions could leave such) modified at a
+// time that fits it. Returns how many went.
+int removeOrphanInfo(const std::string& originalPath, double movedAt, bool describedToo = true);
 
 // The same for many interrupted moves at once: each Trash's info/ is listed once and only
 // names one of the moves could have claimed are opened, however many moves there are.
@@ -68,17 +87,19 @@ int removeOrphanInfo(const std::string& originalPath, bool describedToo = true);
 // files describing it go as with `describedToo`.
 struct InterruptedMove {
     std::string originalPath;
+    double movedAt = 0;
     bool describedToo = true;
     std::function<bool(const struct stat&)> isItem;
 };
 int removeOrphanInfo(const std::vector<InterruptedMove>& moves);
 
-// Test seam, unused by the program. `atStep` is called, on the moving thread, right after an
-// info file gets its name, right before the rename of a move, of a move back and of a
-// restore, and right after a restore's rename. `namedInfoDrafts` writes info files as on a
+// Test seam, unused by the program. `atStep` is called, on the moving thread, right before a
+// Trash folder is opened (by a move, a restore or the clean-up), right after an info file
+// gets its name, right before the rename of a move, of a move back and of a restore, and
+// right after a restore's rename. `namedInfoDrafts` writes info files as on a
 // file system without unnamed files.
 namespace testing {
-enum class Step { InfoNamed, Move, MoveBack, Restore, Restored };
+enum class Step { OpenTrash, InfoNamed, Move, MoveBack, Restore, Restored };
 extern std::function<void(Step)> atStep;
 extern bool namedInfoDrafts;
 } // namespace testing
@@ -89,5 +110,10 @@ std::string filesDirectoryFor(const std::string& path);
 
 // $XDG_DATA_HOME/Trash/files (default ~/.local/share/Trash/files); creates nothing.
 std::string homeFilesDirectory();
+
+// The device and inode of the home Trash folder, of the Trash of `path`'s volume, and of
+// their files/ and info/, those that exist: a scan knows them wherever they show up (a bind
+// mount shows them under another path).
+std::vector<std::pair<dev_t, ino_t>> folderIdentities(const std::string& path);
 
 } // namespace Trash

@@ -2,6 +2,8 @@
 
 #include "platform/TextLines.h"
 
+#include <ctime>
+
 namespace TrashInfo {
 
 std::string encodePath(std::string_view path)
@@ -53,22 +55,48 @@ std::string contents(std::string_view recordedPath, std::string_view deletionDat
     return "[Trash Info]\nPath=" + encodePath(recordedPath) + "\nDeletionDate=" + std::string(deletionDate) + "\n";
 }
 
-std::optional<std::string> pathOf(std::string_view text)
+namespace {
+
+// The raw value of `key` in the [Trash Info] group; later keys of the same name are ignored.
+std::optional<std::string_view> valueOf(std::string_view text, std::string_view key)
 {
     bool inGroup = false, done = false;
-    std::optional<std::string> path;
+    std::optional<std::string_view> value;
     forEachLine(text, [&](std::string_view line) {
         if (done) return;
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         if (!line.empty() && line.front() == '[') {
             done = inGroup; // the group ended without the key
             inGroup = line == "[Trash Info]";
-        } else if (inGroup && line.starts_with("Path=")) {
-            path = decodePath(line.substr(5));
+        } else if (inGroup && line.size() > key.size() && line.starts_with(key) && line[key.size()] == '=') {
+            value = line.substr(key.size() + 1);
             done = true;
         }
     });
-    return path;
+    return value;
+}
+
+} // namespace
+
+std::optional<std::string> pathOf(std::string_view text)
+{
+    std::optional<std::string_view> value = valueOf(text, "Path");
+    if (!value) return std::nullopt;
+    return decodePath(*value);
+}
+
+std::optional<time_t> deletionTimeOf(std::string_view text)
+{
+    std::optional<std::string_view> value = valueOf(text, "DeletionDate");
+    if (!value || value->size() != 19) return std::nullopt;
+    std::string date(*value);
+    struct tm local {};
+    const char* end = strptime(date.c_str(), "%Y-%m-%dT%H:%M:%S", &local);
+    if (!end || *end != '\0') return std::nullopt;
+    local.tm_isdst = -1;
+    time_t when = mktime(&local);
+    if (when == static_cast<time_t>(-1)) return std::nullopt;
+    return when;
 }
 
 } // namespace TrashInfo

@@ -1,4 +1,5 @@
 #pragma once
+#include <ctime>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,5 +19,9 @@ std::string contents(std::string_view recordedPath, std::string_view deletionDat
 // The decoded Path= value of the [Trash Info] group, or none when the group or the key is
 // missing or the value does not decode. Later keys of the same name are ignored.
 std::optional<std::string> pathOf(std::string_view text);
+
+// The DeletionDate= of the [Trash Info] group ("YYYY-MM-DDThh:mm:ss", local time) as Unix
+// time, or none when it is missing or not such a date.
+std::optional<time_t> deletionTimeOf(std::string_view text);
 
 } // namespace TrashInfo

@@ -41,6 +41,7 @@ Operation fullRecord()
     op.kind = "related-directory";
     op.bundleID = "com.example.Editor";
     op.treeSignature = std::string(64, 'a');
+    op.orphanInfoChecked = true;
     return op;
 }
 
@@ -69,7 +70,7 @@ TEST(Operation, RoundTripsWithOptionalFieldsAbsentOrPresent)
 
     Operation full = fullRecord();
     written = full;
-    EXPECT_EQ(written.size(), 13u) << written.dump();
+    EXPECT_EQ(written.size(), 14u) << written.dump();
     EXPECT_TRUE(written["size"].is_number_integer());
     EXPECT_TRUE(written["success"].is_boolean());
     EXPECT_EQ(roundTrip(full), full);
@@ -153,12 +154,14 @@ TEST(Operation, NullAndUnknownMembersAndFailingReads)
 
     // Null reads as absent, for every optional member.
     json nulls = written;
-    for (const char* name : {"trashPath", "resourceID", "restoredAt", "modified", "kind", "bundleID", "treeSignature"})
+    for (const char* name :
+         {"trashPath", "resourceID", "restoredAt", "modified", "kind", "bundleID", "treeSignature", "orphanInfoChecked"})
         nulls[name] = nullptr;
     Operation fromNulls = nulls.get<Operation>();
     Operation expected = written.get<Operation>();
     expected.trashPath = expected.resourceID = expected.kind = expected.bundleID = expected.treeSignature = std::nullopt;
     expected.restoredAt = expected.modified = std::nullopt;
+    expected.orphanInfoChecked = false;
     EXPECT_EQ(fromNulls, expected);
     EXPECT_FALSE(fromNulls.restoredAt.has_value());
 
@@ -198,7 +201,8 @@ TEST(Operation, NullAndUnknownMembersAndFailingReads)
         {"id", 5}, {"date", "786000000"}, {"date", true}, {"path", json::array()}, {"size", "12"},
         {"size", 1.5}, {"size", 18446744073709551615ull}, {"success", 1}, {"success", "true"},
         {"detail", 0}, {"trashPath", 1}, {"resourceID", false}, {"restoredAt", "yesterday"},
-        {"modified", json::object()}, {"kind", 2}, {"bundleID", json::array()}, {"treeSignature", 0.5}};
+        {"modified", json::object()}, {"kind", 2}, {"bundleID", json::array()}, {"treeSignature", 0.5},
+        {"orphanInfoChecked", 1}};
     for (const auto& [name, value] : wrong) {
         json bad = written;
         bad[name] = value;

@@ -1,4 +1,5 @@
 #include "ModelTestSupport.h"
+#include "platform/Trash.h"
 
 #include <gtest/gtest.h>
 
@@ -313,6 +314,29 @@ TEST(AppModelScan, OwnDataFolderIsKnownAlsoThroughABindMount)
     chosen = data.target;
     chooseAndScan(*model);
     EXPECT_EQ(scannedPaths(*model), std::vector<std::string>{data.target + "/plain.txt"});
+}
+
+// The Trash and its files/ and info/ reached through a bind mount are the same folders:
+// refused when chosen, and skipped in a scan of a folder that reaches them that way.
+TEST(AppModelScan, TrashFoldersAreKnownAlsoThroughABindMount)
+{
+    for (const char* folder : {"Trash", "Trash/files", "Trash/info"}) {
+        SCOPED_TRACE(folder);
+        ModelHome env;
+        std::string chosen;
+        auto model = modelChoosing(env, chosen);
+        Trash::trashItem(writeFile(env.home.path("trashed.txt"), "trashed"));
+        std::string plain = writeFile(env.home.path("elsewhere/plain.txt"), "plain");
+        BindMount trash(env.home.dataHome() + "/" + folder, env.home.path("elsewhere/bound"));
+        if (!trash.mounted) GTEST_SKIP() << "bind mounts need the right to mount";
+
+        expectRefused(*model, chosen, {trash.target, trash.target + "/files"},
+                      "请选择普通文件夹，如下载或文稿。首版不扫描系统、Library、备份或废纸篓。");
+        model->setMessage(std::nullopt);
+        chosen = env.home.path("elsewhere");
+        chooseAndScan(*model);
+        EXPECT_EQ(scannedPaths(*model), std::vector<std::string>{plain});
+    }
 }
 
 TEST(AppModelQuery, RefreshesAndDebounce)

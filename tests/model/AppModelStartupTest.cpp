@@ -1,6 +1,7 @@
 #include "ModelTestSupport.h"
 #include "HeldLock.h"
 
+#include "engine/Dates.h"
 #include "engine/FileEngine.h"
 #include "engine/HistoryStore.h"
 #include "engine/OperationJournal.h"
@@ -138,12 +139,13 @@ TEST(AppModelStartup, JournalMerge)
         auto journal = env.journal();
         Operation op = movedRecord("/data/a.txt", 100, false);
         journal->record(op, OperationJournal::kMoving);
-        std::string before = readFile(env.journalPath());
         auto model = env.model();
         EXPECT_EQ(model->recoveryNotes(), std::vector<std::string>{interruption("/data/a.txt")});
         EXPECT_TRUE(model->history().empty());
         EXPECT_FALSE(std::filesystem::exists(env.historyPath())) << "nothing is saved";
-        EXPECT_EQ(readFile(env.journalPath()), before) << "the entry stays for the user to check";
+        op.orphanInfoChecked = true;
+        EXPECT_EQ(journal->entries(), (std::vector<OperationJournal::Entry>{{op, OperationJournal::kMoving}}))
+            << "the entry stays for the user to check, marked as cleaned up after";
     }
     {
         SCOPED_TRACE("a finished entry absent from the history goes first");
@@ -286,32 +288,63 @@ TEST(AppModelStartup, UndecodableJournal)
     EXPECT_FALSE(std::filesystem::exists(env.historyPath()));
 }
 
+// The text of an info file written just now (`written`), made to describe `item`.
+static std::string describedNow(const std::string& written, const std::string& item)
+{
+    std::string text = readFile(written);
+    size_t path = text.find("Path=") + 5;
+    return text.replace(path, text.find('\n', path) - path, TrashInfo::encodePath(item));
+}
+
 // A move killed after its .trashinfo was written but before the rename: the start-up merge
-// finds the item still at its place and removes the info file that described nothing.
+// finds the item still at its place and removes the info file that described nothing, once.
+// An info file of that name another tool is writing right now (it writes the info file first
+// and moves its item after) is not the move's and stays.
 TEST(AppModelStartup, InterruptedMoveLeavesNoBrokenTrashEntry)
 {
-    ModelHome env;
-    std::string file = writeFile(env.home.path("data/report.txt"), "report");
-    auto entry = FileEngine::snapshot(file);
-    ASSERT_TRUE(entry);
-    Operation prepared = movedRecord(file, 800000000.0, false);
-    prepared.trashPath.reset();
-    prepared.resourceID = entry->resourceID();
-    prepared.detail = "准备移入废纸篓";
-    env.journal()->record(prepared, OperationJournal::kMoving);
-    // Another item's info file with its item in files/ stays untouched.
-    std::string other = Trash::trashItem(writeFile(env.home.path("data/other.txt"), "other"));
+    enum class Left { ByTheMove, Empty, AnotherToolsNow, AnotherToolsEmptyNow };
+    struct Case {
+        const char* name;
+        Left left;
+        bool removed;
+    } cases[] = {
+        {"the move's own", Left::ByTheMove, true},
+        {"an empty one an older version left", Left::Empty, true},
+        {"another tool's complete one", Left::AnotherToolsNow, false},
+        {"another tool's empty one", Left::AnotherToolsEmptyNow, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ModelHome env;
+        std::string file = writeFile(env.home.path("data/report.txt"), "report");
+        const bool another = c.left == Left::AnotherToolsNow || c.left == Left::AnotherToolsEmptyNow;
+        Operation prepared = movedRecord(file, dateNow() - (another ? 3600 : 0), false);
+        prepared.trashPath.reset();
+        prepared.resourceID = FileEngine::snapshot(file)->resourceID();
+        prepared.detail = "准备移入废纸篓";
+        env.journal()->record(prepared, OperationJournal::kMoving);
+        // Another item's info file with its item in files/ stays untouched.
+        std::string other = Trash::trashItem(writeFile(env.home.path("data/other.txt"), "other"));
+        const std::string info = env.home.dataHome() + "/Trash/info", left = info + "/report.txt.trashinfo";
+        if (c.left == Left::ByTheMove) ASSERT_TRUE(diesBeforeItsRename(file));
+        else writeFile(left, c.left == Left::AnotherToolsNow ? describedNow(info + "/other.txt.trashinfo", file) : "");
+        ASSERT_TRUE(std::filesystem::exists(left));
+        const std::string text = readFile(left);
 
-    ASSERT_TRUE(diesBeforeItsRename(file));
-    std::string info = env.home.dataHome() + "/Trash/info";
-    ASSERT_TRUE(std::filesystem::exists(info + "/report.txt.trashinfo")) << "the kill left an orphan";
+        auto model = env.model();
+        EXPECT_EQ(model->recoveryNotes(), std::vector<std::string>{interruption(file)});
+        EXPECT_EQ(std::filesystem::exists(left), !c.removed);
+        EXPECT_TRUE(std::filesystem::exists(info + "/other.txt.trashinfo"));
+        EXPECT_EQ(readFile(file), "report");
+        EXPECT_EQ(readFile(other), "other");
 
-    auto model = env.model();
-    EXPECT_EQ(model->recoveryNotes(), std::vector<std::string>{interruption(file)});
-    EXPECT_FALSE(std::filesystem::exists(info + "/report.txt.trashinfo"));
-    EXPECT_TRUE(std::filesystem::exists(info + "/other.txt.trashinfo"));
-    EXPECT_EQ(readFile(file), "report");
-    EXPECT_EQ(readFile(other), "other");
+        // The next start finds the entry dealt with: the note stays, the Trash is left alone.
+        model.reset();
+        writeFile(left, text);
+        model = env.model();
+        EXPECT_EQ(model->recoveryNotes(), std::vector<std::string>{interruption(file)});
+        EXPECT_TRUE(std::filesystem::exists(left));
+    }
 }
 
 // Many moves left "moving" and a full Trash: start-up reads the Trash once for all of them,
@@ -325,10 +358,12 @@ TEST(AppModelStartup, InterruptedMovesReadTheTrashOnce)
     auto journal = env.journal();
     std::vector<OperationJournal::Entry> entries;
     std::set<std::string> orphans;
+    // The moves ran when the orphans' DeletionDate= says.
+    const double movedAt = *TrashInfo::deletionTimeOf(TrashInfo::contents("/", "2024-01-01T00:00:00")) - kReferenceDateOffset;
     for (int i = 0; i < kMoves; ++i) {
         std::string name = "f" + std::to_string(i) + ".txt";
         std::string file = writeFile(env.home.path("data/" + name), name);
-        Operation prepared = movedRecord(file, 800000000.0 + i, false);
+        Operation prepared = movedRecord(file, movedAt, false);
         prepared.trashPath.reset();
         prepared.resourceID = FileEngine::snapshot(file)->resourceID();
         entries.push_back({prepared, OperationJournal::kMoving});
@@ -384,7 +419,7 @@ TEST(AppModelStartup, InterruptedMoveOfAnItemAnotherCopyMovedLeavesNoBrokenEntry
         SCOPED_TRACE(c.name);
         ModelHome env;
         std::string file = writeFile(env.home.path("data/report.txt"), "report");
-        Operation prepared = movedRecord(file, 800000000.0, false);
+        Operation prepared = movedRecord(file, dateNow(), false);
         prepared.trashPath.reset();
         prepared.resourceID = FileEngine::snapshot(file)->resourceID();
         env.journal()->record(prepared, OperationJournal::kMoving);

@@ -2,6 +2,7 @@
 
 #include "TestSupport.h"
 #include "platform/Errors.h"
+#include "platform/TrashInfo.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -82,14 +83,16 @@ std::string tessynTextOf(const std::function<void()>& body)
         body();
     } catch (const TessynError& e) {
         return e.domain() + ":" + e.message();
+    } catch (const Trash::RestoreRefusal& e) {
+        return std::string("refused:") + e.what();
     } catch (const std::exception& e) {
         return std::string("other:") + e.what();
     }
     return "no error";
 }
 
-const std::string kOccupied = "TessynRestore:原位置已有文件，恢复不会覆盖它。请在 Finder 中选择其他位置。";
-const std::string kOutside = "TessynRestore:恢复来源不是当前卷的废纸篓。";
+const std::string kOccupied = std::string("refused:") + Trash::RestoreRefusal(Trash::RestoreRefusal::Reason::Occupied).what();
+const std::string kOutside = std::string("refused:") + Trash::RestoreRefusal(Trash::RestoreRefusal::Reason::OutsideTrash).what();
 
 } // namespace
 
@@ -383,8 +386,17 @@ TEST(Trash, OtherVolumesUseTheirTopDirectoryTrashAndNeverCopy)
         if (mount(home.path("bind-source").c_str(), home.path("bind-target").c_str(), nullptr, MS_BIND, nullptr) != 0)
             return failures + "bind mount failed";
         std::string bound = writeFile(home.path("bind-target/b.txt"), "b");
-        int err = errnoOf([&] { Trash::trashItem(bound); });
+        std::string text;
+        int err = errnoOf([&] {
+            try {
+                Trash::trashItem(bound);
+            } catch (const std::system_error& error) {
+                text = errorDescription(error);
+                throw;
+            }
+        });
         check(err == EXDEV, "EXDEV expected, got " + std::to_string(err));
+        check(text.starts_with("项目与目标位置不在同一挂载点"), "EXDEV in the interface's words: " + text);
         check(readFile(bound) == "b", "item stays after EXDEV");
         check(namesIn(home.dataHome() + "/Trash/info").empty(), "no info file after EXDEV");
         check(namesIn(home.dataHome() + "/Trash/files").empty(), "no copy after EXDEV");
@@ -475,7 +487,7 @@ TEST(Trash, LinkedHomeTrashIsRefused)
     EXPECT_EQ(readFile(realData + "/Trash/files/doc.txt"), "mine") << moved;
     // ...also for the start-up clean-up and the restore, which look the Trash up afresh.
     writeFile(realData + "/Trash/info/doc 2.txt.trashinfo", "");
-    EXPECT_EQ(Trash::removeOrphanInfo(home.path("doc.txt"), false), 1);
+    EXPECT_EQ(Trash::removeOrphanInfo(home.path("doc.txt"), time(nullptr), false), 1);
     Trash::restoreItem(home.dataHome() + "/Trash/files/doc.txt", home.path("doc.txt"));
     EXPECT_EQ(readFile(home.path("doc.txt")), "mine");
 
@@ -508,13 +520,14 @@ TEST(Trash, OrphanInfoFilesOfAnItemAreRemoved)
     ASSERT_GE(held, 0);
     ASSERT_EQ(flock(held, LOCK_EX), 0) << "a move under way";
 
-    EXPECT_EQ(Trash::removeOrphanInfo(item), 2);
+    const double movedAt = *TrashInfo::deletionTimeOf(describes);
+    EXPECT_EQ(Trash::removeOrphanInfo(item, movedAt), 2);
     std::vector<std::string> left = namesIn(info);
     std::sort(left.begin(), left.end());
     EXPECT_EQ(left, (std::vector<std::string>{"a b 3.txt.trashinfo", "a b 4.txt.trashinfo", "a b.copy.txt.trashinfo",
                                               "other.txt.trashinfo"}));
     close(held);
-    EXPECT_EQ(Trash::removeOrphanInfo(item), 1) << "once the mover is gone";
+    EXPECT_EQ(Trash::removeOrphanInfo(item, movedAt), 1) << "once the mover is gone";
     EXPECT_EQ(readFile(item), "a");
 }
 
@@ -597,6 +610,10 @@ TEST(Trash, FolderSwappedForALinkAtTheRenameRedirectsNothing)
          "scan/dir-link/a.txt", "Tessyn:refused after the rename"},
         {"restore: the old folder", Run::Restore, Step::Restore, "scan/dir", false, nullptr, "scan/dir-link/a.txt", ""},
         {"restore: files/", Run::Restore, Step::Restore, "data/Trash/files", false, "elsewhere/a.txt", "scan/dir/a.txt", ""},
+        {"restore: info/", Run::Restore, Step::Restore, "data/Trash/info", false, "elsewhere/a.txt.trashinfo",
+         "scan/dir/a.txt", ""},
+        {"move: the Trash, as the move opens it", Run::Move, Step::OpenTrash, "data/Trash", false, nullptr,
+         "scan/dir/a.txt", "Tessyn:废纸篓文件夹不是真实的文件夹（可能是符号链接），未移入废纸篓。"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -610,6 +627,7 @@ TEST(Trash, FolderSwappedForALinkAtTheRenameRedirectsNothing)
         ASSERT_EQ(symlink(home.path("decoy").c_str(), home.path("scan/dir-link").c_str()), 0);
         ASSERT_EQ(symlink(home.path("elsewhere").c_str(), (home.dataHome() + "/Trash/files-link").c_str()), 0);
         ASSERT_EQ(symlink(home.path("elsewhere").c_str(), (home.dataHome() + "/Trash/info-link").c_str()), 0);
+        ASSERT_EQ(symlink(home.path("elsewhere").c_str(), (home.dataHome() + "/Trash-link").c_str()), 0);
         std::optional<ino_t> decoy;
         if (c.decoy) decoy = lstatOf(writeFile(home.path(c.decoy), "decoy")).st_ino;
 
@@ -654,8 +672,10 @@ TEST(Trash, FolderSwappedForALinkAtTheRenameRedirectsNothing)
 }
 
 // Info files that name nothing (a kill left them empty, or without Path=) go when they have
-// no item in files/, are not locked and bear a name the item's move could have claimed;
-// those that describe the item go only when asked. Anything else stays.
+// no item in files/, are not locked, bear a name the item's move could have claimed and were
+// written while it ran; those that describe the item go only when asked and when their
+// DeletionDate= is the move's. Anything else stays: another tool writes its info file first,
+// under the same names, and moves its item after.
 TEST(Trash, InfoFilesThatNameNothingAreRemovedOnlyUnderTheItemsNames)
 {
     TempHome home;
@@ -663,12 +683,15 @@ TEST(Trash, InfoFilesThatNameNothingAreRemovedOnlyUnderTheItemsNames)
     const std::string info = home.dataHome() + "/Trash/info", files = home.dataHome() + "/Trash/files";
     const std::string describes = "[Trash Info]\nPath=" + home.path("dir/a%20b.txt") + "\nDeletionDate=2024-01-01T00:00:00\n";
     const std::string other = "[Trash Info]\nPath=" + home.path("dir/other.txt") + "\n";
+    const std::string later = "[Trash Info]\nPath=" + home.path("dir/a%20b.txt") + "\nDeletionDate=2024-01-01T00:01:00\n";
+    const time_t movedAt = *TrashInfo::deletionTimeOf(describes);
     makeDirs(files);
     struct Case {
         const char* name;
         std::string text;
         bool removed;        // without describedToo
         bool removedAsked;   // with describedToo
+        bool writtenNow = false; // else modified when the move ran
     } cases[] = {
         {"a b.txt.trashinfo", "", true, true},
         {"a b 3.txt.trashinfo", "[Trash Info]\nDeletionDate=2024-01-01T00:00:00\n", true, true},
@@ -684,17 +707,26 @@ TEST(Trash, InfoFilesThatNameNothingAreRemovedOnlyUnderTheItemsNames)
         {".tessyn-info-00000000000000bb", describes, false, true},
         {".tessyn-info-00000000000000cc", other, false, false},
         {".tessyn-info-cc", "", false, false},
+        {"a b 8.txt.trashinfo", later, false, false},        // another tool's, a minute later
+        {"a b 9.txt.trashinfo", "", false, false, true},     // another tool's, being written
+        {".tessyn-info-00000000000000dd", "", false, false, true},
     };
     for (bool asked : {false, true}) {
         SCOPED_TRACE(asked ? "describedToo" : "names nothing only");
-        for (const Case& c : cases) writeFile(info + "/" + c.name, c.text);
+        for (const Case& c : cases) {
+            writeFile(info + "/" + c.name, c.text);
+            const timespec then[2] = {{movedAt, 0}, {movedAt, 0}};
+            if (!c.writtenNow) {
+                ASSERT_EQ(utimensat(AT_FDCWD, (info + "/" + c.name).c_str(), then, 0), 0);
+            }
+        }
         writeFile(files + "/a b 4.txt", "described");
         int held = open((info + "/a b 5.txt.trashinfo").c_str(), O_RDONLY);
         ASSERT_GE(held, 0);
         ASSERT_EQ(flock(held, LOCK_EX), 0);
         int expected = 0;
         for (const Case& c : cases) expected += (asked ? c.removedAsked : c.removed) ? 1 : 0;
-        EXPECT_EQ(Trash::removeOrphanInfo(item, asked), expected);
+        EXPECT_EQ(Trash::removeOrphanInfo(item, static_cast<double>(movedAt), asked), expected);
         for (const Case& c : cases)
             EXPECT_EQ(exists(info + "/" + c.name), !(asked ? c.removedAsked : c.removed)) << c.name;
         close(held);

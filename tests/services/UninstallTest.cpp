@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 #include "engine/Dates.h"
 #include "engine/FileEngine.h"
+#include "platform/Errors.h"
 #include "platform/Trash.h"
 #include "services/Localization.h"
 #include "services/InstalledAppInventory.h"
@@ -90,7 +91,7 @@ TEST(Uninstall, MovesTheReviewedBundleThroughTheJournal)
         throw std::system_error(EXDEV, std::generic_category());
     });
     EXPECT_FALSE(failed.success);
-    EXPECT_EQ(failed.detail, std::system_error(EXDEV, std::generic_category()).code().message());
+    EXPECT_EQ(failed.detail, errorDescription(std::system_error(EXDEV, std::generic_category())));
     EXPECT_EQ(failed.kind, "application");
     EXPECT_EQ(failed.resourceID, other.identity);
     EXPECT_TRUE(exists(other.path));
