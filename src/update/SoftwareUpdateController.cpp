@@ -168,6 +168,17 @@ struct SoftwareUpdateController::Transfer {
     explicit Transfer(SoftwareUpdateController* owner) : owner(owner) { promise.start(); }
     ~Transfer()
     {
+        release();
+        if (fd >= 0) ::close(fd);
+        promise.finish();
+    }
+
+    // Ends the reply and, when given up, its connection; once, before anything can start the
+    // next request, which dropping the connections would cut.
+    void release()
+    {
+        if (released) return;
+        released = true;
         if (reply) {
             // Only the owner's handlers: the reply's abort reaches the connection through Qt's
             // own, and without them the connection stays open and goes on reading.
@@ -182,9 +193,10 @@ struct SoftwareUpdateController::Transfer {
         // request to the host queues behind it. Dropping the manager's connections closes it;
         // no other request runs on the controller's own manager.
         if (!answered && owner->network_) owner->network_->clearConnectionCache();
-        if (fd >= 0) ::close(fd);
-        promise.finish();
     }
+
+private:
+    bool released = false;
 };
 
 void SoftwareUpdateController::leaveTlsStateToTheSystemAtExit()
@@ -376,6 +388,7 @@ void SoftwareUpdateController::endTransfer(State state)
     // The transfer goes first, so its completion finishes after the last state change.
     std::unique_ptr<Transfer> ended = std::move(transfer_);
     ended->answered = state != State::failed;
+    ended->release();
     deadline_->stop();
     unseen_->stop();
     setState(state);

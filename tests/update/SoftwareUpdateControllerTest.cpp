@@ -535,6 +535,25 @@ TEST_F(SoftwareUpdateControllerTest, ARequestEndedEarlyClosesItsConnection)
     }
 }
 
+// Dropping a failed request's connections must not cut the next request, even one asked as the
+// failure is shown.
+TEST_F(SoftwareUpdateControllerTest, ACheckAskedAsAFailureIsShownReachesTheHost)
+{
+    const UpdateManifest manifest = publish(server, image);
+    server.answer(manifestPath, TestAnswer::ok("gone", 404));
+    auto controller = controllerFor(server, [](SoftwareUpdateEnvironment& environment) { environment.checkDeadlineMs = 3000; });
+    QFuture<void> again;
+    QObject::connect(controller.get(), &SoftwareUpdateController::stateChanged, controller.get(), [&] {
+        if (controller->state() != State::failed || again.isValid()) return;
+        server.answer(manifestPath, TestAnswer::ok(manifestJson(manifest)));
+        again = controller->check();
+    });
+    ASSERT_TRUE(finish(controller->check()));
+    ASSERT_TRUE(finish(again));
+    EXPECT_EQ(controller->state(), State::available);
+    EXPECT_EQ(server.requests().size(), 2);
+}
+
 TEST_F(SoftwareUpdateControllerTest, OnlyHttpsIsEverAsked)
 {
     TempHome home;
