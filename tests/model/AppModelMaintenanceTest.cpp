@@ -239,8 +239,10 @@ TEST(AppModelCaches, StopAndApplicationStartEndTheRunBetweenFiles)
     EXPECT_EQ(env.m().cacheSelection().size(), 3u);
     EXPECT_EQ(env.m().history().size(), 2u);
 
-    // The application starts after the first file of the next run.
+    // The application starts after the first file of the next run. Each check asks about this
+    // application alone; nothing lists every application.
     env.m().setMessage(std::nullopt);
+    int listings = env.apps->listCalls();
     onHistoryGrowth(env.m(), 1, [&] { env.setRunning(spotify); });
     env.m().cleanCache();
     ASSERT_TRUE(env.settle());
@@ -249,6 +251,9 @@ TEST(AppModelCaches, StopAndApplicationStartEndTheRunBetweenFiles)
     EXPECT_TRUE(exists(files[3]));
     EXPECT_TRUE(exists(files[4]));
     EXPECT_EQ(env.m().history().size(), 3u) << "the next file is not touched";
+    EXPECT_EQ(env.apps->listCalls(), listings);
+    EXPECT_GE(env.apps->asked().size(), 2u);
+    for (const auto& asked : env.apps->asked()) EXPECT_EQ(asked, std::make_pair(spotify.path, spotify.bundleID));
 }
 
 TEST(AppModelCaches, HistorySaveFailureStopsTheRun)
@@ -341,22 +346,20 @@ TEST(AppModelUninstall, BundleOnlyAmbiguityAndRunningChecks)
 // or, later still, just before the move.
 TEST(AppModelUninstall, ApplicationStartedDuringTheUninstall)
 {
-    // Running applications that show the application from the given listing on.
+    // Running applications that answer yes from the given question on.
     struct StartsAt : FakeApplications {
-        int from = 0;
-        std::vector<RunningApplication> started;
-        std::vector<RunningApplication> list() override
+        size_t from = 0;
+        bool isRunning(const std::string& path, const std::string& id) override
         {
-            FakeApplications::list();
-            return listCalls() >= from ? started : std::vector<RunningApplication>{};
+            FakeApplications::isRunning(path, id);
+            return asked().size() >= from;
         }
     };
-    for (int from : {2, 3}) {
+    for (size_t from : {2, 3}) {
         Maintenance env(false);
         auto apps = std::make_shared<StartsAt>();
         InstalledApp player = env.install("Player", "org.example.player");
         apps->from = from;
-        apps->started = {runningApp(7, player.name, std::nullopt, player.bundleID)};
         AppModel::Collaborators services = env.services();
         services.runningApplications = apps;
         env.app = env.model(services);
