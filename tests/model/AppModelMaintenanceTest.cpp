@@ -774,3 +774,43 @@ TEST(AppModelCaches, LongCleansSaveTheHistoryAtCheckpoints)
     auto reread = env.model();
     EXPECT_EQ(historyPaths(reread->history()), historyPaths(env.m().history()));
 }
+
+// A record is published while its outcome is still open in the journal: when that write fails
+// (the journal locked by another copy), the published record gets the receipt failure.
+TEST(AppModelCaches, AReceiptThatCannotBeWrittenAmendsThePublishedRecord)
+{
+    Maintenance env;
+    InstalledApp vlc = env.install("VLC", "org.videolan.vlc");
+    std::vector<std::string> files = env.oldCacheFiles("org.videolan.vlc", 4);
+    env.inspectAndSelectAll(vlc);
+    std::shared_ptr<HeldLock> held; // taken after the second file, which is not a checkpoint
+    onHistoryGrowth(env.m(), 2, [&] { held = std::make_shared<HeldLock>(env.journalPath()); });
+    onHistoryGrowth(env.m(), 3, [&] { held.reset(); });
+    env.m().cleanCache();
+    ASSERT_TRUE(env.settle());
+    ASSERT_EQ(env.m().history().size(), 4u);
+    EXPECT_TRUE(env.m().history()[2].success);
+    EXPECT_EQ(env.m().history()[2].detail.rfind("已移入废纸篓；回执保存失败", 0), 0u) << env.m().history()[2].detail;
+    EXPECT_FALSE(env.m().history()[1].success) << "its move was refused with the journal";
+    EXPECT_TRUE(exists(files[2]));
+    EXPECT_TRUE(env.m().history()[0].success) << "the next write goes through again";
+    EXPECT_EQ(env.model()->history()[2].detail, env.m().history()[2].detail) << "the amendment was saved";
+}
+
+// The model going away mid-clean wakes its worker; every file is in its place or in the Trash
+// with a record.
+TEST(AppModelCaches, AModelGoneMidCleanLosesNothing)
+{
+    Maintenance env;
+    InstalledApp zoom = env.install("Zoom", "us.zoom.xos");
+    std::vector<std::string> files = env.oldCacheFiles("us.zoom.xos", 40);
+    env.inspectAndSelectAll(zoom);
+    env.m().cleanCache();
+    ASSERT_TRUE(waitFor([&] { return env.m().history().size() >= 2; }));
+    env.app.reset();
+    std::set<std::string> recorded;
+    auto reread = env.model(); // merges what the journal holds
+    for (const Operation& record : reread->history())
+        if (record.success) recorded.insert(record.path);
+    for (const std::string& file : files) EXPECT_NE(exists(file), recorded.count(file) > 0) << file;
+}
