@@ -60,7 +60,7 @@ private:
     std::optional<bool> answer_;
 };
 
-// One cache clean-up in progress. The plan is shared read-only with each file's worker.
+// One cache clean-up in progress. The plan is shared read-only with its worker.
 struct AppModel::CacheRun {
     InstalledApp app;
     std::shared_ptr<const CachePlan> plan;
