@@ -87,51 +87,21 @@ std::vector<Operation> execute(const std::vector<FileEntry>& files, const std::s
     }
 
     std::optional<Clock::time_point> lastReport; // none: the first record always reports
-    std::vector<Operation> records;
+    MoveRun run(journal, trash);
+    std::vector<Operation>& records = run.records();
     records.reserve(targets.size());
-    OperationJournal::MoveSequence moves(journal, records);
-    Trash::Mover mover;
     for (const FileEntry* target : targets) {
         if (stop.stop_requested()) break;
-        size_t before = records.size();
-        try {
-            // The journal and the history hold UTF-8 text only; such a file cannot be recorded.
-            Trash::requireRecordablePath(target->path);
-            if (auto check = checks.find(target->path); check != checks.end()) {
-                if (check->second.block) throw TessynError("Tessyn", 2, *check->second.block);
-                if (check->second.keeper) {
-                    FileEngine::validate(*check->second.keeper, root);
-                    if (DuplicateEngine::digest(*target, root, stop) != check->second.group->id)
-                        throw TessynError("Tessyn", 3, kCopyChanged);
-                }
+        run.move(*target, root, [&] {
+            auto check = checks.find(target->path);
+            if (check == checks.end()) return;
+            if (check->second.block) throw TessynError("Tessyn", 2, *check->second.block);
+            if (check->second.keeper) {
+                FileEngine::validate(*check->second.keeper, root);
+                if (DuplicateEngine::digest(*target, root, stop) != check->second.group->id)
+                    throw TessynError("Tessyn", 3, kCopyChanged);
             }
-            if (stop.stop_requested()) throw CancellationError();
-            FileEngine::validate(*target, root);
-
-            Operation prepared;
-            prepared.id = newUUID();
-            prepared.date = dateNow();
-            prepared.path = target->path;
-            prepared.size = target->size;
-            prepared.success = false;
-            prepared.detail = kPreparedDetail;
-            prepared.resourceID = target->resourceID();
-            prepared.modified = target->modified;
-            // Records "moving" with the outcome of the previous move (its failure is the
-            // refusal below), then moves; this outcome goes with the next move.
-            moves.move(prepared, [&]() -> std::optional<std::string> {
-                if (trash) {
-                    trash(target->path);
-                    return std::nullopt;
-                }
-                return mover.move(target->path, sameItem(prepared));
-            });
-            records.back().detail = displayUtf8(records.back().detail);
-        } catch (const std::exception& error) {
-            if (records.size() == before) records.push_back(refusedRecord(*target, errorDescription(error)));
-        } catch (...) {
-            if (records.size() == before) records.push_back(refusedRecord(*target, errorDescription(posixError(EIO))));
-        }
+        }, stop);
 
         if (counted) counted(static_cast<int64_t>(records.size()));
         auto now = Clock::now();
@@ -140,8 +110,47 @@ std::vector<Operation> execute(const std::vector<FileEntry>& files, const std::s
             lastReport = Clock::now();
         }
     }
-    moves.settle();
-    return records;
+    run.settle();
+    return std::move(records);
+}
+
+MoveRun::MoveRun(OperationJournal* journal, TrashFunction trash) : moves_(journal, records_), trash_(std::move(trash)) {}
+
+void MoveRun::move(const FileEntry& file, const std::string& root, const std::function<void()>& check,
+                   std::stop_token stop)
+{
+    size_t before = records_.size();
+    try {
+        // The journal and the history hold UTF-8 text only; such a file cannot be recorded.
+        Trash::requireRecordablePath(file.path);
+        if (check) check();
+        if (stop.stop_requested()) throw CancellationError();
+        FileEngine::validate(file, root);
+
+        Operation prepared;
+        prepared.id = newUUID();
+        prepared.date = dateNow();
+        prepared.path = file.path;
+        prepared.size = file.size;
+        prepared.success = false;
+        prepared.detail = kPreparedDetail;
+        prepared.resourceID = file.resourceID();
+        prepared.modified = file.modified;
+        // Records "moving" with the outcome of the previous move (its failure is the
+        // refusal below), then moves; this outcome goes with the next move.
+        moves_.move(prepared, [&]() -> std::optional<std::string> {
+            if (trash_) {
+                trash_(file.path);
+                return std::nullopt;
+            }
+            return mover_.move(file.path, sameItem(prepared));
+        });
+        records_.back().detail = displayUtf8(records_.back().detail);
+    } catch (const std::exception& error) {
+        if (records_.size() == before) records_.push_back(refusedRecord(file, errorDescription(error)));
+    } catch (...) {
+        if (records_.size() == before) records_.push_back(refusedRecord(file, errorDescription(posixError(EIO))));
+    }
 }
 
 void restore(const Operation& operation)

@@ -32,6 +32,33 @@ using TrashFunction = std::function<void(const std::string& path)>;
 // model's history checkpoints follow it, whatever the pace of the progress reports.
 using CountHandler = std::function<void(int64_t completed)>;
 
+// Moves scanned files to the Trash one at a time as one run: one journal sequence and one
+// Trash mover serve every file, so each file costs one journal write (see
+// OperationJournal::MoveSequence). Records come in the order the files were done; the last
+// one's outcome reaches the journal with the next move or settle(), which may still add a
+// receipt failure to its detail.
+class MoveRun {
+public:
+    explicit MoveRun(OperationJournal* journal, TrashFunction trash = {});
+    MoveRun(const MoveRun&) = delete;
+    MoveRun& operator=(const MoveRun&) = delete;
+
+    // Moves one file after `check` (which refuses it by throwing) and after checking that it
+    // is still the scanned file below `root`; appends its record, a refusal when anything
+    // fails (a stop request refuses it too). Never throws.
+    void move(const FileEntry& file, const std::string& root, const std::function<void()>& check = {},
+              std::stop_token stop = {});
+    // Writes the outcome of the last move, if not written yet. Never throws.
+    void settle() { moves_.settle(); }
+    std::vector<Operation>& records() { return records_; }
+
+private:
+    std::vector<Operation> records_;  // before moves_, which refers to it
+    OperationJournal::MoveSequence moves_;
+    Trash::Mover mover_;
+    TrashFunction trash_;
+};
+
 // Moves the selected files of `files` (in list order) to the Trash, one record per file
 // dealt with. Each file is checked again first: a selected duplicate must leave an unchanged
 // copy of its group and still hold the group's content, and the file must still be the

@@ -613,11 +613,7 @@ QFuture<void> AppModel::refreshInstalledApps()
 
 bool AppModel::appIsRunning(const InstalledApp& app) const
 {
-    for (const RunningApplication& running : services_.runningApplications->list())
-        if ((running.bundleIdentifier && *running.bundleIdentifier == app.bundleID) ||
-            (running.bundlePath && *running.bundlePath == app.path))
-            return true;
-    return false;
+    return services_.runningApplications->isRunning(app.path, app.bundleID);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -211,7 +211,7 @@ public:
     // --- Installed applications ------------------------------------------------------------
     bool maintenanceBusy() const;
     QFuture<void> refreshInstalledApps();
-    // Asks the live list of running applications.
+    // Whether a process runs from the application's bundle or one with its identifier, asked now.
     bool appIsRunning(const InstalledApp& app) const;
 
     // --- Caches and uninstall --------------------------------------------------------------
@@ -279,6 +279,7 @@ private:
     struct ActionRun;
     struct CacheRun;
     struct RelatedRun;
+    class Baton;
 
     void mergeJournalAtStart();
     void refreshSelection();
@@ -308,8 +309,9 @@ private:
 
     // Steps of the cache clean-up and of the uninstall, each resumed on the main thread.
     void setCacheState(std::optional<InstalledApp> app, std::optional<CachePlan> plan);
-    void cleanNextCacheFile(const std::shared_ptr<CacheRun>& run);
+    void runCacheClean(const std::shared_ptr<CacheRun>& run);
     void applyCacheRecord(const std::shared_ptr<CacheRun>& run, const Operation& record);
+    void amendCacheRecord(const std::shared_ptr<CacheRun>& run, const Operation& record);
     void finishCacheClean(const std::shared_ptr<CacheRun>& run);
     bool saveCacheRun(const std::shared_ptr<CacheRun>& run);
     std::string saveFailureText(const std::string& words, const std::string& failure) const;
@@ -318,7 +320,9 @@ private:
     void whenBundleOwners(const std::shared_ptr<RelatedRun>& run, long owners, const char* refusal,
                           void (AppModel::*next)(const std::shared_ptr<RelatedRun>&));
     void uninstallBundle(const std::shared_ptr<RelatedRun>& run);
-    void moveNextRelated(const std::shared_ptr<RelatedRun>& run);
+    void moveRelated(const std::shared_ptr<RelatedRun>& run);
+    void applyRelatedRecord(const std::shared_ptr<RelatedRun>& run, const Operation& record);
+    void endRelated(const std::shared_ptr<RelatedRun>& run);
     void finishRemoveApp(const std::shared_ptr<RelatedRun>& run);
 
     Collaborators services_;

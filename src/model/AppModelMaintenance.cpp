@@ -11,24 +11,56 @@
 #include "services/Uninstall.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
 #include <sys/stat.h>
 
 namespace {
 
-// The engine steps' running check: any running application with the bundle identifier.
-// Asked from the worker, so it answers for the moment of each check.
-std::function<bool()> runningByIdentifier(std::shared_ptr<RunningApplications> applications, std::string bundleID)
+// The engine steps' running check: asks about this one application, from the worker, so it
+// answers for the moment of each check.
+std::function<bool()> runningCheck(std::shared_ptr<RunningApplications> applications, const InstalledApp& app)
 {
-    return [applications = std::move(applications), bundleID = std::move(bundleID)] {
-        for (const RunningApplication& running : applications->list())
-            if (running.bundleIdentifier && *running.bundleIdentifier == bundleID) return true;
-        return false;
+    return [applications = std::move(applications), path = app.path, bundleID = app.bundleID] {
+        return applications->isRunning(path, bundleID);
     };
 }
 
 } // namespace
 
-// One cache clean-up in progress. The plan is shared read-only with each file's worker.
+// A worker that goes item by item with the main thread: after handing over each record it
+// waits for the model's word whether to go on, so the model reads its stop request and saves
+// the history between items, as if it ran the loop itself. A stopped job (the model going
+// away) wakes it too.
+class AppModel::Baton {
+public:
+    // Main thread.
+    void answer(bool goOn)
+    {
+        {
+            std::lock_guard lock(mutex_);
+            answer_ = goOn;
+        }
+        ready_.notify_one();
+    }
+    // Worker: false when the model said stop or the job was stopped.
+    bool await(std::stop_token stop)
+    {
+        std::unique_lock lock(mutex_);
+        if (!ready_.wait(lock, stop, [&] { return answer_.has_value(); })) return false;
+        bool goOn = *answer_;
+        answer_.reset();
+        return goOn;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable_any ready_;
+    std::optional<bool> answer_;
+};
+
+// One cache clean-up in progress. The plan is shared read-only with its worker.
 struct AppModel::CacheRun {
     InstalledApp app;
     std::shared_ptr<const CachePlan> plan;
@@ -37,6 +69,7 @@ struct AppModel::CacheRun {
     int64_t succeeded = 0;
     PathSet moved;
     size_t unsaved = 0; // records published since the last history save
+    Baton baton;
     Completion done;
 };
 
@@ -48,6 +81,7 @@ struct AppModel::RelatedRun {
     bool retry = false;
     Operation appRecord;                      // the bundle's record (uninstall only)
     std::optional<std::string> saveFailure;   // of the last history save
+    Baton baton;
     Completion done;
 };
 
@@ -113,28 +147,48 @@ QFuture<void> AppModel::cleanCache()
     setMaintenanceStop(false);
     setMessage(std::nullopt);
     setActionProgress({0, static_cast<int64_t>(run->work.size()), ""});
-    cleanNextCacheFile(run);
+    runCacheClean(run);
     return run->done.future();
 }
 
-void AppModel::cleanNextCacheFile(const std::shared_ptr<CacheRun>& run)
+// One worker moves the files as one run; each record comes back to the main thread before
+// the next file, where the history is saved at checkpoints and the stop request is read.
+// Whether the application runs is asked between files too, on the worker, about this
+// application alone. The file being moved is always finished first.
+void AppModel::runCacheClean(const std::shared_ptr<CacheRun>& run)
 {
-    if (run->next == run->work.size()) return finishCacheClean(run);
-    // Read between files only: the file being moved is always finished first.
-    if (maintenanceStop_) {
-        setMessage("已停止后续处理，已完成项可在记录中恢复。");
-        return finishCacheClean(run);
-    }
-    if (appIsRunning(run->app)) {
-        setMessage("应用启动，停止后续处理。");
-        return finishCacheClean(run);
-    }
-    maintenanceJobs_.start(std::stop_source(), [this, run, file = run->work[run->next], app = run->app,
-                                                plan = run->plan, home = maintenanceHome_, journal = journal_,
-                                                isRunning = runningByIdentifier(services_.runningApplications,
-                                                                                run->app.bundleID)](std::stop_token stop) {
-        Operation record = MaintenanceEngine::cleanCacheFile(file, app, *plan, home, isRunning, journal.get(), stop);
-        post(this, [this, run, record = std::move(record)] { applyCacheRecord(run, record); });
+    maintenanceJobs_.start(std::stop_source(), [this, run, home = maintenanceHome_, journal = journal_,
+                                                isRunning = runningCheck(services_.runningApplications,
+                                                                         run->app)](std::stop_token stop) {
+        MaintenanceEngine::CacheClean clean(run->app, *run->plan, home, journal.get());
+        std::vector<Operation>& records = clean.records();
+        // The record handed over last is still open in the journal: when writing its outcome
+        // fails, its detail says so, and the model gets the change.
+        size_t handed = 0;
+        std::string handedDetail;
+        auto handOverChange = [&] {
+            if (handed == 0 || records[handed - 1].detail == handedDetail) return;
+            post(this, [this, run, record = records[handed - 1]] { amendCacheRecord(run, record); });
+        };
+        bool appStarted = false;
+        for (const FileEntry& file : run->work) {
+            if (isRunning()) {
+                appStarted = true;
+                break;
+            }
+            clean.clean(file, {}, stop);
+            handOverChange();
+            handed = records.size();
+            handedDetail = records.back().detail;
+            post(this, [this, run, record = records.back()] { applyCacheRecord(run, record); });
+            if (!run->baton.await(stop)) break;
+        }
+        clean.settle();
+        handOverChange();
+        post(this, [this, run, appStarted] {
+            if (appStarted) setMessage("应用启动，停止后续处理。");
+            finishCacheClean(run);
+        });
     });
 }
 
@@ -149,14 +203,32 @@ void AppModel::applyCacheRecord(const std::shared_ptr<CacheRun>& run, const Oper
     }
     historyStore_.history().insert(historyStore_.history().begin(), record);
     emit historyChanged();
-    // Each move is journalled as finished, so the history is saved at checkpoints, not after
-    // every file (a save rewrites the whole history): after the first file, which shows at
-    // once whether the history can be saved at all, then every interval, then at the end.
+    // Each move is journalled, so the history is saved at checkpoints, not after every file
+    // (a save rewrites the whole history): after the first file, which shows at once whether
+    // the history can be saved at all, then every interval, then at the end.
     ++run->unsaved;
-    if (run->next == 1 || static_cast<int64_t>(run->unsaved) >= HistoryStore::checkpointInterval(historyStore_.history().size())) {
-        if (!saveCacheRun(run)) return finishCacheClean(run);
+    bool goOn = true;
+    if (run->next == 1 || static_cast<int64_t>(run->unsaved) >= HistoryStore::checkpointInterval(historyStore_.history().size()))
+        goOn = saveCacheRun(run);
+    // Read between files only: the file just moved was finished first.
+    if (goOn && run->next < run->work.size() && maintenanceStop_) {
+        setMessage("已停止后续处理，已完成项可在记录中恢复。");
+        goOn = false;
     }
-    cleanNextCacheFile(run);
+    run->baton.answer(goOn);
+}
+
+// A record published before its outcome reached the journal, whose detail changed when that
+// write failed.
+void AppModel::amendCacheRecord(const std::shared_ptr<CacheRun>& run, const Operation& record)
+{
+    for (Operation& kept : historyStore_.history())
+        if (kept.id == record.id) {
+            kept.detail = record.detail;
+            ++run->unsaved;
+            emit historyChanged();
+            return;
+        }
 }
 
 bool AppModel::saveCacheRun(const std::shared_ptr<CacheRun>& run)
@@ -244,51 +316,52 @@ void AppModel::uninstallBundle(const std::shared_ptr<RelatedRun>& run)
 {
     maintenanceJobs_.start(std::stop_source(), [this, run, app = run->app, roots = maintenanceAppRoots_,
                                                 journal = journal_,
-                                                isRunning = runningByIdentifier(services_.runningApplications,
-                                                                                run->app.bundleID)](std::stop_token stop) {
+                                                isRunning = runningCheck(services_.runningApplications, run->app)](std::stop_token stop) {
         Operation record = MaintenanceEngine::uninstall(app, roots, isRunning, {}, journal.get(), stop);
         post(this, [this, run, record = std::move(record)] {
             run->appRecord = record;
             historyStore_.history().insert(historyStore_.history().begin(), record);
             emit historyChanged();
             run->saveFailure = saveHistory(false);
-            if (record.success && !run->saveFailure) return moveNextRelated(run);
+            if (record.success && !run->saveFailure) return moveRelated(run);
             finishRemoveApp(run);
         });
     });
 }
 
-void AppModel::moveNextRelated(const std::shared_ptr<RelatedRun>& run)
+// One worker moves the items; each record comes back to the main thread, which saves the
+// history and reads the stop request before the next item.
+void AppModel::moveRelated(const std::shared_ptr<RelatedRun>& run)
 {
-    if (run->next == run->items.size() || maintenanceStop_) {
-        if (run->retry) {
-            setProcessing(false);
-            setMessage("关联项处理结束。失败项保留，重新检查后可再次确认；成功项可在记录中恢复。");
-            return run->done.finish();
+    if (run->items.empty() || maintenanceStop_) return endRelated(run);
+    maintenanceJobs_.start(std::stop_source(), [this, run, app = run->app, home = maintenanceHome_, journal = journal_,
+                                                isRunning = runningCheck(services_.runningApplications, run->app)](std::stop_token stop) {
+        for (const RelatedItem& item : run->items) {
+            Operation record = RelatedFiles::move(item, app, home, isRunning, journal.get(), {}, stop);
+            post(this, [this, run, record = std::move(record)] { applyRelatedRecord(run, record); });
+            if (!run->baton.await(stop)) break;
         }
-        return finishRemoveApp(run);
-    }
-    maintenanceJobs_.start(std::stop_source(), [this, run, item = run->items[run->next], app = run->app,
-                                                home = maintenanceHome_, journal = journal_,
-                                                isRunning = runningByIdentifier(services_.runningApplications,
-                                                                                run->app.bundleID)](std::stop_token stop) {
-        Operation record = RelatedFiles::move(item, app, home, isRunning, journal.get(), {}, stop);
-        post(this, [this, run, record = std::move(record)] {
-            ++run->next;
-            historyStore_.history().insert(historyStore_.history().begin(), record);
-            emit historyChanged();
-            run->saveFailure = saveHistory(false);
-            if (run->saveFailure) {
-                if (run->retry) {
-                    setProcessing(false);
-                    setMessage(saveFailureText("保存失败，已停止：", *run->saveFailure));
-                    return run->done.finish();
-                }
-                return finishRemoveApp(run);
-            }
-            moveNextRelated(run);
-        });
+        post(this, [this, run] { endRelated(run); });
     });
+}
+
+void AppModel::applyRelatedRecord(const std::shared_ptr<RelatedRun>& run, const Operation& record)
+{
+    ++run->next;
+    historyStore_.history().insert(historyStore_.history().begin(), record);
+    emit historyChanged();
+    run->saveFailure = saveHistory(false);
+    // Read between items only: the item just moved was finished first.
+    run->baton.answer(!run->saveFailure && run->next < run->items.size() && !maintenanceStop_);
+}
+
+void AppModel::endRelated(const std::shared_ptr<RelatedRun>& run)
+{
+    if (!run->retry) return finishRemoveApp(run);
+    setProcessing(false);
+    setMessage(run->saveFailure ? saveFailureText("保存失败，已停止：", *run->saveFailure)
+                                : "关联项处理结束。失败项保留，重新检查后可再次确认；成功项可在记录中恢复。");
+    run->done.finish();
 }
 
 void AppModel::finishRemoveApp(const std::shared_ptr<RelatedRun>& run)
@@ -328,6 +401,6 @@ QFuture<void> AppModel::retryRelated(const InstalledApp& app, const std::vector<
     run->items = items;
     run->retry = true;
     // An application installed again with the same ID may own the items now.
-    whenBundleOwners(run, 0, "存在相同 bundle ID 的应用，停止关联项重试。", &AppModel::moveNextRelated);
+    whenBundleOwners(run, 0, "存在相同 bundle ID 的应用，停止关联项重试。", &AppModel::moveRelated);
     return run->done.future();
 }

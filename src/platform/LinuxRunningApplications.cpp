@@ -171,6 +171,29 @@ std::vector<RunningApplication> LinuxRunningApplications::list()
     return result;
 }
 
+bool LinuxRunningApplications::isRunning(const std::string& bundlePath, const std::string& bundleIdentifier)
+{
+    std::vector<int32_t> pids(kMaxProcesses, 0);
+    int32_t count = ts_list_pids(pids.data(), kMaxProcesses);
+    // Other bundles seen running, by path: whether they carry the identifier. Each is read once.
+    std::map<std::string, bool> carriesIdentifier;
+    for (int32_t i = 0; i < std::min(count, kMaxProcesses); ++i) {
+        std::optional<std::string> executable = pids[i] > 0 ? executableOf(pids[i]) : std::nullopt;
+        std::optional<std::string> bundle = executable ? bundleContaining(*executable) : std::nullopt;
+        if (!bundle) continue;
+        bool same = *bundle == bundlePath;
+        if (!same && !bundleIdentifier.empty()) {
+            auto known = carriesIdentifier.find(*bundle);
+            if (known == carriesIdentifier.end())
+                known = carriesIdentifier.emplace(*bundle, readBundleInfo(*bundle).identifier == bundleIdentifier).first;
+            same = known->second;
+        }
+        // The owner is read last: it costs a status file, and most processes are no bundle's.
+        if (same && ownedByCurrentUser(pids[i])) return true;
+    }
+    return false;
+}
+
 std::optional<RunningApplication> LinuxRunningApplications::lookup(int32_t pid)
 {
     // Pin the process first, so everything read afterwards describes this very process.

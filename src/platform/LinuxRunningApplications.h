@@ -17,6 +17,9 @@ public:
     ~LinuxRunningApplications() override;
 
     std::vector<RunningApplication> list() override;
+    // Reads only the processes' executable links, and the Info.plist of another bundle only
+    // when one of its processes runs; windows are not asked.
+    bool isRunning(const std::string& bundlePath, const std::string& bundleIdentifier) override;
     std::optional<RunningApplication> lookup(int32_t pid) override;
     bool requestQuit(const RunningApplication& application) override;
     bool hasTerminated(const RunningApplication& application) override;

@@ -31,6 +31,10 @@ public:
     virtual ~RunningApplications() = default;
     // All running applications (helpers included, marked not regular), by pid.
     virtual std::vector<RunningApplication> list() = 0;
+    // Whether one application runs: a process of the current user whose executable lies in
+    // the bundle's Contents/MacOS/, or in another bundle with the same identifier. Asks about
+    // this application alone, so it is cheap enough to ask between the files of a run.
+    virtual bool isRunning(const std::string& bundlePath, const std::string& bundleIdentifier) = 0;
     // The application whose own process has this pid, pinned to that process; none otherwise.
     virtual std::optional<RunningApplication> lookup(int32_t pid) = 0;
     // Asks the application to quit normally, never by force: its windows get a close request,

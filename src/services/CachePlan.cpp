@@ -69,31 +69,31 @@ CachePlan cachePlan(const InstalledApp& app, const std::string& home, double now
     return plan;
 }
 
+CacheClean::CacheClean(const InstalledApp& app, const CachePlan& plan, std::string home, OperationJournal* journal)
+    : app_(app), plan_(plan), home_(std::move(home)), run_(journal)
+{
+}
+
+void CacheClean::clean(const FileEntry& file, const std::function<bool()>& isRunning, std::stop_token stop)
+{
+    run_.move(file, plan_.root, [&] {
+        std::optional<std::string> folder = cacheFolder(app_.bundleID, home_);
+        if (!folder || *folder != plan_.root) throw error(kRuleChanged);
+        // Canonicalising's own error is the refusal's text.
+        if (FileEngine::canonicalURL(*folder) != *folder || !(file.modified < plan_.cutoff)) throw error(kRuleChanged);
+        if (isRunning && isRunning()) throw error(kRunning);
+        if (stop.stop_requested()) throw error(kCancelled);
+    }, stop);
+}
+
 Operation cleanCacheFile(const FileEntry& file, const InstalledApp& app, const CachePlan& plan,
                          const std::string& home, const std::function<bool()>& isRunning,
                          OperationJournal* journal, std::stop_token stop)
 {
-    try {
-        std::optional<std::string> folder = cacheFolder(app.bundleID, home);
-        if (!folder || *folder != plan.root) return FileActionEngine::refusedRecord(file, kRuleChanged);
-        std::string canonical;
-        try {
-            canonical = FileEngine::canonicalURL(*folder);
-        } catch (const std::exception& error) {
-            return FileActionEngine::refusedRecord(file, errorDescription(error));
-        }
-        if (canonical != *folder || !(file.modified < plan.cutoff)) return FileActionEngine::refusedRecord(file, kRuleChanged);
-        if (isRunning && isRunning()) return FileActionEngine::refusedRecord(file, kRunning);
-
-        std::vector<Operation> records =
-            FileActionEngine::execute({file}, *folder, {}, {file.path}, {}, {}, journal, stop);
-        if (records.empty()) return FileActionEngine::refusedRecord(file, kCancelled);
-        return records.front();
-    } catch (const std::exception& error) {
-        return FileActionEngine::refusedRecord(file, errorDescription(error));
-    } catch (...) {
-        return FileActionEngine::refusedRecord(file, errorDescription(posixError(EIO)));
-    }
+    CacheClean one(app, plan, home, journal);
+    one.clean(file, isRunning, stop);
+    one.settle();
+    return one.records().front();
 }
 
 } // namespace MaintenanceEngine

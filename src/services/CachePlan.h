@@ -1,5 +1,6 @@
 #pragma once
 #include "platform/Errors.h"
+#include "engine/FileActionEngine.h"
 #include "engine/FileEntry.h"
 #include "engine/Operation.h"
 #include "engine/OperationJournal.h"
@@ -41,6 +42,27 @@ std::vector<FileEntry> filesBefore(const std::vector<FileEntry>& files, double c
 // or lies below, a symbolic link; a missing folder fails with its system error. Slow: run it
 // off the main thread.
 CachePlan cachePlan(const InstalledApp& app, const std::string& home, double now, std::stop_token stop = {});
+
+// The files of one clean-up moved as one run (FileActionEngine::MoveRun: one journal
+// sequence, one Trash mover). Before each move the rule and its folder must still be the
+// plan's and the file still older than the cut-off; the move itself re-checks the file
+// against its scan record. The application and the plan must outlive it.
+class CacheClean {
+public:
+    CacheClean(const InstalledApp& app, const CachePlan& plan, std::string home, OperationJournal* journal);
+    // Moves one file of the plan, refused when `isRunning` (if given) answers true after the
+    // rule's check. Its record is appended to records(). Never throws.
+    void clean(const FileEntry& file, const std::function<bool()>& isRunning = {}, std::stop_token stop = {});
+    // Writes the outcome of the last move to the journal (see MoveRun).
+    void settle() { run_.settle(); }
+    std::vector<Operation>& records() { return run_.records(); }
+
+private:
+    const InstalledApp& app_;
+    const CachePlan& plan_;
+    std::string home_;
+    FileActionEngine::MoveRun run_;
+};
 
 // Moves one file of the plan to the Trash through the journal after checking that the rule
 // and its folder are still the plan's, that the file is still older than the cut-off and that

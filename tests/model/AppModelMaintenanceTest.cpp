@@ -239,8 +239,10 @@ TEST(AppModelCaches, StopAndApplicationStartEndTheRunBetweenFiles)
     EXPECT_EQ(env.m().cacheSelection().size(), 3u);
     EXPECT_EQ(env.m().history().size(), 2u);
 
-    // The application starts after the first file of the next run.
+    // The application starts after the first file of the next run. Each check asks about this
+    // application alone; nothing lists every application.
     env.m().setMessage(std::nullopt);
+    int listings = env.apps->listCalls();
     onHistoryGrowth(env.m(), 1, [&] { env.setRunning(spotify); });
     env.m().cleanCache();
     ASSERT_TRUE(env.settle());
@@ -249,6 +251,9 @@ TEST(AppModelCaches, StopAndApplicationStartEndTheRunBetweenFiles)
     EXPECT_TRUE(exists(files[3]));
     EXPECT_TRUE(exists(files[4]));
     EXPECT_EQ(env.m().history().size(), 3u) << "the next file is not touched";
+    EXPECT_EQ(env.apps->listCalls(), listings);
+    EXPECT_GE(env.apps->asked().size(), 2u);
+    for (const auto& asked : env.apps->asked()) EXPECT_EQ(asked, std::make_pair(spotify.path, spotify.bundleID));
 }
 
 TEST(AppModelCaches, HistorySaveFailureStopsTheRun)
@@ -341,22 +346,20 @@ TEST(AppModelUninstall, BundleOnlyAmbiguityAndRunningChecks)
 // or, later still, just before the move.
 TEST(AppModelUninstall, ApplicationStartedDuringTheUninstall)
 {
-    // Running applications that show the application from the given listing on.
+    // Running applications that answer yes from the given question on.
     struct StartsAt : FakeApplications {
-        int from = 0;
-        std::vector<RunningApplication> started;
-        std::vector<RunningApplication> list() override
+        size_t from = 0;
+        bool isRunning(const std::string& path, const std::string& id) override
         {
-            FakeApplications::list();
-            return listCalls() >= from ? started : std::vector<RunningApplication>{};
+            FakeApplications::isRunning(path, id);
+            return asked().size() >= from;
         }
     };
-    for (int from : {2, 3}) {
+    for (size_t from : {2, 3}) {
         Maintenance env(false);
         auto apps = std::make_shared<StartsAt>();
         InstalledApp player = env.install("Player", "org.example.player");
         apps->from = from;
-        apps->started = {runningApp(7, player.name, std::nullopt, player.bundleID)};
         AppModel::Collaborators services = env.services();
         services.runningApplications = apps;
         env.app = env.model(services);
@@ -770,4 +773,44 @@ TEST(AppModelCaches, LongCleansSaveTheHistoryAtCheckpoints)
     EXPECT_TRUE(env.journal()->entries().empty()) << "the last save settled every move";
     auto reread = env.model();
     EXPECT_EQ(historyPaths(reread->history()), historyPaths(env.m().history()));
+}
+
+// A record is published while its outcome is still open in the journal: when that write fails
+// (the journal locked by another copy), the published record gets the receipt failure.
+TEST(AppModelCaches, AReceiptThatCannotBeWrittenAmendsThePublishedRecord)
+{
+    Maintenance env;
+    InstalledApp vlc = env.install("VLC", "org.videolan.vlc");
+    std::vector<std::string> files = env.oldCacheFiles("org.videolan.vlc", 4);
+    env.inspectAndSelectAll(vlc);
+    std::shared_ptr<HeldLock> held; // taken after the second file, which is not a checkpoint
+    onHistoryGrowth(env.m(), 2, [&] { held = std::make_shared<HeldLock>(env.journalPath()); });
+    onHistoryGrowth(env.m(), 3, [&] { held.reset(); });
+    env.m().cleanCache();
+    ASSERT_TRUE(env.settle());
+    ASSERT_EQ(env.m().history().size(), 4u);
+    EXPECT_TRUE(env.m().history()[2].success);
+    EXPECT_EQ(env.m().history()[2].detail.rfind("已移入废纸篓；回执保存失败", 0), 0u) << env.m().history()[2].detail;
+    EXPECT_FALSE(env.m().history()[1].success) << "its move was refused with the journal";
+    EXPECT_TRUE(exists(files[2]));
+    EXPECT_TRUE(env.m().history()[0].success) << "the next write goes through again";
+    EXPECT_EQ(env.model()->history()[2].detail, env.m().history()[2].detail) << "the amendment was saved";
+}
+
+// The model going away mid-clean wakes its worker; every file is in its place or in the Trash
+// with a record.
+TEST(AppModelCaches, AModelGoneMidCleanLosesNothing)
+{
+    Maintenance env;
+    InstalledApp zoom = env.install("Zoom", "us.zoom.xos");
+    std::vector<std::string> files = env.oldCacheFiles("us.zoom.xos", 40);
+    env.inspectAndSelectAll(zoom);
+    env.m().cleanCache();
+    ASSERT_TRUE(waitFor([&] { return env.m().history().size() >= 2; }));
+    env.app.reset();
+    std::set<std::string> recorded;
+    auto reread = env.model(); // merges what the journal holds
+    for (const Operation& record : reread->history())
+        if (record.success) recorded.insert(record.path);
+    for (const std::string& file : files) EXPECT_NE(exists(file), recorded.count(file) > 0) << file;
 }

@@ -21,6 +21,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
@@ -233,6 +234,10 @@ TEST(RunningApplications, BundleProcessesAreListedLookedUpAndQuit)
     EXPECT_EQ(helperEntry->bundlePath, realPath(bundle));
     EXPECT_EQ(findPid(list, getpid()), nullptr) << "no bundle, no window: not an application";
     EXPECT_TRUE(std::is_sorted(list.begin(), list.end(), [](const auto& a, const auto& b) { return a.pid < b.pid; }));
+    // One application asked about: by its bundle, or by another bundle with its identifier.
+    for (auto [path, id, runs] : {std::tuple{realPath(bundle), "", true}, {home.path("Apps/Copy.app"), "test.tessyn.demo", true},
+                                  {home.path("Apps/Copy.app"), "test.tessyn.other", false}})
+        EXPECT_EQ(running.isRunning(path, id), runs) << path << " " << id;
 
     auto found = running.lookup(app.pid());
     ASSERT_TRUE(found.has_value());
@@ -334,6 +339,7 @@ TEST(RunningApplications, OnlyProcessesOfTheRealUser)
     LinuxRunningApplications running;
     EXPECT_EQ(findPid(running.list(), app.pid()), nullptr);
     EXPECT_FALSE(running.lookup(app.pid()).has_value());
+    EXPECT_FALSE(running.isRunning(realPath(bundle), "test.tessyn.other"));
 }
 
 TEST(RunningApplications, WindowOwnersUnderX11)

@@ -20,6 +20,7 @@ class MainWindow;
 class NoApplications : public RunningApplications {
 public:
     std::vector<RunningApplication> list() override { return {}; }
+    bool isRunning(const std::string&, const std::string&) override { return false; }
     std::optional<RunningApplication> lookup(int32_t) override { return std::nullopt; }
     bool requestQuit(const RunningApplication&) override { return false; }
     bool hasTerminated(const RunningApplication&) override { return true; }

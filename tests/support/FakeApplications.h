@@ -5,6 +5,8 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <string>
+#include <utility>
 #include <vector>
 
 // Running applications under the test's control; safe to call from the model's workers.
@@ -48,6 +50,21 @@ public:
         ++listCalls_;
         return apps_;
     }
+    // Answers from the listed applications, by bundle path or identifier, and records each
+    // question (bundle path, identifier) without counting a listing.
+    bool isRunning(const std::string& bundlePath, const std::string& bundleIdentifier) override
+    {
+        std::lock_guard lock(mutex_);
+        asked_.emplace_back(bundlePath, bundleIdentifier);
+        for (const auto& app : apps_)
+            if (app.bundlePath == bundlePath || app.bundleIdentifier == bundleIdentifier) return true;
+        return false;
+    }
+    std::vector<std::pair<std::string, std::string>> asked()
+    {
+        std::lock_guard lock(mutex_);
+        return asked_;
+    }
     std::optional<RunningApplication> lookup(int32_t pid) override
     {
         std::lock_guard lock(mutex_);
@@ -73,6 +90,7 @@ private:
     std::vector<RunningApplication> apps_;
     std::set<int32_t> terminated_;
     std::vector<int32_t> quitRequests_;
+    std::vector<std::pair<std::string, std::string>> asked_;
     bool accept_ = true;
     bool quitTerminates_ = false;
     int listCalls_ = 0;
