@@ -385,6 +385,8 @@ void SoftwareUpdateController::follow(QNetworkReply* reply, Fetch fetch)
 
 void SoftwareUpdateController::endTransfer(State state)
 {
+    // A deferred end may find the transfer already gone (torn down at quit): nothing is left to end.
+    if (!transfer_) return;
     // The transfer goes first, so its completion finishes after the last state change.
     std::unique_ptr<Transfer> ended = std::move(transfer_);
     ended->answered = state != State::failed;
