@@ -156,7 +156,7 @@ void CacheReviewView::rebuildPlan()
     refreshTitle();
     const auto& plan = model_.cachePlan();
     planArea_->setVisible(plan.has_value());
-    rows_->resetRows(0);
+    rows_->resetRows(plan ? std::min(limit_, static_cast<int>(plan->files.size())) : 0);
     if (plan) {
         root_->setText(displayLine(plan->root));
         showRows();

@@ -238,13 +238,33 @@ CheckableRowList::CheckableRowList(std::vector<Line> lines, Texts texts, Ticked 
     // The panel behind the list paints the surface.
     setAutoFillBackground(false);
     viewport()->setAutoFillBackground(false);
+    followRowCount();
 }
 
 CheckableRowList::~CheckableRowList() = default;
 
 int CheckableRowList::rowCount() const { return model_->rows(); }
-void CheckableRowList::setRowCount(int rows) { model_->setRows(rows); }
-void CheckableRowList::resetRows(int rows) { model_->reset(rows); }
+void CheckableRowList::setRowCount(int rows)
+{
+    model_->setRows(rows);
+    followRowCount();
+}
+
+void CheckableRowList::resetRows(int rows)
+{
+    // The current row keeps its place, so the keyboard carries on where it was.
+    const int current = currentIndex().row();
+    model_->reset(rows);
+    if (current >= 0 && model_->rows() > 0)
+        selectionModel()->setCurrentIndex(model_->index(std::min(current, model_->rows() - 1)), QItemSelectionModel::NoUpdate);
+    followRowCount();
+}
+
+void CheckableRowList::followRowCount()
+{
+    // The focus shows on a row: a list without rows is no stop for Tab.
+    setFocusPolicy(model_->rows() > 0 ? Qt::StrongFocus : Qt::NoFocus);
+}
 void CheckableRowList::refreshTicks() { model_->changedAll(); }
 void CheckableRowList::setRowsEnabled(bool enabled) { model_->setEnabled(enabled); }
 bool CheckableRowList::rowsEnabled() const { return model_->enabled(); }
@@ -265,7 +285,8 @@ QRect CheckableRowList::checkRect(int row) const
 void CheckableRowList::keyPressEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_Space && !(event->modifiers() & ~Qt::KeypadModifier)) {
-        if (currentIndex().isValid()) model_->toggle(currentIndex().row());
+        // A held key turns the tick once, as a checkbox does.
+        if (currentIndex().isValid() && !event->isAutoRepeat()) model_->toggle(currentIndex().row());
         event->accept();
         return;
     }

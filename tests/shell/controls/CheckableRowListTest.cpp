@@ -4,6 +4,8 @@
 #include "shell/controls/CheckableRowList.h"
 #include "shell/style/Typography.h"
 
+#include <QApplication>
+#include <QKeyEvent>
 #include <QSignalSpy>
 #include <QTest>
 #include <functional>
@@ -58,6 +60,11 @@ TEST_F(CheckableRowListTest, ClickAndSpaceTurnATickOnlyWhileRowsAreEnabled)
         {"space on the first row when tabbed to", true, space, {0}},
         {"space on the clicked row", true, [&](CheckableRowList& list) { clickRow(&list, 3); space(list); }, {}},
         {"arrow then space", true, [&](CheckableRowList& list) { space(list); QTest::keyClick(&list, Qt::Key_Down); space(list); }, {0, 1}},
+        {"held space turns the tick once", true, [&](CheckableRowList& list) {
+             space(list);
+             QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "), true);
+             for (int i = 0; i < 3; ++i) QApplication::sendEvent(&list, &repeat);
+         }, {0}},
         {"click while disabled", false, [](CheckableRowList& list) { clickRow(&list, 2); }, {}},
         {"space while disabled", false, space, {}},
     };
@@ -108,4 +115,23 @@ TEST_F(CheckableRowListTest, RowsHaveOneHeightAndReadOutTheirLinesAndTick)
         EXPECT_EQ(index.data(Qt::CheckStateRole).toInt(), row == 1 ? Qt::Checked : Qt::Unchecked);
         EXPECT_TRUE(index.flags() & Qt::ItemIsUserCheckable);
     }
+}
+
+TEST_F(CheckableRowListTest, AListWithoutRowsIsNoTabStopAndNewRowsKeepTheCurrentRow)
+{
+    RowsFixture f(0);
+    EXPECT_EQ(f.list.focusPolicy(), Qt::NoFocus) << "no row to show the focus on";
+    f.list.setRowCount(4);
+    ASSERT_TRUE(focusByKeyboard(&f.list));
+    for (int i = 0; i < 3; ++i) QTest::keyClick(&f.list, Qt::Key_Down);
+    f.list.setRowsEnabled(false);  // as while the rows' files are being moved
+    for (const auto& [rows, current] : std::vector<std::pair<int, int>>{{5, 3}, {2, 1}}) {
+        f.list.resetRows(rows);
+        EXPECT_EQ(f.list.currentIndex().row(), current) << rows << " rows";
+    }
+    f.list.setRowsEnabled(true);
+    QTest::keyClick(&f.list, Qt::Key_Space);
+    EXPECT_EQ(f.ticked, std::set<int>{1}) << "Space goes on where the keyboard was";
+    f.list.resetRows(0);
+    EXPECT_EQ(f.list.focusPolicy(), Qt::NoFocus);
 }
