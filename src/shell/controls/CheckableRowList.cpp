@@ -84,7 +84,7 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override
     {
         if (!index.isValid()) return Qt::NoItemFlags;
-        Qt::ItemFlags flags = Qt::ItemNeverHasChildren | Qt::ItemIsUserCheckable;
+        Qt::ItemFlags flags = Qt::ItemNeverHasChildren | Qt::ItemIsUserCheckable | Qt::ItemIsSelectable;
         return enabled_ ? flags | Qt::ItemIsEnabled : flags;
     }
 
@@ -229,7 +229,16 @@ CheckableRowList::CheckableRowList(std::vector<Line> lines, Texts texts, Ticked 
     setModel(model_);
     setItemDelegate(delegate_);
     setUniformItemSizes(true);
-    setSelectionMode(QAbstractItemView::NoSelection);
+    // The ticks are the selection an assistive tool knows how to change: its toggle of a row
+    // selects the row, which is taken as a turn of the tick and undone at once. The view itself
+    // never selects (selectionCommand).
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this](const QItemSelection& selected) {
+        if (selected.isEmpty()) return;
+        const QModelIndexList rows = selected.indexes();
+        selectionModel()->clearSelection();
+        for (const QModelIndex& index : rows) model_->toggle(index.row());
+    });
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     verticalScrollBar()->setSingleStep(delegate_->rowHeight() / 3);
@@ -280,6 +289,11 @@ QRect CheckableRowList::checkRect(int row) const
 {
     const QRect rect = visualRect(model_->index(row));
     return rect.isValid() ? delegate_->checkRect(rect) : QRect();
+}
+
+QItemSelectionModel::SelectionFlags CheckableRowList::selectionCommand(const QModelIndex&, const QEvent*) const
+{
+    return QItemSelectionModel::NoUpdate;
 }
 
 void CheckableRowList::keyPressEvent(QKeyEvent* event)

@@ -4,6 +4,8 @@
 #include "shell/controls/CheckableRowList.h"
 #include "shell/style/Typography.h"
 
+#include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QSignalSpy>
@@ -65,6 +67,12 @@ TEST_F(CheckableRowListTest, ClickAndSpaceTurnATickOnlyWhileRowsAreEnabled)
              QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "), true);
              for (int i = 0; i < 3; ++i) QApplication::sendEvent(&list, &repeat);
          }, {0}},
+        {"select-all and a drag turn nothing", true, [](CheckableRowList& list) {
+             QTest::keyClick(&list, Qt::Key_A, Qt::ControlModifier);
+             QTest::mousePress(list.viewport(), Qt::LeftButton, {}, list.visualRect(list.model()->index(0, 0)).center());
+             QTest::mouseMove(list.viewport(), list.visualRect(list.model()->index(2, 0)).center());
+             QTest::mouseRelease(list.viewport(), Qt::LeftButton, {}, list.visualRect(list.model()->index(2, 0)).center());
+         }, {}},
         {"click while disabled", false, [](CheckableRowList& list) { clickRow(&list, 2); }, {}},
         {"space while disabled", false, space, {}},
     };
@@ -115,6 +123,17 @@ TEST_F(CheckableRowListTest, RowsHaveOneHeightAndReadOutTheirLinesAndTick)
         EXPECT_EQ(index.data(Qt::CheckStateRole).toInt(), row == 1 ? Qt::Checked : Qt::Unchecked);
         EXPECT_TRUE(index.flags() & Qt::ItemIsUserCheckable);
     }
+    // An assistive tool's toggle of a row turns its tick, only while the rows are enabled.
+    QAccessibleInterface* rows = QAccessible::queryAccessibleInterface(&f.list);
+    for (bool enabled : {false, true}) {
+        f.list.setRowsEnabled(enabled);
+        QAccessibleInterface* row = rows->child(2);
+        ASSERT_TRUE(row && row->actionInterface());
+        row->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        EXPECT_EQ(f.ticked, (enabled ? std::set<int>{1, 2} : std::set<int>{1})) << enabled;
+        EXPECT_EQ(row->state().checked, enabled);
+    }
+    EXPECT_TRUE(f.list.selectionModel()->selectedIndexes().isEmpty());
 }
 
 TEST_F(CheckableRowListTest, AListWithoutRowsIsNoTabStopAndNewRowsKeepTheCurrentRow)
