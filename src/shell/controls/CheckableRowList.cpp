@@ -307,6 +307,12 @@ void CheckableRowList::keyPressEvent(QKeyEvent* event)
     QListView::keyPressEvent(event);
 }
 
+void CheckableRowList::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    // The second click of a quick pair is a click too: it turns the tick back, as on a checkbox.
+    mousePressEvent(event);
+}
+
 void CheckableRowList::focusInEvent(QFocusEvent* event)
 {
     QListView::focusInEvent(event);

@@ -59,6 +59,14 @@ TEST_F(CheckableRowListTest, ClickAndSpaceTurnATickOnlyWhileRowsAreEnabled)
     const std::vector<Case> cases = {
         {"click", true, [](CheckableRowList& list) { clickRow(&list, 2); }, {2}},
         {"click twice", true, [](CheckableRowList& list) { clickRow(&list, 2); clickRow(&list, 2); }, {}},
+        {"double click, as a checkbox takes it", true, [](CheckableRowList& list) {
+             // What the window system sends for a quick pair of clicks.
+             const QPoint at = list.visualRect(list.model()->index(2, 0)).center();
+             QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, at);
+             QTest::mousePress(list.viewport(), Qt::LeftButton, {}, at);
+             QTest::mouseDClick(list.viewport(), Qt::LeftButton, {}, at);
+             QTest::mouseRelease(list.viewport(), Qt::LeftButton, {}, at);
+         }, {}},
         {"space on the first row when tabbed to", true, space, {0}},
         {"space on the clicked row", true, [&](CheckableRowList& list) { clickRow(&list, 3); space(list); }, {}},
         {"arrow then space", true, [&](CheckableRowList& list) { space(list); QTest::keyClick(&list, Qt::Key_Down); space(list); }, {0, 1}},
