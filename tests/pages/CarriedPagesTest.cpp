@@ -147,6 +147,8 @@ TEST_F(CarriedPagesTest, ACacheCleanKeepsItsSheetProgressAndStopAcrossLanguageSw
     w.page()->inspect(installed(w.model(), "VLC"));
     QTRY_VERIFY(w.page()->cacheSheet());
     w.page()->cacheSheet()->selectShownButton()->click();
+    CheckableRowList* rows = w.page()->cacheSheet()->rows();
+    rows->setCurrentIndex(rows->model()->index(5, 0));
     std::vector<std::string> seen;  // per switch: the sheet as drawn right after it
     QObject::connect(&w.model(), &AppModel::actionProgressChanged, w.window, [&] {
         const int64_t done = w.model().actionProgress().completed;
@@ -159,7 +161,8 @@ TEST_F(CarriedPagesTest, ACacheCleanKeepsItsSheetProgressAndStopAcrossLanguageSw
                                    sheet->progressText()->isVisible() ? sheet->progressText()->text() : QString(),
                                    sheet->stopButton()->isVisible() ? sheet->stopButton()->text() : QString(),
                                    QString::number(sheet->isVisible() && sheet != before && !sheet->closeButton()->isEnabled() &&
-                                                   !sheet->rows()->rowsEnabled() && sheet->rows()->isTicked(29))}
+                                                   !sheet->rows()->rowsEnabled() && sheet->rows()->isTicked(29) &&
+                                                   sheet->rows()->currentIndex().row() == 5)}
                            .join(QStringLiteral(" | ")).toStdString());
         if (done == 2) sheet->stopButton()->click();
     });

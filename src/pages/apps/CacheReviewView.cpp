@@ -13,6 +13,7 @@
 #include "shell/controls/StyledLabel.h"
 
 #include <QHBoxLayout>
+#include <QItemSelectionModel>
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
@@ -156,7 +157,7 @@ void CacheReviewView::rebuildPlan()
     refreshTitle();
     const auto& plan = model_.cachePlan();
     planArea_->setVisible(plan.has_value());
-    rows_->resetRows(0);
+    rows_->resetRows(plan ? std::min(limit_, static_cast<int>(plan->files.size())) : 0);
     if (plan) {
         root_->setText(displayLine(plan->root));
         showRows();
@@ -297,7 +298,8 @@ void CacheReviewView::takeOver(std::any state)
     }
     if (notes_) notes_->setExpanded(carried->notesOpen);
     if (carried->currentRow >= 0 && carried->currentRow < rows_->rowCount())
-        rows_->setCurrentIndex(rows_->model()->index(carried->currentRow, 0));
+        // Also on rows disabled by a running clean, which the view's own setter passes over.
+        rows_->selectionModel()->setCurrentIndex(rows_->model()->index(carried->currentRow, 0), QItemSelectionModel::NoUpdate);
     restoreListPosition(rows_, carried->listPosition);
     if (carried->confirming) confirmAndClean();
 }

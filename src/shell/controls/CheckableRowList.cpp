@@ -84,7 +84,7 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override
     {
         if (!index.isValid()) return Qt::NoItemFlags;
-        Qt::ItemFlags flags = Qt::ItemNeverHasChildren | Qt::ItemIsUserCheckable;
+        Qt::ItemFlags flags = Qt::ItemNeverHasChildren | Qt::ItemIsUserCheckable | Qt::ItemIsSelectable;
         return enabled_ ? flags | Qt::ItemIsEnabled : flags;
     }
 
@@ -229,7 +229,16 @@ CheckableRowList::CheckableRowList(std::vector<Line> lines, Texts texts, Ticked 
     setModel(model_);
     setItemDelegate(delegate_);
     setUniformItemSizes(true);
-    setSelectionMode(QAbstractItemView::NoSelection);
+    // The ticks are the selection an assistive tool knows how to change: its toggle of a row
+    // selects the row, which is taken as a turn of the tick and undone at once. The view itself
+    // never selects (selectionCommand).
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this, [this](const QItemSelection& selected) {
+        if (selected.isEmpty()) return;
+        const QModelIndexList rows = selected.indexes();
+        selectionModel()->clearSelection();
+        for (const QModelIndex& index : rows) model_->toggle(index.row());
+    });
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     verticalScrollBar()->setSingleStep(delegate_->rowHeight() / 3);
@@ -238,13 +247,33 @@ CheckableRowList::CheckableRowList(std::vector<Line> lines, Texts texts, Ticked 
     // The panel behind the list paints the surface.
     setAutoFillBackground(false);
     viewport()->setAutoFillBackground(false);
+    followRowCount();
 }
 
 CheckableRowList::~CheckableRowList() = default;
 
 int CheckableRowList::rowCount() const { return model_->rows(); }
-void CheckableRowList::setRowCount(int rows) { model_->setRows(rows); }
-void CheckableRowList::resetRows(int rows) { model_->reset(rows); }
+void CheckableRowList::setRowCount(int rows)
+{
+    model_->setRows(rows);
+    followRowCount();
+}
+
+void CheckableRowList::resetRows(int rows)
+{
+    // The current row keeps its place, so the keyboard carries on where it was.
+    const int current = currentIndex().row();
+    model_->reset(rows);
+    if (current >= 0 && model_->rows() > 0)
+        selectionModel()->setCurrentIndex(model_->index(std::min(current, model_->rows() - 1)), QItemSelectionModel::NoUpdate);
+    followRowCount();
+}
+
+void CheckableRowList::followRowCount()
+{
+    // The focus shows on a row: a list without rows is no stop for Tab.
+    setFocusPolicy(model_->rows() > 0 ? Qt::StrongFocus : Qt::NoFocus);
+}
 void CheckableRowList::refreshTicks() { model_->changedAll(); }
 void CheckableRowList::setRowsEnabled(bool enabled) { model_->setEnabled(enabled); }
 bool CheckableRowList::rowsEnabled() const { return model_->enabled(); }
@@ -262,14 +291,26 @@ QRect CheckableRowList::checkRect(int row) const
     return rect.isValid() ? delegate_->checkRect(rect) : QRect();
 }
 
+QItemSelectionModel::SelectionFlags CheckableRowList::selectionCommand(const QModelIndex&, const QEvent*) const
+{
+    return QItemSelectionModel::NoUpdate;
+}
+
 void CheckableRowList::keyPressEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_Space && !(event->modifiers() & ~Qt::KeypadModifier)) {
-        if (currentIndex().isValid()) model_->toggle(currentIndex().row());
+        // A held key turns the tick once, as a checkbox does.
+        if (currentIndex().isValid() && !event->isAutoRepeat()) model_->toggle(currentIndex().row());
         event->accept();
         return;
     }
     QListView::keyPressEvent(event);
+}
+
+void CheckableRowList::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    // The second click of a quick pair is a click too: it turns the tick back, as on a checkbox.
+    mousePressEvent(event);
 }
 
 void CheckableRowList::focusInEvent(QFocusEvent* event)

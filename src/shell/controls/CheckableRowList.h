@@ -34,7 +34,7 @@ public:
     int rowCount() const;
     // More rows than listed are appended, fewer drop the last ones; the others stay as they are.
     void setRowCount(int rows);
-    // The rows stand for other items now: all are made again.
+    // The rows stand for other items now: all are made again; the current row stays where it was.
     void resetRows(int rows);
     // The ticks changed: the shown rows are drawn again.
     void refreshTicks();
@@ -55,7 +55,9 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index, const QEvent* event) const override;
 
 private:
     friend class CheckableRowModel;
@@ -63,4 +65,6 @@ private:
 
     CheckableRowModel* model_ = nullptr;
     CheckableRowDelegate* delegate_ = nullptr;
+
+    void followRowCount();
 };

@@ -4,6 +4,10 @@
 #include "shell/controls/CheckableRowList.h"
 #include "shell/style/Typography.h"
 
+#include <QAccessible>
+#include <QAccessibleActionInterface>
+#include <QApplication>
+#include <QKeyEvent>
 #include <QSignalSpy>
 #include <QTest>
 #include <functional>
@@ -55,9 +59,28 @@ TEST_F(CheckableRowListTest, ClickAndSpaceTurnATickOnlyWhileRowsAreEnabled)
     const std::vector<Case> cases = {
         {"click", true, [](CheckableRowList& list) { clickRow(&list, 2); }, {2}},
         {"click twice", true, [](CheckableRowList& list) { clickRow(&list, 2); clickRow(&list, 2); }, {}},
+        {"double click, as a checkbox takes it", true, [](CheckableRowList& list) {
+             // What the window system sends for a quick pair of clicks.
+             const QPoint at = list.visualRect(list.model()->index(2, 0)).center();
+             QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, at);
+             QTest::mousePress(list.viewport(), Qt::LeftButton, {}, at);
+             QTest::mouseDClick(list.viewport(), Qt::LeftButton, {}, at);
+             QTest::mouseRelease(list.viewport(), Qt::LeftButton, {}, at);
+         }, {}},
         {"space on the first row when tabbed to", true, space, {0}},
         {"space on the clicked row", true, [&](CheckableRowList& list) { clickRow(&list, 3); space(list); }, {}},
         {"arrow then space", true, [&](CheckableRowList& list) { space(list); QTest::keyClick(&list, Qt::Key_Down); space(list); }, {0, 1}},
+        {"held space turns the tick once", true, [&](CheckableRowList& list) {
+             space(list);
+             QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "), true);
+             for (int i = 0; i < 3; ++i) QApplication::sendEvent(&list, &repeat);
+         }, {0}},
+        {"select-all and a drag turn nothing", true, [](CheckableRowList& list) {
+             QTest::keyClick(&list, Qt::Key_A, Qt::ControlModifier);
+             QTest::mousePress(list.viewport(), Qt::LeftButton, {}, list.visualRect(list.model()->index(0, 0)).center());
+             QTest::mouseMove(list.viewport(), list.visualRect(list.model()->index(2, 0)).center());
+             QTest::mouseRelease(list.viewport(), Qt::LeftButton, {}, list.visualRect(list.model()->index(2, 0)).center());
+         }, {}},
         {"click while disabled", false, [](CheckableRowList& list) { clickRow(&list, 2); }, {}},
         {"space while disabled", false, space, {}},
     };
@@ -108,4 +131,34 @@ TEST_F(CheckableRowListTest, RowsHaveOneHeightAndReadOutTheirLinesAndTick)
         EXPECT_EQ(index.data(Qt::CheckStateRole).toInt(), row == 1 ? Qt::Checked : Qt::Unchecked);
         EXPECT_TRUE(index.flags() & Qt::ItemIsUserCheckable);
     }
+    // An assistive tool's toggle of a row turns its tick, only while the rows are enabled.
+    QAccessibleInterface* rows = QAccessible::queryAccessibleInterface(&f.list);
+    for (bool enabled : {false, true}) {
+        f.list.setRowsEnabled(enabled);
+        QAccessibleInterface* row = rows->child(2);
+        ASSERT_TRUE(row && row->actionInterface());
+        row->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        EXPECT_EQ(f.ticked, (enabled ? std::set<int>{1, 2} : std::set<int>{1})) << enabled;
+        EXPECT_EQ(row->state().checked, enabled);
+    }
+    EXPECT_TRUE(f.list.selectionModel()->selectedIndexes().isEmpty());
+}
+
+TEST_F(CheckableRowListTest, AListWithoutRowsIsNoTabStopAndNewRowsKeepTheCurrentRow)
+{
+    RowsFixture f(0);
+    EXPECT_EQ(f.list.focusPolicy(), Qt::NoFocus) << "no row to show the focus on";
+    f.list.setRowCount(4);
+    ASSERT_TRUE(focusByKeyboard(&f.list));
+    for (int i = 0; i < 3; ++i) QTest::keyClick(&f.list, Qt::Key_Down);
+    f.list.setRowsEnabled(false);  // as while the rows' files are being moved
+    for (const auto& [rows, current] : std::vector<std::pair<int, int>>{{5, 3}, {2, 1}}) {
+        f.list.resetRows(rows);
+        EXPECT_EQ(f.list.currentIndex().row(), current) << rows << " rows";
+    }
+    f.list.setRowsEnabled(true);
+    QTest::keyClick(&f.list, Qt::Key_Space);
+    EXPECT_EQ(f.ticked, std::set<int>{1}) << "Space goes on where the keyboard was";
+    f.list.resetRows(0);
+    EXPECT_EQ(f.list.focusPolicy(), Qt::NoFocus);
 }
