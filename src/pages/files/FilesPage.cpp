@@ -306,7 +306,7 @@ void FilesPage::setTight(bool tight)
     tight_ = tight;
     if (tight) {
         resultsStack_->removeWidget(loadMore_);
-        notesLine_->insertWidget(0, loadMore_, 0, Qt::AlignTop);
+        notesLine_->insertWidget(0, loadMore_, 0, Qt::AlignLeft | Qt::AlignTop);
     } else {
         notesLine_->removeWidget(loadMore_);
         resultsStack_->insertWidget(resultsStack_->indexOf(tableFrame_) + 1, loadMore_, 0, Qt::AlignLeft);
