@@ -296,6 +296,21 @@ void FilesPage::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     setCompact(height() < kRoomyHeight);
+    setTight(height() < kTightHeight);
+}
+
+// The button keeps its place in the focus chain: after the table, before the notes.
+void FilesPage::setTight(bool tight)
+{
+    if (tight == tight_) return;
+    tight_ = tight;
+    if (tight) {
+        resultsStack_->removeWidget(loadMore_);
+        notesLine_->insertWidget(0, loadMore_, 0, Qt::AlignLeft | Qt::AlignTop);
+    } else {
+        notesLine_->removeWidget(loadMore_);
+        resultsStack_->insertWidget(resultsStack_->indexOf(tableFrame_) + 1, loadMore_, 0, Qt::AlignLeft);
+    }
 }
 
 // Only spacing and insets change, and the folder's name and path share one line: nothing
@@ -551,6 +566,7 @@ QWidget* FilesPage::buildResults()
     area->setObjectName(QStringLiteral("results"));
     auto* stack = column(area, 10);
     spaced_.emplace_back(stack, stack->spacing());
+    resultsStack_ = stack;
     summary_ = new SpaceSummaryView();
     stack->addWidget(summary_);
 
@@ -610,7 +626,10 @@ QWidget* FilesPage::buildResults()
     column(scanNoteLines_, 3)->setAlignment(Qt::AlignTop);
     scanNotesBox_->setWidget(scanNoteLines_);
     scanNotes_ = new DisclosureGroup(scanNotesBox_);
-    stack->addWidget(scanNotes_);
+    notesLine_ = new QHBoxLayout();
+    notesLine_->setSpacing(12);
+    notesLine_->addWidget(scanNotes_, 1);
+    stack->addLayout(notesLine_);
     return area;
 }
 

@@ -40,7 +40,10 @@ public:
     static constexpr int kPageRows = 100;
     // Below this height the table would get fewer than three rows beside the other areas at
     // their roomy spacing: the areas then draw tighter, and the table keeps the height.
-    static constexpr int kRoomyHeight = 520;
+    static constexpr int kRoomyHeight = 532;
+    // Below this height even the tighter areas leave the table fewer than three rows: "Load
+    // More" then joins the scan notes' line under the table.
+    static constexpr int kTightHeight = 460;
 
     explicit FilesPage(AppModel& model, QWidget* parent = nullptr);
 
@@ -118,6 +121,7 @@ private:
     QPointer<QWidget> focusLeftOn_;
     QPointer<MoveConfirmationSheet> sheet_;
     bool compact_ = false;
+    bool tight_ = false;
     // What a short page draws tighter: the spacing of these layouts (each with its roomy
     // spacing) and the insets of the panels.
     std::vector<std::pair<QBoxLayout*, int>> spaced_;
@@ -125,6 +129,8 @@ private:
     QBoxLayout* folderNames_ = nullptr;
     QBoxLayout* selectionStack_ = nullptr;
     QBoxLayout* selectionLine_ = nullptr;
+    QBoxLayout* resultsStack_ = nullptr;
+    QBoxLayout* notesLine_ = nullptr;
 
     QScrollArea* areas_ = nullptr;
     QWidget* header_ = nullptr;
@@ -188,6 +194,7 @@ private:
 
     bool busy() const;
     void setCompact(bool compact);
+    void setTight(bool tight);
 
     QWidget* buildHeader();
     QWidget* buildFilterBar();

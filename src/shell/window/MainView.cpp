@@ -144,7 +144,6 @@ MainView::MainView(AppModel& model, const QString& initialPage, std::optional<La
     content->addWidget(buildBanner());
     content->addWidget(buildPageArea(), 1);
     rightColumn->addWidget(contentColumn_, 1);
-    contentColumn_->installEventFilter(this);
     row->addWidget(right, 1);
 
     buildToolBar();
@@ -417,25 +416,27 @@ void MainView::applyLayout()
         if (item->page() == focused->page()) item->setFocus(Qt::OtherFocusReason);
 }
 
-bool MainView::eventFilter(QObject* watched, QEvent* event)
+void MainView::resizeEvent(QResizeEvent* event)
 {
-    if (watched == contentColumn_ && event->type() == QEvent::Resize) applyCompact();
-    return QWidget::eventFilter(watched, event);
+    QWidget::resizeEvent(event);
+    applyCompact();
 }
 
-// Folding the header changes nothing in the column's own height, so this settles at once.
+// Measured on the whole view, which nothing here changes, so this settles at once.
 void MainView::applyCompact()
 {
-    bool compact = contentColumn_->height() < compactBelowHeight;
+    bool compact = height() < compactBelowHeight;
     if (compact == compact_) return;
     compact_ = compact;
     header_->setVisible(!compact);
     auto* content = static_cast<QVBoxLayout*>(contentColumn_->layout());
-    int edge = compact ? 12 : 24;
+    int edge = compact ? 8 : 24;
     content->setContentsMargins(24, edge, 24, edge);
-    content->setSpacing(compact ? 12 : 18);
+    content->setSpacing(compact ? 8 : 18);
     int inset = compact ? 6 : 12;
     banner_->layout()->setContentsMargins(inset, inset, inset, inset);
+    // The top bar's entries keep their own padding; only the bar's edges come in.
+    topNavigation_->layout()->setContentsMargins(24, compact ? 4 : 10, 24, compact ? 4 : 11);
 }
 
 void MainView::retranslate()

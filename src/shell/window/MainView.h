@@ -30,8 +30,8 @@ public:
     static constexpr int mountDelayMs = 16;
     static constexpr int memoryIntervalMs = 3000;
     static constexpr int sidebarWidth = 212;
-    // A content column shorter than this folds the page header away (the toolbar keeps the
-    // page's title) and draws its margins and spacing tighter, leaving the height to the page.
+    // A view shorter than this folds the page header away (the toolbar keeps the page's title)
+    // and draws its margins, its spacing and the top bar tighter, leaving the height to the page.
     static constexpr int compactBelowHeight = 580;
 
     MainView(AppModel& model, const QString& initialPage, std::optional<LayoutStyle> layoutOverride = std::nullopt,
@@ -81,7 +81,7 @@ signals:
 
 protected:
     void showEvent(QShowEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     AppModel& model_;

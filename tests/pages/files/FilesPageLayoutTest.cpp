@@ -168,13 +168,19 @@ TEST_F(FilesPageLayoutTest, EveryStateFitsInBothLanguagesAndAppearances)
 TEST_F(FilesPageLayoutTest, SelectionBarStaysInTheWindowAndTheTableGivesWayFirst)
 {
     // Results with scan notes long enough to fill their box, shown at the window's default and
-    // least sizes, with and without a message over the page.
+    // least sizes (the least also under the top bar), with and without a message over the page.
     auto report = syntheticReport(5000);
     report->skipped = 4;
     for (int i = 0; i < 20; ++i) report->warnings.push_back("locked-" + std::to_string(i) + ".db：Permission denied");
+    struct Case {
+        const char* layout;
+        QSize size;
+    };
     for (const char* language : {"en", "zh-Hans"}) {
         setSetting(AppSettings::languageKey, language);
-        for (QSize size : {QSize(1080, 720), QSize(860, 600)}) {
+        for (Case c : {Case{"sidebar", {1080, 720}}, Case{"sidebar", {860, 600}}, Case{"top", {860, 600}}}) {
+            setSetting(AppSettings::layoutKey, c.layout);
+            const QSize size = c.size;
             FilesPageHarness h(size, FilesPageHarness::Host::mainWindow);
             ASSERT_NE(h.page, nullptr);
             ASSERT_EQ(h.mainWindow->size(), size);
@@ -186,7 +192,7 @@ TEST_F(FilesPageLayoutTest, SelectionBarStaysInTheWindowAndTheTableGivesWayFirst
             for (bool message : {false, true}) {
                 if (message) h.model->setMessage(std::string("文件处理尚未完成，请等待结果保存后再退出。"));
                 for (bool open : {false, true}) {
-                    QString name = QStringLiteral("window-%1x%2%3%4-%5").arg(size.width()).arg(size.height())
+                    QString name = QStringLiteral("window-%1-%2x%3%4%5-%6").arg(c.layout).arg(size.width()).arg(size.height())
                                        .arg(message ? "-message" : "").arg(open ? "-notes" : "").arg(language);
                     SCOPED_TRACE(name.toStdString());
                     // Opened as a user opens it: the notes then come into view.
@@ -220,6 +226,7 @@ TEST_F(FilesPageLayoutTest, SelectionBarStaysInTheWindowAndTheTableGivesWayFirst
             }
         }
     }
+    setSetting(AppSettings::layoutKey, "sidebar");
 }
 
 // At the window's least size, under a message, a duplicate group shows a copy below its heading
