@@ -256,6 +256,12 @@ TEST(Trash, RestorePutsTheSameItemBackAndRemovesItsInfo)
     Trash::restoreItem(tree, home.path("docs/tree"));
     EXPECT_EQ(readFile(home.path("docs/tree/a/b.txt")), "b");
     EXPECT_TRUE(namesIn(home.dataHome() + "/Trash/files").empty());
+
+    // A Trash whose info/ is gone still gives the item back.
+    trashed = Trash::trashItem(original);
+    std::filesystem::remove_all(home.dataHome() + "/Trash/info");
+    Trash::restoreItem(trashed, original);
+    EXPECT_EQ(readFile(original), "content");
 }
 
 TEST(Trash, RestoreRefusesOccupiedPlacesAndForeignSources)
