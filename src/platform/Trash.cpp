@@ -322,7 +322,7 @@ void TrashFolders::locate(const std::string& trashDir)
     name = lastComponent(trashDir);
 }
 
-void TrashFolders::open(bool create, bool ownedOnly)
+void TrashFolders::open(bool create, bool ownedOnly, bool infoOptional)
 {
     FolderHandle parent;
     parent.open(parentPath);
@@ -330,7 +330,11 @@ void TrashFolders::open(bool create, bool ownedOnly)
     trash.openIn(parent.fd, name, create);
     if (ownedOnly && trash.owner != getuid()) throwPosix(EPERM);
     files.openIn(trash.fd, "files", create);
-    info.openIn(trash.fd, "info", create);
+    try {
+        info.openIn(trash.fd, "info", create);
+    } catch (const std::system_error&) {
+        if (!infoOptional) throw;
+    }
 }
 
 bool TrashFolders::current() const
@@ -719,7 +723,8 @@ void restoreItem(const std::string& trashPath, const std::string& originalPath, 
     // The Trash's folders and the old folder are each opened once, without following links;
     // the checks, the rename and the info file's removal go through them, so none of them can
     // be swapped for a link to somewhere else meanwhile.
-    trash.open(false);
+    // The info file is only cosmetic once the item is back: a missing info/ refuses nothing.
+    trash.open(false, false, true);
     FolderHandle folder;
     try {
         folder.open(parentOf(destination));
@@ -742,7 +747,7 @@ void restoreItem(const std::string& trashPath, const std::string& originalPath, 
     }
     reach(testing::Step::Restored);
     // The item is back; a stale info file is only cosmetic, so its removal is best effort.
-    if (unlinkat(trash.info.fd, (name + kInfoSuffix).c_str(), 0) == 0) trash.info.sync();
+    if (trash.info.fd >= 0 && unlinkat(trash.info.fd, (name + kInfoSuffix).c_str(), 0) == 0) trash.info.sync();
 }
 
 } // namespace Trash

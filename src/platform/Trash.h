@@ -74,10 +74,10 @@ void restoreItem(const std::string& trashPath, const std::string& originalPath, 
 // Removes the info files that an interrupted move of the item at `originalPath` (canonical)
 // wrote and left without its item: not locked by a move still under way, no item in files/
 // under their name, and a name that move could have claimed (or a draft's). Only what that
-// very move wrote goes: one describing the item with a DeletionDate= that fits `movedAt`
-// (Unix seconds, taken right before the move), when `describedToo`, and one that names
-// nothing (empty, or without a readable Path=: older versions could leave such) modified at a
-// time that fits it. Returns how many went.
+// very move wrote goes, modified at a time that fits `movedAt` (Unix seconds, taken right
+// before the move): one describing the item with a DeletionDate= that fits it in some time
+// zone, when `describedToo`, and one that names nothing (empty, or without a readable Path=:
+// older versions could leave such). Returns how many went.
 int removeOrphanInfo(const std::string& originalPath, double movedAt, bool describedToo = true);
 
 // The same for many interrupted moves at once: each Trash's info/ is listed once and only

@@ -65,8 +65,9 @@ struct TrashFolders {
     // Takes the Trash folder at `trashDir` as it is found now: the path above it resolved.
     void locate(const std::string& trashDir);
     // Opens all three; when `create`, those missing are made first. `ownedOnly` refuses
-    // (EPERM) a Trash folder that is not the user's own.
-    void open(bool create, bool ownedOnly = false);
+    // (EPERM) a Trash folder that is not the user's own. `infoOptional` leaves info closed
+    // (fd -1) when it cannot be opened.
+    void open(bool create, bool ownedOnly = false, bool infoOptional = false);
     // Whether the folders at these names now are still the ones held open.
     bool current() const;
 };

@@ -85,18 +85,40 @@ std::optional<std::string> pathOf(std::string_view text)
     return decodePath(*value);
 }
 
-std::optional<time_t> deletionTimeOf(std::string_view text)
+namespace {
+
+std::optional<struct tm> deletionDateOf(std::string_view text)
 {
     std::optional<std::string_view> value = valueOf(text, "DeletionDate");
     if (!value || value->size() != 19) return std::nullopt;
     std::string date(*value);
-    struct tm local {};
-    const char* end = strptime(date.c_str(), "%Y-%m-%dT%H:%M:%S", &local);
+    struct tm fields {};
+    const char* end = strptime(date.c_str(), "%Y-%m-%dT%H:%M:%S", &fields);
     if (!end || *end != '\0') return std::nullopt;
-    local.tm_isdst = -1;
-    time_t when = mktime(&local);
+    return fields;
+}
+
+std::optional<time_t> validTime(time_t when)
+{
     if (when == static_cast<time_t>(-1)) return std::nullopt;
     return when;
+}
+
+} // namespace
+
+std::optional<time_t> deletionTimeOf(std::string_view text)
+{
+    std::optional<struct tm> local = deletionDateOf(text);
+    if (!local) return std::nullopt;
+    local->tm_isdst = -1;
+    return validTime(mktime(&*local));
+}
+
+std::optional<time_t> deletionClockOf(std::string_view text)
+{
+    std::optional<struct tm> clock = deletionDateOf(text);
+    if (!clock) return std::nullopt;
+    return validTime(timegm(&*clock));
 }
 
 } // namespace TrashInfo

@@ -23,5 +23,7 @@ std::optional<std::string> pathOf(std::string_view text);
 // The DeletionDate= of the [Trash Info] group ("YYYY-MM-DDThh:mm:ss", local time) as Unix
 // time, or none when it is missing or not such a date.
 std::optional<time_t> deletionTimeOf(std::string_view text);
+// The same date read as if it were UTC: the clock reading, whatever the writer's time zone.
+std::optional<time_t> deletionClockOf(std::string_view text);
 
 } // namespace TrashInfo

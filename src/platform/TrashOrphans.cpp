@@ -39,6 +39,17 @@ constexpr double kMoveSpan = 20;
 // began at `movedAt`.
 bool fitsMove(double when, double movedAt) { return when >= std::floor(movedAt) - 1 && when <= movedAt + kMoveSpan; }
 
+// Whether a DeletionDate= read as UTC (`clock`) fits such a move in some time zone: the date
+// is local time as the writer had it, and the zone or its daylight saving may have changed
+// since (UTC offsets run from -12:00 to +14:00, in steps of 15 minutes).
+bool clockFitsMove(double clock, double movedAt)
+{
+    constexpr double kStep = 15 * 60;
+    // The offsets that would make the clock fit: from clock - (movedAt + span) to clock - (floor(movedAt) - 1).
+    double lowest = std::ceil((clock - movedAt - kMoveSpan) / kStep) * kStep;
+    return lowest <= clock - (std::floor(movedAt) - 1) && lowest >= -12 * 3600 && lowest <= 14 * 3600;
+}
+
 // What the clean-up looks for in one Trash: for each interrupted move, the Path= its info
 // file holds and the names its move could have claimed.
 struct OrphanSearch {
@@ -86,12 +97,13 @@ struct OrphanSearch {
     bool wrote(const std::vector<size_t>* among, const std::string& text, double modified) const
     {
         std::optional<std::string> path = TrashInfo::pathOf(text);
-        std::optional<time_t> deleted = path ? TrashInfo::deletionTimeOf(text) : std::nullopt;
+        std::optional<time_t> deleted = path ? TrashInfo::deletionClockOf(text) : std::nullopt;
         const double deletedAt = deleted ? static_cast<double>(*deleted) : std::nan(""); // fits no move
+        // The modification time tells when the file was written whatever the time zone.
         auto matches = [&](size_t i) {
             const Move& move = moves[i];
-            if (!path) return fitsMove(modified, move.movedAt);
-            return move.describedToo && move.recorded == *path && fitsMove(deletedAt, move.movedAt);
+            if (!fitsMove(modified, move.movedAt)) return false;
+            return !path || (move.describedToo && move.recorded == *path && clockFitsMove(deletedAt, move.movedAt));
         };
         if (among) return std::any_of(among->begin(), among->end(), matches);
         for (size_t i = 0; i < moves.size(); ++i)

@@ -369,6 +369,7 @@ TEST(AppModelStartup, InterruptedMovesReadTheTrashOnce)
         entries.push_back({prepared, OperationJournal::kMoving});
         if (i % 4 == 0) {
             writeFile(info + "/" + name + ".trashinfo", TrashInfo::contents(file, "2024-01-01T00:00:00"));
+            setAge(info + "/" + name + ".trashinfo", dateNow() - movedAt);
             orphans.insert(name + ".trashinfo");
         }
     }

@@ -256,6 +256,12 @@ TEST(Trash, RestorePutsTheSameItemBackAndRemovesItsInfo)
     Trash::restoreItem(tree, home.path("docs/tree"));
     EXPECT_EQ(readFile(home.path("docs/tree/a/b.txt")), "b");
     EXPECT_TRUE(namesIn(home.dataHome() + "/Trash/files").empty());
+
+    // A Trash whose info/ is gone still gives the item back.
+    trashed = Trash::trashItem(original);
+    std::filesystem::remove_all(home.dataHome() + "/Trash/info");
+    Trash::restoreItem(trashed, original);
+    EXPECT_EQ(readFile(original), "content");
 }
 
 TEST(Trash, RestoreRefusesOccupiedPlacesAndForeignSources)
@@ -521,6 +527,7 @@ TEST(Trash, OrphanInfoFilesOfAnItemAreRemoved)
     ASSERT_EQ(flock(held, LOCK_EX), 0) << "a move under way";
 
     const double movedAt = *TrashInfo::deletionTimeOf(describes);
+    for (const std::string& name : namesIn(info)) setAge(info + "/" + name, time(nullptr) - movedAt); // written then
     EXPECT_EQ(Trash::removeOrphanInfo(item, movedAt), 2);
     std::vector<std::string> left = namesIn(info);
     std::sort(left.begin(), left.end());
@@ -836,4 +843,43 @@ TEST(Trash, WriteOnlyFolderIsMovedFromAndRestoredTo)
     ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
     EXPECT_EQ(readFile(dir + "/f.txt"), "f");
     EXPECT_TRUE(namesIn(home.dataHome() + "/Trash/info").empty());
+}
+
+// DeletionDate= is local time as the mover had it: a start-up in another time zone (or after a
+// change of daylight saving) still knows the move's own info file, by its modification time.
+TEST(Trash, OrphanInfoWrittenInAnotherTimeZoneIsTheMoves)
+{
+    struct Case {
+        const char* name;
+        int shift;  // seconds added to the date written
+        int age;    // seconds before the move that the file was modified
+        bool removed;
+    } cases[] = {
+        {"written at +05:30, read at -05:00", 0, 0, true},
+        {"a date that no time zone gives", 7 * 60, 0, false},
+        {"modified long before the move", 0, 3600, false},
+    };
+    const std::string savedZone = getenv("TZ") ? getenv("TZ") : "";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempHome home;
+        std::string item = writeFile(home.path("dir/a.txt"), "a");
+        makeDirs(home.dataHome() + "/Trash/files");
+        const std::string left = home.dataHome() + "/Trash/info/a.txt.trashinfo";
+        const time_t movedAt = time(nullptr), written = movedAt + c.shift;
+        setenv("TZ", "IST-5:30", 1);
+        tzset();
+        char date[32];
+        struct tm local {};
+        strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", localtime_r(&written, &local));
+        writeFile(left, TrashInfo::contents(item, date));
+        setAge(left, c.age);
+        setenv("TZ", "EST5", 1);
+        tzset();
+        EXPECT_EQ(Trash::removeOrphanInfo(item, static_cast<double>(movedAt)), c.removed ? 1 : 0);
+        EXPECT_EQ(exists(left), !c.removed);
+    }
+    if (savedZone.empty()) unsetenv("TZ");
+    else setenv("TZ", savedZone.c_str(), 1);
+    tzset();
 }
