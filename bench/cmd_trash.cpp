@@ -6,22 +6,23 @@
 #include "engine/FileEngine.h"
 #include "engine/HistoryStore.h"
 #include "engine/OperationJournal.h"
+#include "engine/RunCheckpoints.h"
 #include "platform/Locations.h"
 #include "platform/TextValidity.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
-#include <sys/stat.h>
 #include <unordered_map>
 #include <unordered_set>
 
 // `trash` moves files of one scan to the real Trash with the real journal, exactly as the
-// model does (records into the history, history saved, journal settled); `restore-last`
+// model does (history checkpoints during the run, then records into the history, history
+// saved, journal settled); `restore-last`
 // puts back what earlier `trash` runs moved. The ids of moved records are kept in
 // <application support>/bench-trash.json so that only the bench's own moves are restored.
 namespace {
@@ -100,8 +101,12 @@ int runTrash(const std::vector<std::string>& args)
         selected.push_back(*it->second);
     }
 
-    if (mkdir(Locations::dataHome().c_str(), 0700) != 0 && errno != EEXIST) perror("data home");
-    mkdir(storeFolder().c_str(), 0700);
+    std::error_code made;
+    std::filesystem::create_directories(storeFolder(), made);
+    if (made) {
+        std::fprintf(stderr, "store folder %s: %s\n", storeFolder().c_str(), made.message().c_str());
+        return 1;
+    }
     auto journal = std::make_shared<OperationJournal>(journalPath());
     HistoryStore history(historyPath(), journal);
     if (auto problem = history.load()) std::fprintf(stderr, "%s\n", problem->c_str());
@@ -111,17 +116,34 @@ int runTrash(const std::vector<std::string>& args)
     long batch = std::strtol(optionValue(args, "--batch", "0").c_str(), nullptr, 10);
     if (batch <= 0) batch = static_cast<long>(std::max<size_t>(selected.size(), 1));
     std::vector<Operation> records;
-    double elapsed = 0, saveTime = 0;
-    long long written = 0, journalAfterRun = 0;
+    double elapsed = 0, saveTime = 0, checkpointTime = 0;
+    long long written = 0, journalAfterRun = 0, checkpointHistoryBytes = 0;
+    int checkpointCount = 0;
     std::optional<std::string> saveError;
     size_t from = 0;
     do {
         size_t to = std::min(selected.size(), from + static_cast<size_t>(batch));
         std::vector<FileEntry> part(selected.begin() + static_cast<long>(from), selected.begin() + static_cast<long>(to));
         from = to;
+        std::unordered_set<std::string> targets;
+        for (const FileEntry& file : part) targets.insert(file.path);
+        RunCheckpoints checkpoints(std::move(targets), dateNow());
+        CheckpointPace pace{history.history().size()};
+        // The model checkpoints on its main thread while the run goes on; here in between
+        // two files. The history's bytes are counted apart from the journal's.
+        auto counted = [&](int64_t completed) {
+            if (!pace.due(completed)) return;
+            double checkpointStart = monotonicSeconds();
+            auto before = AtomicFile::version(historyPath());
+            checkpoints.save(history);
+            if (AtomicFile::version(historyPath()) != before) checkpointHistoryBytes += fileSize(historyPath());
+            checkpointTime += monotonicSeconds() - checkpointStart;
+            ++checkpointCount;
+        };
         long long writtenBefore = writtenBytes();
         double start = monotonicSeconds();
-        std::vector<Operation> made = FileActionEngine::execute(part, root, {}, selection, {}, {}, journal.get());
+        std::vector<Operation> made =
+            FileActionEngine::execute(part, root, {}, selection, {}, {}, journal.get(), {}, counted);
         elapsed += monotonicSeconds() - start;
         written += writtenBytes() - writtenBefore;
         journalAfterRun = std::max(journalAfterRun, fileSize(journalPath()));
@@ -129,7 +151,7 @@ int runTrash(const std::vector<std::string>& args)
         // As the model does after a run: newest records first, then one history save, which
         // lets the journal drop what the history now holds.
         double saveStart = monotonicSeconds();
-        history.history().insert(history.history().begin(), made.begin(), made.end());
+        history.history().insert(history.history().begin(), made.rbegin(), made.rend());
         if (auto error = history.saveHistory(false)) saveError = error;
         saveTime += monotonicSeconds() - saveStart;
         records.insert(records.end(), made.begin(), made.end());
@@ -153,13 +175,14 @@ int runTrash(const std::vector<std::string>& args)
     writeBenchIds(ids);
 
     size_t n = records.size();
-    long long journalBytes = written - infoBytes;
+    long long journalBytes = written - infoBytes - checkpointHistoryBytes;
     std::printf("files=%zu moved=%zu failed=%zu not_scanned=%d scan=%.3f execute=%.3f per_file_ms=%.3f "
                 "written_bytes=%lld trashinfo_bytes=%lld journal_bytes=%lld journal_bytes_per_file=%.0f "
-                "journal_size_max=%lld history_save=%.3f\n",
+                "journal_size_max=%lld checkpoints=%d checkpoint_time=%.3f checkpoint_history_bytes=%lld "
+                "history_save=%.3f\n",
                 n, moved, n - moved, missing, scanTime, elapsed, n ? elapsed * 1000.0 / static_cast<double>(n) : 0.0,
                 written, infoBytes, journalBytes, n ? static_cast<double>(journalBytes) / static_cast<double>(n) : 0.0,
-                journalAfterRun, saveTime);
+                journalAfterRun, checkpointCount, checkpointTime, checkpointHistoryBytes, saveTime);
     return saveError ? 1 : 0;
 }
 

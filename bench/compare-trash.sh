@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Moves N small files (default 10,000, 100 per folder) to the Trash with `tessyn-bench trash`
-# (one scan, one run with the real journal, then one history save, as the model does) and
+# (one scan, one run with the real journal and the model's history checkpoints, then one
+# history save, as the model does; journal_bytes leaves out the checkpoints' history bytes) and
 # the same number of identical files with `gio trash` and `trash-put` in one invocation each; then restores
 # Tessyn's with `tessyn-bench restore-last`. Each tool gets its own HOME and XDG_DATA_HOME
 # in a temporary folder on the file system of the files, so every move is a rename.

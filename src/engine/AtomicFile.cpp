@@ -105,15 +105,18 @@ int takeSpare(const std::string& spare, std::string& temp)
 
 } // namespace
 
-void replace(const std::string& path, std::string_view contents)
+void replace(const std::string& path, std::string_view contents, Earlier earlier)
 {
     const std::string folder = parentOf(path);
     const std::string name = lastComponent(path);
     std::string temp = (folder == "/" ? "" : folder) + "/." + name + ".tmp-XXXXXX";
     const std::string spare = spareOf(folder, name);
+    const bool forget = earlier == Earlier::forgotten;
 
-    if (firstWriteOf(path)) removeLeftovers(folder, "." + name + ".tmp-");
-    int fd = takeSpare(spare, temp);
+    if (firstWriteOf(path) || forget) removeLeftovers(folder, "." + name + ".tmp-");
+    // The spare holds an earlier version: it goes at once rather than wait for reuse.
+    if (forget) unlink(spare.c_str());
+    int fd = forget ? -1 : takeSpare(spare, temp);
     const bool reused = fd >= 0;
     if (fd < 0) {
         temp.replace(temp.size() - 6, 6, "XXXXXX");
@@ -129,7 +132,7 @@ void replace(const std::string& path, std::string_view contents)
         fd = -1;
         if (rc != 0) throwErrno();
         // The file being replaced stays as the next spare (best effort).
-        bool kept = link(path.c_str(), spare.c_str()) == 0;
+        bool kept = !forget && link(path.c_str(), spare.c_str()) == 0;
         if (rename(temp.c_str(), path.c_str()) != 0) {
             int saved = errno;
             if (kept) unlink(spare.c_str());

@@ -17,7 +17,11 @@ std::optional<std::string> read(const std::string& path);
 // flushed to disk, renamed over the path, and the folder is flushed, so a crash or power
 // loss leaves either the old file or the complete new one. On a failure before the rename
 // the temporary file is removed and the old file is untouched. Throws std::system_error.
-void replace(const std::string& path, std::string_view contents);
+// `earlier`: what becomes of the replaced version. Kept, it is the spare the next write
+// reuses; forgotten, no earlier version stays in the folder: no spare, no temporary a
+// killed writer left.
+enum class Earlier { spare, forgotten };
+void replace(const std::string& path, std::string_view contents, Earlier earlier = Earlier::spare);
 
 // What tells one version of a store file from another: device, inode, size, modification
 // and change times, links. A writer replaces the file with another inode or rewrites a

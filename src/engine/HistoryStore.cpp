@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 #include <span>
 #include <unordered_map>
+#include <unordered_set>
 
 using nlohmann::json;
 
@@ -50,13 +51,20 @@ std::optional<std::string> HistoryStore::load()
 {
     history_.clear();
     needsBackup_ = false;
+    remember(std::nullopt, {}, {}, false);
     try {
-        if (auto text = AtomicFile::read(historyPath_)) history_ = decodeHistory(*text);
+        // Taken before the read: a file replaced meanwhile then differs at the next save.
+        auto version = AtomicFile::version(historyPath_);
+        if (auto text = AtomicFile::read(historyPath_)) {
+            history_ = decodeHistory(*text);
+            remember(version, *text, history_, false);
+        }
         // Earlier versions wrote a first run oldest first: list it newest first from the
         // start, not only after the next save.
         sortNewestFirst();
         return std::nullopt;
     } catch (const std::exception& error) {
+        remember(std::nullopt, {}, {}, false);
         history_.clear();
         needsBackup_ = true;
         return "操作记录无法读取；下次保存前会保留原文件副本。" + errorDescription(error);
@@ -110,17 +118,29 @@ Sha256::Digest digestOf(std::string_view text)
 
 } // namespace
 
-std::optional<std::string> HistoryStore::stillWritten() const
+void HistoryStore::remember(std::optional<AtomicFile::Version> version, std::string_view text,
+                            const std::vector<Operation>& records, bool written)
 {
-    if (!written_ || !writtenDigest_ || AtomicFile::version(historyPath_) != written_) return std::nullopt;
+    seenRecords_.clear();
+    seenWritten_ = written;
+    seen_ = version;
+    if (!seen_) return;
+    seenDigest_ = digestOf(text);
+    seenRecords_.reserve(records.size());
+    for (const Operation& op : records) seenRecords_.emplace_back(op.id, op.restoredAt);
+}
+
+std::optional<std::string> HistoryStore::stillSeen() const
+{
+    if (!seen_ || AtomicFile::version(historyPath_) != seen_) return std::nullopt;
     // Another running copy may have rewritten the file within one timestamp tick and reused
-    // the same inode: only the bytes themselves prove it is still ours. Reading is cheap next
-    // to decoding.
+    // the same inode: only the bytes themselves prove it is still the one seen. Reading is
+    // cheap next to decoding.
     auto contents = AtomicFile::read(historyPath_);
-    if (!contents || digestOf(*contents) != *writtenDigest_) return std::nullopt;
+    if (!contents || digestOf(*contents) != seenDigest_) return std::nullopt;
     std::unordered_map<std::string_view, const Operation*> held;
     for (const Operation& op : history_) held.try_emplace(op.id, &op);
-    for (const auto& [id, restoredAt] : writtenRecords_) {
+    for (const auto& [id, restoredAt] : seenRecords_) {
         auto it = held.find(id);
         if (it == held.end()) return std::nullopt;
         const auto& ours = it->second->restoredAt;
@@ -134,17 +154,17 @@ std::string HistoryStore::encodeAfter(const std::optional<std::string>& previous
     // Records are only ever added in front or stamped with a restore date, so when the list
     // ends with exactly the records last written, unchanged, their text is reused and only
     // the new ones are encoded: a long run's checkpoints stay cheap however long the history.
-    if (!previous || previous->size() < 2 || history_.size() < writtenRecords_.size())
+    if (!previous || !seenWritten_ || previous->size() < 2 || history_.size() < seenRecords_.size())
         return encodeHistory(history_);
-    size_t fresh = history_.size() - writtenRecords_.size();
-    for (size_t i = 0; i < writtenRecords_.size(); ++i) {
+    size_t fresh = history_.size() - seenRecords_.size();
+    for (size_t i = 0; i < seenRecords_.size(); ++i) {
         const Operation& op = history_[fresh + i];
-        if (op.id != writtenRecords_[i].first || op.restoredAt != writtenRecords_[i].second)
+        if (op.id != seenRecords_[i].first || op.restoredAt != seenRecords_[i].second)
             return encodeHistory(history_);
     }
     if (fresh == 0) return *previous;
     std::string head = encodeRecords(std::span(history_).first(fresh));
-    if (writtenRecords_.empty()) return head;
+    if (seenRecords_.empty()) return head;
     head.back() = ',';
     head.append(*previous, 1);
     return head;
@@ -156,6 +176,23 @@ int64_t HistoryStore::checkpointInterval(size_t records)
 }
 
 std::optional<std::string> HistoryStore::saveHistory(bool replacing)
+{
+    return save(replacing, nullptr);
+}
+
+std::optional<std::string> HistoryStore::clear(std::vector<Operation> kept)
+{
+    // What the list held, and what the file held when last seen; a record another copy added
+    // since has its receipts in that copy's care.
+    std::unordered_set<std::string> forgotten;
+    for (const Operation& op : history_) forgotten.insert(op.id);
+    for (const auto& record : seenRecords_) forgotten.insert(record.first);
+    for (const Operation& op : kept) forgotten.erase(op.id);
+    history_ = std::move(kept);
+    return save(true, &forgotten);
+}
+
+std::optional<std::string> HistoryStore::save(bool replacing, const std::unordered_set<std::string>* forgotten)
 {
     lastSaveWritten_ = false;
     // A merging save sorts; doing it before the lock means a save refused by another copy's
@@ -170,7 +207,7 @@ std::optional<std::string> HistoryStore::saveHistory(bool replacing)
                 if (copyUnreadableAside()) merge = false; // what we hold replaces it
                 else needsBackup_ = false;
             }
-            std::optional<std::string> previous = merge ? stillWritten() : std::nullopt;
+            std::optional<std::string> previous = merge ? stillSeen() : std::nullopt;
             if (merge && !previous) {
                 if (auto contents = AtomicFile::read(historyPath_)) mergeFromFile(*contents);
             }
@@ -179,19 +216,16 @@ std::optional<std::string> HistoryStore::saveHistory(bool replacing)
             if (merge) sortNewestFirst();
             std::string encoded = encodeAfter(previous);
             previous.reset();
-            written_.reset();
-            writtenDigest_.reset();
-            writtenRecords_.clear();
-            AtomicFile::replace(historyPath_, encoded);
-            written_ = AtomicFile::version(historyPath_);
-            writtenDigest_ = digestOf(encoded);
-            writtenRecords_.reserve(history_.size());
-            for (const Operation& op : history_) writtenRecords_.emplace_back(op.id, op.restoredAt);
+            remember(std::nullopt, {}, {}, false);
+            AtomicFile::replace(historyPath_, encoded,
+                                forgotten ? AtomicFile::Earlier::forgotten : AtomicFile::Earlier::spare);
+            remember(AtomicFile::version(historyPath_), encoded, history_, true);
             lastSaveWritten_ = true;
             // Only once the unreadable file has been replaced may later saves merge again;
             // a failed write keeps it aside and replaces it next time.
             needsBackup_ = false;
-            if (journal_) journal_->acknowledge(history_);
+            // Another copy holds the journal's lock only for one write of its own.
+            if (journal_) OperationJournal::whenFree([&] { journal_->acknowledge(history_, forgotten); });
             return std::nullopt;
         });
     } catch (const std::exception& error) {

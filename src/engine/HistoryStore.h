@@ -8,6 +8,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -41,6 +43,11 @@ public:
     // success, else the failing error's description.
     std::optional<std::string> saveHistory(bool replacing);
 
+    // Forgets the history: `kept` (records a running trash run has already settled) replaces
+    // it and the file, as a replacing save does, but no file written keeps a record cleared:
+    // neither the store's spare or temporaries, nor the journal, which drops their receipts.
+    std::optional<std::string> clear(std::vector<Operation> kept);
+
     // How many moves a long run lets its journal hold between two history saves: about the
     // square root of the history. The journal stays short (each of its rewrites costs its
     // length) while the history, rewritten whole at each save, is not rewritten every file.
@@ -55,21 +62,29 @@ private:
     void mergeFromFile(const std::string& contents);
     // By date, newest first; equal dates keep their order.
     void sortNewestFirst();
+    // The save; `forgotten`: ids of cleared records, see clear.
+    std::optional<std::string> save(bool replacing, const std::unordered_set<std::string>* forgotten);
 
     std::string historyPath_;
     std::shared_ptr<OperationJournal> journal_;
     std::vector<Operation> history_;
     bool needsBackup_ = false;
     bool lastSaveWritten_ = false;
-    // The file as this store last wrote it, and what it held (id, restore date) in order:
-    // while that file is still there byte for byte and the list still holds all of it, a
-    // merge would add nothing, so a save need not decode the file again. Gives the file's text.
-    std::optional<std::string> stillWritten() const;
+    // The file as this store last loaded or wrote it, and what it held (id, restore date) in
+    // file order: while that file is still there byte for byte and the list still holds all of
+    // it, a merge would add nothing, so a save need not decode the file again. Gives the
+    // file's text.
+    std::optional<std::string> stillSeen() const;
+    void remember(std::optional<AtomicFile::Version> version, std::string_view text,
+                  const std::vector<Operation>& records, bool written);
     // The text of the list, reusing `previous` (the text last written) where it still holds.
     std::string encodeAfter(const std::optional<std::string>& previous) const;
-    std::optional<AtomicFile::Version> written_;
-    std::optional<Sha256::Digest> writtenDigest_;
-    std::vector<std::pair<std::string, std::optional<double>>> writtenRecords_;
+    std::optional<AtomicFile::Version> seen_;
+    std::optional<Sha256::Digest> seenDigest_;
+    std::vector<std::pair<std::string, std::optional<double>>> seenRecords_;
+    // Whether the file seen is this store's own text, which encodeAfter may reuse; a loaded
+    // file may come from an older version, in another form.
+    bool seenWritten_ = false;
 };
 
 // The history file's JSON: an array of records.

@@ -82,7 +82,7 @@ std::vector<OperationJournal::Stored>& OperationJournal::changeLocked()
     return entries;
 }
 
-void OperationJournal::writeLocked()
+void OperationJournal::writeLocked(AtomicFile::Earlier earlier)
 {
     std::string out = "[";
     for (size_t i = 0; i < stored_.size(); ++i) {
@@ -90,7 +90,7 @@ void OperationJournal::writeLocked()
         out += stored_[i].text;
     }
     out += ']';
-    AtomicFile::replace(path_, out);
+    AtomicFile::replace(path_, out, earlier);
     written_ = std::move(out);
 }
 
@@ -136,7 +136,8 @@ void OperationJournal::record(const std::vector<Entry>& changes)
     });
 }
 
-void OperationJournal::acknowledge(const std::vector<Operation>& history)
+void OperationJournal::acknowledge(const std::vector<Operation>& history,
+                                   const std::unordered_set<std::string>* forgotten)
 {
     std::lock_guard guard(lock_);
     LocalStoreLock::perform(path_, [&] {
@@ -145,6 +146,8 @@ void OperationJournal::acknowledge(const std::vector<Operation>& history)
         std::vector<Stored>& entries = changeLocked();
         std::erase_if(entries, [&](const Stored& stored) {
             const Entry& e = stored.entry;
+            // Merged at the next start, such a receipt would bring its cleared record back.
+            if (forgotten && e.phase == kFinished && forgotten->count(e.operation.id)) return true;
             auto it = index.find(e.operation.id);
             if (it == index.end()) return false;
             const Operation& settled = *it->second;
@@ -155,7 +158,7 @@ void OperationJournal::acknowledge(const std::vector<Operation>& history)
             if (e.phase == kRestoring) return settled.restoredAt.has_value();
             return false;
         });
-        writeLocked();
+        writeLocked(forgotten ? AtomicFile::Earlier::forgotten : AtomicFile::Earlier::spare);
     });
 }
 

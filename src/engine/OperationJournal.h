@@ -1,4 +1,5 @@
 #pragma once
+#include "engine/AtomicFile.h"
 #include "engine/Operation.h"
 
 #include <functional>
@@ -6,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -33,7 +35,8 @@ public:
     const std::string& path() const { return path_; }
 
     // Every operation below takes the in-process lock, then the lock file, and throws the
-    // first error it meets (lock, read, decode, encode or write); none retries.
+    // first error it meets (lock, read, decode, encode or write). None waits for a lock file
+    // another copy holds: every write goes through whenFree, which does.
 
     // The entries in file order; [] when there is no file (and no lock file is created then).
     std::vector<Entry> entries();
@@ -42,7 +45,10 @@ public:
     // The same for several operations in one write, appended in the order given.
     void record(const std::vector<Entry>& changes);
     // Drops the entries the saved history settles. Always writes, also when nothing changed.
-    void acknowledge(const std::vector<Operation>& history);
+    // After a clear, `forgotten` holds the ids of the cleared records: their receipts go
+    // too, and no earlier version of the file is kept (AtomicFile::Earlier::forgotten).
+    void acknowledge(const std::vector<Operation>& history,
+                     const std::unordered_set<std::string>* forgotten = nullptr);
     // Keeps only the "finished" entries. Always writes.
     void discardPending();
 
@@ -120,7 +126,7 @@ private:
     std::vector<Stored>& loadLocked();
     // The same, for a caller that changes them and then stores them with writeLocked.
     std::vector<Stored>& changeLocked();
-    void writeLocked();
+    void writeLocked(AtomicFile::Earlier earlier = AtomicFile::Earlier::spare);
 
     std::string path_;
     std::mutex lock_;

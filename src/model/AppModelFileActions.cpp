@@ -34,11 +34,9 @@ QFuture<void> AppModel::trashSelected()
     actionID_ = newUUID();
     std::string id = actionID_;
 
-    actionRun_ = std::make_unique<ActionRun>();
-    actionRun_->id = id;
-    for (const FileEntry& file : files) actionRun_->targets.insert(file.path);
-    actionRun_->startDate = dateNow();
-    actionRun_->selectedCount = selectedCount;
+    PathSet targets;
+    for (const FileEntry& file : files) targets.insert(file.path);
+    actionRun_ = std::make_unique<ActionRun>(ActionRun{id, RunCheckpoints(std::move(targets), dateNow()), selectedCount});
 
     std::stop_source source;
     actionTask_ = source;
@@ -52,11 +50,9 @@ QFuture<void> AppModel::trashSelected()
         };
         // Checkpoints follow the count of files, so the journal stays as short as planned
         // however fast the files go.
-        int64_t lastCheckpoint = 0;
-        auto counted = [this, id, historyAtStart, &lastCheckpoint](int64_t completed) {
-            auto batch = HistoryStore::checkpointInterval(historyAtStart + static_cast<size_t>(completed));
-            if (completed - lastCheckpoint < batch) return;
-            lastCheckpoint = completed;
+        CheckpointPace pace{historyAtStart};
+        auto counted = [this, id, &pace](int64_t completed) {
+            if (!pace.due(completed)) return;
             post(this, [this, id] {
                 if (processing_ && actionRun_ && actionRun_->id == id) checkpointAction();
             });
@@ -82,37 +78,10 @@ void AppModel::applyActionProgress(const std::string& id, const ActionProgress& 
     setActionProgress(progress);
 }
 
-// Saves the history with the moves of the running trash action that the journal holds as
-// finished, so the journal can drop them. Without this every finished entry stays in the
-// journal until the run ends, and the journal, rewritten whole once per file, grows with
-// the run. The published history is left as it was: the run's records join it at the end.
+// The published history is left as it was: the run's records join it at the end.
 void AppModel::checkpointAction()
 {
-    ActionRun& run = *actionRun_;
-    std::vector<OperationJournal::Entry> entries;
-    try {
-        entries = journal_->entries();
-    } catch (const std::exception&) {
-        return; // every move fails while the journal cannot be read; nothing to settle
-    }
-    // A checkpoint whose save failed left its moves in the journal: they are found again,
-    // saved again, but listed once.
-    bool found = false;
-    for (OperationJournal::Entry& entry : entries)
-        if (entry.phase == OperationJournal::kFinished && entry.operation.date >= run.startDate &&
-            run.targets.count(entry.operation.path)) {
-            found = true;
-            if (run.settledIDs.insert(entry.operation.id).second) run.settled.push_back(std::move(entry.operation));
-        }
-    if (!found) return;
-    std::vector<Operation>& history = historyStore_.history();
-    std::vector<Operation> published = history;
-    // Every record this run has settled goes in, not only the new ones: the list then holds
-    // all the store wrote last time, and the save need not read the file back and decode it.
-    putInFront(history, run.settled);
-    // A failure leaves the entries in the journal, which is as safe; the final save reports.
-    (void)historyStore_.saveHistory(false);
-    history = std::move(published);
+    actionRun_->checkpoints.save(historyStore_);
 }
 
 void AppModel::finishAction(const std::string& id, std::vector<Operation> records)
@@ -223,14 +192,13 @@ void AppModel::finishRestore(const std::vector<std::string>& ids, std::optional<
 
 void AppModel::clearHistory()
 {
-    std::vector<Operation>& history = historyStore_.history();
-    history.clear();
-    emit historyChanged();
     // Moves a running trash action has already settled at its checkpoints are no longer in
     // the journal; they stay in the file until the run publishes them with its records.
-    if (actionRun_) putInFront(history, actionRun_->settled);
-    std::optional<std::string> failure = historyStore_.saveHistory(true);
-    history.clear();
+    std::vector<Operation> kept;
+    if (actionRun_) putInFront(kept, actionRun_->checkpoints.settled());
+    std::optional<std::string> failure = historyStore_.clear(std::move(kept));
+    historyStore_.history().clear();
+    emit historyChanged();
     if (failure) setMessage(saveFailureText("记录清除保存失败：", *failure));
 }
 
@@ -238,7 +206,7 @@ void AppModel::acknowledgeInterruptedActions()
 {
     if (maintenanceBusy()) return;
     try {
-        journal_->discardPending();
+        OperationJournal::whenFree([&] { journal_->discardPending(); });
     } catch (const std::exception& error) {
         setMessage("无法清除中断日志，原文件已保留：" + errorDescription(error));
         return;

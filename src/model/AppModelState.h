@@ -3,6 +3,8 @@
 // members holding them are destroyed in AppModel.cpp, filled in the query and action files).
 #include "model/AppModel.h"
 
+#include "engine/RunCheckpoints.h"
+
 #include <stop_token>
 #include <string>
 #include <unordered_set>
@@ -23,11 +25,6 @@ struct AppModel::QueryInput {
 // The trash run in progress, for the journal checkpoints made while it runs.
 struct AppModel::ActionRun {
     std::string id;
-    PathSet targets;          // paths of the files handed to the engine
-    double startDate = 0;     // records of this run are made after it
+    RunCheckpoints checkpoints;
     int64_t selectedCount = 0;
-    // Records saved at checkpoints: the journal no longer holds them, so until the run
-    // publishes its records the history file is their only trace.
-    std::vector<Operation> settled;
-    std::unordered_set<std::string> settledIDs;
 };

@@ -404,7 +404,8 @@ TEST(HistoryStore, WritesRemoveTemporaryFilesOfKilledWriters)
 }
 
 // A save after the list lost records it had written (a checkpoint puts its records back
-// aside) or after another copy replaced the file still merges what the file holds.
+// aside) or after another copy replaced the file still merges what the file holds, whether
+// the store last wrote the file or loaded it.
 TEST(HistoryStore, SavesKeepWhatTheFileHoldsBeyondTheList)
 {
     struct Case {
@@ -437,12 +438,16 @@ TEST(HistoryStore, SavesKeepWhatTheFileHoldsBeyondTheList)
              close(fd);
          }, {"/c", "/b", "/b", "/a"}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const Case& c : cases) for (bool loaded : {false, true}) {
+        SCOPED_TRACE(std::string(c.name) + (loaded ? ", loaded" : ", written"));
         Stores s;
         HistoryStore store = s.store();
         store.history() = {record("/b", 2), record("/a", 1)};
         ASSERT_EQ(store.saveHistory(false), std::nullopt);
+        if (loaded) {
+            store = s.store();
+            ASSERT_EQ(store.load(), std::nullopt);
+        }
         c.between(s, store);
         store.history().insert(store.history().begin(), record("/c", 3));
         ASSERT_EQ(store.saveHistory(false), std::nullopt);

@@ -581,3 +581,55 @@ TEST(AppModelFileActions, RestoringAnOlderRecordOfTheSameItemSettlesTheNewerToo)
     for (const Operation& record : restarted->history())
         EXPECT_TRUE(record.restoredAt) << (record.id == newer.id ? "the newer record" : "the older record");
 }
+
+// Another running copy holds the journal's lock for one write at a time: the history save
+// after a restore, which lets the journal drop its receipt, waits for it as the restore's own
+// journal writes do.
+TEST(AppModelFileActions, ARestoreBesideAJournalWriterSucceedsWithoutANote)
+{
+    ModelHome env;
+    auto model = env.scannedModel(1);
+    selectAll(*model);
+    runTrash(*model);
+    model->restore(model->history()[0]);
+    // The receipt is written and the outcome waits in the queue: the writer comes right before the save.
+    ASSERT_TRUE(waitForWorkersEnded());
+    HeldLock writer(env.journalPath(), std::chrono::milliseconds(300));
+    ASSERT_TRUE(waitFor([&] { return !model->processing(); }));
+    EXPECT_EQ(model->message(), "已恢复到原位置。请重新扫描以更新文件列表。");
+    EXPECT_TRUE(OperationJournal(env.journalPath()).entries().empty());
+}
+
+// After a clear no file in the store folder holds a cleared record: not the spares writes keep,
+// a temporary a killed writer left, nor a receipt the next start would merge back.
+TEST(AppModelFileActions, AClearedRecordIsInNoStoreFile)
+{
+    ModelHome env;
+    auto model = env.scannedModel(3);
+    selectAll(*model);
+    runTrash(*model);
+    ASSERT_NO_FATAL_FAILURE(runRestore(*model, model->history()[0]));
+    std::vector<std::string> cleared = historyPaths(model->history());
+    Operation receipt = model->history()[1];
+    receipt.restoredAt = receipt.date + 1; // a restore another copy did
+    OperationJournal(env.journalPath()).record(receipt, OperationJournal::kFinished);
+    writeFile(env.storeFolder() + "/.operations.json.tmp-Ab12Cd", encodeHistory(model->history()));
+
+    auto holding = [&] {
+        std::vector<std::string> found;
+        for (const auto& file : std::filesystem::directory_iterator(env.storeFolder())) {
+            std::string text = readFile(file.path());
+            for (const std::string& path : cleared)
+                if (text.find(path) != std::string::npos) found.push_back(file.path().filename().string());
+        }
+        return found;
+    };
+    model->setMessage(std::nullopt);
+    model->clearHistory();
+    EXPECT_EQ(model->message(), std::nullopt);
+    EXPECT_EQ(holding(), std::vector<std::string>{});
+    model.reset();
+    auto restarted = env.model();
+    EXPECT_TRUE(restarted->history().empty());
+    EXPECT_EQ(holding(), std::vector<std::string>{}) << "after a restart";
+}

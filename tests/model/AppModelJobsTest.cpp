@@ -351,7 +351,7 @@ TEST(AppModelQuery, RefreshesAndDebounce)
 
     QSignalSpy published(model.get(), &AppModel::queryResultsChanged);
     for (int i = 0; i < 5; ++i) {
-        model->setSearch("f0000" + std::to_string(i + 1));
+        model->setSearch("/f0000" + std::to_string(i + 1));
         EXPECT_TRUE(model->filtering());
         if (i < 4) QTest::qWait(20);  // typing pace, well inside the debounce: not a wait for anything
     }
@@ -407,7 +407,7 @@ TEST(AppModelQuery, DuplicateGroups)
     EXPECT_EQ(model->queryResults().groups, model->duplicateReport()->groups) << "every group, unchanged, in order";
     EXPECT_EQ(model->queryResults().files.size(), 5u);
 
-    model->setSearch("a2");
+    model->setSearch("a2.txt");
     ASSERT_TRUE(waitFor([&] { return !model->filtering(); }));
     ASSERT_EQ(model->queryResults().groups.size(), 1u);
     EXPECT_EQ(model->queryResults().groups[0].files.size(), 2u) << "groups are narrowed, not their members";

@@ -375,7 +375,8 @@ TEST(AppModelStartup, InterruptedMovesReadTheTrashOnce)
     }
     journal->record(entries);
     for (int i = 0; i < kOthers; ++i) {
-        std::string name = "g" + std::to_string(i) + ".txt";
+        // Appended, not "g" + ...: GCC 12 warns -Wrestrict on the insert that would make.
+        std::string name = std::string("g").append(std::to_string(i)).append(".txt");
         writeFile(files + "/" + name, name);
         writeFile(info + "/" + name + ".trashinfo", TrashInfo::contents("/elsewhere/" + name, "2024-01-01T00:00:00"));
     }

@@ -2,12 +2,13 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <poll.h>
 #include <stdexcept>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-HeldLock::HeldLock(const std::string& storePath)
+HeldLock::HeldLock(const std::string& storePath, std::chrono::milliseconds holdFor)
 {
     const std::string lockPath = storePath + ".lock";
     int ready[2], release[2];
@@ -22,10 +23,9 @@ HeldLock::HeldLock(const std::string& storePath)
         if (fd < 0 || flock(fd, LOCK_EX) != 0) _exit(1);
         char c = 1;
         if (write(ready[1], &c, 1) != 1) _exit(2);
-        for (;;) {
-            ssize_t n = read(release[0], &c, 1);
-            if (n == 0 || (n < 0 && errno != EINTR)) break;
-        }
+        // Released when the parent closes its end, or when the time is up.
+        pollfd closed{release[0], POLLIN, 0};
+        while (poll(&closed, 1, static_cast<int>(holdFor.count())) < 0 && errno == EINTR) {}
         _exit(0);
     }
     close(ready[1]);

@@ -6,7 +6,9 @@
 
 // A fresh temporary folder with HOME, XDG_DATA_HOME, XDG_CONFIG_HOME and XDG_CACHE_HOME
 // pointed inside it (same file system, so Trash moves stay local). Restores the previous
-// environment and removes the folder when destroyed.
+// environment and removes the folder when destroyed. Its name, part of every path a test
+// searches, ends in six random letters and digits: a search term holds a '/' or a '.',
+// which they cannot.
 class TempHome {
 public:
     TempHome();

@@ -85,7 +85,7 @@ TEST_F(FilesPageTest, RowsComeAHundredAtATimeAndSelectingThemKeepsOtherSelection
 
     // Back to 100 rows; one selected file lies beyond them.
     h.page->searchField()->setFocus();
-    QTest::keyClicks(h.page->searchField(), "f");
+    QTest::keyClicks(h.page->searchField(), "/f");
     ASSERT_TRUE(h.settled());
     ASSERT_EQ(h.page->limit(), 100);
     h.model->setSelection({paths[0]});  // the smallest file: the last row
@@ -129,7 +129,7 @@ TEST_F(FilesPageTest, FilterAndSearchChangesShowTheFirstHundredAgainSortAndThres
         {"threshold field", [&] { typeInto(page->thresholdField(), "0.0001"); }, false},
         {"kind menu", [&] { triggerMenuItem(page->kindsButton(), "Documents"); }, true},
         {"chip back", [&] { click(page->chip("全部文件")); }, true},
-        {"typing", [&] { typeInto(page->searchField(), "f00"); }, true},
+        {"typing", [&] { typeInto(page->searchField(), "/f00"); }, true},
         {"clear search", [&] { click(page->clearSearchButton()); }, true},
         {"sort menu again", [&] { triggerMenuItem(page->sortButton(), "Size"); }, false},
         {"scan from the menu",
