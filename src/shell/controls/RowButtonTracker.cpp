@@ -1,6 +1,7 @@
 #include "shell/controls/RowButtonTracker.h"
 
 #include <QAbstractItemView>
+#include <QFocusEvent>
 #include <QMouseEvent>
 
 RowButtonTracker::RowButtonTracker(QAbstractItemView* view, HitTest hitAt, Rect rectOf, Action clicked,
@@ -10,6 +11,7 @@ RowButtonTracker::RowButtonTracker(QAbstractItemView* view, HitTest hitAt, Rect 
 {
     view_->setMouseTracking(true);
     view_->viewport()->installEventFilter(this);
+    view_->installEventFilter(this);
 }
 
 void RowButtonTracker::setBlocked(bool blocked)
@@ -31,8 +33,15 @@ void RowButtonTracker::setHovered(std::optional<RowButtonHit> hovered)
     repaint(hovered_);
 }
 
-bool RowButtonTracker::eventFilter(QObject*, QEvent* event)
+bool RowButtonTracker::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == view_) {
+        QAbstractItemModel* model = view_->model();
+        if (event->type() == QEvent::FocusIn && static_cast<QFocusEvent*>(event)->reason() != Qt::MouseFocusReason &&
+            model && !view_->currentIndex().isValid() && model->rowCount() > 0)
+            view_->selectionModel()->setCurrentIndex(model->index(0, 0), QItemSelectionModel::NoUpdate);
+        return false;
+    }
     switch (event->type()) {
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonDblClick: {

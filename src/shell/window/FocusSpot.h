@@ -21,3 +21,7 @@ private:
     QString className_;  // the control's class, which the match must share
     int index_ = -1;     // place among the anchor's focusable widgets, the anchor first
 };
+
+// The control after `from` in the tab order that lies in `scope` and can take the focus now,
+// going round within `scope`. Scroll areas are left out: they show no focus of their own.
+QWidget* nextTabStop(QWidget* from, QWidget* scope);

@@ -5,6 +5,7 @@
 #include "shell/app/AppVersion.h"
 #include "shell/style/BrandArtwork.h"
 #include "shell/window/CachedPageHost.h"
+#include "shell/window/FocusSpot.h"
 #include "shell/LocalizedText.h"
 #include "shell/window/NavigationBus.h"
 #include "shell/window/NavigationItem.h"
@@ -461,6 +462,7 @@ void MainView::refreshBanner()
 void MainView::setPage(const QString& page)
 {
     if (page == page_) return;
+    if (focusWhenReady_ != page) focusWhenReady_.reset();
     page_ = page;
     pageDidChange();
     emit pageChanged(page_);
@@ -502,6 +504,7 @@ void MainView::didMount(const QString& page)
     loadedPages_.insert(page);
     setReadyPage(page);
     refreshChrome();
+    if (focusWhenReady_ == page) focusPage();
 }
 
 void MainView::setReadyPage(std::optional<QString> page)
@@ -526,7 +529,20 @@ void MainView::navigationPosted(QWidget* window, const QString& page)
 {
     if (!window || !window->isWindow()) return;
     if (!navigationWindow_ || navigationWindow_ != window) return;
+    // Chosen from the menu or its shortcut, the page takes the keyboard focus once it is there,
+    // so that what is typed next goes to it and not to the entry or control left behind.
+    bool shown = page == page_ && readyPage_ == page;
+    focusWhenReady_ = page;
     setPage(page);
+    if (shown) focusPage();
+}
+
+void MainView::focusPage()
+{
+    focusWhenReady_.reset();
+    QWidget* shown = host_->page(page_);
+    if (!shown || !shown->isVisible()) return;
+    if (QWidget* first = nextTabStop(shown, shown)) first->setFocus(Qt::ShortcutFocusReason);
 }
 
 // ---------------------------------------------------------------------------------------------

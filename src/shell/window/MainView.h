@@ -83,6 +83,8 @@ private:
     QString page_;
     std::optional<QString> mountingPage_;
     std::optional<QString> readyPage_;
+    // A page chosen from the menu or its shortcut: it takes the focus once it is ready.
+    std::optional<QString> focusWhenReady_;
     QSet<QString> loadedPages_;
     std::optional<LayoutStyle> layoutOverride_;
     QPointer<QWidget> navigationWindow_;
@@ -137,4 +139,6 @@ private:
     void retranslate();
     void applyLayout();
     void navigationPosted(QWidget* window, const QString& page);
+    // Gives the focus to the first control of the shown page, if it has one.
+    void focusPage();
 };
