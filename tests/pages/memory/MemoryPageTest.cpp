@@ -21,6 +21,7 @@
 #include "shell/DesktopServices.h"
 #include "shell/controls/NativeActionButton.h"
 #include "shell/controls/SectionCard.h"
+#include "shell/style/Palette.h"
 
 #include <QLabel>
 #include <QLegend>
@@ -401,6 +402,39 @@ TEST_F(MemoryPageTest, TheReleaseReviewStopsOnlyWhereTheFocusShows)
     std::vector<QWidget*> stops = tabRound(focus, 20);
     EXPECT_EQ(std::count_if(stops.begin(), stops.end(), [](QWidget* stop) { return qobject_cast<QAbstractScrollArea*>(stop); }), 0);
     EXPECT_NE(std::find(stops.begin(), stops.end(), review->checkbox(big)), stops.end());
+}
+
+// Tab reaches the applications after the release button; the arrows pick a row and Space asks
+// to quit its application, as the row's button would.
+TEST_F(MemoryPageTest, TabReachesTheApplicationsAndSpaceAsksToQuitTheCurrentOne)
+{
+    open(scripted());
+    ApplicationMemory alpha = row(620, "Alpha", 300), beta = row(621, "Beta", 200);
+    publish({alpha, beta});
+    MemoryApplicationList* list = page->applicationList();
+    ASSERT_TRUE(focusByKeyboard(page->releaseButton()));
+    for (int presses = 0; presses < 5 && QApplication::focusWidget() != list; ++presses)
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), list) << "Tab reaches the list";
+    QTest::keyClick(list, Qt::Key_Down);
+    QTest::keyClick(list, Qt::Key_Space);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return page->quitConfirmation() != nullptr; }, 5000));
+    EXPECT_EQ(page->quitTarget(), std::optional(beta));
+    QTest::keyClick(page->quitConfirmation(), Qt::Key_Return);
+    QTRY_COMPARE(apps->quitRequests(), std::vector<int32_t>{621});
+}
+
+// An appearance change reaches the chart's texts, as it does the page's labels.
+TEST_F(MemoryPageTest, ChartTextsFollowTheAppearance)
+{
+    open(scripted());
+    MemoryTrendChart* chart = page->trendChart();
+    for (const char* appearance : {"dark", "light"}) {
+        SCOPED_TRACE(appearance);
+        setSetting(AppSettings::appearanceKey, QString::fromLatin1(appearance));
+        QTRY_COMPARE(chart->valueAxis()->labelsColor(), Palette::muted());
+        EXPECT_EQ(chart->chart()->legend()->labelColor(), Palette::ink());
+    }
 }
 
 TEST_F(MemoryPageTest, QuitAlertAnswersReturnAndEscape)

@@ -5,6 +5,7 @@
 #include "shell/DesktopServices.h"
 #include "shell/window/MainView.h"
 #include "shell/window/MainWindow.h"
+#include "shell/window/NavigationItem.h"
 #include "shell/window/PageContent.h"
 #include "shell/PageTask.h"
 #include "shell/style/Palette.h"
@@ -16,6 +17,8 @@
 #include <QDBusVirtualObject>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QLineEdit>
+#include <QVBoxLayout>
 #include <QPointer>
 #include <QProcess>
 #include <QStandardPaths>
@@ -148,6 +151,35 @@ TEST_F(PageSeamTest, FactoryPagesAndSettingsContentAreBuiltAgainInTheNewLanguage
     ASSERT_TRUE(waitReady(view, "文件"));
     EXPECT_EQ(qobject_cast<QLabel*>(view->pageHost()->page("文件"))->text(), "文件:zh-Hans");
     setSetting(AppSettings::languageKey, "en");
+}
+
+// A page chosen by its shortcut takes the focus to its first control, whether it is built for
+// it, already shown, or shown again, so that what is typed next reaches the page.
+TEST_F(PageSeamTest, APageChosenByItsShortcutTakesTheFocus)
+{
+    PageFactory factory;
+    factory.page = [](const QString& page, AppModel&, const PageFactory::Navigate&) -> QWidget* {
+        if (page != QStringLiteral("文件")) return nullptr;
+        auto* files = new QWidget();
+        (new QVBoxLayout(files))->addWidget(new QLineEdit());
+        return files;
+    };
+    installPageFactory(factory);
+    ShellHarness shell;
+    MainWindow* window = shell.openWindow();
+    MainView* view = viewOf(window);
+    QWidget* entry = view->navigationItems().front();
+    for (const char* round : {"built", "already shown", "shown again"}) {
+        SCOPED_TRACE(round);
+        if (std::string(round) == "shown again") press(window, QKeySequence(Qt::CTRL | Qt::Key_1));
+        entry->setFocus(Qt::TabFocusReason);
+        press(window, QKeySequence(Qt::CTRL | Qt::Key_3));
+        ASSERT_TRUE(waitReady(view, "文件"));
+        auto* field = view->pageHost()->page("文件")->findChild<QLineEdit*>();
+        QTRY_COMPARE(QApplication::focusWidget(), field);
+    }
+    QTest::keyClicks(QApplication::focusWidget(), "ab");
+    EXPECT_EQ(view->pageHost()->page("文件")->findChild<QLineEdit*>()->text(), "ab");
 }
 
 TEST_F(PageSeamTest, SidebarShieldFollowsTheAppearance)
