@@ -59,7 +59,7 @@ QWidget* nextTabStop(QWidget* from, QWidget* scope)
 {
     for (QWidget* next = from->nextInFocusChain(); next != from; next = next->nextInFocusChain())
         if (scope->isAncestorOf(next) && next->isVisible() && next->isEnabled() && (next->focusPolicy() & Qt::TabFocus) &&
-            !(qobject_cast<QAbstractScrollArea*>(next) && !qobject_cast<QAbstractItemView*>(next)))
+            !next->focusProxy() && !(qobject_cast<QAbstractScrollArea*>(next) && !qobject_cast<QAbstractItemView*>(next)))
             return next;
     return nullptr;
 }

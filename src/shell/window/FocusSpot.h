@@ -23,5 +23,6 @@ private:
 };
 
 // The control after `from` in the tab order that lies in `scope` and can take the focus now,
-// going round within `scope`. Scroll areas are left out: they show no focus of their own.
+// going round within `scope`. Scroll areas, and widgets that pass the focus on to another
+// (a scroll area's viewport), are left out, as Tab leaves them out: they show no focus.
 QWidget* nextTabStop(QWidget* from, QWidget* scope);

@@ -25,6 +25,7 @@
 #include <QPainterPath>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QShowEvent>
 #include <QStackedLayout>
 #include <QToolBar>
@@ -541,8 +542,12 @@ void MainView::focusPage()
 {
     focusWhenReady_.reset();
     QWidget* shown = host_->page(page_);
-    if (!shown || !shown->isVisible()) return;
-    if (QWidget* first = nextTabStop(shown, shown)) first->setFocus(Qt::ShortcutFocusReason);
+    QWidget* first = shown && shown->isVisible() ? nextTabStop(shown, shown) : nullptr;
+    if (!first) return;
+    first->setFocus(Qt::ShortcutFocusReason);
+    // In sight, as Tab would bring it: a page that scrolls may hold it below the fold.
+    for (QWidget* up = first->parentWidget(); up; up = up == shown ? nullptr : up->parentWidget())
+        if (auto* area = qobject_cast<QScrollArea*>(up)) area->ensureWidgetVisible(first);
 }
 
 // ---------------------------------------------------------------------------------------------
