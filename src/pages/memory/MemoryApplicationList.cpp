@@ -190,14 +190,12 @@ void MemoryApplicationList::setApplications(std::vector<ApplicationMemory> appli
         // A button held down or hovered may stand for another application now.
         buttons_->cancelPress();
         buttons_->setHovered(std::nullopt);
-        // The current row follows its application; one that has gone leaves its place to the next.
-        if (currentId && rows_->rowCount() > 0) {
-            int row = std::min(current.row(), rows_->rowCount() - 1);
-            const auto& shown = rows_->applications();
-            auto same = std::find_if(shown.begin(), shown.end(), [&](const ApplicationMemory& a) { return a.id == *currentId; });
-            if (same != shown.end()) row = int(same - shown.begin());
-            selectionModel()->setCurrentIndex(rows_->index(row), QItemSelectionModel::NoUpdate);
-        }
+        // The current row follows its application. When that one has gone no row is current:
+        // a neighbour moved under the ring would take the next Space meant for the one that left.
+        const auto& shown = rows_->applications();
+        auto same = std::find_if(shown.begin(), shown.end(), [&](const ApplicationMemory& a) { return a.id == currentId; });
+        if (currentId && same != shown.end())
+            selectionModel()->setCurrentIndex(rows_->index(int(same - shown.begin())), QItemSelectionModel::NoUpdate);
     }
     fitHeight();
 }

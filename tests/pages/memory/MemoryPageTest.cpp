@@ -578,3 +578,30 @@ TEST_F(MemoryPageTest, OddApplicationNamesShowOnOneLine)
     MemoryReleaseResultView result({odd, odd, {}, std::nullopt, std::nullopt});
     expectOneLine(result.lines(), marker, 2);
 }
+
+// The current row keeps its application across refreshes; when that application has gone, Space
+// asks about no other one.
+TEST_F(MemoryPageTest, SpaceAfterARefreshAsksOnlyAboutTheApplicationOfTheCurrentRow)
+{
+    open(scripted());
+    ApplicationMemory alpha = row(620, "Alpha", 300), beta = row(621, "Beta", 200), gamma = row(622, "Gamma", 100);
+    MemoryApplicationList* list = page->applicationList();
+    std::vector<std::string> asked;
+    QObject::connect(list, &MemoryApplicationList::quitRequested, list, [&](const ApplicationMemory& a) { asked.push_back(a.name); });
+    struct Case {
+        const char* what;
+        std::vector<ApplicationMemory> refreshed;
+        std::vector<std::string> asked;
+    } cases[] = {{"gone", {alpha, gamma}, {}}, {"emptied", {}, {}}, {"reordered", {beta, gamma, alpha}, {"Beta"}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        publish({alpha, beta, gamma});
+        ASSERT_TRUE(focusByKeyboard(list));
+        list->setCurrentIndex(list->model()->index(1, 0));
+        publish(c.refreshed);
+        if (!c.refreshed.empty()) publish({alpha, gamma, beta});  // Beta back, on another row
+        asked.clear();
+        QTest::keyClick(list, Qt::Key_Space);
+        EXPECT_EQ(asked, c.asked);
+    }
+}
