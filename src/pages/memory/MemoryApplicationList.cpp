@@ -183,21 +183,31 @@ MemoryApplicationList::MemoryApplicationList(int32_t self, QWidget* parent) : QL
 
 void MemoryApplicationList::setApplications(std::vector<ApplicationMemory> applications)
 {
-    QModelIndex current = currentIndex();
-    std::optional<int32_t> currentId;
-    if (current.isValid()) currentId = rows_->row(current.row()).application.id;
+    std::optional<int32_t> current = currentApplication();
     if (!rows_->set(std::move(applications))) {
         // A button held down or hovered may stand for another application now.
         buttons_->cancelPress();
         buttons_->setHovered(std::nullopt);
         // The current row follows its application. When that one has gone no row is current:
         // a neighbour moved under the ring would take the next Space meant for the one that left.
-        const auto& shown = rows_->applications();
-        auto same = std::find_if(shown.begin(), shown.end(), [&](const ApplicationMemory& a) { return a.id == currentId; });
-        if (currentId && same != shown.end())
-            selectionModel()->setCurrentIndex(rows_->index(int(same - shown.begin())), QItemSelectionModel::NoUpdate);
+        setCurrentApplication(current);
     }
     fitHeight();
+}
+
+std::optional<int32_t> MemoryApplicationList::currentApplication() const
+{
+    QModelIndex current = currentIndex();
+    if (!current.isValid()) return std::nullopt;
+    return rows_->row(current.row()).application.id;
+}
+
+void MemoryApplicationList::setCurrentApplication(std::optional<int32_t> id)
+{
+    const auto& shown = rows_->applications();
+    auto same = std::find_if(shown.begin(), shown.end(), [&](const ApplicationMemory& a) { return a.id == id; });
+    QModelIndex row = same == shown.end() ? QModelIndex() : rows_->index(int(same - shown.begin()));
+    selectionModel()->setCurrentIndex(row, QItemSelectionModel::NoUpdate);
 }
 
 const std::vector<ApplicationMemory>& MemoryApplicationList::applications() const { return rows_->applications(); }

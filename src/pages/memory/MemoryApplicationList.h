@@ -24,6 +24,10 @@ public:
 
     void setApplications(std::vector<ApplicationMemory> applications);
     const std::vector<ApplicationMemory>& applications() const;
+    // The application of the current row, if a row is current.
+    std::optional<int32_t> currentApplication() const;
+    // Makes the row of application `id` current; with no such row, none is.
+    void setCurrentApplication(std::optional<int32_t> id);
     // Where the quit button of a row is drawn, in viewport coordinates; empty when it has none.
     QRect quitButtonRect(int row) const;
 

@@ -22,6 +22,7 @@
 #include "shell/controls/NativeActionButton.h"
 #include "shell/controls/SectionCard.h"
 #include "shell/style/Palette.h"
+#include "shell/window/CarriedPage.h"
 
 #include <QLabel>
 #include <QLegend>
@@ -604,4 +605,23 @@ TEST_F(MemoryPageTest, SpaceAfterARefreshAsksOnlyAboutTheApplicationOfTheCurrent
         QTest::keyClick(list, Qt::Key_Space);
         EXPECT_EQ(asked, c.asked);
     }
+}
+
+// The page built for another language keeps the current row on its application.
+TEST_F(MemoryPageTest, TheCurrentApplicationComesThroughALanguageSwitch)
+{
+    open(scripted());
+    publish({row(620, "Alpha", 300), row(621, "Beta", 200)});
+    ASSERT_TRUE(focusByKeyboard(page->applicationList()));
+    QTest::keyClick(page->applicationList(), Qt::Key_Down);
+    PageCarry carried = PageCarry::from(page);
+    page->hide();
+    auto* rebuilt = new MemoryPage(*model);
+    window->layout()->addWidget(rebuilt);
+    carried.into(rebuilt);
+    std::vector<std::string> asked;
+    QObject::connect(rebuilt->applicationList(), &MemoryApplicationList::quitRequested, rebuilt,
+                     [&](const ApplicationMemory& a) { asked.push_back(a.name); });
+    QTest::keyClick(rebuilt->applicationList(), Qt::Key_Space);
+    EXPECT_EQ(asked, std::vector<std::string>{"Beta"});
 }
