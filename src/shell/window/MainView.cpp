@@ -544,8 +544,16 @@ void MainView::focusPage()
     QWidget* shown = host_->page(page_);
     QWidget* first = shown && shown->isVisible() ? nextTabStop(shown, shown) : nullptr;
     if (!first) return;
+    // The first control in sight, so that a page returned to stays where it was scrolled to.
+    for (QWidget* stop = first; stop; stop = nextTabStop(stop, shown)) {
+        if (stop->visibleRegion().boundingRect() == stop->rect()) {
+            stop->setFocus(Qt::ShortcutFocusReason);
+            return;
+        }
+        if (nextTabStop(stop, shown) == first) break;
+    }
     first->setFocus(Qt::ShortcutFocusReason);
-    // In sight, as Tab would bring it: a page that scrolls may hold it below the fold.
+    // None in sight: the first one is brought into view, as Tab would bring it.
     for (QWidget* up = first->parentWidget(); up; up = up == shown ? nullptr : up->parentWidget())
         if (auto* area = qobject_cast<QScrollArea*>(up)) area->ensureWidgetVisible(first);
 }

@@ -20,6 +20,9 @@
 #include <QLineEdit>
 #include <QVBoxLayout>
 #include <QPointer>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
@@ -180,6 +183,39 @@ TEST_F(PageSeamTest, APageChosenByItsShortcutTakesTheFocus)
     }
     QTest::keyClicks(QApplication::focusWidget(), "ab");
     EXPECT_EQ(view->pageHost()->page("文件")->findChild<QLineEdit*>()->text(), "ab");
+}
+
+// Back on a page by its shortcut, the focus goes to its first control in sight: the page stays
+// where it was scrolled to.
+TEST_F(PageSeamTest, APageChosenAgainByItsShortcutKeepsItsScrollPosition)
+{
+    PageFactory factory;
+    factory.page = [](const QString& page, AppModel&, const PageFactory::Navigate&) -> QWidget* {
+        if (page != QStringLiteral("文件")) return nullptr;
+        auto* area = new QScrollArea();
+        area->setWidgetResizable(true);
+        auto* body = new QWidget();
+        auto* rows = new QVBoxLayout(body);
+        for (const char* name : {"top", "lower"}) {
+            rows->addWidget(new QPushButton(QString::fromLatin1(name)));
+            rows->addSpacing(1500);
+        }
+        area->setWidget(body);
+        return area;
+    };
+    installPageFactory(factory);
+    ShellHarness shell;
+    MainWindow* window = shell.openWindow();
+    MainView* view = viewOf(window);
+    press(window, QKeySequence(Qt::CTRL | Qt::Key_3));
+    ASSERT_TRUE(waitReady(view, "文件"));
+    auto* area = qobject_cast<QScrollArea*>(view->pageHost()->page("文件"));
+    area->verticalScrollBar()->setValue(1400);
+    press(window, QKeySequence(Qt::CTRL | Qt::Key_1));
+    ASSERT_TRUE(waitReady(view, "概览"));
+    press(window, QKeySequence(Qt::CTRL | Qt::Key_3));
+    QTRY_COMPARE(QApplication::focusWidget(), area->findChildren<QPushButton*>().back());
+    EXPECT_EQ(area->verticalScrollBar()->value(), 1400);
 }
 
 TEST_F(PageSeamTest, SidebarShieldFollowsTheAppearance)
