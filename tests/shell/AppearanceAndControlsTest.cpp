@@ -1,3 +1,4 @@
+#include "MainWindowTestSupport.h"
 #include "ShellTestSupport.h"
 
 #include "shell/style/AppAppearance.h"
@@ -12,6 +13,7 @@
 #include "shell/window/NavigationWindowProbe.h"
 #include "shell/style/Palette.h"
 #include "shell/controls/SectionCard.h"
+#include "shell/controls/SegmentedControl.h"
 #include "shell/style/SymbolIcon.h"
 
 #include <QLabel>
@@ -131,6 +133,30 @@ TEST_F(ControlsTest, LanguagePickerWritesAndFollowsTheSetting)
     EXPECT_EQ(currentLanguage(), AppLanguage::english);
     QTest::mouseClick(picker.segment(1), Qt::LeftButton);
     EXPECT_EQ(AppSettings::shared().languageRaw(), QStringLiteral("en")) << "choosing writes a valid value";
+}
+
+// The focus shows on the chosen segment too, inside its accent fill, in light and dark.
+TEST_F(ControlsTest, TheFocusShowsOnTheChosenSegment)
+{
+    for (const char* appearance : {"light", "dark"}) {
+        SCOPED_TRACE(appearance);
+        setSetting(AppSettings::appearanceKey, QString::fromLatin1(appearance));
+        SegmentedControl control({QStringLiteral("One"), QStringLiteral("Two")});
+        control.resize(240, 28);
+        control.setSelectedIndex(0);
+        QWidget* chosen = control.segment(0);
+        ASSERT_TRUE(focusByKeyboard(chosen));
+        // Inside the fill, left of the text: the lightest pixel with the focus and without.
+        auto lightest = [&] {
+            QImage strip = chosen->grab(QRect(4, chosen->height() / 2 - 4, 5, 8)).toImage();
+            int most = 0;
+            for (int i = 0; i < strip.width() * strip.height(); ++i) most = std::max(most, strip.pixelColor(i % strip.width(), i / strip.width()).lightness());
+            return most;
+        };
+        int focused = lightest();
+        chosen->clearFocus();
+        EXPECT_GT(focused - lightest(), 60);
+    }
 }
 
 TEST_F(ControlsTest, ActionButtonEmphasisTitlesAndDisabledState)
