@@ -354,7 +354,7 @@ NativeFileTable::NativeFileTable(QWidget* parent) : QTableView(parent)
         action->setShortcuts(shortcuts[b]);
         action->setShortcutContext(Qt::WidgetShortcut);
         connect(action, &QAction::triggered, this, [this, b] {
-            if (!menuPath_ && currentIndex().isValid()) scrollTo(currentIndex());
+            if (!menuPath_) revealRow(this, currentIndex());
             trigger(menuPath_ ? menuRow() : currentIndex().row(), b);
         });
         addAction(action);
@@ -586,7 +586,7 @@ void NativeFileTable::keyPressEvent(QKeyEvent* event)
     // Space picks the current row in or out of the selection, whatever else is selected.
     if (event->key() == Qt::Key_Space && !(event->modifiers() & Qt::ShiftModifier)) {
         QModelIndex current = currentIndex();
-        if (current.isValid()) scrollTo(current);
+        revealRow(this, current);
         if (current.isValid() && !model_->processing())
             selectionModel()->select(current, QItemSelectionModel::Toggle | QItemSelectionModel::Rows);
         event->accept();

@@ -428,7 +428,7 @@ void HistoryRecordList::keyPressEvent(QKeyEvent* event)
     if (event->key() == Qt::Key_Space && event->modifiers() == Qt::NoModifier && currentIndex().isValid() &&
         state() != QAbstractItemView::EditingState) {
         // The record is in sight before its restore is asked about.
-        scrollTo(currentIndex());
+        revealRow(this, currentIndex());
         press(currentIndex().row());
         event->accept();
         return;

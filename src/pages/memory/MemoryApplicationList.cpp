@@ -242,7 +242,7 @@ void MemoryApplicationList::keyPressEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_Space && event->modifiers() == Qt::NoModifier && currentIndex().isValid()) {
         // The row the button belongs to is in sight before anything is asked about it.
-        scrollTo(currentIndex());
+        revealRow(this, currentIndex());
         press(currentIndex().row());
         event->accept();
         return;

@@ -3,6 +3,21 @@
 #include <QAbstractItemView>
 #include <QFocusEvent>
 #include <QMouseEvent>
+#include <QScrollArea>
+
+void revealRow(QAbstractItemView* view, const QModelIndex& index)
+{
+    if (!index.isValid()) return;
+    view->scrollTo(index);
+    QRect row = view->visualRect(index);
+    for (QWidget* up = view->parentWidget(); up; up = up->parentWidget()) {
+        auto* area = qobject_cast<QScrollArea*>(up);
+        if (!area || !area->widget() || !area->widget()->isAncestorOf(view)) continue;
+        QPoint centre = view->viewport()->mapTo(area->widget(), row.center());
+        // With room for the focus ring drawn around the row.
+        area->ensureVisible(centre.x(), centre.y(), row.width() / 2, row.height() / 2 + 6);
+    }
+}
 
 RowButtonTracker::RowButtonTracker(QAbstractItemView* view, HitTest hitAt, Rect rectOf, Action clicked,
                                    Action pressed)

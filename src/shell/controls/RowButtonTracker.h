@@ -5,6 +5,11 @@
 #include <optional>
 
 class QAbstractItemView;
+class QModelIndex;
+
+// Scrolls `index` into sight before a key acts on its row: in the view, and in every scroll area
+// the view lies in.
+void revealRow(QAbstractItemView* view, const QModelIndex& index);
 
 // A button painted inside a row of an item view: the row and which of the row's buttons.
 struct RowButtonHit {

@@ -625,3 +625,18 @@ TEST_F(MemoryPageTest, TheCurrentApplicationComesThroughALanguageSwitch)
     QTest::keyClick(rebuilt->applicationList(), Qt::Key_Space);
     EXPECT_EQ(asked, std::vector<std::string>{"Beta"});
 }
+
+// Space brings the row it acts on into sight, in the page scrolled away from the list too.
+TEST_F(MemoryPageTest, SpaceBringsItsRowIntoThePageView)
+{
+    open(scripted());
+    publish({row(620, "Alpha", 300), row(621, "Beta", 200)});
+    window->resize(900, 400);
+    MemoryApplicationList* list = page->applicationList();
+    ASSERT_TRUE(focusByKeyboard(list));
+    QTest::keyClick(list, Qt::Key_Down);
+    page->verticalScrollBar()->setValue(0);
+    QTest::keyClick(list, Qt::Key_Space);
+    QRect row = list->visualRect(list->currentIndex()).translated(list->viewport()->mapTo(page->viewport(), QPoint()));
+    EXPECT_TRUE(page->viewport()->rect().contains(row)) << "row at " << row.y() << ", view " << page->viewport()->height() << " high";
+}
