@@ -238,6 +238,29 @@ void MemoryApplicationList::press(int row)
     emit quitRequested(ApplicationMemory(rows_->row(row).application));
 }
 
+void MemoryApplicationList::paintEvent(QPaintEvent* event)
+{
+    QListView::paintEvent(event);
+    // The focus with no current row (its application has gone): a ring around the list.
+    if (hasFocus() && !currentIndex().isValid() && rows_->rowCount() > 0) {
+        QPainter painter(viewport());
+        FocusRing::paint(painter, QRectF(viewport()->rect()).adjusted(1.5, 1.5, -1.5, -1.5), 8);
+    }
+}
+
+// The rings reach past what the view repaints for a change of focus.
+void MemoryApplicationList::focusInEvent(QFocusEvent* event)
+{
+    QListView::focusInEvent(event);
+    viewport()->update();
+}
+
+void MemoryApplicationList::focusOutEvent(QFocusEvent* event)
+{
+    QListView::focusOutEvent(event);
+    viewport()->update();
+}
+
 void MemoryApplicationList::keyPressEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_Space && event->modifiers() == Qt::NoModifier && currentIndex().isValid()) {
