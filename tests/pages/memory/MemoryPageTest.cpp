@@ -604,14 +604,11 @@ TEST_F(MemoryPageTest, SpaceAfterARefreshAsksOnlyAboutTheApplicationOfTheCurrent
         asked.clear();
         QTest::keyClick(list, Qt::Key_Space);
         EXPECT_EQ(asked, c.asked);
-        if (!c.asked.empty() || c.refreshed.empty()) continue;
-        // Without a current row the focus still shows: around the list, in the accent's hue.
-        QImage corner = list->viewport()->grab(QRect(0, 0, 12, 12)).toImage();
-        bool ringed = false;
-        for (int i = 0; i < 144; ++i)
-            ringed |= std::abs(corner.pixelColor(i % 12, i / 12).hsvHue() - Palette::accent().hsvHue()) < 20 &&
-                      corner.pixelColor(i % 12, i / 12).hsvSaturation() > 60;
-        EXPECT_TRUE(ringed);
+        if (c.asked.empty() && !c.refreshed.empty()) {  // no current row: the ring goes round the list
+            QImage ringed = list->viewport()->grab().toImage();
+            list->clearFocus();
+            EXPECT_NE(ringed, list->viewport()->grab().toImage());
+        }
     }
 }
 
