@@ -44,6 +44,8 @@ void setUpPageScrollArea(QScrollArea* area)
     area->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     area->viewport()->setAutoFillBackground(false);
     new ScrollBarGap(area);
+    // No Tab stop: it shows no focus of its own; the keys it scrolls by reach it from its controls.
+    area->setFocusPolicy(Qt::NoFocus);
 }
 
 QVBoxLayout* column(QWidget* owner, int spacing, int margin)

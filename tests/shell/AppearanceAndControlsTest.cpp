@@ -1,3 +1,4 @@
+#include "MainWindowTestSupport.h"
 #include "ShellTestSupport.h"
 
 #include "shell/style/AppAppearance.h"
@@ -13,6 +14,7 @@
 #include "shell/PageLayout.h"
 #include "shell/style/Palette.h"
 #include "shell/controls/SectionCard.h"
+#include "shell/controls/SegmentedControl.h"
 #include "shell/style/SymbolIcon.h"
 
 #include <QLabel>
@@ -134,6 +136,19 @@ TEST_F(ControlsTest, LanguagePickerWritesAndFollowsTheSetting)
     EXPECT_EQ(currentLanguage(), AppLanguage::english);
     QTest::mouseClick(picker.segment(1), Qt::LeftButton);
     EXPECT_EQ(AppSettings::shared().languageRaw(), QStringLiteral("en")) << "choosing writes a valid value";
+}
+
+// The focus shows on the chosen segment too: inside its accent fill, left of its text.
+TEST_F(ControlsTest, TheFocusShowsOnTheChosenSegment)
+{
+    SegmentedControl control({QStringLiteral("One"), QStringLiteral("Two")});
+    control.resize(240, 28);
+    control.setSelectedIndex(0);
+    QWidget* chosen = control.segment(0);
+    ASSERT_TRUE(focusByKeyboard(chosen));
+    QImage focused = chosen->grab(QRect(4, 10, 5, 8)).toImage();
+    chosen->clearFocus();
+    EXPECT_NE(focused, chosen->grab(QRect(4, 10, 5, 8)).toImage());
 }
 
 TEST_F(ControlsTest, ActionButtonEmphasisTitlesAndDisabledState)

@@ -16,13 +16,14 @@
 #include "shell/PageLayout.h"
 #include "shell/controls/NativeActionButton.h"
 #include "pages/files/NativeFileTable.h"
+#include "shell/style/FocusRing.h"
 #include "shell/style/Palette.h"
 #include "shell/controls/SectionCard.h"
 #include "shell/style/SymbolIcon.h"
 #include "shell/style/SymbolView.h"
 #include "shell/controls/StyledLabel.h"
+#include "shell/window/FocusSpot.h"
 
-#include <QAbstractItemView>
 #include <QDoubleValidator>
 #include <QHBoxLayout>
 #include <QLineEdit>
@@ -123,6 +124,9 @@ protected:
             path.addRoundedRect(QRectF(rect()), 9, 9);
             p.fillPath(path, wash);
         }
+        // As on the navigation entries: the ring shows once the keyboard has moved the focus.
+        if (hasFocus() && window()->testAttribute(Qt::WA_KeyboardFocusChange))
+            FocusRing::paint(p, QRectF(rect()).adjusted(1, 1, -1, -1), 8);
         QColor ink = current_ ? Palette::accent() : Palette::muted();
         if (!isEnabled()) ink.setAlphaF(0.45f);
         p.setPen(ink);
@@ -217,17 +221,6 @@ private:
         body->resize(width, std::max(viewport()->height(), least));
     }
 };
-
-// The control after `from` in the tab order that lies in `scope` and can take the focus now,
-// going round within `scope`. Scroll areas are left out: they show no focus of their own.
-QWidget* nextTabStop(QWidget* from, QWidget* scope)
-{
-    for (QWidget* next = from->nextInFocusChain(); next != from; next = next->nextInFocusChain())
-        if (scope->isAncestorOf(next) && next->isVisible() && next->isEnabled() && (next->focusPolicy() & Qt::TabFocus) &&
-            !(qobject_cast<QAbstractScrollArea*>(next) && !qobject_cast<QAbstractItemView*>(next)))
-            return next;
-    return nullptr;
-}
 
 // The one-pixel rule above the selection bar.
 class Divider : public QWidget {

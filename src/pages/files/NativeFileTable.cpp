@@ -5,6 +5,7 @@
 #include "shell/DesktopServices.h"
 #include "shell/DisplayText.h"
 #include "shell/LocalizedText.h"
+#include "shell/style/FocusRing.h"
 #include "shell/style/Palette.h"
 #include "shell/style/SymbolIcon.h"
 #include "shell/style/Typography.h"
@@ -228,7 +229,7 @@ public:
         initStyleOption(&opt, index);
         opt.text.clear();
         opt.icon = QIcon();
-        // Keep keyboard focus visible as the selection itself, not as a dotted cell frame.
+        // The table draws one focus ring around the whole current row instead of a cell frame.
         opt.state &= ~QStyle::State_HasFocus;
         const QWidget* widget = option.widget;
         QStyle* style = widget ? widget->style() : nullptr;
@@ -352,7 +353,10 @@ NativeFileTable::NativeFileTable(QWidget* parent) : QTableView(parent)
         auto* action = new QAction(SymbolIcon::icon(QString::fromLatin1(kButtonSymbols[b])), QString(), this);
         action->setShortcuts(shortcuts[b]);
         action->setShortcutContext(Qt::WidgetShortcut);
-        connect(action, &QAction::triggered, this, [this, b] { trigger(menuPath_ ? menuRow() : currentIndex().row(), b); });
+        connect(action, &QAction::triggered, this, [this, b] {
+            if (!menuPath_) revealRow(this, currentIndex());
+            trigger(menuPath_ ? menuRow() : currentIndex().row(), b);
+        });
         addAction(action);
         rowActions_[b] = action;
     }
@@ -582,6 +586,7 @@ void NativeFileTable::keyPressEvent(QKeyEvent* event)
     // Space picks the current row in or out of the selection, whatever else is selected.
     if (event->key() == Qt::Key_Space && !(event->modifiers() & Qt::ShiftModifier)) {
         QModelIndex current = currentIndex();
+        revealRow(this, current);
         if (current.isValid() && !model_->processing())
             selectionModel()->select(current, QItemSelectionModel::Toggle | QItemSelectionModel::Rows);
         event->accept();
@@ -597,13 +602,26 @@ QModelIndex NativeFileTable::moveCursor(CursorAction action, Qt::KeyboardModifie
     return QTableView::moveCursor(action, modifiers);
 }
 
-void NativeFileTable::focusInEvent(QFocusEvent* event)
+void NativeFileTable::paintEvent(QPaintEvent* event)
 {
-    QTableView::focusInEvent(event);
-    // Reached from the keyboard, the table starts on its first row, so Space and Return act
-    // on a row at once; the selection stays as it is.
-    if (event->reason() != Qt::MouseFocusReason && !currentIndex().isValid() && model_->rowCount() > 0)
-        selectionModel()->setCurrentIndex(model_->index(0, fileColumn), QItemSelectionModel::NoUpdate);
+    QTableView::paintEvent(event);
+    // With the focus the current row wears a ring across all its cells, on the selection too.
+    QModelIndex current = currentIndex();
+    if (!hasFocus() || !current.isValid()) return;
+    QRect row = visualRect(model_->index(current.row(), fileColumn))
+                    .united(visualRect(model_->index(current.row(), actionsColumn)));
+    if (row.isEmpty()) return;
+    QPainter painter(viewport());
+    bool selected = selectionModel()->isRowSelected(current.row(), QModelIndex());
+    FocusRing::paint(painter, QRectF(row).adjusted(1.5, 1.5, -1.5, -1.5), 6, selected);
+}
+
+void NativeFileTable::currentChanged(const QModelIndex& current, const QModelIndex& previous)
+{
+    QTableView::currentChanged(current, previous);
+    // The ring spans the row, more than the one cell the view repaints.
+    for (const QModelIndex& index : {previous, current})
+        if (index.isValid()) viewport()->update(0, rowViewportPosition(index.row()), viewport()->width(), rowHeight(index.row()));
 }
 
 void NativeFileTable::contextMenuEvent(QContextMenuEvent* event)

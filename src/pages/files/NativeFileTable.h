@@ -86,7 +86,8 @@ protected:
                                                          const QEvent* event = nullptr) const override;
     void keyPressEvent(QKeyEvent* event) override;
     QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
-    void focusInEvent(QFocusEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:

@@ -3,6 +3,7 @@
 #include "shell/controls/ActionConfirmation.h"
 #include "shell/DisplayText.h"
 #include "shell/LocalizedText.h"
+#include "shell/style/FocusRing.h"
 #include "shell/style/Palette.h"
 #include "shell/style/SymbolIcon.h"
 #include "shell/style/Typography.h"
@@ -211,6 +212,10 @@ public:
         painter->drawText(parts.date, Qt::AlignRight | Qt::AlignVCenter, texts.date);
         if (!parts.button.isNull()) paintButton(painter, option, parts.button, index.row());
 
+        // The current row of the focused list, inside the row's margins.
+        if (option.state & QStyle::State_HasFocus)
+            FocusRing::paint(*painter, QRectF(option.rect).adjusted(4.5, 2.5, -4.5, -2.5), 8);
+
         // Divider below every row but the last.
         if (index.row() + 1 < model->rowCount()) {
             painter->setPen(QPen(Palette::line(), 1));
@@ -307,14 +312,16 @@ private:
         button.palette = option.palette;
         button.rect = rect;
         button.text = buttonTitle_;
-        button.state = QStyle::State_Raised;
+        // Kept from the list: whether the keyboard moved the focus, without which the style
+        // draws no focus on a button.
+        button.state = (button.state & QStyle::State_KeyboardFocusChange) | QStyle::State_Raised;
         bool enabled = !list_->blocked_ && list_->isEnabled();
         if (enabled) {
             button.state |= QStyle::State_Enabled;
             bool hovered = list_->buttons_->hovered() == RowButtonHit{row};
             if (hovered) button.state |= QStyle::State_MouseOver;
             if (hovered && list_->buttons_->pressed() == RowButtonHit{row}) button.state |= QStyle::State_Sunken;
-            if (list_->hasFocus() && list_->currentIndex().row() == row) button.state |= QStyle::State_HasFocus;
+            if (option.state & QStyle::State_HasFocus) button.state |= QStyle::State_HasFocus;
         } else {
             button.palette.setCurrentColorGroup(QPalette::Disabled);
         }
@@ -420,6 +427,8 @@ void HistoryRecordList::keyPressEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_Space && event->modifiers() == Qt::NoModifier && currentIndex().isValid() &&
         state() != QAbstractItemView::EditingState) {
+        // The record is in sight before its restore is asked about.
+        revealRow(this, currentIndex());
         press(currentIndex().row());
         event->accept();
         return;

@@ -3,11 +3,12 @@
 #include "engine/ByteFormat.h"
 #include "shell/DisplayText.h"
 #include "shell/LocalizedText.h"
+#include "shell/style/FocusRing.h"
 #include "shell/style/Palette.h"
 #include "shell/style/Typography.h"
 
 #include <QAbstractListModel>
-#include <QMouseEvent>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
 
@@ -44,7 +45,8 @@ public:
     const Row& row(int index) const { return rows_[size_t(index)]; }
     const std::vector<ApplicationMemory>& applications() const { return applications_; }
 
-    void set(std::vector<ApplicationMemory> applications)
+    // True when the rows stand for the same applications in the same order as before.
+    bool set(std::vector<ApplicationMemory> applications)
     {
         std::vector<Row> rows;
         rows.reserve(applications.size());
@@ -63,12 +65,13 @@ public:
             rows_ = std::move(rows);
             applications_ = std::move(applications);
             if (!rows_.empty()) emit dataChanged(index(0), index(int(rows_.size()) - 1));
-            return;
+            return true;
         }
         beginResetModel();
         rows_ = std::move(rows);
         applications_ = std::move(applications);
         endResetModel();
+        return false;
     }
 
 private:
@@ -82,9 +85,6 @@ public:
         : QStyledItemDelegate(list), list_(list), rows_(rows), self_(self), title_(plainTitle(L(QStringLiteral("请求退出"))))
     {
     }
-
-    int pressedRow = -1;
-    int hoveredRow = -1;
 
     bool hasButton(int row) const { return rows_->row(row).application.id != self_; }
 
@@ -103,15 +103,23 @@ public:
         QRect item = option.rect;
         painter->save();
         int right = item.right();
+        bool focused = option.state & QStyle::State_HasFocus;
+        // The current row of the focused list: drawn in the spacing around the row.
+        if (focused) FocusRing::paint(*painter, QRectF(item).adjusted(-3.5, -3.5, 3.5, 3.5), 8);
         if (hasButton(index.row())) {
             QStyleOptionButton button;
+            // Whether the keyboard moved the focus decides if the style draws it on the button.
+            button.initFrom(list_);
             button.rect = buttonRect(item);
             button.text = title_;
             button.fontMetrics = QFontMetrics(Typography::body());
             button.palette = option.palette;
-            button.state = QStyle::State_Enabled | QStyle::State_Raised;
-            if (index.row() == hoveredRow) button.state |= QStyle::State_MouseOver;
-            if (index.row() == pressedRow) button.state = (button.state & ~QStyle::State_Raised) | QStyle::State_Sunken;
+            button.state = (button.state & QStyle::State_KeyboardFocusChange) | QStyle::State_Enabled;
+            bool hovered = list_->buttons_->hovered() == RowButtonHit{index.row()};
+            if (hovered) button.state |= QStyle::State_MouseOver;
+            bool down = hovered && list_->buttons_->pressed() == RowButtonHit{index.row()};
+            button.state |= down ? QStyle::State_Sunken : QStyle::State_Raised;
+            if (focused) button.state |= QStyle::State_HasFocus;
             painter->setFont(Typography::body());
             list_->style()->drawControl(QStyle::CE_PushButton, &button, painter, nullptr);
             right = button.rect.left() - kGap;
@@ -139,29 +147,6 @@ public:
         painter->restore();
     }
 
-    bool editorEvent(QEvent* event, QAbstractItemModel*, const QStyleOptionViewItem& option,
-                     const QModelIndex& index) override
-    {
-        if (!index.isValid() || !hasButton(index.row())) return false;
-        auto* mouse = dynamic_cast<QMouseEvent*>(event);
-        if (!mouse || mouse->button() != Qt::LeftButton) return false;
-        bool inside = buttonRect(option.rect).contains(mouse->position().toPoint());
-        if (event->type() == QEvent::MouseButtonPress) {
-            pressedRow = inside ? index.row() : -1;
-            list_->viewport()->update();
-            return inside;
-        }
-        if (event->type() == QEvent::MouseButtonRelease) {
-            bool clicked = inside && pressedRow == index.row();
-            pressedRow = -1;
-            list_->viewport()->update();
-            // Copied: the signal's receiver may refresh the rows.
-            if (clicked) emit list_->quitRequested(ApplicationMemory(rows_->row(index.row()).application));
-            return clicked;
-        }
-        return false;
-    }
-
 private:
     MemoryApplicationList* list_;
     Rows* rows_;
@@ -178,7 +163,6 @@ MemoryApplicationList::MemoryApplicationList(int32_t self, QWidget* parent) : QL
     setModel(rows_);
     setItemDelegate(delegate_);
     setSelectionMode(QAbstractItemView::NoSelection);
-    setFocusPolicy(Qt::NoFocus);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setUniformItemSizes(true);
     setSpacing(kRowGap / 2);
@@ -186,7 +170,11 @@ MemoryApplicationList::MemoryApplicationList(int32_t self, QWidget* parent) : QL
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setFrameShape(QFrame::NoFrame);
-    setMouseTracking(true);
+    buttons_ = new RowButtonTracker(
+        this, [this](const QPoint& at) { return buttonAt(at); },
+        [this](const RowButtonHit& hit) { return quitButtonRect(hit.row); },
+        [this](const RowButtonHit& hit) { press(hit.row); },
+        [this](const RowButtonHit& hit) { setCurrentIndex(rows_->index(hit.row)); });
     viewport()->setAutoFillBackground(false);
     setAutoFillBackground(false);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -195,10 +183,31 @@ MemoryApplicationList::MemoryApplicationList(int32_t self, QWidget* parent) : QL
 
 void MemoryApplicationList::setApplications(std::vector<ApplicationMemory> applications)
 {
-    delegate_->pressedRow = -1;
-    delegate_->hoveredRow = -1;
-    rows_->set(std::move(applications));
+    std::optional<int32_t> current = currentApplication();
+    if (!rows_->set(std::move(applications))) {
+        // A button held down or hovered may stand for another application now.
+        buttons_->cancelPress();
+        buttons_->setHovered(std::nullopt);
+        // The current row follows its application. When that one has gone no row is current:
+        // a neighbour moved under the ring would take the next Space meant for the one that left.
+        setCurrentApplication(current);
+    }
     fitHeight();
+}
+
+std::optional<int32_t> MemoryApplicationList::currentApplication() const
+{
+    QModelIndex current = currentIndex();
+    if (!current.isValid()) return std::nullopt;
+    return rows_->row(current.row()).application.id;
+}
+
+void MemoryApplicationList::setCurrentApplication(std::optional<int32_t> id)
+{
+    const auto& shown = rows_->applications();
+    auto same = std::find_if(shown.begin(), shown.end(), [&](const ApplicationMemory& a) { return a.id == id; });
+    QModelIndex row = same == shown.end() ? QModelIndex() : rows_->index(int(same - shown.begin()));
+    selectionModel()->setCurrentIndex(row, QItemSelectionModel::NoUpdate);
 }
 
 const std::vector<ApplicationMemory>& MemoryApplicationList::applications() const { return rows_->applications(); }
@@ -215,22 +224,58 @@ void MemoryApplicationList::fitHeight()
     setFixedHeight(std::min(kMaximumHeight, content));
 }
 
-void MemoryApplicationList::mouseMoveEvent(QMouseEvent* event)
+std::optional<RowButtonHit> MemoryApplicationList::buttonAt(const QPoint& viewportPos) const
 {
-    QModelIndex index = indexAt(event->position().toPoint());
-    int hovered = index.isValid() && quitButtonRect(index.row()).contains(event->position().toPoint()) ? index.row() : -1;
-    if (hovered != delegate_->hoveredRow) {
-        delegate_->hoveredRow = hovered;
-        viewport()->update();
-    }
-    QListView::mouseMoveEvent(event);
+    QModelIndex index = indexAt(viewportPos);
+    if (!index.isValid() || !quitButtonRect(index.row()).contains(viewportPos)) return std::nullopt;
+    return RowButtonHit{index.row()};
 }
 
-void MemoryApplicationList::leaveEvent(QEvent* event)
+void MemoryApplicationList::press(int row)
 {
-    if (delegate_->hoveredRow != -1) {
-        delegate_->hoveredRow = -1;
-        viewport()->update();
+    if (row < 0 || row >= rows_->rowCount() || !delegate_->hasButton(row)) return;
+    // Copied: the signal's receiver may refresh the rows.
+    emit quitRequested(ApplicationMemory(rows_->row(row).application));
+}
+
+void MemoryApplicationList::paintEvent(QPaintEvent* event)
+{
+    QListView::paintEvent(event);
+    // The focus with no current row (its application has gone): a ring around the list.
+    if (hasFocus() && !currentIndex().isValid() && rows_->rowCount() > 0) {
+        QPainter painter(viewport());
+        FocusRing::paint(painter, QRectF(viewport()->rect()).adjusted(1.5, 1.5, -1.5, -1.5), 8);
     }
-    QListView::leaveEvent(event);
+}
+
+// The rings reach past what the view repaints for a change of focus.
+void MemoryApplicationList::focusInEvent(QFocusEvent* event)
+{
+    QListView::focusInEvent(event);
+    viewport()->update();
+}
+
+void MemoryApplicationList::focusOutEvent(QFocusEvent* event)
+{
+    QListView::focusOutEvent(event);
+    viewport()->update();
+}
+
+void MemoryApplicationList::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Space && event->modifiers() == Qt::NoModifier && currentIndex().isValid()) {
+        // The row the button belongs to is in sight before anything is asked about it.
+        revealRow(this, currentIndex());
+        press(currentIndex().row());
+        event->accept();
+        return;
+    }
+    QListView::keyPressEvent(event);
+}
+
+void MemoryApplicationList::currentChanged(const QModelIndex& current, const QModelIndex& previous)
+{
+    QListView::currentChanged(current, previous);
+    // The focus ring reaches past the row into the spacing, which the row's update leaves out.
+    viewport()->update();
 }

@@ -324,7 +324,8 @@ void MemoryPage::confirmQuit(const ApplicationMemory& application)
 
 std::any MemoryPage::handOver()
 {
-    Carried carried{listPosition(this), listPosition(applicationList_), {}, quitTarget_};
+    Carried carried{listPosition(this), listPosition(applicationList_), applicationList_->currentApplication(), {},
+                    quitTarget_};
     if (releaseReview_) carried.review = PageCarry::from(releaseReview_);
     dropWindow(releaseReview_);
     dropWindow(quitConfirmation_);
@@ -337,6 +338,7 @@ void MemoryPage::takeOver(std::any state)
     if (!carried) return;
     restoreListPosition(this, carried->position);
     restoreListPosition(applicationList_, carried->listPosition);
+    applicationList_->setCurrentApplication(carried->currentApplication);
     if (carried->review) openReleaseReview(&*carried->review);
     if (carried->quitTarget) confirmQuit(*carried->quitTarget);
 }

@@ -67,6 +67,7 @@ private:
     struct Carried {
         int position = 0;
         int listPosition = 0;
+        std::optional<int32_t> currentApplication;
         std::optional<PageCarry> review;
         std::optional<ApplicationMemory> quitTarget;
     };

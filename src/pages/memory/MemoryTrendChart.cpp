@@ -35,7 +35,11 @@ MemoryTrendChart::MemoryTrendChart(QWidget* parent) : QChartView(new QChart(), p
     setFixedHeight(130);
     setRenderHint(QPainter::Antialiasing);
     setFrameShape(QFrame::NoFrame);
-    setStyleSheet(QStringLiteral("background: transparent"));
+    setFocusPolicy(Qt::NoFocus);  // nothing in it acts on a key, and it shows no focus
+    // The card shows through. Not by a style sheet: that pins the palette the view had, so an
+    // appearance change would never reach it.
+    setAutoFillBackground(false);
+    viewport()->setAutoFillBackground(false);
 
     QChart* chart = this->chart();
     chart->setBackgroundVisible(false);

@@ -1,7 +1,23 @@
 #include "shell/controls/RowButtonTracker.h"
 
 #include <QAbstractItemView>
+#include <QFocusEvent>
 #include <QMouseEvent>
+#include <QScrollArea>
+
+void revealRow(QAbstractItemView* view, const QModelIndex& index)
+{
+    if (!index.isValid()) return;
+    view->scrollTo(index);
+    QRect row = view->visualRect(index);
+    for (QWidget* up = view->parentWidget(); up; up = up->parentWidget()) {
+        auto* area = qobject_cast<QScrollArea*>(up);
+        if (!area || !area->widget() || !area->widget()->isAncestorOf(view)) continue;
+        QPoint centre = view->viewport()->mapTo(area->widget(), row.center());
+        // With room for the focus ring drawn around the row.
+        area->ensureVisible(centre.x(), centre.y(), row.width() / 2, row.height() / 2 + 6);
+    }
+}
 
 RowButtonTracker::RowButtonTracker(QAbstractItemView* view, HitTest hitAt, Rect rectOf, Action clicked,
                                    Action pressed)
@@ -10,6 +26,7 @@ RowButtonTracker::RowButtonTracker(QAbstractItemView* view, HitTest hitAt, Rect 
 {
     view_->setMouseTracking(true);
     view_->viewport()->installEventFilter(this);
+    view_->installEventFilter(this);
 }
 
 void RowButtonTracker::setBlocked(bool blocked)
@@ -31,8 +48,15 @@ void RowButtonTracker::setHovered(std::optional<RowButtonHit> hovered)
     repaint(hovered_);
 }
 
-bool RowButtonTracker::eventFilter(QObject*, QEvent* event)
+bool RowButtonTracker::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == view_) {
+        QAbstractItemModel* model = view_->model();
+        if (event->type() == QEvent::FocusIn && static_cast<QFocusEvent*>(event)->reason() != Qt::MouseFocusReason &&
+            model && !view_->currentIndex().isValid() && model->rowCount() > 0)
+            view_->selectionModel()->setCurrentIndex(model->index(0, 0), QItemSelectionModel::NoUpdate);
+        return false;
+    }
     switch (event->type()) {
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonDblClick: {

@@ -5,6 +5,11 @@
 #include <optional>
 
 class QAbstractItemView;
+class QModelIndex;
+
+// Scrolls `index` into sight before a key acts on its row: in the view, and in every scroll area
+// the view lies in.
+void revealRow(QAbstractItemView* view, const QModelIndex& index);
 
 // A button painted inside a row of an item view: the row and which of the row's buttons.
 struct RowButtonHit {
@@ -17,14 +22,15 @@ struct RowButtonHit {
 // they behave like real buttons without a widget per row. Only the left button presses one, a
 // quick second click included, and the button acts when the left button is released over it.
 // The press takes the event, so the row's selection stays as it was; every other event goes
-// on to the view.
+// on to the view. Reached from the keyboard with no current row, the view starts on its first
+// row, so that a key acts on a row (and the row shows the focus) at once.
 class RowButtonTracker : public QObject {
 public:
     using HitTest = std::function<std::optional<RowButtonHit>(const QPoint& viewportPos)>;
     using Rect = std::function<QRect(const RowButtonHit&)>;
     using Action = std::function<void(const RowButtonHit&)>;
 
-    // Watches `view`'s viewport for as long as the view lives (the tracker is its child).
+    // Watches `view` and its viewport for as long as the view lives (the tracker is its child).
     // `hitAt` finds the button under a point, `rectOf` where a button is drawn, `clicked` acts;
     // `pressed`, when given, runs as a button goes down.
     RowButtonTracker(QAbstractItemView* view, HitTest hitAt, Rect rectOf, Action clicked, Action pressed = {});

@@ -1,6 +1,7 @@
 #include "shell/controls/SegmentedControl.h"
 
 #include "shell/LocalizedText.h"
+#include "shell/style/FocusRing.h"
 #include "shell/style/Palette.h"
 
 #include <QButtonGroup>
@@ -46,12 +47,10 @@ protected:
             path.addRoundedRect(pill, 4.5, 4.5);
             p.fillPath(path, hover);
         }
-        if (hasFocus()) {
-            QColor ring = Palette::accent();
-            ring.setAlphaF(0.55f);
-            p.setPen(QPen(ring, 1.5));
-            p.drawRoundedRect(pill.adjusted(-1, -1, 1, 1), 5.5, 5.5);
-        }
+        // On the chosen segment an accent ring would vanish into the fill: it goes inside, in
+        // the fill's text colour.
+        if (hasFocus() && isChecked() && enabled) FocusRing::paint(p, pill.adjusted(2, 2, -2, -2), 3, true);
+        else if (hasFocus()) FocusRing::paint(p, pill.adjusted(-1, -1, 1, 1), 5.5);
         QColor textColour = isChecked() ? (enabled ? pal.color(QPalette::Active, QPalette::HighlightedText)
                                                    : pal.color(QPalette::Disabled, QPalette::ButtonText))
                                         : pal.color(enabled ? QPalette::Active : QPalette::Disabled, QPalette::ButtonText);

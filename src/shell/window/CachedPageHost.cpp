@@ -1,6 +1,10 @@
 #include "shell/window/CachedPageHost.h"
 
+#include <QApplication>
+#include <QAbstractScrollArea>
 #include <QLayout>
+#include <QPointer>
+#include <QScrollBar>
 #include <QTimer>
 
 CachedPageHost::CachedPageHost(QWidget* parent) : QWidget(parent)
@@ -66,7 +70,20 @@ void CachedPageHost::apply(const std::optional<QString>& destination, const QStr
 
     int generation = ++generation_;
     if (active_) {
-        if (QWidget* previous = pages_.value(*active_)) previous->hide();
+        if (QWidget* previous = pages_.value(*active_)) {
+            // Hiding a page that holds the focus passes the focus on through the page, and a
+            // scrolling page then scrolls back to the control it last focused. It returns where
+            // it was left.
+            std::vector<std::pair<QPointer<QScrollBar>, int>> positions;
+            QWidget* focused = QApplication::focusWidget();
+            for (QWidget* up = focused; up && previous->isAncestorOf(focused); up = up == previous ? nullptr : up->parentWidget())
+                if (auto* area = qobject_cast<QAbstractScrollArea*>(up))
+                    for (QScrollBar* bar : {area->verticalScrollBar(), area->horizontalScrollBar()})
+                        positions.emplace_back(bar, bar->value());
+            previous->hide();
+            for (const auto& [bar, value] : positions)
+                if (bar) bar->setValue(value);
+        }
     }
     active_ = destination;
     if (!destination) return;

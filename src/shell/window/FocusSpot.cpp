@@ -1,5 +1,6 @@
 #include "shell/window/FocusSpot.h"
 
+#include <QAbstractItemView>
 #include <QList>
 #include <QWidget>
 
@@ -52,4 +53,13 @@ bool FocusSpot::restore(QWidget* root) const
     if (QString::fromLatin1(control->metaObject()->className()) != className_ || !control->isEnabled()) return false;
     control->setFocus(Qt::OtherFocusReason);
     return true;
+}
+
+QWidget* nextTabStop(QWidget* from, QWidget* scope)
+{
+    for (QWidget* next = from->nextInFocusChain(); next != from; next = next->nextInFocusChain())
+        if (scope->isAncestorOf(next) && next->isVisible() && next->isEnabled() && (next->focusPolicy() & Qt::TabFocus) &&
+            !next->focusProxy() && !(qobject_cast<QAbstractScrollArea*>(next) && !qobject_cast<QAbstractItemView*>(next)))
+            return next;
+    return nullptr;
 }

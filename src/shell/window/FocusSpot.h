@@ -21,3 +21,8 @@ private:
     QString className_;  // the control's class, which the match must share
     int index_ = -1;     // place among the anchor's focusable widgets, the anchor first
 };
+
+// The control after `from` in the tab order that lies in `scope` and can take the focus now,
+// going round within `scope`. Scroll areas, and widgets that pass the focus on to another
+// (a scroll area's viewport), are left out, as Tab leaves them out: they show no focus.
+QWidget* nextTabStop(QWidget* from, QWidget* scope);

@@ -5,6 +5,7 @@
 #include "shell/app/AppVersion.h"
 #include "shell/style/BrandArtwork.h"
 #include "shell/window/CachedPageHost.h"
+#include "shell/window/FocusSpot.h"
 #include "shell/LocalizedText.h"
 #include "shell/window/NavigationBus.h"
 #include "shell/window/NavigationItem.h"
@@ -24,6 +25,7 @@
 #include <QPainterPath>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QShowEvent>
 #include <QStackedLayout>
 #include <QToolBar>
@@ -484,6 +486,7 @@ void MainView::refreshBanner()
 void MainView::setPage(const QString& page)
 {
     if (page == page_) return;
+    if (focusWhenReady_ != page) focusWhenReady_.reset();
     page_ = page;
     pageDidChange();
     emit pageChanged(page_);
@@ -525,6 +528,7 @@ void MainView::didMount(const QString& page)
     loadedPages_.insert(page);
     setReadyPage(page);
     refreshChrome();
+    if (focusWhenReady_ == page) focusPage();
 }
 
 void MainView::setReadyPage(std::optional<QString> page)
@@ -549,7 +553,32 @@ void MainView::navigationPosted(QWidget* window, const QString& page)
 {
     if (!window || !window->isWindow()) return;
     if (!navigationWindow_ || navigationWindow_ != window) return;
+    // Chosen from the menu or its shortcut, the page takes the keyboard focus once it is there,
+    // so that what is typed next goes to it and not to the entry or control left behind.
+    bool shown = page == page_ && readyPage_ == page;
+    focusWhenReady_ = page;
     setPage(page);
+    if (shown) focusPage();
+}
+
+void MainView::focusPage()
+{
+    focusWhenReady_.reset();
+    QWidget* shown = host_->page(page_);
+    QWidget* first = shown && shown->isVisible() ? nextTabStop(shown, shown) : nullptr;
+    if (!first) return;
+    // The first control in sight, so that a page returned to stays where it was scrolled to.
+    for (QWidget* stop = first; stop; stop = nextTabStop(stop, shown)) {
+        if (stop->visibleRegion().boundingRect() == stop->rect()) {
+            stop->setFocus(Qt::ShortcutFocusReason);
+            return;
+        }
+        if (nextTabStop(stop, shown) == first) break;
+    }
+    first->setFocus(Qt::ShortcutFocusReason);
+    // None in sight: the first one is brought into view, as Tab would bring it.
+    for (QWidget* up = first->parentWidget(); up; up = up == shown ? nullptr : up->parentWidget())
+        if (auto* area = qobject_cast<QScrollArea*>(up)) area->ensureWidgetVisible(first);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -88,6 +88,8 @@ private:
     QString page_;
     std::optional<QString> mountingPage_;
     std::optional<QString> readyPage_;
+    // A page chosen from the menu or its shortcut: it takes the focus once it is ready.
+    std::optional<QString> focusWhenReady_;
     QSet<QString> loadedPages_;
     std::optional<LayoutStyle> layoutOverride_;
     QPointer<QWidget> navigationWindow_;
@@ -146,4 +148,6 @@ private:
     void applyLayout();
     void applyCompact();
     void navigationPosted(QWidget* window, const QString& page);
+    // Gives the focus to the first control of the shown page, if it has one.
+    void focusPage();
 };

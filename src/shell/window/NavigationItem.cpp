@@ -2,6 +2,7 @@
 
 #include "shell/LocalizedText.h"
 #include "shell/window/PageDestinations.h"
+#include "shell/style/FocusRing.h"
 #include "shell/style/Palette.h"
 #include "shell/style/SymbolIcon.h"
 #include "shell/style/Typography.h"
@@ -156,12 +157,8 @@ void NavigationItem::paintEvent(QPaintEvent*)
     icon.paint(&p, iconRect, Qt::AlignCenter, isEnabled() ? QIcon::Normal : QIcon::Disabled);
 
     // The ring shows once the keyboard has moved the focus in this window, as Qt's own controls do.
-    if (hasFocus() && window()->testAttribute(Qt::WA_KeyboardFocusChange)) {
-        QColor ring = Palette::accent();
-        ring.setAlphaF(0.55f);
-        p.setPen(QPen(ring, 1.5));
-        p.drawRoundedRect(area.adjusted(0.75, 0.75, -0.75, -0.75), 9.5, 9.5);
-    }
+    if (hasFocus() && window()->testAttribute(Qt::WA_KeyboardFocusChange))
+        FocusRing::paint(p, area.adjusted(0.75, 0.75, -0.75, -0.75), 9.5);
 
     p.setFont(titleFont());
     p.setPen(Palette::ink());

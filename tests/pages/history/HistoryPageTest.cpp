@@ -12,6 +12,7 @@
 #include "shell/LocalizedText.h"
 #include "shell/controls/NativeActionButton.h"
 #include "shell/window/PageDestinations.h"
+#include "shell/style/Palette.h"
 
 #include <QDialog>
 #include <QLabel>
@@ -431,6 +432,41 @@ TEST_F(HistoryPageTest, TenThousandRecords)
     EXPECT_EQ(resets.count(), 0);
     EXPECT_EQ(bar->value(), kept);
     EXPECT_EQ(list()->subtitle(5000), QStringLiteral("Restored to the original location"));
+}
+
+// The list reached by Tab rings its current row; Space first brings that row back into view
+// when the list was scrolled away from it, then asks about its restore.
+TEST_F(HistoryPageTest, TheFocusedRowIsRingedAndInViewWhenSpaceActs)
+{
+    std::vector<Operation> seeded;
+    for (int i = 0; i < 40; ++i) seeded.push_back(record("/home/u/f" + std::to_string(i), true, "/t/files/f" + std::to_string(i)));
+    seedHistory(seeded);
+    open();
+    ASSERT_TRUE(focusByKeyboard(list()));
+    QModelIndex current = list()->currentIndex();
+    // The left end of the row holds nothing but the ring, in the accent's hue.
+    auto accentAtRowEnd = [&] {
+        QRect row = list()->visualRect(current);
+        QImage end = list()->viewport()->grab(QRect(row.left(), row.top(), 8, row.height())).toImage();
+        for (int i = 0; i < end.width() * end.height(); ++i)
+            if (QColor c = end.pixelColor(i % end.width(), i / end.width());
+                c.hsvSaturation() > 60 && std::abs(c.hsvHue() - Palette::accent().hsvHue()) < 20)
+                return true;
+        return false;
+    };
+    EXPECT_TRUE(accentAtRowEnd()) << "the focused row is ringed";
+    list()->clearFocus();
+    EXPECT_FALSE(accentAtRowEnd()) << "without the focus, no ring";
+
+    ASSERT_TRUE(focusByKeyboard(list()));
+    list()->verticalScrollBar()->setValue(list()->verticalScrollBar()->maximum());
+    ASSERT_FALSE(list()->viewport()->rect().intersects(list()->visualRect(current)));
+    std::vector<std::string> asked;
+    QObject::connect(list(), &HistoryRecordList::restoreRequested, list(), [&](const Operation& op) { asked.push_back(op.id); });
+    QTest::keyClick(list(), Qt::Key_Space);
+    EXPECT_TRUE(list()->viewport()->rect().contains(list()->visualRect(current))) << "in view";
+    EXPECT_EQ(asked, std::vector<std::string>{list()->records()[size_t(current.row())].id});
+    EXPECT_TRUE(answer(false));
 }
 
 // Every way a restore can be refused reads in the language shown, with this platform's words.

@@ -21,6 +21,8 @@
 #include "shell/DesktopServices.h"
 #include "shell/controls/NativeActionButton.h"
 #include "shell/controls/SectionCard.h"
+#include "shell/style/Palette.h"
+#include "shell/window/CarriedPage.h"
 
 #include <QLabel>
 #include <QLegend>
@@ -403,6 +405,37 @@ TEST_F(MemoryPageTest, TheReleaseReviewStopsOnlyWhereTheFocusShows)
     EXPECT_NE(std::find(stops.begin(), stops.end(), review->checkbox(big)), stops.end());
 }
 
+// Tab reaches the applications after the release button; the arrows pick a row and Space asks
+// to quit its application, as the row's button would.
+TEST_F(MemoryPageTest, TabReachesTheApplicationsAndSpaceAsksToQuitTheCurrentOne)
+{
+    open(scripted());
+    ApplicationMemory alpha = row(620, "Alpha", 300), beta = row(621, "Beta", 200);
+    publish({alpha, beta});
+    MemoryApplicationList* list = page->applicationList();
+    ASSERT_TRUE(focusByKeyboard(page->releaseButton()));
+    for (int presses = 0; presses < 5 && QApplication::focusWidget() != list; ++presses)
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), list) << "Tab reaches the list";
+    QTest::keyClick(list, Qt::Key_Down);
+    QTest::keyClick(list, Qt::Key_Space);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return page->quitConfirmation() != nullptr; }, 5000));
+    EXPECT_EQ(page->quitTarget(), std::optional(beta));
+}
+
+// An appearance change reaches the chart's texts, as it does the page's labels.
+TEST_F(MemoryPageTest, ChartTextsFollowTheAppearance)
+{
+    open(scripted());
+    MemoryTrendChart* chart = page->trendChart();
+    for (const char* appearance : {"dark", "light"}) {
+        SCOPED_TRACE(appearance);
+        setSetting(AppSettings::appearanceKey, QString::fromLatin1(appearance));
+        QTRY_COMPARE(chart->valueAxis()->labelsColor(), Palette::muted());
+        EXPECT_EQ(chart->chart()->legend()->labelColor(), Palette::ink());
+    }
+}
+
 TEST_F(MemoryPageTest, QuitAlertAnswersReturnAndEscape)
 {
     open(scripted());
@@ -545,4 +578,59 @@ TEST_F(MemoryPageTest, OddApplicationNamesShowOnOneLine)
 
     MemoryReleaseResultView result({odd, odd, {}, std::nullopt, std::nullopt});
     expectOneLine(result.lines(), marker, 2);
+}
+
+// The current row keeps its application across refreshes; when that application has gone, Space
+// asks about no other one.
+TEST_F(MemoryPageTest, SpaceAfterARefreshAsksOnlyAboutTheApplicationOfTheCurrentRow)
+{
+    open(scripted());
+    ApplicationMemory alpha = row(620, "Alpha", 300), beta = row(621, "Beta", 200), gamma = row(622, "Gamma", 100);
+    MemoryApplicationList* list = page->applicationList();
+    std::vector<std::string> asked;
+    QObject::connect(list, &MemoryApplicationList::quitRequested, list, [&](const ApplicationMemory& a) { asked.push_back(a.name); });
+    struct Case {
+        const char* what;
+        std::vector<ApplicationMemory> refreshed;
+        std::vector<std::string> asked;
+    } cases[] = {{"gone", {alpha, gamma}, {}}, {"emptied", {}, {}}, {"reordered", {beta, gamma, alpha}, {"Beta"}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        publish({alpha, beta, gamma});
+        ASSERT_TRUE(focusByKeyboard(list));
+        list->setCurrentIndex(list->model()->index(1, 0));
+        publish(c.refreshed);
+        if (!c.refreshed.empty()) publish({alpha, gamma, beta});  // Beta back, on another row
+        asked.clear();
+        QTest::keyClick(list, Qt::Key_Space);
+        EXPECT_EQ(asked, c.asked);
+        if (c.asked.empty() && !c.refreshed.empty()) {  // no current row: the ring goes round the list
+            QImage ringed = list->viewport()->grab().toImage();
+            list->clearFocus();
+            EXPECT_NE(ringed, list->viewport()->grab().toImage());
+        }
+    }
+}
+
+// The page built for another language keeps the current row on its application, and Space
+// brings that row into sight, in the page scrolled away from the list too.
+TEST_F(MemoryPageTest, TheCurrentApplicationComesThroughALanguageSwitchAndIntoSight)
+{
+    open(scripted());
+    publish({row(620, "Alpha", 300), row(621, "Beta", 200)});
+    window->resize(900, 400);
+    ASSERT_TRUE(focusByKeyboard(page->applicationList()));
+    QTest::keyClick(page->applicationList(), Qt::Key_Down);
+    PageCarry carried = PageCarry::from(page);
+    page->hide();
+    auto* rebuilt = new MemoryPage(*model);
+    window->layout()->addWidget(rebuilt);
+    carried.into(rebuilt);
+    MemoryApplicationList* list = rebuilt->applicationList();
+    rebuilt->verticalScrollBar()->setValue(0);
+    QTest::keyClick(list, Qt::Key_Space);
+    ASSERT_TRUE(rebuilt->quitTarget().has_value());
+    EXPECT_EQ(rebuilt->quitTarget()->name, "Beta");
+    QRect row = list->visualRect(list->currentIndex()).translated(list->viewport()->mapTo(rebuilt->viewport(), QPoint()));
+    EXPECT_TRUE(rebuilt->viewport()->rect().contains(row)) << "row at " << row.y();
 }

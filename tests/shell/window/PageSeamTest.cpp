@@ -5,6 +5,7 @@
 #include "shell/DesktopServices.h"
 #include "shell/window/MainView.h"
 #include "shell/window/MainWindow.h"
+#include "shell/window/NavigationItem.h"
 #include "shell/window/PageContent.h"
 #include "shell/PageTask.h"
 #include "shell/style/Palette.h"
@@ -16,7 +17,12 @@
 #include <QDBusVirtualObject>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QLineEdit>
+#include <QVBoxLayout>
 #include <QPointer>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
@@ -148,6 +154,68 @@ TEST_F(PageSeamTest, FactoryPagesAndSettingsContentAreBuiltAgainInTheNewLanguage
     ASSERT_TRUE(waitReady(view, "文件"));
     EXPECT_EQ(qobject_cast<QLabel*>(view->pageHost()->page("文件"))->text(), "文件:zh-Hans");
     setSetting(AppSettings::languageKey, "en");
+}
+
+// A page chosen by its shortcut takes the focus to its first control, whether it is built for
+// it, already shown, or shown again, so that what is typed next reaches the page.
+TEST_F(PageSeamTest, APageChosenByItsShortcutTakesTheFocus)
+{
+    PageFactory factory;
+    factory.page = [](const QString& page, AppModel&, const PageFactory::Navigate&) -> QWidget* {
+        if (page != QStringLiteral("文件")) return nullptr;
+        auto* files = new QWidget();
+        (new QVBoxLayout(files))->addWidget(new QLineEdit());
+        return files;
+    };
+    installPageFactory(factory);
+    ShellHarness shell;
+    MainWindow* window = shell.openWindow();
+    MainView* view = viewOf(window);
+    QWidget* entry = view->navigationItems().front();
+    for (const char* round : {"built", "already shown", "shown again"}) {
+        SCOPED_TRACE(round);
+        if (std::string(round) == "shown again") press(window, QKeySequence(Qt::CTRL | Qt::Key_1));
+        entry->setFocus(Qt::TabFocusReason);
+        press(window, QKeySequence(Qt::CTRL | Qt::Key_3));
+        ASSERT_TRUE(waitReady(view, "文件"));
+        auto* field = view->pageHost()->page("文件")->findChild<QLineEdit*>();
+        QTRY_COMPARE(QApplication::focusWidget(), field);
+    }
+    QTest::keyClicks(QApplication::focusWidget(), "ab");
+    EXPECT_EQ(view->pageHost()->page("文件")->findChild<QLineEdit*>()->text(), "ab");
+}
+
+// Back on a page by its shortcut, the focus goes to its first control in sight: the page stays
+// where it was scrolled to.
+TEST_F(PageSeamTest, APageChosenAgainByItsShortcutKeepsItsScrollPosition)
+{
+    PageFactory factory;
+    factory.page = [](const QString& page, AppModel&, const PageFactory::Navigate&) -> QWidget* {
+        if (page != QStringLiteral("文件")) return nullptr;
+        auto* area = new QScrollArea();
+        area->setWidgetResizable(true);
+        auto* body = new QWidget();
+        auto* rows = new QVBoxLayout(body);
+        for (const char* name : {"top", "lower"}) {
+            rows->addWidget(new QPushButton(QString::fromLatin1(name)));
+            rows->addSpacing(1500);
+        }
+        area->setWidget(body);
+        return area;
+    };
+    installPageFactory(factory);
+    ShellHarness shell;
+    MainWindow* window = shell.openWindow();
+    MainView* view = viewOf(window);
+    press(window, QKeySequence(Qt::CTRL | Qt::Key_3));
+    ASSERT_TRUE(waitReady(view, "文件"));
+    auto* area = qobject_cast<QScrollArea*>(view->pageHost()->page("文件"));
+    area->verticalScrollBar()->setValue(1400);
+    press(window, QKeySequence(Qt::CTRL | Qt::Key_1));
+    ASSERT_TRUE(waitReady(view, "概览"));
+    press(window, QKeySequence(Qt::CTRL | Qt::Key_3));
+    QTRY_COMPARE(QApplication::focusWidget(), area->findChildren<QPushButton*>().back());
+    EXPECT_EQ(area->verticalScrollBar()->value(), 1400);
 }
 
 TEST_F(PageSeamTest, SidebarShieldFollowsTheAppearance)
