@@ -311,7 +311,6 @@ private:
     void setCacheState(std::optional<InstalledApp> app, std::optional<CachePlan> plan);
     void runCacheClean(const std::shared_ptr<CacheRun>& run);
     void applyCacheRecord(const std::shared_ptr<CacheRun>& run, const Operation& record);
-    void amendCacheRecord(const std::shared_ptr<CacheRun>& run, const Operation& record);
     void finishCacheClean(const std::shared_ptr<CacheRun>& run);
     bool saveCacheRun(const std::shared_ptr<CacheRun>& run);
     std::string saveFailureText(const std::string& words, const std::string& failure) const;

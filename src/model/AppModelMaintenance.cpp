@@ -161,15 +161,6 @@ void AppModel::runCacheClean(const std::shared_ptr<CacheRun>& run)
                                                 isRunning = runningCheck(services_.runningApplications,
                                                                          run->app)](std::stop_token stop) {
         MaintenanceEngine::CacheClean clean(run->app, *run->plan, home, journal.get());
-        std::vector<Operation>& records = clean.records();
-        // The record handed over last is still open in the journal: when writing its outcome
-        // fails, its detail says so, and the model gets the change.
-        size_t handed = 0;
-        std::string handedDetail;
-        auto handOverChange = [&] {
-            if (handed == 0 || records[handed - 1].detail == handedDetail) return;
-            post(this, [this, run, record = records[handed - 1]] { amendCacheRecord(run, record); });
-        };
         bool appStarted = false;
         for (const FileEntry& file : run->work) {
             if (isRunning()) {
@@ -177,14 +168,12 @@ void AppModel::runCacheClean(const std::shared_ptr<CacheRun>& run)
                 break;
             }
             clean.clean(file, {}, stop);
-            handOverChange();
-            handed = records.size();
-            handedDetail = records.back().detail;
-            post(this, [this, run, record = records.back()] { applyCacheRecord(run, record); });
+            // Its outcome goes to the journal before the record leaves: a copy killed while
+            // the worker waits still finds the move there.
+            clean.settle();
+            post(this, [this, run, record = clean.records().back()] { applyCacheRecord(run, record); });
             if (!run->baton.await(stop)) break;
         }
-        clean.settle();
-        handOverChange();
         post(this, [this, run, appStarted] {
             if (appStarted) setMessage("应用启动，停止后续处理。");
             finishCacheClean(run);
@@ -216,19 +205,6 @@ void AppModel::applyCacheRecord(const std::shared_ptr<CacheRun>& run, const Oper
         goOn = false;
     }
     run->baton.answer(goOn);
-}
-
-// A record published before its outcome reached the journal, whose detail changed when that
-// write failed.
-void AppModel::amendCacheRecord(const std::shared_ptr<CacheRun>& run, const Operation& record)
-{
-    for (Operation& kept : historyStore_.history())
-        if (kept.id == record.id) {
-            kept.detail = record.detail;
-            ++run->unsaved;
-            emit historyChanged();
-            return;
-        }
 }
 
 bool AppModel::saveCacheRun(const std::shared_ptr<CacheRun>& run)
