@@ -256,6 +256,21 @@ TEST(HistoryStore, ClearingReplacesTheFile)
     EXPECT_EQ(paths(s.onDisk()), (Paths{"/a", "/b"}));
 }
 
+TEST(HistoryStore, ClearingKeepsWhatAnotherCopySavedSince)
+{
+    Stores s;
+    Operation a = record("/a", 1), b = record("/b", 2);
+    writeFile(s.historyPath, encodeHistory({a}));
+    HistoryStore ours = s.store(), other = s.store();
+    ours.load();
+    other.load();
+    // A move the other copy finished after this copy's load; its receipt is settled.
+    other.history().insert(other.history().begin(), b);
+    ASSERT_EQ(other.saveHistory(false), std::nullopt);
+    EXPECT_EQ(ours.clear({}), std::nullopt);
+    EXPECT_EQ(paths(s.onDisk()), (Paths{"/b"})) << "a record this copy never held is not cleared";
+}
+
 TEST(HistoryStore, UnreadableHistoryIsCopiedAsideBeforeTheFirstWrite)
 {
     Stores s;
