@@ -234,6 +234,9 @@ std::optional<std::string> HistoryStore::save(bool replacing, const std::unorder
             if (merge) sortNewestFirst();
             std::string encoded = encodeAfter(previous);
             previous.reset();
+            // A clear drops the receipts first: killed or refused after the history write, it
+            // would leave receipts that the next start merges back as records.
+            if (forgotten && journal_) OperationJournal::whenFree([&] { journal_->acknowledge({}, forgotten); });
             // Only the file's identity goes: the ids stay for a clear after a failed write.
             seen_.reset();
             AtomicFile::replace(historyPath_, encoded,

@@ -271,6 +271,22 @@ TEST(HistoryStore, ClearingKeepsWhatAnotherCopySavedSince)
     EXPECT_EQ(paths(s.onDisk()), (Paths{"/b"})) << "a record this copy never held is not cleared";
 }
 
+TEST(HistoryStore, AClearStoppedAtTheJournalLeavesNoReceiptToBringARecordBack)
+{
+    Stores s;
+    Operation a = record("/a", 1);
+    writeFile(s.historyPath, encodeHistory({a}));
+    HistoryStore store = s.store();
+    store.load();
+    s.journal->record(a, "finished"); // a receipt a refused save left
+    {
+        HeldLock held(s.journalPath); // the clear stops at the journal, as a kill would
+        EXPECT_TRUE(store.clear({}).has_value());
+    }
+    bool receipt = !s.journal->entries().empty();
+    EXPECT_FALSE(receipt && s.onDisk().empty()) << "the next start would merge the cleared record back";
+}
+
 TEST(HistoryStore, UnreadableHistoryIsCopiedAsideBeforeTheFirstWrite)
 {
     Stores s;
