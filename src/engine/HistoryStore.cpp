@@ -99,6 +99,22 @@ void HistoryStore::mergeFromFile(const std::string& contents)
     }
 }
 
+void HistoryStore::keepUnseen(const std::unordered_set<std::string>& forgotten)
+{
+    std::vector<Operation> disk;
+    try {
+        if (auto contents = AtomicFile::read(historyPath_)) disk = decodeHistory(*contents);
+    } catch (const std::exception&) {
+        return; // an unreadable file is replaced, as before
+    }
+    std::unordered_set<std::string> held;
+    for (const Operation& op : history_) held.insert(op.id);
+    size_t before = history_.size();
+    for (Operation& d : disk)
+        if (!forgotten.count(d.id) && held.insert(d.id).second) history_.push_back(std::move(d));
+    if (history_.size() != before) sortNewestFirst();
+}
+
 void HistoryStore::sortNewestFirst()
 {
     auto newer = [](const Operation& a, const Operation& b) { return a.date > b.date; };
@@ -211,12 +227,18 @@ std::optional<std::string> HistoryStore::save(bool replacing, const std::unorder
             if (merge && !previous) {
                 if (auto contents = AtomicFile::read(historyPath_)) mergeFromFile(*contents);
             }
+            // A clear forgets what this copy held or saw; what another copy saved since stays.
+            if (forgotten && !needsBackup_ && !stillSeen()) keepUnseen(*forgotten);
             // The first save of all, with no file yet, sorts too: the file is newest first
             // from the start.
             if (merge) sortNewestFirst();
             std::string encoded = encodeAfter(previous);
             previous.reset();
-            remember(std::nullopt, {}, {}, false);
+            // A clear drops the receipts first: killed or refused after the history write, it
+            // would leave receipts that the next start merges back as records.
+            if (forgotten && journal_) OperationJournal::whenFree([&] { journal_->acknowledge({}, forgotten); });
+            // Only the file's identity goes: the ids stay for a clear after a failed write.
+            seen_.reset();
             AtomicFile::replace(historyPath_, encoded,
                                 forgotten ? AtomicFile::Earlier::forgotten : AtomicFile::Earlier::spare);
             remember(AtomicFile::version(historyPath_), encoded, history_, true);

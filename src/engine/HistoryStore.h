@@ -60,6 +60,8 @@ private:
     // Copies the history file aside; false when there is no file to copy.
     bool copyUnreadableAside();
     void mergeFromFile(const std::string& contents);
+    // Adds the file's records that are neither held nor `forgotten` (saved by another copy).
+    void keepUnseen(const std::unordered_set<std::string>& forgotten);
     // By date, newest first; equal dates keep their order.
     void sortNewestFirst();
     // The save; `forgotten`: ids of cleared records, see clear.

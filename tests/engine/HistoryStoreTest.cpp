@@ -256,6 +256,37 @@ TEST(HistoryStore, ClearingReplacesTheFile)
     EXPECT_EQ(paths(s.onDisk()), (Paths{"/a", "/b"}));
 }
 
+TEST(HistoryStore, ClearingKeepsWhatAnotherCopySavedSince)
+{
+    Stores s;
+    Operation a = record("/a", 1), b = record("/b", 2);
+    writeFile(s.historyPath, encodeHistory({a}));
+    HistoryStore ours = s.store(), other = s.store();
+    ours.load();
+    other.load();
+    // A move the other copy finished after this copy's load; its receipt is settled.
+    other.history().insert(other.history().begin(), b);
+    ASSERT_EQ(other.saveHistory(false), std::nullopt);
+    EXPECT_EQ(ours.clear({}), std::nullopt);
+    EXPECT_EQ(paths(s.onDisk()), (Paths{"/b"})) << "a record this copy never held is not cleared";
+}
+
+TEST(HistoryStore, AClearStoppedAtTheJournalLeavesNoReceiptToBringARecordBack)
+{
+    Stores s;
+    Operation a = record("/a", 1);
+    writeFile(s.historyPath, encodeHistory({a}));
+    HistoryStore store = s.store();
+    store.load();
+    s.journal->record(a, "finished"); // a receipt a refused save left
+    {
+        HeldLock held(s.journalPath); // the clear stops at the journal, as a kill would
+        EXPECT_TRUE(store.clear({}).has_value());
+    }
+    bool receipt = !s.journal->entries().empty();
+    EXPECT_FALSE(receipt && s.onDisk().empty()) << "the next start would merge the cleared record back";
+}
+
 TEST(HistoryStore, UnreadableHistoryIsCopiedAsideBeforeTheFirstWrite)
 {
     Stores s;

@@ -395,8 +395,7 @@ TEST(AppModelFileActions, RecordsOfAnotherCopyDuringALongRunAreKept)
     EXPECT_EQ(stored, model->history());
 }
 
-// A save that wrote the history and failed only at the journal step after it says what
-// failed; one that could not write the history still says so.
+// A clear refused by either store's lock writes nothing and says so.
 TEST(AppModelFileActions, SaveMessagesSayWhetherTheHistoryWasWritten)
 {
     ModelHome env;
@@ -412,10 +411,12 @@ TEST(AppModelFileActions, SaveMessagesSayWhetherTheHistoryWasWritten)
         std::string message;
         size_t stored; // records in the file afterwards
     } cases[] = {
-        {"journal busy", env.journalPath(), "操作记录已保存，但操作日志未能更新：" + busy, 0},
+        // A clear drops the journal's receipts before it writes: refused there, it writes nothing.
+        {"journal busy", env.journalPath(), "记录清除保存失败：" + busy, 1},
         {"history busy", env.historyPath(), "记录清除保存失败：" + busy, 1},
     };
     for (const Case& c : cases) {
+        // A record written behind the model's back (another copy's, which a clear keeps).
         writeFile(env.historyPath(), encodeHistory({movedRecord("/x", 1)}));
         model->setMessage(std::nullopt);
         {
