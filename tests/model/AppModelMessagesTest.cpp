@@ -190,7 +190,7 @@ TEST(AppModelMessages, EveryMessageAndNoteReadsInEnglish)
          [](const ModelHome& env, AppModel& model) { HeldLock held(env.historyPath()); restoreFirst(model); }},
         {"clear while the history is locked", "记录清除保存失败：", moved,
          [](const ModelHome& env, AppModel& model) { HeldLock held(env.historyPath()); model.clearHistory(); }},
-        {"clear while the journal is locked", "操作记录已保存，但操作日志未能更新：", moved,
+        {"clear while the journal is locked", "记录清除保存失败：", moved,
          [](const ModelHome& env, AppModel& model) { HeldLock held(env.journalPath()); model.clearHistory(); }},
         {"acknowledge while the journal is locked", "无法清除中断日志，原文件已保留：", interrupted,
          [](const ModelHome& env, AppModel& model) { HeldLock held(env.journalPath()); model.acknowledgeInterruptedActions(); }},
