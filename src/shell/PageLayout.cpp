@@ -13,7 +13,7 @@ namespace {
 // place: only whether the area itself shows it counts.
 class ScrollBarGap : public QObject {
 public:
-    explicit ScrollBarGap(QScrollArea* area) : QObject(area), area_(area)
+    explicit ScrollBarGap(QScrollArea* area) : QObject(area)
     {
         area->verticalScrollBar()->installEventFilter(this);
     }
@@ -21,17 +21,16 @@ public:
 protected:
     bool eventFilter(QObject*, QEvent* event) override
     {
-        QWidget* content = area_->widget();
-        if (content && (event->type() == QEvent::Show || event->type() == QEvent::Hide)) {
-            QMargins margins = content->contentsMargins();
-            margins.setRight(area_->verticalScrollBar()->isVisibleTo(area_) ? pageScrollBarGap : 0);
-            content->setContentsMargins(margins);
-        }
+        if (event->type() != QEvent::Show && event->type() != QEvent::Hide) return false;
+        // The bar hides as the area is destroyed, when the area is a scroll area no longer.
+        auto* area = qobject_cast<QScrollArea*>(parent());
+        QWidget* content = area ? area->widget() : nullptr;
+        if (!content) return false;
+        QMargins margins = content->contentsMargins();
+        margins.setRight(area->verticalScrollBar()->isVisibleTo(area) ? pageScrollBarGap : 0);
+        content->setContentsMargins(margins);
         return false;
     }
-
-private:
-    QScrollArea* area_;
 };
 
 } // namespace

@@ -50,6 +50,8 @@ void RowButtonTracker::setHovered(std::optional<RowButtonHit> hovered)
 
 bool RowButtonTracker::eventFilter(QObject* watched, QEvent* event)
 {
+    // Events that come while the view is destroyed find it a view no longer.
+    if (!qobject_cast<QAbstractItemView*>(view_)) return false;
     if (watched == view_) {
         QAbstractItemModel* model = view_->model();
         if (event->type() == QEvent::FocusIn && static_cast<QFocusEvent*>(event)->reason() != Qt::MouseFocusReason &&
