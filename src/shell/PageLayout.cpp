@@ -1,5 +1,6 @@
 #include "shell/PageLayout.h"
 
+#include <QAbstractItemView>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QScrollArea>
@@ -45,6 +46,16 @@ void setUpPageScrollArea(QScrollArea* area)
     new ScrollBarGap(area);
     // No Tab stop: it shows no focus of its own; the keys it scrolls by reach it from its controls.
     area->setFocusPolicy(Qt::NoFocus);
+}
+
+void setUpPaintedRows(QAbstractItemView* view, int rowHeight)
+{
+    view->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    view->verticalScrollBar()->setSingleStep(rowHeight / 3);
+    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view->setFrameShape(QFrame::NoFrame);
+    view->setAutoFillBackground(false);
+    view->viewport()->setAutoFillBackground(false);
 }
 
 QVBoxLayout* column(QWidget* owner, int spacing, int margin)

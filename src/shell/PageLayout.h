@@ -1,5 +1,6 @@
 #pragma once
 
+class QAbstractItemView;
 class QHBoxLayout;
 class QScrollArea;
 class QVBoxLayout;
@@ -12,6 +13,10 @@ inline constexpr int pageScrollBarGap = 8;
 // frame, no horizontal scrolling, a viewport that lets the window's background show, and the
 // content kept `pageScrollBarGap` clear of the scroll bar while it shows.
 void setUpPageScrollArea(QScrollArea* area);
+
+// Sets a view of painted rows of `rowHeight` up inside a panel that paints the surface behind
+// it: smooth scrolling by a third of a row, no horizontal scrolling, no frame, no background.
+void setUpPaintedRows(QAbstractItemView* view, int rowHeight);
 
 // A vertical layout on `owner` with `spacing` between items and `margin` on every side.
 QVBoxLayout* column(QWidget* owner, int spacing, int margin = 0);

@@ -4,6 +4,7 @@
 #include "shell/ApplicationIcons.h"
 #include "shell/DisplayText.h"
 #include "shell/LocalizedText.h"
+#include "shell/PageLayout.h"
 #include "shell/controls/ActionConfirmation.h"
 #include "shell/controls/PathLineDelegate.h"
 #include "shell/style/Palette.h"
@@ -307,13 +308,8 @@ ApplicationList::ApplicationList(QWidget* parent) : QListView(parent)
     setSelectionMode(QAbstractItemView::NoSelection);
     setEditTriggers(QAbstractItemView::DoubleClicked);
     setTabKeyNavigation(false);
-    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
-    verticalScrollBar()->setSingleStep(delegate_->rowHeight() / 3);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    setFrameShape(QFrame::NoFrame);
     // The panel behind the list paints the surface and its rounded outline.
-    setAutoFillBackground(false);
-    viewport()->setAutoFillBackground(false);
+    setUpPaintedRows(this, delegate_->rowHeight());
     setAccessibleName(L(QStringLiteral("应用与缓存")));
     buttons_ = new RowButtonTracker(
         this, [this](const QPoint& at) { return buttonAt(at); },

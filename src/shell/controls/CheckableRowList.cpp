@@ -1,5 +1,7 @@
 #include "shell/controls/CheckableRowList.h"
 
+#include "shell/PageLayout.h"
+
 #include "shell/style/Palette.h"
 #include "shell/style/Typography.h"
 
@@ -240,13 +242,7 @@ CheckableRowList::CheckableRowList(std::vector<Line> lines, Texts texts, Ticked 
         for (const QModelIndex& index : rows) model_->toggle(index.row());
     });
     setEditTriggers(QAbstractItemView::NoEditTriggers);
-    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
-    verticalScrollBar()->setSingleStep(delegate_->rowHeight() / 3);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    setFrameShape(QFrame::NoFrame);
-    // The panel behind the list paints the surface.
-    setAutoFillBackground(false);
-    viewport()->setAutoFillBackground(false);
+    setUpPaintedRows(this, delegate_->rowHeight());
     followRowCount();
 }
 
