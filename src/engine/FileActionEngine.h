@@ -50,6 +50,8 @@ public:
               std::stop_token stop = {});
     // Writes the outcome of the last move, if not written yet. Never throws.
     void settle() { moves_.settle(); }
+    // How many records, from the first, are final (see MoveSequence::settled).
+    size_t settled() const { return moves_.settled(); }
     std::vector<Operation>& records() { return records_; }
 
 private:

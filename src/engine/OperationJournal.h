@@ -104,6 +104,9 @@ public:
         void move(const Operation& prepared, const std::function<std::optional<std::string>()>& body);
         // Writes the outcome of the last move, if not written yet. Never throws.
         void settle();
+        // How many records, from the first, have their outcome written (or never had a
+        // journal entry): these are final.
+        size_t settled() const { return open_ ? *open_ : records_.size(); }
 
     private:
         OperationJournal* journal_;

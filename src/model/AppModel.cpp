@@ -293,6 +293,7 @@ void AppModel::setCacheSelection(PathSet paths)
 void AppModel::setMaintenanceStop(bool stop)
 {
     maintenanceStop_ = stop;
+    if (stop) haltCacheRun();
     emit maintenanceStopChanged();
 }
 

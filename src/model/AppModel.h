@@ -278,6 +278,9 @@ private:
     struct QueryInput;
     struct ActionRun;
     struct CacheRun;
+    // How a cache clean's worker ended: every file done, a stop read, the application
+    // started, or the model's answer at a checkpoint (a failed save, the model going away).
+    enum class CacheEnding { done, stopped, appStarted, halted };
     struct RelatedRun;
     class Baton;
 
@@ -310,8 +313,10 @@ private:
     // Steps of the cache clean-up and of the uninstall, each resumed on the main thread.
     void setCacheState(std::optional<InstalledApp> app, std::optional<CachePlan> plan);
     void runCacheClean(const std::shared_ptr<CacheRun>& run);
-    void applyCacheRecord(const std::shared_ptr<CacheRun>& run, const Operation& record);
-    void finishCacheClean(const std::shared_ptr<CacheRun>& run);
+    void applyCacheRecords(const std::shared_ptr<CacheRun>& run, const std::vector<Operation>& records,
+                           bool checkpoint);
+    void haltCacheRun();
+    void finishCacheClean(const std::shared_ptr<CacheRun>& run, CacheEnding ending);
     bool saveCacheRun(const std::shared_ptr<CacheRun>& run);
     std::string saveFailureText(const std::string& words, const std::string& failure) const;
     // Lists the applications again off the main thread and goes on with `next` only when
@@ -332,6 +337,7 @@ private:
     std::vector<InstalledApp> installedApps_;
     bool maintenanceScanning_ = false;
     std::optional<InstalledApp> cacheApp_;
+    std::shared_ptr<CacheRun> cacheRun_; // the clean in progress, which a stop halts
     std::optional<CachePlan> cachePlan_;
     PathSet cacheSelection_;
     bool maintenanceStop_ = false;

@@ -10,7 +10,10 @@
 #include "services/RelatedFiles.h"
 #include "services/Uninstall.h"
 
+#include "engine/RunCheckpoints.h"
+
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <optional>
@@ -65,10 +68,12 @@ struct AppModel::CacheRun {
     InstalledApp app;
     std::shared_ptr<const CachePlan> plan;
     std::vector<FileEntry> work;
+    size_t historyAtStart = 0;
     size_t next = 0;
     int64_t succeeded = 0;
     PathSet moved;
     size_t unsaved = 0; // records published since the last history save
+    std::atomic<bool> halt{false}; // the model's word to stop before the next file
     Baton baton;
     Completion done;
 };
@@ -138,6 +143,7 @@ QFuture<void> AppModel::cleanCache()
     }
     auto run = std::make_shared<CacheRun>();
     run->app = *cacheApp_;
+    run->historyAtStart = historyStore_.history().size();
     run->plan = std::make_shared<const CachePlan>(*cachePlan_);
     for (const FileEntry& file : cachePlan_->files)
         if (cacheSelection_.count(file.path)) run->work.push_back(file);
@@ -147,78 +153,108 @@ QFuture<void> AppModel::cleanCache()
     setMaintenanceStop(false);
     setMessage(std::nullopt);
     setActionProgress({0, static_cast<int64_t>(run->work.size()), ""});
+    cacheRun_ = run;
     runCacheClean(run);
     return run->done.future();
 }
 
-// One worker moves the files as one run; each record comes back to the main thread before
-// the next file, where the history is saved at checkpoints and the stop request is read.
-// Whether the application runs is asked between files too, on the worker, about this
-// application alone. The file being moved is always finished first.
+// One worker moves the files as one run, the way a Files page run does. Between files it
+// asks whether this one application runs, then reads the model's stop; the file being moved
+// is always finished first. A record reaches the model only once its outcome is in the
+// journal (a copy killed after publishing still finds the move there): most settle with the
+// next file's journal write, so the worker goes on without waiting. At checkpoints it waits
+// while the model saves the history, so a failed save stops the run right after that file.
 void AppModel::runCacheClean(const std::shared_ptr<CacheRun>& run)
 {
     maintenanceJobs_.start(std::stop_source(), [this, run, home = maintenanceHome_, journal = journal_,
                                                 isRunning = runningCheck(services_.runningApplications,
                                                                          run->app)](std::stop_token stop) {
         MaintenanceEngine::CacheClean clean(run->app, *run->plan, home, journal.get());
-        bool appStarted = false;
-        for (const FileEntry& file : run->work) {
+        size_t published = 0;
+        auto publish = [&](bool checkpoint) {
+            size_t settled = clean.settled();
+            if (settled == published && !checkpoint) return;
+            std::vector<Operation> records(clean.records().begin() + static_cast<ptrdiff_t>(published),
+                                           clean.records().begin() + static_cast<ptrdiff_t>(settled));
+            published = settled;
+            post(this, [this, run, records = std::move(records), checkpoint] {
+                applyCacheRecords(run, records, checkpoint);
+            });
+        };
+        // The first file is a checkpoint: it shows at once whether the history can be saved.
+        CheckpointPace pace{run->historyAtStart};
+        auto ending = CacheEnding::done;
+        for (size_t i = 0; i < run->work.size() && !stop.stop_requested(); ++i) {
             if (isRunning()) {
-                appStarted = true;
+                ending = CacheEnding::appStarted;
                 break;
             }
-            clean.clean(file, {}, stop);
-            // Its outcome goes to the journal before the record leaves: a copy killed while
-            // the worker waits still finds the move there.
-            clean.settle();
-            post(this, [this, run, record = clean.records().back()] { applyCacheRecord(run, record); });
-            if (!run->baton.await(stop)) break;
+            if (run->halt) {
+                ending = CacheEnding::stopped;
+                break;
+            }
+            clean.clean(run->work[i], {}, stop);
+            bool checkpoint = pace.due(static_cast<int64_t>(i) + 1) || i == 0;
+            if (checkpoint) clean.settle();
+            publish(checkpoint);
+            if (checkpoint && !run->baton.await(stop)) {
+                ending = CacheEnding::halted;
+                break;
+            }
         }
-        post(this, [this, run, appStarted] {
-            if (appStarted) setMessage("应用启动，停止后续处理。");
-            finishCacheClean(run);
-        });
+        clean.settle();
+        publish(false);
+        post(this, [this, run, ending] { finishCacheClean(run, ending); });
     });
 }
 
-void AppModel::applyCacheRecord(const std::shared_ptr<CacheRun>& run, const Operation& record)
+// Each move is journalled, so the history is saved at checkpoints, not after every file (a
+// save rewrites the whole history); the worker waits for the answer to a checkpoint only.
+void AppModel::applyCacheRecords(const std::shared_ptr<CacheRun>& run, const std::vector<Operation>& records,
+                                 bool checkpoint)
 {
-    const FileEntry& file = run->work[run->next++];
-    setActionProgress({static_cast<int64_t>(run->next), static_cast<int64_t>(run->work.size()), std::string(file.name())});
-    if (record.success) {
-        ++run->succeeded;
-        run->moved.insert(record.path);
-        if (cacheSelection_.erase(record.path)) emit cacheSelectionChanged();
+    if (!records.empty()) {
+        bool unchosen = false;
+        for (const Operation& record : records) {
+            ++run->next;
+            if (!record.success) continue;
+            ++run->succeeded;
+            run->moved.insert(record.path);
+            unchosen |= cacheSelection_.erase(record.path) > 0;
+        }
+        const FileEntry& last = run->work[run->next - 1];
+        setActionProgress({static_cast<int64_t>(run->next), static_cast<int64_t>(run->work.size()),
+                           std::string(last.name())});
+        if (unchosen) emit cacheSelectionChanged();
+        std::vector<Operation>& history = historyStore_.history();
+        history.insert(history.begin(), records.rbegin(), records.rend());
+        run->unsaved += records.size();
+        emit historyChanged();
     }
-    historyStore_.history().insert(historyStore_.history().begin(), record);
-    emit historyChanged();
-    // Each move is journalled, so the history is saved at checkpoints, not after every file
-    // (a save rewrites the whole history): after the first file, which shows at once whether
-    // the history can be saved at all, then every interval, then at the end.
-    ++run->unsaved;
-    bool goOn = true;
-    if (run->next == 1 || static_cast<int64_t>(run->unsaved) >= HistoryStore::checkpointInterval(historyStore_.history().size()))
-        goOn = saveCacheRun(run);
-    // Read between files only: the file just moved was finished first.
-    if (goOn && run->next < run->work.size() && maintenanceStop_) {
-        setMessage("已停止后续处理，已完成项可在记录中恢复。");
-        goOn = false;
-    }
-    run->baton.answer(goOn);
+    if (checkpoint) run->baton.answer(saveCacheRun(run));
+}
+
+void AppModel::haltCacheRun()
+{
+    if (cacheRun_) cacheRun_->halt = true;
 }
 
 bool AppModel::saveCacheRun(const std::shared_ptr<CacheRun>& run)
 {
     run->unsaved = 0;
     if (auto failure = saveHistory(false)) {
+        run->halt = true;
         setMessage(saveFailureText("记录保存失败，停止后续处理：", *failure));
         return false;
     }
     return true;
 }
 
-void AppModel::finishCacheClean(const std::shared_ptr<CacheRun>& run)
+void AppModel::finishCacheClean(const std::shared_ptr<CacheRun>& run, CacheEnding ending)
 {
+    if (cacheRun_ == run) cacheRun_.reset();
+    if (ending == CacheEnding::appStarted) setMessage("应用启动，停止后续处理。");
+    if (ending == CacheEnding::stopped) setMessage("已停止后续处理，已完成项可在记录中恢复。");
     if (run->unsaved > 0) saveCacheRun(run);
     if (cachePlan_) {
         CachePlan updated;

@@ -55,6 +55,8 @@ public:
     void clean(const FileEntry& file, const std::function<bool()>& isRunning = {}, std::stop_token stop = {});
     // Writes the outcome of the last move to the journal (see MoveRun).
     void settle() { run_.settle(); }
+    // How many records, from the first, are final: their outcome is in the journal.
+    size_t settled() const { return run_.settled(); }
     std::vector<Operation>& records() { return run_.records(); }
 
 private:

@@ -1,6 +1,7 @@
 #pragma once
 #include "platform/RunningApplications.h"
 
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -38,6 +39,19 @@ public:
         std::lock_guard lock(mutex_);
         return quitRequests_;
     }
+    // The running question numbered `question` (from 1, over the fake's life) waits until
+    // release(): a test acts between two files of a worker.
+    void holdAt(size_t question)
+    {
+        std::lock_guard lock(mutex_);
+        holdAt_ = question;
+    }
+    void release()
+    {
+        std::lock_guard lock(mutex_);
+        holdAt_ = 0;
+        released_.notify_all();
+    }
     int listCalls()
     {
         std::lock_guard lock(mutex_);
@@ -54,8 +68,9 @@ public:
     // question (bundle path, identifier) without counting a listing.
     bool isRunning(const std::string& bundlePath, const std::string& bundleIdentifier) override
     {
-        std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_);
         asked_.emplace_back(bundlePath, bundleIdentifier);
+        released_.wait(lock, [&, question = asked_.size()] { return holdAt_ != question; });
         for (const auto& app : apps_)
             if (app.bundlePath == bundlePath || app.bundleIdentifier == bundleIdentifier) return true;
         return false;
@@ -87,6 +102,8 @@ public:
 
 private:
     std::mutex mutex_;
+    std::condition_variable released_;
+    size_t holdAt_ = 0;
     std::vector<RunningApplication> apps_;
     std::set<int32_t> terminated_;
     std::vector<int32_t> quitRequests_;
