@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <sys/stat.h>
 
@@ -63,7 +64,8 @@ int runFillStores(const std::vector<std::string>& args)
     }
     std::reverse(history.begin(), history.end()); // newest first, as saved
 
-    mkdir(Locations::dataHome().c_str(), 0700);
+    std::error_code ignored; // a missing folder shows in the write below
+    std::filesystem::create_directories(Locations::dataHome(), ignored);
     std::string folder = Locations::applicationSupport();
     mkdir(folder.c_str(), 0700);
     nlohmann::json journal = nlohmann::json::array();
