@@ -35,6 +35,8 @@ struct Maintenance : ModelHome {
         makeDirs(appFolder);
         if (start) app = model();
     }
+    // A hold left by a failed assertion would keep the worker, and so the model's end, waiting.
+    ~Maintenance() { apps->release(); }
     AppModel& m() { return *app; }
 
     InstalledApp install(const std::string& name, const std::string& id)
@@ -65,6 +67,16 @@ struct Maintenance : ModelHome {
             setAge(paths.back(), 10 * kDay);
         }
         return paths;
+    }
+    // The running question the worker asks before file `index` of the next clean: one comes
+    // first on the main thread, then one per file.
+    size_t questionBefore(size_t index) { return apps->asked().size() + 2 + index; }
+    // Holds that question and starts the clean; true once the worker waits there.
+    bool cleanUntil(size_t question)
+    {
+        apps->holdAt(question);
+        m().cleanCache();
+        return waitFor([&] { return apps->asked().size() == question; });
     }
     void inspectAndSelectAll(const InstalledApp& installed)
     {
@@ -214,7 +226,7 @@ TEST(AppModelCaches, CleaningMovesChosenFilesAndKeepsRefusedOnesSelected)
     EXPECT_EQ(env.m().history()[1].detail, "文件已变化、已移动或超出扫描范围，请重新扫描。");
     EXPECT_EQ(env.m().actionProgress(), (ActionProgress{3, 3, "c2"}));
 
-    // Each record was saved before the next file: the stored history holds all three.
+    // The records saved at the first file and at the end: the stored history holds all three.
     auto reread = env.model();
     EXPECT_EQ(historyPaths(reread->history()), historyPaths(env.m().history()));
 }
@@ -262,6 +274,38 @@ TEST(AppModelCaches, StopAndApplicationStartEndTheRunBetweenFiles)
     for (const auto& asked : env.apps->asked()) EXPECT_EQ(asked, std::make_pair(spotify.path, spotify.bundleID));
 }
 
+// The stop note says files were left; a stop read after the last file ends with the summary.
+TEST(AppModelCaches, AStopNotesOnlyFilesLeftUnprocessed)
+{
+    const std::string onlyOne = "缓存处理完成：成功 1 项，失败 0 项。可在操作记录恢复；废纸篓仍占空间。";
+    struct Case {
+        int files;
+        bool beforeFirst; // else while the first file's history is saved
+        std::string message;
+        ActionProgress progress;
+    } cases[] = {{3, true, kCacheNote, {0, 3, ""}}, {2, false, kCacheNote, {1, 2, "c0"}}, {1, false, onlyOne, {1, 1, "c0"}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.files);
+        Maintenance env;
+        InstalledApp vlc = env.install("VLC", "org.videolan.vlc");
+        std::vector<std::string> files = env.oldCacheFiles("org.videolan.vlc", c.files);
+        env.inspectAndSelectAll(vlc);
+        if (c.beforeFirst) {
+            ASSERT_TRUE(env.cleanUntil(env.questionBefore(0)));
+            env.m().setMaintenanceStop(true);
+            env.apps->release();
+        } else {
+            onHistoryGrowth(env.m(), 1, [&] { env.m().setMaintenanceStop(true); });
+            env.m().cleanCache();
+        }
+        ASSERT_TRUE(env.settle());
+        EXPECT_EQ(env.m().message(), c.message);
+        EXPECT_EQ(env.m().actionProgress(), c.progress);
+        EXPECT_EQ(env.m().history().size(), static_cast<size_t>(c.progress.completed));
+        for (int i = 0; i < c.files; ++i) EXPECT_EQ(exists(files[i]), i >= c.progress.completed) << files[i];
+    }
+}
+
 TEST(AppModelCaches, HistorySaveFailureStopsTheRun)
 {
     Maintenance env;
@@ -279,6 +323,34 @@ TEST(AppModelCaches, HistorySaveFailureStopsTheRun)
     EXPECT_TRUE(exists(files[1]));
     EXPECT_EQ(env.m().history().size(), 1u) << "the unsaved record stays in memory";
     EXPECT_EQ(planPaths(env.m()), (std::vector<std::string>{files[1], files[2]}));
+}
+
+// A save failing at a later checkpoint stops the run right after that file too; the moves
+// since the last save are in the journal, so a new model has a record of each.
+TEST(AppModelCaches, HistorySaveFailureAtALaterCheckpointStopsThere)
+{
+    Maintenance env;
+    InstalledApp zoom = env.install("Zoom", "us.zoom.xos");
+    std::vector<std::string> files = env.oldCacheFiles("us.zoom.xos", 70);
+    env.inspectAndSelectAll(zoom);
+    ASSERT_TRUE(env.cleanUntil(env.questionBefore(1))); // the first file's save is done
+    {
+        HeldLock held(env.historyPath());
+        env.apps->release();
+        ASSERT_TRUE(env.settle());
+    }
+    ASSERT_TRUE(env.m().message());
+    EXPECT_EQ(env.m().message()->rfind("记录保存失败，停止后续处理：", 0), 0u) << *env.m().message();
+    const int64_t interval = HistoryStore::checkpointInterval(0);
+    EXPECT_EQ(env.m().actionProgress().completed, interval);
+    for (size_t i = 0; i < files.size(); ++i) EXPECT_EQ(exists(files[i]), i >= static_cast<size_t>(interval)) << i;
+    env.app.reset();
+    auto reread = env.model();
+    std::set<std::string> recorded;
+    for (const Operation& record : reread->history())
+        if (record.success) recorded.insert(record.path);
+    EXPECT_EQ(recorded.size(), static_cast<size_t>(interval));
+    for (const std::string& file : files) EXPECT_NE(exists(file), recorded.count(file) > 0) << file;
 }
 
 TEST(AppModelUninstall, BundleOnlyAmbiguityAndRunningChecks)
@@ -805,13 +877,46 @@ TEST(AppModelCaches, APublishedRecordIsAlreadyFinishedInTheJournal)
             if (history[i].success && !finished.count(history[i].id)) unfinished.push_back(history[i].path);
         seen = history.size();
     });
-    env.m().cleanCache();
+    // Held before the third file, the second is moved but its outcome not yet written.
+    ASSERT_TRUE(env.cleanUntil(env.questionBefore(2)));
+    QCoreApplication::sendPostedEvents(); // all the worker posted before it asked
+    EXPECT_FALSE(exists(files[1]));
+    EXPECT_EQ(historyPaths(env.m().history()), std::vector<std::string>{files[0]});
+    env.apps->release();
     ASSERT_TRUE(env.settle());
     EXPECT_EQ(unfinished, std::vector<std::string>{});
     std::vector<std::string> newestFirst(files.rbegin(), files.rend());
     EXPECT_EQ(historyPaths(env.m().history()), newestFirst);
     EXPECT_FALSE(env.m().history()[2].success);
     EXPECT_TRUE(exists(files[3]));
+}
+
+// A journal another copy holds for a while refuses the files meanwhile, after one wait, and
+// the previous move's receipt failure is in its record; the files after it go through again.
+TEST(AppModelCaches, AJournalHeldForAWhileRefusesOnlyTheFilesMeanwhile)
+{
+    Maintenance env;
+    InstalledApp vlc = env.install("VLC", "org.videolan.vlc");
+    std::vector<std::string> files = env.oldCacheFiles("org.videolan.vlc", 6);
+    env.inspectAndSelectAll(vlc);
+    size_t third = env.questionBefore(2), fifth = env.questionBefore(4);
+    ASSERT_TRUE(env.cleanUntil(third));
+    {
+        HeldLock held(env.journalPath());
+        env.apps->holdAt(fifth);
+        ASSERT_TRUE(waitFor([&] { return env.apps->asked().size() == fifth; }));
+    }
+    env.apps->release();
+    ASSERT_TRUE(env.settle());
+    std::vector<std::string> newestFirst(files.rbegin(), files.rend());
+    EXPECT_EQ(historyPaths(env.m().history()), newestFirst);
+    std::vector<bool> moved;
+    for (auto record = env.m().history().rbegin(); record != env.m().history().rend(); ++record)
+        moved.push_back(record->success);
+    EXPECT_EQ(moved, (std::vector<bool>{true, true, false, false, true, true}));
+    EXPECT_EQ(env.m().history()[4].detail.rfind("已移入废纸篓；回执保存失败", 0), 0u) << env.m().history()[4].detail;
+    EXPECT_EQ(env.m().cacheSelection(), (AppModel::PathSet{files[2], files[3]}));
+    EXPECT_TRUE(env.journal()->entries().empty()) << "the last save settled the unreceipted move too";
 }
 
 // The model going away mid-clean wakes its worker; every file is in its place or in the Trash

@@ -40,11 +40,12 @@ public:
         return quitRequests_;
     }
     // The running question numbered `question` (from 1, over the fake's life) waits until
-    // release(): a test acts between two files of a worker.
+    // release() or the next holdAt(): a test acts between two files of a worker.
     void holdAt(size_t question)
     {
         std::lock_guard lock(mutex_);
         holdAt_ = question;
+        released_.notify_all();
     }
     void release()
     {
