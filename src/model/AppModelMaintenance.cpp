@@ -32,10 +32,9 @@ std::function<bool()> runningCheck(std::shared_ptr<RunningApplications> applicat
 
 } // namespace
 
-// A worker that goes item by item with the main thread: after handing over each record it
-// waits for the model's word whether to go on, so the model reads its stop request and saves
-// the history between items, as if it ran the loop itself. A stopped job (the model going
-// away) wakes it too.
+// A worker's wait for the model's word whether to go on, after handing over a record the
+// model saves the history for (each related item; a cache clean's checkpoints). A stopped
+// job (the model going away) wakes it too.
 class AppModel::Baton {
 public:
     // Main thread.
