@@ -231,79 +231,61 @@ TEST(AppModelCaches, CleaningMovesChosenFilesAndKeepsRefusedOnesSelected)
     EXPECT_EQ(historyPaths(reread->history()), historyPaths(env.m().history()));
 }
 
-TEST(AppModelCaches, StopAndApplicationStartEndTheRunBetweenFiles)
+// A stop is read before each file: the note says files were left, and a stop read after the
+// last file ends with the summary.
+TEST(AppModelCaches, AStopEndsTheRunBeforeTheNextFile)
+{
+    const std::string onlyOne = "缓存处理完成：成功 1 项，失败 0 项。可在操作记录恢复；废纸篓仍占空间。";
+    struct Case {
+        size_t files, stopBefore;
+        std::string message;
+    } cases[] = {{3, 0, kCacheNote}, {5, 2, kCacheNote}, {1, 1, onlyOne}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stopBefore);
+        Maintenance env;
+        InstalledApp spotify = env.install("Spotify", "com.spotify.client");
+        std::vector<std::string> files = env.oldCacheFiles("com.spotify.client", static_cast<int>(c.files));
+        env.inspectAndSelectAll(spotify);
+        env.m().setMaintenanceStop(true);
+        if (c.stopBefore < c.files) {
+            ASSERT_TRUE(env.cleanUntil(env.questionBefore(c.stopBefore)));
+            EXPECT_FALSE(env.m().maintenanceStop()) << "a stop left from before is cleared at the start";
+            env.m().setMaintenanceStop(true);
+            env.apps->release();
+        } else {
+            onHistoryGrowth(env.m(), c.files, [&] { env.m().setMaintenanceStop(true); });
+            env.m().cleanCache();
+        }
+        ASSERT_TRUE(env.settle());
+        EXPECT_EQ(env.m().message(), c.message);
+        EXPECT_EQ(env.m().actionProgress().completed, static_cast<int64_t>(c.stopBefore));
+        EXPECT_EQ(env.m().history().size(), c.stopBefore);
+        for (size_t i = 0; i < c.files; ++i) EXPECT_EQ(exists(files[i]), i >= c.stopBefore) << files[i];
+        EXPECT_EQ(planPaths(env.m()), std::vector<std::string>(files.begin() + static_cast<ptrdiff_t>(c.stopBefore), files.end()));
+        EXPECT_EQ(env.m().cacheSelection().size(), c.files - c.stopBefore);
+    }
+}
+
+// The application starting between two files ends the run. Each check asks about this
+// application alone; nothing lists every application.
+TEST(AppModelCaches, AnApplicationStartEndsTheRunBetweenFiles)
 {
     Maintenance env;
     InstalledApp spotify = env.install("Spotify", "com.spotify.client");
-    std::vector<std::string> files = env.oldCacheFiles("com.spotify.client", 5);
+    std::vector<std::string> files = env.oldCacheFiles("com.spotify.client", 3);
     env.inspectAndSelectAll(spotify);
-
-    // The stop comes while the worker asks about the application before the third file:
-    // after the question on the main thread and those before the first two files.
-    env.m().setMaintenanceStop(true);
-    size_t questions = env.apps->asked().size() + 4;
-    env.apps->holdAt(questions);
-    env.m().cleanCache();
-    EXPECT_FALSE(env.m().maintenanceStop()) << "a stop left from before is cleared at the start";
-    ASSERT_TRUE(waitFor([&] { return env.apps->asked().size() == questions; }));
-    env.m().setMaintenanceStop(true);
-    env.apps->release();
-    ASSERT_TRUE(env.settle());
-    EXPECT_EQ(env.m().message(), kCacheNote) << "no summary after a stop";
-    EXPECT_FALSE(exists(files[0]));
-    EXPECT_FALSE(exists(files[1]));
-    for (int i = 2; i < 5; ++i) EXPECT_TRUE(exists(files[i])) << files[i];
-    EXPECT_EQ(planPaths(env.m()), (std::vector<std::string>{files[2], files[3], files[4]}));
-    EXPECT_EQ(env.m().cacheSelection().size(), 3u);
-    EXPECT_EQ(env.m().history().size(), 2u);
-
-    // The application starts after the first file of the next run. Each check asks about this
-    // application alone; nothing lists every application.
-    env.m().setMessage(std::nullopt);
     int listings = env.apps->listCalls();
     onHistoryGrowth(env.m(), 1, [&] { env.setRunning(spotify); });
     env.m().cleanCache();
     ASSERT_TRUE(env.settle());
     EXPECT_EQ(env.m().message(), "应用启动，停止后续处理。");
-    EXPECT_FALSE(exists(files[2]));
-    EXPECT_TRUE(exists(files[3]));
-    EXPECT_TRUE(exists(files[4]));
-    EXPECT_EQ(env.m().history().size(), 3u) << "the next file is not touched";
+    EXPECT_FALSE(exists(files[0]));
+    EXPECT_TRUE(exists(files[1]));
+    EXPECT_TRUE(exists(files[2]));
+    EXPECT_EQ(env.m().history().size(), 1u) << "the next file is not touched";
     EXPECT_EQ(env.apps->listCalls(), listings);
     EXPECT_GE(env.apps->asked().size(), 2u);
     for (const auto& asked : env.apps->asked()) EXPECT_EQ(asked, std::make_pair(spotify.path, spotify.bundleID));
-}
-
-// The stop note says files were left; a stop read after the last file ends with the summary.
-TEST(AppModelCaches, AStopNotesOnlyFilesLeftUnprocessed)
-{
-    const std::string onlyOne = "缓存处理完成：成功 1 项，失败 0 项。可在操作记录恢复；废纸篓仍占空间。";
-    struct Case {
-        int files;
-        bool beforeFirst; // else while the first file's history is saved
-        std::string message;
-        ActionProgress progress;
-    } cases[] = {{3, true, kCacheNote, {0, 3, ""}}, {2, false, kCacheNote, {1, 2, "c0"}}, {1, false, onlyOne, {1, 1, "c0"}}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.files);
-        Maintenance env;
-        InstalledApp vlc = env.install("VLC", "org.videolan.vlc");
-        std::vector<std::string> files = env.oldCacheFiles("org.videolan.vlc", c.files);
-        env.inspectAndSelectAll(vlc);
-        if (c.beforeFirst) {
-            ASSERT_TRUE(env.cleanUntil(env.questionBefore(0)));
-            env.m().setMaintenanceStop(true);
-            env.apps->release();
-        } else {
-            onHistoryGrowth(env.m(), 1, [&] { env.m().setMaintenanceStop(true); });
-            env.m().cleanCache();
-        }
-        ASSERT_TRUE(env.settle());
-        EXPECT_EQ(env.m().message(), c.message);
-        EXPECT_EQ(env.m().actionProgress(), c.progress);
-        EXPECT_EQ(env.m().history().size(), static_cast<size_t>(c.progress.completed));
-        for (int i = 0; i < c.files; ++i) EXPECT_EQ(exists(files[i]), i >= c.progress.completed) << files[i];
-    }
 }
 
 TEST(AppModelCaches, HistorySaveFailureStopsTheRun)
