@@ -293,7 +293,6 @@ void AppModel::setCacheSelection(PathSet paths)
 void AppModel::setMaintenanceStop(bool stop)
 {
     maintenanceStop_ = stop;
-    if (stop) haltCacheRun();
     emit maintenanceStopChanged();
 }
 

@@ -18,6 +18,7 @@
 #include "services/MemorySnapshot.h"
 #include "services/RelatedItem.h"
 
+#include <atomic>
 #include <QObject>
 #include <QTimer>
 
@@ -278,9 +279,9 @@ private:
     struct QueryInput;
     struct ActionRun;
     struct CacheRun;
-    // How a cache clean's worker ended: every file done, a stop read, the application
-    // started, or the model's answer at a checkpoint (a failed save, the model going away).
-    enum class CacheEnding { done, stopped, appStarted, halted };
+    // How a cache clean's worker ended: every file dealt with (or the model said stop at a
+    // checkpoint), a stop read before a file, or the application started.
+    enum class CacheEnding { done, stopped, appStarted };
     struct RelatedRun;
     class Baton;
 
@@ -315,7 +316,6 @@ private:
     void runCacheClean(const std::shared_ptr<CacheRun>& run);
     void applyCacheRecords(const std::shared_ptr<CacheRun>& run, const std::vector<Operation>& records,
                            bool checkpoint);
-    void haltCacheRun();
     void finishCacheClean(const std::shared_ptr<CacheRun>& run, CacheEnding ending);
     bool saveCacheRun(const std::shared_ptr<CacheRun>& run);
     std::string saveFailureText(const std::string& words, const std::string& failure) const;
@@ -337,10 +337,9 @@ private:
     std::vector<InstalledApp> installedApps_;
     bool maintenanceScanning_ = false;
     std::optional<InstalledApp> cacheApp_;
-    std::shared_ptr<CacheRun> cacheRun_; // the clean in progress, which a stop halts
     std::optional<CachePlan> cachePlan_;
     PathSet cacheSelection_;
-    bool maintenanceStop_ = false;
+    std::atomic<bool> maintenanceStop_ = false; // a cache clean's worker reads it between files
     // Memory and running applications.
     std::optional<MemorySnapshot> memory_;
     std::vector<ApplicationMemory> applications_;

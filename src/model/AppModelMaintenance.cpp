@@ -13,7 +13,6 @@
 #include "engine/RunCheckpoints.h"
 
 #include <algorithm>
-#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <optional>
@@ -67,12 +66,10 @@ struct AppModel::CacheRun {
     InstalledApp app;
     std::shared_ptr<const CachePlan> plan;
     std::vector<FileEntry> work;
-    size_t historyAtStart = 0;
     size_t next = 0;
     int64_t succeeded = 0;
     PathSet moved;
     size_t unsaved = 0; // records published since the last history save
-    std::atomic<bool> halt{false}; // the model's word to stop before the next file
     Baton baton;
     Completion done;
 };
@@ -142,7 +139,6 @@ QFuture<void> AppModel::cleanCache()
     }
     auto run = std::make_shared<CacheRun>();
     run->app = *cacheApp_;
-    run->historyAtStart = historyStore_.history().size();
     run->plan = std::make_shared<const CachePlan>(*cachePlan_);
     for (const FileEntry& file : cachePlan_->files)
         if (cacheSelection_.count(file.path)) run->work.push_back(file);
@@ -152,7 +148,6 @@ QFuture<void> AppModel::cleanCache()
     setMaintenanceStop(false);
     setMessage(std::nullopt);
     setActionProgress({0, static_cast<int64_t>(run->work.size()), ""});
-    cacheRun_ = run;
     runCacheClean(run);
     return run->done.future();
 }
@@ -166,6 +161,7 @@ QFuture<void> AppModel::cleanCache()
 void AppModel::runCacheClean(const std::shared_ptr<CacheRun>& run)
 {
     maintenanceJobs_.start(std::stop_source(), [this, run, home = maintenanceHome_, journal = journal_,
+                                                historyAtStart = historyStore_.history().size(),
                                                 isRunning = runningCheck(services_.runningApplications,
                                                                          run->app)](std::stop_token stop) {
         MaintenanceEngine::CacheClean clean(run->app, *run->plan, home, journal.get());
@@ -181,14 +177,14 @@ void AppModel::runCacheClean(const std::shared_ptr<CacheRun>& run)
             });
         };
         // The first file is a checkpoint: it shows at once whether the history can be saved.
-        CheckpointPace pace{run->historyAtStart};
+        CheckpointPace pace{historyAtStart};
         auto ending = CacheEnding::done;
         for (size_t i = 0; i < run->work.size() && !stop.stop_requested(); ++i) {
             if (isRunning()) {
                 ending = CacheEnding::appStarted;
                 break;
             }
-            if (run->halt) {
+            if (maintenanceStop_) {
                 ending = CacheEnding::stopped;
                 break;
             }
@@ -196,10 +192,7 @@ void AppModel::runCacheClean(const std::shared_ptr<CacheRun>& run)
             bool checkpoint = pace.due(static_cast<int64_t>(i) + 1) || i == 0;
             if (checkpoint) clean.settle();
             publish(checkpoint);
-            if (checkpoint && !run->baton.await(stop)) {
-                ending = CacheEnding::halted;
-                break;
-            }
+            if (checkpoint && !run->baton.await(stop)) break;
         }
         clean.settle();
         publish(false);
@@ -233,16 +226,10 @@ void AppModel::applyCacheRecords(const std::shared_ptr<CacheRun>& run, const std
     if (checkpoint) run->baton.answer(saveCacheRun(run));
 }
 
-void AppModel::haltCacheRun()
-{
-    if (cacheRun_) cacheRun_->halt = true;
-}
-
 bool AppModel::saveCacheRun(const std::shared_ptr<CacheRun>& run)
 {
     run->unsaved = 0;
     if (auto failure = saveHistory(false)) {
-        run->halt = true;
         setMessage(saveFailureText("记录保存失败，停止后续处理：", *failure));
         return false;
     }
@@ -251,7 +238,6 @@ bool AppModel::saveCacheRun(const std::shared_ptr<CacheRun>& run)
 
 void AppModel::finishCacheClean(const std::shared_ptr<CacheRun>& run, CacheEnding ending)
 {
-    if (cacheRun_ == run) cacheRun_.reset();
     if (ending == CacheEnding::appStarted) setMessage("应用启动，停止后续处理。");
     if (ending == CacheEnding::stopped) setMessage("已停止后续处理，已完成项可在记录中恢复。");
     if (run->unsaved > 0) saveCacheRun(run);
