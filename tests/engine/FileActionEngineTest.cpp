@@ -17,6 +17,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <optional>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -592,18 +593,23 @@ TEST(FileActionEngine, RunningCopiesShareTheJournalWithoutRefusals)
     EXPECT_EQ(failures, std::vector<int>(3, 0));
     for (const auto& entry : ws.journal->entries()) EXPECT_EQ(entry.phase, OperationJournal::kFinished);
 
+    // Held from after the first late file until after the fourth: the first keeps its move but
+    // not its receipt, the three meanwhile are refused, and the files after go through again.
     std::vector<FileEntry> late;
-    for (int i = 0; i < 5; ++i) late.push_back(ws.file("late/f" + std::to_string(i), "late"));
+    for (int i = 0; i < 6; ++i) late.push_back(ws.file("late/f" + std::to_string(i), "late"));
+    std::optional<HeldLock> stopped;
+    auto hold = [&](int64_t completed) {
+        if (completed == 1) stopped.emplace(ws.journal->path());
+        if (completed == 4) stopped.reset();
+    };
     auto began = std::chrono::steady_clock::now();
-    std::vector<Operation> refused;
-    {
-        HeldLock stopped(ws.journal->path());
-        refused = ws.run(late, pathsOf(late));
-    }
+    std::vector<Operation> records =
+        FileActionEngine::execute(late, ws.root, {}, pathsOf(late), {}, {}, ws.journal.get(), {}, hold);
     EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(4));
-    ASSERT_EQ(refused.size(), late.size());
+    ASSERT_EQ(records.size(), late.size());
     for (size_t i = 0; i < late.size(); ++i) {
-        EXPECT_FALSE(refused[i].success);
-        EXPECT_TRUE(exists(late[i].path));
+        EXPECT_EQ(records[i].success, i == 0 || i > 3) << i;
+        EXPECT_EQ(exists(late[i].path), !records[i].success) << i;
     }
+    EXPECT_EQ(records[0].detail.rfind(std::string(kMoved) + "；回执保存失败", 0), 0u) << records[0].detail;
 }

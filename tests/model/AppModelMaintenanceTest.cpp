@@ -288,51 +288,40 @@ TEST(AppModelCaches, AnApplicationStartEndsTheRunBetweenFiles)
     for (const auto& asked : env.apps->asked()) EXPECT_EQ(asked, std::make_pair(spotify.path, spotify.bundleID));
 }
 
-TEST(AppModelCaches, HistorySaveFailureStopsTheRun)
+// A failed history save stops the run right after its checkpoint, the first or a later one.
+// The records stay in memory and the moves in the journal, so a new model has each.
+TEST(AppModelCaches, HistorySaveFailureStopsTheRunAtItsCheckpoint)
 {
-    Maintenance env;
-    InstalledApp slack = env.install("Slack", "com.tinyspeck.slackmacgap");
-    std::vector<std::string> files = env.oldCacheFiles("com.tinyspeck.slackmacgap", 3);
-    env.inspectAndSelectAll(slack);
-    {
-        HeldLock held(env.historyPath());
-        env.m().cleanCache();
+    const auto interval = static_cast<size_t>(HistoryStore::checkpointInterval(0));
+    for (size_t stopsAfter : {size_t(1), interval}) {
+        SCOPED_TRACE(stopsAfter);
+        Maintenance env;
+        InstalledApp slack = env.install("Slack", "com.tinyspeck.slackmacgap");
+        std::vector<std::string> files = env.oldCacheFiles("com.tinyspeck.slackmacgap", 70);
+        env.inspectAndSelectAll(slack);
+        std::optional<HeldLock> held;
+        if (stopsAfter == 1) {
+            held.emplace(env.historyPath());
+            env.m().cleanCache();
+        } else {
+            ASSERT_TRUE(env.cleanUntil(env.questionBefore(1))); // the first file's save is done
+            held.emplace(env.historyPath());
+            env.apps->release();
+        }
         ASSERT_TRUE(env.settle());
+        held.reset();
+        ASSERT_TRUE(env.m().message());
+        EXPECT_EQ(env.m().message()->rfind("记录保存失败，停止后续处理：", 0), 0u) << *env.m().message();
+        EXPECT_EQ(env.m().history().size(), stopsAfter);
+        for (size_t i = 0; i < files.size(); ++i) EXPECT_EQ(exists(files[i]), i >= stopsAfter) << i;
+        EXPECT_EQ(planPaths(env.m()).size(), files.size() - stopsAfter);
+        env.app.reset();
+        auto reread = env.model();
+        std::set<std::string> recorded;
+        for (const Operation& record : reread->history())
+            if (record.success) recorded.insert(record.path);
+        EXPECT_EQ(recorded, std::set<std::string>(files.begin(), files.begin() + static_cast<ptrdiff_t>(stopsAfter)));
     }
-    ASSERT_TRUE(env.m().message());
-    EXPECT_EQ(env.m().message()->rfind("记录保存失败，停止后续处理：", 0), 0u) << *env.m().message();
-    EXPECT_FALSE(exists(files[0]));
-    EXPECT_TRUE(exists(files[1]));
-    EXPECT_EQ(env.m().history().size(), 1u) << "the unsaved record stays in memory";
-    EXPECT_EQ(planPaths(env.m()), (std::vector<std::string>{files[1], files[2]}));
-}
-
-// A save failing at a later checkpoint stops the run right after that file too; the moves
-// since the last save are in the journal, so a new model has a record of each.
-TEST(AppModelCaches, HistorySaveFailureAtALaterCheckpointStopsThere)
-{
-    Maintenance env;
-    InstalledApp zoom = env.install("Zoom", "us.zoom.xos");
-    std::vector<std::string> files = env.oldCacheFiles("us.zoom.xos", 70);
-    env.inspectAndSelectAll(zoom);
-    ASSERT_TRUE(env.cleanUntil(env.questionBefore(1))); // the first file's save is done
-    {
-        HeldLock held(env.historyPath());
-        env.apps->release();
-        ASSERT_TRUE(env.settle());
-    }
-    ASSERT_TRUE(env.m().message());
-    EXPECT_EQ(env.m().message()->rfind("记录保存失败，停止后续处理：", 0), 0u) << *env.m().message();
-    const int64_t interval = HistoryStore::checkpointInterval(0);
-    EXPECT_EQ(env.m().actionProgress().completed, interval);
-    for (size_t i = 0; i < files.size(); ++i) EXPECT_EQ(exists(files[i]), i >= static_cast<size_t>(interval)) << i;
-    env.app.reset();
-    auto reread = env.model();
-    std::set<std::string> recorded;
-    for (const Operation& record : reread->history())
-        if (record.success) recorded.insert(record.path);
-    EXPECT_EQ(recorded.size(), static_cast<size_t>(interval));
-    for (const std::string& file : files) EXPECT_NE(exists(file), recorded.count(file) > 0) << file;
 }
 
 TEST(AppModelUninstall, BundleOnlyAmbiguityAndRunningChecks)
@@ -871,34 +860,6 @@ TEST(AppModelCaches, APublishedRecordIsAlreadyFinishedInTheJournal)
     EXPECT_EQ(historyPaths(env.m().history()), newestFirst);
     EXPECT_FALSE(env.m().history()[2].success);
     EXPECT_TRUE(exists(files[3]));
-}
-
-// A journal another copy holds for a while refuses the files meanwhile, after one wait, and
-// the previous move's receipt failure is in its record; the files after it go through again.
-TEST(AppModelCaches, AJournalHeldForAWhileRefusesOnlyTheFilesMeanwhile)
-{
-    Maintenance env;
-    InstalledApp vlc = env.install("VLC", "org.videolan.vlc");
-    std::vector<std::string> files = env.oldCacheFiles("org.videolan.vlc", 6);
-    env.inspectAndSelectAll(vlc);
-    size_t third = env.questionBefore(2), fifth = env.questionBefore(4);
-    ASSERT_TRUE(env.cleanUntil(third));
-    {
-        HeldLock held(env.journalPath());
-        env.apps->holdAt(fifth);
-        ASSERT_TRUE(waitFor([&] { return env.apps->asked().size() == fifth; }));
-    }
-    env.apps->release();
-    ASSERT_TRUE(env.settle());
-    std::vector<std::string> newestFirst(files.rbegin(), files.rend());
-    EXPECT_EQ(historyPaths(env.m().history()), newestFirst);
-    std::vector<bool> moved;
-    for (auto record = env.m().history().rbegin(); record != env.m().history().rend(); ++record)
-        moved.push_back(record->success);
-    EXPECT_EQ(moved, (std::vector<bool>{true, true, false, false, true, true}));
-    EXPECT_EQ(env.m().history()[4].detail.rfind("已移入废纸篓；回执保存失败", 0), 0u) << env.m().history()[4].detail;
-    EXPECT_EQ(env.m().cacheSelection(), (AppModel::PathSet{files[2], files[3]}));
-    EXPECT_TRUE(env.journal()->entries().empty()) << "the last save settled the unreceipted move too";
 }
 
 // The model going away mid-clean wakes its worker; every file is in its place or in the Trash
