@@ -10,17 +10,6 @@
 
 #include <algorithm>
 
-namespace {
-
-// A run's records come in the order the files were done, oldest first; the history lists
-// the newest first, from the first run on.
-void putInFront(std::vector<Operation>& history, const std::vector<Operation>& records)
-{
-    history.insert(history.begin(), records.rbegin(), records.rend());
-}
-
-} // namespace
-
 QFuture<void> AppModel::trashSelected()
 {
     if (!root_ || processing_ || scanning_ || detectingDuplicates_) return Completion::now();

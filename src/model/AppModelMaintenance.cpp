@@ -1,6 +1,7 @@
 // The applications-and-caches operations of the model: cache inspection and clean-up,
 // uninstalling an application with its related items, and retrying those items.
 #include "model/AppModel.h"
+#include "model/AppModelState.h"
 #include "model/PostToModel.h"
 
 #include "engine/Dates.h"
@@ -9,8 +10,6 @@
 #include "services/InstalledAppInventory.h"
 #include "services/RelatedFiles.h"
 #include "services/Uninstall.h"
-
-#include "engine/RunCheckpoints.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -218,8 +217,7 @@ void AppModel::applyCacheRecords(const std::shared_ptr<CacheRun>& run, const std
         setActionProgress({static_cast<int64_t>(run->next), static_cast<int64_t>(run->work.size()),
                            std::string(last.name())});
         if (unchosen) emit cacheSelectionChanged();
-        std::vector<Operation>& history = historyStore_.history();
-        history.insert(history.begin(), records.rbegin(), records.rend());
+        putInFront(historyStore_.history(), records);
         run->unsaved += records.size();
         emit historyChanged();
     }

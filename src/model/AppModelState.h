@@ -10,6 +10,13 @@
 #include <unordered_set>
 #include <vector>
 
+// A run's records come in the order the files were done, oldest first; the history lists
+// the newest first, from the first run on.
+inline void putInFront(std::vector<Operation>& history, const std::vector<Operation>& records)
+{
+    history.insert(history.begin(), records.rbegin(), records.rend());
+}
+
 // The inputs of one query, taken when it was started.
 struct AppModel::QueryInput {
     std::string id;
